@@ -1,0 +1,98 @@
+#pragma once
+
+#include "BatchRunner.h"
+#include "mdlSHBrowseForFolder.h"
+#include "system/Paths.h"
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace ostrapel {
+class Scn_Process;
+struct BatchResult;
+} // namespace ostrapel
+
+// The program's one window: open a save folder, pick a DLC version, apply it to every save.
+class frmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    // Shows the report at the end of a batch and returns once the user has dismissed it.
+    using ReportPresenter =
+        std::function<void(QWidget* owner, const QString& text, bool allChanged)>;
+
+    // Item data role holding an entry name's bytes exactly as the folder listing gave them.
+    static constexpr int kNameRole = Qt::UserRole + 1;
+
+    // Start-up: clears the work folder of appDir, makes appDir current and fills the versions.
+    explicit frmMain(std::string appDir = ostrapel::ApplicationDirectory(),
+                     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser =
+                         mdlSHBrowseForFolder::DefaultChooser(),
+                     QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    const std::string& AppDir() const { return appDir_; }
+
+    // Empties the file list, lets the user choose a save folder and lists its entries.
+    void LoadFolderSave();
+
+    // Starts the batch over the listed entries off the window's thread; the open button, the
+    // version list and the save button are locked until it has ended.
+    void ConvertSaves();
+
+    bool batchRunning() const { return batchActive_; }
+
+    void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+
+    // The message box titled "Ostrapel": information icon when every entry changed.
+    static void ShowReportBox(QWidget* owner, const QString& text, bool allChanged);
+
+signals:
+    // After the report of a batch has been dismissed and the work folder cleared.
+    void batchFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void ComboDLC_Change();
+    void List_CursorMoved(int index);
+    void BatchEnded(const ostrapel::BatchResult& result);
+    void ClearWorkFolder();
+
+    std::string appDir_;
+    std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
+    ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    std::unique_ptr<ostrapel::Scn_Process> process_;
+    BatchRunner batch_;
+    bool batchActive_ = false;
+    bool closeWhenBatchEnds_ = false;
+    struct EnabledBefore {
+        bool open = true;
+        bool combo = true;
+        bool save = true;
+    } enabledBefore_;
+
+    QGroupBox* EP = nullptr;
+    QLineEdit* txt = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QPushButton* cmdSave = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QListWidget* List = nullptr;
+    QComboBox* ComboDLC = nullptr;
+    QPushButton* cmdOpen = nullptr;
+    QLabel* Image1 = nullptr;
+    std::array<QLabel*, 2> lbl{};
+};

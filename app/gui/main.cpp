@@ -1,0 +1,10 @@
+#include "frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    frmMain window;
+    window.show();
+    return QApplication::exec();
+}

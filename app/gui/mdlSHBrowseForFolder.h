@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace mdlSHBrowseForFolder {
+
+// Asks the user for a folder. Yields its full path, or nothing when the user cancels.
+class FolderChooser {
+public:
+    virtual ~FolderChooser() = default;
+    virtual std::optional<std::string> ChooseFolder(QWidget* owner, const QString& title) = 0;
+};
+
+// The platform's folder dialog: modal to its owner, starting at the top of the file system,
+// confirming folders only.
+class DialogFolderChooser final : public FolderChooser {
+public:
+    std::optional<std::string> ChooseFolder(QWidget* owner, const QString& title) override;
+};
+
+std::shared_ptr<FolderChooser> DefaultChooser();
+
+// The dialog's title text.
+inline const QString kTitle = QStringLiteral("C:\\");
+
+// Lets the user choose a folder and stores its path in SelectedFolder: full, without a
+// trailing separator except at the root; empty after a cancel or when nothing usable came back.
+void BrowseForFolder(QWidget* owner, FolderChooser& chooser);
+
+// The folder last chosen with BrowseForFolder; empty before the first choice and after a cancel.
+const std::string& SelectedFolder();
+
+// path without trailing separators, the root keeping its one; a relative path gives empty.
+std::string NormalisedFolder(std::string path);
+
+} // namespace mdlSHBrowseForFolder
