@@ -1,0 +1,67 @@
+#pragma once
+
+#include "system/Process.h"
+#include "system/Status.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace ostrapel {
+
+// Folder layout beside the program, from AppDir (which ends in a separator).
+std::string WorkFolderOf(const std::string& appDir);
+std::string CipherToolOf(const std::string& appDir);
+
+// Deletes the files of the work folder; its sub-folders stay.
+Status ClearWorkFolder(const std::string& appDir);
+
+// The cipher tool's command for one work copy; decipher when decipher is true.
+CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
+
+struct BatchRequest {
+    std::string saveFolder;         // the chosen save folder
+    std::vector<std::string> names; // entry names in list order
+    std::string appDir;             // program folder, ending in a separator
+    std::string valueText;          // the DLC value as text ("200")
+};
+
+struct FileOutcome {
+    std::string name;
+    bool changed = false;
+    std::string reason; // why not, when not changed
+};
+
+struct BatchResult {
+    std::vector<FileOutcome> files; // one per listed name, in list order
+    std::size_t changedCount = 0;
+    std::string refusal; // why nothing was attempted, when nothing was
+    std::string report;
+
+    bool allChanged() const { return refusal.empty() && changedCount == files.size(); }
+};
+
+// Told of a batch's progress, on the thread that runs the batch.
+class BatchObserver {
+public:
+    virtual ~BatchObserver() = default;
+    // The entry at index is being worked on.
+    virtual void cursorMoved(std::size_t index) { (void)index; }
+    // The entry at index has its final outcome: replaced, or left as it was.
+    virtual void fileFinished(std::size_t index, const FileOutcome& outcome) {
+        (void)index;
+        (void)outcome;
+    }
+};
+
+// Gives every listed save the DLC value: copies each into the work folder, has the cipher
+// tool decipher it, writes the field, has the tool encipher it, and replaces the save. One
+// pass per step over the whole list. A save is replaced only when every step before
+// succeeded; otherwise it stays byte for byte as it was. The work folder is left empty.
+BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
+                         BatchObserver* observer = nullptr);
+
+// "Changed versions DLC in N files", then the entries not changed with their reasons.
+std::string ComposeReport(const std::vector<FileOutcome>& files);
+
+} // namespace ostrapel

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "system/Status.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrapel {
+
+// Prefix of the temporary files the program writes beside a save; hidden from listings.
+inline constexpr const char* kTemporaryPrefix = ".ostrapel-";
+
+enum class EntryKind { Missing, File, Directory, Other };
+
+struct DirectoryEntry {
+    std::string name;
+    EntryKind kind = EntryKind::Other;
+};
+
+// What a file looked like when it was read; two equal identities mean nobody wrote it since.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct ListingResult {
+    Status status = Status::Ok();
+    std::vector<DirectoryEntry> entries; // in enumeration order, "." and ".." left out
+};
+
+// Entries of a folder in the order the platform yields them; symbolic links are followed
+// to tell their kind.
+ListingResult ListDirectory(const std::string& folder);
+
+// Kind of the entry at a path, following symbolic links.
+EntryKind KindOf(const std::string& path);
+
+std::optional<std::int64_t> SizeOf(const std::string& path);
+
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// Copies a regular file over target (created or truncated; a link at target is not
+// followed). Reports the source's identity as it was read. Refuses folders, devices and pipes.
+Status CopyFileTo(const std::string& source, const std::string& target,
+                  FileIdentity* sourceIdentity = nullptr);
+
+enum class ReplaceOutcome { Replaced, TargetChanged, Failed };
+
+struct ReplaceResult {
+    ReplaceOutcome outcome = ReplaceOutcome::Failed;
+    Status status = Status::Ok();
+};
+
+// Replaces target by the content of source at once: a temporary in the target's own folder
+// (a link target's folder, when target is a symbolic link) is written, flushed and renamed
+// over it. The target keeps its permission bits. When expected is given and the target no
+// longer matches it, nothing is written. The target is never left partly written.
+ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
+                                    const std::optional<FileIdentity>& expected);
+
+// Flushes a folder's entries (renames into it) to disk.
+Status SyncDirectory(const std::string& folder);
+
+// Deletes a file; a missing file is not an error.
+Status RemoveFile(const std::string& path);
+
+// Deletes every entry of a folder that is not a folder. Sub-folders stay.
+Status RemoveFilesIn(const std::string& folder);
+
+// Deletes every file of a folder whose name starts with prefix.
+Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix);
+
+// Creates a folder; an existing one is fine.
+Status MakeDirectory(const std::string& path);
+
+Status SetCurrentDirectory(const std::string& path);
+std::string CurrentDirectory();
+
+} // namespace ostrapel

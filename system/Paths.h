@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ostrapel {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// folder + separator + name, without doubling a separator the folder already ends with.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// folder with exactly one trailing separator.
+std::string WithTrailingSeparator(std::string_view folder);
+
+// The folder part of a path, without a trailing separator except at the root.
+std::string ParentOf(std::string_view path);
+
+// The directory of the running executable, resolved, ending in exactly one separator.
+// Empty when the platform cannot tell.
+std::string ApplicationDirectory();
+
+// Number of characters in a UTF-8 text (bytes that do not continue a sequence).
+std::size_t CharacterCount(std::string_view utf8);
+
+} // namespace ostrapel

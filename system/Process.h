@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrapel {
+
+// A program and the arguments it receives, each exactly as meant.
+struct CommandLine {
+    std::string program;
+    std::vector<std::string> arguments;
+    bool operator==(const CommandLine&) const = default;
+};
+
+// The Windows command-line text for a command: the program and each argument in double
+// quotes, separated by blanks and followed by one. A "/switch:" at the start of an argument
+// stays before the quotes: "C:\t\decrypt.exe" /decrypt:"C:\t\temp\a.sav"
+// Empty when the command cannot be written (a NUL anywhere, a quote in the program).
+std::optional<std::string> BuildWindowsCommandLine(const CommandLine& command);
+
+// Splits a Windows command-line text the way the platform's C runtime does.
+CommandLine ParseWindowsCommandLine(const std::string& text);
+
+struct ProcessOutcome {
+    enum class Kind { NotStarted, Exited, Signaled };
+
+    Kind kind = Kind::NotStarted;
+    int exitCode = 0;   // when Exited
+    int signal = 0;     // when Signaled
+    std::string error;  // when NotStarted: why
+    std::string output; // the last kOutputKept bytes the program wrote
+
+    static constexpr std::size_t kOutputKept = 4096;
+
+    bool succeeded() const { return kind == Kind::Exited && exitCode == 0; }
+    // "exit code 3", "killed by signal 9 (Killed)", "could not be started: ..."
+    std::string describe() const;
+    // The last non-empty line of the output, at most maxLength characters.
+    std::string lastOutputLine(std::size_t maxLength = 200) const;
+};
+
+// Starts programs and waits for them. No shell is involved: arguments reach the program as
+// they are. The child's standard input is empty; what it prints is kept in the outcome.
+class Scn_Process {
+public:
+    static constexpr int kHidden = 0;
+    static constexpr int kMinimizedWithFocus = 2;
+
+    // Runs the command and returns once it has ended, or at once when it cannot start.
+    // WindowStyle is the platform's show-window style; only Windows has windows to show.
+    ProcessOutcome Run_Process(const CommandLine& command, int WindowStyle = kMinimizedWithFocus);
+
+    // The same for a complete Windows command-line text.
+    ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus);
+};
+
+} // namespace ostrapel

@@ -1,0 +1,388 @@
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrapel {
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+    // Closes and reports the close's own error, which can be a delayed write error.
+    int close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return EntryKind::File;
+    }
+    if (S_ISDIR(mode)) {
+        return EntryKind::Directory;
+    }
+    return EntryKind::Other;
+}
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+    FileIdentity id;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::int64_t>(st.st_size);
+    id.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL +
+                    static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    return id;
+}
+
+// Writes all of size bytes; returns 0 or the error.
+int WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = ::write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (put == 0) {
+            return EIO;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+// Copies everything from in (at its start) to out; returns 0 or the error.
+int CopyContents(int in, int out) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (got == 0) {
+            return 0;
+        }
+        if (int err = WriteAll(out, buffer, static_cast<std::size_t>(got)); err != 0) {
+            return err;
+        }
+    }
+}
+
+std::string RandomSuffix() {
+    static thread_local std::mt19937_64 engine{std::random_device{}()};
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 10; ++i) {
+        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
+    }
+    return suffix;
+}
+
+} // namespace
+
+ListingResult ListDirectory(const std::string& folder) {
+    ListingResult result;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        result.status = Status::FromErrno(errno);
+        return result;
+    }
+    int dirFd = ::dirfd(dir);
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0) {
+                result.status = Status::FromErrno(errno);
+            }
+            break;
+        }
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        EntryKind kind = EntryKind::Other;
+        if (entry->d_type == DT_REG) {
+            kind = EntryKind::File;
+        } else if (entry->d_type == DT_DIR) {
+            kind = EntryKind::Directory;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            kind = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 ? KindOfMode(st.st_mode)
+                                                                : EntryKind::Missing;
+        }
+        result.entries.push_back({std::move(name), kind});
+    }
+    ::closedir(dir);
+    return result;
+}
+
+EntryKind KindOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return EntryKind::Missing;
+    }
+    return KindOfMode(st.st_mode);
+}
+
+std::optional<std::int64_t> SizeOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return IdentityOfStat(st);
+}
+
+Status CopyFileTo(const std::string& source, const std::string& target,
+                  FileIdentity* sourceIdentity) {
+    // Non-blocking, so that opening a pipe cannot hang; it is refused right after.
+    Fd in(OpenRetrying(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!in.valid()) {
+        return Status::FromErrno(errno);
+    }
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0) {
+        return Status::FromErrno(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return Status::Fail("is a folder");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Status::Fail("is not a regular file");
+    }
+    Fd out(OpenRetrying(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600));
+    if (!out.valid()) {
+        return Status::FromErrno(errno);
+    }
+    if (int err = CopyContents(in.get(), out.get()); err != 0) {
+        return Status::FromErrno(err);
+    }
+    // The identity is taken after the read, so a write racing the copy is seen later.
+    if (::fstat(in.get(), &st) != 0) {
+        return Status::FromErrno(errno);
+    }
+    if (int err = out.close(); err != 0) {
+        return Status::FromErrno(err);
+    }
+    if (sourceIdentity != nullptr) {
+        *sourceIdentity = IdentityOfStat(st);
+    }
+    return Status::Ok();
+}
+
+ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
+                                    const std::optional<FileIdentity>& expected) {
+    auto fail = [](int err) {
+        return ReplaceResult{ReplaceOutcome::Failed, Status::FromErrno(err)};
+    };
+    auto changed = [] {
+        return ReplaceResult{ReplaceOutcome::TargetChanged, Status::Fail("changed on disk")};
+    };
+
+    // A symbolic link is written through: the file it names is the one replaced.
+    char resolved[PATH_MAX];
+    if (::realpath(target.c_str(), resolved) == nullptr) {
+        return errno == ENOENT && expected ? changed() : fail(errno);
+    }
+    const std::string realTarget = resolved;
+    const std::string folder = ParentOf(realTarget);
+
+    struct stat targetStat;
+    if (::stat(realTarget.c_str(), &targetStat) != 0) {
+        return fail(errno);
+    }
+    if (!S_ISREG(targetStat.st_mode)) {
+        return {ReplaceOutcome::Failed, Status::Fail("is not a regular file")};
+    }
+    if (expected && IdentityOfStat(targetStat) != *expected) {
+        return changed();
+    }
+
+    Fd in(OpenRetrying(source.c_str(), O_RDONLY));
+    if (!in.valid()) {
+        return fail(errno);
+    }
+
+    // An unnamed temporary is linked into the folder only once it is complete.
+    bool unnamed = true;
+    std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    Fd out(OpenRetrying(folder.c_str(), O_WRONLY | O_TMPFILE, 0600));
+    if (!out.valid()) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+            return fail(errno);
+        }
+        unnamed = false;
+        out.reset(OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+        if (!out.valid()) {
+            return fail(errno);
+        }
+    }
+    auto abandon = [&](int err) {
+        if (!unnamed) {
+            ::unlink(temporary.c_str());
+        }
+        return fail(err);
+    };
+
+    if (int err = CopyContents(in.get(), out.get()); err != 0) {
+        return abandon(err);
+    }
+    if (::fchmod(out.get(), targetStat.st_mode & 07777) != 0) {
+        return abandon(errno);
+    }
+    if (::geteuid() == 0) {
+        // Best effort: keep the owner of a save when running with the rights to.
+        [[maybe_unused]] int ignored = ::fchown(out.get(), targetStat.st_uid, targetStat.st_gid);
+    }
+    if (::fsync(out.get()) != 0) {
+        return abandon(errno);
+    }
+    if (unnamed) {
+        std::string procPath = "/proc/self/fd/" + std::to_string(out.get());
+        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) !=
+            0) {
+            return fail(errno);
+        }
+        unnamed = false;
+    }
+    if (int err = out.close(); err != 0) {
+        return abandon(err);
+    }
+    // Last look before the rename, to keep the window for a racing writer small.
+    auto current = IdentityOf(realTarget);
+    if (expected && (!current || *current != *expected)) {
+        ::unlink(temporary.c_str());
+        return changed();
+    }
+    if (::rename(temporary.c_str(), realTarget.c_str()) != 0) {
+        return abandon(errno);
+    }
+    return {ReplaceOutcome::Replaced, Status::Ok()};
+}
+
+Status SyncDirectory(const std::string& folder) {
+    Fd dir(OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY));
+    if (!dir.valid()) {
+        return Status::FromErrno(errno);
+    }
+    if (::fsync(dir.get()) != 0) {
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+Status RemoveFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+namespace {
+
+Status RemoveMatching(const std::string& folder, const std::string& prefix) {
+    ListingResult listing = ListDirectory(folder);
+    Status result = listing.status;
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        std::string path = JoinPath(folder, entry.name);
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+            continue;
+        }
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT && result.ok()) {
+            result = Status::FromErrno(entry.name, errno);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+Status RemoveFilesIn(const std::string& folder) {
+    return RemoveMatching(folder, "");
+}
+
+Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
+    return RemoveMatching(folder, prefix);
+}
+
+Status MakeDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        if (errno == EEXIST && KindOf(path) == EntryKind::Directory) {
+            return Status::Ok();
+        }
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+Status SetCurrentDirectory(const std::string& path) {
+    if (::chdir(path.c_str()) != 0) {
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) {
+        return {};
+    }
+    return buffer;
+}
+
+} // namespace ostrapel

@@ -1,0 +1,18 @@
+#include "system/Paths.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace ostrapel {
+
+std::string ApplicationDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+        return {};
+    }
+    buffer.resize(static_cast<std::size_t>(length));
+    return WithTrailingSeparator(ParentOf(buffer));
+}
+
+} // namespace ostrapel
