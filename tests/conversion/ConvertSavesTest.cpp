@@ -1,0 +1,336 @@
+#include "conversion/ConvertSaves.h"
+
+#include "TestSupport.h"
+#include "system/FileSystem.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ostrapel;
+using testsupport::ConvertedSave;
+using testsupport::EncipheredSave;
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+constexpr std::size_t kSaveSize = 1500;
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    if (!Exists(path)) {
+        return lines;
+    }
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Recorder : public BatchObserver {
+public:
+    std::function<void(std::size_t)> onCursor;
+    std::vector<std::size_t> cursor;
+    std::vector<std::pair<std::size_t, FileOutcome>> finished;
+
+    void cursorMoved(std::size_t index) override {
+        cursor.push_back(index);
+        if (onCursor) {
+            onCursor(index);
+        }
+    }
+    void fileFinished(std::size_t index, const FileOutcome& outcome) override {
+        finished.emplace_back(index, outcome);
+    }
+};
+
+class ConvertSavesTest : public ::testing::Test {
+protected:
+    void SetUp() override { testsupport::MakeDir(saves); }
+
+    // Adds an enciphered save; the seed is its position, so its content is known.
+    void AddSave(const std::string& name) {
+        WriteFile(saves + "/" + name, EncipheredSave(kSaveSize, Seed(name)));
+        names.push_back(name);
+    }
+    unsigned Seed(const std::string& name) const {
+        return static_cast<unsigned>(std::hash<std::string>{}(name)&0xFFFF);
+    }
+    std::string Original(const std::string& name) const {
+        return EncipheredSave(kSaveSize, Seed(name));
+    }
+    std::string Converted(const std::string& name, int value = 200) const {
+        return ConvertedSave(kSaveSize, Seed(name), value);
+    }
+    std::string Save(const std::string& name) const { return ReadFile(saves + "/" + name); }
+
+    BatchResult Run(const std::string& value = "200") {
+        Scn_Process runner;
+        return ConvertSaves({saves, names, appDir, value}, runner, &recorder);
+    }
+
+    const FileOutcome& Outcome(const BatchResult& result, const std::string& name) {
+        auto it = std::find_if(result.files.begin(), result.files.end(),
+                               [&](const FileOutcome& f) { return f.name == name; });
+        EXPECT_NE(it, result.files.end());
+        return *it;
+    }
+
+    void ExpectCleanWorkFolder() {
+        EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+        for (const std::string& name : NamesIn(saves)) {
+            EXPECT_EQ(name.rfind(kTemporaryPrefix, 0), std::string::npos) << name;
+            EXPECT_FALSE(name.ends_with(".backup")) << name;
+        }
+    }
+
+    TempDir root;
+    std::string appDir = testsupport::MakeProgramFolder(root);
+    std::string saves = root / "saves";
+    std::string log = root / "tool.log";
+    ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
+    std::vector<std::string> names;
+    Recorder recorder;
+};
+
+} // namespace
+
+TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        AddSave(name);
+    }
+    std::size_t runsBeforeFirstReplace = 0;
+    recorder.onCursor = [&](std::size_t) {
+        if (recorder.cursor.size() == 7) { // the first step of the third pass
+            runsBeforeFirstReplace = Lines(log).size();
+            for (const std::string& name : names) {
+                EXPECT_EQ(Save(name), Original(name)) << "replaced before the last tool run";
+            }
+        }
+    };
+
+    BatchResult result = Run("200");
+
+    EXPECT_EQ(result.report, "Changed versions DLC in 3 files");
+    EXPECT_TRUE(result.allChanged());
+    EXPECT_EQ(Lines(log),
+              (std::vector<std::string>{"decrypt a.sav", "decrypt b.sav", "decrypt c.sav",
+                                        "encrypt a.sav", "encrypt b.sav", "encrypt c.sav"}));
+    EXPECT_EQ(runsBeforeFirstReplace, 6u);
+    EXPECT_EQ(recorder.cursor, (std::vector<std::size_t>{0, 1, 2, 0, 1, 2, 0, 1, 2}));
+    for (const std::string& name : names) {
+        EXPECT_EQ(Save(name), Converted(name)) << name;
+    }
+    ASSERT_EQ(recorder.finished.size(), 3u);
+    EXPECT_TRUE(recorder.finished[0].second.changed);
+    ExpectCleanWorkFolder();
+}
+
+TEST_F(ConvertSavesTest, AnEmptyListRunsNoToolAndClearsTheWorkFolder) {
+    WriteFile(WorkFolderOf(appDir) + "stale", "left by a killed run");
+    BatchResult result = Run();
+    EXPECT_EQ(result.report, "Changed versions DLC in 0 files");
+    EXPECT_TRUE(result.allChanged());
+    EXPECT_TRUE(Lines(log).empty());
+    ExpectCleanWorkFolder();
+}
+
+struct ToolFault {
+    const char* rule;
+    const char* reason;
+};
+
+class ToolFaultTest : public ConvertSavesTest, public ::testing::WithParamInterface<ToolFault> {};
+
+TEST_P(ToolFaultTest, LeavesTheFailedSaveAsItWasAndNamesIt) {
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        AddSave(name);
+    }
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", GetParam().rule);
+    BatchResult result = Run();
+
+    EXPECT_EQ(Save("b.sav"), Original("b.sav"));
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(Save("c.sav"), Converted("c.sav"));
+    EXPECT_FALSE(result.allChanged());
+    EXPECT_EQ(result.changedCount, 2u);
+    EXPECT_EQ(result.report, "Changed versions DLC in 2 files\n\nNot changed:\nb.sav: " +
+                                 std::string(GetParam().reason));
+    ExpectCleanWorkFolder();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFailure, ToolFaultTest,
+    ::testing::Values(
+        ToolFault{"decrypt:exit=3:b.sav",
+                  "cipher tool failed (exit code 3): stand-in: decrypt of b.sav failed on purpose"},
+        ToolFault{"encrypt:exit=1:b.sav",
+                  "cipher tool failed (exit code 1): stand-in: encrypt of b.sav failed on purpose"},
+        ToolFault{"decrypt:signal=9:b.sav", "cipher tool killed by signal 9 (Killed)"},
+        ToolFault{"encrypt:signal=11:b.sav",
+                  "cipher tool killed by signal 11 (Segmentation fault)"},
+        ToolFault{"decrypt:truncate=500:b.sav", "deciphered save too short (500 bytes)"},
+        ToolFault{"encrypt:truncate=0:b.sav", "cipher tool left an empty file"},
+        ToolFault{"decrypt:delete:b.sav", "cipher tool removed the work copy"},
+        ToolFault{"encrypt:delete:b.sav", "cipher tool removed the work copy"}),
+    [](const ::testing::TestParamInfo<ToolFault>& p) {
+        std::string name = p.param.rule;
+        name = name.substr(0, name.rfind(':'));
+        for (char& c : name) {
+            if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
+                c = '_';
+            }
+        }
+        return name;
+    });
+
+TEST_F(ConvertSavesTest, ASaveThatIsNotEncipheredIsLeftAlone) {
+    AddSave("good.sav");
+    WriteFile(saves + "/plain.sav", testsupport::PlainSave(kSaveSize, 1));
+    names.push_back("plain.sav");
+    BatchResult result = Run();
+    EXPECT_EQ(Save("plain.sav"), testsupport::PlainSave(kSaveSize, 1));
+    EXPECT_EQ(Outcome(result, "plain.sav").reason,
+              "cipher tool failed (exit code 65): plain.sav is not enciphered");
+    EXPECT_EQ(Save("good.sav"), Converted("good.sav"));
+}
+
+TEST_F(ConvertSavesTest, WorksWithAToolThatLeavesNoSideFile) {
+    AddSave("a.sav");
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "any:nobackup:*");
+    EXPECT_TRUE(Run("400").allChanged());
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav", 400));
+}
+
+TEST_F(ConvertSavesTest, TouchesNothingWithoutTheCipherTool) {
+    AddSave("a.sav");
+    ASSERT_EQ(::unlink(CipherToolOf(appDir).c_str()), 0);
+    BatchResult result = Run();
+    EXPECT_EQ(result.report,
+              "Changed versions DLC in 0 files\n\nCipher tool not found: " + CipherToolOf(appDir));
+    EXPECT_FALSE(result.allChanged());
+    EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+}
+
+TEST_F(ConvertSavesTest, TouchesNothingForAValueThatDoesNotConvert) {
+    AddSave("a.sav");
+    BatchResult result = Run("2.00.0");
+    EXPECT_FALSE(result.allChanged());
+    EXPECT_NE(result.report.find("Not a valid DLC value"), std::string::npos);
+    EXPECT_TRUE(Lines(log).empty());
+    EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+}
+
+TEST_F(ConvertSavesTest, ReportsAToolThatCannotBeStarted) {
+    AddSave("a.sav");
+    ASSERT_EQ(::chmod(CipherToolOf(appDir).c_str(), 0644), 0);
+    BatchResult result = Run();
+    EXPECT_EQ(Outcome(result, "a.sav").reason,
+              "cipher tool could not be started: Permission denied");
+    EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+}
+
+TEST_F(ConvertSavesTest, ListedFoldersAndOddEntriesStayAsTheyAre) {
+    AddSave("a.sav");
+    testsupport::MakeDir(saves + "/slots");
+    WriteFile(saves + "/slots/inner.sav", "inside");
+    names.push_back("slots");
+    ASSERT_EQ(::mkfifo((saves + "/pipe.sav").c_str(), 0600), 0);
+    names.push_back("pipe.sav");
+    names.push_back("gone.sav");
+
+    BatchResult result = Run();
+    EXPECT_EQ(Outcome(result, "slots").reason, "is a folder");
+    EXPECT_EQ(Outcome(result, "pipe.sav").reason, "is not a regular file");
+    EXPECT_EQ(Outcome(result, "gone.sav").reason, "not found");
+    EXPECT_EQ(ReadFile(saves + "/slots/inner.sav"), "inside");
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(Lines(log).size(), 2u);
+    ExpectCleanWorkFolder();
+}
+
+TEST_F(ConvertSavesTest, DoesNotOverwriteASaveTheGameWroteMeanwhile) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    recorder.onCursor = [&](std::size_t) {
+        if (recorder.cursor.size() == 3) { // the second pass has started
+            WriteFile(saves + "/b.sav", "written by the game");
+        }
+    };
+    BatchResult result = Run();
+    EXPECT_EQ(Save("b.sav"), "written by the game");
+    EXPECT_EQ(Outcome(result, "b.sav").reason, "changed on disk during conversion");
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+}
+
+TEST_F(ConvertSavesTest, KeepsPermissionsAndWritesThroughLinks) {
+    AddSave("a.sav");
+    ASSERT_EQ(::chmod((saves + "/a.sav").c_str(), 0604), 0);
+    testsupport::MakeDir(root / "elsewhere");
+    WriteFile(root / "elsewhere/real.sav", EncipheredSave(kSaveSize, 99));
+    ASSERT_EQ(::symlink((root / "elsewhere/real.sav").c_str(), (saves + "/linked.sav").c_str()), 0);
+    names.push_back("linked.sav");
+
+    EXPECT_TRUE(Run().allChanged());
+    struct stat st {};
+    ASSERT_EQ(::stat((saves + "/a.sav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    ASSERT_EQ(::lstat((saves + "/linked.sav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(root / "elsewhere/real.sav"), ConvertedSave(kSaveSize, 99, 200));
+}
+
+TEST_F(ConvertSavesTest, CreatesAMissingWorkFolderAndRemovesOldTemporaries) {
+    AddSave("a.sav");
+    ASSERT_EQ(::rmdir(WorkFolderOf(appDir).c_str()), 0);
+    WriteFile(saves + "/.ostrapel-left-by-a-kill.tmp", "partial");
+    EXPECT_TRUE(Run().allChanged());
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(NamesIn(saves), (std::vector<std::string>{"a.sav"}));
+}
+
+TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
+    for (const char* name : {"with space.sav", "quote\"d.sav", "back\\slash.sav", "-dash.sav",
+                             "Ünïcödé セーブ.sav", "new\nline.sav", "%PATH% & | ;"}) {
+        AddSave(name);
+    }
+    AddSave(std::string(240, 'L') + ".sav"); // room left for the tool's ".backup"
+
+    BatchResult result = Run();
+    EXPECT_EQ(result.report, "Changed versions DLC in " + std::to_string(names.size()) + " files");
+    for (const std::string& name : names) {
+        EXPECT_EQ(Save(name), Converted(name)) << name;
+    }
+}
+
+TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
+    AddSave("a.sav");
+    AddSave("a.sav.backup");
+    names.push_back("a.sav");
+    names.push_back("../a.sav");
+    BatchResult result = Run();
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(Save("a.sav.backup"), Original("a.sav.backup"));
+    EXPECT_EQ(result.files[1].reason, "its name is the cipher tool's side file of a.sav");
+    EXPECT_EQ(result.files[2].reason, "listed twice");
+    EXPECT_EQ(result.files[3].reason, "not a plain file name");
+    EXPECT_EQ(result.changedCount, 1u);
+}

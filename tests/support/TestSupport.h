@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace testsupport {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path + "/" + name
+    std::string operator/(std::string_view name) const;
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, std::string_view content);
+bool Exists(const std::string& path);
+void MakeDir(const std::string& path);
+
+// Path of the built stand-in cipher tool.
+std::string StandInToolPath();
+
+// A program folder: <root>/app/ with Decrypt/decrypt.exe (the stand-in, unless withTool is
+// false) and Decrypt/temp/. Returns it ending in '/', as AppDir.
+std::string MakeProgramFolder(const TempDir& root, bool withTool = true);
+
+// Deterministic plain save content of the given size.
+std::string PlainSave(std::size_t size, unsigned seed);
+// The same enciphered as the stand-in tool does it.
+std::string EncipheredSave(std::size_t size, unsigned seed);
+// What a save of PlainSave(size, seed) looks like after conversion to value.
+std::string ConvertedSave(std::size_t size, unsigned seed, int value);
+
+// Sets an environment variable for a scope, restoring its earlier state afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+} // namespace testsupport

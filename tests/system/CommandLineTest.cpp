@@ -1,0 +1,105 @@
+#include "conversion/ConvertSaves.h"
+#include "system/Process.h"
+
+#include <gtest/gtest.h>
+
+using namespace ostrapel;
+
+TEST(WindowsCommandLine, CipherLinesForOrdinaryNamesAreTheFamiliarText) {
+    CommandLine decipher{"C:\\Tools\\Decrypt\\decrypt.exe",
+                         {"/decrypt:C:\\Tools\\Decrypt\\temp\\slot1.sav"}};
+    EXPECT_EQ(
+        BuildWindowsCommandLine(decipher),
+        "\"C:\\Tools\\Decrypt\\decrypt.exe\" /decrypt:\"C:\\Tools\\Decrypt\\temp\\slot1.sav\" ");
+    CommandLine encipher{"C:\\Tools\\Decrypt\\decrypt.exe",
+                         {"/encrypt:C:\\Tools\\Decrypt\\temp\\slot1.sav"}};
+    EXPECT_EQ(
+        BuildWindowsCommandLine(encipher),
+        "\"C:\\Tools\\Decrypt\\decrypt.exe\" /encrypt:\"C:\\Tools\\Decrypt\\temp\\slot1.sav\" ");
+}
+
+TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
+    CommandLine decipher =
+        CipherCommand("/opt/ostrapel/", "/opt/ostrapel/Decrypt/temp/a.sav", true);
+    EXPECT_EQ(decipher.program, "/opt/ostrapel/Decrypt/decrypt.exe");
+    ASSERT_EQ(decipher.arguments.size(), 1u);
+    EXPECT_EQ(decipher.arguments[0], "/decrypt:/opt/ostrapel/Decrypt/temp/a.sav");
+    EXPECT_EQ(CipherCommand("/o/", "/o/Decrypt/temp/a.sav", false).arguments[0],
+              "/encrypt:/o/Decrypt/temp/a.sav");
+    EXPECT_EQ(
+        BuildWindowsCommandLine(decipher),
+        "\"/opt/ostrapel/Decrypt/decrypt.exe\" /decrypt:\"/opt/ostrapel/Decrypt/temp/a.sav\" ");
+}
+
+TEST(WindowsCommandLine, EscapesQuotesAndTheBackslashesBeforeThem) {
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {"a\"b"}}), "\"p\" \"a\\\"b\" ");
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {"a\\"}}), "\"p\" \"a\\\\\" ");
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {"a\\\"b"}}), "\"p\" \"a\\\\\\\"b\" ");
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {"a\\b"}}), "\"p\" \"a\\b\" ");
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {""}}), "\"p\" \"\" ");
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {"/decrypt:C:\\dir\\"}}),
+              "\"p\" /decrypt:\"C:\\dir\\\\\" ");
+}
+
+TEST(WindowsCommandLine, RefusesWhatNoCommandLineCanCarry) {
+    EXPECT_EQ(BuildWindowsCommandLine({"a\"b", {}}), std::nullopt);
+    EXPECT_EQ(BuildWindowsCommandLine({std::string("a\0b", 3), {}}), std::nullopt);
+    EXPECT_EQ(BuildWindowsCommandLine({"p", {std::string("x\0", 2)}}), std::nullopt);
+}
+
+TEST(WindowsCommandLine, ParsesTheWayTheCRuntimeDoes) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {R"(p "a b c" d e)", {"a b c", "d", "e"}},
+        {R"(p "ab\"c" "\\" d)", {"ab\"c", "\\", "d"}},
+        {R"(p a\\\b d"e f"g h)", {"a\\\\\\b", "de fg", "h"}},
+        {R"(p a\\\"b c d)", {"a\\\"b", "c", "d"}},
+        {R"(p a\\\\"b c" d e)", {"a\\\\b c", "d", "e"}},
+        {R"(p "a""b" c)", {"a\"b", "c"}},
+        {"p \t x  \t y ", {"x", "y"}},
+        {R"(p "")", {""}},
+        {"p", {}},
+    };
+    for (const Case& c : cases) {
+        CommandLine parsed = ParseWindowsCommandLine(c.text);
+        EXPECT_EQ(parsed.program, "p") << c.text;
+        EXPECT_EQ(parsed.arguments, c.arguments) << c.text;
+    }
+    EXPECT_EQ(ParseWindowsCommandLine(R"("C:\Program Files\x.exe" a)").program,
+              "C:\\Program Files\\x.exe");
+    EXPECT_EQ(ParseWindowsCommandLine(R"(C:\dir\x.exe a)").program, "C:\\dir\\x.exe");
+}
+
+TEST(WindowsCommandLine, OddNamesSurviveTheRoundTrip) {
+    const std::vector<std::string> names = {
+        "plain.sav",
+        "with space.sav",
+        "quote\"d.sav",
+        "back\\slash.sav",
+        "trailing\\",
+        "trailing\\\\",
+        "-leading-dash",
+        "/decrypt:x",
+        "Ünïcödé セーブ",
+        "tab\there",
+        "new\nline",
+        "\\\"",
+        "\"\"",
+        "",
+        "   ",
+        "a\\\\\"b\\\\",
+        "%PATH% ^& | < >",
+        "C:\\dir\\",
+    };
+    for (const std::string& name : names) {
+        for (const std::string& argument : {name, "/decrypt:" + name, "/encrypt:/x/" + name}) {
+            CommandLine command{"/opt/My Tools/decrypt.exe", {argument, "second"}};
+            auto text = BuildWindowsCommandLine(command);
+            ASSERT_TRUE(text.has_value()) << argument;
+            EXPECT_EQ(ParseWindowsCommandLine(*text), command) << *text;
+        }
+    }
+}

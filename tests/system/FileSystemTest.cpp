@@ -1,0 +1,157 @@
+#include "system/FileSystem.h"
+
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ostrapel;
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+TEST(ListDirectory, TellsFilesFromFoldersThroughLinks) {
+    TempDir dir;
+    WriteFile(dir / "file", "x");
+    testsupport::MakeDir(dir / "folder");
+    ASSERT_EQ(::symlink("folder", (dir / "link-to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+
+    ListingResult listing = ListDirectory(dir.path());
+    ASSERT_TRUE(listing.status.ok());
+    std::map<std::string, EntryKind> kinds;
+    for (const DirectoryEntry& entry : listing.entries) {
+        kinds[entry.name] = entry.kind;
+    }
+    EXPECT_EQ(kinds, (std::map<std::string, EntryKind>{{"file", EntryKind::File},
+                                                       {"folder", EntryKind::Directory},
+                                                       {"link-to-folder", EntryKind::Directory},
+                                                       {"dangling", EntryKind::Missing},
+                                                       {"pipe", EntryKind::Other}}));
+    EXPECT_FALSE(ListDirectory(dir / "missing").status.ok());
+}
+
+TEST(CopyFileTo, CopiesARegularFileAndRefusesTheRest) {
+    TempDir dir;
+    const std::string content = testsupport::PlainSave(200000, 1);
+    WriteFile(dir / "save", content);
+    FileIdentity identity;
+    ASSERT_TRUE(CopyFileTo(dir / "save", dir / "copy", &identity).ok());
+    EXPECT_EQ(ReadFile(dir / "copy"), content);
+    EXPECT_EQ(identity, IdentityOf(dir / "save"));
+
+    testsupport::MakeDir(dir / "folder");
+    EXPECT_EQ(CopyFileTo(dir / "folder", dir / "copy2").reason(), "is a folder");
+    // A pipe with no writer would block an ordinary open for ever.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(CopyFileTo(dir / "pipe", dir / "copy3").reason(), "is not a regular file");
+    EXPECT_FALSE(CopyFileTo(dir / "missing", dir / "copy4").ok());
+    EXPECT_FALSE(Exists(dir / "copy2") || Exists(dir / "copy3") || Exists(dir / "copy4"));
+}
+
+TEST(CopyFileTo, DoesNotWriteThroughALinkAtTheTarget) {
+    TempDir dir;
+    WriteFile(dir / "save", "new");
+    WriteFile(dir / "victim", "keep me");
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "copy").c_str()), 0);
+    EXPECT_FALSE(CopyFileTo(dir / "save", dir / "copy").ok());
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
+}
+
+class ReplaceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(dir / "new", "new content");
+        WriteFile(dir / "save", "old content");
+    }
+    TempDir dir;
+};
+
+TEST_F(ReplaceTest, ReplacesAndKeepsPermissionBits) {
+    ASSERT_EQ(::chmod((dir / "save").c_str(), 0640), 0);
+    auto before = IdentityOf(dir / "save");
+    ReplaceResult result = ReplaceFileAtomically(dir / "new", dir / "save", before);
+    ASSERT_EQ(result.outcome, ReplaceOutcome::Replaced) << result.status.reason();
+    EXPECT_EQ(ReadFile(dir / "save"), "new content");
+    EXPECT_EQ(ModeOf(dir / "save"), 0640u);
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+
+TEST_F(ReplaceTest, WritesThroughASymbolicLink) {
+    testsupport::MakeDir(dir / "real");
+    WriteFile(dir / "real/target", "old content");
+    ASSERT_EQ(::unlink((dir / "save").c_str()), 0);
+    ASSERT_EQ(::symlink("real/target", (dir / "save").c_str()), 0);
+    auto before = IdentityOf(dir / "save");
+    ASSERT_EQ(ReplaceFileAtomically(dir / "new", dir / "save", before).outcome,
+              ReplaceOutcome::Replaced);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "save").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(dir / "real/target"), "new content");
+    EXPECT_EQ(Names(dir / "real"), (std::vector<std::string>{"target"}));
+}
+
+TEST_F(ReplaceTest, LeavesATargetThatChangedSinceItWasRead) {
+    auto before = IdentityOf(dir / "save");
+    WriteFile(dir / "save", "the game wrote this");
+    ReplaceResult result = ReplaceFileAtomically(dir / "new", dir / "save", before);
+    EXPECT_EQ(result.outcome, ReplaceOutcome::TargetChanged);
+    EXPECT_EQ(ReadFile(dir / "save"), "the game wrote this");
+
+    ASSERT_EQ(::unlink((dir / "save").c_str()), 0);
+    EXPECT_EQ(ReplaceFileAtomically(dir / "new", dir / "save", before).outcome,
+              ReplaceOutcome::TargetChanged);
+    EXPECT_FALSE(Exists(dir / "save"));
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new"}));
+}
+
+TEST_F(ReplaceTest, AFailedReplaceLeavesTheTargetAndNoTemporary) {
+    ReplaceResult result =
+        ReplaceFileAtomically(dir / "missing", dir / "save", IdentityOf(dir / "save"));
+    EXPECT_EQ(result.outcome, ReplaceOutcome::Failed);
+    EXPECT_FALSE(result.status.ok());
+    EXPECT_EQ(ReadFile(dir / "save"), "old content");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+
+TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
+    TempDir dir;
+    WriteFile(dir / "a", "");
+    WriteFile(dir / ".ostrapel-left.tmp", "");
+    WriteFile(dir / "keep.ostrapel-", "");
+    testsupport::MakeDir(dir / "sub");
+    WriteFile(dir / "sub/inner", "");
+    ASSERT_EQ(::symlink("sub", (dir / "link").c_str()), 0);
+
+    EXPECT_TRUE(RemoveFilesWithPrefix(dir.path(), kTemporaryPrefix).ok());
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a", "keep.ostrapel-", "link", "sub"}));
+    EXPECT_TRUE(RemoveFilesIn(dir.path()).ok());
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"sub"}));
+    EXPECT_TRUE(Exists(dir / "sub/inner"));
+    EXPECT_FALSE(RemoveFilesIn(dir / "missing").ok());
+}

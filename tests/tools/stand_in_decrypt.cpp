@@ -1,0 +1,177 @@
+// A stand-in for the external cipher tool, obeying its contract:
+//   decrypt.exe /decrypt:PATH   or   decrypt.exe /encrypt:PATH
+// replaces the file at PATH in place and leaves PATH.backup with its previous content.
+//
+// STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
+// DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
+//   exit=N      print a complaint, leave the file, exit with N
+//   signal=N    die by signal N
+//   truncate=N  write only the first N bytes of the result, exit 0
+//   nobackup    leave no side file
+//   delete      delete the file, exit 0
+//   hang        wait until killed
+//   sleep=MS    sleep, then work as usual
+//   noop        do nothing, exit 0
+// Every rule that matches applies, in order.
+
+#include "StandInCipher.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Fault {
+    std::string action;
+    long argument = 0;
+};
+
+std::string BaseName(const std::string& path) {
+    auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<Fault> FaultsFor(std::string_view direction, const std::string& name) {
+    std::vector<Fault> faults;
+    const char* env = std::getenv("STAND_IN_CIPHER_FAULTS");
+    if (env == nullptr) {
+        return faults;
+    }
+    std::string_view rules(env);
+    while (!rules.empty()) {
+        auto end = rules.find(';');
+        std::string_view rule = rules.substr(0, end);
+        rules = end == std::string_view::npos ? std::string_view() : rules.substr(end + 1);
+        auto first = rule.find(':');
+        auto second = first == std::string_view::npos ? first : rule.find(':', first + 1);
+        if (second == std::string_view::npos) {
+            continue;
+        }
+        std::string_view dir = rule.substr(0, first);
+        std::string_view action = rule.substr(first + 1, second - first - 1);
+        std::string_view target = rule.substr(second + 1);
+        if ((dir != "any" && dir != direction) || (target != "*" && target != name)) {
+            continue;
+        }
+        Fault fault;
+        auto eq = action.find('=');
+        fault.action = std::string(action.substr(0, eq));
+        if (eq != std::string_view::npos) {
+            fault.argument = std::strtol(std::string(action.substr(eq + 1)).c_str(), nullptr, 10);
+        }
+        faults.push_back(fault);
+    }
+    return faults;
+}
+
+bool ReadAll(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteAll(const std::string& path, std::string_view data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+void Log(std::string_view direction, const std::string& name) {
+    const char* log = std::getenv("STAND_IN_CIPHER_LOG");
+    if (log != nullptr) {
+        std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: decrypt.exe /decrypt:PATH | /encrypt:PATH\n");
+        return 64;
+    }
+    std::string argument = argv[1];
+    std::string_view direction;
+    if (argument.rfind("/decrypt:", 0) == 0) {
+        direction = "decrypt";
+    } else if (argument.rfind("/encrypt:", 0) == 0) {
+        direction = "encrypt";
+    } else {
+        std::fprintf(stderr, "unknown switch: %s\n", argument.c_str());
+        return 64;
+    }
+    const std::string path = argument.substr(9);
+    const std::string name = BaseName(path);
+    Log(direction, name);
+
+    bool backup = true;
+    long truncateTo = -1;
+    for (const Fault& fault : FaultsFor(direction, name)) {
+        if (fault.action == "exit") {
+            std::fprintf(stderr, "stand-in: %s of %s failed on purpose\n",
+                         std::string(direction).c_str(), name.c_str());
+            return static_cast<int>(fault.argument);
+        } else if (fault.action == "signal") {
+            std::signal(static_cast<int>(fault.argument), SIG_DFL);
+            std::raise(static_cast<int>(fault.argument));
+            return 1;
+        } else if (fault.action == "truncate") {
+            truncateTo = fault.argument;
+        } else if (fault.action == "nobackup") {
+            backup = false;
+        } else if (fault.action == "delete") {
+            return std::remove(path.c_str()) == 0 ? 0 : 1;
+        } else if (fault.action == "hang") {
+            for (;;) {
+                pause();
+            }
+        } else if (fault.action == "sleep") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
+        } else if (fault.action == "noop") {
+            return 0;
+        }
+    }
+
+    std::string before;
+    if (!ReadAll(path, before)) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 66;
+    }
+    std::string after;
+    if (direction == "decrypt") {
+        auto plain = standin::Decipher(before);
+        if (!plain) {
+            std::fprintf(stderr, "%s is not enciphered\n", name.c_str());
+            return 65;
+        }
+        after = std::move(*plain);
+    } else {
+        after = standin::Encipher(before);
+    }
+    if (backup && !WriteAll(path + ".backup", before)) {
+        std::fprintf(stderr, "cannot write the backup of %s\n", name.c_str());
+        return 73;
+    }
+    if (truncateTo >= 0 && static_cast<std::size_t>(truncateTo) < after.size()) {
+        after.resize(static_cast<std::size_t>(truncateTo));
+    }
+    if (!WriteAll(path, after)) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return 74;
+    }
+    return 0;
+}
