@@ -95,6 +95,13 @@ BatchResult Batch::run() {
     if (Status made = MakeDirectory(workFolder_); !made) {
         return refuse("Work folder unavailable: " + workFolder_ + ": " + made.reason());
     }
+    // Held for the whole batch: a second instance neither converts nor clears meanwhile.
+    FolderLock lock(workFolder_);
+    if (!lock.held()) {
+        return refuse(lock.busy() ? std::string(kWorkFolderBusy)
+                                  : "Work folder unavailable: " + workFolder_ + ": " +
+                                        lock.status().reason());
+    }
     // Whatever an earlier, interrupted run left behind goes first.
     (void)RemoveFilesIn(workFolder_);
     if (!request_.saveFolder.empty()) {
@@ -246,7 +253,12 @@ std::string CipherToolOf(const std::string& appDir) {
 }
 
 Status ClearWorkFolder(const std::string& appDir) {
-    return RemoveFilesIn(WorkFolderOf(appDir));
+    const std::string folder = WorkFolderOf(appDir);
+    FolderLock lock(folder);
+    if (!lock.held()) {
+        return lock.busy() ? Status::Fail(kWorkFolderBusy) : lock.status();
+    }
+    return RemoveFilesIn(folder);
 }
 
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {

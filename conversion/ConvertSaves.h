@@ -13,7 +13,11 @@ namespace ostrapel {
 std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 
-// Deletes the files of the work folder; its sub-folders stay.
+// Said when another instance of the program holds the work folder.
+inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
+
+// Deletes the files of the work folder; its sub-folders stay. Touches nothing while another
+// instance holds the work folder.
 Status ClearWorkFolder(const std::string& appDir);
 
 // The cipher tool's command for one work copy; decipher when decipher is true.

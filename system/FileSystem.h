@@ -78,6 +78,26 @@ Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefi
 // Creates a folder; an existing one is fine.
 Status MakeDirectory(const std::string& path);
 
+// An exclusive lock on a folder, held until the object goes; other holders are other
+// programs or other locks of this one. A process that dies lets go of it.
+class FolderLock {
+public:
+    // Takes the lock at once or fails (status says why; busy() when another holds it).
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+    bool busy() const { return busy_; }
+    const Status& status() const { return status_; }
+
+private:
+    int fd_ = -1;
+    bool busy_ = false;
+    Status status_ = Status::Ok();
+};
+
 Status SetCurrentDirectory(const std::string& path);
 std::string CurrentDirectory();
 

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -368,6 +369,31 @@ Status MakeDirectory(const std::string& path) {
         return Status::FromErrno(errno);
     }
     return Status::Ok();
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        status_ = Status::FromErrno(errno);
+        return;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        busy_ = errno == EWOULDBLOCK;
+        status_ = Status::FromErrno(errno);
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
 }
 
 Status SetCurrentDirectory(const std::string& path) {

@@ -334,3 +334,24 @@ TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
     EXPECT_EQ(result.files[3].reason, "not a plain file name");
     EXPECT_EQ(result.changedCount, 1u);
 }
+
+TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
+    AddSave("a.sav");
+    WriteFile(WorkFolderOf(appDir) + "theirs.sav", "another instance's work copy");
+    {
+        FolderLock other(WorkFolderOf(appDir));
+        ASSERT_TRUE(other.held());
+
+        Status cleared = ClearWorkFolder(appDir);
+        EXPECT_EQ(cleared.reason(), kWorkFolderBusy);
+        BatchResult result = Run();
+        EXPECT_EQ(result.refusal, kWorkFolderBusy);
+        EXPECT_EQ(result.report,
+                  std::string("Changed versions DLC in 0 files\n\n") + kWorkFolderBusy);
+        EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+        EXPECT_TRUE(Lines(log).empty());
+        EXPECT_EQ(ReadFile(WorkFolderOf(appDir) + "theirs.sav"), "another instance's work copy");
+    }
+    EXPECT_TRUE(ClearWorkFolder(appDir).ok());
+    EXPECT_TRUE(Run().allChanged());
+}
