@@ -209,15 +209,19 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (int err = CopyContents(in.get(), out.get()); err != 0) {
         return Status::FromErrno(err);
     }
-    // The identity is taken after the read, so a write racing the copy is seen later.
+    // A write racing the copy would leave a torn copy behind.
+    const FileIdentity before = IdentityOfStat(st);
     if (::fstat(in.get(), &st) != 0) {
         return Status::FromErrno(errno);
+    }
+    if (IdentityOfStat(st) != before) {
+        return Status::Fail("changed while being copied");
     }
     if (int err = out.close(); err != 0) {
         return Status::FromErrno(err);
     }
     if (sourceIdentity != nullptr) {
-        *sourceIdentity = IdentityOfStat(st);
+        *sourceIdentity = before;
     }
     return Status::Ok();
 }
