@@ -1,0 +1,107 @@
+#include "GuiTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+using guitest::Control;
+using guitest::Items;
+using mdlSHBrowseForFolder::SelectedFolder;
+using testsupport::MakeDir;
+using testsupport::WriteFile;
+
+class ListingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listsQualifyingEntriesAndSelectsTheFirst() {
+        guitest::WindowFixture fixture;
+        for (const char* name : {"x", "ab", "abc", ".hidden.sav", "slot1.sav"}) {
+            WriteFile(fixture.saves + "/" + name, "data");
+        }
+        MakeDir(fixture.saves + "/slots");
+        MakeDir(fixture.saves + "/sd");
+        frmMain& window = fixture.open();
+        QDir::setCurrent(QDir::rootPath());
+
+        fixture.listSaves();
+
+        auto* list = Control<QListWidget>(window, "List");
+        QStringList names = Items(list);
+        QCOMPARE(list->currentRow(), 0);
+        QCOMPARE(list->selectedItems().size(), 1);
+        names.sort();
+        QCOMPARE(names, QStringList({"abc", "slot1.sav", "slots"}));
+        QCOMPARE(fixture.chooser->lastOwner, &window);
+        QCOMPARE(fixture.chooser->lastTitle, QStringLiteral("C:\\"));
+        QCOMPARE(SelectedFolder(), fixture.saves);
+        QCOMPARE(QDir::current().canonicalPath(),
+                 QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath());
+
+        // The same folder again gives the same list, not twice the list.
+        const QStringList first = Items(list);
+        fixture.listSaves();
+        QCOMPARE(Items(list), first);
+    }
+
+    void cancelEmptiesTheList() {
+        guitest::WindowFixture fixture;
+        WriteFile(fixture.saves + "/slot1.sav", "data");
+        frmMain& window = fixture.open();
+        fixture.listSaves();
+        auto* list = Control<QListWidget>(window, "List");
+        QCOMPARE(list->count(), 1);
+        QDir::setCurrent(QDir::rootPath());
+
+        fixture.chooser->willAnswer(std::nullopt);
+        Control<QPushButton>(window, "cmdOpen")->click();
+
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(list->currentRow(), -1);
+        QVERIFY(SelectedFolder().empty());
+        QCOMPARE(QDir::current().canonicalPath(),
+                 QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath());
+        QVERIFY(fixture.log.reports.empty());
+    }
+
+    void emptyOrMissingFolderListsNothing() {
+        guitest::WindowFixture fixture;
+        WriteFile(fixture.saves + "/ab", "data");
+        frmMain& window = fixture.open();
+        auto* list = Control<QListWidget>(window, "List");
+
+        fixture.listSaves();
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(list->currentRow(), -1);
+
+        fixture.chooser->willAnswer(fixture.root / "nowhere");
+        window.LoadFolderSave();
+        QCOMPARE(list->count(), 0);
+        QVERIFY(fixture.log.reports.empty());
+    }
+
+    void namesKeepTheirBytes() {
+        guitest::WindowFixture fixture;
+        const std::string latin1 = "caf\xe9.sav"; // not UTF-8
+        const std::string utf8 = "\xc3\xa9t\xc3\xa9.sav";
+        WriteFile(fixture.saves + "/" + latin1, "data");
+        WriteFile(fixture.saves + "/" + utf8, "data");
+        frmMain& window = fixture.open();
+        fixture.listSaves();
+
+        auto* list = Control<QListWidget>(window, "List");
+        QCOMPARE(list->count(), 2);
+        QStringList shown;
+        std::vector<std::string> kept;
+        for (int row = 0; row < list->count(); ++row) {
+            shown << list->item(row)->text();
+            kept.push_back(list->item(row)->data(frmMain::kNameRole).toByteArray().toStdString());
+        }
+        QVERIFY(shown.contains(QString::fromUtf8("\xc3\xa9t\xc3\xa9.sav")));
+        QVERIFY(std::find(kept.begin(), kept.end(), latin1) != kept.end());
+        QVERIFY(std::find(kept.begin(), kept.end(), utf8) != kept.end());
+    }
+};
+
+QTEST_MAIN(ListingTest)
+#include "ListingTest.moc"

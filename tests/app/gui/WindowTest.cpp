@@ -1,0 +1,209 @@
+#include "GuiTestSupport.h"
+#include "Pictures.h"
+#include "conversion/DlcVersion.h"
+#include "system/FileSystem.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+using guitest::Control;
+using testsupport::Exists;
+using testsupport::MakeDir;
+using testsupport::WriteFile;
+
+namespace {
+
+QString Canonical(const std::string& path) {
+    return QFileInfo(QString::fromStdString(path)).canonicalFilePath();
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startUpState() {
+        guitest::WindowFixture fixture;
+        WriteFile(fixture.work + "left-over.sav", "stale");
+        WriteFile(fixture.work + "left-over.sav.backup", "stale");
+        MakeDir(fixture.work + "kept");
+        WriteFile(fixture.work + "kept/inner", "x");
+        QDir::setCurrent(QDir::rootPath());
+
+        frmMain& window = fixture.open();
+
+        QCOMPARE(window.windowTitle(), QStringLiteral("Ostrapel by Penmorrow"));
+        auto* combo = Control<QComboBox>(window, "ComboDLC");
+        QVERIFY(combo != nullptr);
+        QStringList labels;
+        for (int i = 0; i < combo->count(); ++i) {
+            labels << combo->itemText(i);
+        }
+        QCOMPARE(labels, QStringList({"0.00", "1.00", "2.00", "3.00", "4.00"}));
+        QCOMPARE(combo->currentText(), QString());
+        QCOMPARE(combo->currentIndex(), -1);
+        QVERIFY(!combo->isEditable());
+        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("400"));
+        QVERIFY(!Control<QPushButton>(window, "cmdSave")->isEnabled());
+        QVERIFY(Control<QPushButton>(window, "cmdOpen")->isEnabled());
+        QCOMPARE(Control<QListWidget>(window, "List")->count(), 0);
+
+        QVERIFY(!Exists(fixture.work + "left-over.sav"));
+        QVERIFY(!Exists(fixture.work + "left-over.sav.backup"));
+        QVERIFY(Exists(fixture.work + "kept/inner"));
+        QCOMPARE(QDir::current().canonicalPath(), Canonical(fixture.appDir));
+    }
+
+    void layoutAndAccessibility() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        QCOMPARE(window.size(), QSize(542, 180));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+        // Twips at 15 to the pixel, relative to each control's container.
+        QCOMPARE(Control<QGroupBox>(window, "GroupBox1")->geometry(), QRect(8, 8, 529, 169));
+        QCOMPARE(Control<QGroupBox>(window, "GroupBox2")->geometry(), QRect(200, 16, 121, 145));
+        QCOMPARE(Control<QListWidget>(window, "List")->geometry(), QRect(8, 16, 105, 121));
+        QCOMPARE(Control<QComboBox>(window, "ComboDLC")->geometry(), QRect(8, 96, 177, 21));
+        QCOMPARE(Control<QPushButton>(window, "cmdSave")->geometry(), QRect(8, 136, 177, 25));
+        QCOMPARE(Control<QPushButton>(window, "cmdOpen")->geometry(), QRect(8, 24, 41, 33));
+        QCOMPARE(Control<QLabel>(window, "Image1")->geometry(), QRect(328, 16, 196, 140));
+        QCOMPARE(Control<QPushButton>(window, "cmdSave")->text(), QStringLiteral("Apply and Save"));
+
+        const QList<QLabel*> labels = window.findChildren<QLabel*>(QStringLiteral("lbl"));
+        QCOMPARE(labels.size(), 2);
+        for (QLabel* label : labels) {
+            const bool first = label->property("index").toInt() == 0;
+            QCOMPARE(label->text(), first ? QStringLiteral("Open Your save Folder")
+                                          : QStringLiteral("Select DLC Version :"));
+            QVERIFY(label->font().bold());
+            QCOMPARE(label->font().pointSizeF(), 8.25);
+            QVERIFY2(label->width() >= label->sizeHint().width(), "caption clipped");
+            QCOMPARE(label->pos(), first ? QPoint(56, 24) : QPoint(8, 72));
+            QVERIFY(label->geometry().right() < Control<QGroupBox>(window, "GroupBox2")->x());
+        }
+
+        auto* ep = Control<QGroupBox>(window, "EP");
+        auto* txt = Control<QLineEdit>(window, "txt");
+        QVERIFY(ep->geometry().top() >= window.height());
+        QVERIFY(!ep->isVisible() && !txt->isVisible());
+        QCOMPARE(txt->focusPolicy(), Qt::NoFocus);
+
+        auto* open = Control<QPushButton>(window, "cmdOpen");
+        QVERIFY(open->text().isEmpty());
+        QVERIFY(!open->icon().isNull());
+        QCOMPARE(open->accessibleName(), QStringLiteral("Open Your save Folder"));
+        QCOMPARE(open->toolTip(), QStringLiteral("Open Your save Folder"));
+
+        // Tab walks the four controls a user works with, and never into txt.
+        Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(1);
+        open->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 4; ++i) {
+            visited << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(visited, QStringList({"cmdOpen", "ComboDLC", "List", "cmdSave"}));
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdOpen"));
+    }
+
+    void pictures() {
+        const QIcon icon = pictures::WindowIcon();
+        for (int side : {16, 32, 48}) {
+            QVERIFY2(icon.availableSizes().contains(QSize(side, side)),
+                     qPrintable(QString::number(side)));
+        }
+        const QImage folder = pictures::OpenFolder().toImage();
+        QCOMPARE(folder.size() / folder.devicePixelRatio(), QSize(32, 32));
+        QCOMPARE(folder.pixelColor(0, 0).alpha(), 0); // transparent background
+        QCOMPARE(pictures::Logo().size() / pictures::Logo().devicePixelRatio(), QSize(180, 180));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("missing.svg"));
+        QVERIFY(pictures::Render(QStringLiteral(":/ostrapel/missing.svg"), QSize(8, 8)).isNull());
+    }
+
+    void versionSelection() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        auto* combo = Control<QComboBox>(window, "ComboDLC");
+        auto* txt = Control<QLineEdit>(window, "txt");
+        auto* save = Control<QPushButton>(window, "cmdSave");
+
+        combo->setCurrentIndex(2);
+        QCOMPARE(txt->text(), QStringLiteral("200"));
+        QVERIFY(save->isEnabled());
+        combo->setCurrentIndex(0);
+        QCOMPARE(txt->text(), QStringLiteral("0"));
+
+        // An empty text matches nothing: txt keeps its value, save stays enabled.
+        combo->setCurrentIndex(-1);
+        QCOMPARE(txt->text(), QStringLiteral("0"));
+        QVERIFY(save->isEnabled());
+    }
+
+    void unmatchedFirstSelectionStillEnablesSave() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        auto* combo = Control<QComboBox>(window, "ComboDLC");
+        combo->addItem(QStringLiteral("2.0"));
+        combo->setCurrentIndex(combo->count() - 1);
+        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("400"));
+        QVERIFY(Control<QPushButton>(window, "cmdSave")->isEnabled());
+    }
+
+    void pickingFromTheListRunsTheSelection() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* combo = Control<QComboBox>(window, "ComboDLC");
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down);
+        QVERIFY(!combo->currentText().isEmpty());
+        const auto value = ostrapel::DlcVersionTable::LookUp(combo->currentText().toStdString());
+        QVERIFY(value.has_value());
+        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QString::number(*value));
+        QVERIFY(Control<QPushButton>(window, "cmdSave")->isEnabled());
+    }
+
+    void closingClearsTheWorkFolder() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        WriteFile(fixture.work + "a.sav", "work copy");
+        MakeDir(fixture.work + "kept");
+        QVERIFY(window.close());
+        QVERIFY(!Exists(fixture.work + "a.sav"));
+        QVERIFY(Exists(fixture.work + "kept"));
+        QVERIFY(fixture.log.reports.empty());
+    }
+
+    void closingWithoutWorkFolderJustCloses() {
+        guitest::WindowFixture fixture;
+        testsupport::RemoveTree(fixture.appDir + "Decrypt");
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(window.close());
+        QVERIFY(!window.isVisible());
+        QVERIFY(fixture.log.reports.empty());
+        QVERIFY(!Exists(fixture.appDir + "Decrypt"));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
