@@ -3,25 +3,20 @@
 #include <QMetaObject>
 #include <utility>
 
-namespace {
-
-// Forwards the batch's progress to the runner's thread.
+// Hands the batch's progress to the runner.
 class QueuedObserver final : public ostrapel::BatchObserver {
 public:
-    explicit QueuedObserver(BatchRunner* runner) : runner_(runner) {}
+    explicit QueuedObserver(BatchRunner& runner) : runner_(runner) {}
 
     void cursorMoved(std::size_t index) override {
-        const int row = static_cast<int>(index);
-        BatchRunner* runner = runner_;
-        QMetaObject::invokeMethod(
-            runner, [runner, row] { emit runner->cursorMoved(row); }, Qt::QueuedConnection);
+        runner_.post([index](BatchRunner::Inbox& inbox) {
+            inbox.cursorMoves.push_back(static_cast<int>(index));
+        });
     }
 
 private:
-    BatchRunner* runner_;
+    BatchRunner& runner_;
 };
-
-} // namespace
 
 BatchRunner::BatchRunner(QObject* parent) : QObject(parent) {}
 
@@ -38,18 +33,38 @@ bool BatchRunner::start(ostrapel::BatchRequest request, ostrapel::Scn_Process& r
     if (thread_.joinable()) {
         thread_.join();
     }
+    inbox_ = Inbox();
     thread_ = std::thread([this, request = std::move(request), &runner] {
-        QueuedObserver observer(this);
+        QueuedObserver observer(*this);
         ostrapel::BatchResult result = ostrapel::ConvertSaves(request, runner, &observer);
-        QMetaObject::invokeMethod(
-            this, [this, result = std::move(result)] { complete(result); }, Qt::QueuedConnection);
+        post([&result](Inbox& inbox) { inbox.result = std::move(result); });
     });
     running_ = true;
     return true;
 }
 
-void BatchRunner::complete(const ostrapel::BatchResult& result) {
-    thread_.join();
-    running_ = false;
-    emit finished(result);
+template <typename Change> void BatchRunner::post(Change change) {
+    std::lock_guard lock(mutex_);
+    change(inbox_);
+    if (!inbox_.wakeUpPending) {
+        inbox_.wakeUpPending = true;
+        // Posted under the lock, so the owner's thread sees the inbox no earlier than the event.
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+    }
+}
+
+void BatchRunner::deliver() {
+    Inbox inbox;
+    {
+        std::lock_guard lock(mutex_);
+        inbox = std::exchange(inbox_, Inbox());
+    }
+    for (int index : inbox.cursorMoves) {
+        emit cursorMoved(index);
+    }
+    if (inbox.result) {
+        thread_.join();
+        running_ = false;
+        emit finished(*inbox.result);
+    }
 }

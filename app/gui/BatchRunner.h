@@ -4,10 +4,14 @@
 #include "system/Process.h"
 
 #include <QObject>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 // Runs one batch at a time on a thread of its own and reports its progress through signals
-// delivered on the thread that owns the runner.
+// emitted on the thread that owns the runner. Everything the batch's thread hands over goes
+// through a mutex; Qt only carries the wake-up.
 class BatchRunner : public QObject {
     Q_OBJECT
 
@@ -29,8 +33,21 @@ signals:
     void finished(const ostrapel::BatchResult& result);
 
 private:
-    void complete(const ostrapel::BatchResult& result);
+    friend class QueuedObserver;
+
+    struct Inbox {
+        std::vector<int> cursorMoves;
+        std::optional<ostrapel::BatchResult> result;
+        bool wakeUpPending = false;
+    };
+
+    // On the batch's thread: adds to the inbox and wakes the owner's thread when needed.
+    template <typename Change> void post(Change change);
+    // On the owner's thread: hands the inbox's content on as signals.
+    Q_INVOKABLE void deliver();
 
     std::thread thread_;
     bool running_ = false;
+    std::mutex mutex_;
+    Inbox inbox_;
 };

@@ -24,7 +24,7 @@
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-constexpr int kLabelGap = 4;
+constexpr int kLabelGap = 2;
 
 QRect Twips(int left, int top, int width, int height) {
     return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
