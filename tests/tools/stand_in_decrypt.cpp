@@ -12,11 +12,13 @@
 //   delete      delete the file, exit 0
 //   hang        wait until killed
 //   sleep=MS    sleep, then work as usual
+//   pace=MS     write the result in eight pieces spread over about MS milliseconds
 //   noop        do nothing, exit 0
 // Every rule that matches applies, in order.
 
 #include "StandInCipher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -90,6 +92,23 @@ bool WriteAll(const std::string& path, std::string_view data) {
     return static_cast<bool>(out);
 }
 
+// Writes data in eight flushed pieces with pauses between them, so a kill can land mid-write.
+bool WritePaced(const std::string& path, std::string_view data, long milliseconds) {
+    constexpr std::size_t kPieces = 8;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::size_t piece = (data.size() + kPieces - 1) / kPieces;
+    for (std::size_t at = 0; at < data.size() && out; at += piece) {
+        if (at > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds) / kPieces);
+        }
+        const std::size_t size = std::min(piece, data.size() - at);
+        out.write(data.data() + at, static_cast<std::streamsize>(size));
+        out.flush();
+    }
+    out.close();
+    return static_cast<bool>(out);
+}
+
 void Log(std::string_view direction, const std::string& name) {
     const char* log = std::getenv("STAND_IN_CIPHER_LOG");
     if (log != nullptr) {
@@ -120,6 +139,7 @@ int main(int argc, char** argv) {
 
     bool backup = true;
     long truncateTo = -1;
+    long paceMs = -1;
     for (const Fault& fault : FaultsFor(direction, name)) {
         if (fault.action == "exit") {
             std::fprintf(stderr, "stand-in: %s of %s failed on purpose\n",
@@ -141,6 +161,8 @@ int main(int argc, char** argv) {
             }
         } else if (fault.action == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
+        } else if (fault.action == "pace") {
+            paceMs = fault.argument;
         } else if (fault.action == "noop") {
             return 0;
         }
@@ -169,7 +191,7 @@ int main(int argc, char** argv) {
     if (truncateTo >= 0 && static_cast<std::size_t>(truncateTo) < after.size()) {
         after.resize(static_cast<std::size_t>(truncateTo));
     }
-    if (!WriteAll(path, after)) {
+    if (paceMs >= 0 ? !WritePaced(path, after, paceMs) : !WriteAll(path, after)) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return 74;
     }
