@@ -163,6 +163,9 @@ void Batch::decipherAndPatch(std::size_t index) {
     case EntryKind::File:
         break;
     }
+    if (IsReadOnly(state.savePath)) {
+        return fail(index, "is read-only");
+    }
     if (Status copied = CopyFileTo(state.savePath, state.workCopy, &state.identity); !copied) {
         return fail(index, "copy failed: " + copied.reason());
     }

@@ -44,6 +44,10 @@ std::optional<std::int64_t> SizeOf(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
+// Whether a file is marked read-only (no write permission bit at all) or this process may not
+// write it. Follows symbolic links; false when the file cannot be looked at.
+bool IsReadOnly(const std::string& path);
+
 // Copies a regular file over target (created or truncated; a link at target is not
 // followed). Reports the source's identity as it was read. Refuses folders, devices and pipes.
 Status CopyFileTo(const std::string& source, const std::string& target,
@@ -59,7 +63,8 @@ struct ReplaceResult {
 // Replaces target by the content of source at once: a temporary in the target's own folder
 // (a link target's folder, when target is a symbolic link) is written, flushed and renamed
 // over it. The target keeps its permission bits. When expected is given and the target no
-// longer matches it, nothing is written. The target is never left partly written.
+// longer matches it, nothing is written; nor when the target is read-only. The target is
+// never left partly written.
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected);
 
@@ -79,7 +84,9 @@ Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefi
 Status MakeDirectory(const std::string& path);
 
 // An exclusive lock on a folder, held until the object goes; other holders are other
-// programs or other locks of this one. A process that dies lets go of it.
+// programs or other locks of this one. Programs started while it is held hold it with it
+// until they end, so a tool outliving a killed batch still keeps others off the folder. A
+// process that dies lets go of it.
 class FolderLock {
 public:
     // Takes the lock at once or fails (status says why; busy() when another holds it).

@@ -185,6 +185,18 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     return IdentityOfStat(st);
 }
 
+bool IsReadOnly(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return true;
+    }
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 &&
+           (errno == EACCES || errno == EROFS || errno == EPERM);
+}
+
 Status CopyFileTo(const std::string& source, const std::string& target,
                   FileIdentity* sourceIdentity) {
     // Non-blocking, so that opening a pipe cannot hang; it is refused right after.
@@ -253,6 +265,9 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (expected && IdentityOfStat(targetStat) != *expected) {
         return changed();
     }
+    if (IsReadOnly(realTarget)) {
+        return {ReplaceOutcome::Failed, Status::Fail("is read-only")};
+    }
 
     Fd in(OpenRetrying(source.c_str(), O_RDONLY));
     if (!in.valid()) {
@@ -293,6 +308,16 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (::fsync(out.get()) != 0) {
         return abandon(errno);
     }
+    // Last look before the replacement, to keep the window for a racing writer small.
+    auto current = IdentityOf(realTarget);
+    if (expected && (!current || *current != *expected)) {
+        if (!unnamed) {
+            ::unlink(temporary.c_str());
+        }
+        return changed();
+    }
+    // The unnamed temporary gets a name only for the two calls that put it in place, so a
+    // process killed meanwhile seldom leaves one behind.
     if (unnamed) {
         std::string procPath = "/proc/self/fd/" + std::to_string(out.get());
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) !=
@@ -301,18 +326,11 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         }
         unnamed = false;
     }
-    if (int err = out.close(); err != 0) {
-        return abandon(err);
-    }
-    // Last look before the rename, to keep the window for a racing writer small.
-    auto current = IdentityOf(realTarget);
-    if (expected && (!current || *current != *expected)) {
-        ::unlink(temporary.c_str());
-        return changed();
-    }
     if (::rename(temporary.c_str(), realTarget.c_str()) != 0) {
         return abandon(errno);
     }
+    // The content is on disk already (flushed above), so closing can no longer lose it.
+    (void)out.close();
     return {ReplaceOutcome::Replaced, Status::Ok()};
 }
 
@@ -376,7 +394,12 @@ Status MakeDirectory(const std::string& path) {
 }
 
 FolderLock::FolderLock(const std::string& folder) {
-    int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    // Not close-on-exec: a started program shares the lock, which outlives this process
+    // while that program runs.
+    int fd;
+    do {
+        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         status_ = Status::FromErrno(errno);
         return;

@@ -1,0 +1,407 @@
+// Faults around a batch: folders and saves that cannot be written, a full disk, a cipher tool
+// that is no program, and a tool outliving the batch that started it. Each must leave every
+// save byte for byte as it was and name the file, or refuse the batch.
+
+#include "TestSupport.h"
+#include "conversion/ConvertSaves.h"
+#include "system/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace ostrapel;
+using testsupport::ConvertedSave;
+using testsupport::EncipheredSave;
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kSaveSize = 40000;
+constexpr int kCannotSetUp = 77;
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+enum class ChildResult { Passed, Failed, CannotSetUp };
+
+// Runs checks in a forked child that first calls setUp (which returns false when the child
+// cannot be made as needed). The child prints its own failures and reports them by exit status.
+ChildResult InChild(const std::function<bool()>& setUp, const std::function<void()>& checks) {
+    std::fflush(stdout);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!setUp()) {
+            std::fflush(stderr);
+            ::_exit(kCannotSetUp);
+        }
+        checks();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSetUp) {
+        return ChildResult::CannotSetUp;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ChildResult::Passed
+                                                         : ChildResult::Failed;
+}
+
+// Root ignores permission bits, so permission faults are tried as an unprivileged user.
+constexpr uid_t kNobody = 65534;
+
+// Gives a tree to the unprivileged user the checks run as, when running as root.
+void HandOver(const std::string& tree) {
+    if (::geteuid() != 0) {
+        return;
+    }
+    ASSERT_EQ(::lchown(tree.c_str(), kNobody, kNobody), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(tree)) {
+        ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0) << entry.path();
+    }
+}
+
+bool DropPrivileges() {
+    if (::geteuid() != 0) {
+        return true; // permission bits apply already
+    }
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+        std::fprintf(stderr, "cannot become uid %u: %s\n", kNobody, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// A mount namespace of the child's own, so a test may mount a small tmpfs.
+bool PrivateMounts() {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        std::fprintf(stderr, "cannot make a private mount namespace: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void MountTmpfs(const std::string& folder, const char* size) {
+    const std::string options = std::string("size=") + size + ",mode=0755";
+    ASSERT_EQ(::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()), 0)
+        << std::strerror(errno);
+}
+
+// Fills the file system of folder, then frees about leave bytes again.
+void FillLeaving(const std::string& folder, std::size_t leave) {
+    const std::string filler = folder + "/.filler";
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    off_t size = 0;
+    for (ssize_t put; (put = ::write(fd, block.data(), block.size())) > 0;) {
+        size += put;
+    }
+    ASSERT_EQ(errno, ENOSPC);
+    ASSERT_GT(size, static_cast<off_t>(leave));
+    ASSERT_EQ(::ftruncate(fd, size - static_cast<off_t>(leave)), 0);
+    ::close(fd);
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override { testsupport::MakeDir(saves); }
+
+    void AddSave(const std::string& name) {
+        WriteFile(saves + "/" + name, Original(name));
+        names.push_back(name);
+    }
+    void AddSaves() {
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            AddSave(name);
+        }
+    }
+    unsigned Seed(const std::string& name) const { return static_cast<unsigned>(name[0]); }
+    std::string Original(const std::string& name) const {
+        return EncipheredSave(kSaveSize, Seed(name));
+    }
+    std::string Converted(const std::string& name) const {
+        return ConvertedSave(kSaveSize, Seed(name), 200);
+    }
+    std::string Save(const std::string& name) const { return ReadFile(saves + "/" + name); }
+
+    BatchResult Run(BatchObserver* observer = nullptr) {
+        Scn_Process runner;
+        return ConvertSaves({saves, names, appDir, "200"}, runner, observer);
+    }
+
+    // Every save as it was, each named with the reason, nothing left behind.
+    void ExpectNothingChanged(const BatchResult& result, const std::string& reason) {
+        EXPECT_EQ(result.changedCount, 0u);
+        ASSERT_EQ(result.files.size(), names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_TRUE(Save(names[i]) == Original(names[i])) << names[i];
+            EXPECT_EQ(result.files[i].reason, reason) << names[i];
+            EXPECT_NE(result.report.find("\n" + names[i] + ": " + reason), std::string::npos)
+                << result.report;
+        }
+        std::vector<std::string> expected = names;
+        std::sort(expected.begin(), expected.end());
+        std::vector<std::string> present = NamesIn(saves);
+        present.erase(std::remove(present.begin(), present.end(), ".filler"), present.end());
+        EXPECT_EQ(present, expected) << "a temporary was left in the save folder";
+    }
+
+    // Marks the test skipped (callers then return) when the child could not be set up.
+    void ExpectPassedAs(ChildResult result, const char* why) {
+        if (result == ChildResult::CannotSetUp) {
+            GTEST_SKIP() << why;
+        }
+        EXPECT_EQ(result, ChildResult::Passed) << "the checks in the child failed (see above)";
+    }
+
+    TempDir root;
+    std::string appDir = testsupport::MakeProgramFolder(root);
+    std::string saves = root / "saves";
+    std::string log = root / "tool.log";
+    ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
+    std::vector<std::string> names;
+};
+
+constexpr const char* kNeedsAnotherUser =
+    "permission bits need an unprivileged user, and this run can neither be one nor become one";
+constexpr const char* kNeedsTmpfs =
+    "a full disk needs a small tmpfs, and this run may not mount one (needs CAP_SYS_ADMIN)";
+
+} // namespace
+
+TEST_F(FaultTest, ASaveFolderThatCannotBeWrittenKeepsEverySave) {
+    AddSaves();
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(saves.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               ExpectNothingChanged(Run(), "copy failed: Permission denied");
+                               EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+                           }),
+                   kNeedsAnotherUser);
+}
+
+TEST_F(FaultTest, AReadOnlySaveIsLeftAsItIsAndNamed) {
+    AddSaves();
+    HandOver(root.path());
+    ASSERT_EQ(::chmod((saves + "/b.sav").c_str(), 0444), 0);
+    auto checks = [&] {
+        BatchResult result = Run();
+        EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+        EXPECT_EQ(result.files[1].reason, "is read-only");
+        EXPECT_TRUE(Save("a.sav") == Converted("a.sav"));
+        EXPECT_TRUE(Save("c.sav") == Converted("c.sav"));
+        EXPECT_EQ(result.changedCount, 2u);
+        // Its tool runs are spared too.
+        EXPECT_EQ(ReadFile(log).find("b.sav"), std::string::npos);
+    };
+    ExpectPassedAs(InChild(DropPrivileges, checks), kNeedsAnotherUser);
+    if (IsSkipped()) {
+        return;
+    }
+    // The same for a user whom the permission bits do not stop.
+    WriteFile(log, "");
+    for (const std::string& name : names) {
+        WriteFile(saves + "/" + name, Original(name));
+    }
+    checks();
+}
+
+TEST_F(FaultTest, ASaveMadeReadOnlyDuringTheBatchIsNotReplaced) {
+    AddSaves();
+    struct MarkReadOnly : BatchObserver {
+        std::string path;
+        std::size_t moves = 0;
+        void cursorMoved(std::size_t) override {
+            if (++moves == 4) { // the second pass begins
+                ::chmod(path.c_str(), 0444);
+            }
+        }
+    } observer;
+    observer.path = saves + "/b.sav";
+    BatchResult result = Run(&observer);
+    EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+    EXPECT_EQ(result.files[1].reason, "copy failed: is read-only");
+    EXPECT_EQ(result.changedCount, 2u);
+}
+
+TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
+    AddSaves();
+    HandOver(root.path());
+    const std::string work = WorkFolderOf(appDir);
+    ASSERT_EQ(::chmod(work.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] { ExpectNothingChanged(Run(), "copy failed: Permission denied"); }),
+                   kNeedsAnotherUser);
+    if (IsSkipped()) {
+        return;
+    }
+
+    // A missing work folder that cannot be made refuses the batch.
+    ASSERT_EQ(::rmdir(work.c_str()), 0);
+    ASSERT_EQ(::chmod((appDir + "Decrypt").c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               BatchResult result = Run();
+                               EXPECT_EQ(result.refusal, "Work folder unavailable: " + work +
+                                                             ": Permission denied");
+                               EXPECT_EQ(result.changedCount, 0u);
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name));
+                               }
+                           }),
+                   kNeedsAnotherUser);
+}
+
+TEST_F(FaultTest, ACipherToolThatIsNoProgramIsReported) {
+    AddSaves();
+    // What a tool built for another system looks like here.
+    WriteFile(CipherToolOf(appDir), std::string("MZ\x90\0\3\0\0\0\4\0\0\0\xff\xff", 16));
+    ASSERT_EQ(::chmod(CipherToolOf(appDir).c_str(), 0755), 0);
+    ExpectNothingChanged(Run(), "cipher tool could not be started: Exec format error");
+
+    ASSERT_EQ(::unlink(CipherToolOf(appDir).c_str()), 0);
+    testsupport::MakeDir(CipherToolOf(appDir));
+    BatchResult result = Run();
+    EXPECT_EQ(result.refusal, "Cipher tool not found: " + CipherToolOf(appDir));
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name));
+    }
+}
+
+TEST_F(FaultTest, ADiskFullWhileReplacingLeavesEverySaveWhole) {
+    ExpectPassedAs(InChild(PrivateMounts,
+                           [&] {
+                               ASSERT_NO_FATAL_FAILURE(MountTmpfs(saves, "512k"));
+                               AddSaves();
+                               // Room for the work, not for a second copy of any save.
+                               ASSERT_NO_FATAL_FAILURE(FillLeaving(saves, kSaveSize / 2));
+                               ExpectNothingChanged(Run(), "copy failed: No space left on device");
+                               EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+                           }),
+                   kNeedsTmpfs);
+}
+
+TEST_F(FaultTest, ADiskFullInTheWorkFolderLeavesEverySaveWhole) {
+    ExpectPassedAs(
+        InChild(
+            PrivateMounts,
+            [&] {
+                // Room for one work copy but not for the tool's side file beside it.
+                ASSERT_NO_FATAL_FAILURE(MountTmpfs(WorkFolderOf(appDir), "64k"));
+                AddSaves();
+                BatchResult result = Run();
+                EXPECT_EQ(result.changedCount, 0u);
+                for (std::size_t i = 0; i < names.size(); ++i) {
+                    EXPECT_TRUE(Save(names[i]) == Original(names[i]));
+                    EXPECT_NE(result.report.find("\n" + names[i] + ": "), std::string::npos);
+                }
+                EXPECT_EQ(result.files[0].reason,
+                          "cipher tool failed (exit code 73): cannot write the backup of "
+                          "a.sav");
+                EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+                EXPECT_EQ(NamesIn(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+            }),
+        kNeedsTmpfs);
+}
+
+namespace {
+
+// Processes whose command line is exactly args.
+std::vector<pid_t> ProcessesRunning(const std::vector<std::string>& args) {
+    std::string wanted;
+    for (const std::string& arg : args) {
+        wanted += arg;
+        wanted.push_back('\0');
+    }
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline == wanted) {
+            found.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// A program killed while its cipher tool runs leaves the tool running on a work copy; a next
+// batch must not clear the work folder and copy saves into it while that tool may still write.
+TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
+    AddSaves();
+    const std::vector<std::string> toolRun = {CipherToolOf(appDir),
+                                              "/encrypt:" + WorkFolderOf(appDir) + "b.sav"};
+    pid_t batch = ::fork();
+    if (batch == 0) {
+        ::setenv("STAND_IN_CIPHER_FAULTS", "encrypt:hang:b.sav", 1);
+        Run();
+        ::_exit(0);
+    }
+    std::vector<pid_t> tool;
+    for (int i = 0; i < 1000 && tool.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        tool = ProcessesRunning(toolRun);
+    }
+    ::kill(batch, SIGKILL);
+    ::waitpid(batch, nullptr, 0);
+    ASSERT_EQ(tool.size(), 1u) << "the hanging tool run was not seen";
+    struct Killer {
+        pid_t pid;
+        ~Killer() { ::kill(pid, SIGKILL); }
+    } killer{tool[0]};
+
+    BatchResult refused = Run();
+    EXPECT_EQ(refused.refusal, kWorkFolderBusy);
+    EXPECT_EQ(ClearWorkFolder(appDir).reason(), kWorkFolderBusy);
+    EXPECT_TRUE(testsupport::Exists(WorkFolderOf(appDir) + "b.sav"));
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name));
+    }
+
+    ::kill(tool[0], SIGKILL);
+    bool released = false;
+    for (int i = 0; i < 500 && !released; ++i) {
+        released = FolderLock(WorkFolderOf(appDir)).held();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(released) << "the work folder stayed locked after the tool ended";
+    EXPECT_TRUE(Run().allChanged());
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Converted(name));
+    }
+}
