@@ -285,7 +285,8 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
 TEST_F(FaultTest, ACipherToolThatIsNoProgramIsReported) {
     AddSaves();
     // What a tool built for another system looks like here.
-    WriteFile(CipherToolOf(appDir), std::string("MZ\x90\0\3\0\0\0\4\0\0\0\xff\xff", 16));
+    const char foreign[] = "MZ\x90\0\3\0\0\0\4\0\0\0\xff\xff";
+    WriteFile(CipherToolOf(appDir), std::string(foreign, sizeof foreign - 1));
     ASSERT_EQ(::chmod(CipherToolOf(appDir).c_str(), 0755), 0);
     ExpectNothingChanged(Run(), "cipher tool could not be started: Exec format error");
 
