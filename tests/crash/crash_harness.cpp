@@ -5,7 +5,7 @@
 // the killed one left behind, convert everything and leave the work folder empty.
 //
 //   crash_harness [--variant program|tool|hang] [--kills N] [--saves N] [--seed N] [--short]
-//   (--short: 10 saves and a few dozen kill points, for the test suite)
+//   (--short: 8 saves and a few dozen kill points, for the test suite)
 //
 //   program  SIGKILL to ostrapel-cli. About 40% of the kill points are spread in time over the
 //            passes that run the tool; the rest are aimed into the copy-back pass by counting
@@ -59,7 +59,7 @@ enum class Variant { Program, Tool, Hang };
 struct Options {
     Variant variant = Variant::Program;
     int kills = -1; // -1: the variant's default
-    int saves = -1; // -1: 20, or 10 in a short run
+    int saves = -1; // -1: 20, or 8 in a short run
     std::uint64_t seed = 20240601;
     bool shortRun = false;
 };
@@ -280,7 +280,7 @@ void Harness::setUp() {
     outPath_ = root_ / "output.txt";
     testsupport::MakeDir(saves_);
     if (options_.saves < 0) {
-        options_.saves = options_.shortRun ? 10 : 20;
+        options_.saves = options_.shortRun ? 8 : 20;
     }
     for (int i = 0; i < options_.saves; ++i) {
         Save save;
