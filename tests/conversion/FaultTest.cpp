@@ -369,7 +369,7 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
                                               "/encrypt:" + WorkFolderOf(appDir) + "b.sav"};
     pid_t batch = ::fork();
     if (batch == 0) {
-        ::setenv("STAND_IN_CIPHER_FAULTS", "encrypt:hang:b.sav", 1);
+        ::setenv("STAND_IN_CIPHER_FAULTS", "encrypt:hang=60000:b.sav", 1);
         Run();
         ::_exit(0);
     }

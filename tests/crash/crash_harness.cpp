@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -53,6 +54,8 @@ namespace {
 constexpr const char* kBusy = "Another conversion is using the work folder";
 constexpr const char* kTemporaryPrefix = ".ostrapel-";
 constexpr const char* kToolKilled = "cipher tool killed by signal 9 (Killed)";
+// A hanging tool gives up by itself after this long, should nobody be left to kill it.
+constexpr int kHangLimitMs = 120000;
 
 enum class Variant { Program, Tool, Hang };
 
@@ -308,6 +311,7 @@ Harness::Run Harness::start(const std::string& label, const std::string& faults)
     Run run;
     run.pid = ::fork();
     if (run.pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // no program left behind if the harness dies
         int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int in = ::open("/dev/null", O_RDONLY);
         ::dup2(in, STDIN_FILENO);
@@ -668,7 +672,8 @@ void Harness::runHangVariant() {
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
         const std::string direction = uniform(0, 1) == 0 ? "decrypt" : "encrypt";
         const std::string& name = state_[index].name;
-        Run run = start(Label(value), slowDown() + ";" + direction + ":hang:" + name);
+        Run run = start(Label(value), slowDown() + ";" + direction +
+                                          ":hang=" + std::to_string(kHangLimitMs) + ":" + name);
         const std::string when =
             "hang " + std::to_string(round + 1) + " (" + direction + " " + name + ")";
         pid_t tool =
@@ -775,5 +780,10 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    return Harness(options).run();
+    try {
+        return Harness(options).run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "crash_harness: %s\n", error.what());
+        return 1;
+    }
 }

@@ -10,7 +10,8 @@
 //   truncate=N  write only the first N bytes of the result, exit 0
 //   nobackup    leave no side file
 //   delete      delete the file, exit 0
-//   hang        wait until killed
+//   hang        wait until killed (hang=MS: give up after MS milliseconds and exit 75,
+//               so a hang outliving whoever meant to kill it ends by itself)
 //   sleep=MS    sleep, then work as usual
 //   pace=MS     write the result in eight pieces spread over about MS milliseconds
 //   noop        do nothing, exit 0
@@ -156,6 +157,11 @@ int main(int argc, char** argv) {
         } else if (fault.action == "delete") {
             return std::remove(path.c_str()) == 0 ? 0 : 1;
         } else if (fault.action == "hang") {
+            if (fault.argument > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
+                std::fprintf(stderr, "stand-in: gave up hanging\n");
+                return 75;
+            }
             for (;;) {
                 pause();
             }
