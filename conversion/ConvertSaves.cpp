@@ -4,8 +4,9 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
+#include <algorithm>
+#include <numeric>
 #include <optional>
-#include <set>
 
 namespace ostrapel {
 
@@ -21,9 +22,9 @@ std::string Join(std::initializer_list<std::string_view> parts) {
     return path;
 }
 
+// Per entry only what the passes hand on; paths are built when needed, so a large folder
+// costs little more than its names.
 struct FileState {
-    std::string savePath;
-    std::string workCopy;
     FileIdentity identity;
     bool alive = true;
 };
@@ -36,8 +37,14 @@ public:
     BatchResult run();
 
 private:
-    void prepare(std::size_t index, std::set<std::string_view>& seen,
-                 const std::set<std::string_view>& all);
+    // Refuses entries whose names cannot safely stand for one save in both folders.
+    void refuseUnsafeNames();
+    std::string savePath(std::size_t index) const {
+        return JoinPath(request_.saveFolder, request_.names[index]);
+    }
+    std::string workCopy(std::size_t index) const {
+        return JoinPath(workFolder_, request_.names[index]);
+    }
     void decipherAndPatch(std::size_t index);
     void encipher(std::size_t index);
     void copyBack(std::size_t index);
@@ -109,11 +116,7 @@ BatchResult Batch::run() {
     }
 
     states_.resize(request_.names.size());
-    const std::set<std::string_view> all(request_.names.begin(), request_.names.end());
-    std::set<std::string_view> seen;
-    for (std::size_t i = 0; i < states_.size(); ++i) {
-        prepare(i, seen, all);
-    }
+    refuseUnsafeNames();
 
     pass(&Batch::decipherAndPatch);
     pass(&Batch::encipher);
@@ -127,33 +130,43 @@ BatchResult Batch::run() {
     return result_;
 }
 
-// Refuses names that cannot safely stand for one file in both folders.
-void Batch::prepare(std::size_t index, std::set<std::string_view>& seen,
-                    const std::set<std::string_view>& all) {
-    const std::string& name = request_.names[index];
-    FileState& state = states_[index];
-    if (name.empty() || name == "." || name == ".." ||
-        name.find(kPathSeparator) != std::string::npos || name.find('\0') != std::string::npos) {
-        return fail(index, "not a plain file name");
-    }
-    if (!seen.insert(name).second) {
-        return fail(index, "listed twice");
-    }
-    // The tool's side file for one save would land on another save's work copy.
+void Batch::refuseUnsafeNames() {
+    const std::vector<std::string>& names = request_.names;
+    // Entry indexes by name, then list position: a repeated name follows its first place.
+    std::vector<std::size_t> byName(names.size());
+    std::iota(byName.begin(), byName.end(), std::size_t{0});
+    std::stable_sort(byName.begin(), byName.end(),
+                     [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
+    auto listed = [&](std::string_view name) {
+        auto it = std::lower_bound(byName.begin(), byName.end(), name,
+                                   [&](std::size_t i, std::string_view n) { return names[i] < n; });
+        return it != byName.end() && names[*it] == name;
+    };
+
     const std::string_view suffix = kSideFileSuffix;
-    if (name.size() > suffix.size() && name.ends_with(suffix)) {
-        const std::string_view base = std::string_view(name).substr(0, name.size() - suffix.size());
-        if (all.count(base) != 0) {
-            return fail(index, "its name is the cipher tool's side file of " + std::string(base));
+    for (std::size_t k = 0; k < byName.size(); ++k) {
+        const std::size_t index = byName[k];
+        const std::string& name = names[index];
+        if (name.empty() || name == "." || name == ".." ||
+            name.find(kPathSeparator) != std::string::npos ||
+            name.find('\0') != std::string::npos) {
+            fail(index, "not a plain file name");
+        } else if (k > 0 && names[byName[k - 1]] == name) {
+            fail(index, "listed twice");
+        } else if (name.size() > suffix.size() && name.ends_with(suffix) &&
+                   listed(std::string_view(name).substr(0, name.size() - suffix.size()))) {
+            // The tool's side file for one save would land on the other's work copy.
+            fail(index, "its name is the cipher tool's side file of " +
+                            name.substr(0, name.size() - suffix.size()));
         }
     }
-    state.savePath = JoinPath(request_.saveFolder, name);
-    state.workCopy = JoinPath(workFolder_, name);
 }
 
 void Batch::decipherAndPatch(std::size_t index) {
     FileState& state = states_[index];
-    switch (KindOf(state.savePath)) {
+    const std::string save = savePath(index);
+    const std::string copy = workCopy(index);
+    switch (KindOf(save)) {
     case EntryKind::Directory:
         return fail(index, "is a folder");
     case EntryKind::Missing:
@@ -163,21 +176,26 @@ void Batch::decipherAndPatch(std::size_t index) {
     case EntryKind::File:
         break;
     }
-    if (IsReadOnly(state.savePath)) {
+    if (IsReadOnly(save)) {
         return fail(index, "is read-only");
     }
-    if (Status copied = CopyFileTo(state.savePath, state.workCopy, &state.identity); !copied) {
+    // The work folder starts empty, so a work copy already there belongs to another save
+    // whose name differs only in case, on a file system that ignores it.
+    if (KindOf(copy) != EntryKind::Missing) {
+        return fail(index, "its work copy clashes with another save's");
+    }
+    if (Status copied = CopyFileTo(save, copy, &state.identity); !copied) {
         return fail(index, "copy failed: " + copied.reason());
     }
     if (!runTool(index, true)) {
         return;
     }
-    auto size = SizeOf(state.workCopy);
+    auto size = SizeOf(copy);
     if (!size || *size < DlcField::kEnd) {
         return fail(index,
                     "deciphered save too short (" + std::to_string(size.value_or(0)) + " bytes)");
     }
-    FieldWriteResult written = WriteDlcField(state.workCopy, request_.valueText);
+    FieldWriteResult written = WriteDlcField(copy, request_.valueText);
     if (!written.status || !written.written) {
         return fail(index, "could not write the DLC field: " +
                                (written.status ? std::string("value not converted")
@@ -189,7 +207,7 @@ void Batch::encipher(std::size_t index) {
     if (!runTool(index, false)) {
         return;
     }
-    auto size = SizeOf(states_[index].workCopy);
+    auto size = SizeOf(workCopy(index));
     if (!size || *size == 0) {
         fail(index, "cipher tool left an empty file");
     }
@@ -197,7 +215,8 @@ void Batch::encipher(std::size_t index) {
 
 void Batch::copyBack(std::size_t index) {
     FileState& state = states_[index];
-    ReplaceResult replaced = ReplaceFileAtomically(state.workCopy, state.savePath, state.identity);
+    ReplaceResult replaced =
+        ReplaceFileAtomically(workCopy(index), savePath(index), state.identity);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         state.alive = false;
@@ -215,10 +234,10 @@ void Batch::copyBack(std::size_t index) {
 }
 
 bool Batch::runTool(std::size_t index, bool decipher) {
-    FileState& state = states_[index];
-    ProcessOutcome outcome = runner_.Run_Process(
-        CipherCommand(request_.appDir, state.workCopy, decipher), Scn_Process::kHidden);
-    (void)RemoveFile(state.workCopy + kSideFileSuffix);
+    const std::string copy = workCopy(index);
+    ProcessOutcome outcome =
+        runner_.Run_Process(CipherCommand(request_.appDir, copy, decipher), Scn_Process::kHidden);
+    (void)RemoveFile(copy + kSideFileSuffix);
     if (!outcome.succeeded()) {
         std::string reason =
             "cipher tool " + std::string(outcome.kind == ProcessOutcome::Kind::Exited
@@ -230,7 +249,7 @@ bool Batch::runTool(std::size_t index, bool decipher) {
         fail(index, std::move(reason));
         return false;
     }
-    if (KindOf(state.workCopy) != EntryKind::File) {
+    if (KindOf(copy) != EntryKind::File) {
         fail(index, "cipher tool removed the work copy");
         return false;
     }

@@ -48,8 +48,9 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // write it. Follows symbolic links; false when the file cannot be looked at.
 bool IsReadOnly(const std::string& path);
 
-// Copies a regular file over target (created or truncated; a link at target is not
-// followed). Reports the source's identity as it was read. Refuses folders, devices and pipes.
+// Copies a regular file to a new file at target, which must not exist yet (so two sources
+// can never share one copy, not even on a file system that ignores case). Reports the
+// source's identity as it was read. Refuses folders, devices and pipes.
 Status CopyFileTo(const std::string& source, const std::string& target,
                   FileIdentity* sourceIdentity = nullptr);
 

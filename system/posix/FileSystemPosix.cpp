@@ -214,7 +214,7 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (!S_ISREG(st.st_mode)) {
         return Status::Fail("is not a regular file");
     }
-    Fd out(OpenRetrying(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600));
+    Fd out(OpenRetrying(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
     if (!out.valid()) {
         return Status::FromErrno(errno);
     }

@@ -355,3 +355,19 @@ TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
     EXPECT_TRUE(ClearWorkFolder(appDir).ok());
     EXPECT_TRUE(Run().allChanged());
 }
+
+TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
+    // On a file system that ignores case, "B.sav" and "b.sav" would meet in one work copy;
+    // here the clash is staged by putting b.sav's work copy in place before its turn.
+    AddSave("a.sav");
+    AddSave("b.sav");
+    recorder.onCursor = [&](std::size_t index) {
+        if (recorder.cursor.size() == 2 && index == 1) {
+            WriteFile(WorkFolderOf(appDir) + "b.sav", "the work copy of B.sav");
+        }
+    };
+    BatchResult result = Run();
+    EXPECT_EQ(Outcome(result, "b.sav").reason, "its work copy clashes with another save's");
+    EXPECT_EQ(Save("b.sav"), Original("b.sav"));
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+}

@@ -155,3 +155,11 @@ TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
     EXPECT_TRUE(Exists(dir / "sub/inner"));
     EXPECT_FALSE(RemoveFilesIn(dir / "missing").ok());
 }
+
+TEST(CopyFileTo, NeverReplacesAnExistingFile) {
+    TempDir dir;
+    WriteFile(dir / "save", "new");
+    WriteFile(dir / "copy", "another save's work copy");
+    EXPECT_EQ(CopyFileTo(dir / "save", dir / "copy").reason(), "File exists");
+    EXPECT_EQ(ReadFile(dir / "copy"), "another save's work copy");
+}
