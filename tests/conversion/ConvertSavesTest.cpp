@@ -16,34 +16,15 @@ using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
 using testsupport::Exists;
 using testsupport::ReadFile;
+using testsupport::ReadLines;
 using testsupport::ScopedEnv;
+using testsupport::SortedNames;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
 
 constexpr std::size_t kSaveSize = 1500;
-
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    if (!Exists(path)) {
-        return lines;
-    }
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<std::string> NamesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
-        names.push_back(entry.name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class Recorder : public BatchObserver {
 public:
@@ -95,8 +76,8 @@ protected:
     }
 
     void ExpectCleanWorkFolder() {
-        EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
-        for (const std::string& name : NamesIn(saves)) {
+        EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+        for (const std::string& name : SortedNames(saves)) {
             EXPECT_EQ(name.rfind(kTemporaryPrefix, 0), std::string::npos) << name;
             EXPECT_FALSE(name.ends_with(".backup")) << name;
         }
@@ -120,7 +101,7 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
     std::size_t runsBeforeFirstReplace = 0;
     recorder.onCursor = [&](std::size_t) {
         if (recorder.cursor.size() == 7) { // the first step of the third pass
-            runsBeforeFirstReplace = Lines(log).size();
+            runsBeforeFirstReplace = ReadLines(log).size();
             for (const std::string& name : names) {
                 EXPECT_EQ(Save(name), Original(name)) << "replaced before the last tool run";
             }
@@ -131,7 +112,7 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
 
     EXPECT_EQ(result.report, "Changed versions DLC in 3 files");
     EXPECT_TRUE(result.allChanged());
-    EXPECT_EQ(Lines(log),
+    EXPECT_EQ(ReadLines(log),
               (std::vector<std::string>{"decrypt a.sav", "decrypt b.sav", "decrypt c.sav",
                                         "encrypt a.sav", "encrypt b.sav", "encrypt c.sav"}));
     EXPECT_EQ(runsBeforeFirstReplace, 6u);
@@ -149,7 +130,7 @@ TEST_F(ConvertSavesTest, AnEmptyListRunsNoToolAndClearsTheWorkFolder) {
     BatchResult result = Run();
     EXPECT_EQ(result.report, "Changed versions DLC in 0 files");
     EXPECT_TRUE(result.allChanged());
-    EXPECT_TRUE(Lines(log).empty());
+    EXPECT_TRUE(ReadLines(log).empty());
     ExpectCleanWorkFolder();
 }
 
@@ -235,7 +216,7 @@ TEST_F(ConvertSavesTest, TouchesNothingForAValueThatDoesNotConvert) {
     BatchResult result = Run("2.00.0");
     EXPECT_FALSE(result.allChanged());
     EXPECT_NE(result.report.find("Not a valid DLC value"), std::string::npos);
-    EXPECT_TRUE(Lines(log).empty());
+    EXPECT_TRUE(ReadLines(log).empty());
     EXPECT_EQ(Save("a.sav"), Original("a.sav"));
 }
 
@@ -263,7 +244,7 @@ TEST_F(ConvertSavesTest, ListedFoldersAndOddEntriesStayAsTheyAre) {
     EXPECT_EQ(Outcome(result, "gone.sav").reason, "not found");
     EXPECT_EQ(ReadFile(saves + "/slots/inner.sav"), "inside");
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(Lines(log).size(), 2u);
+    EXPECT_EQ(ReadLines(log).size(), 2u);
     ExpectCleanWorkFolder();
 }
 
@@ -304,7 +285,7 @@ TEST_F(ConvertSavesTest, CreatesAMissingWorkFolderAndRemovesOldTemporaries) {
     WriteFile(saves + "/.ostrapel-left-by-a-kill.tmp", "partial");
     EXPECT_TRUE(Run().allChanged());
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(NamesIn(saves), (std::vector<std::string>{"a.sav"}));
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav"}));
 }
 
 TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
@@ -349,7 +330,7 @@ TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
         EXPECT_EQ(result.report,
                   std::string("Changed versions DLC in 0 files\n\n") + kWorkFolderBusy);
         EXPECT_EQ(Save("a.sav"), Original("a.sav"));
-        EXPECT_TRUE(Lines(log).empty());
+        EXPECT_TRUE(ReadLines(log).empty());
         EXPECT_EQ(ReadFile(WorkFolderOf(appDir) + "theirs.sav"), "another instance's work copy");
     }
     EXPECT_TRUE(ClearWorkFolder(appDir).ok());

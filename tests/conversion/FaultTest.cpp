@@ -29,6 +29,7 @@ using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
+using testsupport::SortedNames;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -38,15 +39,6 @@ namespace {
 
 constexpr std::size_t kSaveSize = 40000;
 constexpr int kCannotSetUp = 77;
-
-std::vector<std::string> NamesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
-        names.push_back(entry.name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 enum class ChildResult { Passed, Failed, CannotSetUp };
 
@@ -170,7 +162,7 @@ protected:
         }
         std::vector<std::string> expected = names;
         std::sort(expected.begin(), expected.end());
-        std::vector<std::string> present = NamesIn(saves);
+        std::vector<std::string> present = SortedNames(saves);
         present.erase(std::remove(present.begin(), present.end(), ".filler"), present.end());
         EXPECT_EQ(present, expected) << "a temporary was left in the save folder";
     }
@@ -205,7 +197,7 @@ TEST_F(FaultTest, ASaveFolderThatCannotBeWrittenKeepsEverySave) {
     ExpectPassedAs(InChild(DropPrivileges,
                            [&] {
                                ExpectNothingChanged(Run(), "copy failed: Permission denied");
-                               EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
                            }),
                    kNeedsAnotherUser);
 }
@@ -307,31 +299,31 @@ TEST_F(FaultTest, ADiskFullWhileReplacingLeavesEverySaveWhole) {
                                // Room for the work, not for a second copy of any save.
                                ASSERT_NO_FATAL_FAILURE(FillLeaving(saves, kSaveSize / 2));
                                ExpectNothingChanged(Run(), "copy failed: No space left on device");
-                               EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
+                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
                            }),
                    kNeedsTmpfs);
 }
 
 TEST_F(FaultTest, ADiskFullInTheWorkFolderLeavesEverySaveWhole) {
     ExpectPassedAs(
-        InChild(
-            PrivateMounts,
-            [&] {
-                // Room for one work copy but not for the tool's side file beside it.
-                ASSERT_NO_FATAL_FAILURE(MountTmpfs(WorkFolderOf(appDir), "64k"));
-                AddSaves();
-                BatchResult result = Run();
-                EXPECT_EQ(result.changedCount, 0u);
-                for (std::size_t i = 0; i < names.size(); ++i) {
-                    EXPECT_TRUE(Save(names[i]) == Original(names[i]));
-                    EXPECT_NE(result.report.find("\n" + names[i] + ": "), std::string::npos);
-                }
-                EXPECT_EQ(result.files[0].reason,
-                          "cipher tool failed (exit code 73): cannot write the backup of "
-                          "a.sav");
-                EXPECT_TRUE(NamesIn(WorkFolderOf(appDir)).empty());
-                EXPECT_EQ(NamesIn(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
-            }),
+        InChild(PrivateMounts,
+                [&] {
+                    // Room for one work copy but not for the tool's side file beside it.
+                    ASSERT_NO_FATAL_FAILURE(MountTmpfs(WorkFolderOf(appDir), "64k"));
+                    AddSaves();
+                    BatchResult result = Run();
+                    EXPECT_EQ(result.changedCount, 0u);
+                    for (std::size_t i = 0; i < names.size(); ++i) {
+                        EXPECT_TRUE(Save(names[i]) == Original(names[i]));
+                        EXPECT_NE(result.report.find("\n" + names[i] + ": "), std::string::npos);
+                    }
+                    EXPECT_EQ(result.files[0].reason,
+                              "cipher tool failed (exit code 73): cannot write the backup of "
+                              "a.sav");
+                    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                    EXPECT_EQ(SortedNames(saves),
+                              (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+                }),
         kNeedsTmpfs);
 }
 

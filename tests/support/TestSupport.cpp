@@ -2,6 +2,7 @@
 
 #include "../tools/StandInCipher.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,6 +65,25 @@ bool Exists(const std::string& path) {
 
 void MakeDir(const std::string& path) {
     fs::create_directories(path);
+}
+
+std::vector<std::string> SortedNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::end(it); it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::string StandInToolPath() {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testsupport {
 
@@ -27,6 +28,10 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, std::string_view content);
 bool Exists(const std::string& path);
 void MakeDir(const std::string& path);
+// The names in a folder, sorted; empty when it cannot be read.
+std::vector<std::string> SortedNames(const std::string& folder);
+// The lines of a text file; empty when it does not exist.
+std::vector<std::string> ReadLines(const std::string& path);
 
 // Path of the built stand-in cipher tool.
 std::string StandInToolPath();

@@ -11,19 +11,11 @@
 using namespace ostrapel;
 using testsupport::Exists;
 using testsupport::ReadFile;
+using testsupport::SortedNames;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
-        names.push_back(entry.name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
@@ -98,7 +90,7 @@ TEST_F(ReplaceTest, ReplacesAndKeepsPermissionBits) {
     ASSERT_EQ(result.outcome, ReplaceOutcome::Replaced) << result.status.reason();
     EXPECT_EQ(ReadFile(dir / "save"), "new content");
     EXPECT_EQ(ModeOf(dir / "save"), 0640u);
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new", "save"}));
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
 }
 
 TEST_F(ReplaceTest, WritesThroughASymbolicLink) {
@@ -113,7 +105,7 @@ TEST_F(ReplaceTest, WritesThroughASymbolicLink) {
     ASSERT_EQ(::lstat((dir / "save").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadFile(dir / "real/target"), "new content");
-    EXPECT_EQ(Names(dir / "real"), (std::vector<std::string>{"target"}));
+    EXPECT_EQ(SortedNames(dir / "real"), (std::vector<std::string>{"target"}));
 }
 
 TEST_F(ReplaceTest, LeavesATargetThatChangedSinceItWasRead) {
@@ -127,7 +119,7 @@ TEST_F(ReplaceTest, LeavesATargetThatChangedSinceItWasRead) {
     EXPECT_EQ(ReplaceFileAtomically(dir / "new", dir / "save", before).outcome,
               ReplaceOutcome::TargetChanged);
     EXPECT_FALSE(Exists(dir / "save"));
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new"}));
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new"}));
 }
 
 TEST_F(ReplaceTest, AFailedReplaceLeavesTheTargetAndNoTemporary) {
@@ -136,7 +128,7 @@ TEST_F(ReplaceTest, AFailedReplaceLeavesTheTargetAndNoTemporary) {
     EXPECT_EQ(result.outcome, ReplaceOutcome::Failed);
     EXPECT_FALSE(result.status.ok());
     EXPECT_EQ(ReadFile(dir / "save"), "old content");
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new", "save"}));
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
 }
 
 TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
@@ -149,9 +141,10 @@ TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
     ASSERT_EQ(::symlink("sub", (dir / "link").c_str()), 0);
 
     EXPECT_TRUE(RemoveFilesWithPrefix(dir.path(), kTemporaryPrefix).ok());
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a", "keep.ostrapel-", "link", "sub"}));
+    EXPECT_EQ(SortedNames(dir.path()),
+              (std::vector<std::string>{"a", "keep.ostrapel-", "link", "sub"}));
     EXPECT_TRUE(RemoveFilesIn(dir.path()).ok());
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"sub"}));
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"sub"}));
     EXPECT_TRUE(Exists(dir / "sub/inner"));
     EXPECT_FALSE(RemoveFilesIn(dir / "missing").ok());
 }
