@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 class QWidget;
 
@@ -21,6 +22,16 @@ public:
 class DialogFolderChooser final : public FolderChooser {
 public:
     std::optional<std::string> ChooseFolder(QWidget* owner, const QString& title) override;
+};
+
+// Always yields the same folder, asking no one: for runs without a user.
+class FixedFolderChooser final : public FolderChooser {
+public:
+    explicit FixedFolderChooser(std::string folder) : folder_(std::move(folder)) {}
+    std::optional<std::string> ChooseFolder(QWidget*, const QString&) override { return folder_; }
+
+private:
+    std::string folder_;
 };
 
 std::shared_ptr<FolderChooser> DefaultChooser();

@@ -13,19 +13,6 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace {
-
-class FixedFolder final : public mdlSHBrowseForFolder::FolderChooser {
-public:
-    explicit FixedFolder(std::string folder) : folder_(std::move(folder)) {}
-    std::optional<std::string> ChooseFolder(QWidget*, const QString&) override { return folder_; }
-
-private:
-    std::string folder_;
-};
-
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
@@ -51,7 +38,8 @@ int main(int argc, char** argv) {
     }
 
     frmMain window(QFile::encodeName(root.filePath(QStringLiteral("app"))).toStdString(),
-                   std::make_shared<FixedFolder>(QFile::encodeName(saves).toStdString()));
+                   std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
+                       QFile::encodeName(saves).toStdString()));
     window.show();
     if (loaded) {
         window.LoadFolderSave();

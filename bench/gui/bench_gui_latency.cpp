@@ -59,15 +59,6 @@ private:
     int depth_ = 0;
 };
 
-class FixedFolder final : public mdlSHBrowseForFolder::FolderChooser {
-public:
-    explicit FixedFolder(std::string folder) : folder_(std::move(folder)) {}
-    std::optional<std::string> ChooseFolder(QWidget*, const QString&) override { return folder_; }
-
-private:
-    std::string folder_;
-};
-
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "bench: %s failed\n", what);
     std::exit(1);
@@ -106,7 +97,8 @@ int main(int argc, char** argv) {
     }
 
     frmMain window(Bytes(dir.filePath(QStringLiteral("app"))),
-                   std::make_shared<FixedFolder>(Bytes(dir.filePath(QStringLiteral("saves")))));
+                   std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
+                       Bytes(dir.filePath(QStringLiteral("saves")))));
     QString report;
     window.setReportPresenter([&report](QWidget*, const QString& text, bool) { report = text; });
     window.show();

@@ -43,10 +43,8 @@ public:
     }
 };
 
-class ConvertSavesTest : public ::testing::Test {
+class ConvertSavesTest : public ::testing::Test, protected testsupport::BatchScene {
 protected:
-    void SetUp() override { testsupport::MakeDir(saves); }
-
     // Adds an enciphered save; the seed is its position, so its content is known.
     void AddSave(const std::string& name) {
         WriteFile(saves + "/" + name, EncipheredSave(kSaveSize, Seed(name)));
@@ -83,11 +81,6 @@ protected:
         }
     }
 
-    TempDir root;
-    std::string appDir = testsupport::MakeProgramFolder(root);
-    std::string saves = root / "saves";
-    std::string log = root / "tool.log";
-    ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
     std::vector<std::string> names;
     Recorder recorder;
 };

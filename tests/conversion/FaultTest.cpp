@@ -123,10 +123,8 @@ void FillLeaving(const std::string& folder, std::size_t leave) {
     ::close(fd);
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ::testing::Test, protected testsupport::BatchScene {
 protected:
-    void SetUp() override { testsupport::MakeDir(saves); }
-
     void AddSave(const std::string& name) {
         WriteFile(saves + "/" + name, Original(name));
         names.push_back(name);
@@ -175,11 +173,6 @@ protected:
         EXPECT_EQ(result, ChildResult::Passed) << "the checks in the child failed (see above)";
     }
 
-    TempDir root;
-    std::string appDir = testsupport::MakeProgramFolder(root);
-    std::string saves = root / "saves";
-    std::string log = root / "tool.log";
-    ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
     std::vector<std::string> names;
 };
 

@@ -21,10 +21,8 @@ namespace {
 
 constexpr std::size_t kSaveSize = 1200;
 
-class OddNamesTest : public ::testing::Test {
+class OddNamesTest : public ::testing::Test, protected testsupport::BatchScene {
 protected:
-    void SetUp() override { testsupport::MakeDir(saves); }
-
     void AddSaves(const std::vector<std::string>& added) {
         for (const std::string& name : added) {
             WriteFile(saves + "/" + name, Original(name));
@@ -50,9 +48,6 @@ protected:
         return ConvertSaves({saves, names, appDir, "300"}, runner);
     }
 
-    TempDir root;
-    std::string appDir = testsupport::MakeProgramFolder(root);
-    std::string saves = root / "saves";
     std::vector<std::string> names;
 };
 

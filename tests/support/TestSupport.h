@@ -61,4 +61,16 @@ private:
     std::string old_;
 };
 
+// A program folder with the stand-in tool, an empty save folder beside it, and the tool's
+// log of its runs: what a batch test starts from.
+struct BatchScene {
+    BatchScene() { MakeDir(saves); }
+
+    TempDir root;
+    std::string appDir = MakeProgramFolder(root);
+    std::string saves = root / "saves";
+    std::string log = root / "tool.log";
+    ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
+};
+
 } // namespace testsupport
