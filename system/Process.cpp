@@ -12,6 +12,13 @@ std::string ProcessOutcome::describe() const {
         return "exit code " + std::to_string(exitCode);
     case Kind::Signaled:
         return "killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+    case Kind::TimedOut: {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeLimit).count();
+        return "did not finish within " + (seconds > 0 ? std::to_string(seconds) + " s"
+                                                       : std::to_string(timeLimit.count()) + " ms");
+    }
+    case Kind::Cancelled:
+        return "cancelled";
     }
     return {};
 }
@@ -30,8 +37,9 @@ std::string ProcessOutcome::lastOutputLine(std::size_t maxLength) const {
     return line;
 }
 
-ProcessOutcome Scn_Process::Run_Process(const std::string& Path, int WindowStyle) {
-    return Run_Process(ParseWindowsCommandLine(Path), WindowStyle);
+ProcessOutcome Scn_Process::Run_Process(const std::string& Path, int WindowStyle,
+                                        const RunLimits& limits) {
+    return Run_Process(ParseWindowsCommandLine(Path), WindowStyle, limits);
 }
 
 } // namespace ostrapel

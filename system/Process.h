@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,19 +23,30 @@ std::optional<std::string> BuildWindowsCommandLine(const CommandLine& command);
 // Splits a Windows command-line text the way the platform's C runtime does.
 CommandLine ParseWindowsCommandLine(const std::string& text);
 
+class CancelFlag;
+
+// Bounds on one run: a time limit, and a flag that ends the run early.
+struct RunLimits {
+    std::chrono::milliseconds timeLimit{0}; // none when zero
+    const CancelFlag* cancel = nullptr;
+};
+
 struct ProcessOutcome {
-    enum class Kind { NotStarted, Exited, Signaled };
+    // TimedOut and Cancelled: the program was ended, with everything it had started.
+    enum class Kind { NotStarted, Exited, Signaled, TimedOut, Cancelled };
 
     Kind kind = Kind::NotStarted;
-    int exitCode = 0;   // when Exited
-    int signal = 0;     // when Signaled
-    std::string error;  // when NotStarted: why
-    std::string output; // the last kOutputKept bytes the program wrote
+    int exitCode = 0;                       // when Exited
+    int signal = 0;                         // when Signaled
+    std::string error;                      // when NotStarted: why
+    std::string output;                     // the last kOutputKept bytes the program wrote
+    std::chrono::milliseconds timeLimit{0}; // when TimedOut: the limit it ran into
 
     static constexpr std::size_t kOutputKept = 4096;
 
     bool succeeded() const { return kind == Kind::Exited && exitCode == 0; }
-    // "exit code 3", "killed by signal 9 (Killed)", "could not be started: ..."
+    // "exit code 3", "killed by signal 9 (Killed)", "could not be started: ...",
+    // "did not finish within 120 s", "cancelled"
     std::string describe() const;
     // The last non-empty line of the output, at most maxLength characters.
     std::string lastOutputLine(std::size_t maxLength = 200) const;
@@ -42,6 +54,9 @@ struct ProcessOutcome {
 
 // Starts programs and waits for them. No shell is involved: arguments reach the program as
 // they are. The child's standard input is empty; what it prints is kept in the outcome.
+// A program runs with everything it starts in a group of its own (a process group; a job
+// object on Windows), and the whole group is ended when the program ends, runs out of time
+// or is cancelled, so nothing it started outlives the run.
 class Scn_Process {
 public:
     static constexpr int kHidden = 0;
@@ -49,10 +64,12 @@ public:
 
     // Runs the command and returns once it has ended, or at once when it cannot start.
     // WindowStyle is the platform's show-window style; only Windows has windows to show.
-    ProcessOutcome Run_Process(const CommandLine& command, int WindowStyle = kMinimizedWithFocus);
+    ProcessOutcome Run_Process(const CommandLine& command, int WindowStyle = kMinimizedWithFocus,
+                               const RunLimits& limits = {});
 
     // The same for a complete Windows command-line text.
-    ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus);
+    ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus,
+                               const RunLimits& limits = {});
 };
 
 } // namespace ostrapel

@@ -1,6 +1,9 @@
+#include "system/Cancel.h"
 #include "system/Process.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -68,44 +71,101 @@ int OpenPidFd(pid_t pid) {
 #endif
 }
 
-// Waits for the child's end while collecting its output. The child's end is noticed at
-// once through a process descriptor, even when a grandchild keeps the output pipe open.
-void Collect(pid_t pid, int pipeFd, std::string& output) {
-    Fd pidFd(OpenPidFd(pid));
-    if (pidFd.get() < 0) {
-        int flags = ::fcntl(pipeFd, F_GETFL);
-        ::fcntl(pipeFd, F_SETFL, flags & ~O_NONBLOCK);
-        while (Drain(pipeFd, output)) {
-        }
-        return;
+// A parent that ignores SIGCHLD makes the system reap children by itself, and then nobody
+// can learn how they ended. The runner needs the default disposition.
+void RestoreChildSignal() {
+    struct sigaction current {};
+    if (::sigaction(SIGCHLD, nullptr, &current) == 0 &&
+        (current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0)) {
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        ::sigaction(SIGCHLD, &standard, nullptr);
     }
+}
+
+// Whether the child has ended, leaving it unreaped so its process group can still be ended.
+bool HasEnded(pid_t pid) {
+    siginfo_t info{};
+    int rc;
+    do {
+        rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (rc < 0 && errno == EINTR);
+    return rc < 0 || info.si_pid == pid;
+}
+
+enum class WaitEnd { Ended, TimedOut, Cancelled };
+
+// Waits for the child's end while collecting its output, and for the time limit and the
+// cancel flag. The child's end is noticed at once through a process descriptor, even when a
+// grandchild keeps the output pipe open; without one it is looked for every few
+// milliseconds.
+WaitEnd Collect(pid_t pid, int pipeFd, const RunLimits& limits, std::string& output) {
+    using Clock = std::chrono::steady_clock;
+    const bool limited = limits.timeLimit.count() > 0;
+    const Clock::time_point deadline = Clock::now() + limits.timeLimit;
+    Fd pidFd(OpenPidFd(pid));
+    const int cancelFd =
+        limits.cancel != nullptr ? static_cast<int>(limits.cancel->waitHandle()) : -1;
     bool pipeOpen = true;
     for (;;) {
-        pollfd fds[2] = {{pidFd.get(), POLLIN, 0}, {pipeFd, POLLIN, 0}};
-        int rc = ::poll(fds, pipeOpen ? 2 : 1, -1);
+        if (limits.cancel != nullptr && limits.cancel->raised()) {
+            return WaitEnd::Cancelled;
+        }
+        if (pidFd.get() < 0 && HasEnded(pid)) {
+            break;
+        }
+        int waitMs = -1;
+        if (limited) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                return WaitEnd::TimedOut;
+            }
+            waitMs = static_cast<int>(std::min<long long>(left, 60'000));
+        }
+        if (pidFd.get() < 0 || (limits.cancel != nullptr && cancelFd < 0)) {
+            waitMs = waitMs < 0 ? 5 : std::min(waitMs, 5);
+        }
+        pollfd fds[3];
+        nfds_t count = 0;
+        fds[count++] = {pidFd.get(), POLLIN, 0}; // a negative descriptor is skipped
+        fds[count++] = {cancelFd, POLLIN, 0};
+        if (pipeOpen) {
+            fds[count++] = {pipeFd, POLLIN, 0};
+        }
+        int rc = ::poll(fds, count, waitMs);
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return;
+            return HasEnded(pid) ? WaitEnd::Ended : WaitEnd::Cancelled;
         }
-        if (pipeOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (pipeOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             pipeOpen = Drain(pipeFd, output);
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            if (pipeOpen) {
-                Drain(pipeFd, output);
-            }
-            return;
+            break;
         }
     }
+    if (pipeOpen) {
+        Drain(pipeFd, output);
+    }
+    return WaitEnd::Ended;
 }
 
 } // namespace
 
-ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle) {
+ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle,
+                                        const RunLimits& limits) {
     (void)WindowStyle; // no windows to show here; the child never gets a terminal to read
     ProcessOutcome outcome;
+    if (limits.cancel != nullptr && limits.cancel->raised()) {
+        outcome.kind = ProcessOutcome::Kind::Cancelled;
+        return outcome;
+    }
+    static const bool childSignalRestored = (RestoreChildSignal(), true);
+    (void)childSignalRestored;
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -129,8 +189,11 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes,
-                             static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+    // A process group of its own: ending the group ends whatever the program started.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(
+        &attributes,
+        static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP));
 
     std::vector<char*> argv;
     argv.reserve(command.arguments.size() + 2);
@@ -151,7 +214,10 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         return outcome;
     }
 
-    Collect(pid, readEnd.get(), outcome.output);
+    const WaitEnd end = Collect(pid, readEnd.get(), limits, outcome.output);
+    // The child is ended or a zombie still holding its id, so the group id names only its
+    // own group: end all of it, helpers left running included.
+    ::kill(-pid, SIGKILL);
     if (outcome.output.size() > ProcessOutcome::kOutputKept) {
         outcome.output.erase(0, outcome.output.size() - ProcessOutcome::kOutputKept);
     }
@@ -161,7 +227,12 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     do {
         waited = ::waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    if (waited < 0) {
+    if (end == WaitEnd::TimedOut) {
+        outcome.kind = ProcessOutcome::Kind::TimedOut;
+        outcome.timeLimit = limits.timeLimit;
+    } else if (end == WaitEnd::Cancelled) {
+        outcome.kind = ProcessOutcome::Kind::Cancelled;
+    } else if (waited < 0) {
         outcome.kind = ProcessOutcome::Kind::NotStarted;
         outcome.error = std::string("lost track of the process: ") + std::strerror(errno);
     } else if (WIFSIGNALED(status)) {
