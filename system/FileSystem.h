@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrapel {
@@ -17,7 +18,12 @@ enum class EntryKind { Missing, File, Directory, Other };
 struct DirectoryEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
+    bool hidden = false; // a leading dot (POSIX); the hidden or system attribute (Windows)
 };
+
+// Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
+// Windows, where hiding is an attribute, only this program's own temporaries.
+bool IsHiddenName(const std::string& name);
 
 // What a file looked like when it was read; two equal identities mean nobody wrote it since.
 struct FileIdentity {
@@ -43,6 +49,13 @@ EntryKind KindOf(const std::string& path);
 std::optional<std::int64_t> SizeOf(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// The absolute path of an existing entry, links resolved; empty when it cannot be found.
+std::string ResolvedPath(const std::string& path);
+
+// Opens path for reading and writing without truncating it (creating it when missing),
+// writes bytes at offset when there are any, and closes it.
+Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes);
 
 // Whether a file is marked read-only (no write permission bit at all) or this process may not
 // write it. Follows symbolic links; false when the file cannot be looked at.
@@ -96,12 +109,12 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return handle_ != -1; }
     bool busy() const { return busy_; }
     const Status& status() const { return status_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // a descriptor (POSIX) or a HANDLE (Windows)
     bool busy_ = false;
     Status status_ = Status::Ok();
 };

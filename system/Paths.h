@@ -24,6 +24,11 @@ std::string ParentOf(std::string_view path);
 // Empty when the platform cannot tell.
 std::string ApplicationDirectory();
 
+// Whether a name has path syntax in it and so could name something other than one entry of
+// its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
+// file's stream).
+bool HasPathSyntax(std::string_view name);
+
 // Number of characters in a UTF-8 text (bytes that do not continue a sequence).
 std::size_t CharacterCount(std::string_view utf8);
 

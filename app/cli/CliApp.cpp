@@ -6,9 +6,6 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
-#include <climits>
-#include <cstdlib>
-
 namespace ostrapel {
 
 namespace {
@@ -48,9 +45,8 @@ private:
 
 // The folder as an absolute, resolved path, or empty when it is not a readable folder.
 std::string ResolveFolder(const std::string& folder) {
-    char resolved[PATH_MAX];
-    if (::realpath(folder.c_str(), resolved) == nullptr ||
-        KindOf(resolved) != EntryKind::Directory) {
+    std::string resolved = ResolvedPath(folder);
+    if (resolved.empty() || KindOf(resolved) != EntryKind::Directory) {
         return {};
     }
     return resolved;
