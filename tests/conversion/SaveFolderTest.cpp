@@ -5,11 +5,28 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace ostrapel;
 using testsupport::MakeDir;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+
+namespace {
+
+// Names starting ".hidden" are hidden: by the name itself on POSIX, by the attribute on
+// Windows, where a leading dot hides nothing.
+void Hide(const std::string& path) {
+#ifdef _WIN32
+    ASSERT_TRUE(::SetFileAttributesW(testsupport::Native(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+#else
+    (void)path;
+#endif
+}
+
+} // namespace
 
 TEST(SaveFolder, ListsLongNamesOfFilesAndFoldersInEnumerationOrder) {
     TempDir dir;
@@ -19,6 +36,8 @@ TEST(SaveFolder, ListsLongNamesOfFilesAndFoldersInEnumerationOrder) {
     MakeDir(dir / "slots");
     MakeDir(dir / "zz");
     MakeDir(dir / ".hidden-folder");
+    Hide(dir / ".hidden-save");
+    Hide(dir / ".hidden-folder");
 
     std::vector<std::string> expected;
     for (const DirectoryEntry& entry : ListDirectory(dir.path()).entries) {
@@ -45,8 +64,13 @@ TEST(SaveFolder, GivesAnEmptyListForNothingToList) {
 
 TEST(SaveFolder, KeepsOddNamesExactly) {
     TempDir dir;
+#ifdef _WIN32
+    const std::vector<std::string> names = {"Ünïcödé セーブ.sav", "%PATH% & ;", "-dash.sav",
+                                            ".dotted", std::string(255, 'n')};
+#else
     const std::vector<std::string> names = {"new\nline.sav", "quote\".sav",  "back\\slash",
                                             "-dash.sav",     "\xff\xfe.sav", std::string(255, 'n')};
+#endif
     for (const std::string& name : names) {
         WriteFile(dir / name, "");
     }
@@ -61,6 +85,10 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_TRUE(IsListedName("abc"));
     EXPECT_FALSE(IsListedName("ab"));
     EXPECT_FALSE(IsListedName("éé"));
-    EXPECT_FALSE(IsListedName("..."));
     EXPECT_FALSE(IsListedName(".ostrapel-x.tmp"));
+#ifdef _WIN32
+    EXPECT_TRUE(IsListedName(".dotted")); // hidden is an attribute there
+#else
+    EXPECT_FALSE(IsListedName("..."));
+#endif
 }
