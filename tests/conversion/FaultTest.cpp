@@ -245,7 +245,15 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
     const std::string work = WorkFolderOf(appDir);
     ASSERT_EQ(::chmod(work.c_str(), 0555), 0);
     ExpectPassedAs(InChild(DropPrivileges,
-                           [&] { ExpectNothingChanged(Run(), "copy failed: Permission denied"); }),
+                           [&] {
+                               BatchResult result = Run();
+                               EXPECT_EQ(result.refusal, "Work folder unavailable: " + work +
+                                                             ".patched: Permission denied");
+                               EXPECT_EQ(result.changedCount, 0u);
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name));
+                               }
+                           }),
                    kNeedsAnotherUser);
     if (IsSkipped()) {
         return;
