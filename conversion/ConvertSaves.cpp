@@ -146,7 +146,7 @@ BatchResult Batch::run() {
     // Held for the whole batch: a second instance neither converts nor clears meanwhile.
     FolderLock lock(workFolder_);
     if (!lock.held()) {
-        return refuse(lock.busy() ? std::string(kWorkFolderBusy)
+        return refuse(lock.busy() ? WhoHoldsTheWorkFolder(request_.appDir)
                                   : "Work folder unavailable: " + workFolder_ + ": " +
                                         lock.status().reason());
     }
@@ -368,6 +368,24 @@ void Batch::fail(std::size_t index, std::string reason) {
 
 } // namespace
 
+std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
+    const std::string folder = WorkFolderOf(appDir);
+    const std::string tool = ResolvedPath(CipherToolOf(appDir));
+    std::vector<RunningProgram> holders = ProgramsUsing(ResolvedPath(folder));
+    if (tool.empty() || holders.empty()) {
+        return kWorkFolderBusy;
+    }
+    std::string ids;
+    for (const RunningProgram& holder : holders) {
+        if (holder.executable != tool) {
+            return kWorkFolderBusy; // a conversion, with its tool run if one is under way
+        }
+        ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
+    }
+    return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
+           " in use (process " + ids + "). Wait for it to end, or end it, then try again";
+}
+
 std::string WorkFolderOf(const std::string& appDir) {
     return WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
 }
@@ -380,7 +398,7 @@ Status ClearWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
     FolderLock lock(folder);
     if (!lock.held()) {
-        return lock.busy() ? Status::Fail(kWorkFolderBusy) : lock.status();
+        return lock.busy() ? Status::Fail(WhoHoldsTheWorkFolder(appDir)) : lock.status();
     }
     return ClearWorkArea(folder);
 }

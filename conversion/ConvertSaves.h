@@ -19,6 +19,15 @@ class CancelFlag;
 // Said when another instance of the program holds the work folder.
 inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
 
+// How the refusal starts when a cipher tool left by an interrupted conversion holds the work
+// folder.
+inline constexpr const char* kToolStillRunning =
+    "The cipher tool is still running from a conversion that was interrupted";
+
+// Why the work folder is busy: kWorkFolderBusy while another conversion uses it, or which
+// leftover cipher tool process holds it.
+std::string WhoHoldsTheWorkFolder(const std::string& appDir);
+
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
 inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
 

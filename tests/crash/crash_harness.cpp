@@ -52,6 +52,14 @@ using Micros = std::chrono::microseconds;
 namespace {
 
 constexpr const char* kBusy = "Another conversion is using the work folder";
+constexpr const char* kToolStillRunning =
+    "The cipher tool is still running from a conversion that was interrupted";
+
+// Whether a batch was refused because the work folder is in use.
+bool RefusedAsBusy(const std::string& output) {
+    return output.find(kBusy) != std::string::npos ||
+           output.find(kToolStillRunning) != std::string::npos;
+}
 constexpr const char* kTemporaryPrefix = ".ostrapel-";
 constexpr const char* kToolKilled = "cipher tool killed by signal 9 (Killed)";
 // A hanging tool gives up by itself after this long, should nobody be left to kill it.
@@ -425,7 +433,7 @@ void Harness::recover(int value) {
     const std::string when = "the batch after kill point " + std::to_string(killPoints_);
     int status = 0;
     std::string output = runToEnd(Label(value), "", status);
-    if (output.find(kBusy) != std::string::npos) {
+    if (RefusedAsBusy(output)) {
         // A tool of the killed run still works in the work folder; it must be waited for.
         ++refusedWhileToolLived_;
         checkSaves(value, when + " (refused)");
@@ -700,7 +708,7 @@ void Harness::runHangVariant() {
         }
         int status = 0;
         const std::string output = runToEnd(Label(value), "", status);
-        if (output.find(kBusy) == std::string::npos || !WIFEXITED(status) ||
+        if (output.find(kToolStillRunning) == std::string::npos || !WIFEXITED(status) ||
             WEXITSTATUS(status) != 1) {
             fail(when + ": a second batch ran while the orphaned tool lived:\n" + output);
         } else {

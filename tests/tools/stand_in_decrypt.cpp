@@ -15,6 +15,9 @@
 //   sleep=MS    sleep, then work as usual
 //   pace=MS     write the result in eight pieces spread over about MS milliseconds
 //   noop        do nothing, exit 0
+//   lenient     decipher what has no header too, as a tool that validates nothing would
+//   corrupt     flip one byte of the result, exit 0
+//   linger=MS   leave a helper process behind that lives MS milliseconds after the run
 // Every rule that matches applies, in order.
 
 #include "StandInCipher.h"
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
     Log(direction, name);
 
     bool backup = true;
+    bool lenient = false;
+    bool corrupt = false;
     long truncateTo = -1;
     long paceMs = -1;
     for (const Fault& fault : FaultsFor(direction, name)) {
@@ -171,6 +176,15 @@ int main(int argc, char** argv) {
             paceMs = fault.argument;
         } else if (fault.action == "noop") {
             return 0;
+        } else if (fault.action == "lenient") {
+            lenient = true;
+        } else if (fault.action == "corrupt") {
+            corrupt = true;
+        } else if (fault.action == "linger") {
+            if (::fork() == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
+                ::_exit(0);
+            }
         }
     }
 
@@ -182,6 +196,9 @@ int main(int argc, char** argv) {
     std::string after;
     if (direction == "decrypt") {
         auto plain = standin::Decipher(before);
+        if (!plain && lenient) {
+            plain = standin::Decipher(std::string(standin::kHeader) + before);
+        }
         if (!plain) {
             std::fprintf(stderr, "%s is not enciphered\n", name.c_str());
             return 65;
@@ -193,6 +210,9 @@ int main(int argc, char** argv) {
     if (backup && !WriteAll(path + ".backup", before)) {
         std::fprintf(stderr, "cannot write the backup of %s\n", name.c_str());
         return 73;
+    }
+    if (corrupt && !after.empty()) {
+        after.back() = static_cast<char>(after.back() ^ 0x5A);
     }
     if (truncateTo >= 0 && static_cast<std::size_t>(truncateTo) < after.size()) {
         after.resize(static_cast<std::size_t>(truncateTo));
