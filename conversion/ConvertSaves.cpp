@@ -96,6 +96,9 @@ private:
     template <typename Step> void pass(Step step) {
         for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
             moveCursor(i);
+            if (cancelled()) {
+                return;
+            }
             if (states_[i].alive) {
                 (this->*step)(i);
             }
