@@ -1,5 +1,6 @@
-// Converts N saves with a cipher tool that does nothing and compares the time per save with
-// a floor timed in the same run: a loop doing only what any correct batch must do per save.
+// Converts N saves with a cipher tool that does next to nothing and compares the time per save
+// with a floor timed in the same run: a loop doing only what any correct batch must do per
+// save, the proof of the enciphered result included.
 //   bench_convert [N]   (default 1000)
 
 #include "conversion/ConvertSaves.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -52,7 +54,14 @@ void CopyFile(const std::string& from, const std::string& to, bool flush) {
     Check(::close(out) == 0, "close");
 }
 
-// The least a correct batch does per save.
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The least a correct batch does per save: copy in, decipher, write the field, encipher,
+// decipher a scratch copy and compare it with the patched save, then a flushed temporary
+// renamed over the save.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
              const std::string& appDir) {
     const std::string work = appDir + "Decrypt/temp/";
@@ -61,16 +70,23 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
     for (const std::string& name : names) {
         const std::string save = (saves / name).string();
         const std::string copy = work + name;
+        const std::string scratch = work + "scratch-" + name;
         CopyFile(save, copy, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
         const unsigned char field[2] = {0xC8, 0x00};
         Check(::pwrite(fd, field, 2, 788) == 2 && ::close(fd) == 0, "field");
+        const std::string patched = ReadAll(copy);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, false)).succeeded(), "tool");
+        CopyFile(copy, scratch, false);
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
+              "tool");
+        Check(ReadAll(scratch) == patched, "check");
         const std::string temporary = (saves / ("." + name + ".tmp")).string();
         CopyFile(copy, temporary, true);
         Check(::rename(temporary.c_str(), save.c_str()) == 0, "rename");
         ::unlink(copy.c_str());
+        ::unlink(scratch.c_str());
     }
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -96,7 +112,7 @@ int main(int argc, char** argv) {
     const fs::path root = pattern;
     const std::string appDir = (root / "app").string() + "/";
     fs::create_directories(appDir + "Decrypt/temp");
-    fs::copy_file(OSTRAPEL_NOOP_TOOL, appDir + "Decrypt/decrypt.exe");
+    fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::vector<std::string> names;
     WriteSaves(root / "saves", count, names);

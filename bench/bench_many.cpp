@@ -47,7 +47,7 @@ int RunOne(std::size_t count) {
     const fs::path root = pattern;
     const std::string appDir = (root / "app").string() + "/";
     fs::create_directories(appDir + "Decrypt/temp");
-    fs::copy_file(OSTRAPEL_NOOP_TOOL, appDir + "Decrypt/decrypt.exe");
+    fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
     const fs::path saves = root / "saves";
     fs::create_directories(saves);
     const std::string content(1024, 's');

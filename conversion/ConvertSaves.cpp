@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "conversion/DlcVersion.h"
+#include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -13,6 +14,29 @@ namespace ostrapel {
 namespace {
 
 constexpr const char* kSideFileSuffix = ".backup";
+// The batch's own folders inside the work folder: the patched saves kept to check the
+// enciphered results against, and the scratch copies those results are deciphered in. Their
+// names start with a dot, so no listed save's work copy can take one of them.
+constexpr const char* kPatchedFolder = ".patched";
+constexpr const char* kScratchFolder = ".scratch";
+
+// Empties the work folder, the batch's own folders in it included, which go too.
+Status ClearWorkArea(const std::string& workFolder) {
+    Status cleared = RemoveFilesIn(workFolder);
+    for (const char* own : {kPatchedFolder, kScratchFolder}) {
+        const std::string folder = JoinPath(workFolder, own);
+        if (KindOf(folder) == EntryKind::Directory) {
+            Status removed = RemoveFilesIn(folder);
+            if (removed) {
+                removed = RemoveEmptyDirectory(folder);
+            }
+            if (!removed && cleared) {
+                cleared = removed;
+            }
+        }
+    }
+    return cleared;
+}
 
 std::string Join(std::initializer_list<std::string_view> parts) {
     std::string path;
@@ -45,12 +69,23 @@ private:
     std::string workCopy(std::size_t index) const {
         return JoinPath(workFolder_, request_.names[index]);
     }
+    std::string patchedCopy(std::size_t index) const {
+        return JoinPath(JoinPath(workFolder_, kPatchedFolder), request_.names[index]);
+    }
+    std::string scratchCopy(std::size_t index) const {
+        return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
+    }
     void decipherAndPatch(std::size_t index);
-    void encipher(std::size_t index);
+    void encipherAndCheck(std::size_t index);
     void copyBack(std::size_t index);
 
-    // Runs the cipher tool on a file's work copy and removes its side file.
-    bool runTool(std::size_t index, bool decipher);
+    // Runs the cipher tool on a file and removes its side file. A run counts only when it
+    // ended well and changed the file: a tool that leaves it as it was did not do its work.
+    bool runTool(std::size_t index, const std::string& file, bool decipher,
+                 const std::string& before);
+    // Whether two files hold the same bytes; a failed comparison fails the entry.
+    std::optional<bool> same(std::size_t index, const std::string& a, const std::string& b);
+    bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
     void fail(std::size_t index, std::string reason);
     void moveCursor(std::size_t index) {
         if (observer_ != nullptr) {
@@ -59,8 +94,11 @@ private:
     }
 
     template <typename Step> void pass(Step step) {
-        for (std::size_t i = 0; i < states_.size(); ++i) {
+        for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
             moveCursor(i);
+            if (cancelled()) {
+                return;
+            }
             if (states_[i].alive) {
                 (this->*step)(i);
             }
@@ -88,6 +126,12 @@ BatchResult Batch::run() {
         return result_;
     };
 
+    if (request_.appDir.empty()) {
+        return refuse(kNoProgramFolder);
+    }
+    if (Status folder = CheckSaveFolder(request_.saveFolder, request_.appDir); !folder) {
+        return refuse(folder.reason());
+    }
     const std::string tool = CipherToolOf(request_.appDir);
     if (KindOf(tool) != EntryKind::File) {
         return refuse("Cipher tool not found: " + tool);
@@ -105,12 +149,18 @@ BatchResult Batch::run() {
     // Held for the whole batch: a second instance neither converts nor clears meanwhile.
     FolderLock lock(workFolder_);
     if (!lock.held()) {
-        return refuse(lock.busy() ? std::string(kWorkFolderBusy)
+        return refuse(lock.busy() ? WhoHoldsTheWorkFolder(request_.appDir)
                                   : "Work folder unavailable: " + workFolder_ + ": " +
                                         lock.status().reason());
     }
     // Whatever an earlier, interrupted run left behind goes first.
-    (void)RemoveFilesIn(workFolder_);
+    (void)ClearWorkArea(workFolder_);
+    for (const char* own : {kPatchedFolder, kScratchFolder}) {
+        if (Status made = MakeDirectory(JoinPath(workFolder_, own)); !made) {
+            return refuse("Work folder unavailable: " + JoinPath(workFolder_, own) + ": " +
+                          made.reason());
+        }
+    }
     if (!request_.saveFolder.empty()) {
         (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
     }
@@ -119,14 +169,22 @@ BatchResult Batch::run() {
     refuseUnsafeNames();
 
     pass(&Batch::decipherAndPatch);
-    pass(&Batch::encipher);
+    pass(&Batch::encipherAndCheck);
     pass(&Batch::copyBack);
     if (result_.changedCount > 0) {
         (void)SyncDirectory(request_.saveFolder);
     }
+    if (cancelled()) {
+        result_.cancelled = true;
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            if (states_[i].alive) {
+                fail(i, "cancelled");
+            }
+        }
+    }
 
-    (void)RemoveFilesIn(workFolder_);
-    result_.report = ComposeReport(result_.files);
+    (void)ClearWorkArea(workFolder_);
+    result_.report = ComposeReport(result_.files, result_.cancelled);
     return result_;
 }
 
@@ -185,7 +243,7 @@ void Batch::decipherAndPatch(std::size_t index) {
     if (Status copied = CopyFileTo(save, copy, &state.identity); !copied) {
         return fail(index, "copy failed: " + copied.reason());
     }
-    if (!runTool(index, true)) {
+    if (!runTool(index, copy, true, save)) {
         return;
     }
     auto size = SizeOf(copy);
@@ -199,16 +257,39 @@ void Batch::decipherAndPatch(std::size_t index) {
                                (written.status ? std::string("value not converted")
                                                : written.status.reason()));
     }
+    // Kept to prove the enciphered result against.
+    if (Status kept = CopyFileTo(copy, patchedCopy(index)); !kept) {
+        return fail(index, "copy failed: " + kept.reason());
+    }
 }
 
-void Batch::encipher(std::size_t index) {
-    if (!runTool(index, false)) {
+void Batch::encipherAndCheck(std::size_t index) {
+    const std::string copy = workCopy(index);
+    const std::string patched = patchedCopy(index);
+    if (!runTool(index, copy, false, patched)) {
         return;
     }
-    auto size = SizeOf(workCopy(index));
+    auto size = SizeOf(copy);
     if (!size || *size == 0) {
-        fail(index, "cipher tool left an empty file");
+        return fail(index, "cipher tool left an empty file");
     }
+    // The result must decipher back to exactly the patched save, or it is not put back.
+    const std::string scratch = scratchCopy(index);
+    if (Status copied = CopyFileTo(copy, scratch); !copied) {
+        return fail(index, "copy failed: " + copied.reason());
+    }
+    if (!runTool(index, scratch, true, copy)) {
+        return;
+    }
+    auto matches = same(index, scratch, patched);
+    if (!matches) {
+        return;
+    }
+    if (!*matches) {
+        return fail(index, "the enciphered result does not decipher back to the patched save");
+    }
+    (void)RemoveFile(scratch);
+    (void)RemoveFile(patched);
 }
 
 void Batch::copyBack(std::size_t index) {
@@ -226,16 +307,23 @@ void Batch::copyBack(std::size_t index) {
         return;
     case ReplaceOutcome::TargetChanged:
         return fail(index, "changed on disk during conversion");
+    case ReplaceOutcome::OwnerNotKept:
+        return fail(index, replaced.status.reason());
     case ReplaceOutcome::Failed:
         return fail(index, "copy failed: " + replaced.status.reason());
     }
 }
 
-bool Batch::runTool(std::size_t index, bool decipher) {
-    const std::string copy = workCopy(index);
+bool Batch::runTool(std::size_t index, const std::string& file, bool decipher,
+                    const std::string& before) {
     ProcessOutcome outcome =
-        runner_.Run_Process(CipherCommand(request_.appDir, copy, decipher), Scn_Process::kHidden);
-    (void)RemoveFile(copy + kSideFileSuffix);
+        runner_.Run_Process(CipherCommand(request_.appDir, file, decipher), Scn_Process::kHidden,
+                            {request_.toolTimeLimit, request_.cancel});
+    (void)RemoveFile(file + kSideFileSuffix);
+    if (outcome.kind == ProcessOutcome::Kind::Cancelled) {
+        fail(index, "cancelled");
+        return false;
+    }
     if (!outcome.succeeded()) {
         std::string reason =
             "cipher tool " + std::string(outcome.kind == ProcessOutcome::Kind::Exited
@@ -247,11 +335,28 @@ bool Batch::runTool(std::size_t index, bool decipher) {
         fail(index, std::move(reason));
         return false;
     }
-    if (KindOf(copy) != EntryKind::File) {
+    if (KindOf(file) != EntryKind::File) {
         fail(index, "cipher tool removed the work copy");
         return false;
     }
+    auto unchanged = same(index, file, before);
+    if (!unchanged) {
+        return false;
+    }
+    if (*unchanged) {
+        fail(index, "cipher tool changed nothing");
+        return false;
+    }
     return true;
+}
+
+std::optional<bool> Batch::same(std::size_t index, const std::string& a, const std::string& b) {
+    ComparisonResult compared = CompareFiles(a, b);
+    if (!compared.status) {
+        fail(index, "could not read back the work copy: " + compared.status.reason());
+        return std::nullopt;
+    }
+    return compared.same;
 }
 
 void Batch::fail(std::size_t index, std::string reason) {
@@ -263,6 +368,24 @@ void Batch::fail(std::size_t index, std::string reason) {
 }
 
 } // namespace
+
+std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
+    const std::string folder = WorkFolderOf(appDir);
+    const std::string tool = ResolvedPath(CipherToolOf(appDir));
+    std::vector<RunningProgram> holders = ProgramsUsing(ResolvedPath(folder));
+    if (tool.empty() || holders.empty()) {
+        return kWorkFolderBusy;
+    }
+    std::string ids;
+    for (const RunningProgram& holder : holders) {
+        if (holder.executable != tool) {
+            return kWorkFolderBusy; // a conversion, with its tool run if one is under way
+        }
+        ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
+    }
+    return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
+           " in use (process " + ids + "). Wait for it to end, or end it, then try again";
+}
 
 std::string WorkFolderOf(const std::string& appDir) {
     return WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
@@ -276,16 +399,31 @@ Status ClearWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
     FolderLock lock(folder);
     if (!lock.held()) {
-        return lock.busy() ? Status::Fail(kWorkFolderBusy) : lock.status();
+        return lock.busy() ? Status::Fail(WhoHoldsTheWorkFolder(appDir)) : lock.status();
     }
-    return RemoveFilesIn(folder);
+    return ClearWorkArea(folder);
+}
+
+Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir) {
+    if (saveFolder.empty() || appDir.empty()) {
+        return Status::Ok();
+    }
+    auto resolved = [](const std::string& path) {
+        std::string real = ResolvedPath(path);
+        return WithTrailingSeparator(real.empty() ? path : real);
+    };
+    const std::string program = resolved(appDir);
+    if (resolved(saveFolder).starts_with(program)) {
+        return Status::Fail("The save folder is inside the program folder: " + saveFolder);
+    }
+    return Status::Ok();
 }
 
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {
     return {CipherToolOf(appDir), {(decipher ? "/decrypt:" : "/encrypt:") + workCopy}};
 }
 
-std::string ComposeReport(const std::vector<FileOutcome>& files) {
+std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
     std::size_t changed = 0;
     std::string notChanged;
     for (const FileOutcome& file : files) {
@@ -296,6 +434,9 @@ std::string ComposeReport(const std::vector<FileOutcome>& files) {
         }
     }
     std::string report = "Changed versions DLC in " + std::to_string(changed) + " files";
+    if (cancelled) {
+        report += "\n\nCancelled: the saves not changed are as they were";
+    }
     if (!notChanged.empty()) {
         report += "\n\nNot changed:" + notChanged;
     }

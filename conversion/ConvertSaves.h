@@ -3,6 +3,7 @@
 #include "system/Process.h"
 #include "system/Status.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -13,12 +14,34 @@ namespace ostrapel {
 std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 
+class CancelFlag;
+
 // Said when another instance of the program holds the work folder.
 inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
 
-// Deletes the files of the work folder; its sub-folders stay. Touches nothing while another
-// instance holds the work folder.
+// How the refusal starts when a cipher tool left by an interrupted conversion holds the work
+// folder.
+inline constexpr const char* kToolStillRunning =
+    "The cipher tool is still running from a conversion that was interrupted";
+
+// Why the work folder is busy: kWorkFolderBusy while another conversion uses it, or which
+// leftover cipher tool process holds it.
+std::string WhoHoldsTheWorkFolder(const std::string& appDir);
+
+// Said when the program folder is not known, so neither the cipher tool nor the work folder is.
+inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
+
+// How long one run of the cipher tool may take unless told otherwise.
+inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
+
+// Deletes the files of the work folder and of the batch's own folders inside it; other
+// sub-folders stay. Touches nothing while another instance holds the work folder.
 Status ClearWorkFolder(const std::string& appDir);
+
+// Refuses a save folder that is the program folder or lies inside it (the work folder among
+// them): converting there would clear the saves with the work folder or rewrite the program.
+// Paths are compared resolved, symbolic links followed.
+Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir);
 
 // The cipher tool's command for one work copy; decipher when decipher is true.
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
@@ -28,6 +51,8 @@ struct BatchRequest {
     std::vector<std::string> names; // entry names in list order
     std::string appDir;             // program folder, ending in a separator
     std::string valueText;          // the DLC value as text ("200")
+    std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit; // per tool run
+    const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
 };
 
 struct FileOutcome {
@@ -40,6 +65,7 @@ struct BatchResult {
     std::vector<FileOutcome> files; // one per listed name, in list order
     std::size_t changedCount = 0;
     std::string refusal; // why nothing was attempted, when nothing was
+    bool cancelled = false;
     std::string report;
 
     bool allChanged() const { return refusal.empty() && changedCount == files.size(); }
@@ -59,13 +85,16 @@ public:
 };
 
 // Gives every listed save the DLC value: copies each into the work folder, has the cipher
-// tool decipher it, writes the field, has the tool encipher it, and replaces the save. One
-// pass per step over the whole list. A save is replaced only when every step before
-// succeeded; otherwise it stays byte for byte as it was. The work folder is left empty.
+// tool decipher it, writes the field, has the tool encipher it, proves the result by having
+// the tool decipher a scratch copy of it back to the patched save, and replaces the save.
+// One pass per step over the whole list: every decipher, then every encipher with its proof,
+// then every replacement. A save is replaced only when every step before succeeded;
+// otherwise it stays byte for byte as it was. The work folder is left empty.
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer = nullptr);
 
-// "Changed versions DLC in N files", then the entries not changed with their reasons.
-std::string ComposeReport(const std::vector<FileOutcome>& files);
+// "Changed versions DLC in N files", then "Cancelled" when the batch was, then the entries
+// not changed with their reasons.
+std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled = false);
 
 } // namespace ostrapel

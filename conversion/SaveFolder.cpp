@@ -11,16 +11,23 @@ bool IsListedName(const std::string& name) {
 }
 
 std::vector<std::string> ListSaveFolder(const std::string& folder) {
-    std::vector<std::string> names;
+    return ReadSaveFolder(folder).names;
+}
+
+SaveFolderListing ReadSaveFolder(const std::string& folder) {
+    SaveFolderListing listing;
     if (folder.empty()) {
-        return names;
+        listing.status = Status::Fail("no folder chosen");
+        return listing;
     }
-    for (DirectoryEntry& entry : ListDirectory(folder).entries) {
+    ListingResult read = ListDirectory(folder);
+    listing.status = read.status;
+    for (DirectoryEntry& entry : read.entries) {
         if (!entry.hidden && IsListedName(entry.name)) {
-            names.push_back(std::move(entry.name));
+            listing.names.push_back(std::move(entry.name));
         }
     }
-    return names;
+    return listing;
 }
 
 } // namespace ostrapel

@@ -50,8 +50,19 @@ std::optional<std::int64_t> SizeOf(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
-// The absolute path of an existing entry, links resolved; empty when it cannot be found.
+// The absolute path with every symbolic link and "." or ".." resolved; empty when the path
+// cannot be resolved (it does not exist, or a folder on the way cannot be read).
 std::string ResolvedPath(const std::string& path);
+
+// Reads a whole file.
+Status ReadWholeFile(const std::string& path, std::string& content);
+
+// Whether two files hold the same bytes; a file that cannot be read fails.
+struct ComparisonResult {
+    Status status = Status::Ok();
+    bool same = false;
+};
+ComparisonResult CompareFiles(const std::string& a, const std::string& b);
 
 // Opens path for reading and writing without truncating it (creating it when missing),
 // writes bytes at offset when there are any, and closes it.
@@ -67,7 +78,9 @@ bool IsReadOnly(const std::string& path);
 Status CopyFileTo(const std::string& source, const std::string& target,
                   FileIdentity* sourceIdentity = nullptr);
 
-enum class ReplaceOutcome { Replaced, TargetChanged, Failed };
+// OwnerNotKept: the target's owner or group could not be given to the replacement, so it
+// was left alone.
+enum class ReplaceOutcome { Replaced, TargetChanged, OwnerNotKept, Failed };
 
 struct ReplaceResult {
     ReplaceOutcome outcome = ReplaceOutcome::Failed;
@@ -76,8 +89,8 @@ struct ReplaceResult {
 
 // Replaces target by the content of source at once: a temporary in the target's own folder
 // (a link target's folder, when target is a symbolic link) is written, flushed and renamed
-// over it. The target keeps its permission bits. When expected is given and the target no
-// longer matches it, nothing is written; nor when the target is read-only. The target is
+// over it. The target keeps its permission bits, owner and group. When expected is given and the
+// target no longer matches it, nothing is written; nor when the target is read-only. The target is
 // never left partly written.
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected);
@@ -96,6 +109,9 @@ Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefi
 
 // Creates a folder; an existing one is fine.
 Status MakeDirectory(const std::string& path);
+
+// Removes an empty folder; a missing one is fine.
+Status RemoveEmptyDirectory(const std::string& path);
 
 // An exclusive lock on a folder, held until the object goes; other holders are other
 // programs or other locks of this one. Programs started while it is held hold it with it

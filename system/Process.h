@@ -75,4 +75,13 @@ public:
                                const RunLimits& limits = {});
 };
 
+struct RunningProgram {
+    int id = 0;
+    std::string executable; // empty when it cannot be told
+};
+
+// The running programs, other than this one, that hold the file or folder at path (resolved)
+// open. Empty where the platform cannot tell.
+std::vector<RunningProgram> ProgramsUsing(const std::string& path);
+
 } // namespace ostrapel

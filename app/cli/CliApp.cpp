@@ -3,29 +3,38 @@
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
+#include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Text.h"
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
 
 namespace ostrapel {
 
 namespace {
 
-constexpr int kAllChanged = 0;
-constexpr int kSomeNotChanged = 1;
-constexpr int kBadUsage = 2;
-
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
-           "  ostrapel-cli --dlc LABEL FOLDER   set the DLC version of every save in FOLDER\n"
-           "  ostrapel-cli --list FOLDER        print the saves of FOLDER, one per line\n"
+           "  ostrapel-cli [--tool-timeout SECONDS] --dlc LABEL FOLDER\n"
+           "                                    set the DLC version of every save in FOLDER\n"
+           "  ostrapel-cli --list [--null] FOLDER\n"
+           "                                    print the saves of FOLDER, one per line\n"
+           "                                    (--null: raw names, each ended by a NUL byte)\n"
            "  ostrapel-cli --help | --version\n"
            "\n"
            "LABEL is one of:";
     for (std::string_view label : DlcVersionTable::Labels()) {
         out << ' ' << label;
     }
-    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe beside this program.\n"
-        << "Exit status: 0 every save changed, 1 some not changed, 2 bad usage.\n";
+    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe beside this program;"
+        << " each run of it may take\nSECONDS (default "
+        << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
+        << "Exit status: 0 every save changed, 1 some not changed or cancelled, 2 bad usage or\n"
+        << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n";
 }
 
 class ProgressPrinter : public BatchObserver {
@@ -33,8 +42,9 @@ public:
     ProgressPrinter(std::ostream& out, std::size_t total) : out_(out), total_(total) {}
 
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
-        out_ << '[' << index + 1 << '/' << total_ << "] " << outcome.name << ": "
-             << (outcome.changed ? "changed" : "not changed (" + outcome.reason + ")") << '\n';
+        out_ << '[' << index + 1 << '/' << total_ << "] " << Printable(outcome.name) << ": "
+             << (outcome.changed ? "changed" : "not changed (" + Printable(outcome.reason) + ")")
+             << '\n';
         out_.flush();
     }
 
@@ -43,98 +53,173 @@ private:
     std::size_t total_;
 };
 
-// The folder as an absolute, resolved path, or empty when it is not a readable folder.
-std::string ResolveFolder(const std::string& folder) {
-    std::string resolved = ResolvedPath(folder);
-    if (resolved.empty() || KindOf(resolved) != EntryKind::Directory) {
-        return {};
+// The report with every name and reason made printable, so one entry is one line.
+std::string PrintableReport(const BatchResult& result) {
+    if (!result.refusal.empty()) {
+        return ComposeReport({}) + "\n\n" + Printable(result.refusal);
     }
-    return resolved;
+    std::vector<FileOutcome> shown = result.files;
+    for (FileOutcome& file : shown) {
+        file.name = Printable(file.name);
+        file.reason = Printable(file.reason);
+    }
+    return ComposeReport(shown, result.cancelled);
 }
 
-int Convert(const std::string& label, const std::string& folderArg, std::ostream& out,
-            std::ostream& err) {
-    auto value = DlcVersionTable::LookUp(label);
+struct Options {
+    std::string mode;
+    std::string label;
+    bool null = false;
+    std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit;
+    std::vector<std::string> positional;
+};
+
+std::optional<std::chrono::milliseconds> ParseSeconds(const std::string& text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(seconds) ||
+        seconds < 0.001 || seconds > 7 * 24 * 3600.0) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// Reads the save folder; on failure says why and gives no listing.
+std::optional<SaveFolderListing> ReadFolder(const std::string& folder, std::ostream& err) {
+    SaveFolderListing listing = ReadSaveFolder(folder);
+    if (!listing.status) {
+        err << "Cannot read folder " << Printable(folder) << ": "
+            << Printable(listing.status.reason()) << '\n';
+        return std::nullopt;
+    }
+    return listing;
+}
+
+int Convert(const Options& options, std::ostream& out, std::ostream& err,
+            const Interruption& interruption) {
+    auto value = DlcVersionTable::LookUp(options.label);
     if (!value) {
-        err << "Unknown DLC version \"" << label << "\". Choose one of:";
+        err << "Unknown DLC version \"" << Printable(options.label) << "\". Choose one of:";
         for (std::string_view known : DlcVersionTable::Labels()) {
             err << ' ' << known;
         }
         err << '\n';
-        return kBadUsage;
+        return kExitBadUsage;
     }
-    const std::string folder = ResolveFolder(folderArg);
-    if (folder.empty()) {
-        err << "Not a folder: " << folderArg << '\n';
-        return kBadUsage;
+    const std::string& folderArg = options.positional[0];
+    const std::string folder = ResolvedPath(folderArg);
+    if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
+        err << "Not a folder: " << Printable(folderArg) << '\n';
+        return kExitBadUsage;
     }
     const std::string appDir = ApplicationDirectory();
     if (appDir.empty()) {
-        err << "Cannot tell where this program is installed\n";
-        return kSomeNotChanged;
+        err << kNoProgramFolder << '\n';
+        return kExitSomeNotChanged;
+    }
+    if (Status usable = CheckSaveFolder(folder, appDir); !usable) {
+        err << Printable(usable.reason()) << '\n';
+        return kExitBadUsage;
+    }
+    auto listing = ReadFolder(folder, err);
+    if (!listing) {
+        return kExitBadUsage;
     }
     // The cipher tool runs in the program's folder, as it does from the window.
     (void)SetCurrentDirectory(appDir);
 
-    BatchRequest request{folder, ListSaveFolder(folder), appDir, std::to_string(*value)};
+    BatchRequest request{folder,
+                         std::move(listing->names),
+                         appDir,
+                         std::to_string(*value),
+                         options.toolTimeLimit,
+                         interruption.flag};
     ProgressPrinter progress(out, request.names.size());
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
-    out << result.report << '\n';
-    return result.allChanged() ? kAllChanged : kSomeNotChanged;
+    out << PrintableReport(result) << '\n';
+    out.flush();
+    if (result.cancelled) {
+        const bool byCtrlC =
+            interruption.signal != nullptr && interruption.signal->load() == SIGINT;
+        return byCtrlC ? kExitInterrupted : kExitSomeNotChanged;
+    }
+    return result.allChanged() ? kExitAllChanged : kExitSomeNotChanged;
 }
 
-int List(const std::string& folderArg, std::ostream& out, std::ostream& err) {
-    if (KindOf(folderArg) != EntryKind::Directory) {
-        err << "Not a folder: " << folderArg << '\n';
-        return kBadUsage;
+int List(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string& folder = options.positional[0];
+    if (KindOf(folder) != EntryKind::Directory) {
+        err << "Not a folder: " << Printable(folder) << '\n';
+        return kExitBadUsage;
     }
-    for (const std::string& name : ListSaveFolder(folderArg)) {
-        out << name << '\n';
+    auto listing = ReadFolder(folder, err);
+    if (!listing) {
+        return kExitBadUsage;
     }
-    return kAllChanged;
+    for (const std::string& name : listing->names) {
+        if (options.null) {
+            out << name << '\0';
+        } else {
+            out << Printable(name) << '\n';
+        }
+    }
+    out.flush();
+    return kExitAllChanged;
 }
 
 } // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::vector<std::string> positional;
-    std::string mode;
-    std::string label;
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const Interruption& interruption) {
+    Options options;
     bool optionsEnded = false;
+    auto badUsage = [&](const std::string& why) {
+        err << why << "\n\n";
+        PrintUsage(err);
+        return kExitBadUsage;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-') {
-            positional.push_back(arg);
+            options.positional.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(out);
-            return kAllChanged;
+            return kExitAllChanged;
         } else if (arg == "--version") {
             out << "ostrapel-cli " << OSTRAPEL_VERSION << '\n';
-            return kAllChanged;
-        } else if ((arg == "--dlc" || arg == "--list") && mode.empty()) {
-            mode = arg;
+            return kExitAllChanged;
+        } else if ((arg == "--dlc" || arg == "--list") && options.mode.empty()) {
+            options.mode = arg;
             if (arg == "--dlc") {
                 if (i + 1 >= args.size()) {
-                    err << "--dlc needs a version label\n";
-                    return kBadUsage;
+                    return badUsage("--dlc needs a version label");
                 }
-                label = args[++i];
+                options.label = args[++i];
             }
+        } else if (arg == "--null") {
+            options.null = true;
+        } else if (arg == "--tool-timeout") {
+            auto limit = i + 1 < args.size() ? ParseSeconds(args[++i]) : std::nullopt;
+            if (!limit) {
+                return badUsage("--tool-timeout needs a number of seconds greater than 0");
+            }
+            options.toolTimeLimit = *limit;
         } else {
-            err << "Unknown option: " << arg << "\n\n";
-            PrintUsage(err);
-            return kBadUsage;
+            return badUsage("Unknown option: " + Printable(arg));
         }
     }
-    if (mode.empty() || positional.size() != 1) {
+    if (options.mode.empty() || options.positional.size() != 1) {
         PrintUsage(err);
-        return kBadUsage;
+        return kExitBadUsage;
     }
-    return mode == "--dlc" ? Convert(label, positional[0], out, err)
-                           : List(positional[0], out, err);
+    if (options.null && options.mode != "--list") {
+        return badUsage("--null goes with --list");
+    }
+    return options.mode == "--dlc" ? Convert(options, out, err, interruption)
+                                   : List(options, out, err);
 }
 
 } // namespace ostrapel

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     const QDir dir(root.path());
     if (!root.isValid() || !dir.mkpath(QStringLiteral("app/Decrypt/temp")) ||
         !dir.mkpath(QStringLiteral("saves")) ||
-        !QFile::copy(QStringLiteral(OSTRAPEL_NOOP_TOOL),
+        !QFile::copy(QStringLiteral(OSTRAPEL_MINIMAL_TOOL),
                      dir.filePath(QStringLiteral("app/Decrypt/decrypt.exe")))) {
         Fail("preparing the folders");
     }

@@ -192,7 +192,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 
 std::string ResolvedPath(const std::string& path) {
     char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) {
+    if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) {
         return {};
     }
     return resolved;
@@ -219,6 +219,36 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
         return Status::FromErrno(err);
     }
     return Status::Ok();
+}
+
+Status ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    Fd in(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));
+    if (!in.valid()) {
+        return Status::FromErrno(errno);
+    }
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0) {
+        return Status::FromErrno(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Status::Fail("is not a regular file");
+    }
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+        if (got == 0) {
+            return Status::Ok();
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Status::FromErrno(errno);
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
 }
 
 bool IsReadOnly(const std::string& path) {
@@ -310,12 +340,14 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return fail(errno);
     }
 
-    // An unnamed temporary is linked into the folder only once it is complete.
-    bool unnamed = true;
+    // An unnamed temporary is linked into the folder only once it is complete. That takes
+    // /proc; without it, a named temporary is created exclusively instead.
+    bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
     std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
-    Fd out(OpenRetrying(folder.c_str(), O_WRONLY | O_TMPFILE, 0600));
+    Fd out(unnamed ? OpenRetrying(folder.c_str(), O_WRONLY | O_TMPFILE, 0600) : -1);
     if (!out.valid()) {
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+        if (unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL &&
+            errno != ENOENT) {
             return fail(errno);
         }
         unnamed = false;
@@ -337,9 +369,21 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (::fchmod(out.get(), targetStat.st_mode & 07777) != 0) {
         return abandon(errno);
     }
-    if (::geteuid() == 0) {
-        // Best effort: keep the owner of a save when running with the rights to.
-        [[maybe_unused]] int ignored = ::fchown(out.get(), targetStat.st_uid, targetStat.st_gid);
+    // A new file belongs to whoever wrote it; the game may need the save's owner and group.
+    struct stat written;
+    if (::fstat(out.get(), &written) != 0) {
+        return abandon(errno);
+    }
+    if ((written.st_uid != targetStat.st_uid || written.st_gid != targetStat.st_gid) &&
+        ::fchown(out.get(), targetStat.st_uid, targetStat.st_gid) != 0) {
+        const int err = errno;
+        if (err != EPERM) {
+            return abandon(err);
+        }
+        if (!unnamed) {
+            ::unlink(temporary.c_str());
+        }
+        return {ReplaceOutcome::OwnerNotKept, Status::Fail("owned by another user")};
     }
     if (::fsync(out.get()) != 0) {
         return abandon(errno);
@@ -424,6 +468,13 @@ Status MakeDirectory(const std::string& path) {
         if (errno == EEXIST && KindOf(path) == EntryKind::Directory) {
             return Status::Ok();
         }
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+Status RemoveEmptyDirectory(const std::string& path) {
+    if (::rmdir(path.c_str()) != 0 && errno != ENOENT) {
         return Status::FromErrno(errno);
     }
     return Status::Ok();

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,8 +172,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         outcome.kind = ProcessOutcome::Kind::Cancelled;
         return outcome;
     }
-    static const bool childSignalRestored = (RestoreChildSignal(), true);
-    (void)childSignalRestored;
+    RestoreChildSignal();
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -248,6 +250,47 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         outcome.exitCode = WEXITSTATUS(status);
     }
     return outcome;
+}
+
+std::vector<RunningProgram> ProgramsUsing(const std::string& path) {
+    std::vector<RunningProgram> found;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    char link[PATH_MAX];
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
+            std::stol(pid) == ::getpid()) {
+            continue;
+        }
+        const std::string fdFolder = "/proc/" + pid + "/fd";
+        DIR* fds = ::opendir(fdFolder.c_str());
+        if (fds == nullptr) {
+            continue;
+        }
+        bool uses = false;
+        while (const dirent* fd = ::readdir(fds)) {
+            const std::string fdPath = fdFolder + "/" + fd->d_name;
+            ssize_t length = ::readlink(fdPath.c_str(), link, sizeof link - 1);
+            if (length > 0 && std::string_view(link, static_cast<std::size_t>(length)) == path) {
+                uses = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (uses) {
+            RunningProgram program{static_cast<int>(std::stol(pid)), {}};
+            const std::string exe = "/proc/" + pid + "/exe";
+            if (ssize_t length = ::readlink(exe.c_str(), link, sizeof link - 1); length > 0) {
+                program.executable.assign(link, static_cast<std::size_t>(length));
+            }
+            found.push_back(std::move(program));
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 } // namespace ostrapel

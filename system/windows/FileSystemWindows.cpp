@@ -264,6 +264,34 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
     return Status::Ok();
 }
 
+Status ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    Handle in(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.valid()) {
+        return win::LastErrorStatus();
+    }
+    if (::GetFileType(in.get()) != FILE_TYPE_DISK) {
+        return Status::Fail("is not a regular file");
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(in.get(), &size)) {
+        content.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr)) {
+            return win::LastErrorStatus();
+        }
+        if (got == 0) {
+            return Status::Ok();
+        }
+        content.append(buffer, got);
+    }
+}
+
 bool IsReadOnly(const std::string& path) {
     const DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -452,6 +480,16 @@ Status MakeDirectory(const std::string& path) {
             return Status::Ok();
         }
         return win::ErrorStatus(error);
+    }
+    return Status::Ok();
+}
+
+Status RemoveEmptyDirectory(const std::string& path) {
+    if (!::RemoveDirectoryW(win::FilePath(path).c_str())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            return win::ErrorStatus(error);
+        }
     }
     return Status::Ok();
 }

@@ -208,6 +208,13 @@ std::string SignalName(int signal) {
     return "signal";
 }
 
+std::vector<RunningProgram> ProgramsUsing(const std::string& path) {
+    // A tool started here runs in a job that ends with this process, so none outlives a
+    // conversion to hold the work folder.
+    (void)path;
+    return {};
+}
+
 ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle,
                                         const RunLimits& limits) {
     ProcessOutcome outcome;

@@ -46,7 +46,8 @@ app="$root/app"
 mkdir -p "$app/Decrypt/temp" "$root/saves" "$root/saves/sub folder"
 cp "$OSTRAPEL_CLI" "$app/ostrapel-cli$exe"
 cp "$STAND_IN_TOOL" "$app/Decrypt/decrypt.exe"
-cli() { run_quietly "$app/ostrapel-cli$exe" "$@"; }
+cli="$app/ostrapel-cli$exe"
+cli() { run_quietly "$cli" "$@"; }
 tool() { run_quietly "$app/Decrypt/decrypt.exe" "$@"; }
 
 make_save() { # make_save NAME: 1000 bytes of plain data, enciphered by the stand-in
@@ -130,6 +131,111 @@ check "a non-ASCII folder converts" test $? -eq 0
 check "a non-ASCII name is printed in UTF-8" grep -qxF "[1/1] ä ß.sav: changed" "$root/out"
 mv "$root/Sävé Ü/ä ß.sav" "$root/saves/a.sav"
 check "the non-ASCII save holds 300" test "$(field_of a.sav)" = "2c01"
+
+# What follows uses POSIX signals, pgrep and host paths: the POSIX build only.
+if [ -z "$exe" ]; then
+# The program folder, and the work folder above all, is never a save folder.
+cp "$root/saves/a.sav" "$app/Decrypt/temp/slot.sav"
+cp "$cli" "$root/cli-before"
+for folder in "$app/Decrypt/temp" "$app" "$app/Decrypt/.."; do
+    STAND_IN_CIPHER_FAULTS="any:lenient:*" "$cli" --dlc 2.00 "$folder" >"$root/out" 2>&1
+    check "a save folder inside the program folder is bad usage ($folder)" test $? -eq 2
+    check "the refusal says why ($folder)" \
+        grep -q "^The save folder is inside the program folder: " "$root/out"
+done
+check "the work folder's file is kept" cmp -s "$app/Decrypt/temp/slot.sav" "$root/saves/a.sav"
+check "the program is not rewritten" cmp -s "$cli" "$root/cli-before"
+rm "$app/Decrypt/temp/slot.sav"
+
+# A batch of four saves in a folder of their own.
+many="$root/many"
+mkdir "$many"
+for name in a.sav b.sav c.sav d.sav; do
+    head -c 1000 /dev/urandom >"$many/$name"
+    "$app/Decrypt/decrypt.exe" "/encrypt:$many/$name" && rm -f "$many/$name.backup"
+done
+field_in_many() { cp "$many/$1" "$root/scratch" && "$app/Decrypt/decrypt.exe" "/decrypt:$root/scratch" >/dev/null &&
+    od -An -tx1 -j788 -N2 "$root/scratch" | tr -d ' \n'; }
+fields() { for name in a.sav b.sav c.sav d.sav; do printf '%s ' "$(field_in_many $name)"; done; }
+
+# Output nobody reads any more must not cut the batch short.
+(set -o pipefail; STAND_IN_CIPHER_FAULTS="any:sleep=30:*" "$cli" --dlc 3.00 "$many" | head -1 >/dev/null)
+check "a closed output does not stop the batch" test $? -eq 0
+check "with a closed output every save is converted" test "$(fields)" = "2c01 2c01 2c01 2c01 "
+check "with a closed output the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+
+# The first SIGINT, SIGTERM or SIGHUP cancels: the tool run is ended, nothing more starts.
+interrupt() { # interrupt SIGNAL: starts a batch whose tool hangs on b.sav, then signals it
+    : >"$root/tool.log"
+    STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="encrypt:hang=20000:b.sav" \
+        "$cli" --dlc 1.00 "$many" >"$root/out" 2>&1 &
+    local pid=$! i
+    for i in $(seq 500); do grep -q "encrypt b.sav" "$root/tool.log" 2>/dev/null && break; sleep 0.02; done
+    kill -s "$1" "$pid"
+    wait "$pid"
+}
+for sig in INT TERM HUP; do
+    interrupt "$sig"
+    status=$?
+    if [ "$sig" = INT ]; then expected=130; else expected=1; fi
+    check "SIG$sig cancels with exit $expected" test "$status" -eq "$expected"
+    check "SIG$sig: the report says Cancelled" grep -q "^Cancelled" "$root/out"
+    check "SIG$sig: the report names the saves left unchanged" grep -q "^b.sav: cancelled" "$root/out"
+    check "SIG$sig: no save changed" test "$(fields)" = "2c01 2c01 2c01 2c01 "
+    check "SIG$sig: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "SIG$sig: no tool is left running" test -z "$(pgrep -f "encrypt:$app/Decrypt/temp/b.sav")"
+done
+
+# A hung tool is ended at its time limit and the batch goes on.
+STAND_IN_CIPHER_FAULTS="decrypt:hang=20000:a.sav" "$cli" --tool-timeout 0.4 --dlc 4.00 "$many" \
+    >"$root/out" 2>&1
+check "a time-out exits 1" test $? -eq 1
+check "a time-out is reported" grep -q "^a.sav: cipher tool did not finish within 400 ms" "$root/out"
+check "a time-out leaves that save, converts the rest" test "$(fields)" = "2c01 9001 9001 9001 "
+"$cli" --tool-timeout soon --dlc 4.00 "$many" >/dev/null 2>&1
+check "a time limit that is no number is bad usage" test $? -eq 2
+
+# Started by a parent that ignores SIGCHLD.
+bash -c 'trap "" CHLD; exec "$0" --dlc 0.00 "$1"' "$cli" "$many" >"$root/out" 2>&1
+check "with SIGCHLD ignored the batch still succeeds" test $? -eq 0
+check "with SIGCHLD ignored every save is converted" test "$(fields)" = "0000 0000 0000 0000 "
+
+# A folder that cannot be read is said so, not reported as an empty success.
+runas=()
+[ "$(id -u)" -eq 0 ] && runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+chmod 0755 "$root"
+mkdir "$root/locked"
+chmod 0 "$root/locked"
+for mode in --list "--dlc 2.00"; do
+    # shellcheck disable=SC2086
+    "${runas[@]}" "$cli" $mode "$root/locked" >"$root/out" 2>&1
+    check "an unreadable folder is bad usage ($mode)" test $? -eq 2
+    check "an unreadable folder is said so ($mode)" \
+        grep -qx "Cannot read folder $root/locked: Permission denied" "$root/out"
+done
+chmod 0700 "$root"
+
+# Names are shown escaped, one entry a line; --list --null gives them raw.
+odd="$root/odd"
+mkdir "$odd"
+forged=$'evil\nslot9.sav: changed'
+escape=$'\e[2Jwipe.sav'
+for name in "$forged" "$escape"; do
+    printf 'plain' >"$odd/$name"
+done
+"$cli" --dlc 2.00 "$odd" >"$root/out" 2>&1
+check "a name cannot forge an output line" bash -c "! grep -qx 'slot9.sav: changed' '$root/out'"
+check "a newline in a name is shown escaped" grep -qF 'evil\nslot9.sav: changed: ' "$root/out"
+check "an escape sequence is shown escaped" grep -qF '\x1b[2Jwipe.sav: ' "$root/out"
+check "no raw escape reaches the terminal" bash -c "! grep -q $'\e' '$root/out'"
+check "--list escapes too" test "$("$cli" --list "$odd" | wc -l)" -eq 2
+"$cli" --list --null "$odd" >"$root/listed"
+printf '%s\0' "$escape" "$forged" | sort -z >"$root/expected"
+check "--list --null gives the raw names" cmp -s <(sort -z "$root/listed") "$root/expected"
+"$cli" --dlc 2.00 --null "$odd" >/dev/null 2>&1
+check "--null without --list is bad usage" test $? -eq 2
+
+fi
 
 echo "cli: $passed passed, $failed failed"
 test "$failed" -eq 0

@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
+#include "conversion/SaveFolder.h"
+#include "system/Cancel.h"
 #include "system/FileSystem.h"
 
 #include <algorithm>
@@ -28,6 +30,7 @@ using namespace ostrapel;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
 using testsupport::ReadFile;
+using testsupport::ReadLines;
 using testsupport::ScopedEnv;
 using testsupport::SortedNames;
 using testsupport::TempDir;
@@ -245,7 +248,15 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
     const std::string work = WorkFolderOf(appDir);
     ASSERT_EQ(::chmod(work.c_str(), 0555), 0);
     ExpectPassedAs(InChild(DropPrivileges,
-                           [&] { ExpectNothingChanged(Run(), "copy failed: Permission denied"); }),
+                           [&] {
+                               BatchResult result = Run();
+                               EXPECT_EQ(result.refusal, "Work folder unavailable: " + work +
+                                                             ".patched: Permission denied");
+                               EXPECT_EQ(result.changedCount, 0u);
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name));
+                               }
+                           }),
                    kNeedsAnotherUser);
     if (IsSkipped()) {
         return;
@@ -371,9 +382,13 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
         ~Killer() { ::kill(pid, SIGKILL); }
     } killer{tool[0]};
 
+    // The refusal says what holds the folder, so the user can end it.
+    const std::string holder = std::string(kToolStillRunning) + ", and keeps the work folder " +
+                               WorkFolderOf(appDir) + " in use (process " +
+                               std::to_string(tool[0]) + ")";
     BatchResult refused = Run();
-    EXPECT_EQ(refused.refusal, kWorkFolderBusy);
-    EXPECT_EQ(ClearWorkFolder(appDir).reason(), kWorkFolderBusy);
+    EXPECT_EQ(refused.refusal.rfind(holder, 0), 0u) << refused.refusal;
+    EXPECT_EQ(ClearWorkFolder(appDir).reason().rfind(holder, 0), 0u);
     EXPECT_TRUE(testsupport::Exists(WorkFolderOf(appDir) + "b.sav"));
     for (const std::string& name : names) {
         EXPECT_TRUE(Save(name) == Original(name));
@@ -390,4 +405,222 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     for (const std::string& name : names) {
         EXPECT_TRUE(Save(name) == Converted(name));
     }
+}
+
+// The program folder and everything in it, the work folder first, is never a save folder:
+// the work folder is emptied at the start of a batch, and the program's own files would be
+// rewritten by a tool that accepts anything.
+TEST_F(FaultTest, ASaveFolderInsideTheProgramFolderIsRefusedBeforeAnythingIsTouched) {
+    ScopedEnv lenient("STAND_IN_CIPHER_FAULTS", "any:lenient:*");
+    const std::string work = WorkFolderOf(appDir);
+    const std::string program = appDir + "ostrapel";
+    WriteFile(program, std::string(2000, 'P'));
+    WriteFile(work + "slot1.sav", Original("slot1.sav"));
+    testsupport::MakeDir(appDir + "saves");
+    WriteFile(appDir + "saves/slot2.sav", Original("slot2.sav"));
+    ASSERT_EQ(::symlink(appDir.c_str(), (root / "shortcut").c_str()), 0);
+
+    for (const std::string& folder :
+         {appDir, appDir.substr(0, appDir.size() - 1), work, appDir + "saves", root / "shortcut",
+          root / "shortcut/Decrypt/../saves"}) {
+        Scn_Process runner;
+        const std::vector<std::string> listed = ListSaveFolder(folder);
+        BatchResult result = ConvertSaves({folder, listed, appDir, "200"}, runner);
+        EXPECT_EQ(result.refusal, "The save folder is inside the program folder: " + folder);
+        EXPECT_EQ(CheckSaveFolder(folder, appDir).reason(), result.refusal);
+        EXPECT_EQ(result.changedCount, 0u);
+    }
+    EXPECT_EQ(ReadFile(program), std::string(2000, 'P'));
+    EXPECT_TRUE(ReadFile(work + "slot1.sav") == Original("slot1.sav"));
+    EXPECT_TRUE(ReadFile(appDir + "saves/slot2.sav") == Original("slot2.sav"));
+    EXPECT_FALSE(testsupport::Exists(log));
+
+    // A folder whose name merely starts with the program folder's is not inside it.
+    const std::string beside = appDir.substr(0, appDir.size() - 1) + "-saves";
+    testsupport::MakeDir(beside);
+    EXPECT_TRUE(CheckSaveFolder(beside, appDir).ok());
+}
+
+// A run that exits 0 but leaves the file as it was has not done its work: the field would be
+// written into enciphered bytes, or plain bytes would go back as the save.
+TEST_F(FaultTest, AToolRunThatChangesNothingIsAFailedRun) {
+    AddSaves();
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:noop:a.sav;encrypt:noop:b.sav");
+    BatchResult result = Run();
+    EXPECT_EQ(result.files[0].reason, "cipher tool changed nothing");
+    EXPECT_EQ(result.files[1].reason, "cipher tool changed nothing");
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+    EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+    EXPECT_TRUE(Save("c.sav") == Converted("c.sav"));
+    EXPECT_EQ(result.changedCount, 1u);
+}
+
+// Every enciphered result is deciphered again in a scratch copy and must give back the
+// patched save byte for byte before it may replace anything.
+TEST_F(FaultTest, ADamagedEncipheredResultNeverReplacesTheSave) {
+    AddSaves();
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:truncate=100:a.sav;encrypt:corrupt:b.sav");
+    BatchResult result = Run();
+    const std::string why = "the enciphered result does not decipher back to the patched save";
+    EXPECT_EQ(result.files[0].reason, why);
+    EXPECT_EQ(result.files[1].reason, why);
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+    EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+    EXPECT_TRUE(Save("c.sav") == Converted("c.sav"));
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+}
+
+TEST_F(FaultTest, ScratchCopiesNeverMeetAnotherSavesWorkCopy) {
+    // Names a scratch or kept copy could take if they lived beside the work copies.
+    for (const char* name : {"a.sav", "a.sav.check", "a.sav.patched", "scratch", "patched"}) {
+        AddSave(name);
+    }
+    BatchResult result = Run();
+    EXPECT_TRUE(result.allChanged()) << result.report;
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Converted(name)) << name;
+    }
+}
+
+// The game may need the save's owner and group; a user who cannot give them to the
+// replacement leaves the save alone.
+TEST_F(FaultTest, AReplacedSaveKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to set up saves of another owner and group";
+    }
+    constexpr gid_t kGames = 60;
+    AddSaves();
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(saves.c_str(), 0777), 0);
+    // a.sav: the user's own, in a group the user belongs to but whose primary group it isn't.
+    ASSERT_EQ(::chown((saves + "/a.sav").c_str(), kNobody, kGames), 0);
+    // b.sav: another user's, writable by all.
+    ASSERT_EQ(::chown((saves + "/b.sav").c_str(), 0, kGames), 0);
+    ASSERT_EQ(::chmod((saves + "/b.sav").c_str(), 0666), 0);
+    auto becomeGamer = [] {
+        const gid_t groups[] = {kGames};
+        return ::setgroups(1, groups) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+    };
+    ExpectPassedAs(InChild(becomeGamer,
+                           [&] {
+                               BatchResult result = Run();
+                               EXPECT_TRUE(result.files[0].changed) << result.report;
+                               EXPECT_EQ(result.files[1].reason, "owned by another user");
+                               EXPECT_TRUE(result.files[2].changed) << result.report;
+                           }),
+                   kNeedsAnotherUser);
+    struct stat a {};
+    struct stat b {};
+    ASSERT_EQ(::stat((saves + "/a.sav").c_str(), &a), 0);
+    ASSERT_EQ(::stat((saves + "/b.sav").c_str(), &b), 0);
+    EXPECT_EQ(a.st_uid, kNobody);
+    EXPECT_EQ(a.st_gid, kGames);
+    EXPECT_TRUE(Save("a.sav") == Converted("a.sav"));
+    EXPECT_EQ(b.st_uid, 0u);
+    EXPECT_EQ(b.st_gid, kGames);
+    EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+}
+
+TEST_F(FaultTest, AHungToolIsEndedAtItsTimeLimitAndTheBatchGoesOn) {
+    AddSaves();
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:hang:b.sav");
+    Scn_Process runner;
+    BatchRequest request{saves, names, appDir, "200"};
+    request.toolTimeLimit = std::chrono::milliseconds(400);
+    BatchResult result = ConvertSaves(request, runner);
+    EXPECT_EQ(result.files[1].reason, "cipher tool did not finish within 400 ms");
+    EXPECT_TRUE(Save("a.sav") == Converted("a.sav"));
+    EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
+    EXPECT_TRUE(Save("c.sav") == Converted("c.sav"));
+    EXPECT_TRUE(
+        ProcessesRunning({CipherToolOf(appDir), "/decrypt:" + WorkFolderOf(appDir) + "b.sav"})
+            .empty());
+    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+}
+
+// Cancelling lets a replacement under way finish, starts no new step, and leaves every save
+// not yet replaced as it was.
+TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
+    struct CancelAt : BatchObserver {
+        CancelFlag flag;
+        std::size_t at = 0;
+        std::size_t moves = 0;
+        void cursorMoved(std::size_t) override {
+            if (++moves == at) {
+                flag.raise();
+            }
+        }
+    };
+    AddSaves();
+    // Cursor moves 1-3 are the decipher pass, 4-6 the encipher pass, 7-9 the replacements.
+    for (std::size_t at : {2u, 5u, 8u}) {
+        for (const std::string& name : names) {
+            WriteFile(saves + "/" + name, Original(name));
+        }
+        WriteFile(log, "");
+        CancelAt observer;
+        observer.at = at;
+        Scn_Process runner;
+        BatchRequest request{saves, names, appDir, "200"};
+        request.cancel = &observer.flag;
+        BatchResult result = ConvertSaves(request, runner, &observer);
+
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_NE(result.report.find("\nCancelled"), std::string::npos) << result.report;
+        const std::size_t replaced = at == 8u ? 1u : 0u;
+        EXPECT_EQ(result.changedCount, replaced) << "cancelled at " << at;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_TRUE(Save(names[i]) == (i < replaced ? Converted(names[i]) : Original(names[i])))
+                << names[i] << ", cancelled at " << at;
+            if (i >= replaced) {
+                EXPECT_EQ(result.files[i].reason, "cancelled");
+            }
+        }
+        // Runs before the cancel: one per save in the first pass, two in the second.
+        const std::size_t runs = at == 2u ? 1u : at == 5u ? 3u + 2u : 9u;
+        EXPECT_EQ(ReadLines(log).size(), runs) << "cancelled at " << at;
+        EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    }
+}
+
+TEST_F(FaultTest, ACancelEndsAToolRunUnderWay) {
+    AddSaves();
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:hang:b.sav");
+    CancelFlag cancel;
+    std::thread canceller([&] {
+        for (int i = 0; i < 2000 && ReadLines(log).size() < 6; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        cancel.raise();
+    });
+    Scn_Process runner;
+    BatchRequest request{saves, names, appDir, "200"};
+    request.cancel = &cancel;
+    BatchResult result = ConvertSaves(request, runner);
+    canceller.join();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.changedCount, 0u);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name)) << name;
+    }
+    EXPECT_TRUE(
+        ProcessesRunning({CipherToolOf(appDir), "/encrypt:" + WorkFolderOf(appDir) + "b.sav"})
+            .empty());
+    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+}
+
+// A tool that leaves a helper running must not keep the next batch off once its own batch
+// has ended normally.
+TEST_F(FaultTest, AHelperLeftByTheToolDoesNotBlockTheNextBatch) {
+    AddSaves();
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "any:linger=5000:*");
+    EXPECT_TRUE(Run().allChanged());
+    for (const std::string& name : names) {
+        WriteFile(saves + "/" + name, Original(name));
+    }
+    BatchResult again = Run();
+    EXPECT_TRUE(again.allChanged()) << again.report;
+    EXPECT_TRUE(ProgramsUsing(ResolvedPath(WorkFolderOf(appDir))).empty());
 }

@@ -52,6 +52,14 @@ using Micros = std::chrono::microseconds;
 namespace {
 
 constexpr const char* kBusy = "Another conversion is using the work folder";
+constexpr const char* kToolStillRunning =
+    "The cipher tool is still running from a conversion that was interrupted";
+
+// Whether a batch was refused because the work folder is in use.
+bool RefusedAsBusy(const std::string& output) {
+    return output.find(kBusy) != std::string::npos ||
+           output.find(kToolStillRunning) != std::string::npos;
+}
 constexpr const char* kTemporaryPrefix = ".ostrapel-";
 constexpr const char* kToolKilled = "cipher tool killed by signal 9 (Killed)";
 // A hanging tool gives up by itself after this long, should nobody be left to kill it.
@@ -425,7 +433,7 @@ void Harness::recover(int value) {
     const std::string when = "the batch after kill point " + std::to_string(killPoints_);
     int status = 0;
     std::string output = runToEnd(Label(value), "", status);
-    if (output.find(kBusy) != std::string::npos) {
+    if (RefusedAsBusy(output)) {
         // A tool of the killed run still works in the work folder; it must be waited for.
         ++refusedWhileToolLived_;
         checkSaves(value, when + " (refused)");
@@ -629,6 +637,28 @@ void Harness::checkOneNotChanged(const Run& run, int status, std::size_t index, 
     }
 }
 
+namespace {
+
+// One of a save's three tool runs: the decipher of its work copy, the encipher, and the
+// decipher of a scratch copy that proves the enciphered result.
+struct ToolRun {
+    std::string direction;
+    std::string folder; // inside the work folder, ending in '/'; empty for the work copy
+};
+
+ToolRun PickRun(long which) {
+    switch (which) {
+    case 0:
+        return {"decrypt", ""};
+    case 1:
+        return {"encrypt", ""};
+    default:
+        return {"decrypt", ".scratch/"};
+    }
+}
+
+} // namespace
+
 void Harness::runToolVariant() {
     const long kills = options_.kills >= 0 ? options_.kills : (options_.shortRun ? 12 : 200);
     const std::string faults = slowDown() + ";any:pace=" + std::to_string(paceMs_) + ":*";
@@ -636,8 +666,9 @@ void Harness::runToolVariant() {
         const int value = nextValue();
         const std::size_t index =
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
-        const std::string direction = uniform(0, 1) == 0 ? "decrypt" : "encrypt";
-        const std::string argument = "/" + direction + ":" + work_ + state_[index].name;
+        const ToolRun which = PickRun(uniform(0, 2));
+        const std::string argument =
+            "/" + which.direction + ":" + work_ + which.folder + state_[index].name;
         Run run = start(Label(value), faults);
         const pid_t tool = waitForTool(run, argument, std::chrono::seconds(60));
         if (tool > 0) {
@@ -670,14 +701,16 @@ void Harness::runHangVariant() {
         const int value = nextValue();
         const std::size_t index =
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
-        const std::string direction = uniform(0, 1) == 0 ? "decrypt" : "encrypt";
+        // A fault rule names a save and a direction, not a folder, so it cannot single out
+        // the check run: hangs go to the work copy's runs.
+        const ToolRun hung = PickRun(uniform(0, 1));
         const std::string& name = state_[index].name;
-        Run run = start(Label(value), slowDown() + ";" + direction +
+        Run run = start(Label(value), slowDown() + ";" + hung.direction +
                                           ":hang=" + std::to_string(kHangLimitMs) + ":" + name);
         const std::string when =
-            "hang " + std::to_string(round + 1) + " (" + direction + " " + name + ")";
-        pid_t tool =
-            waitForTool(run, "/" + direction + ":" + work_ + name, std::chrono::seconds(60));
+            "hang " + std::to_string(round + 1) + " (" + hung.direction + " " + name + ")";
+        pid_t tool = waitForTool(run, "/" + hung.direction + ":" + work_ + hung.folder + name,
+                                 std::chrono::seconds(60));
         if (tool < 0) {
             fail(when + ": the hanging tool was not seen");
             ::kill(run.pid, SIGKILL);
@@ -700,7 +733,7 @@ void Harness::runHangVariant() {
         }
         int status = 0;
         const std::string output = runToEnd(Label(value), "", status);
-        if (output.find(kBusy) == std::string::npos || !WIFEXITED(status) ||
+        if (output.find(kToolStillRunning) == std::string::npos || !WIFEXITED(status) ||
             WEXITSTATUS(status) != 1) {
             fail(when + ": a second batch ran while the orphaned tool lived:\n" + output);
         } else {

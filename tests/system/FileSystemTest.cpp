@@ -7,6 +7,11 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#endif
 
 using namespace ostrapel;
 using testsupport::Exists;
@@ -136,6 +141,49 @@ TEST_F(ReplaceTest, AFailedReplaceLeavesTheTargetAndNoTemporary) {
     EXPECT_FALSE(result.status.ok());
     EXPECT_EQ(ReadFile(dir / "save"), "old content");
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+
+#ifndef _WIN32
+// Without /proc an unnamed temporary cannot be given a name; a named one takes its place.
+TEST_F(ReplaceTest, ReplacesWithoutProc) {
+    std::fflush(stdout);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/proc", "tmpfs", 0, "size=64k") != 0) {
+            ::_exit(77); // no private mounts here
+        }
+        ReplaceResult result =
+            ReplaceFileAtomically(dir / "new", dir / "save", IdentityOf(dir / "save"));
+        ::_exit(result.outcome == ReplaceOutcome::Replaced ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "needs CAP_SYS_ADMIN to hide /proc";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(dir / "save"), "new content");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+#endif
+
+TEST(ReadWholeFile, ReadsFilesAndComparesThem) {
+    TempDir dir;
+    const std::string big(200000, 'x');
+    WriteFile(dir / "a", big);
+    WriteFile(dir / "b", big);
+    WriteFile(dir / "c", big.substr(1) + "y");
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(dir / "a", content).ok());
+    EXPECT_EQ(content, big);
+    EXPECT_TRUE(CompareFiles(dir / "a", dir / "b").same);
+    EXPECT_FALSE(CompareFiles(dir / "a", dir / "c").same);
+    ComparisonResult missing = CompareFiles(dir / "a", dir / "missing");
+    EXPECT_FALSE(missing.status.ok());
+    EXPECT_FALSE(ReadWholeFile(dir.path(), content).ok());
 }
 
 TEST(RemoveFiles, KeepsFoldersAndOtherNames) {

@@ -1,10 +1,17 @@
 #include "system/Process.h"
 
 #include "TestSupport.h"
+#include "system/Cancel.h"
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace ostrapel;
 using testsupport::ReadFile;
@@ -93,4 +100,89 @@ TEST(ProcessRunner, ReturnsWhenTheProgramEndsEvenIfAChildKeepsItsOutputOpen) {
     // The runner came back while the grandchild, which holds the output pipe, still runs.
     EXPECT_EQ(::kill(grandchild, 0), 0);
     ::kill(grandchild, SIGKILL);
+}
+
+namespace {
+
+// Whether a process of this id still runs (a zombie counts as ended).
+bool Running(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
+}
+
+ProcessOutcome ShellWith(const std::string& script, const RunLimits& limits) {
+    return Scn_Process().Run_Process(CommandLine{"/bin/sh", {"-c", script}}, Scn_Process::kHidden,
+                                     limits);
+}
+
+} // namespace
+
+TEST(ProcessRunner, EndsAProgramThatOutrunsItsTimeLimitWithEverythingItStarted) {
+    TempDir dir;
+    const std::string pids = dir / "pids";
+    // The program and a helper it started both write their ids, then wait for ever.
+    ProcessOutcome outcome =
+        ShellWith("sleep 600 & echo $! >" + pids + "; echo $$ >>" + pids + "; wait",
+                  {std::chrono::milliseconds(300), nullptr});
+    EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut);
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(outcome.describe(), "did not finish within 300 ms");
+    std::istringstream ids(ReadFile(pids));
+    int count = 0;
+    for (pid_t pid; ids >> pid; ++count) {
+        EXPECT_FALSE(Running(pid)) << "process " << pid << " outlived the run";
+    }
+    EXPECT_EQ(count, 2);
+
+    outcome.timeLimit = std::chrono::seconds(120);
+    EXPECT_EQ(outcome.describe(), "did not finish within 120 s");
+}
+
+TEST(ProcessRunner, EndsHelpersAProgramLeavesBehindWhenItEnds) {
+    TempDir dir;
+    const std::string pid = dir / "pid";
+    ProcessOutcome outcome = ShellWith("sleep 600 >/dev/null 2>&1 & echo $! >" + pid, {});
+    EXPECT_TRUE(outcome.succeeded());
+    const pid_t helper = static_cast<pid_t>(std::stol(ReadFile(pid)));
+    for (int i = 0; i < 200 && Running(helper); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(Running(helper));
+}
+
+TEST(ProcessRunner, ACancelEndsTheRunAtOnceAndStartsNoOther) {
+    CancelFlag cancel;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancel.raise();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ProcessOutcome outcome = ShellWith("sleep 600", {std::chrono::seconds(60), &cancel});
+    const auto took = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::Cancelled);
+    EXPECT_EQ(outcome.describe(), "cancelled");
+    EXPECT_LT(took, std::chrono::seconds(30));
+
+    TempDir dir;
+    ProcessOutcome after = ShellWith("touch " + dir / "ran", {{}, &cancel});
+    EXPECT_EQ(after.kind, ProcessOutcome::Kind::Cancelled);
+    EXPECT_FALSE(testsupport::Exists(dir / "ran"));
+}
+
+// Some launchers start programs with SIGCHLD ignored, which makes the system reap children
+// by itself.
+TEST(ProcessRunner, LearnsHowAProgramEndedEvenWhenStartedWithChildSignalsIgnored) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGCHLD, SIG_IGN);
+        ProcessOutcome outcome = Shell("exit 4");
+        ::_exit(outcome.kind == ProcessOutcome::Kind::Exited && outcome.exitCode == 4 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -15,6 +15,9 @@
 //   sleep=MS    sleep, then work as usual
 //   pace=MS     write the result in eight pieces spread over about MS milliseconds
 //   noop        do nothing, exit 0
+//   lenient     decipher what has no header too, as a tool that validates nothing would
+//   corrupt     flip one byte of the result, exit 0
+//   linger=MS   leave a helper process behind that lives MS milliseconds after the run
 // Every rule that matches applies, in order.
 
 #include "StandInCipher.h"
@@ -128,6 +131,28 @@ void Log(std::string_view direction, const std::string& name) {
     }
 }
 
+// Leaves a helper process behind that lives the given time after the run.
+void Linger(long milliseconds) {
+#ifdef _WIN32
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" /linger:" + std::to_wstring(milliseconds);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper{};
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &helper)) {
+        ::CloseHandle(helper.hThread);
+        ::CloseHandle(helper.hProcess);
+    }
+#else
+    if (::fork() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        ::_exit(0);
+    }
+#endif
+}
+
 } // namespace
 
 int Run(int argc, char** argv) {
@@ -136,6 +161,10 @@ int Run(int argc, char** argv) {
         return 64;
     }
     std::string argument = argv[1];
+    if (argument.rfind("/linger:", 0) == 0) { // the helper Linger leaves behind
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(argument.c_str() + 8)));
+        return 0;
+    }
     std::string_view direction;
     if (argument.rfind("/decrypt:", 0) == 0) {
         direction = "decrypt";
@@ -150,6 +179,8 @@ int Run(int argc, char** argv) {
     Log(direction, name);
 
     bool backup = true;
+    bool lenient = false;
+    bool corrupt = false;
     long truncateTo = -1;
     long paceMs = -1;
     for (const Fault& fault : FaultsFor(direction, name)) {
@@ -187,6 +218,12 @@ int Run(int argc, char** argv) {
             paceMs = fault.argument;
         } else if (fault.action == "noop") {
             return 0;
+        } else if (fault.action == "lenient") {
+            lenient = true;
+        } else if (fault.action == "corrupt") {
+            corrupt = true;
+        } else if (fault.action == "linger") {
+            Linger(fault.argument);
         }
     }
 
@@ -198,6 +235,9 @@ int Run(int argc, char** argv) {
     std::string after;
     if (direction == "decrypt") {
         auto plain = standin::Decipher(before);
+        if (!plain && lenient) {
+            plain = standin::Decipher(std::string(standin::kHeader) + before);
+        }
         if (!plain) {
             std::fprintf(stderr, "%s is not enciphered\n", name.c_str());
             return 65;
@@ -209,6 +249,9 @@ int Run(int argc, char** argv) {
     if (backup && !WriteAll(path + ".backup", before)) {
         std::fprintf(stderr, "cannot write the backup of %s\n", name.c_str());
         return 73;
+    }
+    if (corrupt && !after.empty()) {
+        after.back() = static_cast<char>(after.back() ^ 0x5A);
     }
     if (truncateTo >= 0 && static_cast<std::size_t>(truncateTo) < after.size()) {
         after.resize(static_cast<std::size_t>(truncateTo));

@@ -1,7 +1,9 @@
 #include "GuiTestSupport.h"
+#include "conversion/ConvertSaves.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -159,6 +161,34 @@ private slots:
         StartBatch(fixture, 0);
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QCOMPARE(fixture.log.reports.at(0).text, QStringLiteral("Changed versions DLC in 0 files"));
+    }
+
+    // Without a known program folder nothing may run relative to wherever the window was
+    // started, and no work folder there may be emptied.
+    void noProgramFolderRefusesTheBatch() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture);
+        const std::string keep = fixture.work + "keep.sav";
+        WriteFile(keep, "someone else's");
+        ScopedEnv log("STAND_IN_CIPHER_LOG", fixture.root / "tool.log");
+        const std::string before = QDir::currentPath().toStdString();
+        QDir::setCurrent(QString::fromStdString(fixture.appDir));
+        fixture.window = std::make_unique<frmMain>(std::string(), fixture.chooser);
+        fixture.window->setReportPresenter(fixture.log.presenter());
+        QSignalSpy ended(fixture.window.get(), &frmMain::batchFinished);
+        StartBatch(fixture, 2);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+        QDir::setCurrent(QString::fromStdString(before));
+
+        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
+        QVERIFY(
+            fixture.log.reports[0].text.contains(QString::fromLatin1(ostrapel::kNoProgramFolder)));
+        QVERIFY(!fixture.log.reports[0].allChanged);
+        QVERIFY(!Exists(fixture.root / "tool.log"));
+        QCOMPARE(ReadFile(keep), std::string("someone else's"));
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(!Converted(fixture, i, 200));
+        }
     }
 
     void closingDuringABatchWaitsForIt() {
