@@ -8,6 +8,11 @@
 #include <string_view>
 #include <vector>
 
+// windows.h maps this name to SetCurrentDirectoryW; the program's own function keeps its name.
+#ifdef SetCurrentDirectory
+#undef SetCurrentDirectory
+#endif
+
 namespace ostrapel {
 
 // Prefix of the temporary files the program writes beside a save; hidden from listings.
