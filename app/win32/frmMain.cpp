@@ -206,14 +206,17 @@ void frmMain::CreateControls() {
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC, GroupBox1_,
                         120, 1440, 2655, 315 + 150 * kTwipsPerPixel);
     // The closed field's height is the item height plus its frame: make it the layout's.
-    COMBOBOXINFO comboInfo{};
-    comboInfo.cbSize = sizeof comboInfo;
-    RECT comboRect{};
-    ::GetWindowRect(combo, &comboRect);
-    const LRESULT itemHeight = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-    const int frame = static_cast<int>((comboRect.bottom - comboRect.top) - itemHeight);
-    ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
-                   Scale(315 / kTwipsPerPixel) - frame);
+    const int fieldHeight = Scale(315 / kTwipsPerPixel);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT field{};
+        ::GetWindowRect(combo, &field);
+        const int off = fieldHeight - static_cast<int>(field.bottom - field.top);
+        if (off == 0) {
+            break;
+        }
+        const LRESULT item = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + off);
+    }
     HWND open =
         Create(WC_BUTTONW, L"Open Your save Folder", visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON,
                kCmdOpen, GroupBox1_, 120, 360, 615, 495);

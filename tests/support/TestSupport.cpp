@@ -42,7 +42,11 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::operator/(std::string_view name) const {
+#ifdef _WIN32
+    return path_ + "\\" + std::string(name);
+#else
     return path_ + "/" + std::string(name);
+#endif
 }
 
 void RemoveTree(const std::string& path) {
