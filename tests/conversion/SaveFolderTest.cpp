@@ -63,4 +63,10 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_FALSE(IsListedName("éé"));
     EXPECT_FALSE(IsListedName("..."));
     EXPECT_FALSE(IsListedName(".ostrapel-x.tmp"));
+    // Names that are not valid UTF-8 count their characters as they are shown.
+    EXPECT_TRUE(IsListedName("ab\xB2"));         // a stray byte: "ab\uFFFD"
+    EXPECT_TRUE(IsListedName("a\xC0\xAF"));      // an overlong sequence: two characters
+    EXPECT_TRUE(IsListedName("a\xE2\x82"));      // a truncated sequence: two characters
+    EXPECT_FALSE(IsListedName("\xE2\x82\xAC"));  // one valid character, the euro sign
+    EXPECT_FALSE(IsListedName("a\xB2"));
 }
