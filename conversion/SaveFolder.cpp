@@ -1,5 +1,6 @@
 #include "conversion/SaveFolder.h"
 
+#include "conversion/NaturalOrder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -20,6 +21,7 @@ std::vector<std::string> ListSaveFolder(const std::string& folder) {
             names.push_back(std::move(entry.name));
         }
     }
+    SortNaturally(names);
     return names;
 }
 

@@ -41,8 +41,15 @@ make_save "x"
 cp "$root/saves/x" "$root/original-x"
 
 out=$("$cli" --list "$root/saves")
-check "--list prints the listed names" \
-    test "$(sort <<<"$out")" = "$(printf '%s\n' '-b save.sav' 'a.sav' 'sub folder')"
+check "--list prints the listed names in name order" \
+    test "$out" = "$(printf '%s\n' '-b save.sav' 'a.sav' 'sub folder')"
+mkdir "$root/order"
+for name in slot10.sav Slot2.sav slot1.sav screenshot_52.png screenshot_9.png; do
+    : >"$root/order/$name"
+done
+check "--list sorts naturally, ignoring case" \
+    test "$("$cli" --list "$root/order")" = "$(printf '%s\n' screenshot_9.png screenshot_52.png \
+        slot1.sav Slot2.sav slot10.sav)"
 
 sums=$(md5sum "$root/saves/a.sav")
 "$cli" --dlc 2.0 "$root/saves" >"$root/out" 2>"$root/err"
@@ -63,6 +70,9 @@ check "a folder with a sub-folder exits 1" test $status -eq 1
 check "the report counts the changed saves" grep -qx "Changed versions DLC in 2 files" "$root/out"
 check "the report names the sub-folder" grep -qx "sub folder: is a folder" "$root/out"
 check "one progress line per entry" test "$(grep -c '^\[[0-9]/3\] ' "$root/out")" -eq 3
+check "progress counts the entries in list order" \
+    test "$(grep '^\[[0-9]/3\] ' "$root/out" | LC_ALL=C sort | cut -d: -f1)" = \
+    "$(printf '%s\n' '[1/3] -b save.sav' '[2/3] a.sav' '[3/3] sub folder')"
 check "a.sav holds 200" test "$(field_of a.sav)" = "c800"
 check "-b save.sav holds 200" test "$(field_of '-b save.sav')" = "c800"
 check "the short name is untouched" cmp -s "$root/saves/x" "$root/original-x"

@@ -82,6 +82,30 @@ private slots:
         QCOMPARE(walked, QList<int>({1, 2, 0, 1, 2, 0, 1, 2}));
     }
 
+    void walksTheListInNameOrder() {
+        guitest::WindowFixture fixture;
+        const std::vector<std::string> names = {"Slot1.sav", "slot2.sav", "slot10.sav"};
+        for (const std::string& name : {names[2], names[0], names[1]}) {
+            WriteFile(fixture.saves + "/" + name, EncipheredSave(800, 1));
+        }
+        const std::string log = fixture.root / "tool.log";
+        ScopedEnv logEnv("STAND_IN_CIPHER_LOG", log);
+        frmMain& window = fixture.open();
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+
+        StartBatch(fixture, 1);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+
+        std::vector<std::string> expected;
+        for (const char* direction : {"decrypt ", "encrypt "}) {
+            for (const std::string& name : names) {
+                expected.push_back(direction + name);
+            }
+        }
+        QCOMPARE(testsupport::ReadLines(log), expected);
+        QVERIFY(fixture.log.reports.at(0).allChanged);
+    }
+
     void controlsLockedDuringTheRunAndRestoredAfter() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture, 2);

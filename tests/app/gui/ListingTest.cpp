@@ -27,11 +27,9 @@ private slots:
         fixture.listSaves();
 
         auto* list = Control<QListWidget>(window, "List");
-        QStringList names = Items(list);
+        QCOMPARE(Items(list), QStringList({"abc", "slot1.sav", "slots"}));
         QCOMPARE(list->currentRow(), 0);
         QCOMPARE(list->selectedItems().size(), 1);
-        names.sort();
-        QCOMPARE(names, QStringList({"abc", "slot1.sav", "slots"}));
         QCOMPARE(fixture.chooser->lastOwner, &window);
         QCOMPARE(fixture.chooser->lastTitle, QStringLiteral("C:\\"));
         QCOMPARE(SelectedFolder(), fixture.saves);
@@ -42,6 +40,23 @@ private slots:
         const QStringList first = Items(list);
         fixture.listSaves();
         QCOMPARE(Items(list), first);
+    }
+
+    void listsInNaturalNameOrder() {
+        guitest::WindowFixture fixture;
+        QStringList expected;
+        for (int i = 1; i <= 12; ++i) {
+            expected << QStringLiteral("screenshot_%1.png").arg(i);
+        }
+        expected << "Slot1.sav" << "slot1.sav" << "slot2.sav" << "SLOT10.sav";
+        // Written in an order that is neither name order nor its reverse.
+        for (int i = 0; i < expected.size(); ++i) {
+            WriteFile(fixture.saves + "/" + expected[(i * 7) % expected.size()].toStdString(), "x");
+        }
+        frmMain& window = fixture.open();
+        fixture.listSaves();
+        QCOMPARE(Items(Control<QListWidget>(window, "List")), expected);
+        QCOMPARE(Control<QListWidget>(window, "List")->currentRow(), 0);
     }
 
     void cancelEmptiesTheList() {
