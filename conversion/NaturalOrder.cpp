@@ -19,17 +19,17 @@ char32_t FoldCase(char32_t c) {
     if (c < 0x80) {
         return c >= U'A' && c <= U'Z' ? c + 0x20 : c;
     }
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || // Latin-1 capitals, not the multiplication sign
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) ||    // Latin-1 capitals, not the multiplication sign
         (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || // Greek capitals
-        (c >= 0x410 && c <= 0x42F)) {                // Cyrillic capitals
+        (c >= 0x410 && c <= 0x42F)) {               // Cyrillic capitals
         return c + 0x20;
     }
     if (c >= 0x400 && c <= 0x40F) { // Cyrillic capitals with marks
         return c + 0x50;
     }
     // Latin Extended-A: capital and small letter side by side.
-    const bool evenCapital = (c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) ||
-                             (c >= 0x14A && c <= 0x177);
+    const bool evenCapital =
+        (c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
     const bool oddCapital = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
     if ((evenCapital && c % 2 == 0) || (oddCapital && c % 2 == 1)) {
         return c + 1;
@@ -42,8 +42,8 @@ char32_t FoldCase(char32_t c) {
 
 // One unit of comparison: a run of digits, or one character.
 struct Token {
-    char32_t key = 0;            // '0' for a run of digits
-    std::string_view digits;     // the run without its leading zeros; only for a run of digits
+    char32_t key = 0;        // '0' for a run of digits
+    std::string_view digits; // the run without its leading zeros; only for a run of digits
     bool number = false;
 };
 
@@ -63,9 +63,8 @@ Token NextToken(std::string_view& text) {
         return token;
     }
     const Utf8Character character = FirstCharacter(text);
-    token.key = character.valid
-                    ? FoldCase(character.codePoint)
-                    : kInvalidByteBase + static_cast<unsigned char>(text.front());
+    token.key = character.valid ? FoldCase(character.codePoint)
+                                : kInvalidByteBase + static_cast<unsigned char>(text.front());
     text.remove_prefix(character.length);
     return token;
 }

@@ -29,9 +29,8 @@ void ExpectSortsTo(const std::vector<std::string>& expected) {
 
 TEST(NaturalOrder, NumbersCompareByValue) {
     ExpectSortsTo({"slot2.sav", "slot10.sav"});
-    ExpectSortsTo({"screenshot_1.png", "screenshot_2.png", "screenshot_9.png",
-                   "screenshot_10.png", "screenshot_16.png", "screenshot_52.png",
-                   "screenshot_100.png"});
+    ExpectSortsTo({"screenshot_1.png", "screenshot_2.png", "screenshot_9.png", "screenshot_10.png",
+                   "screenshot_16.png", "screenshot_52.png", "screenshot_100.png"});
     ExpectSortsTo({"a1b2", "a1b10", "a2b1", "a10b1"});
     // More digits than any integer holds.
     ExpectSortsTo({"save99999999999999999999999", "save100000000000000000000000"});
@@ -42,7 +41,10 @@ TEST(NaturalOrder, IgnoresCase) {
     ExpectSortsTo({"\xC3\xA9t\xC3\xA9-a", "\xC3\x89T\xC3\x89-b"}); // été, ÉTÉ
     ExpectSortsTo({"\xD0\xB0-1", "\xD0\x91-2", "\xD0\xB2-3"});     // а, Б, в
     ExpectSortsTo({"\xCE\xB1-1", "\xCE\x92-2", "\xCE\xB3-3"});     // α, Β, γ
-    ExpectSortsTo({"\xC5\x81" "a", "\xC5\x82" "b"});               // Ł, ł
+    ExpectSortsTo({"\xC5\x81"
+                   "a",
+                   "\xC5\x82"
+                   "b"}); // Ł, ł
     EXPECT_EQ(NaturalCompare("SLOT1.SAV", "slot1.sav"), 0);
     EXPECT_EQ(NaturalCompare("\xC5\xB8xx", "\xC3\xBFxx"), 0); // Ÿ and ÿ
 }
@@ -71,14 +73,18 @@ TEST(NaturalOrder, BytesThatAreNotUtf8SortAfterEveryCharacterInAStableOrder) {
     ExpectSortsTo({"ab\xB2", "ab\xB3", "Ab\xB3x", "ab\xB3x", "ab\xC0\xAF"});
     ExpectSortsTo({"\xF4\x8F\xBF\xBF", "\x80", "\xFF"}); // U+10FFFF, then the stray bytes
     // A truncated sequence followed by a digit: the stray bytes and the number stay apart.
-    ExpectSortsTo({"x\xE2\x82" "2", "x\xE2\x82" "10"});
+    ExpectSortsTo({"x\xE2\x82"
+                   "2",
+                   "x\xE2\x82"
+                   "10"});
 }
 
 TEST(NaturalOrder, IsAStrictTotalOrder) {
     const std::vector<std::string> names = {
-        "a",    "A",   "a1",  "a01", "a001", "A1",       "a10", "a2",  "b",        "B",
-        "-",    ".",   "_",   "0",   "00",   "1",        "01",  "é",   "\xC3\x89", "\xE9",
-        "\xB2", "ab2", "aB2", "ab02", "ab2x", "slot10.sav", "Slot2.sav", "slot2.sav", ""};
+        "a",    "A",          "a1",        "a01",       "a001", "A1",  "a10", "a2",
+        "b",    "B",          "-",         ".",         "_",    "0",   "00",  "1",
+        "01",   "é",          "\xC3\x89",  "\xE9",      "\xB2", "ab2", "aB2", "ab02",
+        "ab2x", "slot10.sav", "Slot2.sav", "slot2.sav", ""};
     for (const std::string& a : names) {
         EXPECT_FALSE(NaturalLess(a, a)) << a;
         for (const std::string& b : names) {

@@ -33,7 +33,7 @@ TEST(SaveFolder, ListsInNaturalCaseInsensitiveOrder) {
         expected.push_back("screenshot_" + std::to_string(i) + ".png");
     }
     expected.insert(expected.end(), {"Slot1.sav", "slot1.sav", "slot2.sav", "SLOT10.sav",
-                                      "slot10.sav.old", "slots", "slot\xE9.sav"});
+                                     "slot10.sav.old", "slots", "slot\xE9.sav"});
     // Created in an order that is neither the name order nor its reverse.
     std::vector<std::string> created = expected;
     std::rotate(created.begin(), created.begin() + 37, created.end());
@@ -79,9 +79,9 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_FALSE(IsListedName("..."));
     EXPECT_FALSE(IsListedName(".ostrapel-x.tmp"));
     // Names that are not valid UTF-8 count their characters as they are shown.
-    EXPECT_TRUE(IsListedName("ab\xB2"));         // a stray byte: "ab\uFFFD"
-    EXPECT_TRUE(IsListedName("a\xC0\xAF"));      // an overlong sequence: two characters
-    EXPECT_TRUE(IsListedName("a\xE2\x82"));      // a truncated sequence: two characters
-    EXPECT_FALSE(IsListedName("\xE2\x82\xAC"));  // one valid character, the euro sign
+    EXPECT_TRUE(IsListedName("ab\xB2"));        // a stray byte: "ab\uFFFD"
+    EXPECT_TRUE(IsListedName("a\xC0\xAF"));     // an overlong sequence: two characters
+    EXPECT_TRUE(IsListedName("a\xE2\x82"));     // a truncated sequence: two characters
+    EXPECT_FALSE(IsListedName("\xE2\x82\xAC")); // one valid character, the euro sign
     EXPECT_FALSE(IsListedName("a\xB2"));
 }

@@ -48,7 +48,7 @@ private slots:
         for (int i = 1; i <= 12; ++i) {
             expected << QStringLiteral("screenshot_%1.png").arg(i);
         }
-        expected << "Slot1.sav" << "slot1.sav" << "slot2.sav" << "SLOT10.sav";
+        expected += QStringList({"Slot1.sav", "slot1.sav", "slot2.sav", "SLOT10.sav"});
         // Written in an order that is neither name order nor its reverse.
         for (int i = 0; i < expected.size(); ++i) {
             WriteFile(fixture.saves + "/" + expected[(i * 7) % expected.size()].toStdString(), "x");
