@@ -2,6 +2,7 @@
 
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr int kAllChanged = 0;
 constexpr int kSomeNotChanged = 1;
 constexpr int kBadUsage = 2;
+// With more entries not changed than this, the report ends with them grouped by reason.
+constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
@@ -85,6 +88,9 @@ int Convert(const std::string& label, const std::string& folderArg, std::ostream
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
     out << result.report << '\n';
+    if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
+        out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
+    }
     return result.allChanged() ? kAllChanged : kSomeNotChanged;
 }
 

@@ -78,6 +78,19 @@ check "-b save.sav holds 200" test "$(field_of '-b save.sav')" = "c800"
 check "the short name is untouched" cmp -s "$root/saves/x" "$root/original-x"
 check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
 
+check "a few entries not changed get no summary" bash -c "! grep -q 'by reason' '$root/out'"
+
+mkdir "$root/many"
+cp "$root/saves/a.sav" "$root/many/a.sav"
+for i in $(seq 1 12); do mkdir "$root/many/dir_$i"; done
+"$cli" --dlc 2.00 "$root/many" >"$root/out" 2>&1
+check "more than 10 not changed exits 1" test $? -eq 1
+check "more than 10 not changed keep one line each" \
+    test "$(grep -c '^dir_[0-9]*: is a folder$' "$root/out")" -eq 12
+check "more than 10 not changed end with the summary by reason" \
+    test "$(tail -n 2 "$root/out")" = "$(printf '%s\n' 'Not changed, by reason:' \
+        '12 files: is a folder: dir_1, dir_2, dir_3 and 9 more')"
+
 rmdir "$root/saves/sub folder"
 "$cli" --dlc 4.00 -- "$root/saves" >"$root/out" 2>&1
 check "a clean run exits 0" test $? -eq 0
