@@ -3,6 +3,7 @@
 #include "Pictures.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Process.h"
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -44,6 +46,56 @@ void PaintWhite(QWidget* widget) {
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// Ever shorter summaries for the report box, the last with the count of entries alone.
+const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
+    {},
+    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60},
+    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40},
+    {.groups = 0},
+}};
+
+// Room left for the window frame the system draws around the box.
+constexpr int kFrameAllowance = 48;
+
+void FillReportBox(QMessageBox& box, const ostrapel::BoxReport& report, bool allChanged) {
+    box.setIcon(allChanged ? QMessageBox::Information : QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Ostrapel"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(FromBytes(report.text));
+    box.setDetailedText(FromBytes(report.details));
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Moves a window back onto its screen where it sticks out, its top left corner first.
+void KeepOnScreen(QWidget& window) {
+    if (window.screen() == nullptr) {
+        return;
+    }
+    const QRect room = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    QPoint shift(std::min(0, room.right() - frame.right()),
+                 std::min(0, room.bottom() - frame.bottom()));
+    shift.rx() = std::max(shift.x(), room.left() - frame.left());
+    shift.ry() = std::max(shift.y(), room.top() - frame.top());
+    if (!shift.isNull()) {
+        window.move(window.pos() + shift);
+    }
+}
+
+// The height of the box with its details shown, measured without showing it on the screen.
+int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
+    QMessageBox probe(owner);
+    probe.setAttribute(Qt::WA_DontShowOnScreen);
+    FillReportBox(probe, report, allChanged);
+    probe.show();
+    if (QAbstractButton* details = frmMain::DetailsButton(probe)) {
+        details->click();
+    }
+    const int height = probe.height();
+    probe.hide();
+    return height;
 }
 
 QFont LabelFont() {
@@ -251,7 +303,7 @@ void frmMain::List_CursorMoved(int index) {
 void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     unsetCursor();
     if (presentReport_) {
-        presentReport_(this, FromBytes(result.report), result.allChanged());
+        presentReport_(this, result);
     }
     ClearWorkFolder();
     cmdOpen->setEnabled(enabledBefore_.open);
@@ -265,10 +317,35 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     }
 }
 
-void frmMain::ShowReportBox(QWidget* owner, const QString& text, bool allChanged) {
-    QMessageBox box(allChanged ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Ostrapel"), text, QMessageBox::Ok, owner);
+void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
+                                       : std::numeric_limits<int>::max();
+    ostrapel::BoxReport report;
+    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
+        report = ostrapel::ComposeBoxReport(result, limits);
+        if (ReportBoxHeight(owner, report, result.allChanged()) <= room) {
+            break;
+        }
+    }
+    QMessageBox box(owner);
+    FillReportBox(box, report, result.allChanged());
+    if (QAbstractButton* details = DetailsButton(box)) {
+        // Showing the details makes the box taller downwards; keep its bottom on the screen.
+        QObject::connect(
+            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            Qt::QueuedConnection);
+    }
     box.exec();
+}
+
+QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
+    for (QAbstractButton* button : box.buttons()) {
+        if (box.buttonRole(button) == QMessageBox::ActionRole) {
+            return button;
+        }
+    }
+    return nullptr;
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

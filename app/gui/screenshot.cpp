@@ -35,16 +35,6 @@ bool WritePictureRefusingTool(const QString& appDir) {
            QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
 }
 
-// The box's "Show Details..." button.
-QAbstractButton* DetailsButton(QMessageBox* box) {
-    for (QAbstractButton* button : box->buttons()) {
-        if (box->buttonRole(button) == QMessageBox::ActionRole) {
-            return button;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +111,7 @@ int main(int argc, char** argv) {
         }
         watch.stop();
         if (scene == QStringLiteral("--report-details")) {
-            if (QAbstractButton* details = DetailsButton(box)) {
+            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
                 details->click();
             }
         }

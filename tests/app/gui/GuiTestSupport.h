@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlSHBrowseForFolder.h"
 
@@ -41,7 +42,8 @@ private:
 };
 
 struct Report {
-    QString text;
+    QString text;    // the box's text
+    QString details; // the box's details
     bool allChanged = false;
 };
 
@@ -50,8 +52,10 @@ struct ReportLog {
     std::vector<Report> reports;
 
     frmMain::ReportPresenter presenter() {
-        return [this](QWidget*, const QString& text, bool allChanged) {
-            reports.push_back({text, allChanged});
+        return [this](QWidget*, const ostrapel::BatchResult& result) {
+            const ostrapel::BoxReport box = ostrapel::ComposeBoxReport(result);
+            reports.push_back({QString::fromStdString(box.text),
+                               QString::fromStdString(box.details), result.allChanged()});
         };
     }
 };
