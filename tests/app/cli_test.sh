@@ -64,8 +64,12 @@ check "a missing label is bad usage" test $? -eq 2
 check "an unknown option is bad usage" test $? -eq 2
 check "bad usage touches no save" test "$(md5sum "$root/saves/a.sav")" = "$sums"
 
-(cd /tmp && "$cli" --dlc 2.00 "$root/saves") >"$root/out" 2>&1
+(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" "$cli" --dlc 2.00 "$root/saves") \
+    >"$root/out" 2>&1
 status=$?
+check "the cipher tool runs in the program folder" \
+    test "$(sort -u "$root/folders")" = "$(cd "$app" && pwd -P)"
+check "the cipher tool ran once per direction and save" test "$(wc -l <"$root/folders")" -eq 4
 check "a folder with a sub-folder exits 1" test $status -eq 1
 check "the report counts the changed saves" grep -qx "Changed versions DLC in 2 files" "$root/out"
 check "the report names the sub-folder" grep -qx "sub folder: is a folder" "$root/out"

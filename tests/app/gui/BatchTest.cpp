@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -140,6 +142,29 @@ private slots:
         }
         QCOMPARE(testsupport::ReadLines(log), expected);
         QVERIFY(fixture.log.reports.at(0).allChanged);
+    }
+
+    // The window makes its program folder current at start-up and on every folder load; the
+    // cipher tool inherits it.
+    void theCipherToolRunsInTheProgramFolder() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture, 2);
+        const std::string folders = fixture.root / "folders.log";
+        ScopedEnv logEnv("STAND_IN_CIPHER_FOLDER_LOG", folders);
+        frmMain& window = fixture.open();
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+        QDir::setCurrent(QDir::rootPath());
+
+        StartBatch(fixture, 1);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+
+        const std::vector<std::string> lines = testsupport::ReadLines(folders);
+        QCOMPARE(lines.size(), std::size_t{4});
+        const QString appDir =
+            QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath();
+        for (const std::string& line : lines) {
+            QCOMPARE(QFileInfo(QString::fromStdString(line)).canonicalFilePath(), appDir);
+        }
     }
 
     void controlsLockedDuringTheRunAndRestoredAfter() {
