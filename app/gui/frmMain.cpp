@@ -13,10 +13,13 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -47,6 +50,40 @@ void PaintWhite(QWidget* widget) {
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
+
+// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
+// lay over its inside, so a white box stays white.
+class FrameWithoutFillStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
+        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            layerPainter.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
+        }
+        // The line is drawn well opaque; the fill is a tint of a few percent.
+        constexpr int kFillAlpha = 32;
+        for (int y = 0; y < layer.height(); ++y) {
+            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
+            for (int x = 0; x < layer.width(); ++x) {
+                if (qAlpha(pixels[x]) < kFillAlpha) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+        painter->drawImage(option->rect.topLeft(), layer);
+    }
+};
 
 // Ever shorter summaries for the report box, the last with the count of entries alone.
 const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
@@ -159,9 +196,13 @@ void frmMain::CreateControls() {
     txt->setFocusPolicy(Qt::NoFocus);
     EP->hide();
 
+    auto* whiteFrames = new FrameWithoutFillStyle;
+    whiteFrames->setParent(this);
+
     GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
+    GroupBox1->setStyle(whiteFrames);
     PaintWhite(GroupBox1);
 
     cmdSave = new QPushButton(QStringLiteral("Apply and Save"), GroupBox1);
@@ -172,6 +213,7 @@ void frmMain::CreateControls() {
     GroupBox2 = new QGroupBox(QStringLiteral("File List"), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
+    GroupBox2->setStyle(whiteFrames);
     PaintWhite(GroupBox2);
 
     List = new QListWidget(GroupBox2);
