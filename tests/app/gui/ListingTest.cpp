@@ -14,6 +14,11 @@ class ListingTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // A desktop theme's own dialog cannot be driven from a test.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
     void listsQualifyingEntriesAndSelectsTheFirst() {
         guitest::WindowFixture fixture;
         for (const char* name : {"x", "ab", "abc", ".hidden.sav", "slot1.sav"}) {
@@ -57,6 +62,29 @@ private slots:
         fixture.listSaves();
         QCOMPARE(Items(Control<QListWidget>(window, "List")), expected);
         QCOMPARE(Control<QListWidget>(window, "List")->currentRow(), 0);
+    }
+
+    // The open button with the platform's folder dialog rather than a scripted answer.
+    void theOpenButtonListsTheFolderChosenInTheDialog() {
+        guitest::WindowFixture fixture;
+        WriteFile(fixture.saves + "/slot10.sav", "data");
+        WriteFile(fixture.saves + "/slot2.sav", "data");
+        frmMain window(fixture.appDir, nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        guitest::FolderDialogDriver driver(QString::fromStdString(fixture.root.path()),
+                                           QStringLiteral("saves"));
+
+        Control<QPushButton>(window, "cmdOpen")->click();
+
+        QVERIFY(driver.seen.appeared);
+        QCOMPARE(driver.seen.owner, &window);
+        QVERIFY(driver.seen.modal);
+        QCOMPARE(driver.seen.title, QStringLiteral("C:\\"));
+        QCOMPARE(driver.seen.shown, QStringList({"app", "saves"}));
+        QCOMPARE(SelectedFolder(), fixture.saves);
+        QCOMPARE(Items(Control<QListWidget>(window, "List")),
+                 QStringList({"slot2.sav", "slot10.sav"}));
     }
 
     void cancelEmptiesTheList() {
