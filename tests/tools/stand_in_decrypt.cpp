@@ -3,6 +3,7 @@
 // replaces the file at PATH in place and leaves PATH.backup with its previous content.
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
 // STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
 // DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
 //   exit=N      print a complaint, leave the file, exit with N
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +119,12 @@ void Log(std::string_view direction, const std::string& name) {
     const char* log = std::getenv("STAND_IN_CIPHER_LOG");
     if (log != nullptr) {
         std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    }
+    const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
+    if (folderLog != nullptr) {
+        std::vector<char> folder(PATH_MAX + 1, '\0');
+        std::ofstream(folderLog, std::ios::app)
+            << (::getcwd(folder.data(), folder.size()) != nullptr ? folder.data() : "?") << '\n';
     }
 }
 
