@@ -31,7 +31,11 @@ bool WriteBytes(const QString& path, const QByteArray& bytes) {
 // A cipher tool that leaves saves as they are and fails on pictures, as the real one does.
 bool WritePictureRefusingTool(const QString& appDir) {
     const QString tool = QDir(appDir).filePath(QStringLiteral("Decrypt/decrypt.exe"));
-    return WriteBytes(tool, "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\nexit 0\n") &&
+    // Swapping the bytes 0 and 1 is its own inverse, which is all the batch's checks ask.
+    return WriteBytes(tool,
+                      "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\n"
+                      "f=${1#*:}\n"
+                      "tr '\\000\\001' '\\001\\000' <\"$f\" >\"$f.t\" && mv \"$f.t\" \"$f\"\n") &&
            QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
 }
 
