@@ -28,9 +28,9 @@ std::string Files(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
-} // namespace
-
-std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength) {
+// text cut to maxLength characters with "..." for what was cut: from the middle when keepEnd,
+// else from the end.
+std::string Shortened(std::string_view text, std::size_t maxLength, bool keepEnd) {
     const std::vector<std::size_t> starts = CharacterStarts(text);
     const std::size_t length = starts.size() - 1;
     if (length <= maxLength) {
@@ -40,23 +40,19 @@ std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength) {
         return std::string(kEllipsis.substr(0, maxLength));
     }
     const std::size_t kept = maxLength - kEllipsis.size();
-    const std::size_t head = (kept + 1) / 2;
-    const std::size_t tail = kept - head;
-    return std::string(text.substr(0, starts[head])) + std::string(kEllipsis) +
+    const std::size_t tail = keepEnd ? kept / 2 : 0;
+    return std::string(text.substr(0, starts[kept - tail])) + std::string(kEllipsis) +
            std::string(text.substr(starts[length - tail]));
 }
 
+} // namespace
+
+std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength) {
+    return Shortened(text, maxLength, true);
+}
+
 std::string ShortenedAtTheEnd(std::string_view text, std::size_t maxLength) {
-    const std::vector<std::size_t> starts = CharacterStarts(text);
-    const std::size_t length = starts.size() - 1;
-    if (length <= maxLength) {
-        return std::string(text);
-    }
-    if (maxLength <= kEllipsis.size()) {
-        return std::string(kEllipsis.substr(0, maxLength));
-    }
-    return std::string(text.substr(0, starts[maxLength - kEllipsis.size()])) +
-           std::string(kEllipsis);
+    return Shortened(text, maxLength, false);
 }
 
 std::string ChangedVersionsLine(const std::vector<FileOutcome>& files) {
