@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -424,21 +425,12 @@ CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy
 }
 
 std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
-    std::size_t changed = 0;
-    std::string notChanged;
-    for (const FileOutcome& file : files) {
-        if (file.changed) {
-            ++changed;
-        } else {
-            notChanged += "\n" + file.name + ": " + file.reason;
-        }
-    }
-    std::string report = "Changed versions DLC in " + std::to_string(changed) + " files";
+    std::string report = ChangedVersionsLine(files);
     if (cancelled) {
-        report += "\n\nCancelled: the saves not changed are as they were";
+        report += "\n\n" + std::string(kCancelledLine);
     }
-    if (!notChanged.empty()) {
-        report += "\n\nNot changed:" + notChanged;
+    if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
+        report += "\n\nNot changed:\n" + notChanged;
     }
     return report;
 }

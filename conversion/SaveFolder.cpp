@@ -1,5 +1,6 @@
 #include "conversion/SaveFolder.h"
 
+#include "conversion/NaturalOrder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -27,6 +28,7 @@ SaveFolderListing ReadSaveFolder(const std::string& folder) {
             listing.names.push_back(std::move(entry.name));
         }
     }
+    SortNaturally(listing.names);
     return listing;
 }
 

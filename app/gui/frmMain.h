@@ -12,11 +12,13 @@
 #include <memory>
 #include <string>
 
+class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 
 namespace ostrapel {
@@ -31,7 +33,7 @@ class frmMain : public QWidget {
 public:
     // Shows the report at the end of a batch and returns once the user has dismissed it.
     using ReportPresenter =
-        std::function<void(QWidget* owner, const QString& text, bool allChanged)>;
+        std::function<void(QWidget* owner, const ostrapel::BatchResult& result)>;
 
     // Item data role holding an entry name's bytes exactly as the folder listing gave them.
     static constexpr int kNameRole = Qt::UserRole + 1;
@@ -56,8 +58,12 @@ public:
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
 
-    // The message box titled "Ostrapel": information icon when every entry changed.
-    static void ShowReportBox(QWidget* owner, const QString& text, bool allChanged);
+    // The message box titled "Ostrapel": information icon when every entry changed. Its text
+    // is the first line and the entries not changed grouped by reason, its details every entry
+    // not changed; the grouping is cut shorter until the box, details shown, fits the screen.
+    static void ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result);
+    // The "Show Details..." button of a message box, if it has one.
+    static QAbstractButton* DetailsButton(const QMessageBox& box);
 
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.

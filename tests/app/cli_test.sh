@@ -67,8 +67,15 @@ make_save "x"
 cp "$root/saves/x" "$root/original-x"
 
 out=$(cli --list "$(native "$root/saves")")
-check "--list prints the listed names" \
-    test "$(sort <<<"$out")" = "$(printf '%s\n' '-b save.sav' 'a.sav' 'sub folder')"
+check "--list prints the listed names in name order" \
+    test "$out" = "$(printf '%s\n' '-b save.sav' 'a.sav' 'sub folder')"
+mkdir "$root/order"
+for name in slot10.sav Slot2.sav slot1.sav screenshot_52.png screenshot_9.png; do
+    : >"$root/order/$name"
+done
+check "--list sorts naturally, ignoring case" \
+    test "$(cli --list "$(native "$root/order")")" = "$(printf '%s\n' screenshot_9.png screenshot_52.png \
+        slot1.sav Slot2.sav slot10.sav)"
 
 sums=$(md5sum "$root/saves/a.sav")
 cli --dlc 2.0 "$(native "$root/saves")" >"$root/out" 2>"$root/err"
@@ -83,16 +90,37 @@ cli --frobnicate "$(native "$root/saves")" >/dev/null 2>&1
 check "an unknown option is bad usage" test $? -eq 2
 check "bad usage touches no save" test "$(md5sum "$root/saves/a.sav")" = "$sums"
 
-(cd /tmp && cli --dlc 2.00 "$(native "$root/saves")") >"$root/out" 2>&1
+(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --dlc 2.00 "$(native "$root/saves")") \
+    >"$root/out" 2>&1
 status=$?
+check "the cipher tool runs in the program folder" \
+    test "$(sort -u "$root/folders" | tr -d '\r')" = "$(native "$(cd "$app" && pwd -P)")"
+check "the cipher tool ran three times a save (decipher, encipher, check)" \
+    test "$(wc -l <"$root/folders")" -eq 6
 check "a folder with a sub-folder exits 1" test $status -eq 1
 check "the report counts the changed saves" grep -qx "Changed versions DLC in 2 files" "$root/out"
 check "the report names the sub-folder" grep -qx "sub folder: is a folder" "$root/out"
 check "one progress line per entry" test "$(grep -c '^\[[0-9]/3\] ' "$root/out")" -eq 3
+check "progress counts the entries in list order" \
+    test "$(grep '^\[[0-9]/3\] ' "$root/out" | LC_ALL=C sort | cut -d: -f1)" = \
+    "$(printf '%s\n' '[1/3] -b save.sav' '[2/3] a.sav' '[3/3] sub folder')"
 check "a.sav holds 200" test "$(field_of a.sav)" = "c800"
 check "-b save.sav holds 200" test "$(field_of '-b save.sav')" = "c800"
 check "the short name is untouched" cmp -s "$root/saves/x" "$root/original-x"
 check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
+
+check "a few entries not changed get no summary" bash -c "! grep -q 'by reason' '$root/out'"
+
+mkdir "$root/many"
+cp "$root/saves/a.sav" "$root/many/a.sav"
+for i in $(seq 1 12); do mkdir "$root/many/dir_$i"; done
+cli --dlc 2.00 "$(native "$root/many")" >"$root/out" 2>&1
+check "more than 10 not changed exits 1" test $? -eq 1
+check "more than 10 not changed keep one line each" \
+    test "$(grep -c '^dir_[0-9]*: is a folder$' "$root/out")" -eq 12
+check "more than 10 not changed end with the summary by reason" \
+    test "$(tail -n 2 "$root/out")" = "$(printf '%s\n' 'Not changed, by reason:' \
+        '12 files: is a folder: dir_1, dir_2, dir_3 and 9 more')"
 
 rmdir "$root/saves/sub folder"
 cli --dlc 4.00 -- "$(native "$root/saves")" >"$root/out" 2>&1
@@ -148,7 +176,7 @@ check "the program is not rewritten" cmp -s "$cli" "$root/cli-before"
 rm "$app/Decrypt/temp/slot.sav"
 
 # A batch of four saves in a folder of their own.
-many="$root/many"
+many="$root/four"
 mkdir "$many"
 for name in a.sav b.sav c.sav d.sav; do
     head -c 1000 /dev/urandom >"$many/$name"

@@ -1,7 +1,6 @@
 #include "conversion/SaveFolder.h"
 
 #include "TestSupport.h"
-#include "system/FileSystem.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -28,7 +27,7 @@ void Hide(const std::string& path) {
 
 } // namespace
 
-TEST(SaveFolder, ListsLongNamesOfFilesAndFoldersInEnumerationOrder) {
+TEST(SaveFolder, ListsLongNamesOfFilesAndFoldersInNameOrder) {
     TempDir dir;
     for (const char* name : {"x", "ab", "abc", "éé", "ééé", ".hidden-save", "slot 1.sav"}) {
         WriteFile(dir / name, "");
@@ -39,16 +38,37 @@ TEST(SaveFolder, ListsLongNamesOfFilesAndFoldersInEnumerationOrder) {
     Hide(dir / ".hidden-save");
     Hide(dir / ".hidden-folder");
 
-    std::vector<std::string> expected;
-    for (const DirectoryEntry& entry : ListDirectory(dir.path()).entries) {
-        if (entry.name == "abc" || entry.name == "ééé" || entry.name == "slots" ||
-            entry.name == "slot 1.sav") {
-            expected.push_back(entry.name);
-        }
-    }
-    ASSERT_EQ(expected.size(), 4u);
+    const std::vector<std::string> expected = {"abc", "slot 1.sav", "slots", "ééé"};
     EXPECT_EQ(ListSaveFolder(dir.path()), expected);
     EXPECT_EQ(ListSaveFolder(dir.path()), ListSaveFolder(dir.path()));
+}
+
+// Natural, case-insensitive order, as file managers show it, whatever order the file system
+// enumerates the entries in.
+TEST(SaveFolder, ListsInNaturalCaseInsensitiveOrder) {
+    TempDir dir;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 60; ++i) {
+        expected.push_back("screenshot_" + std::to_string(i) + ".png");
+    }
+#ifdef _WIN32 // names differing only in case are one name there, and names are UTF-16
+    expected.insert(expected.end(), {"Slot1.sav", "slot2.sav", "SLOT10.sav", "slot10.sav.old",
+                                     "slots", "slotsé.sav"});
+#else
+    expected.insert(expected.end(), {"Slot1.sav", "slot1.sav", "slot2.sav", "SLOT10.sav",
+                                     "slot10.sav.old", "slots", "slot\xE9.sav"});
+#endif
+    // Created in an order that is neither the name order nor its reverse.
+    std::vector<std::string> created = expected;
+    std::rotate(created.begin(), created.begin() + 37, created.end());
+    for (const std::string& name : created) {
+        if (name == "slots") {
+            MakeDir(dir / name);
+        } else {
+            WriteFile(dir / name, "");
+        }
+    }
+    EXPECT_EQ(ListSaveFolder(dir.path()), expected);
 }
 
 TEST(SaveFolder, GivesAnEmptyListForNothingToList) {
@@ -86,6 +106,12 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_FALSE(IsListedName("ab"));
     EXPECT_FALSE(IsListedName("éé"));
     EXPECT_FALSE(IsListedName(".ostrapel-x.tmp"));
+    // Names that are not valid UTF-8 count their characters as they are shown.
+    EXPECT_TRUE(IsListedName("ab\xB2"));        // a stray byte: "ab\uFFFD"
+    EXPECT_TRUE(IsListedName("a\xC0\xAF"));     // an overlong sequence: two characters
+    EXPECT_TRUE(IsListedName("a\xE2\x82"));     // a truncated sequence: two characters
+    EXPECT_FALSE(IsListedName("\xE2\x82\xAC")); // one valid character, the euro sign
+    EXPECT_FALSE(IsListedName("a\xB2"));
 #ifdef _WIN32
     EXPECT_TRUE(IsListedName(".dotted")); // hidden is an attribute there
 #else

@@ -82,4 +82,42 @@ TEST(Paths, CountsCharactersNotBytes) {
     EXPECT_EQ(CharacterCount("éé"), 2u);
     EXPECT_EQ(CharacterCount("セーブ"), 3u);
     EXPECT_EQ(CharacterCount(""), 0u);
+    EXPECT_EQ(CharacterCount("\xF0\x9F\x92\xBE"), 1u); // U+1F4BE, four bytes
+    EXPECT_EQ(CharacterCount("\xF4\x8F\xBF\xBF"), 1u); // U+10FFFF, the last code point
+    EXPECT_EQ(CharacterCount("\xED\x9F\xBF"), 1u);     // U+D7FF, just below the surrogates
+}
+
+// Each byte that is not part of a valid UTF-8 sequence is one character, as it is shown (one
+// replacement character per byte).
+TEST(Paths, CountsEachByteOutsideAValidSequenceAsOneCharacter) {
+    EXPECT_EQ(CharacterCount("ab\xB2"), 3u); // a stray continuation byte
+    EXPECT_EQ(CharacterCount("\xB2\xB2\xB2"), 3u);
+    EXPECT_EQ(CharacterCount("\xE9\xE9\xE9"), 3u);         // lead bytes without continuation
+    EXPECT_EQ(CharacterCount("a\xC0\xAF"), 3u);            // overlong '/' in two bytes
+    EXPECT_EQ(CharacterCount("\xE0\x80\xAF"), 3u);         // overlong '/' in three bytes
+    EXPECT_EQ(CharacterCount("\xF0\x80\x80\xAF"), 4u);     // overlong '/' in four bytes
+    EXPECT_EQ(CharacterCount("\xC1\xBF"), 2u);             // overlong DEL
+    EXPECT_EQ(CharacterCount("ab\xE2\x82"), 4u);           // truncated at the end of the name
+    EXPECT_EQ(CharacterCount("\xE2\x82x"), 3u);            // truncated by a plain character
+    EXPECT_EQ(CharacterCount("\xF0\x9F\x92"), 3u);         // a four-byte sequence cut short
+    EXPECT_EQ(CharacterCount("\xED\xA0\x80"), 3u);         // a surrogate (U+D800)
+    EXPECT_EQ(CharacterCount("\xF4\x90\x80\x80"), 4u);     // past U+10FFFF
+    EXPECT_EQ(CharacterCount("\xF8\x88\x80\x80\x80"), 5u); // no longer UTF-8 at all
+    EXPECT_EQ(CharacterCount("\xFF\xFE"), 2u);
+    // A valid sequence right after an invalid byte counts once.
+    EXPECT_EQ(CharacterCount("\xB2\xC3\xA9"), 2u);
+    EXPECT_EQ(CharacterCount("\xE2\xC3\xA9"), 2u);
+}
+
+TEST(Paths, DecodesTheFirstCharacter) {
+    const Utf8Character e = FirstCharacter("\xC3\xA9t\xC3\xA9");
+    EXPECT_TRUE(e.valid);
+    EXPECT_EQ(e.codePoint, U'\u00E9');
+    EXPECT_EQ(e.length, 2u);
+    const Utf8Character stray = FirstCharacter("\xB2"
+                                               "ab");
+    EXPECT_FALSE(stray.valid);
+    EXPECT_EQ(stray.length, 1u);
+    EXPECT_EQ(FirstCharacter("").length, 0u);
+    EXPECT_EQ(FirstCharacter("\xF0\x9F\x92\xBE").codePoint, U'\U0001F4BE');
 }
