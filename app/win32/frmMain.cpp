@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "resources/resource.h"
 #include "system/FileSystem.h"
@@ -476,7 +477,9 @@ void frmMain::BatchEnded() {
         result.swap(result_);
     }
     if (result && presentReport_) {
-        presentReport_(hwnd_, Wide(result->report), result->allChanged());
+        // The first line and the entries not changed grouped by reason: bounded, so the box
+        // fits the screen whatever the folder held.
+        presentReport_(hwnd_, Wide(ostrapel::ComposeBoxReport(*result).text), result->allChanged());
     }
     ClearWorkFolder();
     const bool close = rules_.EndBatch();
