@@ -206,9 +206,7 @@ void Batch::refuseUnsafeNames() {
     for (std::size_t k = 0; k < byName.size(); ++k) {
         const std::size_t index = byName[k];
         const std::string& name = names[index];
-        if (name.empty() || name == "." || name == ".." ||
-            name.find(kPathSeparator) != std::string::npos ||
-            name.find('\0') != std::string::npos) {
+        if (name.empty() || name == "." || name == ".." || HasPathSyntax(name)) {
             fail(index, "not a plain file name");
         } else if (k > 0 && names[byName[k - 1]] == name) {
             fail(index, "listed twice");

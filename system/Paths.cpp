@@ -36,7 +36,20 @@ std::string ParentOf(std::string_view path) {
     if (last == std::string_view::npos) {
         return std::string(1, kPathSeparator);
     }
+#ifdef _WIN32
+    if (last == 1 && path[1] == ':') {
+        return std::string(path.substr(0, 2)) + kPathSeparator; // a drive's root keeps its "\"
+    }
+#endif
     return std::string(path.substr(0, last + 1));
+}
+
+bool HasPathSyntax(std::string_view name) {
+#ifdef _WIN32
+    return name.find_first_of(std::string_view("\\/:\0", 4)) != std::string_view::npos;
+#else
+    return name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos;
+#endif
 }
 
 Utf8Character FirstCharacter(std::string_view utf8) {

@@ -24,6 +24,11 @@ std::string ParentOf(std::string_view path);
 // Empty when the platform cannot tell.
 std::string ApplicationDirectory();
 
+// Whether a name has path syntax in it and so could name something other than one entry of
+// its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
+// file's stream).
+bool HasPathSyntax(std::string_view name);
+
 // The first character of a text read as UTF-8. A byte that is not part of a valid UTF-8
 // sequence (a stray continuation byte, an overlong form, a truncated sequence, a surrogate or a
 // value past U+10FFFF) is a character of its own, one byte long, as it is shown: one

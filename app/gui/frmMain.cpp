@@ -277,19 +277,16 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::ComboDLC_Change() {
-    if (batchActive_) {
-        return;
-    }
     const QByteArray text = ComboDLC->currentText().toUtf8();
-    if (auto value = ostrapel::DlcVersionTable::LookUp(
+    if (auto value = rules_.ChooseVersion(
             std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
-        txt->setText(QString::number(*value));
+        txt->setText(FromBytes(*value));
     }
-    cmdSave->setEnabled(true);
+    ShowControlStates();
 }
 
 void frmMain::LoadFolderSave() {
-    if (batchActive_) {
+    if (!rules_.MayLoadFolder()) {
         return;
     }
     List->clear();
@@ -312,7 +309,7 @@ void frmMain::LoadFolderSave() {
 }
 
 void frmMain::ConvertSaves() {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         return;
     }
     ostrapel::BatchRequest request;
@@ -328,11 +325,8 @@ void frmMain::ConvertSaves() {
     if (!batch_.start(std::move(request), *process_)) {
         return;
     }
-    batchActive_ = true;
-    enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
-    cmdOpen->setEnabled(false);
-    ComboDLC->setEnabled(false);
-    cmdSave->setEnabled(false);
+    rules_.StartBatch();
+    ShowControlStates();
     setCursor(Qt::BusyCursor);
 }
 
@@ -348,14 +342,11 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
         presentReport_(this, result);
     }
     ClearWorkFolder();
-    cmdOpen->setEnabled(enabledBefore_.open);
-    ComboDLC->setEnabled(enabledBefore_.combo);
-    cmdSave->setEnabled(enabledBefore_.save);
-    batchActive_ = false;
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
     emit batchFinished();
-    if (closeWhenBatchEnds_) {
-        closeWhenBatchEnds_ = false;
-        close();
+    if (close) {
+        this->close();
     }
 }
 
@@ -391,14 +382,20 @@ QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (batchActive_) {
+    if (!rules_.RequestClose()) {
         // The batch finishes first; the window closes once its report has been seen.
-        closeWhenBatchEnds_ = true;
         event->ignore();
         return;
     }
     ClearWorkFolder();
     event->accept();
+}
+
+void frmMain::ShowControlStates() {
+    const ostrapel::ControlStates& states = rules_.Controls();
+    cmdOpen->setEnabled(states.open);
+    ComboDLC->setEnabled(states.combo);
+    cmdSave->setEnabled(states.save);
 }
 
 void frmMain::ClearWorkFolder() {

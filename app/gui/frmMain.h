@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BatchRunner.h"
+#include "WindowRules.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -53,7 +54,7 @@ public:
     // version list and the save button are locked until it has ended.
     void ConvertSaves();
 
-    bool batchRunning() const { return batchActive_; }
+    bool batchRunning() const { return rules_.BatchRunning(); }
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
 
@@ -77,19 +78,14 @@ private:
     void List_CursorMoved(int index);
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
+    void ShowControlStates();
 
     std::string appDir_;
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
-    bool batchActive_ = false;
-    bool closeWhenBatchEnds_ = false;
-    struct EnabledBefore {
-        bool open = true;
-        bool combo = true;
-        bool save = true;
-    } enabledBefore_;
+    ostrapel::WindowRules rules_;
 
     QGroupBox* EP = nullptr;
     QLineEdit* txt = nullptr;
