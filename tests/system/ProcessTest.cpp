@@ -137,7 +137,7 @@ TEST(ProcessRunner, EndsAProgramThatOutrunsItsTimeLimitWithEverythingItStarted) 
                   {std::chrono::milliseconds(1500), nullptr});
     EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut);
     EXPECT_FALSE(outcome.succeeded());
-    EXPECT_EQ(outcome.describe(), "did not finish within 1 s");
+    EXPECT_EQ(outcome.describe(), "did not finish within 1500 ms");
     std::istringstream ids(ReadFile(pids));
     int count = 0;
     for (pid_t pid; ids >> pid; ++count) {
