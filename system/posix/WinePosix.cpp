@@ -81,6 +81,15 @@ std::size_t PathInSwitch(const std::string& argument) {
                : std::string::npos;
 }
 
+// The environment as it is now, which a started program gets.
+std::vector<std::string> CurrentEnvironment() {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        variables.emplace_back(*variable);
+    }
+    return variables;
+}
+
 } // namespace
 
 std::string FindWine() {
@@ -110,8 +119,9 @@ std::string FindWine() {
 
 struct WineRunner::Bridge {
     pid_t pid = -1;
-    int input = -1;  // the bridge's standard input
-    int output = -1; // its standard output, read without blocking
+    std::vector<std::string> environment; // what the bridge and its programs were given
+    int input = -1;                       // the bridge's standard input
+    int output = -1;                      // its standard output, read without blocking
     std::string buffered;
 
     enum class Wait { Frame, TimedOut, Cancelled, Broken };
@@ -226,12 +236,21 @@ WineRunner::~WineRunner() {
 
 std::unique_ptr<WineRunner::Bridge>
 WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcome& outcome) {
+    std::vector<std::string> variables = CurrentEnvironment();
     {
+        // A bridge passes on the environment it was started with; after a change a new one
+        // starts, so every program gets the environment of its own run, as natively.
+        std::unique_ptr<Bridge> outdated;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!idle_.empty()) {
+        while (!idle_.empty()) {
             std::unique_ptr<Bridge> bridge = std::move(idle_.back());
             idle_.pop_back();
-            return bridge;
+            if (bridge->environment == variables) {
+                return bridge;
+            }
+            outdated = std::move(bridge);
+            outdated->closeInput();
+            outdated.reset();
         }
     }
     int toBridge[2];
@@ -272,11 +291,10 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
         &attributes,
         static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP));
 
-    std::vector<std::string> variables;
+    bridge->environment = variables;
     bool debugSet = false;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        variables.emplace_back(*variable);
-        debugSet = debugSet || variables.back().starts_with("WINEDEBUG=");
+    for (const std::string& variable : variables) {
+        debugSet = debugSet || variable.starts_with("WINEDEBUG=");
     }
     if (!debugSet) {
         variables.emplace_back("WINEDEBUG=-all"); // no debugging noise unless asked for
