@@ -378,27 +378,28 @@ int wmain(int argc, wchar_t** argv) {
     }
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
 
-    Inbox inbox;
-    Handle reader(::CreateThread(nullptr, 0, ReadFrames, &inbox, 0, nullptr));
+    // Never destroyed: the reader thread may still be using it while the process exits.
+    Inbox& inbox = *new Inbox;
+    ::CreateThread(nullptr, 0, ReadFrames, &inbox, 0, nullptr);
     if (!Send('H', "ostrapel-winebridge 1")) {
-        return 1;
+        ::ExitProcess(1);
     }
     for (;;) {
         Frame frame = inbox.pop();
         switch (frame.kind) {
         case 0:
-            return 0;
+            ::ExitProcess(0);
         case 'P': {
             std::string reason;
             const std::string windowsPath = WindowsPathOf(frame.payload, reason);
             if (!(windowsPath.empty() ? Send('E', reason) : Send('P', windowsPath))) {
-                return 1;
+                ::ExitProcess(1);
             }
             break;
         }
         case 'R':
             if (!Run(frame.payload, inbox, creationFlags)) {
-                return 0;
+                ::ExitProcess(0);
             }
             break;
         default: // a late C after its run ended, or anything unknown
