@@ -34,6 +34,12 @@ bool IsWindowsProgram(const std::string& path) {
            std::string_view(signature, sizeof signature) == std::string_view("PE\0\0", 4);
 }
 
+#ifdef _WIN32
+std::string FindWine() {
+    return {}; // Windows programs run as they are
+}
+#endif
+
 bool RunsThroughWine(const std::string& program) {
 #ifdef _WIN32
     (void)program;

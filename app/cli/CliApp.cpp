@@ -2,6 +2,7 @@
 
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -17,6 +18,9 @@
 namespace ostrapel {
 
 namespace {
+
+// With more entries not changed than this, the report ends with them grouped by reason.
+constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
@@ -158,6 +162,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
     out << PrintableReport(result) << '\n';
+    if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
+        out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
+    }
     out.flush();
     if (result.cancelled) {
         const bool byCtrlC =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BatchRunner.h"
+#include "WindowRules.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -11,11 +12,13 @@
 #include <memory>
 #include <string>
 
+class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 
 namespace ostrapel {
@@ -30,7 +33,7 @@ class frmMain : public QWidget {
 public:
     // Shows the report at the end of a batch and returns once the user has dismissed it.
     using ReportPresenter =
-        std::function<void(QWidget* owner, const QString& text, bool allChanged)>;
+        std::function<void(QWidget* owner, const ostrapel::BatchResult& result)>;
 
     // Item data role holding an entry name's bytes exactly as the folder listing gave them.
     static constexpr int kNameRole = Qt::UserRole + 1;
@@ -55,12 +58,16 @@ public:
     // version list and the save button are locked until it has ended.
     void ConvertSaves();
 
-    bool batchRunning() const { return batchActive_; }
+    bool batchRunning() const { return rules_.BatchRunning(); }
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
 
-    // The message box titled "Ostrapel": information icon when every entry changed.
-    static void ShowReportBox(QWidget* owner, const QString& text, bool allChanged);
+    // The message box titled "Ostrapel": information icon when every entry changed. Its text
+    // is the first line and the entries not changed grouped by reason, its details every entry
+    // not changed; the grouping is cut shorter until the box, details shown, fits the screen.
+    static void ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result);
+    // The "Show Details..." button of a message box, if it has one.
+    static QAbstractButton* DetailsButton(const QMessageBox& box);
 
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.
@@ -75,19 +82,14 @@ private:
     void List_CursorMoved(int index);
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
+    void ShowControlStates();
 
     std::string appDir_;
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
-    bool batchActive_ = false;
-    bool closeWhenBatchEnds_ = false;
-    struct EnabledBefore {
-        bool open = true;
-        bool combo = true;
-        bool save = true;
-    } enabledBefore_;
+    ostrapel::WindowRules rules_;
 
     QGroupBox* EP = nullptr;
     QLineEdit* txt = nullptr;

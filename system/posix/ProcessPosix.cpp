@@ -180,6 +180,11 @@ std::shared_ptr<WineRunner> Scn_Process::Wine() {
     return wine_;
 }
 
+std::string SignalName(int signal) {
+    const char* name = ::strsignal(signal);
+    return name != nullptr ? name : "unknown signal";
+}
+
 ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle,
                                         const RunLimits& limits) {
     (void)WindowStyle; // no windows to show here; the child never gets a terminal to read

@@ -3,6 +3,7 @@
 // replaces the file at PATH in place and leaves PATH.backup with its previous content.
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
 // STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
 // DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
 //   exit=N      print a complaint, leave the file, exit with N
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +134,13 @@ void Log(std::string_view direction, const std::string& name) {
     const char* log = std::getenv("STAND_IN_CIPHER_LOG");
     if (log != nullptr) {
         std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    }
+    const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
+    if (folderLog != nullptr) {
+        std::error_code ec;
+        const std::u8string folder = std::filesystem::current_path(ec).u8string();
+        std::ofstream(folderLog, std::ios::app)
+            << (ec ? std::string("?") : std::string(folder.begin(), folder.end())) << '\n';
     }
 }
 
