@@ -48,6 +48,7 @@ std::string ParentOf(std::string_view path) {
     return std::string(path.substr(0, last + 1));
 }
 
+#ifndef _WIN32
 namespace {
 
 // Creates a folder and the folders above it that are missing.
@@ -60,6 +61,7 @@ void MakeFolders(const std::string& path) {
 }
 
 } // namespace
+#endif
 
 std::string ProgramFolderFor(const std::string& exeDir, const std::string& xdgDataHome,
                              const std::string& home) {
