@@ -237,21 +237,26 @@ WineRunner::~WineRunner() {
 std::unique_ptr<WineRunner::Bridge>
 WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcome& outcome) {
     std::vector<std::string> variables = CurrentEnvironment();
+    // A bridge passes on the environment it was started with; after a change a new one starts,
+    // so every program gets the environment of its own run, as natively. Outdated bridges are
+    // ended outside the lock.
+    std::vector<std::unique_ptr<Bridge>> outdated;
+    std::unique_ptr<Bridge> current;
     {
-        // A bridge passes on the environment it was started with; after a change a new one
-        // starts, so every program gets the environment of its own run, as natively.
-        std::unique_ptr<Bridge> outdated;
         std::lock_guard<std::mutex> lock(mutex_);
-        while (!idle_.empty()) {
+        while (!idle_.empty() && !current) {
             std::unique_ptr<Bridge> bridge = std::move(idle_.back());
             idle_.pop_back();
-            if (bridge->environment == variables) {
-                return bridge;
-            }
-            outdated = std::move(bridge);
-            outdated->closeInput();
-            outdated.reset();
+            (bridge->environment == variables ? current : outdated.emplace_back()) =
+                std::move(bridge);
         }
+    }
+    for (const std::unique_ptr<Bridge>& bridge : outdated) {
+        bridge->closeInput();
+    }
+    outdated.clear();
+    if (current) {
+        return current;
     }
     int toBridge[2];
     int fromBridge[2];

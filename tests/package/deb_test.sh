@@ -42,7 +42,7 @@ check "it recommends wine" test "$(dpkg-deb -f "$deb" Recommends)" = wine
 dpkg -x "$deb" "$root/install"
 if command -v appstreamcli >/dev/null; then
     check "the AppStream metadata validates" \
-        appstreamcli validate --no-net --quiet "$root/install/usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml"
+        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml" >/dev/null
 fi
 check "the desktop entry starts ostrapel with our icon" \
     grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.Ostrapel.desktop"
