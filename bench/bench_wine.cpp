@@ -78,11 +78,12 @@ double Bare(const std::string& wine, const std::string& tool, const fs::path& fi
     Scn_Process runner;
     const auto start = Clock::now();
     for (int i = 0; i < starts; ++i) {
-        Check(runner
-                  .Run_Process(CommandLine{wine, {tool, "/decrypt:" + windowsPath}},
-                               Scn_Process::kHidden)
-                  .succeeded(),
-              "a bare wine start");
+        const ostrapel::ProcessOutcome outcome = runner.Run_Process(
+            CommandLine{wine, {tool, "/decrypt:" + windowsPath}}, Scn_Process::kHidden);
+        if (!outcome.succeeded()) {
+            std::fprintf(stderr, "%s: %s\n", outcome.describe().c_str(), outcome.output.c_str());
+        }
+        Check(outcome.succeeded(), "a bare wine start");
     }
     return Seconds(Clock::now() - start);
 }
