@@ -306,10 +306,25 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                          creationFlags | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr,
-                          nullptr, &startup, &started)) {
-        Send('E', ErrorText(::GetLastError()));
+    // Under load Wine now and then fails a start with an internal error before the program
+    // has run at all; such a start is tried again.
+    DWORD startError = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) {
+            ::Sleep(static_cast<DWORD>(50 * attempt));
+        }
+        std::wstring attemptLine = line; // CreateProcessW may write into it
+        startError = ::CreateProcessW(program.c_str(), attemptLine.data(), nullptr, nullptr, TRUE,
+                                      creationFlags | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                                      nullptr, nullptr, &startup, &started)
+                         ? ERROR_SUCCESS
+                         : ::GetLastError();
+        if (startError != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+    }
+    if (startError != ERROR_SUCCESS) {
+        Send('E', ErrorText(startError));
         return true;
     }
     Handle process(started.hProcess);
