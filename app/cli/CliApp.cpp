@@ -8,6 +8,7 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Text.h"
+#include "system/Wine.h"
 
 #include <cmath>
 #include <csignal>
@@ -34,8 +35,15 @@ void PrintUsage(std::ostream& out) {
     for (std::string_view label : DlcVersionTable::Labels()) {
         out << ' ' << label;
     }
-    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe beside this program;"
-        << " each run of it may take\nSECONDS (default "
+    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe in the program folder:"
+        << " beside this program when a\nDecrypt folder is there, otherwise"
+#ifndef _WIN32
+        << " $XDG_DATA_HOME/ostrapel (~/.local/share/ostrapel).\nA Windows cipher tool runs"
+        << " through Wine."
+#else
+        << " beside this program."
+#endif
+        << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
         << "Exit status: 0 every save changed, 1 some not changed or cancelled, 2 bad usage or\n"
         << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n";
@@ -116,7 +124,7 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
         err << "Not a folder: " << Printable(folderArg) << '\n';
         return kExitBadUsage;
     }
-    const std::string appDir = ApplicationDirectory();
+    const std::string appDir = ProgramFolder();
     if (appDir.empty()) {
         err << kNoProgramFolder << '\n';
         return kExitSomeNotChanged;
@@ -128,6 +136,18 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     auto listing = ReadFolder(folder, err);
     if (!listing) {
         return kExitBadUsage;
+    }
+    const std::string tool = CipherToolOf(appDir);
+    if (RunsThroughWine(tool)) {
+        if (FindWine().empty()) {
+            err << kWineMissing << '\n';
+            return kExitBadUsage;
+        }
+        if (const std::string prefix = WinePrefix(); !WinePrefixReady(prefix)) {
+            out << "Wine sets up its prefix " << Printable(prefix)
+                << " on this first use; that takes a while\n";
+            out.flush();
+        }
     }
     // The cipher tool runs in the program's folder, as it does from the window.
     (void)SetCurrentDirectory(appDir);
