@@ -3,6 +3,7 @@
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
+#include "mdlReportBox.h"
 #include "resources/resource.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -491,8 +492,9 @@ void frmMain::BatchEnded() {
     }
     if (result && presentReport_) {
         // The first line and the entries not changed grouped by reason: bounded, so the box
-        // fits the screen whatever the folder held.
-        presentReport_(hwnd_, Wide(ostrapel::ComposeBoxReport(*result).text), result->allChanged());
+        // fits the screen whatever the folder held. The full list goes to the details.
+        const ostrapel::BoxReport report = ostrapel::ComposeBoxReport(*result);
+        presentReport_(hwnd_, Wide(report.text), Wide(report.details), result->allChanged());
     }
     ClearWorkFolder();
     const bool close = rules_.EndBatch();
@@ -502,9 +504,9 @@ void frmMain::BatchEnded() {
     }
 }
 
-void frmMain::ShowReportBox(HWND owner, const std::wstring& text, bool allChanged) {
-    ::MessageBoxW(owner, text.c_str(), L"Ostrapel",
-                  static_cast<UINT>(MB_OK | (allChanged ? MB_ICONINFORMATION : MB_ICONWARNING)));
+void frmMain::ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
+                            bool allChanged) {
+    mdlReportBox::Show(owner, text, details, allChanged);
 }
 
 void frmMain::ShowControlStates() {

@@ -34,9 +34,10 @@ public:
         kLabelBase = 120,
     };
 
-    // Shows the report of a batch and returns once the user has dismissed it.
-    using ReportPresenter =
-        std::function<void(HWND owner, const std::wstring& text, bool allChanged)>;
+    // Shows the report of a batch and returns once the user has dismissed it. details: every
+    // entry not changed, one a line; empty when every entry changed.
+    using ReportPresenter = std::function<void(HWND owner, const std::wstring& text,
+                                               const std::wstring& details, bool allChanged)>;
 
     // Start-up: clears the work folder of appDir, makes appDir current, creates the window
     // (not yet shown) and fills the versions. quitOnClose: the message loop ends with it.
@@ -55,8 +56,10 @@ public:
     void LoadFolderSave();
     void ConvertSaves();
 
-    // The message box titled "Ostrapel": information icon when every entry changed.
-    static void ShowReportBox(HWND owner, const std::wstring& text, bool allChanged);
+    // The report box titled "Ostrapel" (mdlReportBox): information icon when every entry
+    // changed, the details behind a button.
+    static void ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
+                              bool allChanged);
 
     // Client-area pixels at 96 DPI, as the twips of the layout give them.
     static constexpr int kClientWidth = 8130 / 15;

@@ -1,7 +1,12 @@
-// Shows the window and writes a PNG of its client area: ostrapel_screenshot OUT.png [--loaded]
-// With --loaded, a sample save folder is listed and version 2.00 chosen first.
+// Shows the window and writes a PNG of its client area:
+//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details]
+// With --loaded, a sample save folder is listed and version 2.00 chosen first. --report writes
+// the whole screen with the report box over the loaded window, for four saves changed and 60
+// screenshots the cipher tool failed on; --report-details does the same with the details shown.
 
+#include "conversion/Report.h"
 #include "frmMain.h"
+#include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -103,14 +108,8 @@ std::vector<unsigned char> Png(int width, int height, const std::vector<unsigned
     return png;
 }
 
-bool Capture(HWND window, const std::wstring& target) {
-    RECT client{};
-    ::GetClientRect(window, &client);
-    const int width = client.right;
-    const int height = client.bottom;
-    // From the screen, where the controls are drawn over the window.
-    POINT origin{0, 0};
-    ::ClientToScreen(window, &origin);
+// Writes the screen's pixels from origin, width by height, as a PNG.
+bool Capture(POINT origin, int width, int height, const std::wstring& target) {
     HDC source = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(source);
     BITMAPINFO info{};
@@ -146,6 +145,15 @@ bool Capture(HWND window, const std::wstring& target) {
     return static_cast<bool>(out);
 }
 
+// The window's client area, from the screen, where the controls are drawn over the window.
+bool Capture(HWND window, const std::wstring& target) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ::ClientToScreen(window, &origin);
+    return Capture(origin, client.right, client.bottom, target);
+}
+
 void Pump(DWORD milliseconds) {
     const DWORD until = ::GetTickCount() + milliseconds;
     while (static_cast<LONG>(until - ::GetTickCount()) > 0) {
@@ -158,16 +166,108 @@ void Pump(DWORD milliseconds) {
     }
 }
 
+// The report scenes: the boxes are modal, so a timer running inside their message loops finds
+// the report box, opens its details if asked, lets them paint, writes the screen and closes them.
+struct ReportScene {
+    HWND owner = nullptr;
+    bool details = false;
+    std::wstring target;
+    HWND box = nullptr;
+    HWND detailsDialog = nullptr;
+    DWORD shownAt = 0;
+    bool written = false;
+    bool done = false;
+};
+ReportScene* scene = nullptr;
+
+// The first visible dialog of this thread that owner owns.
+HWND DialogOwnedBy(HWND owner) {
+    std::pair<HWND, HWND> found{owner, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& [wanted, dialog] = *reinterpret_cast<std::pair<HWND, HWND>*>(data);
+            wchar_t kind[16] = {};
+            ::GetClassNameW(window, kind, 16);
+            if (std::wstring(kind) == L"#32770" && ::IsWindowVisible(window) &&
+                ::GetWindow(window, GW_OWNER) == wanted) {
+                dialog = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.second;
+}
+
+void CALLBACK StepReportScene(HWND, UINT, UINT_PTR, DWORD) {
+    ReportScene& at = *scene;
+    if (at.done) {
+        return;
+    }
+    if (at.box == nullptr) {
+        at.box = DialogOwnedBy(at.owner);
+        if (at.box != nullptr && at.details) {
+            ::PostMessageW(at.box, TDM_CLICK_BUTTON, mdlReportBox::kShowDetails, 0);
+        }
+        at.shownAt = ::GetTickCount();
+        return;
+    }
+    if (at.details && at.detailsDialog == nullptr) {
+        at.detailsDialog = DialogOwnedBy(at.box);
+        at.shownAt = ::GetTickCount();
+        return;
+    }
+    if (::GetTickCount() - at.shownAt < 500) {
+        return;
+    }
+    at.written = Capture(POINT{0, 0}, ::GetSystemMetrics(SM_CXSCREEN),
+                         ::GetSystemMetrics(SM_CYSCREEN), at.target);
+    at.done = true;
+    if (at.detailsDialog != nullptr) {
+        ::PostMessageW(at.detailsDialog, WM_COMMAND, IDOK, 0);
+    }
+    ::PostMessageW(at.box, TDM_CLICK_BUTTON, IDOK, 0);
+}
+
+// What a batch over four saves and 60 screenshots the cipher tool fails on reports.
+ostrapel::BoxReport SampleReport() {
+    ostrapel::BatchResult result;
+    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+        result.files.push_back({name, true, ""});
+    }
+    result.changedCount = result.files.size();
+    for (int i = 1; i <= 60; ++i) {
+        result.files.push_back({"screenshot_" + std::to_string(i) + ".png", false,
+                                "cipher tool failed (exit code 3)"});
+    }
+    return ostrapel::ComposeBoxReport(result);
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                              static_cast<int>(wide.size()))));
+    return wide;
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argc < 2 || argc > 3 || (argc == 3 && std::wstring(argv[2]) != L"--loaded")) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded]\n");
+    const std::wstring sceneName = argc == 3 ? argv[2] : L"";
+    if (argc < 2 || argc > 3 ||
+        (argc == 3 && sceneName != L"--loaded" && sceneName != L"--report" &&
+         sceneName != L"--report-details")) {
+        std::fprintf(
+            stderr,
+            "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details]\n");
         return 2;
     }
     const bool loaded = argc == 3;
+    const bool report = sceneName.rfind(L"--report", 0) == 0;
     wchar_t full[MAX_PATH];
     ::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr);
     const std::wstring target = full;
@@ -206,7 +306,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                            reinterpret_cast<LPARAM>(combo));
         }
         Pump(500);
-        status = Capture(window.Handle(), target) ? 0 : 1;
+        if (report) {
+            ReportScene at;
+            at.owner = window.Handle();
+            at.details = sceneName == L"--report-details";
+            at.target = target;
+            scene = &at;
+            const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &StepReportScene);
+            const ostrapel::BoxReport sample = SampleReport();
+            frmMain::ShowReportBox(window.Handle(), Wide(sample.text), Wide(sample.details), false);
+            ::KillTimer(nullptr, timer);
+            scene = nullptr;
+            status = at.written ? 0 : 1;
+        } else {
+            status = Capture(window.Handle(), target) ? 0 : 1;
+        }
     }
     (void)ostrapel::SetCurrentDirectory(Utf8(temp));
     for (const std::string& folder : {saves, ostrapel::JoinPath(app, "Decrypt\\temp")}) {

@@ -2,7 +2,9 @@
 // cipher tool; under Wine with a virtual display.
 
 #include "TestSupport.h"
+#include "conversion/Report.h"
 #include "frmMain.h"
+#include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -32,6 +34,7 @@ public:
 struct Report {
     int shown = 0;
     std::wstring text;
+    std::wstring details;
     bool allChanged = false;
 };
 
@@ -55,6 +58,14 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 std::wstring Text(HWND control) {
     wchar_t text[512];
     return std::wstring(text, static_cast<std::size_t>(::GetWindowTextW(control, text, 512)));
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                              static_cast<int>(wide.size()))));
+    return wide;
 }
 
 std::vector<std::wstring> ListItems(HWND list) {
@@ -89,6 +100,119 @@ testing::AssertionResult At(HWND control, int left, int top, int width, int heig
            << " size " << expected.right - expected.left << "x" << expected.bottom - expected.top;
 }
 
+// What a watch saw of the report box and its details dialog while they were up.
+struct BoxWatch {
+    HWND owner = nullptr;
+    bool openDetails = false;
+    HWND box = nullptr;
+    RECT boxRect{};
+    std::wstring boxTitle;
+    bool detailsButton = false;
+    HWND details = nullptr;
+    RECT detailsRect{};
+    std::wstring detailsTitle;
+    std::wstring detailsText;
+    LONG detailsTextStyle = 0;
+    LRESULT detailsLines = 0;
+    int ticks = 0;
+    bool gaveUp = false;
+};
+BoxWatch* watching = nullptr;
+
+// The visible dialogs of this thread that owner owns.
+std::vector<HWND> DialogsOwnedBy(HWND owner) {
+    std::pair<HWND, std::vector<HWND>> found{owner, {}};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& [wanted, dialogs] = *reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(data);
+            wchar_t kind[16] = {};
+            ::GetClassNameW(window, kind, 16);
+            if (std::wstring(kind) == L"#32770" && ::IsWindowVisible(window) &&
+                ::GetWindow(window, GW_OWNER) == wanted) {
+                dialogs.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.second;
+}
+
+// Runs inside the boxes' modal loops: notes the report box, opens its details if asked, notes
+// the details dialog, then closes both with messages.
+void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
+    BoxWatch& watch = *watching;
+    if (++watch.ticks > 400) {
+        watch.gaveUp = true;
+        for (HWND dialog : {watch.details, watch.box}) {
+            if (dialog != nullptr && ::IsWindow(dialog)) {
+                ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            }
+        }
+        return;
+    }
+    if (watch.box == nullptr) {
+        const std::vector<HWND> boxes = DialogsOwnedBy(watch.owner);
+        if (boxes.empty()) {
+            return;
+        }
+        watch.box = boxes.front();
+        ::GetWindowRect(watch.box, &watch.boxRect);
+        watch.boxTitle = Text(watch.box);
+        // Wine's task dialog makes its buttons child windows with the buttons' identifiers.
+        watch.detailsButton = ::GetDlgItem(watch.box, mdlReportBox::kShowDetails) != nullptr;
+        ::PostMessageW(watch.box, TDM_CLICK_BUTTON,
+                       watch.openDetails ? mdlReportBox::kShowDetails : IDOK, 0);
+        return;
+    }
+    if (!watch.openDetails || !::IsWindow(watch.box)) {
+        return;
+    }
+    if (watch.details == nullptr) {
+        const std::vector<HWND> dialogs = DialogsOwnedBy(watch.box);
+        if (dialogs.empty()) {
+            return;
+        }
+        watch.details = dialogs.front();
+        ::GetWindowRect(watch.details, &watch.detailsRect);
+        watch.detailsTitle = Text(watch.details);
+        HWND text = ::GetDlgItem(watch.details, mdlReportBox::kDetailsText);
+        watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextLengthW(text)) + 1);
+        watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextW(
+            text, watch.detailsText.data(), static_cast<int>(watch.detailsText.size()))));
+        watch.detailsTextStyle = ::GetWindowLongW(text, GWL_STYLE);
+        watch.detailsLines = ::SendMessageW(text, EM_GETLINECOUNT, 0, 0);
+        ::PostMessageW(watch.details, WM_COMMAND, IDOK, 0);
+    } else if (!::IsWindow(watch.details)) {
+        ::PostMessageW(watch.box, TDM_CLICK_BUTTON, IDOK, 0);
+        watch.openDetails = false;
+    }
+}
+
+// Shows the real report box over owner and returns what the watch saw.
+BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allChanged,
+                         bool openDetails) {
+    BoxWatch watch;
+    watch.owner = owner;
+    watch.openDetails = openDetails;
+    watching = &watch;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
+    frmMain::ShowReportBox(owner, Wide(report.text), Wide(report.details), allChanged);
+    ::KillTimer(nullptr, timer);
+    watching = nullptr;
+    return watch;
+}
+
+testing::AssertionResult Within(const RECT& rect, const RECT& area) {
+    if (rect.left >= area.left && rect.top >= area.top && rect.right <= area.right &&
+        rect.bottom <= area.bottom && rect.right > rect.left && rect.bottom > rect.top) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << rect.left << "," << rect.top << "-" << rect.right << ","
+                                       << rect.bottom << " is not within " << area.left << ","
+                                       << area.top << "-" << area.right << "," << area.bottom;
+}
+
 class Win32WindowTest : public ::testing::Test, protected testsupport::BatchScene {
 protected:
     void SetUp() override {
@@ -101,11 +225,13 @@ protected:
     }
     frmMain& Open() {
         window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false);
-        window->setReportPresenter([this](HWND, const std::wstring& text, bool allChanged) {
-            ++report.shown;
-            report.text = text;
-            report.allChanged = allChanged;
-        });
+        window->setReportPresenter(
+            [this](HWND, const std::wstring& text, const std::wstring& details, bool allChanged) {
+                ++report.shown;
+                report.text = text;
+                report.details = details;
+                report.allChanged = allChanged;
+            });
         ::ShowWindow(window->Handle(), SW_SHOWNORMAL);
         PumpUntil([] { return false; }, std::chrono::milliseconds(50));
         return *window;
@@ -280,6 +406,7 @@ TEST_F(Win32WindowTest, SaveConvertsTheListOffTheWindowsThreadWithTheControlsLoc
     ASSERT_TRUE(PumpUntil([&] { return report.shown > 0; }, std::chrono::seconds(60)));
 
     EXPECT_EQ(report.text, L"Changed versions DLC in 2 files");
+    EXPECT_EQ(report.details, L"");
     EXPECT_TRUE(report.allChanged);
     EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 300));
     EXPECT_EQ(ReadFile(saves + "\\Ünï b.sav"), testsupport::ConvertedSave(1200, 2, 300));
@@ -309,11 +436,13 @@ TEST_F(Win32WindowTest, ClosingDuringABatchWaitsForItsEnd) {
     EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
 }
 
-TEST_F(Win32WindowTest, TheReportGroupsWhatWasNotChanged) {
+TEST_F(Win32WindowTest, TheReportGroupsWhatWasNotChangedAndListsItAllInTheDetails) {
     AddSave("a.sav", 1);
+    AddSave("b.sav", 2);
     for (int i = 1; i <= 40; ++i) {
         testsupport::MakeDir(saves + "\\shots " + std::to_string(i));
     }
+    testsupport::ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:exit=3:b.sav");
     Open();
     chooser->next = saves;
     Click(frmMain::kCmdOpen);
@@ -327,6 +456,32 @@ TEST_F(Win32WindowTest, TheReportGroupsWhatWasNotChanged) {
         << report.text.size();
     EXPECT_NE(report.text.find(L"and 37 more"), std::wstring::npos);
     EXPECT_LT(std::count(report.text.begin(), report.text.end(), L'\n'), 10);
+
+    // Every entry not changed, one a line in list order, each with its reason.
+    std::vector<std::wstring> lines;
+    for (std::size_t at = 0; at <= report.details.size();) {
+        const std::size_t end = std::min(report.details.find(L'\n', at), report.details.size());
+        lines.push_back(report.details.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<std::wstring> expected;
+    for (const std::wstring& name : ListItems(Control(frmMain::kList))) {
+        if (name.rfind(L"shots ", 0) == 0) {
+            expected.push_back(name + L": is a folder");
+        } else if (name == L"b.sav") {
+            expected.push_back(L"b.sav");
+        }
+    }
+    ASSERT_EQ(lines.size(), 41u) << report.details.size();
+    ASSERT_EQ(expected.size(), 41u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (expected[i] == L"b.sav") {
+            EXPECT_EQ(lines[i].rfind(L"b.sav: ", 0), 0u) << lines[i];
+            EXPECT_NE(lines[i].find(L"exit code 3"), std::wstring::npos) << lines[i];
+        } else {
+            EXPECT_EQ(lines[i], expected[i]);
+        }
+    }
 }
 
 TEST_F(Win32WindowTest, ClosingClearsTheWorkFolder) {
@@ -336,4 +491,55 @@ TEST_F(Win32WindowTest, ClosingClearsTheWorkFolder) {
     ::SendMessageW(handle, WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(handle));
     EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+}
+
+TEST_F(Win32WindowTest, TheReportBoxFitsTheScreenAndShowsEveryEntryNotChanged) {
+    frmMain& main = Open();
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+
+    // A thousand failures over seven reasons, one with a name as long as names get.
+    ostrapel::BatchResult result;
+    const std::string longName = std::string(251, 'n') + ".sav";
+    result.files.push_back({longName, false, "cipher tool failed (exit code 3)"});
+    for (int i = 1; i < 1000; ++i) {
+        result.files.push_back({"screenshot_" + std::to_string(i) + ".png", false,
+                                "cipher tool failed (exit code " + std::to_string(i % 7) + ")"});
+    }
+    const ostrapel::BoxReport composed = ostrapel::ComposeBoxReport(result);
+
+    const BoxWatch seen = PresentAndWatch(main.Handle(), composed, false, true);
+    ASSERT_FALSE(seen.gaveUp);
+    ASSERT_NE(seen.box, nullptr);
+    EXPECT_EQ(seen.boxTitle, L"Ostrapel");
+    EXPECT_TRUE(seen.detailsButton);
+    EXPECT_TRUE(Within(seen.boxRect, work));
+    ASSERT_NE(seen.details, nullptr);
+    EXPECT_EQ(seen.detailsTitle, L"Ostrapel");
+    EXPECT_TRUE(Within(seen.detailsRect, work));
+    // Every entry not changed, one a line; the text scrolls both ways.
+    std::wstring expected;
+    for (wchar_t c : Wide(ostrapel::NotChangedLines(result.files))) {
+        expected += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
+    }
+    EXPECT_EQ(seen.detailsText, expected);
+    EXPECT_EQ(seen.detailsText.rfind(Wide(longName) + L": cipher tool failed (exit code 3)\r\n", 0),
+              0u);
+    EXPECT_EQ(seen.detailsLines, 1000);
+    EXPECT_EQ(seen.detailsTextStyle & (WS_VSCROLL | WS_HSCROLL | ES_READONLY | ES_MULTILINE),
+              WS_VSCROLL | WS_HSCROLL | ES_READONLY | ES_MULTILINE);
+    EXPECT_TRUE(::IsWindowEnabled(main.Handle())); // given back once the boxes are gone
+
+    // Every entry changed: nothing to detail, no details button.
+    ostrapel::BatchResult allChanged;
+    allChanged.files = {{"a.sav", true, ""}, {"b.sav", true, ""}};
+    allChanged.changedCount = 2;
+    const BoxWatch plain =
+        PresentAndWatch(main.Handle(), ostrapel::ComposeBoxReport(allChanged), true, false);
+    ASSERT_FALSE(plain.gaveUp);
+    ASSERT_NE(plain.box, nullptr);
+    EXPECT_EQ(plain.boxTitle, L"Ostrapel");
+    EXPECT_FALSE(plain.detailsButton);
+    EXPECT_TRUE(Within(plain.boxRect, work));
+    EXPECT_EQ(plain.details, nullptr);
 }

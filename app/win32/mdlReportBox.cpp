@@ -1,0 +1,214 @@
+#include "mdlReportBox.h"
+
+#include <algorithm>
+#include <commctrl.h>
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"Ostrapel";
+
+using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+
+// Only version 6 of the common controls has the task dialog; the manifest asks for it. Looked
+// up at run time so that the program still starts, with message boxes, where it is missing.
+TaskDialogIndirectFunction TaskDialog() {
+    static const TaskDialogIndirectFunction function = [] {
+        HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
+        FARPROC address =
+            controls != nullptr ? ::GetProcAddress(controls, "TaskDialogIndirect") : nullptr;
+        return reinterpret_cast<TaskDialogIndirectFunction>(reinterpret_cast<void (*)()>(address));
+    }();
+    return function;
+}
+
+void ShowMessageBox(HWND owner, const std::wstring& text, bool allChanged) {
+    ::MessageBoxW(owner, text.c_str(), kTitle,
+                  static_cast<UINT>(MB_OK | (allChanged ? MB_ICONINFORMATION : MB_ICONWARNING)));
+}
+
+HRESULT CALLBACK ReportCallback(HWND box, UINT notification, WPARAM wParam, LPARAM, LONG_PTR data) {
+    if (notification == TDN_BUTTON_CLICKED && wParam == mdlReportBox::kShowDetails) {
+        mdlReportBox::ShowDetails(box, *reinterpret_cast<const std::wstring*>(data));
+        return S_FALSE; // the report box stays up
+    }
+    return S_OK;
+}
+
+// An edit control breaks lines at "\r\n" only.
+std::wstring WithCrLf(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size() +
+                static_cast<std::size_t>(std::count(text.begin(), text.end(), L'\n')));
+    for (wchar_t c : text) {
+        if (c == L'\n') {
+            out += L'\r';
+        }
+        out += c;
+    }
+    return out;
+}
+
+struct DetailsState {
+    const std::wstring* details = nullptr;
+    HFONT font = nullptr;
+    int dpi = 96;
+};
+
+int Scaled(int pixels, int dpi) {
+    return ::MulDiv(pixels, dpi, 96);
+}
+
+// The text fills the client area above a row holding the OK button at its right.
+void LayOut(HWND dialog, int dpi) {
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    const int margin = Scaled(11, dpi);
+    const int buttonWidth = Scaled(75, dpi);
+    const int buttonHeight = Scaled(23, dpi);
+    const int width = std::max<int>(0, client.right - 2 * margin);
+    const int textHeight = std::max<int>(0, client.bottom - 3 * margin - buttonHeight);
+    ::SetWindowPos(::GetDlgItem(dialog, mdlReportBox::kDetailsText), nullptr, margin, margin, width,
+                   textHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(::GetDlgItem(dialog, IDOK), nullptr, client.right - margin - buttonWidth,
+                   client.bottom - margin - buttonHeight, buttonWidth, buttonHeight,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void InitDetails(HWND dialog, DetailsState& state) {
+    HDC screen = ::GetDC(nullptr);
+    state.dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    state.font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    HWND text = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_EDITW, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL |
+                                      ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                                  0, 0, 0, 0, dialog,
+                                  reinterpret_cast<HMENU>(INT_PTR{mdlReportBox::kDetailsText}),
+                                  instance, nullptr);
+    HWND ok = ::CreateWindowExW(0, WC_BUTTONW, L"OK",
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0,
+                                dialog, reinterpret_cast<HMENU>(INT_PTR{IDOK}), instance, nullptr);
+    for (HWND control : {text, ok}) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
+    }
+    // The limit is for typing only, but set it out of the way all the same.
+    ::SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
+    ::SetWindowTextW(text, WithCrLf(*state.details).c_str());
+
+    // At most 560 by 360 pixels at 96 DPI, less where the work area is smaller; centred on the
+    // owner, kept within the work area.
+    HWND owner = ::GetWindow(dialog, GW_OWNER);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(
+        ::MonitorFromWindow(owner != nullptr ? owner : dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT work = monitor.rcWork;
+    const auto style = static_cast<DWORD>(::GetWindowLongW(dialog, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongW(dialog, GWL_EXSTYLE));
+    RECT frame{0, 0, Scaled(560, state.dpi), Scaled(360, state.dpi)};
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const int width = std::min<int>(frame.right - frame.left, work.right - work.left);
+    const int height = std::min<int>(frame.bottom - frame.top, work.bottom - work.top);
+    RECT around = work;
+    if (owner != nullptr) {
+        ::GetWindowRect(owner, &around);
+    }
+    const int left =
+        std::clamp<int>((around.left + around.right - width) / 2, work.left, work.right - width);
+    const int top =
+        std::clamp<int>((around.top + around.bottom - height) / 2, work.top, work.bottom - height);
+    ::SetWindowPos(dialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut(dialog, state.dpi);
+    ::SetFocus(text);
+}
+
+INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = reinterpret_cast<DetailsState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        InitDetails(dialog, *reinterpret_cast<DetailsState*>(lParam));
+        return FALSE; // the focus is set
+    case WM_SIZE:
+        if (state != nullptr) {
+            LayOut(dialog, state->dpi);
+        }
+        return TRUE;
+    case WM_GETMINMAXINFO:
+        if (state != nullptr) {
+            auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+            limits->ptMinTrackSize.x = Scaled(240, state->dpi);
+            limits->ptMinTrackSize.y = Scaled(160, state->dpi);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            ::EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+namespace mdlReportBox {
+
+void Show(HWND owner, const std::wstring& text, const std::wstring& details, bool allChanged) {
+    TaskDialogIndirectFunction taskDialog = TaskDialog();
+    if (taskDialog == nullptr) {
+        ShowMessageBox(owner, text, allChanged);
+        return;
+    }
+    // The details go to a dialog of their own rather than the task dialog's expanded area,
+    // which grows with its text and would run off the screen with a long list.
+    const TASKDIALOG_BUTTON detailsButton{kShowDetails, L"Show details..."};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = owner;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.dwCommonButtons = TDCBF_OK_BUTTON;
+    config.pszWindowTitle = kTitle;
+    config.pszMainIcon = allChanged ? TD_INFORMATION_ICON : TD_WARNING_ICON;
+    config.pszContent = text.c_str();
+    if (!details.empty()) {
+        config.cButtons = 1;
+        config.pButtons = &detailsButton;
+    }
+    config.nDefaultButton = IDOK;
+    config.pfCallback = &ReportCallback;
+    config.lpCallbackData = reinterpret_cast<LONG_PTR>(&details);
+    if (FAILED(taskDialog(&config, nullptr, nullptr, nullptr))) {
+        ShowMessageBox(owner, text, allChanged);
+    }
+}
+
+void ShowDetails(HWND owner, const std::wstring& details) {
+    // A template with no controls: they are made, and the dialog sized, on WM_INITDIALOG.
+    struct alignas(4) Template {
+        DLGTEMPLATE dialog;
+        WORD menu;
+        WORD windowClass;
+        wchar_t title[sizeof kTitle / sizeof kTitle[0]];
+    } dialogTemplate{};
+    dialogTemplate.dialog.style =
+        DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
+    std::copy(std::begin(kTitle), std::end(kTitle), dialogTemplate.title);
+    DetailsState state;
+    state.details = &details;
+    ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &dialogTemplate.dialog, owner,
+                              &DetailsProc, reinterpret_cast<LPARAM>(&state));
+    if (state.font != nullptr) {
+        ::DeleteObject(state.font);
+    }
+}
+
+} // namespace mdlReportBox
