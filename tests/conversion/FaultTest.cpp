@@ -278,6 +278,42 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
                    kNeedsAnotherUser);
 }
 
+// Backups that cannot be written: the batch replaces nothing, and says where and why.
+TEST_F(FaultTest, ABackupFolderThatCannotBeWrittenReplacesNothing) {
+    AddSaves();
+    testsupport::MakeDir(backups);
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(backups.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               ExpectNothingChanged(Run(), "Cannot keep a backup in " + backups +
+                                                               ": Permission denied");
+                               EXPECT_TRUE(SortedNames(backups).empty());
+                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                           }),
+                   kNeedsAnotherUser);
+}
+
+TEST_F(FaultTest, ADiskFullForTheBackupsReplacesNothing) {
+    ExpectPassedAs(InChild(PrivateMounts,
+                           [&] {
+                               testsupport::MakeDir(backups);
+                               // Room for about two of the three originals.
+                               ASSERT_NO_FATAL_FAILURE(MountTmpfs(backups, "96k"));
+                               AddSaves();
+                               BatchResult result = Run();
+                               ExpectNothingChanged(result, "Cannot keep a backup in " + backups +
+                                                                ": No space left on device");
+                               EXPECT_TRUE(result.backupSet.empty());
+                               // Nothing of the failed set is left.
+                               for (const std::string& folder : SortedNames(backups)) {
+                                   EXPECT_TRUE(SortedNames(backups + "/" + folder).empty())
+                                       << folder;
+                               }
+                           }),
+                   kNeedsTmpfs);
+}
+
 TEST_F(FaultTest, ACipherToolThatIsNoProgramIsReported) {
     AddSaves();
     // What a tool built for another system looks like here.

@@ -8,10 +8,40 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+namespace {
+
+// Every test program keeps the backups it makes in a folder of its own, never in the user's
+// data folder, unless a test or the caller chooses one.
+struct PrivateBackupFolder {
+    PrivateBackupFolder() {
+        const char* chosen = std::getenv("OSTRAPEL_BACKUP_DIR");
+        if (chosen != nullptr && chosen[0] != '\0') {
+            return;
+        }
+        std::string pattern = (fs::temp_directory_path() / "ostrapel-backups-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        folder = pattern;
+        owner = ::getpid();
+        setenv("OSTRAPEL_BACKUP_DIR", folder.c_str(), 1);
+    }
+    ~PrivateBackupFolder() {
+        if (!folder.empty() && owner == ::getpid()) {
+            RemoveTree(folder);
+        }
+    }
+    std::string folder;
+    pid_t owner = 0;
+} privateBackupFolder;
+
+} // namespace
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "ostrapel-test-XXXXXX").string();

@@ -81,6 +81,8 @@ struct WindowFixture {
     std::string appDir;
     std::string saves;
     std::string work;
+    std::string backups = root / "backups";
+    testsupport::ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
     std::shared_ptr<ScriptedChooser> chooser;
     ReportLog log;
     std::unique_ptr<frmMain> window;
