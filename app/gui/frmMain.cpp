@@ -1,11 +1,13 @@
 #include "frmMain.h"
 
 #include "Pictures.h"
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Process.h"
+#include "system/UserFolders.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -82,6 +85,9 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(ComboDLC, &QComboBox::currentTextChanged, this, &frmMain::ComboDLC_Change);
     connect(&batch_, &BatchRunner::cursorMoved, this, &frmMain::List_CursorMoved);
     connect(&batch_, &BatchRunner::finished, this, &frmMain::BatchEnded);
+    List->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
+    connect(&restore_, &RestoreRunner::finished, this, &frmMain::RestoreEnded);
 }
 
 frmMain::~frmMain() = default;
@@ -259,6 +265,60 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     cmdSave->setEnabled(enabledBefore_.save);
     batchActive_ = false;
     emit batchFinished();
+    if (closeWhenBatchEnds_) {
+        closeWhenBatchEnds_ = false;
+        close();
+    }
+}
+
+std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
+    const ostrapel::BackupSetListing listing =
+        folder.empty() || batchActive_
+            ? ostrapel::BackupSetListing{}
+            : ostrapel::ListBackupSets(ostrapel::BackupFolderFor(appDir_), folder);
+    const ostrapel::BackupSet* newest = ostrapel::NewestNotUndone(listing);
+    const std::string when = newest != nullptr && newest->status
+                                 ? ostrapel::LocalTimeText(newest->manifest.time)
+                                 : std::string("the last conversion");
+    QAction* restore =
+        menu->addAction(QStringLiteral("Restore saves as they were before ") + FromBytes(when));
+    restore->setObjectName(QStringLiteral("mnuRestore"));
+    restore->setEnabled(newest != nullptr);
+    connect(restore, &QAction::triggered, this, &frmMain::RestoreSaves);
+    return menu;
+}
+
+void frmMain::List_ContextMenu(const QPoint& at) {
+    std::unique_ptr<QMenu> menu = CreateFileListMenu();
+    menu->exec(List->viewport()->mapToGlobal(at));
+}
+
+void frmMain::RestoreSaves() {
+    const std::string folder = mdlSHBrowseForFolder::SelectedFolder();
+    if (batchActive_ || folder.empty() ||
+        !restore_.start(ostrapel::BackupFolderFor(appDir_), folder)) {
+        return;
+    }
+    batchActive_ = true;
+    enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
+    cmdOpen->setEnabled(false);
+    ComboDLC->setEnabled(false);
+    cmdSave->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+}
+
+void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
+    unsetCursor();
+    if (presentReport_) {
+        presentReport_(this, FromBytes(result.report), result.allRestored());
+    }
+    cmdOpen->setEnabled(enabledBefore_.open);
+    ComboDLC->setEnabled(enabledBefore_.combo);
+    cmdSave->setEnabled(enabledBefore_.save);
+    batchActive_ = false;
+    emit restoreFinished();
     if (closeWhenBatchEnds_) {
         closeWhenBatchEnds_ = false;
         close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BatchRunner.h"
+#include "RestoreRunner.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -16,6 +17,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 
 namespace ostrapel {
@@ -53,6 +55,14 @@ public:
 
     bool batchRunning() const { return batchActive_; }
 
+    // The file list's right-click menu: "Restore saves as they were before <date time>" for
+    // the listed folder, disabled when there is nothing to undo or while a batch runs.
+    std::unique_ptr<QMenu> CreateFileListMenu();
+
+    // Undoes the newest conversion of the listed folder off the window's thread, the controls
+    // locked meanwhile; its report shows in the same box as a batch's.
+    void RestoreSaves();
+
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
 
     // The message box titled "Ostrapel": information icon when every entry changed.
@@ -61,6 +71,8 @@ public:
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.
     void batchFinished();
+    // After the report of a restore has been dismissed.
+    void restoreFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,13 +83,16 @@ private:
     void List_CursorMoved(int index);
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
+    void List_ContextMenu(const QPoint& at);
+    void RestoreEnded(const ostrapel::RestoreResult& result);
 
     std::string appDir_;
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
-    bool batchActive_ = false;
+    RestoreRunner restore_;
+    bool batchActive_ = false; // a batch or a restore runs: the controls are locked
     bool closeWhenBatchEnds_ = false;
     struct EnabledBefore {
         bool open = true;
