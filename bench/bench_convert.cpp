@@ -108,7 +108,7 @@ double Batch(const fs::path& saves, const std::vector<std::string>& names,
     auto start = Clock::now();
     ostrapel::BatchResult result = ostrapel::ConvertSaves(request, runner);
     double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Check(result.allChanged(), "batch");
+    Check(result.allChanged() && !result.backupSet.empty(), "batch");
     return elapsed;
 }
 
