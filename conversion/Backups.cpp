@@ -445,12 +445,18 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (replacedAny) {
         (void)SyncDirectory(folder);
     }
+    result.report = ComposeRestoreReport(result.files);
     if (settled) {
         BackupManifest undone = set.manifest;
         undone.undone = Now();
-        (void)WriteFileAtomically(JoinPath(set.folder, kManifestName), ComposeManifest(undone));
+        const std::string manifest = JoinPath(set.folder, kManifestName);
+        if (Status marked = WriteFileAtomically(manifest, ComposeManifest(undone)); !marked) {
+            // Unmarked, the next restore would undo this batch again instead of the one before.
+            result.notMarked =
+                "Cannot mark the backup set " + set.folder + " undone: " + marked.reason();
+            result.report += "\n\n" + result.notMarked;
+        }
     }
-    result.report = ComposeRestoreReport(result.files);
     return result;
 }
 

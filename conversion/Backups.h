@@ -104,10 +104,11 @@ struct RestoreResult {
     std::string setFolder;
     std::vector<RestoreOutcome> files;
     std::size_t restoredCount = 0;
+    std::string notMarked; // why the set could not be marked undone, when it could not
     std::string report;
 
     bool allRestored() const {
-        return status.ok() && !nothingToUndo && restoredCount == files.size();
+        return status.ok() && !nothingToUndo && notMarked.empty() && restoredCount == files.size();
     }
 };
 

@@ -121,6 +121,9 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
         file.reason = Printable(file.reason);
     }
     out << ComposeRestoreReport(shown) << '\n';
+    if (!result.notMarked.empty()) {
+        out << '\n' << Printable(result.notMarked) << '\n';
+    }
     out.flush();
     return result.allRestored() ? kExitAllChanged : kExitSomeNotChanged;
 }

@@ -3,6 +3,7 @@
 // save byte for byte as it was and name the file, or refuse the batch.
 
 #include "TestSupport.h"
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
@@ -659,4 +660,28 @@ TEST_F(FaultTest, AHelperLeftByTheToolDoesNotBlockTheNextBatch) {
     BatchResult again = Run();
     EXPECT_TRUE(again.allChanged()) << again.report;
     EXPECT_TRUE(ProgramsUsing(ResolvedPath(WorkFolderOf(appDir))).empty());
+}
+
+// A restore that cannot mark its set undone says so and does not count as complete: the next
+// restore would otherwise undo the same batch again instead of walking back.
+TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
+    AddSaves();
+    BatchResult converted = Run();
+    ASSERT_TRUE(converted.allChanged()) << converted.report;
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(converted.backupSet.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               RestoreResult restored = RestoreLastConversion(backups, saves);
+                               EXPECT_EQ(restored.restoredCount, 3u);
+                               EXPECT_FALSE(restored.allRestored());
+                               EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
+                                                                 converted.backupSet +
+                                                                 " undone: Permission denied");
+                               EXPECT_TRUE(restored.report.ends_with("\n\n" + restored.notMarked));
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name)) << name;
+                               }
+                           }),
+                   kNeedsAnotherUser);
 }
