@@ -158,6 +158,7 @@ ManifestReading Reader::read() {
             return fail("save numbers out of order");
         }
         if (name->empty() || name->size() > kMaxNameBytes || *name == "." || *name == ".." ||
+            name->find('/') != std::string::npos ||
             name->find(kPathSeparator) != std::string::npos ||
             name->find('\0') != std::string::npos) {
             return fail("not a plain file name");

@@ -26,7 +26,9 @@ namespace ostrapel {
 //
 // Names and the folder are percent-encoded: letters, digits and "-._~" stand for themselves,
 // every other byte is %XX (upper-case hex), so any byte string round-trips and a line holds no
-// blank but its separators. Reading is strict: anything else is refused with the line number.
+// blank but its separators. Reading is strict: anything else is refused with the line number,
+// and so is a name that is not a plain file name here ('/', the path separator, NUL, "." or
+// "..").
 struct BackupManifest {
     struct Save {
         std::size_t file = 0; // numbered from 1, increasing

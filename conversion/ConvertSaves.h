@@ -31,6 +31,9 @@ std::string WhoHoldsTheWorkFolder(const std::string& appDir);
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
 inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
 
+// The report's line after the first when the batch was cancelled.
+inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
+
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
 

@@ -1,8 +1,6 @@
 #include "conversion/DlcVersion.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include "system/FileSystem.h"
 
 namespace ostrapel {
 
@@ -81,32 +79,13 @@ std::optional<std::int16_t> ConvertValueText(std::string_view text) {
 
 FieldWriteResult WriteDlcField(const std::string& path, std::string_view valueText) {
     FieldWriteResult result;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        result.status = Status::FromErrno(errno);
-        return result;
-    }
+    std::string bytes;
     if (auto value = ConvertValueText(valueText)) {
         const auto bits = static_cast<std::uint16_t>(*value);
-        const unsigned char bytes[2] = {static_cast<unsigned char>(bits & 0xFF),
-                                        static_cast<unsigned char>(bits >> 8)};
-        ssize_t put;
-        do {
-            put = ::pwrite(fd, bytes, sizeof bytes, DlcField::kOffset);
-        } while (put < 0 && errno == EINTR);
-        if (put != static_cast<ssize_t>(sizeof bytes)) {
-            result.status = Status::FromErrno(put < 0 ? errno : EIO);
-        } else {
-            result.written = true;
-        }
+        bytes = {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8)};
     }
-    if (::close(fd) != 0 && result.status.ok()) {
-        result.status = Status::FromErrno(errno);
-        result.written = false;
-    }
+    result.status = WriteBytesAt(path, DlcField::kOffset, bytes);
+    result.written = result.status.ok() && !bytes.empty();
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -17,6 +18,9 @@
 namespace ostrapel {
 
 namespace {
+
+// With more entries not changed than this, the report ends with them grouped by reason.
+constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
@@ -68,11 +72,7 @@ std::string PrintableReport(const BatchResult& result) {
         file.name = Printable(file.name);
         file.reason = Printable(file.reason);
     }
-    std::string report = ComposeReport(shown, result.cancelled);
-    if (!result.backupSet.empty()) {
-        report += "\n\n" + Printable(BackupNote(result.backupSet, result.saveFolder));
-    }
-    return report;
+    return ComposeReport(shown, result.cancelled);
 }
 
 class RestorePrinter : public RestoreObserver {
@@ -223,6 +223,12 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
     out << PrintableReport(result) << '\n';
+    if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
+        out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
+    }
+    if (!result.backupSet.empty()) {
+        out << '\n' << Printable(BackupNote(result.backupSet, result.saveFolder)) << '\n';
+    }
     out.flush();
     if (result.cancelled) {
         const bool byCtrlC =

@@ -4,25 +4,29 @@
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Process.h"
-#include "system/UserFolders.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -47,6 +51,90 @@ void PaintWhite(QWidget* widget) {
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
+// lay over its inside, so a white box stays white.
+class FrameWithoutFillStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
+        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            layerPainter.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
+        }
+        // The line is drawn well opaque; the fill is a tint of a few percent.
+        constexpr int kFillAlpha = 32;
+        for (int y = 0; y < layer.height(); ++y) {
+            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
+            for (int x = 0; x < layer.width(); ++x) {
+                if (qAlpha(pixels[x]) < kFillAlpha) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+        painter->drawImage(option->rect.topLeft(), layer);
+    }
+};
+
+// Ever shorter summaries for the report box, the last with the count of entries alone.
+const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
+    {},
+    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60},
+    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40},
+    {.groups = 0},
+}};
+
+// Room left for the window frame the system draws around the box.
+constexpr int kFrameAllowance = 48;
+
+void FillReportBox(QMessageBox& box, const ostrapel::BoxReport& report, bool allChanged) {
+    box.setIcon(allChanged ? QMessageBox::Information : QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Ostrapel"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(FromBytes(report.text));
+    box.setDetailedText(FromBytes(report.details));
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Moves a window back onto its screen where it sticks out, its top left corner first.
+void KeepOnScreen(QWidget& window) {
+    if (window.screen() == nullptr) {
+        return;
+    }
+    const QRect room = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    QPoint shift(std::min(0, room.right() - frame.right()),
+                 std::min(0, room.bottom() - frame.bottom()));
+    shift.rx() = std::max(shift.x(), room.left() - frame.left());
+    shift.ry() = std::max(shift.y(), room.top() - frame.top());
+    if (!shift.isNull()) {
+        window.move(window.pos() + shift);
+    }
+}
+
+// The height of the box with its details shown, measured without showing it on the screen.
+int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
+    QMessageBox probe(owner);
+    probe.setAttribute(Qt::WA_DontShowOnScreen);
+    FillReportBox(probe, report, allChanged);
+    probe.show();
+    if (QAbstractButton* details = frmMain::DetailsButton(probe)) {
+        details->click();
+    }
+    const int height = probe.height();
+    probe.hide();
+    return height;
 }
 
 QFont LabelFont() {
@@ -113,9 +201,13 @@ void frmMain::CreateControls() {
     txt->setFocusPolicy(Qt::NoFocus);
     EP->hide();
 
+    auto* whiteFrames = new FrameWithoutFillStyle;
+    whiteFrames->setParent(this);
+
     GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
+    GroupBox1->setStyle(whiteFrames);
     PaintWhite(GroupBox1);
 
     cmdSave = new QPushButton(QStringLiteral("Apply and Save"), GroupBox1);
@@ -126,6 +218,7 @@ void frmMain::CreateControls() {
     GroupBox2 = new QGroupBox(QStringLiteral("File List"), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
+    GroupBox2->setStyle(whiteFrames);
     PaintWhite(GroupBox2);
 
     List = new QListWidget(GroupBox2);
@@ -189,19 +282,16 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::ComboDLC_Change() {
-    if (batchActive_) {
-        return;
-    }
     const QByteArray text = ComboDLC->currentText().toUtf8();
-    if (auto value = ostrapel::DlcVersionTable::LookUp(
+    if (auto value = rules_.ChooseVersion(
             std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
-        txt->setText(QString::number(*value));
+        txt->setText(FromBytes(*value));
     }
-    cmdSave->setEnabled(true);
+    ShowControlStates();
 }
 
 void frmMain::LoadFolderSave() {
-    if (batchActive_) {
+    if (!rules_.MayLoadFolder()) {
         return;
     }
     List->clear();
@@ -224,7 +314,7 @@ void frmMain::LoadFolderSave() {
 }
 
 void frmMain::ConvertSaves() {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         return;
     }
     ostrapel::BatchRequest request;
@@ -240,11 +330,8 @@ void frmMain::ConvertSaves() {
     if (!batch_.start(std::move(request), *process_)) {
         return;
     }
-    batchActive_ = true;
-    enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
-    cmdOpen->setEnabled(false);
-    ComboDLC->setEnabled(false);
-    cmdSave->setEnabled(false);
+    rules_.StartBatch();
+    ShowControlStates();
     setCursor(Qt::BusyCursor);
 }
 
@@ -257,35 +344,55 @@ void frmMain::List_CursorMoved(int index) {
 void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     unsetCursor();
     if (presentReport_) {
-        presentReport_(this, FromBytes(result.report), result.allChanged());
+        presentReport_(this, result);
     }
     ClearWorkFolder();
-    cmdOpen->setEnabled(enabledBefore_.open);
-    ComboDLC->setEnabled(enabledBefore_.combo);
-    cmdSave->setEnabled(enabledBefore_.save);
-    batchActive_ = false;
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
     emit batchFinished();
-    if (closeWhenBatchEnds_) {
-        closeWhenBatchEnds_ = false;
-        close();
+    if (close) {
+        this->close();
     }
+}
+
+void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
+                                       : std::numeric_limits<int>::max();
+    ostrapel::BoxReport report;
+    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
+        report = ostrapel::ComposeBoxReport(result, limits);
+        if (ReportBoxHeight(owner, report, result.allChanged()) <= room) {
+            break;
+        }
+    }
+    QMessageBox box(owner);
+    FillReportBox(box, report, result.allChanged());
+    if (QAbstractButton* details = DetailsButton(box)) {
+        // Showing the details makes the box taller downwards; keep its bottom on the screen.
+        QObject::connect(
+            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            Qt::QueuedConnection);
+    }
+    box.exec();
+}
+
+QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
+    for (QAbstractButton* button : box.buttons()) {
+        if (box.buttonRole(button) == QMessageBox::ActionRole) {
+            return button;
+        }
+    }
+    return nullptr;
 }
 
 std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
-    const ostrapel::BackupSetListing listing =
-        folder.empty() || batchActive_
-            ? ostrapel::BackupSetListing{}
-            : ostrapel::ListBackupSets(ostrapel::BackupFolderFor(appDir_), folder);
-    const ostrapel::BackupSet* newest = ostrapel::NewestNotUndone(listing);
-    const std::string when = newest != nullptr && newest->status
-                                 ? ostrapel::LocalTimeText(newest->manifest.time)
-                                 : std::string("the last conversion");
-    QAction* restore =
-        menu->addAction(QStringLiteral("Restore saves as they were before ") + FromBytes(when));
+    const ostrapel::RestoreMenuItem item = rules_.RestoreItem(
+        ostrapel::BackupFolderFor(appDir_), mdlSHBrowseForFolder::SelectedFolder());
+    QAction* restore = menu->addAction(FromBytes(item.text));
     restore->setObjectName(QStringLiteral("mnuRestore"));
-    restore->setEnabled(newest != nullptr);
+    restore->setEnabled(item.enabled);
     connect(restore, &QAction::triggered, this, &frmMain::RestoreSaves);
     return menu;
 }
@@ -297,49 +404,49 @@ void frmMain::List_ContextMenu(const QPoint& at) {
 
 void frmMain::RestoreSaves() {
     const std::string folder = mdlSHBrowseForFolder::SelectedFolder();
-    if (batchActive_ || folder.empty() ||
+    if (rules_.BatchRunning() || folder.empty() ||
         !restore_.start(ostrapel::BackupFolderFor(appDir_), folder)) {
         return;
     }
-    batchActive_ = true;
-    enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
-    cmdOpen->setEnabled(false);
-    ComboDLC->setEnabled(false);
-    cmdSave->setEnabled(false);
+    rules_.StartBatch();
+    ShowControlStates();
     setCursor(Qt::BusyCursor);
 }
 
 void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
     unsetCursor();
-    if (presentReport_) {
-        presentReport_(this, FromBytes(result.report), result.allRestored());
+    if (presentRestore_) {
+        presentRestore_(this, result);
     }
-    cmdOpen->setEnabled(enabledBefore_.open);
-    ComboDLC->setEnabled(enabledBefore_.combo);
-    cmdSave->setEnabled(enabledBefore_.save);
-    batchActive_ = false;
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
     emit restoreFinished();
-    if (closeWhenBatchEnds_) {
-        closeWhenBatchEnds_ = false;
-        close();
+    if (close) {
+        this->close();
     }
 }
 
-void frmMain::ShowReportBox(QWidget* owner, const QString& text, bool allChanged) {
-    QMessageBox box(allChanged ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Ostrapel"), text, QMessageBox::Ok, owner);
+void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
+    QMessageBox box(result.allRestored() ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("Ostrapel"), FromBytes(result.report), QMessageBox::Ok, owner);
     box.exec();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (batchActive_) {
+    if (!rules_.RequestClose()) {
         // The batch finishes first; the window closes once its report has been seen.
-        closeWhenBatchEnds_ = true;
         event->ignore();
         return;
     }
     ClearWorkFolder();
     event->accept();
+}
+
+void frmMain::ShowControlStates() {
+    const ostrapel::ControlStates& states = rules_.Controls();
+    cmdOpen->setEnabled(states.open);
+    ComboDLC->setEnabled(states.combo);
+    cmdSave->setEnabled(states.save);
 }
 
 void frmMain::ClearWorkFolder() {

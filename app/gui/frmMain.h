@@ -2,6 +2,7 @@
 
 #include "BatchRunner.h"
 #include "RestoreRunner.h"
+#include "WindowRules.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -12,12 +13,14 @@
 #include <memory>
 #include <string>
 
+class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
+class QMessageBox;
 class QPushButton;
 
 namespace ostrapel {
@@ -32,7 +35,10 @@ class frmMain : public QWidget {
 public:
     // Shows the report at the end of a batch and returns once the user has dismissed it.
     using ReportPresenter =
-        std::function<void(QWidget* owner, const QString& text, bool allChanged)>;
+        std::function<void(QWidget* owner, const ostrapel::BatchResult& result)>;
+    // Shows the report of a restore and returns once the user has dismissed it.
+    using RestorePresenter =
+        std::function<void(QWidget* owner, const ostrapel::RestoreResult& result)>;
 
     // Item data role holding an entry name's bytes exactly as the folder listing gave them.
     static constexpr int kNameRole = Qt::UserRole + 1;
@@ -53,20 +59,29 @@ public:
     // version list and the save button are locked until it has ended.
     void ConvertSaves();
 
-    bool batchRunning() const { return batchActive_; }
+    bool batchRunning() const { return rules_.BatchRunning(); }
+
+    void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    void setRestorePresenter(RestorePresenter presenter) { presentRestore_ = std::move(presenter); }
 
     // The file list's right-click menu: "Restore saves as they were before <date time>" for
     // the listed folder, disabled when there is nothing to undo or while a batch runs.
     std::unique_ptr<QMenu> CreateFileListMenu();
 
     // Undoes the newest conversion of the listed folder off the window's thread, the controls
-    // locked meanwhile; its report shows in the same box as a batch's.
+    // locked meanwhile; its report shows in a box titled "Ostrapel" too.
     void RestoreSaves();
 
-    void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    // The box titled "Ostrapel" with a restore's report: information icon when every save was
+    // restored.
+    static void ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result);
 
-    // The message box titled "Ostrapel": information icon when every entry changed.
-    static void ShowReportBox(QWidget* owner, const QString& text, bool allChanged);
+    // The message box titled "Ostrapel": information icon when every entry changed. Its text
+    // is the first line and the entries not changed grouped by reason, its details every entry
+    // not changed; the grouping is cut shorter until the box, details shown, fits the screen.
+    static void ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result);
+    // The "Show Details..." button of a message box, if it has one.
+    static QAbstractButton* DetailsButton(const QMessageBox& box);
 
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.
@@ -83,22 +98,18 @@ private:
     void List_CursorMoved(int index);
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
+    void ShowControlStates();
     void List_ContextMenu(const QPoint& at);
     void RestoreEnded(const ostrapel::RestoreResult& result);
 
     std::string appDir_;
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    RestorePresenter presentRestore_ = &frmMain::ShowRestoreBox;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
     RestoreRunner restore_;
-    bool batchActive_ = false; // a batch or a restore runs: the controls are locked
-    bool closeWhenBatchEnds_ = false;
-    struct EnabledBefore {
-        bool open = true;
-        bool combo = true;
-        bool save = true;
-    } enabledBefore_;
+    ostrapel::WindowRules rules_;
 
     QGroupBox* EP = nullptr;
     QLineEdit* txt = nullptr;

@@ -1,27 +1,60 @@
-// Shows the window and writes a PNG of it: ostrapel_screenshot OUT.png [--loaded]
-// With --loaded, a sample save folder is listed and version 2.00 chosen first.
+// Shows the window and writes a PNG of it:
+//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details]
+// --loaded: a sample save folder is listed and version 2.00 chosen first.
+// --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
+// tool that fails on the screenshots, and the whole screen is written with the report box on
+// it; --report-details does the same with the box's details shown.
 
 #include "frmMain.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
+namespace {
+
+bool WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A cipher tool that leaves saves as they are and fails on pictures, as the real one does.
+bool WritePictureRefusingTool(const QString& appDir) {
+    const QString tool = QDir(appDir).filePath(QStringLiteral("Decrypt/decrypt.exe"));
+    // Swapping the bytes 0 and 1 is its own inverse, which is all the batch's checks ask.
+    return WriteBytes(tool,
+                      "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\n"
+                      "f=${1#*:}\n"
+                      "tr '\\000\\001' '\\001\\000' <\"$f\" >\"$f.t\" && mv \"$f.t\" \"$f\"\n") &&
+           QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
+    const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--report"),
+                                QStringLiteral("--report-details")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
-        (arguments.size() == 3 && arguments[2] != QStringLiteral("--loaded"))) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded]\n");
+        (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
+        std::fprintf(
+            stderr,
+            "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details]\n");
         return 2;
     }
-    const bool loaded = arguments.size() == 3;
+    const QString scene = arguments.size() == 3 ? arguments[2] : QString();
+    const bool report = scene.startsWith(QStringLiteral("--report"));
     // The window makes its program folder current.
     const QString target = QFileInfo(arguments[1]).absoluteFilePath();
 
@@ -31,30 +64,68 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
     }
+    const QString app = root.filePath(QStringLiteral("app"));
     const QString saves = root.filePath(QStringLiteral("saves"));
     for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
-        QFile file(QDir(saves).filePath(QString::fromLatin1(name)));
-        (void)file.open(QIODevice::WriteOnly);
+        (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
+                         QByteArray(report ? 1000 : 0, '\0'));
+    }
+    if (report) {
+        for (int i = 1; i <= 60; ++i) {
+            (void)WriteBytes(QDir(saves).filePath(QStringLiteral("screenshot_%1.png").arg(i)),
+                             QByteArray("\x89PNG"));
+        }
+        if (!WritePictureRefusingTool(app)) {
+            std::fprintf(stderr, "cannot write the cipher tool\n");
+            return 1;
+        }
     }
 
-    frmMain window(QFile::encodeName(root.filePath(QStringLiteral("app"))).toStdString(),
+    frmMain window(QFile::encodeName(app).toStdString(),
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        QFile::encodeName(saves).toStdString()));
     window.show();
-    if (loaded) {
+    if (!scene.isEmpty()) {
         window.LoadFolderSave();
         window.findChild<QComboBox*>(QStringLiteral("ComboDLC"))->setCurrentIndex(2);
     }
 
     int status = 1;
-    QTimer::singleShot(300, &window, [&] {
-        if (window.grab().save(target, "PNG")) {
+    auto save = [&status, &target](const QPixmap& picture) {
+        if (picture.save(target, "PNG")) {
             status = 0;
         } else {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
         }
-        window.close();
+    };
+    if (!report) {
+        QTimer::singleShot(300, &window, [&] {
+            save(window.grab());
+            window.close();
+        });
+        return QApplication::exec() == 0 ? status : 1;
+    }
+
+    // The report box is modal: catch it once it is up, let it paint, write the screen, close it.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+        QPointer<QMessageBox> box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        watch.stop();
+        if (scene == QStringLiteral("--report-details")) {
+            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
+                details->click();
+            }
+        }
+        QTimer::singleShot(500, box, [&save, box] {
+            save(box->screen()->grabWindow(0));
+            box->accept();
+        });
     });
-    QApplication::exec();
-    return status;
+    QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
+    watch.start(50);
+    window.ConvertSaves();
+    return QApplication::exec() == 0 ? status : 1;
 }

@@ -1,5 +1,7 @@
 #include "conversion/BackupManifest.h"
 
+#include "system/Paths.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
@@ -46,7 +48,11 @@ TEST(BackupManifestTest, EveryByteStringRoundTrips) {
 
     BackupManifest manifest = Sample();
     std::string plainName = everyByte;
-    plainName.erase(plainName.find('/'), 1);
+    for (char separator : {'/', kPathSeparator}) {
+        if (const auto at = plainName.find(separator); at != std::string::npos) {
+            plainName.erase(at, 1);
+        }
+    }
     manifest.saves.push_back({4, plainName, kHashA, kHashA});
     manifest.saves.push_back({9, "new\nline \xff\xfe.sav", kHashA, kHashB});
     manifest.folder = "/saves/\xe9t\xe9 \n";

@@ -117,8 +117,8 @@ TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
     EXPECT_EQ(Save("b.sav"), "the game saved here");
     EXPECT_TRUE(Save("c.sav") == Original("c.sav"));
     EXPECT_FALSE(Exists(saves + "/d.sav"));
-    const std::string b = result.backupSet + "/original-2";
-    const std::string d = result.backupSet + "/original-4";
+    const std::string b = JoinPath(result.backupSet, "original-2");
+    const std::string d = JoinPath(result.backupSet, "original-4");
     EXPECT_TRUE(ReadFile(b) == Original("b.sav"));
     EXPECT_TRUE(ReadFile(d) == Original("d.sav"));
     EXPECT_EQ(restored.report, "Restored 2 files\n\nNot restored:\n"
@@ -279,16 +279,19 @@ TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefused) {
 
 TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
     testsupport::TempDir root;
-    const std::string app = root.path() + "/";
+    const std::string app = WithTrailingSeparator(root.path());
     ScopedEnv home("HOME", root / "home");
     {
         ScopedEnv chosen("OSTRAPEL_BACKUP_DIR", root / "chosen");
-        testsupport::MakeDir(app + "Backups");
+        testsupport::MakeDir(root / "Backups");
         EXPECT_EQ(BackupFolderFor(app), root / "chosen");
     }
     ScopedEnv unset("OSTRAPEL_BACKUP_DIR", "");
-    EXPECT_EQ(BackupFolderFor(app), app + "Backups");
-    ASSERT_EQ(::rmdir((app + "Backups").c_str()), 0);
+    EXPECT_EQ(BackupFolderFor(app), root / "Backups");
+    testsupport::RemoveTree(root / "Backups");
+#ifdef _WIN32
+    EXPECT_TRUE(BackupFolderFor(app).ends_with("\\Ostrapel\\Backups")) << BackupFolderFor(app);
+#else
     {
         ScopedEnv data("XDG_DATA_HOME", root / "data");
         EXPECT_EQ(BackupFolderFor(app), root / "data/ostrapel/backups");
@@ -297,4 +300,5 @@ TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
         ScopedEnv relative("XDG_DATA_HOME", "data");
         EXPECT_EQ(BackupFolderFor(app), root / "home/.local/share/ostrapel/backups");
     }
+#endif
 }

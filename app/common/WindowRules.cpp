@@ -1,0 +1,62 @@
+#include "WindowRules.h"
+
+#include "conversion/Backups.h"
+#include "conversion/DlcVersion.h"
+#include "system/UserFolders.h"
+
+namespace ostrapel {
+
+std::optional<std::string> WindowRules::ChooseVersion(std::string_view label) {
+    if (batchRunning_) {
+        return std::nullopt;
+    }
+    controls_.save = true;
+    if (auto value = DlcVersionTable::LookUp(label)) {
+        return std::to_string(*value);
+    }
+    return std::nullopt;
+}
+
+bool WindowRules::StartBatch() {
+    if (batchRunning_) {
+        return false;
+    }
+    batchRunning_ = true;
+    beforeBatch_ = controls_;
+    controls_ = {false, false, false};
+    return true;
+}
+
+bool WindowRules::EndBatch() {
+    if (!batchRunning_) {
+        return false;
+    }
+    batchRunning_ = false;
+    controls_ = beforeBatch_;
+    const bool close = closeAfterBatch_;
+    closeAfterBatch_ = false;
+    return close;
+}
+
+RestoreMenuItem WindowRules::RestoreItem(const std::string& backupFolder,
+                                         const std::string& saveFolder) const {
+    const BackupSetListing listing = saveFolder.empty() || batchRunning_
+                                         ? BackupSetListing{}
+                                         : ListBackupSets(backupFolder, saveFolder);
+    const BackupSet* newest = NewestNotUndone(listing);
+    // A set that cannot be read has no time to show; choosing it reports why.
+    const std::string when = newest != nullptr && newest->status
+                                 ? LocalTimeText(newest->manifest.time)
+                                 : std::string("the last conversion");
+    return {"Restore saves as they were before " + when, newest != nullptr};
+}
+
+bool WindowRules::RequestClose() {
+    if (batchRunning_) {
+        closeAfterBatch_ = true;
+        return false;
+    }
+    return true;
+}
+
+} // namespace ostrapel

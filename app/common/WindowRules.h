@@ -1,0 +1,64 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ostrapel {
+
+// The restore item of the file list's right-click menu.
+struct RestoreMenuItem {
+    std::string text; // "Restore saves as they were before <date time>"
+    bool enabled = false;
+};
+
+// What the window's three working controls may do; the rest are never disabled.
+struct ControlStates {
+    bool open = true;  // cmdOpen
+    bool combo = true; // ComboDLC
+    bool save = false; // cmdSave
+    bool operator==(const ControlStates&) const = default;
+};
+
+// The rules every window of the program follows, whatever its toolkit: when the save button
+// enables, what a batch locks, and what closing does while a batch runs. The window asks the
+// rules before acting and shows Controls() afterwards.
+class WindowRules {
+public:
+    const ControlStates& Controls() const { return controls_; }
+    bool BatchRunning() const { return batchRunning_; }
+
+    // A version was chosen in the combo box. Enables the save button for good and gives the
+    // value text for txt when the label is one of the table's; nothing while a batch runs.
+    std::optional<std::string> ChooseVersion(std::string_view label);
+
+    // Whether a folder may be chosen and listed now (not during a batch).
+    bool MayLoadFolder() const { return !batchRunning_; }
+
+    // Whether a batch may start now; when it may, the three controls are locked until
+    // EndBatch.
+    bool StartBatch();
+
+    // The batch has ended and its report was seen: the controls are as before it. True when
+    // the window is to close now, because closing was asked for during the batch.
+    bool EndBatch();
+
+    // The restore item for the listed save folder (empty: none listed), its date and time
+    // those of the newest conversion not undone yet. Disabled when there is nothing to undo or
+    // while a batch or a restore runs. A restore locks and unlocks the controls as a batch
+    // does (StartBatch, EndBatch).
+    RestoreMenuItem RestoreItem(const std::string& backupFolder,
+                                const std::string& saveFolder) const;
+
+    // The user asked to close the window. True: close now (after clearing the work folder).
+    // False: a batch runs; the window closes once it has ended.
+    bool RequestClose();
+
+private:
+    ControlStates controls_;
+    ControlStates beforeBatch_;
+    bool batchRunning_ = false;
+    bool closeAfterBatch_ = false;
+};
+
+} // namespace ostrapel
