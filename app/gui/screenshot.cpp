@@ -59,7 +59,9 @@ int main(int argc, char** argv) {
     const QString target = QFileInfo(arguments[1]).absoluteFilePath();
 
     QTemporaryDir root;
+    // app/Backups makes the program folder portable: a batch's backups stay in the temporary.
     if (!root.isValid() || !QDir(root.path()).mkpath(QStringLiteral("app/Decrypt/temp")) ||
+        !QDir(root.path()).mkpath(QStringLiteral("app/Backups")) ||
         !QDir(root.path()).mkpath(QStringLiteral("saves"))) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
