@@ -6,6 +6,7 @@
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Wine.h"
 
 #include <algorithm>
 #include <numeric>
@@ -143,6 +144,9 @@ BatchResult Batch::run() {
     const std::string tool = CipherToolOf(request_.appDir);
     if (KindOf(tool) != EntryKind::File) {
         return refuse("Cipher tool not found: " + tool);
+    }
+    if (RunsThroughWine(tool) && FindWine().empty()) {
+        return refuse(kWineMissing);
     }
     if (!ConvertValueText(request_.valueText)) {
         return refuse("Not a valid DLC value: \"" + request_.valueText + "\"");

@@ -9,6 +9,7 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Text.h"
+#include "system/Wine.h"
 
 #include <cmath>
 #include <csignal>
@@ -37,13 +38,20 @@ void PrintUsage(std::ostream& out) {
     for (std::string_view label : DlcVersionTable::Labels()) {
         out << ' ' << label;
     }
-    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe beside this program;"
-        << " each run of it may take\nSECONDS (default "
+    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe in the program folder:"
+        << " beside this program when a\nDecrypt folder is there, otherwise"
+#ifndef _WIN32
+        << " $XDG_DATA_HOME/ostrapel (~/.local/share/ostrapel).\nA Windows cipher tool runs"
+        << " through Wine."
+#else
+        << " beside this program."
+#endif
+        << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
         << "Exit status: 0 every save changed, 1 some not changed or cancelled, 2 bad usage or\n"
         << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n"
         << "--restore: 0 every save restored, 1 some not, 2 nothing to undo.\n"
-        << "Backups are kept in " << Printable(BackupFolderFor(ApplicationDirectory())) << '\n';
+        << "Backups are kept in " << Printable(BackupFolderFor(ProgramFolder())) << '\n';
 }
 
 class ProgressPrinter : public BatchObserver {
@@ -106,7 +114,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     }
     RestorePrinter printer(out);
     RestoreResult result =
-        RestoreLastConversion(BackupFolderFor(ApplicationDirectory()), *folder, &printer);
+        RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
     if (result.nothingToUndo) {
         out << Printable(NothingToUndo(folderArg)) << '\n';
         return kExitBadUsage;
@@ -133,7 +141,7 @@ int ListBackups(const std::string& folderArg, std::ostream& out, std::ostream& e
     if (!folder) {
         return kExitBadUsage;
     }
-    BackupSetListing listing = ListBackupSets(BackupFolderFor(ApplicationDirectory()), *folder);
+    BackupSetListing listing = ListBackupSets(BackupFolderFor(ProgramFolder()), *folder);
     if (!listing.status) {
         err << "Cannot read the backups of " << Printable(folderArg) << ": "
             << Printable(listing.status.reason()) << '\n';
@@ -197,7 +205,7 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
         err << "Not a folder: " << Printable(folderArg) << '\n';
         return kExitBadUsage;
     }
-    const std::string appDir = ApplicationDirectory();
+    const std::string appDir = ProgramFolder();
     if (appDir.empty()) {
         err << kNoProgramFolder << '\n';
         return kExitSomeNotChanged;
@@ -209,6 +217,18 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     auto listing = ReadFolder(folder, err);
     if (!listing) {
         return kExitBadUsage;
+    }
+    const std::string tool = CipherToolOf(appDir);
+    if (RunsThroughWine(tool)) {
+        if (FindWine().empty()) {
+            err << kWineMissing << '\n';
+            return kExitBadUsage;
+        }
+        if (const std::string prefix = WinePrefix(); !WinePrefixReady(prefix)) {
+            out << "Wine sets up its prefix " << Printable(prefix)
+                << " on this first use; that takes a while\n";
+            out.flush();
+        }
     }
     // The cipher tool runs in the program's folder, as it does from the window.
     (void)SetCurrentDirectory(appDir);
