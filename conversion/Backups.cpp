@@ -241,12 +241,17 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
         FileIdentity identity;
         Status copied = CopyFileTo(savePath, original, &identity);
         if (!copied || identity != save.identity) {
-            // A save the game wrote or removed meanwhile is left to it; the batch would not
-            // replace it either.
+            (void)RemoveFile(original);
+            // A save the game wrote, removed or holds open meanwhile is left to it; the batch
+            // would not replace it either. Only a backup that cannot be written fails the set.
+            std::string content;
             if (KindOf(savePath) != EntryKind::File || (copied && identity != save.identity) ||
                 copied.reason() == "changed while being copied") {
-                (void)RemoveFile(original);
                 reasons[i] = "changed on disk during conversion";
+                continue;
+            }
+            if (Status readable = ReadWholeFile(savePath, content); !readable) {
+                reasons[i] = "copy failed: " + readable.reason();
                 continue;
             }
             return copied;
