@@ -1,12 +1,15 @@
 // Converts N saves with a cipher tool that does next to nothing and compares the time per save
 // with a floor timed in the same run: a loop doing only what any correct batch must do per
-// save, the proof of the enciphered result included.
+// save, the proof of the enciphered result included. The batch keeps a backup of every save it
+// replaces; a second floor adds the least such a backup costs (a flushed copy of the original),
+// so the cost of keeping backups shows against both.
 //   bench_convert [N]   (default 1000)
 
 #include "conversion/ConvertSaves.h"
 #include "system/Paths.h"
 #include "system/Process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,8 +66,11 @@ std::string ReadAll(const std::string& path) {
 // decipher a scratch copy and compare it with the patched save, then a flushed temporary
 // renamed over the save.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
-             const std::string& appDir) {
+             const std::string& appDir, const fs::path& backups = {}) {
     const std::string work = appDir + "Decrypt/temp/";
+    if (!backups.empty()) {
+        fs::create_directories(backups);
+    }
     ostrapel::Scn_Process runner;
     auto start = Clock::now();
     for (const std::string& name : names) {
@@ -82,6 +88,9 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
               "tool");
         Check(ReadAll(scratch) == patched, "check");
+        if (!backups.empty()) {
+            CopyFile(save, (backups / name).string(), true);
+        }
         const std::string temporary = (saves / ("." + name + ".tmp")).string();
         CopyFile(copy, temporary, true);
         Check(::rename(temporary.c_str(), save.c_str()) == 0, "rename");
@@ -92,13 +101,14 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
 }
 
 double Batch(const fs::path& saves, const std::vector<std::string>& names,
-             const std::string& appDir) {
+             const std::string& appDir, const fs::path& backups) {
     ostrapel::Scn_Process runner;
+    ostrapel::BatchRequest request{saves.string(), names, appDir, "200"};
+    request.backupFolder = backups.string();
     auto start = Clock::now();
-    ostrapel::BatchResult result =
-        ostrapel::ConvertSaves({saves.string(), names, appDir, "200"}, runner);
+    ostrapel::BatchResult result = ostrapel::ConvertSaves(request, runner);
     double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Check(result.allChanged(), "batch");
+    Check(result.allChanged() && !result.backupSet.empty(), "batch");
     return elapsed;
 }
 
@@ -116,20 +126,30 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> names;
     WriteSaves(root / "saves", count, names);
-    // Alternate the two so neither gets a warmer machine.
-    double floorMs = 0;
-    double batchMs = 0;
-    for (int round = 0; round < 2; ++round) {
-        floorMs += Floor(root / "saves", names, appDir);
-        batchMs += Batch(root / "saves", names, appDir);
+    // Alternate them so none gets a warmer machine, and take each one's best round: the
+    // machine is shared, and what others run only ever adds time.
+    constexpr int kRounds = 3;
+    double floorMs = 1e300;
+    double backupFloorMs = 1e300;
+    double batchMs = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        floorMs = std::min(floorMs, Floor(root / "saves", names, appDir));
+        backupFloorMs =
+            std::min(backupFloorMs, Floor(root / "saves", names, appDir, root / "floor-backups"));
+        fs::remove_all(root / "floor-backups");
+        batchMs = std::min(batchMs, Batch(root / "saves", names, appDir, root / "backups"));
     }
     fs::remove_all(root);
 
-    const double perFloor = floorMs / static_cast<double>(2 * count);
-    const double perBatch = batchMs / static_cast<double>(2 * count);
-    std::printf("saves: %zu (x2 rounds)\n", count);
+    const double perFloor = floorMs / static_cast<double>(count);
+    const double perBackupFloor = backupFloorMs / static_cast<double>(count);
+    const double perBatch = batchMs / static_cast<double>(count);
+    std::printf("saves: %zu (best of %d rounds)\n", count, kRounds);
     std::printf("floor: %.3f ms per save\n", perFloor);
-    std::printf("batch: %.3f ms per save\n", perBatch);
-    std::printf("ratio: %.3f (target at most 1.10)\n", perBatch / perFloor);
+    std::printf("floor with a flushed backup copy: %.3f ms per save\n", perBackupFloor);
+    std::printf("batch with backups: %.3f ms per save\n", perBatch);
+    std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f (target at most "
+                "1.10)\n",
+                perBatch / perFloor, perBatch / perBackupFloor);
     return 0;
 }

@@ -47,6 +47,7 @@ int RunOne(std::size_t count) {
     const fs::path root = pattern;
     const std::string appDir = (root / "app").string() + "/";
     fs::create_directories(appDir + "Decrypt/temp");
+    fs::create_directories(appDir + "Backups"); // portable: the backups stay in the temporary
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
     const fs::path saves = root / "saves";
     fs::create_directories(saves);

@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
     const fs::path root = fs::temp_directory_path() / ("bench-wine-" + std::to_string(::getpid()));
     const fs::path app = root / "app";
     fs::create_directories(app / "Decrypt" / "temp");
+    fs::create_directories(app / "Backups"); // portable: the backups stay in the temporary
     fs::copy_file(OSTRAPEL_MINIMAL_WINDOWS_TOOL, app / "Decrypt" / "decrypt.exe");
     const std::string appDir = ostrapel::WithTrailingSeparator(app.string());
     const std::string tool = (app / "Decrypt" / "decrypt.exe").string();

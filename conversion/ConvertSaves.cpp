@@ -1,5 +1,6 @@
 #include "conversion/ConvertSaves.h"
 
+#include "conversion/Backups.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "system/Cancel.h"
@@ -80,6 +81,10 @@ private:
     void decipherAndPatch(std::size_t index);
     void encipherAndCheck(std::size_t index);
     void copyBack(std::size_t index);
+    // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
+    void keepOriginals(BackupWriter& backup);
+    // Tells the set which saves were replaced.
+    void finishBackup(BackupWriter& backup);
 
     // Runs the cipher tool on a file and removes its side file. A run counts only when it
     // ended well and changed the file: a tool that leaves it as it was did not do its work.
@@ -112,10 +117,12 @@ private:
     BatchObserver* observer_;
     std::string workFolder_;
     std::vector<FileState> states_;
+    std::vector<std::size_t> kept_; // entries handed to the backup, in order
     BatchResult result_;
 };
 
 BatchResult Batch::run() {
+    result_.saveFolder = request_.saveFolder;
     for (const std::string& name : request_.names) {
         result_.files.push_back({name, false, {}});
     }
@@ -175,7 +182,12 @@ BatchResult Batch::run() {
 
     pass(&Batch::decipherAndPatch);
     pass(&Batch::encipherAndCheck);
+    BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
+                                                      : request_.backupFolder,
+                        request_.saveFolder, *ConvertValueText(request_.valueText));
+    keepOriginals(backup);
     pass(&Batch::copyBack);
+    finishBackup(backup);
     if (result_.changedCount > 0) {
         (void)SyncDirectory(request_.saveFolder);
     }
@@ -190,6 +202,9 @@ BatchResult Batch::run() {
 
     (void)ClearWorkArea(workFolder_);
     result_.report = ComposeReport(result_.files, result_.cancelled);
+    if (!result_.backupSet.empty()) {
+        result_.report += "\n\n" + BackupNote(result_.backupSet, request_.saveFolder);
+    }
     return result_;
 }
 
@@ -317,6 +332,35 @@ void Batch::copyBack(std::size_t index) {
     case ReplaceOutcome::Failed:
         return fail(index, "copy failed: " + replaced.status.reason());
     }
+}
+
+void Batch::keepOriginals(BackupWriter& backup) {
+    std::vector<SaveToKeep> saves;
+    for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
+        if (states_[i].alive) {
+            kept_.push_back(i);
+            saves.push_back({request_.names[i], workCopy(i), states_[i].identity});
+        }
+    }
+    if (cancelled()) {
+        kept_.clear();
+        return;
+    }
+    std::vector<std::string> reasons = backup.keep(saves);
+    for (std::size_t k = 0; k < kept_.size(); ++k) {
+        if (!reasons[k].empty()) {
+            fail(kept_[k], std::move(reasons[k]));
+        }
+    }
+}
+
+void Batch::finishBackup(BackupWriter& backup) {
+    std::vector<bool> replaced;
+    for (std::size_t index : kept_) {
+        replaced.push_back(result_.files[index].changed);
+    }
+    backup.finish(replaced);
+    result_.backupSet = backup.setFolder();
 }
 
 bool Batch::runTool(std::size_t index, const std::string& file, bool decipher,

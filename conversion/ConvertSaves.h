@@ -56,6 +56,7 @@ struct BatchRequest {
     std::string valueText;          // the DLC value as text ("200")
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit; // per tool run
     const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
+    std::string backupFolder = {};      // where originals are kept; empty: BackupFolderFor(appDir)
 };
 
 struct FileOutcome {
@@ -70,6 +71,8 @@ struct BatchResult {
     std::string refusal; // why nothing was attempted, when nothing was
     bool cancelled = false;
     std::string report;
+    std::string backupSet;  // the set keeping the originals of the saves replaced, if any
+    std::string saveFolder; // as requested
 
     bool allChanged() const { return refusal.empty() && changedCount == files.size(); }
 };
@@ -91,8 +94,10 @@ public:
 // tool decipher it, writes the field, has the tool encipher it, proves the result by having
 // the tool decipher a scratch copy of it back to the patched save, and replaces the save.
 // One pass per step over the whole list: every decipher, then every encipher with its proof,
-// then every replacement. A save is replaced only when every step before succeeded;
-// otherwise it stays byte for byte as it was. The work folder is left empty.
+// then every replacement. Before the first replacement the originals of the saves about to be
+// replaced are kept in a backup set (Backups.h); when they cannot be, nothing is replaced. A
+// save is replaced only when every step before succeeded; otherwise it stays byte for byte as
+// it was. The work folder is left empty.
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer = nullptr);
 

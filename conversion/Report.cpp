@@ -1,5 +1,6 @@
 #include "conversion/Report.h"
 
+#include "conversion/Backups.h"
 #include "system/Paths.h"
 #include "system/Text.h"
 
@@ -139,8 +140,11 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
     if (result.cancelled) {
         text += "\n\n" + std::string(kCancelledLine);
     }
-    return {text + "\n\nNot changed:\n" + GroupedSummary(result.files, limits),
-            NotChangedLines(result.files)};
+    text += "\n\nNot changed:\n" + GroupedSummary(result.files, limits);
+    if (!result.backupSet.empty()) {
+        text += "\n\n" + BackupNote(result.backupSet, result.saveFolder);
+    }
+    return {text, NotChangedLines(result.files)};
 }
 
 } // namespace ostrapel

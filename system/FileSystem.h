@@ -103,6 +103,13 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
 // Flushes a folder's entries (renames into it) to disk.
 Status SyncDirectory(const std::string& folder);
 
+// Flushes a file's content to disk.
+Status SyncFile(const std::string& path);
+
+// Puts content at path at once: a temporary beside it is written, flushed and renamed over
+// whatever was there, and the folder is flushed. Path is never left partly written.
+Status WriteFileAtomically(const std::string& path, std::string_view content);
+
 // Deletes a file; a missing file is not an error.
 Status RemoveFile(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "CliApp.h"
 
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
@@ -29,6 +30,8 @@ void PrintUsage(std::ostream& out) {
            "  ostrapel-cli --list [--null] FOLDER\n"
            "                                    print the saves of FOLDER, one per line\n"
            "                                    (--null: raw names, each ended by a NUL byte)\n"
+           "  ostrapel-cli --restore FOLDER     undo the newest conversion of FOLDER not undone\n"
+           "  ostrapel-cli --backups FOLDER     list the backup sets of FOLDER, newest first\n"
            "  ostrapel-cli --help | --version\n"
            "\n"
            "LABEL is one of:";
@@ -46,7 +49,9 @@ void PrintUsage(std::ostream& out) {
         << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
         << "Exit status: 0 every save changed, 1 some not changed or cancelled, 2 bad usage or\n"
-        << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n";
+        << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n"
+        << "--restore: 0 every save restored, 1 some not, 2 nothing to undo.\n"
+        << "Backups are kept in " << Printable(BackupFolderFor(ProgramFolder())) << '\n';
 }
 
 class ProgressPrinter : public BatchObserver {
@@ -76,6 +81,82 @@ std::string PrintableReport(const BatchResult& result) {
         file.reason = Printable(file.reason);
     }
     return ComposeReport(shown, result.cancelled);
+}
+
+class RestorePrinter : public RestoreObserver {
+public:
+    explicit RestorePrinter(std::ostream& out) : out_(out) {}
+
+    void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
+        out_ << Printable(outcome.name) << ": "
+             << (outcome.restored ? std::string("restored") : Printable(outcome.reason)) << '\n';
+        out_.flush();
+    }
+
+private:
+    std::ostream& out_;
+};
+
+// The folder argument resolved; on failure says why and gives nothing.
+std::optional<std::string> ExistingFolder(const std::string& folderArg, std::ostream& err) {
+    const std::string folder = ResolvedPath(folderArg);
+    if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
+        err << "Not a folder: " << Printable(folderArg) << '\n';
+        return std::nullopt;
+    }
+    return folder;
+}
+
+int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) {
+    auto folder = ExistingFolder(folderArg, err);
+    if (!folder) {
+        return kExitBadUsage;
+    }
+    RestorePrinter printer(out);
+    RestoreResult result =
+        RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
+    if (result.nothingToUndo) {
+        out << Printable(NothingToUndo(folderArg)) << '\n';
+        return kExitBadUsage;
+    }
+    if (!result.status) {
+        err << Printable(result.status.reason()) << '\n';
+        return kExitSomeNotChanged;
+    }
+    std::vector<RestoreOutcome> shown = result.files;
+    for (RestoreOutcome& file : shown) {
+        file.name = Printable(file.name);
+        file.reason = Printable(file.reason);
+    }
+    out << ComposeRestoreReport(shown) << '\n';
+    if (!result.notMarked.empty()) {
+        out << '\n' << Printable(result.notMarked) << '\n';
+    }
+    out.flush();
+    return result.allRestored() ? kExitAllChanged : kExitSomeNotChanged;
+}
+
+int ListBackups(const std::string& folderArg, std::ostream& out, std::ostream& err) {
+    auto folder = ExistingFolder(folderArg, err);
+    if (!folder) {
+        return kExitBadUsage;
+    }
+    BackupSetListing listing = ListBackupSets(BackupFolderFor(ProgramFolder()), *folder);
+    if (!listing.status) {
+        err << "Cannot read the backups of " << Printable(folderArg) << ": "
+            << Printable(listing.status.reason()) << '\n';
+        return kExitSomeNotChanged;
+    }
+    bool allUsable = true;
+    for (const BackupSet& set : listing.sets) {
+        out << Printable(DescribeBackupSet(set)) << '\n';
+        allUsable = allUsable && set.status.ok();
+    }
+    if (listing.sets.empty()) {
+        out << "No backups of " << Printable(folderArg) << '\n';
+    }
+    out.flush();
+    return allUsable ? kExitAllChanged : kExitSomeNotChanged;
 }
 
 struct Options {
@@ -165,6 +246,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
         out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
     }
+    if (!result.backupSet.empty()) {
+        out << '\n' << Printable(BackupNote(result.backupSet, result.saveFolder)) << '\n';
+    }
     out.flush();
     if (result.cancelled) {
         const bool byCtrlC =
@@ -218,7 +302,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--version") {
             out << "ostrapel-cli " << OSTRAPEL_VERSION << '\n';
             return kExitAllChanged;
-        } else if ((arg == "--dlc" || arg == "--list") && options.mode.empty()) {
+        } else if ((arg == "--dlc" || arg == "--list" || arg == "--restore" ||
+                    arg == "--backups") &&
+                   options.mode.empty()) {
             options.mode = arg;
             if (arg == "--dlc") {
                 if (i + 1 >= args.size()) {
@@ -244,6 +330,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (options.null && options.mode != "--list") {
         return badUsage("--null goes with --list");
+    }
+    if (options.mode == "--restore") {
+        return Restore(options.positional[0], out, err);
+    }
+    if (options.mode == "--backups") {
+        return ListBackups(options.positional[0], out, err);
     }
     return options.mode == "--dlc" ? Convert(options, out, err, interruption)
                                    : List(options, out, err);

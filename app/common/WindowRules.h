@@ -6,6 +6,12 @@
 
 namespace ostrapel {
 
+// The restore item of the file list's right-click menu.
+struct RestoreMenuItem {
+    std::string text; // "Restore saves as they were before <date time>"
+    bool enabled = false;
+};
+
 // What the window's three working controls may do; the rest are never disabled.
 struct ControlStates {
     bool open = true;  // cmdOpen
@@ -36,6 +42,13 @@ public:
     // The batch has ended and its report was seen: the controls are as before it. True when
     // the window is to close now, because closing was asked for during the batch.
     bool EndBatch();
+
+    // The restore item for the listed save folder (empty: none listed), its date and time
+    // those of the newest conversion not undone yet. Disabled when there is nothing to undo or
+    // while a batch or a restore runs. A restore locks and unlocks the controls as a batch
+    // does (StartBatch, EndBatch).
+    RestoreMenuItem RestoreItem(const std::string& backupFolder,
+                                const std::string& saveFolder) const;
 
     // The user asked to close the window. True: close now (after clearing the work folder).
     // False: a batch runs; the window closes once it has ended.

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "Pictures.h"
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProxyStyle>
@@ -173,6 +175,9 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(ComboDLC, &QComboBox::currentTextChanged, this, &frmMain::ComboDLC_Change);
     connect(&batch_, &BatchRunner::cursorMoved, this, &frmMain::List_CursorMoved);
     connect(&batch_, &BatchRunner::finished, this, &frmMain::BatchEnded);
+    List->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
+    connect(&restore_, &RestoreRunner::finished, this, &frmMain::RestoreEnded);
 }
 
 frmMain::~frmMain() = default;
@@ -402,6 +407,52 @@ QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
         }
     }
     return nullptr;
+}
+
+std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    const ostrapel::RestoreMenuItem item = rules_.RestoreItem(
+        ostrapel::BackupFolderFor(appDir_), mdlSHBrowseForFolder::SelectedFolder());
+    QAction* restore = menu->addAction(FromBytes(item.text));
+    restore->setObjectName(QStringLiteral("mnuRestore"));
+    restore->setEnabled(item.enabled);
+    connect(restore, &QAction::triggered, this, &frmMain::RestoreSaves);
+    return menu;
+}
+
+void frmMain::List_ContextMenu(const QPoint& at) {
+    std::unique_ptr<QMenu> menu = CreateFileListMenu();
+    menu->exec(List->viewport()->mapToGlobal(at));
+}
+
+void frmMain::RestoreSaves() {
+    const std::string folder = mdlSHBrowseForFolder::SelectedFolder();
+    if (rules_.BatchRunning() || folder.empty() ||
+        !restore_.start(ostrapel::BackupFolderFor(appDir_), folder)) {
+        return;
+    }
+    rules_.StartBatch();
+    ShowControlStates();
+    setCursor(Qt::BusyCursor);
+}
+
+void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
+    unsetCursor();
+    if (presentRestore_) {
+        presentRestore_(this, result);
+    }
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
+    emit restoreFinished();
+    if (close) {
+        this->close();
+    }
+}
+
+void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
+    QMessageBox box(result.allRestored() ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("Ostrapel"), FromBytes(result.report), QMessageBox::Ok, owner);
+    box.exec();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

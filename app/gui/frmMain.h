@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BatchRunner.h"
+#include "RestoreRunner.h"
 #include "WindowRules.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
@@ -18,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QMessageBox;
 class QPushButton;
 
@@ -34,6 +36,9 @@ public:
     // Shows the report at the end of a batch and returns once the user has dismissed it.
     using ReportPresenter =
         std::function<void(QWidget* owner, const ostrapel::BatchResult& result)>;
+    // Shows the report of a restore and returns once the user has dismissed it.
+    using RestorePresenter =
+        std::function<void(QWidget* owner, const ostrapel::RestoreResult& result)>;
 
     // Item data role holding an entry name's bytes exactly as the folder listing gave them.
     static constexpr int kNameRole = Qt::UserRole + 1;
@@ -61,6 +66,19 @@ public:
     bool batchRunning() const { return rules_.BatchRunning(); }
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    void setRestorePresenter(RestorePresenter presenter) { presentRestore_ = std::move(presenter); }
+
+    // The file list's right-click menu: "Restore saves as they were before <date time>" for
+    // the listed folder, disabled when there is nothing to undo or while a batch runs.
+    std::unique_ptr<QMenu> CreateFileListMenu();
+
+    // Undoes the newest conversion of the listed folder off the window's thread, the controls
+    // locked meanwhile; its report shows in a box titled "Ostrapel" too.
+    void RestoreSaves();
+
+    // The box titled "Ostrapel" with a restore's report: information icon when every save was
+    // restored.
+    static void ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result);
 
     // The message box titled "Ostrapel": information icon when every entry changed. Its text
     // is the first line and the entries not changed grouped by reason, its details every entry
@@ -72,6 +90,8 @@ public:
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.
     void batchFinished();
+    // After the report of a restore has been dismissed.
+    void restoreFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -83,12 +103,16 @@ private:
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
     void ShowControlStates();
+    void List_ContextMenu(const QPoint& at);
+    void RestoreEnded(const ostrapel::RestoreResult& result);
 
     std::string appDir_;
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    RestorePresenter presentRestore_ = &frmMain::ShowRestoreBox;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
+    RestoreRunner restore_;
     ostrapel::WindowRules rules_;
 
     QGroupBox* EP = nullptr;

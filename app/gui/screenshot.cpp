@@ -3,7 +3,9 @@
 // --loaded: a sample save folder is listed and version 2.00 chosen first.
 // --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
 // tool that fails on the screenshots, and the whole screen is written with the report box on
-// it; --report-details does the same with the box's details shown.
+// it; --report-details does the same with the box's details shown; --restore-menu converts the
+// same folder, dismisses the report and writes the screen with the file list's right-click menu
+// open.
 
 #include "frmMain.h"
 
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
@@ -45,21 +49,25 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
     const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--report"),
-                                QStringLiteral("--report-details")};
+                                QStringLiteral("--report-details"),
+                                QStringLiteral("--restore-menu")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
         (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
-        std::fprintf(
-            stderr,
-            "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details]\n");
+        std::fprintf(stderr,
+                     "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details | "
+                     "--restore-menu]\n");
         return 2;
     }
     const QString scene = arguments.size() == 3 ? arguments[2] : QString();
-    const bool report = scene.startsWith(QStringLiteral("--report"));
+    const bool menu = scene == QStringLiteral("--restore-menu");
+    const bool report = scene.startsWith(QStringLiteral("--report")) || menu;
     // The window makes its program folder current.
     const QString target = QFileInfo(arguments[1]).absoluteFilePath();
 
     QTemporaryDir root;
+    // app/Backups makes the program folder portable: a batch's backups stay in the temporary.
     if (!root.isValid() || !QDir(root.path()).mkpath(QStringLiteral("app/Decrypt/temp")) ||
+        !QDir(root.path()).mkpath(QStringLiteral("app/Backups")) ||
         !QDir(root.path()).mkpath(QStringLiteral("saves"))) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
@@ -114,6 +122,10 @@ int main(int argc, char** argv) {
             return;
         }
         watch.stop();
+        if (menu) {
+            box->accept();
+            return;
+        }
         if (scene == QStringLiteral("--report-details")) {
             if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
                 details->click();
@@ -124,7 +136,24 @@ int main(int argc, char** argv) {
             box->accept();
         });
     });
-    QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
+    QObject::connect(&window, &frmMain::batchFinished, &window, [&] {
+        if (!menu) {
+            window.close();
+            return;
+        }
+        // The menu runs a loop of its own: catch it once it is up, write the screen, close it.
+        QTimer::singleShot(500, &window, [&save, &window] {
+            save(window.screen()->grabWindow(0));
+            if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                popup->close();
+            }
+        });
+        auto* list = window.findChild<QListWidget*>(QStringLiteral("List"));
+        QTimer::singleShot(0, &window, [list, &window] {
+            emit list->customContextMenuRequested(QPoint(30, 40));
+            window.close();
+        });
+    });
     watch.start(50);
     window.ConvertSaves();
     return QApplication::exec() == 0 ? status : 1;

@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
 
     QTemporaryDir root;
     const QDir dir(root.path());
+    // app/Backups makes the program folder portable: the backups stay in the temporary.
     if (!root.isValid() || !dir.mkpath(QStringLiteral("app/Decrypt/temp")) ||
-        !dir.mkpath(QStringLiteral("saves")) ||
+        !dir.mkpath(QStringLiteral("app/Backups")) || !dir.mkpath(QStringLiteral("saves")) ||
         !QFile::copy(QStringLiteral(OSTRAPEL_MINIMAL_TOOL),
                      dir.filePath(QStringLiteral("app/Decrypt/decrypt.exe")))) {
         Fail("preparing the folders");

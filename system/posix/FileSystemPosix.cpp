@@ -425,6 +425,41 @@ Status SyncDirectory(const std::string& folder) {
     return Status::Ok();
 }
 
+Status SyncFile(const std::string& path) {
+    Fd file(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!file.valid()) {
+        return Status::FromErrno(errno);
+    }
+    if (::fsync(file.get()) != 0) {
+        return Status::FromErrno(errno);
+    }
+    return Status::Ok();
+}
+
+Status WriteFileAtomically(const std::string& path, std::string_view content) {
+    const std::string folder = ParentOf(path);
+    const std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    Fd out(OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+    if (!out.valid()) {
+        return Status::FromErrno(errno);
+    }
+    int err = WriteAll(out.get(), content.data(), content.size());
+    if (err == 0 && ::fsync(out.get()) != 0) {
+        err = errno;
+    }
+    if (err == 0) {
+        err = out.close();
+    }
+    if (err == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(temporary.c_str());
+        return Status::FromErrno(err);
+    }
+    return SyncDirectory(folder);
+}
+
 Status RemoveFile(const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         return Status::FromErrno(errno);

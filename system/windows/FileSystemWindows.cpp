@@ -433,6 +433,51 @@ Status SyncDirectory(const std::string& folder) {
     return Status::Ok();
 }
 
+Status SyncFile(const std::string& path) {
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid() || !::FlushFileBuffers(file.get())) {
+        return win::LastErrorStatus();
+    }
+    return Status::Ok();
+}
+
+Status WriteFileAtomically(const std::string& path, std::string_view content) {
+    const std::wstring temporary =
+        win::FilePath(JoinPath(ParentOf(path), kTemporaryPrefix + RandomSuffix() + ".tmp"));
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!out.valid()) {
+        return win::LastErrorStatus();
+    }
+    DWORD error = 0;
+    for (std::size_t at = 0; at < content.size() && error == 0;) {
+        const DWORD piece =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - at, 1u << 20));
+        DWORD put = 0;
+        if (!::WriteFile(out.get(), content.data() + at, piece, &put, nullptr) || put == 0) {
+            error = put == 0 && ::GetLastError() == 0 ? ERROR_WRITE_FAULT : ::GetLastError();
+        }
+        at += put;
+    }
+    if (error == 0 && !::FlushFileBuffers(out.get())) {
+        error = ::GetLastError();
+    }
+    if (error == 0 && !::CloseHandle(out.release())) {
+        error = ::GetLastError();
+    }
+    if (error == 0 && !::MoveFileExW(temporary.c_str(), win::FilePath(path).c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = ::GetLastError();
+    }
+    if (error != 0) {
+        out.reset();
+        ::DeleteFileW(temporary.c_str());
+        return win::ErrorStatus(error);
+    }
+    return Status::Ok();
+}
+
 Status RemoveFile(const std::string& path) {
     if (!::DeleteFileW(win::FilePath(path).c_str())) {
         const DWORD error = ::GetLastError();

@@ -42,6 +42,7 @@ check() { # check DESCRIPTION COMMAND...
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+export OSTRAPEL_BACKUP_DIR="$(native "$root/backups")"
 app="$root/app"
 mkdir -p "$app/Decrypt/temp" "$root/saves" "$root/saves/sub folder"
 cp "$OSTRAPEL_CLI" "$app/ostrapel-cli$exe"
@@ -119,8 +120,10 @@ check "more than 10 not changed exits 1" test $? -eq 1
 check "more than 10 not changed keep one line each" \
     test "$(grep -c '^dir_[0-9]*: is a folder$' "$root/out")" -eq 12
 check "more than 10 not changed end with the summary by reason" \
-    test "$(tail -n 2 "$root/out")" = "$(printf '%s\n' 'Not changed, by reason:' \
+    test "$(tail -n 4 "$root/out" | head -n 2)" = "$(printf '%s\n' 'Not changed, by reason:' \
         '12 files: is a folder: dir_1, dir_2, dir_3 and 9 more')"
+check "then the line that says where the originals are kept" \
+    grep -q "^The originals are kept in .*--restore " <(tail -n 1 "$root/out")
 
 rmdir "$root/saves/sub folder"
 cli --dlc 4.00 -- "$(native "$root/saves")" >"$root/out" 2>&1
@@ -263,6 +266,81 @@ check "--list --null gives the raw names" cmp -s <(sort -z "$root/listed") "$roo
 "$cli" --dlc 2.00 --null "$odd" >/dev/null 2>&1
 check "--null without --list is bad usage" test $? -eq 2
 
+# Backups and undo: every conversion keeps the originals; --restore walks back one at a time.
+undo="$root/undo"
+mkdir "$undo"
+for name in a.sav b.sav; do
+    head -c 1200 /dev/urandom >"$undo/$name"
+    "$app/Decrypt/decrypt.exe" "/encrypt:$undo/$name" && rm -f "$undo/$name.backup"
+    cp "$undo/$name" "$root/undo-original-$name"
+done
+"$cli" --backups "$undo" >"$root/out" 2>&1
+check "--backups without sets says so" grep -qx "No backups of $undo" "$root/out"
+"$cli" --dlc 1.00 "$undo" >"$root/out" 2>&1
+check "the report ends by saying how to undo" \
+    bash -c "tail -1 '$root/out' | grep -q 'The originals are kept in $root/backups/.*--restore $undo\$'"
+cp "$undo/a.sav" "$root/undo-first-a.sav"
+"$cli" --dlc 3.00 "$undo" >/dev/null 2>&1
+"$cli" --backups "$undo" >"$root/out" 2>&1
+check "--backups lists the sets newest first" \
+    bash -c "sed 's/^[-0-9]* [:0-9]*, //' '$root/out' | diff - <(printf '%s\n' \
+        '2 saves, version 3.00, not undone' '2 saves, version 1.00, not undone')"
+"$cli" --restore "$undo" >"$root/out" 2>&1
+check "a restore that puts every save back exits 0" test $? -eq 0
+check "a restore prints a line per save" test "$(grep -c ': restored$' "$root/out")" -eq 2
+check "a restore ends with the count" bash -c "tail -1 '$root/out' | grep -qx 'Restored 2 files'"
+check "the first restore undoes the newest batch" cmp -s "$undo/a.sav" "$root/undo-first-a.sav"
+printf 'written by the game' >"$undo/b.sav"
+"$cli" --restore "$undo" >"$root/out" 2>&1
+check "a restore that leaves a save exits 1" test $? -eq 1
+check "the save written since is named with its original" \
+    grep -qx "b.sav: changed since the conversion; its original is kept at $root/backups/.*/original-2" "$root/out"
+check "the saves not restored are listed" grep -qx "Not restored:" "$root/out"
+kept=$(sed -n 's/^b.sav: changed since the conversion; its original is kept at //p' "$root/out" | head -1)
+check "the original kept is b.sav's" cmp -s "$kept" "$root/undo-original-b.sav"
+check "the other save is back to its original" cmp -s "$undo/a.sav" "$root/undo-original-a.sav"
+check "the save written since is left alone" test "$(cat "$undo/b.sav")" = "written by the game"
+"$cli" --restore "$undo/" >"$root/out" 2>&1
+check "nothing left to undo exits 2" test $? -eq 2
+check "nothing left to undo says so" grep -qx "No conversion of $undo/ to undo" "$root/out"
+check "--backups marks the undone sets" test "$(grep -c ', undone$' <("$cli" --backups "$undo"))" -eq 2
+"$cli" --restore "$root/no-such-folder" >/dev/null 2>&1
+check "--restore of a missing folder is bad usage" test $? -eq 2
+
+# A damaged set is refused, and nothing is touched.
+cp "$root/undo-original-b.sav" "$undo/b.sav"
+"$cli" --dlc 2.00 "$undo" >"$root/out" 2>&1
+set_folder=$(sed -n 's/^The originals are kept in \(.*\); to put them back.*/\1/p' "$root/out")
+sed -i 's/^value 200$/value 2OO/' "$set_folder/manifest"
+sums=$(md5sum "$undo"/*)
+"$cli" --restore "$undo" >"$root/out" 2>&1
+check "a damaged manifest exits 1" test $? -eq 1
+check "a damaged manifest is explained" grep -qx \
+    "The backup set $set_folder cannot be used: its manifest is damaged: line 4: expected the value. Nothing was restored" "$root/out"
+check "a damaged manifest touches no save" test "$(md5sum "$undo"/*)" = "$sums"
+check "--backups names the damaged set" grep -q "^$set_folder: cannot be used: " <("$cli" --backups "$undo")
+sed -i 's/^value 2OO$/value 200/' "$set_folder/manifest"
+check "once repaired, the set restores" "$cli" --restore "$undo"
+check "and the saves are their originals" cmp -s "$undo/b.sav" "$root/undo-original-b.sav"
+
+# Names are printed escaped in a restore too.
+escaped="$root/escaped"
+mkdir "$escaped"
+head -c 1000 /dev/urandom >"$escaped/$forged"
+"$app/Decrypt/decrypt.exe" "/encrypt:$escaped/$forged" && rm -f "$escaped/$forged.backup"
+"$cli" --dlc 2.00 "$escaped" >/dev/null 2>&1
+"$cli" --restore "$escaped" >"$root/out" 2>&1
+check "a restore escapes names" grep -qxF 'evil\nslot9.sav: changed: restored' "$root/out"
+check "a restore lets no raw escape through" bash -c "! grep -q $'\e' '$root/out'"
+
+# A Backups folder beside the program makes it portable: the backups go there.
+portable="$root/portable"
+mkdir -p "$portable/Decrypt/temp" "$portable/Backups"
+cp "$cli" "$portable/"
+cp "$STAND_IN_TOOL" "$portable/Decrypt/decrypt.exe"
+OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --dlc 4.00 "$undo" >"$root/out" 2>&1
+check "a portable program keeps its backups beside it" grep -q "kept in $portable/Backups/" "$root/out"
+check "a portable program restores from there" env OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --restore "$undo"
 fi
 
 echo "cli: $passed passed, $failed failed"

@@ -21,6 +21,7 @@ check() { # check DESCRIPTION COMMAND...
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+export OSTRAPEL_BACKUP_DIR="$root/backups"
 app="$root/program folder é"
 mkdir -p "$app"
 cp -r "$OUTPUT_DIR/." "$app/"
@@ -48,7 +49,10 @@ status=$?
 check "a batch through Wine exits 0" test $status -eq 0
 check "every save is converted" test "$(fields)" = "c800 c800 c800 "
 check "the report counts them" grep -qx "Changed versions DLC in 3 files" "$root/out"
-check "no Wine noise in the output" test "$(wc -l <"$root/out")" -eq 4
+# Three progress lines, the count, a blank line and where the originals are kept.
+check "no Wine noise in the output" test "$(wc -l <"$root/out")" -eq 6
+check "the output ends with where the originals are kept" \
+    grep -q "^The originals are kept in $root/backups/" <(tail -n 1 "$root/out")
 check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
 [ $status -eq 0 ] || cat "$root/out"
 

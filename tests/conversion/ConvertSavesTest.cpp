@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "TestSupport.h"
+#include "conversion/Backups.h"
 #include "system/FileSystem.h"
 
 #include <algorithm>
@@ -103,7 +104,10 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
 
     BatchResult result = Run("200");
 
-    EXPECT_EQ(result.report, "Changed versions DLC in 3 files");
+    // The report ends by saying where the originals are kept and how to put them back.
+    ASSERT_FALSE(result.backupSet.empty());
+    EXPECT_EQ(result.report,
+              "Changed versions DLC in 3 files\n\n" + BackupNote(result.backupSet, saves));
     EXPECT_TRUE(result.allChanged());
     // Every result is proven by deciphering a scratch copy of it before anything is replaced.
     EXPECT_EQ(ReadLines(log),
@@ -149,7 +153,8 @@ TEST_P(ToolFaultTest, LeavesTheFailedSaveAsItWasAndNamesIt) {
     EXPECT_FALSE(result.allChanged());
     EXPECT_EQ(result.changedCount, 2u);
     EXPECT_EQ(result.report, "Changed versions DLC in 2 files\n\nNot changed:\nb.sav: " +
-                                 std::string(GetParam().reason));
+                                 std::string(GetParam().reason) + "\n\n" +
+                                 BackupNote(result.backupSet, saves));
     ExpectCleanWorkFolder();
 }
 
@@ -312,7 +317,8 @@ TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
 #endif
 
     BatchResult result = Run();
-    EXPECT_EQ(result.report, "Changed versions DLC in " + std::to_string(names.size()) + " files");
+    EXPECT_EQ(result.report, "Changed versions DLC in " + std::to_string(names.size()) +
+                                 " files\n\n" + BackupNote(result.backupSet, saves));
     for (const std::string& name : names) {
         EXPECT_EQ(Save(name), Converted(name)) << name;
     }

@@ -3,6 +3,7 @@
 // save byte for byte as it was and name the file, or refuse the batch.
 
 #include "TestSupport.h"
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
@@ -276,6 +277,42 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
                                }
                            }),
                    kNeedsAnotherUser);
+}
+
+// Backups that cannot be written: the batch replaces nothing, and says where and why.
+TEST_F(FaultTest, ABackupFolderThatCannotBeWrittenReplacesNothing) {
+    AddSaves();
+    testsupport::MakeDir(backups);
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(backups.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               ExpectNothingChanged(Run(), "Cannot keep a backup in " + backups +
+                                                               ": Permission denied");
+                               EXPECT_TRUE(SortedNames(backups).empty());
+                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                           }),
+                   kNeedsAnotherUser);
+}
+
+TEST_F(FaultTest, ADiskFullForTheBackupsReplacesNothing) {
+    ExpectPassedAs(InChild(PrivateMounts,
+                           [&] {
+                               testsupport::MakeDir(backups);
+                               // Room for about two of the three originals.
+                               ASSERT_NO_FATAL_FAILURE(MountTmpfs(backups, "96k"));
+                               AddSaves();
+                               BatchResult result = Run();
+                               ExpectNothingChanged(result, "Cannot keep a backup in " + backups +
+                                                                ": No space left on device");
+                               EXPECT_TRUE(result.backupSet.empty());
+                               // Nothing of the failed set is left.
+                               for (const std::string& folder : SortedNames(backups)) {
+                                   EXPECT_TRUE(SortedNames(backups + "/" + folder).empty())
+                                       << folder;
+                               }
+                           }),
+                   kNeedsTmpfs);
 }
 
 TEST_F(FaultTest, ACipherToolThatIsNoProgramIsReported) {
@@ -623,4 +660,28 @@ TEST_F(FaultTest, AHelperLeftByTheToolDoesNotBlockTheNextBatch) {
     BatchResult again = Run();
     EXPECT_TRUE(again.allChanged()) << again.report;
     EXPECT_TRUE(ProgramsUsing(ResolvedPath(WorkFolderOf(appDir))).empty());
+}
+
+// A restore that cannot mark its set undone says so and does not count as complete: the next
+// restore would otherwise undo the same batch again instead of walking back.
+TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
+    AddSaves();
+    BatchResult converted = Run();
+    ASSERT_TRUE(converted.allChanged()) << converted.report;
+    HandOver(root.path());
+    ASSERT_EQ(::chmod(converted.backupSet.c_str(), 0555), 0);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               RestoreResult restored = RestoreLastConversion(backups, saves);
+                               EXPECT_EQ(restored.restoredCount, 3u);
+                               EXPECT_FALSE(restored.allRestored());
+                               EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
+                                                                 converted.backupSet +
+                                                                 " undone: Permission denied");
+                               EXPECT_TRUE(restored.report.ends_with("\n\n" + restored.notMarked));
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name)) << name;
+                               }
+                           }),
+                   kNeedsAnotherUser);
 }

@@ -1,16 +1,19 @@
 // Crash consistency harness. Converts a folder of saves with ostrapel-cli and a slowed
 // stand-in cipher tool, kills the program (or the tool under it) with SIGKILL at many moments
 // of the batch, and checks after every kill that each save is byte for byte either as it was
-// or as the batch makes it: never partial, never missing. Then the next batch must remove what
-// the killed one left behind, convert everything and leave the work folder empty.
+// or as the batch makes it: never partial, never missing. Then `--restore` must bring every
+// save back to what it was before the killed batch (or say there is nothing to undo when that
+// batch replaced nothing). The next batch must remove what the killed one left behind,
+// convert everything and leave the work folder empty, and a restore must undo it too.
 //
 //   crash_harness [--variant program|tool|hang] [--kills N] [--saves N] [--seed N] [--short]
 //   (--short: 8 saves and a few dozen kill points, for the test suite)
 //
-//   program  SIGKILL to ostrapel-cli. About 40% of the kill points are spread in time over the
-//            passes that run the tool; the rest are aimed into the copy-back pass by counting
-//            the save folder's file events (each replacement links in and renames a temporary
-//            there), with a random delay after the chosen event.
+//   program  SIGKILL to ostrapel-cli. About 30% of the kill points are spread in time over the
+//            passes that run the tool; about 15% are aimed into the writing of the backup set
+//            (after its folder appears); the rest into the copy-back pass by counting the save
+//            folder's file events (each replacement links in and renames a temporary there),
+//            with a random delay after the chosen event.
 //   tool     SIGKILL to the cipher tool at a random moment of a random run (the tool writes
 //            its result in paced pieces, so kills land mid-write too).
 //   hang     the tool hangs on one run until killed. Mostly the hanging tool is killed; every
@@ -213,9 +216,18 @@ private:
 
     void setUp();
     Run start(const std::string& label, const std::string& faults);
+    Run startArgs(const std::vector<std::string>& args, const std::string& faults);
     // Waits for the program's end; returns its wait status and reads its output.
     int finish(Run& run);
     std::string runToEnd(const std::string& label, const std::string& faults, int& status);
+    // Runs ostrapel-cli with args to its end; returns its output.
+    std::string runCli(const std::vector<std::string>& args, int& status);
+    // Runs --restore and checks that every save is back to the given values (-1: original);
+    // exit status 2, nothing to undo, is accepted only when mayHaveNone.
+    void restoreAndCheck(const std::vector<int>& before, bool mayHaveNone, const std::string& when);
+    // Undoes every batch not undone yet; the saves end as originals.
+    void undoAll();
+    std::vector<int> values() const;
 
     int nextValue();
     // Checks every save after an interruption; saves found converted take the new value.
@@ -229,7 +241,8 @@ private:
 
     void runProgramVariant();
     void calibrate();
-    void programRound(bool aimed);
+    enum class Aim { Time, Backup, CopyBack };
+    void programRound(Aim aim);
     void runToolVariant();
     void runHangVariant();
     // Finds the tool run of the given argument among the program's children.
@@ -237,6 +250,7 @@ private:
     void checkOneNotChanged(const Run& run, int status, std::size_t index, int value,
                             const std::string& when);
     void drainEvents();
+    void drainBackupEvents();
     std::size_t readEvents();
 
     // The stand-in's rule that slows every run a little.
@@ -253,8 +267,10 @@ private:
     std::string work_;
     std::string saves_;
     std::string outPath_;
+    std::string backups_;
     std::vector<Save> state_;
     int inotify_ = -1;
+    int backupInotify_ = -1; // creations in the save folder's backups folder
     int sleepMs_ = 5;
     int paceMs_ = 8;
 
@@ -262,6 +278,7 @@ private:
     double copyBackStartUs_ = 0;
     double batchUs_ = 0;
     double copyBackEvents_ = 0;
+    double backupUs_ = 0; // from the set's folder appearing to the first replacement
 
     long killPoints_ = 0;
     long savesChecked_ = 0;
@@ -272,6 +289,9 @@ private:
     long beforeCopyBack_ = 0;
     long inCopyBack_ = 0;
     long afterLastReplace_ = 0;
+    long inBackup_ = 0;
+    long restores_ = 0;
+    long nothingToUndo_ = 0;
     long refusedWhileToolLived_ = 0;
     long failures_ = 0;
 };
@@ -289,6 +309,8 @@ void Harness::setUp() {
     work_ = app_ + "Decrypt/temp/";
     saves_ = root_ / "saves";
     outPath_ = root_ / "output.txt";
+    backups_ = root_ / "backups";
+    ::setenv("OSTRAPEL_BACKUP_DIR", backups_.c_str(), 1);
     testsupport::MakeDir(saves_);
     if (options_.saves < 0) {
         options_.saves = options_.shortRun ? 8 : 20;
@@ -316,6 +338,10 @@ void Harness::setUp() {
 }
 
 Harness::Run Harness::start(const std::string& label, const std::string& faults) {
+    return startArgs({"--dlc", label, saves_}, faults);
+}
+
+Harness::Run Harness::startArgs(const std::vector<std::string>& args, const std::string& faults) {
     Run run;
     run.pid = ::fork();
     if (run.pid == 0) {
@@ -331,8 +357,12 @@ Harness::Run Harness::start(const std::string& label, const std::string& faults)
             ::setenv("STAND_IN_CIPHER_FAULTS", faults.c_str(), 1);
         }
         ::unsetenv("STAND_IN_CIPHER_LOG");
-        ::execl(cli_.c_str(), cli_.c_str(), "--dlc", label.c_str(), saves_.c_str(),
-                static_cast<char*>(nullptr));
+        std::vector<char*> argv{cli_.data()};
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(cli_.c_str(), argv.data());
         ::_exit(127);
     }
     run.pidFd = OpenPidFd(run.pid);
@@ -353,6 +383,61 @@ std::string Harness::runToEnd(const std::string& label, const std::string& fault
     Run run = start(label, faults);
     status = finish(run);
     return run.output;
+}
+
+std::string Harness::runCli(const std::vector<std::string>& args, int& status) {
+    Run run = startArgs(args, "");
+    status = finish(run);
+    return run.output;
+}
+
+std::vector<int> Harness::values() const {
+    std::vector<int> now;
+    for (const Save& save : state_) {
+        now.push_back(save.value);
+    }
+    return now;
+}
+
+void Harness::restoreAndCheck(const std::vector<int>& before, bool mayHaveNone,
+                              const std::string& when) {
+    int status = 0;
+    const std::string output = runCli({"--restore", saves_}, status);
+    ++restores_;
+    const bool none = WIFEXITED(status) && WEXITSTATUS(status) == 2 &&
+                      output == "No conversion of " + saves_ + " to undo\n";
+    if (none) {
+        ++nothingToUndo_;
+    }
+    if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0) && !(none && mayHaveNone)) {
+        fail(when + ", restore: exit status " + std::to_string(status) + ":\n" + output);
+    }
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+        Save& save = state_[i];
+        auto content = ReadIfThere(saves_ + "/" + save.name);
+        if (!content || *content != Content(save, before[i])) {
+            ++damaged_;
+            fail(when + ", restore: " + save.name + " is not as it was before the batch");
+            testsupport::WriteFile(saves_ + "/" + save.name, Content(save, before[i]));
+        }
+        save.value = before[i];
+    }
+}
+
+void Harness::undoAll() {
+    for (int round = 0; round < 10; ++round) {
+        int status = 0;
+        const std::string output = runCli({"--restore", saves_}, status);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 2) {
+            break;
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            fail("undoing the calibration runs: exit status " + std::to_string(status) + ":\n" +
+                 output);
+            return;
+        }
+    }
+    restoreAndCheck(std::vector<int>(state_.size(), -1), true, "after undoing every batch");
 }
 
 void Harness::reapOrphans() {
@@ -473,23 +558,42 @@ std::size_t Harness::readEvents() {
 }
 
 void Harness::calibrate() {
-    constexpr int kRuns = 2;
+    constexpr int kRuns = 3;
     for (int i = 0; i < kRuns; ++i) {
+        if (i == 1) {
+            // The first batch made the save folder's backups folder; its sets appear in it.
+            const std::vector<std::string> folders = EntriesOf(backups_);
+            backupInotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            if (folders.size() != 1 || backupInotify_ < 0 ||
+                ::inotify_add_watch(backupInotify_, (backups_ + "/" + folders[0]).c_str(),
+                                    IN_CREATE | IN_ONLYDIR) < 0) {
+                fail("the backups folder of the saves was not made");
+                return;
+            }
+        }
         const int value = nextValue();
         drainEvents();
         const auto begin = Clock::now();
         Run run = start(Label(value), slowDown());
         std::optional<Clock::time_point> firstEvent;
+        std::optional<Clock::time_point> setMade;
         std::size_t events = 0;
         for (;;) {
-            pollfd fds[2] = {{run.pidFd, POLLIN, 0}, {inotify_, POLLIN, 0}};
-            ::poll(fds, 2, -1);
+            pollfd fds[3] = {
+                {run.pidFd, POLLIN, 0}, {inotify_, POLLIN, 0}, {backupInotify_, POLLIN, 0}};
+            ::poll(fds, backupInotify_ >= 0 ? 3 : 2, -1);
             if ((fds[1].revents & POLLIN) != 0) {
                 std::size_t got = readEvents();
                 if (got > 0 && !firstEvent) {
                     firstEvent = Clock::now();
                 }
                 events += got;
+            }
+            if (backupInotify_ >= 0 && (fds[2].revents & POLLIN) != 0) {
+                drainBackupEvents();
+                if (!setMade) {
+                    setMade = Clock::now();
+                }
             }
             if ((fds[0].revents & POLLIN) != 0) {
                 break;
@@ -505,23 +609,42 @@ void Harness::calibrate() {
             return;
         }
         checkComplete(value, "calibration run");
+        if (i == 0) {
+            continue; // made the backups folder; the others are timed
+        }
+        if (!setMade || *setMade > *firstEvent) {
+            fail("calibration run: no backup set was made before the first replacement");
+            return;
+        }
+        backupUs_ += static_cast<double>(
+                         std::chrono::duration_cast<Micros>(*firstEvent - *setMade).count()) /
+                     (kRuns - 1);
         copyBackStartUs_ +=
             static_cast<double>(std::chrono::duration_cast<Micros>(*firstEvent - begin).count()) /
-            kRuns;
-        batchUs_ +=
-            static_cast<double>(std::chrono::duration_cast<Micros>(end - begin).count()) / kRuns;
-        copyBackEvents_ += static_cast<double>(events) / kRuns;
+            (kRuns - 1);
+        batchUs_ += static_cast<double>(std::chrono::duration_cast<Micros>(end - begin).count()) /
+                    (kRuns - 1);
+        copyBackEvents_ += static_cast<double>(events) / (kRuns - 1);
     }
-    std::printf("calibration: batch %.0f ms, copy-back pass from %.0f ms, %.0f file events in "
-                "it\n",
-                batchUs_ / 1000, copyBackStartUs_ / 1000, copyBackEvents_);
+    std::printf("calibration: batch %.0f ms, backup set written in %.1f ms, copy-back pass from "
+                "%.0f ms, %.0f file events in it\n",
+                batchUs_ / 1000, backupUs_ / 1000, copyBackStartUs_ / 1000, copyBackEvents_);
+    undoAll();
 }
 
-void Harness::programRound(bool aimed) {
+void Harness::drainBackupEvents() {
+    char buffer[4096];
+    while (backupInotify_ >= 0 && ::read(backupInotify_, buffer, sizeof buffer) > 0) {
+    }
+}
+
+void Harness::programRound(Aim aim) {
     const int value = nextValue();
+    const std::vector<int> before = values();
     drainEvents();
+    drainBackupEvents();
     Run run = start(Label(value), slowDown());
-    if (aimed) {
+    if (aim == Aim::CopyBack) {
         const std::size_t target =
             static_cast<std::size_t>(uniform(1, std::max(1L, std::lround(copyBackEvents_))));
         const double gapUs = (batchUs_ - copyBackStartUs_) / std::max(1.0, copyBackEvents_);
@@ -542,6 +665,17 @@ void Harness::programRound(bool aimed) {
                 break;
             }
         }
+    } else if (aim == Aim::Backup) {
+        // From the moment the set's folder appears to a little past the first replacement.
+        pollfd fds[2] = {{run.pidFd, POLLIN, 0}, {backupInotify_, POLLIN, 0}};
+        while (::poll(fds, 2, -1) > 0 && (fds[0].revents & POLLIN) == 0 &&
+               (fds[1].revents & POLLIN) == 0) {
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            const auto delay = Micros(uniform(0, std::lround(backupUs_ * 1.2)));
+            WaitEndUntil(run.pidFd, Clock::now() + delay);
+            ::kill(run.pid, SIGKILL);
+        }
     } else {
         const auto delay = Micros(uniform(0, std::lround(copyBackStartUs_)));
         WaitEndUntil(run.pidFd, Clock::now() + delay);
@@ -553,6 +687,7 @@ void Harness::programRound(bool aimed) {
         checkSaves(value, "a batch that ended before its kill");
         savesChecked_ -= static_cast<long>(state_.size());
         checkComplete(value, "a batch that ended before its kill");
+        restoreAndCheck(before, false, "a batch that ended before its kill");
         return;
     }
     ++killPoints_;
@@ -564,15 +699,21 @@ void Harness::programRound(bool aimed) {
                                     [&](const Save& save) { return save.value == value; });
     if (allConverted && converted > 0) {
         ++afterLastReplace_;
-    } else if (converted > 0 || temporary || aimed) {
+    } else if (converted > 0 || temporary || aim == Aim::CopyBack) {
         ++inCopyBack_;
+    } else if (aim == Aim::Backup) {
+        ++inBackup_;
     } else {
         ++beforeCopyBack_;
     }
     if (!EntriesOf(work_).empty()) {
         ++leftInWorkFolder_;
     }
+    // Whatever the killed batch replaced goes back; when it replaced nothing, it may have
+    // left nothing to undo.
+    restoreAndCheck(before, converted == 0, when);
     recover(value);
+    restoreAndCheck(before, false, "the batch after kill point " + std::to_string(killPoints_));
 }
 
 void Harness::runProgramVariant() {
@@ -584,12 +725,16 @@ void Harness::runProgramVariant() {
     // At least half of the kill points inside the copy-back pass; aim more when short of it.
     for (long round = 0;
          round < 4 * kills && (killPoints_ < kills || 2 * inCopyBack_ < killPoints_); ++round) {
-        const bool aimed = uniform(0, 99) < 60 || 2 * inCopyBack_ <= killPoints_;
-        programRound(aimed);
+        const long pick = uniform(0, 99);
+        const Aim aim = pick < 55 || 2 * inCopyBack_ <= killPoints_ ? Aim::CopyBack
+                        : pick < 70                                 ? Aim::Backup
+                                                                    : Aim::Time;
+        programRound(aim);
     }
-    std::printf("kill points: %ld before the copy-back pass, %ld in it, %ld after the last "
-                "replacement; %ld batches ended before their kill (not counted)\n",
-                beforeCopyBack_, inCopyBack_, afterLastReplace_, missed_);
+    std::printf("kill points: %ld before the backup, %ld while writing it, %ld in the copy-back "
+                "pass, %ld after the last replacement; %ld batches ended before their kill (not "
+                "counted)\n",
+                beforeCopyBack_, inBackup_, inCopyBack_, afterLastReplace_, missed_);
     std::printf("kills that left files in the work folder: %ld; next batches refused while a "
                 "killed run's tool still ran: %ld\n",
                 leftInWorkFolder_, refusedWhileToolLived_);
@@ -664,6 +809,7 @@ void Harness::runToolVariant() {
     const std::string faults = slowDown() + ";any:pace=" + std::to_string(paceMs_) + ":*";
     for (long round = 0; round < 3 * kills && killPoints_ < kills; ++round) {
         const int value = nextValue();
+        const std::vector<int> before = values();
         const std::size_t index =
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
         const ToolRun which = PickRun(uniform(0, 2));
@@ -686,11 +832,13 @@ void Harness::runToolVariant() {
             checkSaves(value, "a batch whose tool ended before its kill");
             savesChecked_ -= static_cast<long>(state_.size());
             checkComplete(value, "a batch whose tool ended before its kill");
+            restoreAndCheck(before, false, "a batch whose tool ended before its kill");
             continue;
         }
         ++killPoints_;
-        checkOneNotChanged(run, status, index, value,
-                           "tool kill point " + std::to_string(killPoints_));
+        const std::string when = "tool kill point " + std::to_string(killPoints_);
+        checkOneNotChanged(run, status, index, value, when);
+        restoreAndCheck(before, false, when);
     }
     std::printf("tool runs that ended before their kill (not counted): %ld\n", missed_);
 }
@@ -699,6 +847,7 @@ void Harness::runHangVariant() {
     const long kills = options_.kills >= 0 ? options_.kills : (options_.shortRun ? 6 : 60);
     for (long round = 0; round < kills; ++round) {
         const int value = nextValue();
+        const std::vector<int> before = values();
         const std::size_t index =
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
         // A fault rule names a save and a direction, not a folder, so it cannot single out
@@ -723,6 +872,7 @@ void Harness::runHangVariant() {
             ::kill(tool, SIGKILL);
             const int status = finish(run);
             checkOneNotChanged(run, status, index, value, when);
+            restoreAndCheck(before, false, when);
             continue;
         }
         // The program dies; its tool hangs on, orphaned, inside the work folder.
@@ -741,9 +891,12 @@ void Harness::runHangVariant() {
         }
         checkSaves(value, when + ", second batch");
         savesChecked_ -= static_cast<long>(state_.size());
+        // Killed before any replacement: nothing of it to undo, and the saves stay.
+        restoreAndCheck(before, true, when);
         ::kill(tool, SIGKILL);
         reapOrphans();
         recover(value);
+        restoreAndCheck(before, false, when + ", the batch after it");
     }
     std::printf("second batches refused while an orphaned tool hung: %ld\n",
                 refusedWhileToolLived_);
@@ -769,6 +922,9 @@ int Harness::run() {
             break;
         }
     }
+    std::printf("restores after kills and the batches after them: %ld (%ld with nothing to "
+                "undo)\n",
+                restores_, nothingToUndo_);
     std::printf("%ld kill points, %ld saves checked, %ld damaged, %ld left a temporary\n",
                 killPoints_, savesChecked_, damaged_, leftTemporary_);
     if (failures_ > 0) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -192,5 +193,24 @@ void ScopedEnv::Unset(const std::string& name) {
     unsetenv(name.c_str());
 #endif
 }
+
+namespace {
+
+// Every test program keeps the backups it makes in a folder of its own, never in the user's
+// data folder, unless a test or whoever started it chooses one. (Forked children end with
+// _exit, so only the program that made the folder removes it.)
+struct PrivateBackupFolder {
+    PrivateBackupFolder() {
+        const char* chosen = std::getenv("OSTRAPEL_BACKUP_DIR");
+        if (chosen == nullptr || chosen[0] == '\0') {
+            folder = std::make_unique<TempDir>();
+            env = std::make_unique<ScopedEnv>("OSTRAPEL_BACKUP_DIR", folder->path());
+        }
+    }
+    std::unique_ptr<TempDir> folder;
+    std::unique_ptr<ScopedEnv> env;
+} privateBackupFolder;
+
+} // namespace
 
 } // namespace testsupport

@@ -83,6 +83,8 @@ struct BatchScene {
     std::string saves = root / "saves";
     std::string log = root / "tool.log";
     ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
+    std::string backups = root / "backups";
+    ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
 };
 
 } // namespace testsupport

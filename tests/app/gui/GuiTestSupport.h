@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlSHBrowseForFolder.h"
@@ -148,6 +149,13 @@ struct ReportLog {
                                QString::fromStdString(box.details), result.allChanged()});
         };
     }
+
+    // Restores are logged the same way: allChanged says whether every save was restored.
+    frmMain::RestorePresenter restorePresenter() {
+        return [this](QWidget*, const ostrapel::RestoreResult& result) {
+            reports.push_back({QString::fromStdString(result.report), {}, result.allRestored()});
+        };
+    }
 };
 
 // A program folder with the stand-in cipher tool, a save folder beside it, and a window over
@@ -162,6 +170,7 @@ struct WindowFixture {
     frmMain& open() {
         window = std::make_unique<frmMain>(appDir, chooser);
         window->setReportPresenter(log.presenter());
+        window->setRestorePresenter(log.restorePresenter());
         return *window;
     }
 
@@ -175,6 +184,8 @@ struct WindowFixture {
     std::string appDir;
     std::string saves;
     std::string work;
+    std::string backups = root / "backups";
+    testsupport::ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
     std::shared_ptr<ScriptedChooser> chooser;
     ReportLog log;
     std::unique_ptr<frmMain> window;

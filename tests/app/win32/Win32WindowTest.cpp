@@ -405,7 +405,9 @@ TEST_F(Win32WindowTest, SaveConvertsTheListOffTheWindowsThreadWithTheControlsLoc
     EXPECT_EQ(ListItems(Control(frmMain::kList)).size(), 2u);
     ASSERT_TRUE(PumpUntil([&] { return report.shown > 0; }, std::chrono::seconds(60)));
 
-    EXPECT_EQ(report.text, L"Changed versions DLC in 2 files");
+    // Then where the originals are kept and how to put them back.
+    EXPECT_EQ(
+        report.text.rfind(L"Changed versions DLC in 2 files\n\nThe originals are kept in ", 0), 0u);
     EXPECT_EQ(report.details, L"");
     EXPECT_TRUE(report.allChanged);
     EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 300));

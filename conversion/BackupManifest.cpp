@@ -1,0 +1,276 @@
+#include "conversion/BackupManifest.h"
+
+#include "system/Paths.h"
+
+#include <charconv>
+#include <set>
+
+namespace ostrapel {
+
+namespace {
+
+constexpr std::string_view kMagic = "ostrapel-backup";
+constexpr std::size_t kMaxNameBytes = 4096;
+constexpr std::int64_t kMaxTime = std::int64_t{1} << 40;
+
+bool Unreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool IsSha256Hex(std::string_view text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// A decimal number without sign or leading zeros, within 0 to max.
+std::optional<std::int64_t> ParseCount(std::string_view text, std::int64_t max) {
+    if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0') ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t blank = line.find(' ', start);
+        fields.push_back(line.substr(start, blank - start));
+        if (blank == std::string_view::npos) {
+            return fields;
+        }
+        start = blank + 1;
+    }
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view text) : text_(text) {}
+
+    ManifestReading read();
+
+private:
+    // The next line without its newline; false at the end or on a line without one.
+    bool next(std::vector<std::string_view>& fields);
+    ManifestReading fail(const std::string& why) const {
+        return {Status::Fail("line " + std::to_string(line_) + ": " + why), {}};
+    }
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+    std::size_t line_ = 0;
+    bool unterminated_ = false;
+};
+
+bool Reader::next(std::vector<std::string_view>& fields) {
+    if (at_ >= text_.size()) {
+        ++line_;
+        return false;
+    }
+    ++line_;
+    const std::size_t end = text_.find('\n', at_);
+    if (end == std::string_view::npos) {
+        unterminated_ = true;
+        return false;
+    }
+    fields = Fields(text_.substr(at_, end - at_));
+    at_ = end + 1;
+    return true;
+}
+
+ManifestReading Reader::read() {
+    BackupManifest manifest;
+    std::vector<std::string_view> f;
+    auto missing = [&](const char* what) {
+        return fail(unterminated_ ? std::string("a line without its end")
+                                  : std::string("missing ") + what);
+    };
+
+    if (!next(f)) {
+        return missing("the header");
+    }
+    if (f.size() != 2 || f[0] != kMagic) {
+        return fail("not a backup manifest");
+    }
+    if (f[1] != std::to_string(kManifestVersion)) {
+        return fail("unknown manifest version \"" + std::string(f[1].substr(0, 20)) + "\"");
+    }
+
+    if (!next(f)) {
+        return missing("the folder");
+    }
+    std::optional<std::string> folder;
+    if (f.size() != 2 || f[0] != "folder" || !(folder = PercentDecode(f[1])) || folder->empty() ||
+        folder->find('\0') != std::string::npos) {
+        return fail("expected the folder");
+    }
+    manifest.folder = std::move(*folder);
+
+    if (!next(f)) {
+        return missing("the time");
+    }
+    std::optional<std::int64_t> time;
+    if (f.size() != 2 || f[0] != "time" || !(time = ParseCount(f[1], kMaxTime))) {
+        return fail("expected the time");
+    }
+    manifest.time = *time;
+
+    if (!next(f)) {
+        return missing("the value");
+    }
+    if (f.size() != 2 || f[0] != "value") {
+        return fail("expected the value");
+    }
+    const bool negative = f[1].starts_with('-');
+    auto magnitude = ParseCount(negative ? f[1].substr(1) : f[1], negative ? 32768 : 32767);
+    if (!magnitude || (negative && *magnitude == 0)) {
+        return fail("expected the value");
+    }
+    manifest.value = static_cast<int>(negative ? -*magnitude : *magnitude);
+
+    std::set<std::string> names;
+    bool more = next(f);
+    for (; more && f[0] == "save"; more = next(f)) {
+        std::optional<std::int64_t> file;
+        std::optional<std::string> name;
+        if (f.size() != 5 || !(file = ParseCount(f[1], std::int64_t{1} << 32)) || *file == 0 ||
+            !IsSha256Hex(f[2]) || !IsSha256Hex(f[3]) || !(name = PercentDecode(f[4]))) {
+            return fail("expected a save");
+        }
+        if (!manifest.saves.empty() &&
+            static_cast<std::size_t>(*file) <= manifest.saves.back().file) {
+            return fail("save numbers out of order");
+        }
+        if (name->empty() || name->size() > kMaxNameBytes || *name == "." || *name == ".." ||
+            name->find('/') != std::string::npos ||
+            name->find(kPathSeparator) != std::string::npos ||
+            name->find('\0') != std::string::npos) {
+            return fail("not a plain file name");
+        }
+        if (!names.insert(*name).second) {
+            return fail("a save named twice");
+        }
+        manifest.saves.push_back({static_cast<std::size_t>(*file), std::move(*name),
+                                  std::string(f[2]), std::string(f[3])});
+    }
+    if (manifest.saves.empty()) {
+        return more ? fail("expected a save") : missing("the saves");
+    }
+    if (more && f.size() == 1 && f[0] == "complete") {
+        manifest.complete = true;
+        more = next(f);
+    }
+    if (more && f[0] == "undone") {
+        std::optional<std::int64_t> undone;
+        if (f.size() != 2 || !(undone = ParseCount(f[1], kMaxTime))) {
+            return fail("expected the time it was undone");
+        }
+        manifest.undone = *undone;
+        more = next(f);
+    }
+    if (!more) {
+        return missing("the end");
+    }
+    if (f.size() != 1 || f[0] != "end") {
+        return fail("unexpected line");
+    }
+    if (at_ != text_.size()) {
+        ++line_;
+        return fail("text after the end");
+    }
+    return {Status::Ok(), std::move(manifest)};
+}
+
+} // namespace
+
+std::string PercentEncode(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (Unreserved(byte)) {
+            text.push_back(c);
+        } else {
+            text.push_back('%');
+            text.push_back(kDigits[byte >> 4]);
+            text.push_back(kDigits[byte & 0x0F]);
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> PercentDecode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '%') {
+            if (i + 2 >= text.size()) {
+                return std::nullopt;
+            }
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            const int byte = high * 16 + low;
+            // Only bytes that must be encoded may be; one text per byte string.
+            if (high < 0 || low < 0 || Unreserved(static_cast<unsigned char>(byte))) {
+                return std::nullopt;
+            }
+            bytes.push_back(static_cast<char>(byte));
+            i += 2;
+        } else if (Unreserved(c)) {
+            bytes.push_back(static_cast<char>(c));
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+std::string ComposeManifest(const BackupManifest& manifest) {
+    std::string text = std::string(kMagic) + " " + std::to_string(kManifestVersion) + "\n";
+    text += "folder " + PercentEncode(manifest.folder) + "\n";
+    text += "time " + std::to_string(manifest.time) + "\n";
+    text += "value " + std::to_string(manifest.value) + "\n";
+    for (const BackupManifest::Save& save : manifest.saves) {
+        text += "save " + std::to_string(save.file) + " " + save.originalSha256 + " " +
+                save.writtenSha256 + " " + PercentEncode(save.name) + "\n";
+    }
+    if (manifest.complete) {
+        text += "complete\n";
+    }
+    if (manifest.undone) {
+        text += "undone " + std::to_string(*manifest.undone) + "\n";
+    }
+    text += "end\n";
+    return text;
+}
+
+ManifestReading ParseManifest(std::string_view text) {
+    if (text.size() > kManifestMaxBytes) {
+        return {Status::Fail("too large"), {}};
+    }
+    return Reader(text).read();
+}
+
+std::string OriginalFileName(std::size_t file) {
+    return "original-" + std::to_string(file);
+}
+
+} // namespace ostrapel

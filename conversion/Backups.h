@@ -1,0 +1,143 @@
+#pragma once
+
+#include "conversion/BackupManifest.h"
+#include "system/FileSystem.h"
+#include "system/Status.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ostrapel {
+
+// The environment variable that, when set and not empty, names the backup folder.
+inline constexpr const char* kBackupFolderVariable = "OSTRAPEL_BACKUP_DIR";
+// A folder of this name beside the program holds the backups instead, when it exists
+// (a portable installation).
+inline constexpr const char* kPortableBackupFolder = "Backups";
+// Sets kept per save folder; older ones are removed after a batch.
+inline constexpr std::size_t kBackupSetsKept = 20;
+
+// Where backup sets go: $OSTRAPEL_BACKUP_DIR when set; else the Backups folder beside the
+// program when there is one; else the user's data folder (DefaultBackupFolder). Empty when
+// none can be told.
+std::string BackupFolderFor(const std::string& appDir);
+
+// One save about to be replaced by a batch.
+struct SaveToKeep {
+    std::string name;      // entry name in the save folder
+    std::string result;    // the file that is to replace it
+    FileIdentity identity; // the save as the batch read it
+};
+
+// The originals of one batch's saves, kept before any of them is replaced. Inside the backup
+// folder each save folder has a folder of its own (named by a hash of its resolved path),
+// holding one numbered set per batch: the originals and a manifest (BackupManifest). Holds
+// the save folder's backups locked from keep() until finish() or its end.
+class BackupWriter {
+public:
+    BackupWriter(std::string backupFolder, std::string saveFolder, int value);
+    ~BackupWriter();
+    BackupWriter(const BackupWriter&) = delete;
+    BackupWriter& operator=(const BackupWriter&) = delete;
+
+    // Copies the originals into a new set, flushes them, then writes the manifest with the
+    // SHA-256 of each original and of its result. One reason per save, empty when it was kept:
+    // a save that changed since the batch read it is not kept and must not be replaced; when
+    // the set cannot be written, each reason is "Cannot keep a backup in PATH: REASON" and
+    // nothing of the set is left.
+    std::vector<std::string> keep(const std::vector<SaveToKeep>& saves);
+
+    // After the replacements, which of the saves given to keep() (in the same order) were
+    // replaced: the set then records just those, and goes when none was. Older sets beyond
+    // kBackupSetsKept are removed.
+    void finish(const std::vector<bool>& replaced);
+
+    // The set's folder while it holds originals; empty otherwise.
+    const std::string& setFolder() const { return setFolder_; }
+
+private:
+    Status writeSet(const std::vector<SaveToKeep>& saves, std::vector<std::string>& reasons);
+    void removeSet();
+
+    std::string backupFolder_;
+    std::string saveFolder_;
+    int value_;
+    std::unique_ptr<FolderLock> lock_;
+    std::string setFolder_;
+    BackupManifest manifest_;
+};
+
+// The line a batch report ends with when originals were kept.
+std::string BackupNote(const std::string& setFolder, const std::string& saveFolder);
+
+struct BackupSet {
+    std::string folder;           // the set's folder
+    Status status = Status::Ok(); // why it cannot be used, when it cannot
+    BackupManifest manifest;      // when it can
+};
+
+struct BackupSetListing {
+    Status status = Status::Ok(); // the backups could not be read
+    std::vector<BackupSet> sets;  // newest first
+};
+
+// The sets kept for a save folder, newest first; a set whose manifest cannot be read is
+// listed with the reason.
+BackupSetListing ListBackupSets(const std::string& backupFolder, const std::string& saveFolder);
+
+// The newest set of the listing not undone yet (one that cannot be read counts as such);
+// null when there is none.
+const BackupSet* NewestNotUndone(const BackupSetListing& listing);
+
+struct RestoreOutcome {
+    std::string name;
+    bool restored = false;
+    std::string reason; // why not, when not restored
+};
+
+struct RestoreResult {
+    Status status = Status::Ok(); // refused before any save was touched
+    bool nothingToUndo = false;
+    std::string setFolder;
+    std::vector<RestoreOutcome> files;
+    std::size_t restoredCount = 0;
+    std::string notMarked; // why the set could not be marked undone, when it could not
+    std::string report;
+
+    bool allRestored() const {
+        return status.ok() && !nothingToUndo && notMarked.empty() && restoredCount == files.size();
+    }
+};
+
+class RestoreObserver {
+public:
+    virtual ~RestoreObserver() = default;
+    virtual void fileRestored(std::size_t index, const RestoreOutcome& outcome) {
+        (void)index;
+        (void)outcome;
+    }
+};
+
+// Undoes the newest batch on the save folder not undone yet. The set is checked first (its
+// manifest, every original there and matching its SHA-256); a set that fails is refused and
+// nothing is touched. Then per save: one holding what the batch wrote gets its original back
+// by atomic replacement; one holding the original counts as restored; any other was written
+// since and is left alone. The set is marked undone unless a save could not be put back for
+// another reason (so that a second try can).
+RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
+                                    RestoreObserver* observer = nullptr);
+
+// "No conversion of FOLDER to undo"
+std::string NothingToUndo(const std::string& saveFolder);
+
+// "Restored N files", then the saves not restored with their reasons.
+std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files);
+
+// "YYYY-MM-DD HH:MM:SS, N saves, version LABEL[, undone]" for one set; the reason for a set
+// that cannot be used.
+std::string DescribeBackupSet(const BackupSet& set);
+
+} // namespace ostrapel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ostrapel {
+
+// SHA-256 over data given in pieces.
+class Sha256 {
+public:
+    Sha256();
+    void update(std::string_view data);
+    // The digest of everything given; the object is spent afterwards.
+    std::array<std::uint8_t, 32> finish();
+
+private:
+    void block(const std::uint8_t* data);
+
+    std::array<std::uint32_t, 8> state_;
+    std::array<std::uint8_t, 64> buffer_{};
+    std::size_t buffered_ = 0;
+    std::uint64_t length_ = 0; // bytes
+};
+
+// The SHA-256 of data as 64 lower-case hex digits.
+std::string Sha256Hex(std::string_view data);
+
+} // namespace ostrapel

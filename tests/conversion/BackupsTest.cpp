@@ -1,0 +1,304 @@
+// Backups of the saves a batch replaces, and undoing batches with them.
+
+#include "conversion/Backups.h"
+
+#include "TestSupport.h"
+#include "conversion/ConvertSaves.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+#include "system/Sha256.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace ostrapel;
+using testsupport::ConvertedSave;
+using testsupport::EncipheredSave;
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::SortedNames;
+using testsupport::WriteFile;
+
+namespace {
+
+constexpr std::size_t kSaveSize = 2000;
+
+class BackupsTest : public ::testing::Test, protected testsupport::BatchScene {
+protected:
+    void AddSaves(std::initializer_list<const char*> added = {"a.sav", "b.sav", "c.sav"}) {
+        for (const char* name : added) {
+            WriteFile(saves + "/" + name, Original(name));
+            names.push_back(name);
+        }
+    }
+    unsigned Seed(const std::string& name) const {
+        return static_cast<unsigned>(Sha256Hex(name)[0]) * 7u + static_cast<unsigned>(name.size());
+    }
+    std::string Original(const std::string& name) const {
+        return EncipheredSave(kSaveSize, Seed(name));
+    }
+    std::string Converted(const std::string& name, int value) const {
+        return ConvertedSave(kSaveSize, Seed(name), value);
+    }
+    std::string Save(const std::string& name) const { return ReadFile(saves + "/" + name); }
+
+    BatchResult Run(int value, BatchObserver* observer = nullptr) {
+        Scn_Process runner;
+        return ConvertSaves({saves, names, appDir, std::to_string(value)}, runner, observer);
+    }
+    RestoreResult Restore() { return RestoreLastConversion(backups, saves); }
+
+    // Every save holds the given value (-1: the original).
+    void ExpectAll(int value, const std::string& when) {
+        for (const std::string& name : names) {
+            EXPECT_TRUE(Save(name) == (value < 0 ? Original(name) : Converted(name, value)))
+                << name << " " << when;
+        }
+    }
+    std::string Manifest(const std::string& set) const { return ReadFile(set + "/manifest"); }
+
+    std::vector<std::string> names;
+};
+
+} // namespace
+
+// Each restore undoes the newest batch not undone yet, so restores walk back one batch at a
+// time until nothing is left to undo.
+TEST_F(BackupsTest, RestoresWalkBackThroughOneTwoAndThreeBatches) {
+    AddSaves();
+    const int values[] = {100, 300, 0};
+    std::vector<std::string> sets;
+    for (int batches = 1; batches <= 3; ++batches) {
+        for (int i = 0; i < batches; ++i) {
+            BatchResult result = Run(values[i]);
+            ASSERT_TRUE(result.allChanged()) << result.report;
+            sets.push_back(result.backupSet);
+        }
+        for (int i = batches - 1; i >= 0; --i) {
+            ExpectAll(values[i], "before restore " + std::to_string(i));
+            RestoreResult restored = Restore();
+            EXPECT_TRUE(restored.allRestored()) << restored.report;
+            EXPECT_EQ(restored.report, "Restored 3 files");
+            EXPECT_EQ(restored.setFolder, sets.back());
+            sets.pop_back();
+        }
+        ExpectAll(-1, "after undoing " + std::to_string(batches) + " batches");
+        RestoreResult none = Restore();
+        EXPECT_TRUE(none.nothingToUndo);
+        EXPECT_FALSE(none.allRestored());
+        EXPECT_EQ(none.report, "No conversion of " + saves + " to undo");
+    }
+    // Newest first, every set undone, with its time, count and version.
+    BackupSetListing listing = ListBackupSets(backups, saves);
+    ASSERT_EQ(listing.sets.size(), 6u);
+    EXPECT_EQ(DescribeBackupSet(listing.sets[0]).substr(19), ", 3 saves, version 0.00, undone");
+    EXPECT_EQ(DescribeBackupSet(listing.sets[5]).substr(19), ", 3 saves, version 1.00, undone");
+    EXPECT_EQ(NewestNotUndone(listing), nullptr);
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+}
+
+// A save the game wrote after the batch is left alone and named, with where its original is;
+// one already back to its original counts as restored; one removed is named too.
+TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
+    AddSaves({"a.sav", "b.sav", "c.sav", "d.sav"});
+    BatchResult result = Run(200);
+    ASSERT_TRUE(result.allChanged());
+    WriteFile(saves + "/b.sav", "the game saved here");
+    WriteFile(saves + "/c.sav", Original("c.sav"));
+    ASSERT_EQ(::unlink((saves + "/d.sav").c_str()), 0);
+
+    RestoreResult restored = Restore();
+    ASSERT_TRUE(restored.status.ok()) << restored.report;
+    EXPECT_FALSE(restored.allRestored());
+    EXPECT_EQ(restored.restoredCount, 2u);
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+    EXPECT_EQ(Save("b.sav"), "the game saved here");
+    EXPECT_TRUE(Save("c.sav") == Original("c.sav"));
+    EXPECT_FALSE(Exists(saves + "/d.sav"));
+    const std::string b = JoinPath(result.backupSet, "original-2");
+    const std::string d = JoinPath(result.backupSet, "original-4");
+    EXPECT_TRUE(ReadFile(b) == Original("b.sav"));
+    EXPECT_TRUE(ReadFile(d) == Original("d.sav"));
+    EXPECT_EQ(restored.report, "Restored 2 files\n\nNot restored:\n"
+                               "b.sav: changed since the conversion; its original is kept at " +
+                                   b +
+                                   "\nd.sav: removed since the conversion; its original is "
+                                   "kept at " +
+                                   d);
+    // Settled: the batch counts as undone.
+    EXPECT_TRUE(Restore().nothingToUndo);
+}
+
+// Only the saves the batch replaces are kept: not those that failed before, nor those the
+// replacement pass could not replace; a batch that replaced none leaves no set.
+TEST_F(BackupsTest, OnlyReplacedSavesAreKept) {
+    AddSaves({"a.sav", "b.sav", "c.sav", "d.sav"});
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:exit=3:b.sav");
+    struct MarkReadOnly : BatchObserver {
+        std::string path;
+        std::size_t moves = 0;
+        void cursorMoved(std::size_t) override {
+            if (++moves == 9) { // the replacement pass begins: the originals are kept
+                ::chmod(path.c_str(), 0444);
+            }
+        }
+    } readOnly;
+    readOnly.path = saves + "/c.sav";
+    BatchResult result = Run(300, &readOnly);
+    ASSERT_EQ(result.changedCount, 2u) << result.report;
+    EXPECT_EQ(result.files[2].reason, "copy failed: is read-only");
+    // a, c and d were kept as 1, 2 and 3; c was not replaced, so its original went.
+    EXPECT_EQ(SortedNames(result.backupSet),
+              (std::vector<std::string>{"manifest", "original-1", "original-3"}));
+    const std::string manifest = Manifest(result.backupSet);
+    EXPECT_NE(manifest.find(" a.sav\n"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find(" b.sav\n"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find(" c.sav\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\ncomplete\n"), std::string::npos) << manifest;
+    EXPECT_TRUE(ReadFile(result.backupSet + "/original-3") == Original("d.sav"));
+
+    ScopedEnv allFail("STAND_IN_CIPHER_FAULTS", "encrypt:exit=3:*");
+    BatchResult none = Run(100);
+    EXPECT_EQ(none.changedCount, 0u);
+    EXPECT_TRUE(none.backupSet.empty());
+    EXPECT_EQ(none.report.find("originals are kept"), std::string::npos);
+    EXPECT_EQ(ListBackupSets(backups, saves).sets.size(), 1u);
+    EXPECT_EQ(SortedNames(ParentOf(result.backupSet)).size(), 1u);
+}
+
+// A save written between the batch's first read and its backup is neither kept nor replaced.
+TEST_F(BackupsTest, ASaveChangedBeforeItsBackupIsNotReplaced) {
+    AddSaves();
+    struct Writer : BatchObserver {
+        std::string path;
+        std::size_t moves = 0;
+        void cursorMoved(std::size_t) override {
+            if (++moves == 6) { // the last step of the second pass
+                WriteFile(path, "written meanwhile");
+            }
+        }
+    } writer;
+    writer.path = saves + "/b.sav";
+    BatchResult result = Run(200, &writer);
+    EXPECT_EQ(result.files[1].reason, "changed on disk during conversion");
+    EXPECT_EQ(Save("b.sav"), "written meanwhile");
+    EXPECT_EQ(SortedNames(result.backupSet),
+              (std::vector<std::string>{"manifest", "original-1", "original-3"}));
+}
+
+TEST_F(BackupsTest, TheNewestTwentySetsAreKept) {
+    AddSaves({"a.sav"});
+    std::vector<std::string> sets;
+    for (int i = 0; i < 22; ++i) {
+        BatchResult result = Run(i % 2 == 0 ? 100 : 200);
+        ASSERT_TRUE(result.allChanged()) << result.report;
+        sets.push_back(result.backupSet);
+    }
+    const std::string folder = ParentOf(sets.back());
+    EXPECT_EQ(SortedNames(folder).size(), kBackupSetsKept);
+    EXPECT_FALSE(Exists(sets[0]));
+    EXPECT_FALSE(Exists(sets[1]));
+    EXPECT_TRUE(Exists(sets[2]));
+    EXPECT_EQ(ListBackupSets(backups, saves).sets.front().folder, sets.back());
+    // Two restores walk back through the newest two.
+    EXPECT_TRUE(Restore().allRestored());
+    EXPECT_TRUE(Save("a.sav") == Converted("a.sav", 100));
+    EXPECT_TRUE(Restore().allRestored());
+    EXPECT_TRUE(Save("a.sav") == Converted("a.sav", 200));
+}
+
+// A set that cannot be trusted refuses the restore and nothing is touched.
+TEST_F(BackupsTest, ADamagedSetIsRefusedAndNothingIsTouched) {
+    AddSaves();
+    BatchResult result = Run(200);
+    ASSERT_TRUE(result.allChanged());
+    const std::string set = result.backupSet;
+    const std::string good = Manifest(set);
+    const std::string original2 = ReadFile(set + "/original-2");
+    auto expectRefused = [&](const std::string& reason) {
+        RestoreResult restored = Restore();
+        EXPECT_FALSE(restored.status.ok());
+        EXPECT_EQ(restored.report, "The backup set " + set + " cannot be used: " + reason +
+                                       ". Nothing was restored");
+        ExpectAll(200, reason);
+        EXPECT_TRUE(restored.files.empty());
+        ASSERT_EQ(ListBackupSets(backups, saves).sets.size(), 1u);
+    };
+
+    WriteFile(set + "/manifest", good.substr(0, good.size() - 4));
+    expectRefused("its manifest is damaged: line 9: missing the end");
+    WriteFile(set + "/manifest", "value 200\n" + good);
+    expectRefused("its manifest is damaged: line 1: not a backup manifest");
+    std::string edited = good;
+    edited.replace(edited.find("value 200"), 9, "value 20O");
+    WriteFile(set + "/manifest", edited);
+    expectRefused("its manifest is damaged: line 4: expected the value");
+    edited = good;
+    edited.replace(edited.find("folder "), 7, "folder %2Felsewhere%2F");
+    WriteFile(set + "/manifest", edited);
+    EXPECT_NE(DescribeBackupSet(ListBackupSets(backups, saves).sets[0]).find("another folder"),
+              std::string::npos);
+    WriteFile(set + "/manifest", good);
+
+    ASSERT_EQ(::unlink((set + "/original-2").c_str()), 0);
+    expectRefused("the original of b.sav (original-2) is missing");
+    std::string damaged = original2;
+    damaged[100] = static_cast<char>(damaged[100] ^ 1);
+    WriteFile(set + "/original-2", damaged);
+    expectRefused("the original of b.sav (original-2) does not match its recorded SHA-256");
+    EXPECT_EQ(Manifest(set), good);
+
+    // Once the set is whole again, it serves.
+    WriteFile(set + "/original-2", original2);
+    EXPECT_TRUE(Restore().allRestored());
+    ExpectAll(-1, "after the repair");
+}
+
+TEST_F(BackupsTest, ASecondRestoreWaitsForTheFirst) {
+    AddSaves();
+    BatchResult result = Run(200);
+    FolderLock held(ParentOf(result.backupSet));
+    ASSERT_TRUE(held.held());
+    RestoreResult restored = Restore();
+    EXPECT_EQ(restored.report, "Another conversion or restore is using the backups of " + saves);
+    ExpectAll(200, "while another holds the backups");
+}
+
+// The backups never go into the save folder itself.
+TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefused) {
+    AddSaves();
+    ScopedEnv inside("OSTRAPEL_BACKUP_DIR", saves + "/.backups");
+    BatchResult result = Run(200);
+    EXPECT_EQ(result.changedCount, 0u);
+    EXPECT_EQ(result.files[0].reason,
+              "Cannot keep a backup in " + saves + "/.backups: it lies inside the save folder");
+    ExpectAll(-1, "with the backups refused");
+}
+
+TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
+    testsupport::TempDir root;
+    const std::string app = WithTrailingSeparator(root.path());
+    ScopedEnv home("HOME", root / "home");
+    {
+        ScopedEnv chosen("OSTRAPEL_BACKUP_DIR", root / "chosen");
+        testsupport::MakeDir(root / "Backups");
+        EXPECT_EQ(BackupFolderFor(app), root / "chosen");
+    }
+    ScopedEnv unset("OSTRAPEL_BACKUP_DIR", "");
+    EXPECT_EQ(BackupFolderFor(app), root / "Backups");
+    testsupport::RemoveTree(root / "Backups");
+#ifdef _WIN32
+    EXPECT_TRUE(BackupFolderFor(app).ends_with("\\Ostrapel\\Backups")) << BackupFolderFor(app);
+#else
+    {
+        ScopedEnv data("XDG_DATA_HOME", root / "data");
+        EXPECT_EQ(BackupFolderFor(app), root / "data/ostrapel/backups");
+    }
+    {
+        ScopedEnv relative("XDG_DATA_HOME", "data");
+        EXPECT_EQ(BackupFolderFor(app), root / "home/.local/share/ostrapel/backups");
+    }
+#endif
+}
