@@ -23,6 +23,22 @@ std::optional<std::int16_t> DlcVersionTable::LookUp(std::string_view label) {
     return std::nullopt;
 }
 
+std::optional<std::string_view> DlcVersionTable::LabelOf(std::int16_t value) {
+    for (const DlcVersion& row : kRows) {
+        if (row.value == value) {
+            return row.label;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DlcValueText(std::int16_t value) {
+    if (auto label = DlcVersionTable::LabelOf(value)) {
+        return std::string(*label);
+    }
+    return std::to_string(value);
+}
+
 namespace {
 
 bool IsDigit(char c) {
@@ -77,6 +93,31 @@ std::optional<std::int16_t> ConvertValueText(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<std::int16_t>(value);
+}
+
+FieldReadResult ReadDlcField(const std::string& path) {
+    FieldReadResult result;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        result.status = Status::FromErrno(errno);
+        return result;
+    }
+    unsigned char bytes[2] = {0, 0};
+    ssize_t got;
+    do {
+        got = ::pread(fd, bytes, sizeof bytes, DlcField::kOffset);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        result.status = Status::FromErrno(errno);
+    } else if (got == static_cast<ssize_t>(sizeof bytes)) {
+        result.value =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
+    }
+    ::close(fd);
+    return result;
 }
 
 FieldWriteResult WriteDlcField(const std::string& path, std::string_view valueText) {
