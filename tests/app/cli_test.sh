@@ -187,6 +187,99 @@ check "--list --null gives the raw names" cmp -s <(sort -z "$root/listed") "$roo
 "$cli" --dlc 2.00 --null "$odd" >/dev/null 2>&1
 check "--null without --list is bad usage" test $? -eq 2
 
+# --show reads each save's version in work copies and changes nothing.
+shown="$root/shown"
+mkdir "$shown"
+make_save_at() { # make_save_at FOLDER NAME VALUE: an enciphered save whose field holds VALUE
+    head -c 1000 /dev/urandom >"$1/$2"
+    printf "$(printf '\\%03o\\%03o' $(($3 & 255)) $((($3 >> 8) & 255)))" |
+        dd of="$1/$2" bs=1 seek=788 conv=notrunc status=none
+    "$app/Decrypt/decrypt.exe" "/encrypt:$1/$2" && rm -f "$1/$2.backup"
+}
+make_save_at "$shown" zero.sav 0
+make_save_at "$shown" one.sav 100
+make_save_at "$shown" three.sav 300
+make_save_at "$shown" odd.sav 250
+head -c 1000 /dev/urandom >"$shown/plain.sav"
+state() { (cd "$1" && find . -type f -printf '%p %T@ ' -exec md5sum {} \; | sort); }
+before=$(state "$shown")
+"$cli" --show "$shown" >"$root/out" 2>"$root/err"
+check "--show with an unreadable save exits 1" test $? -eq 1
+check "--show prints one line per entry" test "$(wc -l <"$root/out")" -eq 5
+check "--show gives table labels" grep -qx "zero.sav: 0.00" "$root/out"
+check "--show gives 1.00" grep -qx "one.sav: 1.00" "$root/out"
+check "--show gives 3.00" grep -qx "three.sav: 3.00" "$root/out"
+check "--show gives a value outside the table as a number" grep -qx "odd.sav: 250" "$root/out"
+check "--show says what it could not read" \
+    grep -qx "plain.sav: not read (cipher tool failed (exit code 65): plain.sav is not enciphered)" "$root/out"
+check "--show lists in --list order" \
+    test "$(sed 's/: .*//' "$root/out")" = "$("$cli" --list "$shown")"
+check "--show leaves bytes and times of the saves" test "$(state "$shown")" = "$before"
+check "--show leaves the work folder empty" test -z "$(ls -A "$app/Decrypt/temp")"
+rm "$shown/plain.sav"
+"$cli" --jobs 3 --show "$shown" >"$root/out" 2>&1
+check "--show with every save read exits 0" test $? -eq 0
+check "--show with jobs keeps list order" \
+    test "$(sed 's/: .*//' "$root/out")" = "$("$cli" --list "$shown")"
+"$cli" --show >/dev/null 2>&1
+check "--show without a folder is bad usage" test $? -eq 2
+
+# A save already at the value is left alone; the others say old -> new.
+before=$(state "$shown" | grep three.sav)
+"$cli" --dlc 3.00 "$shown" >"$root/out" 2>&1
+check "changed or already at the value exits 0" test $? -eq 0
+check "progress says old -> new" grep -qx "\[[0-9]/4\] zero.sav: changed 0.00 -> 3.00" "$root/out"
+check "progress writes other values as numbers" grep -qx "\[[0-9]/4\] odd.sav: changed 250 -> 3.00" "$root/out"
+check "progress says already" grep -qx "\[[0-9]/4\] three.sav: already 3.00" "$root/out"
+check "the first report line counts the replaced saves" \
+    grep -qx "Changed versions DLC in 3 files" "$root/out"
+check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 files" "$root/out"
+check "the save already at the value keeps bytes and time" \
+    test "$(state "$shown" | grep three.sav)" = "$before"
+
+# --jobs 4 gives what --jobs 1 gives.
+for jobs in 1 4; do
+    rm -rf "$root/jobs$jobs"
+    mkdir "$root/jobs$jobs"
+done
+for i in 0 1 2 3 4 5 6 7 8; do
+    make_save_at "$root/jobs1" "s$i.sav" $(((i % 4) * 100))
+done
+cp -p "$root/jobs1/"* "$root/jobs4/"
+for jobs in 1 4; do
+    STAND_IN_CIPHER_FAULTS="encrypt:exit=3:s5.sav;decrypt:exit=4:s6.sav" \
+        "$cli" --jobs "$jobs" --dlc 2.00 "$root/jobs$jobs" >"$root/out$jobs" 2>&1
+    echo "status $?" >>"$root/out$jobs"
+done
+check "--jobs 4 exits as --jobs 1" test "$(tail -1 "$root/out4")" = "status 1"
+check "--jobs 4 reports as --jobs 1" \
+    test "$(grep -v '^\[' "$root/out4")" = "$(grep -v '^\[' "$root/out1")"
+check "--jobs 4 prints the progress of --jobs 1" \
+    test "$(grep '^\[' "$root/out4" | sort)" = "$(grep '^\[' "$root/out1" | sort)"
+check "--jobs 4 leaves the saves byte for byte as --jobs 1" diff -r "$root/jobs1" "$root/jobs4"
+check "--jobs 4 changes what it should" grep -qx "Changed versions DLC in 6 files" "$root/out4"
+check "--jobs 4 counts the save already at the value" grep -qx "Already at 2.00: 1 files" "$root/out4"
+for bad in 0 65 two ""; do
+    "$cli" --jobs "$bad" --dlc 2.00 "$many" >/dev/null 2>&1
+    check "--jobs '$bad' is bad usage" test $? -eq 2
+done
+
+# A signal cancels a batch of several jobs in the decipher pass and in the encipher pass.
+for fault in decrypt encrypt; do
+    : >"$root/tool.log"
+    STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="$fault:hang=20000:*" \
+        "$cli" --jobs 3 --dlc 1.00 "$many" >"$root/out" 2>&1 &
+    pid=$!
+    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge 3 ] && break; sleep 0.02; done
+    check "with --jobs 3 three ${fault} runs hang at once" test "$(grep -c "^$fault" "$root/tool.log")" -ge 3
+    kill -s INT "$pid"
+    wait "$pid"
+    check "--jobs 3, $fault pass: SIGINT cancels with exit 130" test $? -eq 130
+    check "--jobs 3, $fault pass: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
+    check "--jobs 3, $fault pass: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "--jobs 3, $fault pass: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
+done
+
 check "--help succeeds" "$cli" --help
 check "--help lists the labels" bash -c "'$cli' --help | grep -q '0.00 1.00 2.00 3.00 4.00'"
 check "--version names the program" bash -c "'$cli' --version | grep -q '^ostrapel-cli '"
