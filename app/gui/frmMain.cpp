@@ -9,6 +9,10 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -16,8 +20,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <algorithm>
 
@@ -77,11 +83,16 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     ComboDLC->setCurrentIndex(-1);
 
     connect(cmdOpen, &QPushButton::clicked, this, &frmMain::LoadFolderSave);
-    connect(cmdSave, &QPushButton::clicked, this, &frmMain::ConvertSaves);
+    connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
     connect(ComboDLC, &QComboBox::activated, this, &frmMain::ComboDLC_Change);
     connect(ComboDLC, &QComboBox::currentTextChanged, this, &frmMain::ComboDLC_Change);
     connect(&batch_, &BatchRunner::cursorMoved, this, &frmMain::List_CursorMoved);
     connect(&batch_, &BatchRunner::finished, this, &frmMain::BatchEnded);
+    connect(&versions_, &VersionReader::versionRead, this, &frmMain::Version_Read);
+    connect(&versions_, &VersionReader::finished, this, &frmMain::versionsRead);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
+    setAcceptDrops(true);
 }
 
 frmMain::~frmMain() = default;
@@ -198,11 +209,16 @@ void frmMain::LoadFolderSave() {
     if (batchActive_) {
         return;
     }
+    versions_.stop();
     List->clear();
     if (!appDir_.empty()) {
         (void)ostrapel::SetCurrentDirectory(appDir_);
     }
     mdlSHBrowseForFolder::BrowseForFolder(this, *chooser_);
+    ListSelectedFolder();
+}
+
+void frmMain::ListSelectedFolder() {
     const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
     if (folder.empty()) {
         return;
@@ -215,6 +231,7 @@ void frmMain::LoadFolderSave() {
     if (List->count() > 0) {
         List->setCurrentRow(0);
     }
+    StartReadingVersions();
 }
 
 void frmMain::ConvertSaves() {
@@ -231,6 +248,8 @@ void frmMain::ConvertSaves() {
     if (!process_) {
         process_ = std::make_unique<ostrapel::Scn_Process>();
     }
+    // The reading holds the work folder; the batch needs it.
+    versions_.stop();
     if (!batch_.start(std::move(request), *process_)) {
         return;
     }
@@ -238,24 +257,43 @@ void frmMain::ConvertSaves() {
     enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
     cmdOpen->setEnabled(false);
     ComboDLC->setEnabled(false);
-    cmdSave->setEnabled(false);
+    // The save button cancels while the batch runs.
+    cmdSave->setText(QStringLiteral("Cancel"));
+    cmdSave->setEnabled(true);
     setCursor(Qt::BusyCursor);
 }
 
 void frmMain::List_CursorMoved(int index) {
     if (index >= 0 && index < List->count()) {
         List->setCurrentRow(index);
+        ShowProgress(index);
     }
 }
 
 void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     unsetCursor();
+    ShowProgress(-1);
+    for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
+         ++i) {
+        const ostrapel::FileOutcome& file = result.files[i];
+        if ((file.changed || file.already) && file.newValue) {
+            ShowVersion(static_cast<int>(i), FromBytes(ostrapel::DlcValueText(*file.newValue)));
+        }
+    }
+    std::string report = result.report;
+    if (!result.allChanged()) {
+        // Not wholly successful: say what did change, and from what.
+        if (std::string changed = ostrapel::ListChangedSaves(result.files); !changed.empty()) {
+            report += "\n\n" + changed;
+        }
+    }
     if (presentReport_) {
-        presentReport_(this, FromBytes(result.report), result.allChanged());
+        presentReport_(this, FromBytes(report), result.allChanged());
     }
     ClearWorkFolder();
     cmdOpen->setEnabled(enabledBefore_.open);
     ComboDLC->setEnabled(enabledBefore_.combo);
+    cmdSave->setText(QStringLiteral("Apply and Save"));
     cmdSave->setEnabled(enabledBefore_.save);
     batchActive_ = false;
     emit batchFinished();
@@ -273,13 +311,139 @@ void frmMain::ShowReportBox(QWidget* owner, const QString& text, bool allChanged
 
 void frmMain::closeEvent(QCloseEvent* event) {
     if (batchActive_) {
-        // The batch finishes first; the window closes once its report has been seen.
-        closeWhenBatchEnds_ = true;
+        // Offered to cancel; the window closes once the batch has ended and its report has
+        // been seen.
+        event->ignore();
+        if (!closeWhenBatchEnds_ && askClose_ && askClose_(this)) {
+            closeWhenBatchEnds_ = true;
+            CancelBatch();
+        }
+        return;
+    }
+    versions_.stop();
+    ClearWorkFolder();
+    event->accept();
+}
+
+bool frmMain::AskCancelAndClose(QWidget* owner) {
+    return QMessageBox::question(
+               owner, QStringLiteral("Ostrapel"),
+               QStringLiteral("A conversion is running. Cancel it and close the window?\n\n"
+                              "Saves not yet replaced stay as they were."),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void frmMain::cmdSave_Click() {
+    if (batchActive_) {
+        CancelBatch();
+    } else {
+        ConvertSaves();
+    }
+}
+
+void frmMain::CancelBatch() {
+    if (batchActive_) {
+        batch_.cancel();
+    }
+}
+
+void frmMain::StartReadingVersions() {
+    versions_.stop();
+    if (appDir_.empty() || List->count() == 0 ||
+        ostrapel::KindOf(ostrapel::CipherToolOf(appDir_)) != ostrapel::EntryKind::File) {
+        return;
+    }
+    ostrapel::BatchRequest request;
+    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
+    request.appDir = appDir_;
+    for (int row = 0; row < List->count(); ++row) {
+        request.names.push_back(ToBytes(List->item(row)->data(kNameRole).toByteArray()));
+    }
+    versions_.start(std::move(request));
+}
+
+void frmMain::Version_Read(int index, const ostrapel::FileOutcome& outcome) {
+    if (index < 0 || index >= List->count()) {
+        return;
+    }
+    ShowVersion(index, outcome.oldValue ? FromBytes(ostrapel::DlcValueText(*outcome.oldValue))
+                                        : QStringLiteral("not read"));
+}
+
+void frmMain::ShowVersion(int row, const QString& version) {
+    QListWidgetItem* item = List->item(row);
+    const QString name = FromBytes(ToBytes(item->data(kNameRole).toByteArray()));
+    item->setData(kVersionRole, version);
+    item->setText(name + QStringLiteral("   ") + version);
+    item->setToolTip(name + QStringLiteral(": ") + version);
+}
+
+void frmMain::ShowProgress(int index) {
+    if (index < 0) {
+        GroupBox2->setTitle(QString::fromLatin1(kListCaption));
+        GroupBox2->setToolTip(QString());
+        return;
+    }
+    const QString name = FromBytes(ToBytes(List->item(index)->data(kNameRole).toByteArray()));
+    const QString count = QStringLiteral("%1 of %2: ").arg(index + 1).arg(List->count());
+    // The count always shows; a name too long for the caption is cut short.
+    const QFontMetrics metrics(GroupBox2->font());
+    const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(count);
+    GroupBox2->setTitle(count + metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)));
+    GroupBox2->setToolTip(count + name);
+}
+
+namespace {
+
+// The folder a drop names: a folder itself, or the folder holding a dropped file.
+std::string DroppedFolder(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) {
+        return {};
+    }
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    const QFileInfo info(url.toLocalFile());
+    if (!info.exists()) {
+        return {};
+    }
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    return mdlSHBrowseForFolder::NormalisedFolder(ToBytes(QFile::encodeName(folder)));
+}
+
+} // namespace
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!batchActive_ && !DroppedFolder(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const std::string folder = batchActive_ ? std::string() : DroppedFolder(event->mimeData());
+    if (folder.empty()) {
         event->ignore();
         return;
     }
-    ClearWorkFolder();
-    event->accept();
+    event->acceptProposedAction();
+    OpenFolder(folder);
+}
+
+void frmMain::OpenFolder(const std::string& folder) {
+    if (batchActive_) {
+        return;
+    }
+    versions_.stop();
+    List->clear();
+    if (!appDir_.empty()) {
+        (void)ostrapel::SetCurrentDirectory(appDir_);
+    }
+    mdlSHBrowseForFolder::SelectFolder(folder);
+    chooser_->Remember(mdlSHBrowseForFolder::SelectedFolder());
+    ListSelectedFolder();
 }
 
 void frmMain::ClearWorkFolder() {

@@ -98,7 +98,10 @@ private slots:
 
         StartBatch(fixture, 3);
         QVERIFY(window.batchRunning());
-        QVERIFY(!open->isEnabled() && !combo->isEnabled() && !save->isEnabled());
+        QVERIFY(!open->isEnabled() && !combo->isEnabled());
+        // The save button stays enabled to cancel with.
+        QVERIFY(save->isEnabled());
+        QCOMPARE(save->text(), QStringLiteral("Cancel"));
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
 
         // Nothing reaches the running batch: no reload, no other value, no second batch.
@@ -114,6 +117,7 @@ private slots:
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QVERIFY(!window.batchRunning());
         QVERIFY(open->isEnabled() && combo->isEnabled() && save->isEnabled());
+        QCOMPARE(save->text(), QStringLiteral("Apply and Save"));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(fixture.log.reports.size(), std::size_t{1});
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));
@@ -191,7 +195,8 @@ private slots:
         }
     }
 
-    void closingDuringABatchWaitsForIt() {
+    // Declining to cancel keeps the window and lets the batch finish.
+    void closingDuringABatchAndDecliningKeepsBoth() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture, 2);
         ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=200:*");
@@ -201,12 +206,15 @@ private slots:
 
         StartBatch(fixture, 2);
         QTRY_VERIFY_WITH_TIMEOUT(Exists(fixture.work + "a.sav"), kBatchTimeoutMs);
+        fixture.closing.answer = false;
         QVERIFY(!window.close());
+        QCOMPARE(fixture.closing.asked, 1);
         QVERIFY(window.isVisible());
         QVERIFY(Exists(fixture.work + "a.sav")); // not cleared under the batch
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
-        QTRY_VERIFY(!window.isVisible());
+        QTest::qWait(50);
+        QVERIFY(window.isVisible());
         QVERIFY(Converted(fixture, 0, 200) && Converted(fixture, 1, 200));
         QCOMPARE(fixture.log.reports.size(), std::size_t{1});
         QVERIFY(WorkFolderEmpty(fixture));
