@@ -7,6 +7,7 @@
 #include "system/FileSystem.h"
 #include "system/Process.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -21,10 +22,12 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace {
@@ -62,6 +65,62 @@ QFont LabelFont() {
     font.setBold(true);
     return font;
 }
+
+// Draws a listed save's name with its version beside it, set apart on the right, in the
+// list's narrow column; the name gives way first when both do not fit.
+class VersionDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString version = index.data(frmMain::kVersionRole).toString();
+        if (version.isEmpty()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString name = FromBytes(ToBytes(index.data(frmMain::kNameRole).toByteArray()));
+        item.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+        QRect text =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(2, 0, -2, 0);
+        // The version stays in view: the row is as wide as the list shows.
+        if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
+            text.setRight(std::min(text.right(), view->viewport()->width() - 3));
+        }
+        const QFontMetrics metrics(item.font);
+        const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
+        const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color((item.state & QStyle::State_Selected) != 0
+                                               ? QPalette::HighlightedText
+                                               : QPalette::Text));
+        painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          metrics.elidedText(name, Qt::ElideRight, nameWidth));
+        painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
+                          metrics.elidedText(version, Qt::ElideRight, text.width()));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        if (view != nullptr && !index.data(frmMain::kVersionRole).toString().isEmpty()) {
+            size.setWidth(std::min(size.width(), view->viewport()->width()));
+        }
+        return size;
+    }
+
+private:
+    static constexpr int kVersionGap = 6;
+};
 
 } // namespace
 
@@ -138,6 +197,7 @@ void frmMain::CreateControls() {
     List->setGeometry(Twips(120, 240, 1575, 1815));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->setAccessibleName(QStringLiteral("File List"));
+    List->setItemDelegate(new VersionDelegate(List));
 
     ComboDLC = new QComboBox(GroupBox1);
     ComboDLC->setObjectName(QStringLiteral("ComboDLC"));
