@@ -67,7 +67,8 @@ QFont LabelFont() {
 }
 
 // Draws a listed save's name with its version beside it, set apart on the right, in the
-// list's narrow column; the name gives way first when both do not fit.
+// list's narrow column; the name gives way first when both do not fit. Rows are no wider
+// than the list.
 class VersionDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -112,8 +113,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
-        if (view != nullptr && !index.data(frmMain::kVersionRole).toString().isEmpty()) {
-            size.setWidth(std::min(size.width(), view->viewport()->width()));
+        if (view != nullptr) {
+            size.setWidth(view->viewport()->width());
         }
         return size;
     }
@@ -198,6 +199,9 @@ void frmMain::CreateControls() {
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->setAccessibleName(QStringLiteral("File List"));
     List->setItemDelegate(new VersionDelegate(List));
+    // Rows as wide as the list, names cut short with the full name in the tooltip: a long
+    // list lays out at once, however often versions arrive.
+    List->setUniformItemSizes(true);
 
     ComboDLC = new QComboBox(GroupBox1);
     ComboDLC->setObjectName(QStringLiteral("ComboDLC"));
@@ -286,6 +290,7 @@ void frmMain::ListSelectedFolder() {
     for (const std::string& name : ostrapel::ListSaveFolder(folder)) {
         auto* item = new QListWidgetItem(FromBytes(name));
         item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+        item->setToolTip(item->text());
         List->addItem(item);
     }
     if (List->count() > 0) {
