@@ -59,7 +59,8 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The least a correct batch does per save: copy in, decipher, write the field, encipher,
+// The least a correct batch does per save: copy in, decipher, read the field (a save holding
+// the value already is left alone) and write it, encipher,
 // decipher a scratch copy and compare it with the patched save, then a flushed temporary
 // renamed over the save.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
@@ -74,6 +75,8 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         CopyFile(save, copy, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
+        unsigned char old[2] = {0, 0};
+        Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
         const unsigned char field[2] = {0xC8, 0x00};
         Check(::pwrite(fd, field, 2, 788) == 2 && ::close(fd) == 0, "field");
         const std::string patched = ReadAll(copy);
@@ -98,7 +101,7 @@ double Batch(const fs::path& saves, const std::vector<std::string>& names,
     ostrapel::BatchResult result =
         ostrapel::ConvertSaves({saves.string(), names, appDir, "200"}, runner);
     double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Check(result.allChanged(), "batch");
+    Check(result.allChanged() && result.changedCount == names.size(), "batch");
     return elapsed;
 }
 
@@ -115,12 +118,14 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::vector<std::string> names;
-    WriteSaves(root / "saves", count, names);
     // Alternate the two so neither gets a warmer machine.
     double floorMs = 0;
     double batchMs = 0;
+    // Fresh saves for each: a save converted already would be left alone.
     for (int round = 0; round < 2; ++round) {
+        WriteSaves(root / "saves", count, names);
         floorMs += Floor(root / "saves", names, appDir);
+        WriteSaves(root / "saves", count, names);
         batchMs += Batch(root / "saves", names, appDir);
     }
     fs::remove_all(root);
