@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -260,9 +261,7 @@ void Batch::refuseUnsafeNames() {
     for (std::size_t k = 0; k < byName.size(); ++k) {
         const std::size_t index = byName[k];
         const std::string& name = names[index];
-        if (name.empty() || name == "." || name == ".." ||
-            name.find(kPathSeparator) != std::string::npos ||
-            name.find('\0') != std::string::npos) {
+        if (name.empty() || name == "." || name == ".." || HasPathSyntax(name)) {
             fail(index, "not a plain file name");
         } else if (k > 0 && names[byName[k - 1]] == name) {
             fail(index, "listed twice");
@@ -532,31 +531,15 @@ CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy
 }
 
 std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
-    std::size_t changed = 0;
-    std::size_t already = 0;
-    std::optional<std::int16_t> alreadyAt;
-    std::string notChanged;
-    for (const FileOutcome& file : files) {
-        if (file.changed) {
-            ++changed;
-        } else if (file.already) {
-            ++already;
-            alreadyAt = file.newValue ? file.newValue : file.oldValue;
-        } else {
-            notChanged += "\n" + file.name + ": " + file.reason;
-        }
-    }
-    std::string report = "Changed versions DLC in " + std::to_string(changed) + " files";
-    if (already > 0) {
-        report += "\nAlready at " +
-                  (alreadyAt ? DlcValueText(*alreadyAt) : std::string("the value")) + ": " +
-                  std::to_string(already) + " files";
+    std::string report = ChangedVersionsLine(files);
+    if (std::string already = AlreadyLine(files); !already.empty()) {
+        report += "\n" + already;
     }
     if (cancelled) {
-        report += "\n\nCancelled: the saves not changed are as they were";
+        report += "\n\n" + std::string(kCancelledLine);
     }
-    if (!notChanged.empty()) {
-        report += "\n\nNot changed:" + notChanged;
+    if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
+        report += "\n\nNot changed:\n" + notChanged;
     }
     return report;
 }

@@ -33,6 +33,9 @@ std::string WhoHoldsTheWorkFolder(const std::string& appDir);
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
 inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
 
+// The report's line after the first when the batch was cancelled.
+inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
+
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
 
@@ -66,10 +69,13 @@ inline constexpr std::size_t kMaxJobs = 64;
 struct FileOutcome {
     std::string name;
     bool changed = false;
-    bool already = false;                 // its field held the value already: left as it was
-    std::optional<std::int16_t> oldValue; // the field as read, once deciphered
-    std::optional<std::int16_t> newValue; // the value given, when changed or already
-    std::string reason;                   // why not, when neither changed nor already
+    std::string reason = {}; // why not, when neither changed nor already
+    bool already = false;    // its field held the value already: left as it was
+    std::optional<std::int16_t> oldValue = {}; // the field as read, once deciphered
+    std::optional<std::int16_t> newValue = {}; // the value given, when changed or already
+
+    // Changed, or held the value already: nothing left to do for it.
+    bool done() const { return changed || already; }
 };
 
 struct BatchResult {

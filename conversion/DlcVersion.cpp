@@ -1,8 +1,6 @@
 #include "conversion/DlcVersion.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include "system/FileSystem.h"
 
 namespace ostrapel {
 
@@ -97,57 +95,25 @@ std::optional<std::int16_t> ConvertValueText(std::string_view text) {
 
 FieldReadResult ReadDlcField(const std::string& path) {
     FieldReadResult result;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        result.status = Status::FromErrno(errno);
-        return result;
+    std::string bytes;
+    result.status = ReadBytesAt(path, DlcField::kOffset, 2, bytes);
+    if (result.status.ok() && bytes.size() == 2) {
+        const auto low = static_cast<unsigned char>(bytes[0]);
+        const auto high = static_cast<unsigned char>(bytes[1]);
+        result.value = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | high << 8));
     }
-    unsigned char bytes[2] = {0, 0};
-    ssize_t got;
-    do {
-        got = ::pread(fd, bytes, sizeof bytes, DlcField::kOffset);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        result.status = Status::FromErrno(errno);
-    } else if (got == static_cast<ssize_t>(sizeof bytes)) {
-        result.value =
-            static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
-    }
-    ::close(fd);
     return result;
 }
 
 FieldWriteResult WriteDlcField(const std::string& path, std::string_view valueText) {
     FieldWriteResult result;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        result.status = Status::FromErrno(errno);
-        return result;
-    }
+    std::string bytes;
     if (auto value = ConvertValueText(valueText)) {
         const auto bits = static_cast<std::uint16_t>(*value);
-        const unsigned char bytes[2] = {static_cast<unsigned char>(bits & 0xFF),
-                                        static_cast<unsigned char>(bits >> 8)};
-        ssize_t put;
-        do {
-            put = ::pwrite(fd, bytes, sizeof bytes, DlcField::kOffset);
-        } while (put < 0 && errno == EINTR);
-        if (put != static_cast<ssize_t>(sizeof bytes)) {
-            result.status = Status::FromErrno(put < 0 ? errno : EIO);
-        } else {
-            result.written = true;
-        }
+        bytes = {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8)};
     }
-    if (::close(fd) != 0 && result.status.ok()) {
-        result.status = Status::FromErrno(errno);
-        result.written = false;
-    }
+    result.status = WriteBytesAt(path, DlcField::kOffset, bytes);
+    result.written = result.status.ok() && !bytes.empty();
     return result;
 }
 

@@ -1,13 +1,14 @@
 #include "conversion/SaveFolder.h"
 
+#include "conversion/NaturalOrder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
 namespace ostrapel {
 
 bool IsListedName(const std::string& name) {
-    // Hidden entries start with a dot here; this also leaves out "." and "..".
-    return !name.empty() && name.front() != '.' && CharacterCount(name) > 2;
+    // "." and ".." are too short; other hidden names are the platform's to say.
+    return !IsHiddenName(name) && CharacterCount(name) > 2;
 }
 
 std::vector<std::string> ListSaveFolder(const std::string& folder) {
@@ -23,10 +24,11 @@ SaveFolderListing ReadSaveFolder(const std::string& folder) {
     ListingResult read = ListDirectory(folder);
     listing.status = read.status;
     for (DirectoryEntry& entry : read.entries) {
-        if (IsListedName(entry.name)) {
+        if (!entry.hidden && IsListedName(entry.name)) {
             listing.names.push_back(std::move(entry.name));
         }
     }
+    SortNaturally(listing.names);
     return listing;
 }
 

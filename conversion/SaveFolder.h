@@ -7,9 +7,9 @@
 
 namespace ostrapel {
 
-// Names of a save folder's entries, files and sub-folders alike, in enumeration order:
-// only names longer than two characters, hidden entries left out. An unreadable or missing
-// folder gives an empty list.
+// Names of a save folder's entries, files and sub-folders alike, in natural name order
+// (NaturalOrder.h): only names longer than two characters, hidden entries left out. An
+// unreadable or missing folder gives an empty list.
 std::vector<std::string> ListSaveFolder(const std::string& folder);
 
 struct SaveFolderListing {

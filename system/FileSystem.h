@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// windows.h maps this name to SetCurrentDirectoryW; the program's own function keeps its name.
+#ifdef SetCurrentDirectory
+#undef SetCurrentDirectory
+#endif
 
 namespace ostrapel {
 
@@ -17,7 +23,12 @@ enum class EntryKind { Missing, File, Directory, Other };
 struct DirectoryEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
+    bool hidden = false; // a leading dot (POSIX); the hidden or system attribute (Windows)
 };
+
+// Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
+// Windows, where hiding is an attribute, only this program's own temporaries.
+bool IsHiddenName(const std::string& name);
 
 // What a file looked like when it was read; two equal identities mean nobody wrote it since.
 struct FileIdentity {
@@ -57,6 +68,14 @@ struct ComparisonResult {
     bool same = false;
 };
 ComparisonResult CompareFiles(const std::string& a, const std::string& b);
+
+// Reads up to size bytes at offset into bytes: fewer where the file ends before.
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes);
+
+// Opens path for reading and writing without truncating it (creating it when missing),
+// writes bytes at offset when there are any, and closes it.
+Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes);
 
 // Whether a file is marked read-only (no write permission bit at all) or this process may not
 // write it. Follows symbolic links; false when the file cannot be looked at.
@@ -115,12 +134,12 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return handle_ != -1; }
     bool busy() const { return busy_; }
     const Status& status() const { return status_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // a descriptor (POSIX) or a HANDLE (Windows)
     bool busy_ = false;
     Status status_ = Status::Ok();
 };

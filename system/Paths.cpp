@@ -36,15 +36,72 @@ std::string ParentOf(std::string_view path) {
     if (last == std::string_view::npos) {
         return std::string(1, kPathSeparator);
     }
+#ifdef _WIN32
+    if (last == 1 && path[1] == ':') {
+        return std::string(path.substr(0, 2)) + kPathSeparator; // a drive's root keeps its "\"
+    }
+#endif
     return std::string(path.substr(0, last + 1));
+}
+
+bool HasPathSyntax(std::string_view name) {
+#ifdef _WIN32
+    return name.find_first_of(std::string_view("\\/:\0", 4)) != std::string_view::npos;
+#else
+    return name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos;
+#endif
+}
+
+Utf8Character FirstCharacter(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const auto byte = [&utf8](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return {lead, 1, true};
+    }
+    // The well-formed sequences of the Unicode Standard (table 3-7): the lead byte gives the
+    // length and the range of the second byte, which rules out overlong forms, surrogates and
+    // values past U+10FFFF; later bytes are 80..BF.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t value = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return {0, 1, false}; // a continuation byte, C0, C1 or F5..FF
+    }
+    if (utf8.size() < length) {
+        return {0, 1, false};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = byte(i);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+            return {0, 1, false};
+        }
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    return {value, length, true};
 }
 
 std::size_t CharacterCount(std::string_view utf8) {
     std::size_t count = 0;
-    for (char c : utf8) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++count;
-        }
+    while (!utf8.empty()) {
+        utf8.remove_prefix(FirstCharacter(utf8).length);
+        ++count;
     }
     return count;
 }

@@ -24,7 +24,24 @@ std::string ParentOf(std::string_view path);
 // Empty when the platform cannot tell.
 std::string ApplicationDirectory();
 
-// Number of characters in a UTF-8 text (bytes that do not continue a sequence).
+// Whether a name has path syntax in it and so could name something other than one entry of
+// its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
+// file's stream).
+bool HasPathSyntax(std::string_view name);
+
+// The first character of a text read as UTF-8. A byte that is not part of a valid UTF-8
+// sequence (a stray continuation byte, an overlong form, a truncated sequence, a surrogate or a
+// value past U+10FFFF) is a character of its own, one byte long, as it is shown: one
+// replacement character per byte.
+struct Utf8Character {
+    char32_t codePoint = 0; // when valid
+    std::size_t length = 0; // bytes; 0 only for an empty text
+    bool valid = false;
+};
+Utf8Character FirstCharacter(std::string_view utf8);
+
+// Number of characters in a text read as UTF-8, each byte that is not part of a valid
+// sequence counting as one (see FirstCharacter).
 std::size_t CharacterCount(std::string_view utf8);
 
 } // namespace ostrapel

@@ -1,7 +1,5 @@
 #include "system/Process.h"
 
-#include <cstring>
-
 namespace ostrapel {
 
 std::string ProcessOutcome::describe() const {
@@ -11,7 +9,7 @@ std::string ProcessOutcome::describe() const {
     case Kind::Exited:
         return "exit code " + std::to_string(exitCode);
     case Kind::Signaled:
-        return "killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+        return "killed by signal " + std::to_string(signal) + " (" + SignalName(signal) + ")";
     case Kind::TimedOut: {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeLimit).count();
         return "did not finish within " + (seconds > 0 ? std::to_string(seconds) + " s"

@@ -23,6 +23,9 @@ std::optional<std::string> BuildWindowsCommandLine(const CommandLine& command);
 // Splits a Windows command-line text the way the platform's C runtime does.
 CommandLine ParseWindowsCommandLine(const std::string& text);
 
+// The platform's name of a signal ("Killed"); Windows has none and says "signal".
+std::string SignalName(int signal);
+
 class CancelFlag;
 
 // Bounds on one run: a time limit, and a flag that ends the run early.

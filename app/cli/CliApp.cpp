@@ -2,6 +2,7 @@
 
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -17,6 +18,9 @@
 namespace ostrapel {
 
 namespace {
+
+// With more entries not changed than this, the report ends with them grouped by reason.
+constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
@@ -216,6 +220,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
     out << PrintableReport(result) << '\n';
+    if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
+        out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
+    }
     out.flush();
     if (result.cancelled) {
         return CancelledStatus(interruption);
@@ -242,8 +249,9 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
         err << "Cancelled\n";
         return CancelledStatus(interruption);
     }
-    const bool allRead = std::all_of(result.files.begin(), result.files.end(),
-                                     [](const FileOutcome& file) { return file.oldValue.has_value(); });
+    const bool allRead =
+        std::all_of(result.files.begin(), result.files.end(),
+                    [](const FileOutcome& file) { return file.oldValue.has_value(); });
     return allRead ? kExitAllChanged : kExitSomeNotChanged;
 }
 

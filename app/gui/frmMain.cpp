@@ -3,6 +3,7 @@
 #include "Pictures.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Process.h"
@@ -17,18 +18,21 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -53,6 +57,90 @@ void PaintWhite(QWidget* widget) {
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
+// lay over its inside, so a white box stays white.
+class FrameWithoutFillStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
+        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            layerPainter.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
+        }
+        // The line is drawn well opaque; the fill is a tint of a few percent.
+        constexpr int kFillAlpha = 32;
+        for (int y = 0; y < layer.height(); ++y) {
+            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
+            for (int x = 0; x < layer.width(); ++x) {
+                if (qAlpha(pixels[x]) < kFillAlpha) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+        painter->drawImage(option->rect.topLeft(), layer);
+    }
+};
+
+// Ever shorter summaries for the report box, the last with the count of entries alone.
+const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
+    {},
+    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60},
+    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40},
+    {.groups = 0},
+}};
+
+// Room left for the window frame the system draws around the box.
+constexpr int kFrameAllowance = 48;
+
+void FillReportBox(QMessageBox& box, const ostrapel::BoxReport& report, bool allChanged) {
+    box.setIcon(allChanged ? QMessageBox::Information : QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Ostrapel"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(FromBytes(report.text));
+    box.setDetailedText(FromBytes(report.details));
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Moves a window back onto its screen where it sticks out, its top left corner first.
+void KeepOnScreen(QWidget& window) {
+    if (window.screen() == nullptr) {
+        return;
+    }
+    const QRect room = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    QPoint shift(std::min(0, room.right() - frame.right()),
+                 std::min(0, room.bottom() - frame.bottom()));
+    shift.rx() = std::max(shift.x(), room.left() - frame.left());
+    shift.ry() = std::max(shift.y(), room.top() - frame.top());
+    if (!shift.isNull()) {
+        window.move(window.pos() + shift);
+    }
+}
+
+// The height of the box with its details shown, measured without showing it on the screen.
+int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
+    QMessageBox probe(owner);
+    probe.setAttribute(Qt::WA_DontShowOnScreen);
+    FillReportBox(probe, report, allChanged);
+    probe.show();
+    if (QAbstractButton* details = frmMain::DetailsButton(probe)) {
+        details->click();
+    }
+    const int height = probe.height();
+    probe.hide();
+    return height;
 }
 
 QFont LabelFont() {
@@ -178,9 +266,13 @@ void frmMain::CreateControls() {
     txt->setFocusPolicy(Qt::NoFocus);
     EP->hide();
 
+    auto* whiteFrames = new FrameWithoutFillStyle;
+    whiteFrames->setParent(this);
+
     GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
+    GroupBox1->setStyle(whiteFrames);
     PaintWhite(GroupBox1);
 
     cmdSave = new QPushButton(QStringLiteral("Apply and Save"), GroupBox1);
@@ -191,6 +283,7 @@ void frmMain::CreateControls() {
     GroupBox2 = new QGroupBox(QStringLiteral("File List"), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
+    GroupBox2->setStyle(whiteFrames);
     PaintWhite(GroupBox2);
 
     List = new QListWidget(GroupBox2);
@@ -258,19 +351,16 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::ComboDLC_Change() {
-    if (batchActive_) {
-        return;
-    }
     const QByteArray text = ComboDLC->currentText().toUtf8();
-    if (auto value = ostrapel::DlcVersionTable::LookUp(
+    if (auto value = rules_.ChooseVersion(
             std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
-        txt->setText(QString::number(*value));
+        txt->setText(FromBytes(*value));
     }
-    cmdSave->setEnabled(true);
+    ShowControlStates();
 }
 
 void frmMain::LoadFolderSave() {
-    if (batchActive_) {
+    if (!rules_.MayLoadFolder()) {
         return;
     }
     versions_.stop();
@@ -300,7 +390,7 @@ void frmMain::ListSelectedFolder() {
 }
 
 void frmMain::ConvertSaves() {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         return;
     }
     ostrapel::BatchRequest request;
@@ -318,13 +408,8 @@ void frmMain::ConvertSaves() {
     if (!batch_.start(std::move(request), *process_)) {
         return;
     }
-    batchActive_ = true;
-    enabledBefore_ = {cmdOpen->isEnabled(), ComboDLC->isEnabled(), cmdSave->isEnabled()};
-    cmdOpen->setEnabled(false);
-    ComboDLC->setEnabled(false);
-    // The save button cancels while the batch runs.
-    cmdSave->setText(QStringLiteral("Cancel"));
-    cmdSave->setEnabled(true);
+    rules_.StartBatch();
+    ShowControlStates();
     setCursor(Qt::BusyCursor);
 }
 
@@ -341,53 +426,73 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
          ++i) {
         const ostrapel::FileOutcome& file = result.files[i];
-        if ((file.changed || file.already) && file.newValue) {
+        if (file.done() && file.newValue) {
             ShowVersion(static_cast<int>(i), FromBytes(ostrapel::DlcValueText(*file.newValue)));
         }
     }
-    std::string report = result.report;
-    if (!result.allChanged()) {
-        // Not wholly successful: say what did change, and from what.
-        if (std::string changed = ostrapel::ListChangedSaves(result.files); !changed.empty()) {
-            report += "\n\n" + changed;
-        }
-    }
     if (presentReport_) {
-        presentReport_(this, FromBytes(report), result.allChanged());
+        presentReport_(this, result);
     }
     ClearWorkFolder();
-    cmdOpen->setEnabled(enabledBefore_.open);
-    ComboDLC->setEnabled(enabledBefore_.combo);
-    cmdSave->setText(QStringLiteral("Apply and Save"));
-    cmdSave->setEnabled(enabledBefore_.save);
-    batchActive_ = false;
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
     emit batchFinished();
-    if (closeWhenBatchEnds_) {
-        closeWhenBatchEnds_ = false;
-        close();
+    if (close) {
+        this->close();
     }
 }
 
-void frmMain::ShowReportBox(QWidget* owner, const QString& text, bool allChanged) {
-    QMessageBox box(allChanged ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Ostrapel"), text, QMessageBox::Ok, owner);
+void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
+                                       : std::numeric_limits<int>::max();
+    ostrapel::BoxReport report;
+    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
+        report = ostrapel::ComposeBoxReport(result, limits);
+        if (ReportBoxHeight(owner, report, result.allChanged()) <= room) {
+            break;
+        }
+    }
+    QMessageBox box(owner);
+    FillReportBox(box, report, result.allChanged());
+    if (QAbstractButton* details = DetailsButton(box)) {
+        // Showing the details makes the box taller downwards; keep its bottom on the screen.
+        QObject::connect(
+            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            Qt::QueuedConnection);
+    }
     box.exec();
 }
 
+QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
+    for (QAbstractButton* button : box.buttons()) {
+        if (box.buttonRole(button) == QMessageBox::ActionRole) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (batchActive_) {
-        // Offered to cancel; the window closes once the batch has ended and its report has
-        // been seen.
+    switch (rules_.RequestClose()) {
+    case ostrapel::CloseStep::CloseNow:
+        versions_.stop();
+        ClearWorkFolder();
+        event->accept();
+        return;
+    case ostrapel::CloseStep::AskToCancel:
         event->ignore();
-        if (!closeWhenBatchEnds_ && askClose_ && askClose_(this)) {
-            closeWhenBatchEnds_ = true;
+        if (askClose_ && askClose_(this)) {
+            rules_.CancelAndClose();
             CancelBatch();
         }
         return;
+    case ostrapel::CloseStep::Wait:
+        // Cancelling already; the window closes once the batch has ended and its report has
+        // been seen.
+        event->ignore();
+        return;
     }
-    versions_.stop();
-    ClearWorkFolder();
-    event->accept();
 }
 
 bool frmMain::AskCancelAndClose(QWidget* owner) {
@@ -399,7 +504,7 @@ bool frmMain::AskCancelAndClose(QWidget* owner) {
 }
 
 void frmMain::cmdSave_Click() {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         CancelBatch();
     } else {
         ConvertSaves();
@@ -407,7 +512,7 @@ void frmMain::cmdSave_Click() {
 }
 
 void frmMain::CancelBatch() {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         batch_.cancel();
     }
 }
@@ -480,7 +585,7 @@ std::string DroppedFolder(const QMimeData* data) {
 } // namespace
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (!batchActive_ && !DroppedFolder(event->mimeData()).empty()) {
+    if (rules_.MayLoadFolder() && !DroppedFolder(event->mimeData()).empty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -488,7 +593,8 @@ void frmMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void frmMain::dropEvent(QDropEvent* event) {
-    const std::string folder = batchActive_ ? std::string() : DroppedFolder(event->mimeData());
+    const std::string folder =
+        !rules_.MayLoadFolder() ? std::string() : DroppedFolder(event->mimeData());
     if (folder.empty()) {
         event->ignore();
         return;
@@ -498,7 +604,7 @@ void frmMain::dropEvent(QDropEvent* event) {
 }
 
 void frmMain::OpenFolder(const std::string& folder) {
-    if (batchActive_) {
+    if (rules_.BatchRunning()) {
         return;
     }
     versions_.stop();
@@ -509,6 +615,15 @@ void frmMain::OpenFolder(const std::string& folder) {
     mdlSHBrowseForFolder::SelectFolder(folder);
     chooser_->Remember(mdlSHBrowseForFolder::SelectedFolder());
     ListSelectedFolder();
+}
+
+void frmMain::ShowControlStates() {
+    const ostrapel::ControlStates& states = rules_.Controls();
+    cmdOpen->setEnabled(states.open);
+    ComboDLC->setEnabled(states.combo);
+    cmdSave->setEnabled(states.save);
+    cmdSave->setText(states.saveCancels ? QStringLiteral("Cancel")
+                                        : QStringLiteral("Apply and Save"));
 }
 
 void frmMain::ClearWorkFolder() {

@@ -2,6 +2,7 @@
 
 #include "BatchRunner.h"
 #include "VersionReader.h"
+#include "WindowRules.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -12,11 +13,13 @@
 #include <memory>
 #include <string>
 
+class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 
 namespace ostrapel {
@@ -31,7 +34,7 @@ class frmMain : public QWidget {
 public:
     // Shows the report at the end of a batch and returns once the user has dismissed it.
     using ReportPresenter =
-        std::function<void(QWidget* owner, const QString& text, bool allChanged)>;
+        std::function<void(QWidget* owner, const ostrapel::BatchResult& result)>;
     // Asked when the window is closed during a batch; true cancels the batch and closes the
     // window once it has ended, false keeps both.
     using CloseQuestion = std::function<bool(QWidget* owner)>;
@@ -60,7 +63,7 @@ public:
     // version list and the save button are locked until it has ended.
     void ConvertSaves();
 
-    bool batchRunning() const { return batchActive_; }
+    bool batchRunning() const { return rules_.BatchRunning(); }
     // Whether the listed saves' versions are being read.
     bool readingVersions() const { return versions_.running(); }
 
@@ -72,11 +75,15 @@ public:
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
     void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
-
-    // The message box titled "Ostrapel": information icon when every entry changed.
-    static void ShowReportBox(QWidget* owner, const QString& text, bool allChanged);
     // A question box offering to cancel the running batch and close.
     static bool AskCancelAndClose(QWidget* owner);
+
+    // The message box titled "Ostrapel": information icon when every entry changed. Its text
+    // is the first line and the entries not changed grouped by reason, its details every entry
+    // not changed; the grouping is cut shorter until the box, details shown, fits the screen.
+    static void ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result);
+    // The "Show Details..." button of a message box, if it has one.
+    static QAbstractButton* DetailsButton(const QMessageBox& box);
 
 signals:
     // After the report of a batch has been dismissed and the work folder cleared.
@@ -96,6 +103,7 @@ private:
     void List_CursorMoved(int index);
     void BatchEnded(const ostrapel::BatchResult& result);
     void ClearWorkFolder();
+    void ShowControlStates();
     // Lists SelectedFolder into the empty list and starts reading the versions.
     void ListSelectedFolder();
     void StartReadingVersions();
@@ -111,13 +119,7 @@ private:
     std::unique_ptr<ostrapel::Scn_Process> process_;
     BatchRunner batch_;
     VersionReader versions_;
-    bool batchActive_ = false;
-    bool closeWhenBatchEnds_ = false;
-    struct EnabledBefore {
-        bool open = true;
-        bool combo = true;
-        bool save = true;
-    } enabledBefore_;
+    ostrapel::WindowRules rules_;
 
     QGroupBox* EP = nullptr;
     QLineEdit* txt = nullptr;

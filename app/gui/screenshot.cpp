@@ -1,41 +1,61 @@
-// Shows the window and writes a PNG of it: ostrapel_screenshot OUT.png [--loaded | --batch]
-// With --loaded, a sample save folder is listed, its versions read and version 2.00 chosen;
-// with --batch, a conversion to 3.00 of that folder is under way.
+// Shows the window and writes a PNG of it:
+//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details]
+// --loaded: a sample save folder is listed, its saves' versions read and version 2.00 chosen.
+// --batch: the same folder being converted to 3.00, the batch caught under way.
+// --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
+// tool that fails on the screenshots, and the whole screen is written with the report box on
+// it; --report-details does the same with the box's details shown.
 
 #include "frmMain.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
 namespace {
 
-// A cipher tool for the picture: "enciphering" flips the first byte, which is its own inverse.
-// Enciphering takes a second when asked, so a batch can be caught under way.
-constexpr const char* kTool = R"sh(#!/bin/sh
-file=${1#*:}
-case $1 in /encrypt:*) [ -n "$OSTRAPEL_SHOT_SLOW" ] && sleep 1 ;; esac
-byte=$(od -An -tu1 -N1 "$file" | tr -d ' ')
-printf "\\$(printf %o $((byte ^ 90)))" | dd of="$file" bs=1 count=1 conv=notrunc 2>/dev/null
-)sh";
-
-bool WriteSave(const QString& path, int value, int size) {
-    QByteArray data(size, 's');
-    if (size >= 790) {
-        data[788] = static_cast<char>(value & 0xFF);
-        data[789] = static_cast<char>(value >> 8);
-    }
-    data[0] = static_cast<char>(data[0] ^ 0x5A);
+bool WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A cipher tool that leaves saves as they are and fails on pictures, as the real one does.
+// With OSTRAPEL_SHOT_SLOW set, enciphering takes a second, so a batch can be caught under way.
+bool WritePictureRefusingTool(const QString& appDir) {
+    const QString tool = QDir(appDir).filePath(QStringLiteral("Decrypt/decrypt.exe"));
+    // Swapping the bytes 0 and 1 is its own inverse, which is all the batch's checks ask.
+    return WriteBytes(
+               tool,
+               "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\n"
+               "case \"$1\" in /encrypt:*) [ -n \"$OSTRAPEL_SHOT_SLOW\" ] && sleep 1 ;; esac\n"
+               "f=${1#*:}\n"
+               "tr '\\000\\001' '\\001\\000' <\"$f\" >\"$f.t\" && mv \"$f.t\" \"$f\"\n") &&
+           QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
+}
+
+// A save as that tool stores it whose field holds value; empty when size leaves no room.
+QByteArray SaveHolding(int value, int size) {
+    QByteArray plain(size, 's');
+    if (size >= 790) {
+        plain[788] = static_cast<char>(value & 0xFF);
+        plain[789] = static_cast<char>(value >> 8);
+    }
+    for (char& c : plain) {
+        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
+    }
+    return plain;
 }
 
 } // namespace
@@ -43,71 +63,120 @@ bool WriteSave(const QString& path, int value, int size) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
-    const QString mode = arguments.size() == 3 ? arguments[2] : QString();
+    const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--batch"),
+                                QStringLiteral("--report"), QStringLiteral("--report-details")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
-        (arguments.size() == 3 && mode != QStringLiteral("--loaded") &&
-         mode != QStringLiteral("--batch"))) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch]\n");
+        (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
+        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
+                             "--report-details]\n");
         return 2;
     }
+    const QString scene = arguments.size() == 3 ? arguments[2] : QString();
+    const bool report = scene.startsWith(QStringLiteral("--report"));
     // The window makes its program folder current.
     const QString target = QFileInfo(arguments[1]).absoluteFilePath();
 
     QTemporaryDir root;
-    const QDir dir(root.path());
-    QFile tool(dir.filePath(QStringLiteral("app/Decrypt/decrypt.exe")));
-    const QString saves = dir.filePath(QStringLiteral("saves"));
-    const bool made = root.isValid() && dir.mkpath(QStringLiteral("app/Decrypt/temp")) &&
-                      dir.mkpath(QStringLiteral("saves")) && tool.open(QIODevice::WriteOnly) &&
-                      tool.write(kTool) > 0 &&
-                      tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
-                      WriteSave(QDir(saves).filePath(QStringLiteral("profile.sav")), 0, 100) &&
-                      WriteSave(QDir(saves).filePath(QStringLiteral("slot1.sav")), 200, 4096) &&
-                      WriteSave(QDir(saves).filePath(QStringLiteral("slot2.sav")), 100, 4096) &&
-                      WriteSave(QDir(saves).filePath(QStringLiteral("slot3.sav")), 250, 4096);
-    tool.close();
-    if (!made) {
-        std::fprintf(stderr, "cannot make the sample folders\n");
+    if (!root.isValid() || !QDir(root.path()).mkpath(QStringLiteral("app/Decrypt/temp")) ||
+        !QDir(root.path()).mkpath(QStringLiteral("saves"))) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
     }
+    const QString app = root.filePath(QStringLiteral("app"));
+    const QString saves = root.filePath(QStringLiteral("saves"));
+    const bool versions = scene == QStringLiteral("--loaded") || scene == QStringLiteral("--batch");
+    if (versions) {
+        // A short profile that cannot be read, and three saves at different versions.
+        const std::pair<const char*, QByteArray> sample[] = {{"profile.sav", SaveHolding(0, 100)},
+                                                             {"slot1.sav", SaveHolding(200, 4096)},
+                                                             {"slot2.sav", SaveHolding(100, 4096)},
+                                                             {"slot3.sav", SaveHolding(250, 4096)}};
+        for (const auto& [name, bytes] : sample) {
+            (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)), bytes);
+        }
+    } else {
+        for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+            (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
+                             QByteArray(report ? 1000 : 0, '\0'));
+        }
+    }
+    if (report) {
+        for (int i = 1; i <= 60; ++i) {
+            (void)WriteBytes(QDir(saves).filePath(QStringLiteral("screenshot_%1.png").arg(i)),
+                             QByteArray("\x89PNG"));
+        }
+    }
+    if (report || versions) {
+        if (!WritePictureRefusingTool(app)) {
+            std::fprintf(stderr, "cannot write the cipher tool\n");
+            return 1;
+        }
+    }
 
-    frmMain window(QFile::encodeName(dir.filePath(QStringLiteral("app"))).toStdString(),
+    frmMain window(QFile::encodeName(app).toStdString(),
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        QFile::encodeName(saves).toStdString()));
-    window.setReportPresenter([](QWidget*, const QString&, bool) {});
     window.setCloseQuestion([](QWidget*) { return true; });
     window.show();
-    auto* combo = window.findChild<QComboBox*>(QStringLiteral("ComboDLC"));
-    if (!mode.isEmpty()) {
+    if (!scene.isEmpty()) {
         QEventLoop reading;
         QObject::connect(&window, &frmMain::versionsRead, &reading, &QEventLoop::quit);
         QTimer::singleShot(10000, &reading, &QEventLoop::quit);
         window.LoadFolderSave();
-        if (window.readingVersions()) {
+        if (versions && window.readingVersions()) {
             reading.exec();
         }
-        combo->setCurrentIndex(mode == QStringLiteral("--batch") ? 3 : 2);
-    }
-    if (mode == QStringLiteral("--batch")) {
-        qputenv("OSTRAPEL_SHOT_SLOW", "1");
-        window.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+        window.findChild<QComboBox*>(QStringLiteral("ComboDLC"))
+            ->setCurrentIndex(scene == QStringLiteral("--batch") ? 3 : 2);
     }
 
     int status = 1;
-    QTimer::singleShot(mode == QStringLiteral("--batch") ? 1500 : 300, &window, [&] {
-        if (window.grab().save(target, "PNG")) {
+    auto save = [&status, &target](const QPixmap& picture) {
+        if (picture.save(target, "PNG")) {
             status = 0;
         } else {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
         }
-        window.CancelBatch();
-        window.close();
-    });
-    QObject::connect(&window, &frmMain::batchFinished, &window, [&] {
-        if (status == 0) {
+    };
+    if (scene == QStringLiteral("--batch")) {
+        qputenv("OSTRAPEL_SHOT_SLOW", "1");
+        window.setReportPresenter([](QWidget*, const ostrapel::BatchResult&) {});
+        window.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+        QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
+        QTimer::singleShot(1500, &window, [&] {
+            save(window.grab());
+            window.close(); // cancels the batch; the window closes once it has ended
+        });
+        return QApplication::exec() == 0 ? status : 1;
+    }
+    if (!report) {
+        QTimer::singleShot(300, &window, [&] {
+            save(window.grab());
             window.close();
+        });
+        return QApplication::exec() == 0 ? status : 1;
+    }
+
+    // The report box is modal: catch it once it is up, let it paint, write the screen, close it.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+        QPointer<QMessageBox> box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
         }
+        watch.stop();
+        if (scene == QStringLiteral("--report-details")) {
+            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
+                details->click();
+            }
+        }
+        QTimer::singleShot(500, box, [&save, box] {
+            save(box->screen()->grabWindow(0));
+            box->accept();
+        });
     });
-    QApplication::exec();
-    return status;
+    QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
+    watch.start(50);
+    window.ConvertSaves();
+    return QApplication::exec() == 0 ? status : 1;
 }

@@ -103,7 +103,9 @@ int main(int argc, char** argv) {
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        Bytes(dir.filePath(QStringLiteral("saves")))));
     QString report;
-    window.setReportPresenter([&report](QWidget*, const QString& text, bool) { report = text; });
+    window.setReportPresenter([&report](QWidget*, const ostrapel::BatchResult& result) {
+        report = QString::fromStdString(result.report);
+    });
     window.show();
     // The first expose and paint belong to start-up, not to the batch.
     QElapsedTimer startUp;

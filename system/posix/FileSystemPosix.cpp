@@ -124,6 +124,10 @@ std::string RandomSuffix() {
 
 } // namespace
 
+bool IsHiddenName(const std::string& name) {
+    return !name.empty() && name.front() == '.';
+}
+
 ListingResult ListDirectory(const std::string& folder) {
     ListingResult result;
     DIR* dir = ::opendir(folder.c_str());
@@ -155,7 +159,8 @@ ListingResult ListDirectory(const std::string& folder) {
             kind = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 ? KindOfMode(st.st_mode)
                                                                 : EntryKind::Missing;
         }
-        result.entries.push_back({std::move(name), kind});
+        const bool hidden = IsHiddenName(name);
+        result.entries.push_back({std::move(name), kind, hidden});
     }
     ::closedir(dir);
     return result;
@@ -191,6 +196,57 @@ std::string ResolvedPath(const std::string& path) {
         return {};
     }
     return resolved;
+}
+
+Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {
+    Fd fd(OpenRetrying(path.c_str(), O_RDWR | O_CREAT, 0666));
+    if (!fd.valid()) {
+        return Status::FromErrno(errno);
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = ::pwrite(fd.get(), bytes.data() + done, bytes.size() - done,
+                               static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return Status::FromErrno(put < 0 ? errno : EIO);
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (int err = fd.close(); err != 0) {
+        return Status::FromErrno(err);
+    }
+    return Status::Ok();
+}
+
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes) {
+    bytes.assign(size, '\0');
+    Fd fd(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));
+    if (!fd.valid()) {
+        bytes.clear();
+        return Status::FromErrno(errno);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::pread(fd.get(), bytes.data() + done, size - done,
+                              static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            bytes.clear();
+            return Status::FromErrno(errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    return Status::Ok();
 }
 
 Status ReadWholeFile(const std::string& path, std::string& content) {
@@ -473,12 +529,12 @@ FolderLock::FolderLock(const std::string& folder) {
         ::close(fd);
         return;
     }
-    fd_ = fd;
+    handle_ = fd;
 }
 
 FolderLock::~FolderLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));
     }
 }
 

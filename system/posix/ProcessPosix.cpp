@@ -159,6 +159,11 @@ WaitEnd Collect(pid_t pid, int pipeFd, const RunLimits& limits, std::string& out
 
 } // namespace
 
+std::string SignalName(int signal) {
+    const char* name = ::strsignal(signal);
+    return name != nullptr ? name : "unknown signal";
+}
+
 ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle,
                                         const RunLimits& limits) {
     (void)WindowStyle; // no windows to show here; the child never gets a terminal to read

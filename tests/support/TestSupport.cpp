@@ -7,18 +7,34 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
+fs::path Native(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "ostrapel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    static std::mt19937_64 engine{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("ostrapel-test-" + std::to_string(engine() % 1000000000));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = Utf8(candidate);
+            return;
+        }
     }
-    path_ = pattern;
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -26,24 +42,28 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::operator/(std::string_view name) const {
+#ifdef _WIN32
+    return path_ + "\\" + std::string(name);
+#else
     return path_ + "/" + std::string(name);
+#endif
 }
 
 void RemoveTree(const std::string& path) {
     std::error_code ec;
     // Read-only folders made by tests would stop the removal.
-    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it);
+    for (auto it = fs::recursive_directory_iterator(Native(path), ec); !ec && it != fs::end(it);
          it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         }
     }
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path, ec);
+    fs::permissions(Native(path), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(Native(path), ec);
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Native(path), std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
@@ -51,7 +71,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, std::string_view content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path);
@@ -60,18 +80,19 @@ void WriteFile(const std::string& path, std::string_view content) {
 
 bool Exists(const std::string& path) {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
+    return fs::exists(fs::symlink_status(Native(path), ec));
 }
 
 void MakeDir(const std::string& path) {
-    fs::create_directories(path);
+    fs::create_directories(Native(path));
 }
 
 std::vector<std::string> SortedNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::end(it); it.increment(ec)) {
-        names.push_back(it->path().filename().string());
+    for (auto it = fs::directory_iterator(Native(folder), ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        names.push_back(Utf8(it->path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -79,25 +100,41 @@ std::vector<std::string> SortedNames(const std::string& folder) {
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::ifstream in(Native(path));
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
     }
     return lines;
 }
 
+std::string BuiltPath(const std::string& path) {
+#ifdef _WIN32
+    // Built on the host, run under Wine: the host's root is the Z: drive there.
+    if (!path.empty() && path.front() == '/') {
+        std::string windows = "Z:" + path;
+        std::replace(windows.begin(), windows.end(), '/', '\\');
+        return windows;
+    }
+#endif
+    return path;
+}
+
 std::string StandInToolPath() {
-    return OSTRAPEL_STAND_IN_TOOL;
+    return BuiltPath(OSTRAPEL_STAND_IN_TOOL);
 }
 
 std::string MakeProgramFolder(const TempDir& root, bool withTool) {
     const std::string app = root / "app";
-    fs::create_directories(app + "/Decrypt/temp");
+    fs::create_directories(Native(app + "/Decrypt/temp"));
     if (withTool) {
-        fs::copy_file(StandInToolPath(), app + "/Decrypt/decrypt.exe",
+        fs::copy_file(Native(StandInToolPath()), Native(app + "/Decrypt/decrypt.exe"),
                       fs::copy_options::overwrite_existing);
     }
+#ifdef _WIN32
+    return app + "\\";
+#else
     return app + "/";
+#endif
 }
 
 std::string PlainSave(std::size_t size, unsigned seed) {
@@ -129,15 +166,31 @@ ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::mo
         had_ = true;
         old_ = old;
     }
-    setenv(name_.c_str(), value.c_str(), 1);
+    Set(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
     if (had_) {
-        setenv(name_.c_str(), old_.c_str(), 1);
+        Set(name_, old_);
     } else {
-        unsetenv(name_.c_str());
+        Unset(name_);
     }
+}
+
+void ScopedEnv::Set(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str()); // also the environment a started program inherits
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void ScopedEnv::Unset(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), "");
+#else
+    unsetenv(name.c_str());
+#endif
 }
 
 } // namespace testsupport

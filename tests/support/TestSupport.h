@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,11 @@ private:
     std::string path_;
 };
 
+// A UTF-8 path as the platform's path type, and back: std::filesystem and the streams take
+// the platform's own encoding, which is not UTF-8 on Windows.
+std::filesystem::path Native(const std::string& utf8);
+std::string Utf8(const std::filesystem::path& path);
+
 void RemoveTree(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, std::string_view content);
@@ -32,6 +38,9 @@ void MakeDir(const std::string& path);
 std::vector<std::string> SortedNames(const std::string& folder);
 // The lines of a text file; empty when it does not exist.
 std::vector<std::string> ReadLines(const std::string& path);
+
+// A path the build wrote into a test, as the test program can open it.
+std::string BuiltPath(const std::string& path);
 
 // Path of the built stand-in cipher tool.
 std::string StandInToolPath();
@@ -56,6 +65,9 @@ public:
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    static void Set(const std::string& name, const std::string& value);
+    static void Unset(const std::string& name);
+
     std::string name_;
     bool had_ = false;
     std::string old_;

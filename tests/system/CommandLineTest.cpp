@@ -18,6 +18,19 @@ TEST(WindowsCommandLine, CipherLinesForOrdinaryNamesAreTheFamiliarText) {
         "\"C:\\Tools\\Decrypt\\decrypt.exe\" /encrypt:\"C:\\Tools\\Decrypt\\temp\\slot1.sav\" ");
 }
 
+#ifdef _WIN32
+TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
+    CommandLine decipher =
+        CipherCommand("C:\\Ostrapel\\", "C:\\Ostrapel\\Decrypt\\temp\\a.sav", true);
+    EXPECT_EQ(decipher.program, "C:\\Ostrapel\\Decrypt\\decrypt.exe");
+    EXPECT_EQ(
+        BuildWindowsCommandLine(decipher),
+        "\"C:\\Ostrapel\\Decrypt\\decrypt.exe\" /decrypt:\"C:\\Ostrapel\\Decrypt\\temp\\a.sav\" ");
+    EXPECT_EQ(CipherCommand("C:\\", "C:\\Decrypt\\temp\\a.sav", false).arguments[0],
+              "/encrypt:C:\\Decrypt\\temp\\a.sav");
+    EXPECT_EQ(WorkFolderOf("C:\\"), "C:\\Decrypt\\temp\\");
+}
+#else
 TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
     CommandLine decipher =
         CipherCommand("/opt/ostrapel/", "/opt/ostrapel/Decrypt/temp/a.sav", true);
@@ -30,6 +43,7 @@ TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
         BuildWindowsCommandLine(decipher),
         "\"/opt/ostrapel/Decrypt/decrypt.exe\" /decrypt:\"/opt/ostrapel/Decrypt/temp/a.sav\" ");
 }
+#endif
 
 TEST(WindowsCommandLine, EscapesQuotesAndTheBackslashesBeforeThem) {
     EXPECT_EQ(BuildWindowsCommandLine({"p", {"a\"b"}}), "\"p\" \"a\\\"b\" ");

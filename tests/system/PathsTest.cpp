@@ -1,9 +1,44 @@
 #include "system/Paths.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace ostrapel;
+
+#ifdef _WIN32
+
+TEST(Paths, JoinsWithOneBackslash) {
+    EXPECT_EQ(JoinPath("C:\\saves", "a.sav"), "C:\\saves\\a.sav");
+    EXPECT_EQ(JoinPath("C:\\", "a.sav"), "C:\\a.sav");
+    EXPECT_EQ(WithTrailingSeparator("C:\\app"), "C:\\app\\");
+    EXPECT_EQ(WithTrailingSeparator("C:"), "C:\\");
+}
+
+TEST(Paths, ADriveRootKeepsItsBackslash) {
+    EXPECT_EQ(ParentOf("C:\\app\\prog.exe"), "C:\\app");
+    EXPECT_EQ(ParentOf("C:\\prog.exe"), "C:\\");
+    EXPECT_EQ(WithTrailingSeparator(ParentOf("C:\\prog.exe")), "C:\\");
+}
+
+TEST(Paths, ApplicationDirectoryIsTheExecutablesFolder) {
+    std::string appDir = ApplicationDirectory();
+    ASSERT_FALSE(appDir.empty());
+    EXPECT_EQ(appDir.back(), '\\');
+    EXPECT_NE(appDir.substr(0, appDir.size() - 1).back(), '\\');
+    EXPECT_TRUE(testsupport::Exists(appDir + "core_tests.exe")) << appDir;
+}
+
+TEST(Paths, NamesWithPathSyntaxAreTold) {
+    for (const char* name : {"a\\b", "a/b", "C:a", "a.sav:stream"}) {
+        EXPECT_TRUE(HasPathSyntax(name)) << name;
+    }
+    EXPECT_TRUE(HasPathSyntax(std::string("a\0b", 3)));
+    EXPECT_FALSE(HasPathSyntax("Ünïcödé [1] & ;.sav"));
+}
+
+#else
 
 TEST(Paths, JoinsWithOneSeparator) {
     EXPECT_EQ(JoinPath("/saves", "a.sav"), "/saves/a.sav");
@@ -34,9 +69,55 @@ TEST(Paths, ApplicationDirectoryIsTheExecutablesFolder) {
     EXPECT_EQ(::access((appDir + "core_tests").c_str(), X_OK), 0) << appDir;
 }
 
+TEST(Paths, NamesWithPathSyntaxAreTold) {
+    EXPECT_TRUE(HasPathSyntax("a/b"));
+    EXPECT_TRUE(HasPathSyntax(std::string("a\0b", 3)));
+    EXPECT_FALSE(HasPathSyntax("a\\b:c"));
+}
+
+#endif
+
 TEST(Paths, CountsCharactersNotBytes) {
     EXPECT_EQ(CharacterCount("abc"), 3u);
     EXPECT_EQ(CharacterCount("éé"), 2u);
     EXPECT_EQ(CharacterCount("セーブ"), 3u);
     EXPECT_EQ(CharacterCount(""), 0u);
+    EXPECT_EQ(CharacterCount("\xF0\x9F\x92\xBE"), 1u); // U+1F4BE, four bytes
+    EXPECT_EQ(CharacterCount("\xF4\x8F\xBF\xBF"), 1u); // U+10FFFF, the last code point
+    EXPECT_EQ(CharacterCount("\xED\x9F\xBF"), 1u);     // U+D7FF, just below the surrogates
+}
+
+// Each byte that is not part of a valid UTF-8 sequence is one character, as it is shown (one
+// replacement character per byte).
+TEST(Paths, CountsEachByteOutsideAValidSequenceAsOneCharacter) {
+    EXPECT_EQ(CharacterCount("ab\xB2"), 3u); // a stray continuation byte
+    EXPECT_EQ(CharacterCount("\xB2\xB2\xB2"), 3u);
+    EXPECT_EQ(CharacterCount("\xE9\xE9\xE9"), 3u);         // lead bytes without continuation
+    EXPECT_EQ(CharacterCount("a\xC0\xAF"), 3u);            // overlong '/' in two bytes
+    EXPECT_EQ(CharacterCount("\xE0\x80\xAF"), 3u);         // overlong '/' in three bytes
+    EXPECT_EQ(CharacterCount("\xF0\x80\x80\xAF"), 4u);     // overlong '/' in four bytes
+    EXPECT_EQ(CharacterCount("\xC1\xBF"), 2u);             // overlong DEL
+    EXPECT_EQ(CharacterCount("ab\xE2\x82"), 4u);           // truncated at the end of the name
+    EXPECT_EQ(CharacterCount("\xE2\x82x"), 3u);            // truncated by a plain character
+    EXPECT_EQ(CharacterCount("\xF0\x9F\x92"), 3u);         // a four-byte sequence cut short
+    EXPECT_EQ(CharacterCount("\xED\xA0\x80"), 3u);         // a surrogate (U+D800)
+    EXPECT_EQ(CharacterCount("\xF4\x90\x80\x80"), 4u);     // past U+10FFFF
+    EXPECT_EQ(CharacterCount("\xF8\x88\x80\x80\x80"), 5u); // no longer UTF-8 at all
+    EXPECT_EQ(CharacterCount("\xFF\xFE"), 2u);
+    // A valid sequence right after an invalid byte counts once.
+    EXPECT_EQ(CharacterCount("\xB2\xC3\xA9"), 2u);
+    EXPECT_EQ(CharacterCount("\xE2\xC3\xA9"), 2u);
+}
+
+TEST(Paths, DecodesTheFirstCharacter) {
+    const Utf8Character e = FirstCharacter("\xC3\xA9t\xC3\xA9");
+    EXPECT_TRUE(e.valid);
+    EXPECT_EQ(e.codePoint, U'\u00E9');
+    EXPECT_EQ(e.length, 2u);
+    const Utf8Character stray = FirstCharacter("\xB2"
+                                               "ab");
+    EXPECT_FALSE(stray.valid);
+    EXPECT_EQ(stray.length, 1u);
+    EXPECT_EQ(FirstCharacter("").length, 0u);
+    EXPECT_EQ(FirstCharacter("\xF0\x9F\x92\xBE").codePoint, U'\U0001F4BE');
 }

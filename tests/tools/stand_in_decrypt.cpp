@@ -3,6 +3,7 @@
 // replaces the file at PATH in place and leaves PATH.backup with its previous content.
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
 // STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
 // DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
 //   exit=N      print a complaint, leave the file, exit with N
@@ -24,16 +25,23 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -41,6 +49,11 @@ struct Fault {
     std::string action;
     long argument = 0;
 };
+
+// Paths arrive as UTF-8; the streams take the platform's own path type.
+std::filesystem::path Native(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 std::string BaseName(const std::string& path) {
     auto slash = path.find_last_of("/\\");
@@ -81,7 +94,7 @@ std::vector<Fault> FaultsFor(std::string_view direction, const std::string& name
 }
 
 bool ReadAll(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Native(path), std::ios::binary);
     if (!in) {
         return false;
     }
@@ -90,7 +103,7 @@ bool ReadAll(const std::string& path, std::string& out) {
 }
 
 bool WriteAll(const std::string& path, std::string_view data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.close();
     return static_cast<bool>(out);
@@ -99,7 +112,7 @@ bool WriteAll(const std::string& path, std::string_view data) {
 // Writes data in eight flushed pieces with pauses between them, so a kill can land mid-write.
 bool WritePaced(const std::string& path, std::string_view data, long milliseconds) {
     constexpr std::size_t kPieces = 8;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
     const std::size_t piece = (data.size() + kPieces - 1) / kPieces;
     for (std::size_t at = 0; at < data.size() && out; at += piece) {
         if (at > 0) {
@@ -118,16 +131,49 @@ void Log(std::string_view direction, const std::string& name) {
     if (log != nullptr) {
         std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
     }
+    const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
+    if (folderLog != nullptr) {
+        std::error_code ec;
+        const std::u8string folder = std::filesystem::current_path(ec).u8string();
+        std::ofstream(folderLog, std::ios::app)
+            << (ec ? std::string("?") : std::string(folder.begin(), folder.end())) << '\n';
+    }
+}
+
+// Leaves a helper process behind that lives the given time after the run.
+void Linger(long milliseconds) {
+#ifdef _WIN32
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" /linger:" + std::to_wstring(milliseconds);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper{};
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &helper)) {
+        ::CloseHandle(helper.hThread);
+        ::CloseHandle(helper.hProcess);
+    }
+#else
+    if (::fork() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        ::_exit(0);
+    }
+#endif
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: decrypt.exe /decrypt:PATH | /encrypt:PATH\n");
         return 64;
     }
     std::string argument = argv[1];
+    if (argument.rfind("/linger:", 0) == 0) { // the helper Linger leaves behind
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(argument.c_str() + 8)));
+        return 0;
+    }
     std::string_view direction;
     if (argument.rfind("/decrypt:", 0) == 0) {
         direction = "decrypt";
@@ -160,7 +206,8 @@ int main(int argc, char** argv) {
         } else if (fault.action == "nobackup") {
             backup = false;
         } else if (fault.action == "delete") {
-            return std::remove(path.c_str()) == 0 ? 0 : 1;
+            std::error_code ec;
+            return std::filesystem::remove(Native(path), ec) ? 0 : 1;
         } else if (fault.action == "hang") {
             if (fault.argument > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
@@ -168,7 +215,11 @@ int main(int argc, char** argv) {
                 return 75;
             }
             for (;;) {
+#ifdef _WIN32
+                ::Sleep(INFINITE);
+#else
                 pause();
+#endif
             }
         } else if (fault.action == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
@@ -181,10 +232,7 @@ int main(int argc, char** argv) {
         } else if (fault.action == "corrupt") {
             corrupt = true;
         } else if (fault.action == "linger") {
-            if (::fork() == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(fault.argument));
-                ::_exit(0);
-            }
+            Linger(fault.argument);
         }
     }
 
@@ -223,3 +271,28 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+#ifdef _WIN32
+// The arguments as UTF-16, so any path reaches the tool whatever the code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const int length =
+            ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, text.data(), length, nullptr, nullptr);
+        text.resize(std::strlen(text.c_str()));
+        arguments.push_back(std::move(text));
+    }
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    return Run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}
+#endif

@@ -1,15 +1,21 @@
 #include "GuiTestSupport.h"
 #include "conversion/ConvertSaves.h"
+#include "conversion/DlcVersion.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
+#include <optional>
+
+Q_DECLARE_METATYPE(ostrapel::BatchResult)
 
 using guitest::Control;
 using testsupport::ConvertedSave;
@@ -32,11 +38,52 @@ void WriteSaves(const guitest::WindowFixture& fixture, int count = 3) {
     }
 }
 
+// The field of the plain save a.sav, b.sav or c.sav, as the report writes it.
+QString OldValue(int index) {
+    const std::string plain = testsupport::PlainSave(900 + 37 * static_cast<std::size_t>(index),
+                                                     static_cast<unsigned>(index));
+    const auto low = static_cast<unsigned char>(plain[788]);
+    const auto high = static_cast<unsigned char>(plain[789]);
+    return QString::fromStdString(ostrapel::DlcValueText(
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(low | high << 8))));
+}
+
 bool Converted(const guitest::WindowFixture& fixture, int index, int value) {
     const std::string name(1, static_cast<char>('a' + index));
     return ReadFile(fixture.saves + "/" + name + ".sav") ==
            ConvertedSave(900 + 37 * static_cast<std::size_t>(index), static_cast<unsigned>(index),
                          value);
+}
+
+// A batch's result with count entries not changed and a few changed.
+ostrapel::BatchResult FailedResult(int count, const std::function<std::string(int)>& name,
+                                   const std::function<std::string(int)>& reason) {
+    ostrapel::BatchResult result;
+    for (int i = 0; i < count; ++i) {
+        result.files.push_back({name(i), false, reason(i)});
+    }
+    for (const char* changed : {"profile.sav", "slot1.sav"}) {
+        result.files.push_back({changed, true, {}});
+    }
+    result.changedCount = 2;
+    result.report = ostrapel::ComposeReport(result.files);
+    return result;
+}
+
+// Where a message box and its OK button stand, and what it shows.
+struct BoxSeen {
+    QString text;
+    QString details;
+    Qt::TextFormat format = Qt::AutoText;
+    QRect available;
+    QRect frame;
+    QRect ok;
+    QRect frameWithDetails;
+    QRect okWithDetails;
+};
+
+QRect GlobalRect(const QWidget* widget) {
+    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
 }
 
 bool WorkFolderEmpty(const guitest::WindowFixture& fixture) {
@@ -82,6 +129,60 @@ private slots:
             walked << row.at(0).toInt();
         }
         QCOMPARE(walked, QList<int>({1, 2, 0, 1, 2, 0, 1, 2}));
+    }
+
+    void walksTheListInNameOrder() {
+        guitest::WindowFixture fixture;
+        const std::vector<std::string> names = {"Slot1.sav", "slot2.sav", "slot10.sav"};
+        for (const std::string& name : {names[2], names[0], names[1]}) {
+            WriteFile(fixture.saves + "/" + name, EncipheredSave(800, 1));
+        }
+        const std::string log = fixture.root / "tool.log";
+        ScopedEnv logEnv("STAND_IN_CIPHER_LOG", log);
+        frmMain& window = fixture.open();
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+
+        StartBatch(fixture, 1);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+
+        // Every decipher, then per save the encipher and the decipher that checks it.
+        std::vector<std::string> expected;
+        for (const std::string& name : names) {
+            expected.push_back("decrypt " + name);
+        }
+        for (const std::string& name : names) {
+            expected.push_back("encrypt " + name);
+            expected.push_back("decrypt " + name);
+        }
+        QCOMPARE(testsupport::ReadLines(log), expected);
+        QVERIFY(fixture.log.reports.at(0).allChanged);
+    }
+
+    // The window makes its program folder current at start-up and on every folder load; the
+    // cipher tool inherits it.
+    void theCipherToolRunsInTheProgramFolder() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture, 2);
+        const std::string folders = fixture.root / "folders.log";
+        ScopedEnv logEnv("STAND_IN_CIPHER_FOLDER_LOG", folders);
+        frmMain& window = fixture.open();
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+        QSignalSpy read(&window, &frmMain::versionsRead);
+        QDir::setCurrent(QDir::rootPath());
+
+        fixture.listSaves();
+        QVERIFY(read.wait(kBatchTimeoutMs)); // the versions read: one run per save
+        Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(1);
+        Control<QPushButton>(window, "cmdSave")->click();
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+
+        const std::vector<std::string> lines = testsupport::ReadLines(folders);
+        QCOMPARE(lines.size(), std::size_t{2 + 6});
+        const QString appDir =
+            QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath();
+        for (const std::string& line : lines) {
+            QCOMPARE(QFileInfo(QString::fromStdString(line)).canonicalFilePath(), appDir);
+        }
     }
 
     void controlsLockedDuringTheRunAndRestoredAfter() {
@@ -138,9 +239,18 @@ private slots:
         QCOMPARE(fixture.log.reports.size(), std::size_t{1});
         const guitest::Report& report = fixture.log.reports[0];
         QVERIFY(!report.allChanged);
-        QVERIFY2(report.text.startsWith(QStringLiteral("Changed versions DLC in 2 files")),
-                 qPrintable(report.text));
-        QVERIFY(report.text.contains(QStringLiteral("b.sav")));
+        // The first line, then the entries not changed by reason; each of them in the details.
+        const QString reason =
+            QStringLiteral("cipher tool failed (exit code 3): stand-in: encrypt of b.sav failed "
+                           "on purpose");
+        // Then the saves changed, from their old versions.
+        QCOMPARE(report.text, QStringLiteral("Changed versions DLC in 2 files\n\nNot changed:\n"
+                                             "1 file: %1: b.sav\n\nChanged:\na.sav: %2 -> 1.00\n"
+                                             "c.sav: %3 -> 1.00")
+                                  .arg(reason)
+                                  .arg(OldValue(0))
+                                  .arg(OldValue(2)));
+        QCOMPARE(report.details, QStringLiteral("b.sav: ") + reason);
         QVERIFY(WorkFolderEmpty(fixture));
     }
 
@@ -257,6 +367,90 @@ private slots:
         QCOMPARE(seen.size(), std::size_t{2});
         QCOMPARE(seen[1].icon, QMessageBox::Warning);
         QVERIFY(seen[1].text.startsWith(QStringLiteral("Changed versions DLC in 0 files")));
+    }
+
+    void reportBoxFitsTheScreen_data() {
+        QTest::addColumn<ostrapel::BatchResult>("result");
+        const auto numbered = [](const char* stem) {
+            return [stem](int i) { return stem + std::to_string(i + 1) + ".png"; };
+        };
+        const auto same = [](const char* reason) {
+            return [reason](int) { return std::string(reason); };
+        };
+        const auto toolSaid = [](int i) {
+            return "cipher tool failed (exit code 1): line " + std::to_string(i) + " " +
+                   std::string(300, 'x');
+        };
+        const auto longName = [](int i) {
+            std::string name = std::to_string(i) + "-";
+            while (name.size() + 2 <= 255) {
+                name += "\xC3\xA9"; // é
+            }
+            return name;
+        };
+        QTest::newRow("60 screenshots")
+            << FailedResult(60, numbered("screenshot_"), same("cipher tool failed (exit code 3)"));
+        QTest::newRow("1,000 failures for one reason")
+            << FailedResult(1000, numbered("shot_"), same("cipher tool failed (exit code 3)"));
+        QTest::newRow("1,000 failures for 1,000 long reasons")
+            << FailedResult(1000, numbered("shot_"), toolSaid);
+        QTest::newRow("a 255-character name") << FailedResult(
+            1, [](int) { return std::string(255, 'n'); }, toolSaid);
+        QTest::newRow("1,000 names of 255 bytes") << FailedResult(1000, longName, toolSaid);
+    }
+
+    // Whatever the entries not changed, the box and its OK button stay on the screen, with its
+    // details shown as well; the details list every one of them.
+    void reportBoxFitsTheScreen() {
+        QFETCH(ostrapel::BatchResult, result);
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        std::optional<BoxSeen> seen;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || seen) {
+                return;
+            }
+            seen.emplace();
+            seen->text = box->text();
+            seen->details = box->detailedText();
+            seen->format = box->textFormat();
+            seen->available = box->screen()->availableGeometry();
+            seen->frame = box->frameGeometry();
+            seen->ok = GlobalRect(box->button(QMessageBox::Ok));
+            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
+                details->click();
+                QApplication::processEvents();
+                seen->frameWithDetails = box->frameGeometry();
+                seen->okWithDetails = GlobalRect(box->button(QMessageBox::Ok));
+            }
+            box->accept();
+        });
+        closer.start(10);
+        frmMain::ShowReportBox(&window, result);
+
+        QVERIFY(seen.has_value());
+        QCOMPARE(seen->format, Qt::PlainText);
+        QVERIFY(seen->text.startsWith(QStringLiteral("Changed versions DLC in 2 files\n")));
+        const qsizetype notChanged = static_cast<qsizetype>(result.files.size()) - 2;
+        QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), notChanged);
+        QVERIFY2(seen->available.contains(seen->frame),
+                 qPrintable(QStringLiteral("box %1x%2 on %3x%4")
+                                .arg(seen->frame.width())
+                                .arg(seen->frame.height())
+                                .arg(seen->available.width())
+                                .arg(seen->available.height())));
+        QVERIFY(seen->available.contains(seen->ok));
+        QVERIFY2(seen->available.contains(seen->frameWithDetails),
+                 qPrintable(QStringLiteral("box with details %1x%2")
+                                .arg(seen->frameWithDetails.width())
+                                .arg(seen->frameWithDetails.height())));
+        QVERIFY(seen->available.contains(seen->okWithDetails));
+        QVERIFY(seen->frameWithDetails.height() > seen->frame.height());
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 using mdlSHBrowseForFolder::BrowseForFolder;
+using mdlSHBrowseForFolder::DialogFolderChooser;
 using mdlSHBrowseForFolder::NormalisedFolder;
 using mdlSHBrowseForFolder::SelectedFolder;
 
@@ -16,6 +17,12 @@ class BrowseForFolderTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // A desktop theme's own dialog cannot be driven from a test; Qt's dialog is the one
+        // used where there is none.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
     void asksTheOwnerWindowWithTheTitle() {
         QWidget owner;
         guitest::ScriptedChooser chooser;
@@ -34,6 +41,53 @@ private slots:
         BrowseForFolder(nullptr, chooser);
         QCOMPARE(SelectedFolder(), std::string("/srv/saves"));
         BrowseForFolder(nullptr, chooser);
+        QVERIFY(SelectedFolder().empty());
+    }
+
+    // The platform's dialog itself: modal to its owner, titled, starting at home when no folder
+    // was chosen before, listing folders only; the folder the user confirms comes back whole.
+    void theFolderDialogIsModalToItsOwnerAndShowsFoldersOnly() {
+        testsupport::TempDir root;
+        const std::string saves = root / "saves";
+        testsupport::MakeDir(saves);
+        testsupport::MakeDir(saves + "/slots");
+        testsupport::MakeDir(saves + "/more saves");
+        testsupport::WriteFile(saves + "/slot1.sav", "save");
+        testsupport::WriteFile(saves + "/notes.txt", "text");
+        QWidget owner;
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        guitest::FolderDialogDriver driver(QString::fromStdString(saves), QStringLiteral("slots"));
+        DialogFolderChooser chooser(QString::fromStdString(root / "settings.ini"));
+
+        BrowseForFolder(&owner, chooser);
+
+        const guitest::FolderDialogSeen& seen = driver.seen;
+        QVERIFY(seen.appeared);
+        QCOMPARE(seen.title, QStringLiteral("C:\\"));
+        QCOMPARE(seen.owner, &owner);
+        QVERIFY(seen.modal);
+        QVERIFY(seen.ownerBlocked);
+        QCOMPARE(seen.fileMode, QFileDialog::Directory);
+        QVERIFY(seen.foldersOnly);
+        QCOMPARE(seen.startFolder, QDir::homePath());
+        QCOMPARE(seen.shown, QStringList({"more saves", "slots"}));
+        QCOMPARE(SelectedFolder(), saves + "/slots");
+    }
+
+    void cancellingTheFolderDialogChoosesNothing() {
+        guitest::ScriptedChooser scripted;
+        scripted.willAnswer("/srv/saves");
+        BrowseForFolder(nullptr, scripted);
+        testsupport::TempDir root;
+        QWidget owner;
+        owner.show();
+        guitest::FolderDialogDriver driver(QString::fromStdString(root.path()), QString());
+        DialogFolderChooser chooser(QString::fromStdString(root / "settings.ini"));
+
+        BrowseForFolder(&owner, chooser);
+
+        QVERIFY(driver.seen.appeared);
         QVERIFY(SelectedFolder().empty());
     }
 

@@ -1,12 +1,23 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlSHBrowseForFolder.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -40,8 +51,89 @@ private:
     std::deque<std::optional<std::string>> answers_;
 };
 
+// What a test saw of the platform's folder dialog while it was up.
+struct FolderDialogSeen {
+    bool appeared = false;
+    QString title;
+    QWidget* owner = nullptr;
+    bool modal = false;
+    bool ownerBlocked = false; // the dialog is the window that takes input
+    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    bool foldersOnly = false;
+    QString startFolder;
+    QStringList shown; // what the dialog listed in the folder it was taken to
+};
+
+// Answers the next folder dialog as a user would: looks at it, goes to a folder and notes what
+// it lists there, then types a name in it and confirms, or cancels when the name is empty.
+class FolderDialogDriver : public QObject {
+public:
+    FolderDialogDriver(QString goTo, QString type)
+        : goTo_(std::move(goTo)), type_(std::move(type)) {
+        connect(&poll_, &QTimer::timeout, this, &FolderDialogDriver::poll);
+        poll_.start(20);
+    }
+
+    FolderDialogSeen seen;
+
+private:
+    void poll() {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || seen.appeared) {
+            return;
+        }
+        poll_.stop();
+        seen.appeared = true;
+        seen.title = dialog->windowTitle();
+        seen.owner = dialog->parentWidget();
+        seen.modal = dialog->isModal();
+        seen.ownerBlocked = QGuiApplication::modalWindow() == dialog->windowHandle();
+        seen.fileMode = dialog->fileMode();
+        seen.foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+        seen.startFolder = dialog->directory().absolutePath();
+
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        if (model != nullptr && view != nullptr) {
+            QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+            dialog->setDirectory(goTo_);
+            (void)QTest::qWaitFor(
+                [&] {
+                    for (const QList<QVariant>& signal : loaded) {
+                        if (QDir(signal.at(0).toString()) == QDir(goTo_)) {
+                            return true;
+                        }
+                    }
+                    return false;
+                },
+                5000);
+            QApplication::processEvents();
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row) {
+                seen.shown << view->model()->index(row, 0, root).data().toString();
+            }
+            seen.shown.sort();
+        }
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (type_.isEmpty() || name == nullptr) {
+            dialog->reject();
+            return;
+        }
+        name->setText(type_);
+        QTest::keyClick(name, Qt::Key_Return);
+        if (dialog->isVisible()) {
+            dialog->reject(); // what was typed was refused
+        }
+    }
+
+    QString goTo_;
+    QString type_;
+    QTimer poll_;
+};
+
 struct Report {
-    QString text;
+    QString text;    // the box's text
+    QString details; // the box's details
     bool allChanged = false;
 };
 
@@ -50,8 +142,10 @@ struct ReportLog {
     std::vector<Report> reports;
 
     frmMain::ReportPresenter presenter() {
-        return [this](QWidget*, const QString& text, bool allChanged) {
-            reports.push_back({text, allChanged});
+        return [this](QWidget*, const ostrapel::BatchResult& result) {
+            const ostrapel::BoxReport box = ostrapel::ComposeBoxReport(result);
+            reports.push_back({QString::fromStdString(box.text),
+                               QString::fromStdString(box.details), result.allChanged()});
         };
     }
 };

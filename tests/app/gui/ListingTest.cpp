@@ -14,6 +14,11 @@ class ListingTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // A desktop theme's own dialog cannot be driven from a test.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
     void listsQualifyingEntriesAndSelectsTheFirst() {
         guitest::WindowFixture fixture;
         for (const char* name : {"x", "ab", "abc", ".hidden.sav", "slot1.sav"}) {
@@ -27,11 +32,9 @@ private slots:
         fixture.listSaves();
 
         auto* list = Control<QListWidget>(window, "List");
-        QStringList names = Items(list);
+        QCOMPARE(Items(list), QStringList({"abc", "slot1.sav", "slots"}));
         QCOMPARE(list->currentRow(), 0);
         QCOMPARE(list->selectedItems().size(), 1);
-        names.sort();
-        QCOMPARE(names, QStringList({"abc", "slot1.sav", "slots"}));
         QCOMPARE(fixture.chooser->lastOwner, &window);
         QCOMPARE(fixture.chooser->lastTitle, QStringLiteral("C:\\"));
         QCOMPARE(SelectedFolder(), fixture.saves);
@@ -42,6 +45,46 @@ private slots:
         const QStringList first = Items(list);
         fixture.listSaves();
         QCOMPARE(Items(list), first);
+    }
+
+    void listsInNaturalNameOrder() {
+        guitest::WindowFixture fixture;
+        QStringList expected;
+        for (int i = 1; i <= 12; ++i) {
+            expected << QStringLiteral("screenshot_%1.png").arg(i);
+        }
+        expected += QStringList({"Slot1.sav", "slot1.sav", "slot2.sav", "SLOT10.sav"});
+        // Written in an order that is neither name order nor its reverse.
+        for (int i = 0; i < expected.size(); ++i) {
+            WriteFile(fixture.saves + "/" + expected[(i * 7) % expected.size()].toStdString(), "x");
+        }
+        frmMain& window = fixture.open();
+        fixture.listSaves();
+        QCOMPARE(Items(Control<QListWidget>(window, "List")), expected);
+        QCOMPARE(Control<QListWidget>(window, "List")->currentRow(), 0);
+    }
+
+    // The open button with the platform's folder dialog rather than a scripted answer.
+    void theOpenButtonListsTheFolderChosenInTheDialog() {
+        guitest::WindowFixture fixture;
+        WriteFile(fixture.saves + "/slot10.sav", "data");
+        WriteFile(fixture.saves + "/slot2.sav", "data");
+        frmMain window(fixture.appDir, nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        guitest::FolderDialogDriver driver(QString::fromStdString(fixture.root.path()),
+                                           QStringLiteral("saves"));
+
+        Control<QPushButton>(window, "cmdOpen")->click();
+
+        QVERIFY(driver.seen.appeared);
+        QCOMPARE(driver.seen.owner, &window);
+        QVERIFY(driver.seen.modal);
+        QCOMPARE(driver.seen.title, QStringLiteral("C:\\"));
+        QCOMPARE(driver.seen.shown, QStringList({"app", "saves"}));
+        QCOMPARE(SelectedFolder(), fixture.saves);
+        QCOMPARE(Items(Control<QListWidget>(window, "List")),
+                 QStringList({"slot2.sav", "slot10.sav"}));
     }
 
     void cancelEmptiesTheList() {

@@ -12,8 +12,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 using guitest::Control;
 using testsupport::Exists;
@@ -84,6 +89,10 @@ private slots:
         QCOMPARE(Control<QPushButton>(window, "cmdOpen")->geometry(), QRect(8, 24, 41, 33));
         QCOMPARE(Control<QLabel>(window, "Image1")->geometry(), QRect(328, 16, 196, 140));
         QCOMPARE(Control<QPushButton>(window, "cmdSave")->text(), QStringLiteral("Apply and Save"));
+        QCOMPARE(Control<QGroupBox>(window, "GroupBox1")->title(),
+                 QStringLiteral("Open Folder save"));
+        QCOMPARE(Control<QGroupBox>(window, "GroupBox2")->title(), QStringLiteral("File List"));
+        QCOMPARE(Control<QGroupBox>(window, "EP")->title(), QStringLiteral("EditPanel"));
 
         const QList<QLabel*> labels = window.findChildren<QLabel*>(QStringLiteral("lbl"));
         QCOMPARE(labels.size(), 2);
@@ -120,6 +129,63 @@ private slots:
         }
         QCOMPARE(visited, QStringList({"cmdOpen", "ComboDLC", "List", "cmdSave"}));
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdOpen"));
+    }
+
+    // White, as drawn: around the frames, inside them and in their title rows.
+    void whiteBackground() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QImage picture = window.grab().toImage();
+        const qreal ratio = picture.devicePixelRatio();
+        const auto colourAt = [&](QWidget* widget, QPoint local) {
+            const QPoint at = widget->mapTo(&window, local) * ratio;
+            return picture.pixelColor(at);
+        };
+        auto* box1 = Control<QGroupBox>(window, "GroupBox1");
+        auto* box2 = Control<QGroupBox>(window, "GroupBox2");
+        auto* list = Control<QListWidget>(window, "List");
+        const auto middleRight = [](QWidget* outer, QWidget* inner) {
+            return QPoint((inner->geometry().right() + outer->width()) / 2, inner->y() + 40);
+        };
+        const std::vector<std::pair<QString, QColor>> seen = {
+            {"window, top left", colourAt(&window, QPoint(2, 2))},
+            {"window, bottom right",
+             colourAt(&window, QPoint(window.width() - 2, window.height() - 2))},
+            {"Open Folder save, title row", colourAt(box1, QPoint(box2->x() + 40, 3))},
+            {"Open Folder save, between the version list and the save button",
+             colourAt(box1, QPoint(100, 126))},
+            {"File List, title row", colourAt(box2, QPoint(box2->width() - 20, 3))},
+            {"File List, right of the list", colourAt(box2, middleRight(box2, list))},
+        };
+        for (const auto& [where, colour] : seen) {
+            QVERIFY2(colour == QColor(Qt::white),
+                     qPrintable(where + QStringLiteral(": ") + colour.name()));
+        }
+        // The frames are still drawn.
+        bool frameSeen = false;
+        for (int y = 0; y < box2->height() / 2; ++y) {
+            frameSeen = frameSeen || colourAt(box2, QPoint(box2->width() - 20, y)).value() < 230;
+        }
+        QVERIFY(frameSeen);
+        for (QWidget* white : std::initializer_list<QWidget*>{&window, box1, box2}) {
+            QCOMPARE(white->palette().color(QPalette::Window), QColor(Qt::white));
+            QVERIFY(white->autoFillBackground());
+        }
+    }
+
+    void centredOnTheScreenAtStart() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect screen = window.screen()->availableGeometry();
+        const QPoint offCentre = window.frameGeometry().center() - screen.center();
+        QVERIFY2(
+            std::abs(offCentre.x()) <= 1 && std::abs(offCentre.y()) <= 1,
+            qPrintable(
+                QStringLiteral("%1, %2 off the centre").arg(offCentre.x()).arg(offCentre.y())));
     }
 
     void pictures() {

@@ -1,0 +1,52 @@
+#include "WindowRules.h"
+
+#include "conversion/DlcVersion.h"
+
+namespace ostrapel {
+
+std::optional<std::string> WindowRules::ChooseVersion(std::string_view label) {
+    if (batchRunning_) {
+        return std::nullopt;
+    }
+    controls_.save = true;
+    if (auto value = DlcVersionTable::LookUp(label)) {
+        return std::to_string(*value);
+    }
+    return std::nullopt;
+}
+
+bool WindowRules::StartBatch() {
+    if (batchRunning_) {
+        return false;
+    }
+    batchRunning_ = true;
+    beforeBatch_ = controls_;
+    controls_ = {false, false, true, true};
+    return true;
+}
+
+bool WindowRules::EndBatch() {
+    if (!batchRunning_) {
+        return false;
+    }
+    batchRunning_ = false;
+    controls_ = beforeBatch_;
+    const bool close = closeAfterBatch_;
+    closeAfterBatch_ = false;
+    return close;
+}
+
+CloseStep WindowRules::RequestClose() {
+    if (!batchRunning_) {
+        return CloseStep::CloseNow;
+    }
+    return closeAfterBatch_ ? CloseStep::Wait : CloseStep::AskToCancel;
+}
+
+void WindowRules::CancelAndClose() {
+    if (batchRunning_) {
+        closeAfterBatch_ = true;
+    }
+}
+
+} // namespace ostrapel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ostrapel {
+
+// What the window's three working controls may do; the rest are never disabled.
+struct ControlStates {
+    bool open = true;         // cmdOpen
+    bool combo = true;        // ComboDLC
+    bool save = false;        // cmdSave
+    bool saveCancels = false; // cmdSave reads "Cancel" and cancels the running batch
+    bool operator==(const ControlStates&) const = default;
+};
+
+// What closing the window does: close now, ask whether to cancel the running batch (then
+// CancelAndClose on yes), or wait for a batch being cancelled to end.
+enum class CloseStep { CloseNow, AskToCancel, Wait };
+
+// The rules every window of the program follows, whatever its toolkit: when the save button
+// enables, what a batch locks, and what closing does while a batch runs. The window asks the
+// rules before acting and shows Controls() afterwards.
+class WindowRules {
+public:
+    const ControlStates& Controls() const { return controls_; }
+    bool BatchRunning() const { return batchRunning_; }
+
+    // A version was chosen in the combo box. Enables the save button for good and gives the
+    // value text for txt when the label is one of the table's; nothing while a batch runs.
+    std::optional<std::string> ChooseVersion(std::string_view label);
+
+    // Whether a folder may be chosen and listed now (not during a batch).
+    bool MayLoadFolder() const { return !batchRunning_; }
+
+    // Whether a batch may start now; when it may, the open button and the combo box are locked
+    // until EndBatch, and the save button turns into the batch's cancel button.
+    bool StartBatch();
+
+    // The batch has ended and its report was seen: the controls are as before it. True when
+    // the window is to close now, because closing was asked for during the batch.
+    bool EndBatch();
+
+    // The user asked to close the window. CloseNow: close now (after clearing the work folder).
+    // AskToCancel: a batch runs; offer to cancel it. Wait: it is being cancelled to close.
+    CloseStep RequestClose();
+    // The user chose to cancel the running batch and close: the window closes once the batch
+    // has ended (EndBatch says so). The window cancels the batch.
+    void CancelAndClose();
+
+private:
+    ControlStates controls_;
+    ControlStates beforeBatch_;
+    bool batchRunning_ = false;
+    bool closeAfterBatch_ = false;
+};
+
+} // namespace ostrapel

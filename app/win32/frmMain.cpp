@@ -1,0 +1,529 @@
+#include "frmMain.h"
+
+#include "conversion/DlcVersion.h"
+#include "conversion/SaveFolder.h"
+#include "resources/resource.h"
+#include "system/Cancel.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <commctrl.h>
+#include <windowsx.h>
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"OstrapelMain";
+constexpr UINT kCursorMoved = WM_APP + 1;
+constexpr UINT kBatchDone = WM_APP + 2;
+constexpr int kTwipsPerPixel = 15;
+constexpr int kLabelGap = 2;
+
+std::wstring Wide(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(utf8.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring TextOf(HWND control) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+} // namespace
+
+// Hands the batch's progress to the window's thread.
+class PostingObserver final : public ostrapel::BatchObserver {
+public:
+    explicit PostingObserver(frmMain& window) : window_(window) {}
+    void cursorMoved(std::size_t index) override {
+        std::lock_guard lock(window_.mutex_);
+        window_.cursorMoves_.push_back(index);
+        if (window_.cursorMoves_.size() == 1) {
+            ::PostMessageW(window_.hwnd_, kCursorMoved, 0, 0);
+        }
+    }
+
+private:
+    frmMain& window_;
+};
+
+frmMain::frmMain(HINSTANCE instance, std::string appDir,
+                 std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser, bool quitOnClose)
+    : instance_(instance),
+      appDir_(appDir.empty() ? std::string() : ostrapel::WithTrailingSeparator(appDir)),
+      chooser_(chooser ? std::move(chooser)
+                       : std::make_shared<mdlSHBrowseForFolder::ShellFolderChooser>()),
+      quitOnClose_(quitOnClose) {
+    ClearWorkFolder();
+    if (!appDir_.empty()) {
+        (void)ostrapel::SetCurrentDirectory(appDir_);
+    }
+
+    icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL), IMAGE_ICON,
+                                            ::GetSystemMetrics(SM_CXICON),
+                                            ::GetSystemMetrics(SM_CYICON), 0));
+    smallIcon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL),
+                                                 IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                 ::GetSystemMetrics(SM_CYSMICON), 0));
+    white_ = ::CreateSolidBrush(RGB(255, 255, 255));
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &frmMain::WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = icon_;
+    windowClass.hIconSm = smallIcon_;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = white_;
+    windowClass.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&windowClass); // fails harmlessly when registered already
+
+    HDC screen = ::GetDC(nullptr);
+    dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+
+    // Fixed single border: a caption, the system menu and a minimise button, no resizing.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+    ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_CONTROLPARENT);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, L"Ostrapel by Penmorrow", style,
+                              work.left + (work.right - work.left - width) / 2,
+                              work.top + (work.bottom - work.top - height) / 2, width, height,
+                              nullptr, nullptr, instance_, this);
+    CreateControls();
+    for (std::string_view label : ostrapel::DlcVersionTable::Labels()) {
+        ::SendMessageW(Control(kComboDLC), CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(Wide(label).c_str()));
+    }
+    ::SendMessageW(Control(kComboDLC), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    ShowControlStates();
+}
+
+frmMain::~frmMain() {
+    if (batch_.joinable()) {
+        batch_.join();
+    }
+    if (hwnd_ != nullptr) {
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        ::DestroyWindow(hwnd_);
+    }
+    for (HFONT font : {labelFont_, uiFont_}) {
+        if (font != nullptr) {
+            ::DeleteObject(font);
+        }
+    }
+    for (HICON icon : {icon_, smallIcon_, openFolder_, logo_}) {
+        if (icon != nullptr) {
+            ::DestroyIcon(icon);
+        }
+    }
+    if (white_ != nullptr) {
+        ::DeleteObject(white_);
+    }
+}
+
+int frmMain::Scale(int pixels) const {
+    return ::MulDiv(pixels, dpi_, 96);
+}
+
+HWND frmMain::Create(const wchar_t* kind, const wchar_t* text, DWORD style, int id, HWND parent,
+                     int left, int top, int width, int height, DWORD exStyle) {
+    HWND control = ::CreateWindowExW(
+        exStyle, kind, text, style | WS_CHILD, Scale(left / kTwipsPerPixel),
+        Scale(top / kTwipsPerPixel), Scale(width / kTwipsPerPixel), Scale(height / kTwipsPerPixel),
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont_), FALSE);
+    return control;
+}
+
+HWND frmMain::ParentOf(int id) const {
+    switch (id) {
+    case kTxt:
+        return EP_;
+    case kList:
+        return GroupBox2_;
+    case kEP:
+    case kGroupBox1:
+        return hwnd_;
+    default:
+        return GroupBox1_;
+    }
+}
+
+void frmMain::CreateControls() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    uiFont_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    // Bold 8.25-point "MS Sans Serif", Central European character set.
+    LOGFONTW label{};
+    label.lfHeight = -::MulDiv(825, dpi_, 7200);
+    label.lfWeight = FW_BOLD;
+    label.lfCharSet = EASTEUROPE_CHARSET;
+    wcscpy_s(label.lfFaceName, L"MS Sans Serif");
+    labelFont_ = ::CreateFontIndirectW(&label);
+
+    const DWORD visible = WS_VISIBLE;
+    // Lies below the client area's bottom edge; hidden as well, so it shows at no size.
+    EP_ = Create(WC_BUTTONW, L"EditPanel", BS_GROUPBOX, kEP, hwnd_, 2520, 3960, 1935, 735,
+                 WS_EX_CONTROLPARENT);
+    Create(WC_EDITW, L"400", ES_AUTOHSCROLL, kTxt, EP_, 120, 240, 1695, 255);
+
+    GroupBox1_ = Create(WC_BUTTONW, L"Open Folder save", visible | BS_GROUPBOX, kGroupBox1, hwnd_,
+                        120, 120, 7935, 2535, WS_EX_CONTROLPARENT);
+    HWND save = Create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON,
+                       kCmdSave, GroupBox1_, 120, 2040, 2655, 375);
+    GroupBox2_ = Create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, GroupBox1_,
+                        3000, 240, 1815, 2175, WS_EX_CONTROLPARENT);
+    Create(WC_LISTBOXW, L"File List",
+           visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, kList, GroupBox2_,
+           120, 240, 1575, 1815, WS_EX_CLIENTEDGE);
+    // A list-only combo box; its height here is the closed field's, the list drops below.
+    HWND combo = Create(WC_COMBOBOXW, L"Select DLC Version",
+                        visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC, GroupBox1_,
+                        120, 1440, 2655, 315 + 150 * kTwipsPerPixel);
+    // The closed field's height is the item height plus its frame: make it the layout's.
+    const int fieldHeight = Scale(315 / kTwipsPerPixel);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT field{};
+        ::GetWindowRect(combo, &field);
+        const int off = fieldHeight - static_cast<int>(field.bottom - field.top);
+        if (off == 0) {
+            break;
+        }
+        const LRESULT item = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + off);
+    }
+    HWND open =
+        Create(WC_BUTTONW, L"Open Your save Folder", visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON,
+               kCmdOpen, GroupBox1_, 120, 360, 615, 495);
+    openFolder_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OPEN_FOLDER),
+                                                  IMAGE_ICON, Scale(32), Scale(32), 0));
+    ::SendMessageW(open, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(openFolder_));
+    logo_ = static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_LOGO), IMAGE_ICON, 180, 180, 0));
+    Create(WC_STATICW, L"", visible | SS_OWNERDRAW, kImage1, GroupBox1_, 4920, 240, 2940, 2100);
+
+    struct Label {
+        int index;
+        const wchar_t* caption;
+        int left, top, width, height;
+    };
+    RECT list{};
+    ::GetWindowRect(GroupBox2_, &list);
+    ::MapWindowPoints(nullptr, GroupBox1_, reinterpret_cast<POINT*>(&list), 2);
+    for (const Label& caption : {Label{1, L"Select DLC Version :", 120, 1080, 1785, 195},
+                                 Label{0, L"Open Your save Folder", 840, 360, 1965, 195}}) {
+        HWND control = Create(WC_STATICW, caption.caption, visible | SS_LEFT | SS_NOPREFIX,
+                              kLabelBase + caption.index, GroupBox1_, caption.left, caption.top,
+                              caption.width, caption.height);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_), FALSE);
+        // Fonts wider than the classic one would clip the caption: grow into the free space
+        // up to the file list's frame.
+        HDC dc = ::GetDC(control);
+        HGDIOBJ old = ::SelectObject(dc, labelFont_);
+        SIZE wanted{};
+        ::GetTextExtentPoint32W(dc, caption.caption, static_cast<int>(wcslen(caption.caption)),
+                                &wanted);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(control, dc);
+        const int width = Scale(caption.width / kTwipsPerPixel);
+        const int height = Scale(caption.height / kTwipsPerPixel);
+        const int room = list.left - Scale(kLabelGap) - Scale(caption.left / kTwipsPerPixel);
+        ::SetWindowPos(control, nullptr, 0, 0,
+                       std::clamp<int>(wanted.cx, width, std::max(room, width)),
+                       std::clamp<int>(wanted.cy, height, height + Scale(kLabelGap)),
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    // Tab order: open, versions, file list, save.
+    ::SetWindowPos(open, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(combo, open, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(GroupBox2_, combo, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(save, GroupBox2_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    // Containers pass their children's notifications on to the window.
+    for (HWND container : {EP_, GroupBox1_, GroupBox2_}) {
+        ::SetWindowSubclass(container, &frmMain::ContainerProc, 1,
+                            reinterpret_cast<DWORD_PTR>(this));
+    }
+    ::SetFocus(open);
+}
+
+LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR data) {
+    (void)id;
+    auto* window = reinterpret_cast<frmMain*>(data);
+    switch (message) {
+    case WM_ERASEBKGND: {
+        // A group box paints no background of its own: white frames, EP the button face.
+        RECT area{};
+        ::GetClientRect(hwnd, &area);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &area,
+                   hwnd == window->EP_ ? ::GetSysColorBrush(COLOR_BTNFACE) : window->white_);
+        return TRUE;
+    }
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        return window->Handle(message, wParam, lParam);
+    default:
+        return ::DefSubclassProc(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK frmMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* window = static_cast<frmMain*>(create->lpCreateParams);
+        window->hwnd_ = hwnd;
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+    }
+    auto* window = reinterpret_cast<frmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (window == nullptr) {
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return window->Handle(message, wParam, lParam);
+}
+
+LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int code = HIWORD(wParam);
+        if (id == kCmdOpen && code == BN_CLICKED) {
+            LoadFolderSave();
+        } else if (id == kCmdSave && code == BN_CLICKED) {
+            if (rules_.BatchRunning()) {
+                cancel_->raise();
+            } else {
+                ConvertSaves();
+            }
+        } else if (id == kComboDLC && code == CBN_SELCHANGE) {
+            ComboDLC_Change();
+        }
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        // The window and both frames are white; EP keeps the button face.
+        HWND control = reinterpret_cast<HWND>(lParam);
+        if (control == EP_ || ::GetParent(control) == EP_) {
+            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+        }
+        ::SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+        return reinterpret_cast<LRESULT>(white_);
+    }
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlID == kImage1) {
+            // The 180-pixel logo stretched over the whole control.
+            ::FillRect(item->hDC, &item->rcItem, white_);
+            ::DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, logo_,
+                         item->rcItem.right - item->rcItem.left,
+                         item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_SETCURSOR:
+        if (rules_.BatchRunning()) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
+            return TRUE;
+        }
+        break;
+    case kCursorMoved: {
+        std::vector<std::size_t> moves;
+        {
+            std::lock_guard lock(mutex_);
+            moves.swap(cursorMoves_);
+        }
+        HWND list = Control(kList);
+        for (std::size_t index : moves) {
+            if (index < static_cast<std::size_t>(::SendMessageW(list, LB_GETCOUNT, 0, 0))) {
+                ::SendMessageW(list, LB_SETCURSEL, index, 0);
+            }
+        }
+        return 0;
+    }
+    case kBatchDone:
+        BatchEnded();
+        return 0;
+    case WM_CLOSE:
+        switch (rules_.RequestClose()) {
+        case ostrapel::CloseStep::CloseNow:
+            Close();
+            break;
+        case ostrapel::CloseStep::AskToCancel:
+            // On yes the batch is cancelled; the window closes once its report has been seen.
+            if (::MessageBoxW(hwnd_, L"A conversion is running. Cancel it and close the window?",
+                              L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
+                rules_.CancelAndClose();
+                cancel_->raise();
+            }
+            break;
+        case ostrapel::CloseStep::Wait:
+            break;
+        }
+        return 0;
+    case WM_DESTROY:
+        if (quitOnClose_) {
+            ::PostQuitMessage(0);
+        }
+        return 0;
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        hwnd_ = nullptr;
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void frmMain::ComboDLC_Change() {
+    HWND combo = Control(kComboDLC);
+    const LRESULT index = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    std::wstring label;
+    if (index != CB_ERR) {
+        label.resize(static_cast<std::size_t>(
+            ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0)));
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                       reinterpret_cast<LPARAM>(label.data()));
+    }
+    if (auto value = rules_.ChooseVersion(Utf8(label))) {
+        ::SetWindowTextW(Control(kTxt), Wide(*value).c_str());
+    }
+    ShowControlStates();
+}
+
+void frmMain::LoadFolderSave() {
+    if (!rules_.MayLoadFolder()) {
+        return;
+    }
+    HWND list = Control(kList);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    names_.clear();
+    if (!appDir_.empty()) {
+        (void)ostrapel::SetCurrentDirectory(appDir_);
+    }
+    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
+    if (folder.empty()) {
+        return;
+    }
+    for (std::string& name : ostrapel::ListSaveFolder(folder)) {
+        const LRESULT at =
+            ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
+        if (at != LB_ERR && at != LB_ERRSPACE) {
+            names_.push_back(std::move(name));
+        }
+    }
+    if (!names_.empty()) {
+        ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    }
+}
+
+void frmMain::ConvertSaves() {
+    if (rules_.BatchRunning()) {
+        return;
+    }
+    ostrapel::BatchRequest request;
+    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
+    request.appDir = appDir_;
+    request.valueText = Utf8(TextOf(Control(kTxt)));
+    request.names = names_;
+    if (!process_) {
+        process_ = std::make_unique<ostrapel::Scn_Process>();
+    }
+    if (batch_.joinable()) {
+        batch_.join();
+    }
+    cancel_ = std::make_unique<ostrapel::CancelFlag>();
+    request.cancel = cancel_.get();
+    rules_.StartBatch();
+    ShowControlStates();
+    {
+        std::lock_guard lock(mutex_);
+        cursorMoves_.clear();
+        result_.reset();
+    }
+    batch_ = std::thread([this, request = std::move(request)] {
+        PostingObserver observer(*this);
+        ostrapel::BatchResult result = ostrapel::ConvertSaves(request, *process_, &observer);
+        std::lock_guard lock(mutex_);
+        result_ = std::move(result);
+        ::PostMessageW(hwnd_, kBatchDone, 0, 0);
+    });
+}
+
+void frmMain::BatchEnded() {
+    if (batch_.joinable()) {
+        batch_.join();
+    }
+    Handle(kCursorMoved, 0, 0); // progress posted before the end
+    std::optional<ostrapel::BatchResult> result;
+    {
+        std::lock_guard lock(mutex_);
+        result.swap(result_);
+    }
+    if (result && presentReport_) {
+        presentReport_(hwnd_, Wide(result->report), result->allChanged());
+    }
+    ClearWorkFolder();
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
+    if (close) {
+        Close();
+    }
+}
+
+void frmMain::ShowReportBox(HWND owner, const std::wstring& text, bool allChanged) {
+    ::MessageBoxW(owner, text.c_str(), L"Ostrapel",
+                  static_cast<UINT>(MB_OK | (allChanged ? MB_ICONINFORMATION : MB_ICONWARNING)));
+}
+
+void frmMain::ShowControlStates() {
+    const ostrapel::ControlStates& states = rules_.Controls();
+    ::EnableWindow(Control(kCmdOpen), states.open);
+    ::EnableWindow(Control(kComboDLC), states.combo);
+    ::EnableWindow(Control(kCmdSave), states.save);
+    ::SetWindowTextW(Control(kCmdSave), states.saveCancels ? L"Cancel" : L"Apply and Save");
+}
+
+void frmMain::ClearWorkFolder() {
+    if (!appDir_.empty()) {
+        (void)ostrapel::ClearWorkFolder(appDir_);
+    }
+}
+
+void frmMain::Close() {
+    ClearWorkFolder();
+    ::DestroyWindow(hwnd_);
+}

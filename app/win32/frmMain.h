@@ -1,0 +1,113 @@
+#pragma once
+
+#include "WindowRules.h"
+#include "conversion/ConvertSaves.h"
+#include "mdlSHBrowseForFolder.h"
+#include "system/Cancel.h"
+#include "system/Process.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+#include <windows.h>
+
+// The program's one window on Windows, a plain Win32 window: open a save folder, pick a DLC
+// version, apply it to every save. The same controls, texts, geometry and behaviour as the Qt
+// window; the rules both follow are WindowRules.
+class frmMain {
+public:
+    // Control identifiers; the labels are kLabelBase + their index.
+    enum Id : int {
+        kEP = 100,
+        kTxt,
+        kGroupBox1,
+        kCmdSave,
+        kGroupBox2,
+        kList,
+        kComboDLC,
+        kCmdOpen,
+        kImage1,
+        kLabelBase = 120,
+    };
+
+    // Shows the report of a batch and returns once the user has dismissed it.
+    using ReportPresenter =
+        std::function<void(HWND owner, const std::wstring& text, bool allChanged)>;
+
+    // Start-up: clears the work folder of appDir, makes appDir current, creates the window
+    // (not yet shown) and fills the versions. quitOnClose: the message loop ends with it.
+    frmMain(HINSTANCE instance, std::string appDir,
+            std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser, bool quitOnClose);
+    ~frmMain();
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+    HWND Control(int id) const { return ::GetDlgItem(ParentOf(id), id); }
+    const std::string& AppDir() const { return appDir_; }
+    bool batchRunning() const { return rules_.BatchRunning(); }
+    void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+
+    void LoadFolderSave();
+    void ConvertSaves();
+
+    // The message box titled "Ostrapel": information icon when every entry changed.
+    static void ShowReportBox(HWND owner, const std::wstring& text, bool allChanged);
+
+    // Client-area pixels at 96 DPI, as the twips of the layout give them.
+    static constexpr int kClientWidth = 8130 / 15;
+    static constexpr int kClientHeight = 2700 / 15;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR data);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControls();
+    HWND Create(const wchar_t* kind, const wchar_t* text, DWORD style, int id, HWND parent,
+                int left, int top, int width, int height, DWORD exStyle = 0);
+    HWND ParentOf(int id) const;
+    int Scale(int pixels) const;
+    void ComboDLC_Change();
+    void ShowControlStates();
+    void BatchEnded();
+    void ClearWorkFolder();
+    void Close();
+
+    HINSTANCE instance_;
+    HWND hwnd_ = nullptr;
+    std::string appDir_;
+    std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
+    bool quitOnClose_;
+    ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    ostrapel::WindowRules rules_;
+    std::unique_ptr<ostrapel::Scn_Process> process_;
+    std::unique_ptr<ostrapel::CancelFlag> cancel_; // the running batch's
+    std::vector<std::string> names_;               // the listed names as the listing gave them
+    int dpi_ = 96;
+
+    // The batch's thread and what it hands over; WM_APP messages carry only the wake-up.
+    std::thread batch_;
+    std::mutex mutex_;
+    std::vector<std::size_t> cursorMoves_;
+    std::optional<ostrapel::BatchResult> result_;
+
+    HWND EP_ = nullptr;
+    HWND GroupBox1_ = nullptr;
+    HWND GroupBox2_ = nullptr;
+    HFONT labelFont_ = nullptr;
+    HFONT uiFont_ = nullptr;
+    HBRUSH white_ = nullptr;
+    HICON icon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    HICON openFolder_ = nullptr;
+    HICON logo_ = nullptr;
+
+    friend class PostingObserver;
+};

@@ -1,0 +1,33 @@
+// ostrapel.exe: the window, and a message loop like any Win32 program's.
+
+#include "frmMain.h"
+#include "system/Paths.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // The shell's folder browser wants a single-threaded apartment.
+    (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    int status = 0;
+    {
+        frmMain window(instance, ostrapel::ApplicationDirectory(), nullptr, true);
+        ::ShowWindow(window.Handle(), show);
+        ::UpdateWindow(window.Handle());
+        MSG message;
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            // Tab, arrow keys and Enter move between the controls as in a dialog.
+            if (window.Handle() != nullptr && ::IsDialogMessageW(window.Handle(), &message)) {
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        status = static_cast<int>(message.wParam);
+    }
+    ::CoUninitialize();
+    return status;
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+#define IDI_OSTRAPEL 1
+#define IDI_OPEN_FOLDER 2
+#define IDI_LOGO 3

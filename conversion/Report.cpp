@@ -1,0 +1,186 @@
+#include "conversion/Report.h"
+
+#include "conversion/DlcVersion.h"
+#include "system/Paths.h"
+#include "system/Text.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace ostrapel {
+
+namespace {
+
+constexpr std::string_view kEllipsis = "...";
+
+// Byte offsets at which the characters of text start, and the text's size last.
+std::vector<std::size_t> CharacterStarts(std::string_view text) {
+    std::vector<std::size_t> starts;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        starts.push_back(at);
+        at += FirstCharacter(text.substr(at)).length;
+    }
+    starts.push_back(text.size());
+    return starts;
+}
+
+std::string Files(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+// text cut to maxLength characters with "..." for what was cut: from the middle when keepEnd,
+// else from the end.
+std::string Shortened(std::string_view text, std::size_t maxLength, bool keepEnd) {
+    const std::vector<std::size_t> starts = CharacterStarts(text);
+    const std::size_t length = starts.size() - 1;
+    if (length <= maxLength) {
+        return std::string(text);
+    }
+    if (maxLength <= kEllipsis.size()) {
+        return std::string(kEllipsis.substr(0, maxLength));
+    }
+    const std::size_t kept = maxLength - kEllipsis.size();
+    const std::size_t tail = keepEnd ? kept / 2 : 0;
+    return std::string(text.substr(0, starts[kept - tail])) + std::string(kEllipsis) +
+           std::string(text.substr(starts[length - tail]));
+}
+
+} // namespace
+
+std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength) {
+    return Shortened(text, maxLength, true);
+}
+
+std::string ShortenedAtTheEnd(std::string_view text, std::size_t maxLength) {
+    return Shortened(text, maxLength, false);
+}
+
+std::string ChangedVersionsLine(const std::vector<FileOutcome>& files) {
+    const auto changed = std::count_if(files.begin(), files.end(),
+                                       [](const FileOutcome& file) { return file.changed; });
+    return "Changed versions DLC in " + std::to_string(changed) + " files";
+}
+
+std::string AlreadyLine(const std::vector<FileOutcome>& files) {
+    std::size_t already = 0;
+    std::optional<std::int16_t> value;
+    for (const FileOutcome& file : files) {
+        if (file.already) {
+            ++already;
+            value = file.newValue ? file.newValue : file.oldValue;
+        }
+    }
+    if (already == 0) {
+        return {};
+    }
+    return "Already at " + (value ? DlcValueText(*value) : std::string("the value")) + ": " +
+           std::to_string(already) + " files";
+}
+
+std::string NotChangedLines(const std::vector<FileOutcome>& files) {
+    std::string lines;
+    for (const FileOutcome& file : files) {
+        if (!file.done()) {
+            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.reason;
+        }
+    }
+    return lines;
+}
+
+std::size_t NotChangedCount(const std::vector<FileOutcome>& files) {
+    return static_cast<std::size_t>(std::count_if(
+        files.begin(), files.end(), [](const FileOutcome& file) { return !file.done(); }));
+}
+
+std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files) {
+    std::vector<ReasonGroup> groups;
+    std::map<std::string_view, std::size_t> groupOf;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].done()) {
+            continue;
+        }
+        auto [at, added] = groupOf.try_emplace(files[i].reason, groups.size());
+        if (added) {
+            groups.push_back({files[i].reason, {}});
+        }
+        groups[at->second].entries.push_back(i);
+    }
+    // Groups stand in the order of their first entries; a stable sort keeps it among equals.
+    std::stable_sort(groups.begin(), groups.end(), [](const ReasonGroup& a, const ReasonGroup& b) {
+        return a.entries.size() > b.entries.size();
+    });
+    return groups;
+}
+
+std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits) {
+    const std::vector<ReasonGroup> groups = GroupByReason(files);
+    std::vector<std::string> lines;
+    const std::size_t shown = std::min(groups.size(), limits.groups);
+    for (std::size_t g = 0; g < shown; ++g) {
+        const ReasonGroup& group = groups[g];
+        std::string line = Files(group.entries.size()) + ": " +
+                           Printable(ShortenedAtTheEnd(group.reason, limits.reasonLength));
+        const std::size_t named = std::min(group.entries.size(), limits.namesPerGroup);
+        for (std::size_t n = 0; n < named; ++n) {
+            line +=
+                (n == 0 ? ": " : ", ") +
+                Printable(ShortenedInTheMiddle(files[group.entries[n]].name, limits.nameLength));
+        }
+        if (named > 0 && named < group.entries.size()) {
+            line += " and " + std::to_string(group.entries.size() - named) + " more";
+        }
+        lines.push_back(std::move(line));
+    }
+    if (shown < groups.size()) {
+        std::size_t rest = 0;
+        for (std::size_t g = shown; g < groups.size(); ++g) {
+            rest += groups[g].entries.size();
+        }
+        const std::size_t reasons = groups.size() - shown;
+        lines.push_back(Files(rest) + " for " + std::to_string(reasons) +
+                        (shown > 0 ? " other" : "") + (reasons == 1 ? " reason" : " reasons"));
+    }
+    std::string summary;
+    for (const std::string& line : lines) {
+        summary += (summary.empty() ? "" : "\n") + line;
+    }
+    return summary;
+}
+
+BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits) {
+    if (!result.refusal.empty() || NotChangedCount(result.files) == 0) {
+        return {result.report, {}};
+    }
+    std::string text = ChangedVersionsLine(result.files);
+    if (std::string already = AlreadyLine(result.files); !already.empty()) {
+        text += "\n" + already;
+    }
+    if (result.cancelled) {
+        text += "\n\n" + std::string(kCancelledLine);
+    }
+    text += "\n\nNot changed:\n" + GroupedSummary(result.files, limits);
+    // Not wholly successful: what did change, and from which version.
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < result.files.size(); ++i) {
+        if (result.files[i].changed && result.files[i].oldValue && result.files[i].newValue) {
+            changed.push_back(i);
+        }
+    }
+    if (!changed.empty()) {
+        text += "\n\nChanged:";
+        const std::size_t shown = std::min(changed.size(), limits.groups);
+        for (std::size_t n = 0; n < shown; ++n) {
+            const FileOutcome& file = result.files[changed[n]];
+            text += "\n" + Printable(ShortenedInTheMiddle(file.name, limits.nameLength)) + ": " +
+                    DlcValueText(*file.oldValue) + " -> " + DlcValueText(*file.newValue);
+        }
+        if (shown < changed.size()) {
+            text += "\nand " + Files(changed.size() - shown) + " more";
+        }
+    }
+    return {text, NotChangedLines(result.files)};
+}
+
+} // namespace ostrapel

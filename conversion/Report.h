@@ -1,0 +1,65 @@
+#pragma once
+
+#include "conversion/ConvertSaves.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrapel {
+
+// "Changed versions DLC in N files", N the entries changed: a report's first line.
+std::string ChangedVersionsLine(const std::vector<FileOutcome>& files);
+
+// "Already at LABEL: K files", K the saves that held the value already; empty when none did.
+std::string AlreadyLine(const std::vector<FileOutcome>& files);
+
+// Every entry not changed, one "NAME: REASON" line each in list order, lines joined by '\n'.
+// Here and below, a save that held the value already counts as done, not as not changed.
+std::string NotChangedLines(const std::vector<FileOutcome>& files);
+
+std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
+
+// The entries not changed for one reason.
+struct ReasonGroup {
+    std::string reason;
+    std::vector<std::size_t> entries; // indexes into the outcomes, in list order
+};
+
+// The entries not changed, grouped by reason: the most frequent reason first, reasons as
+// frequent as each other in the order their first entries are listed.
+std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files);
+
+// How much of the groups a summary shows.
+struct SummaryLimits {
+    std::size_t groups = 5;        // reasons with a line of their own; the rest share one
+    std::size_t namesPerGroup = 3; // names shown per reason, then "and N more"
+    std::size_t nameLength = 40;   // longer names are shortened in the middle, in characters
+    std::size_t reasonLength = 80; // longer reasons are shortened at the end, in characters
+};
+
+// One line per reason, e.g.
+//   60 files: cipher tool failed (exit code 3): screenshot_1.png, screenshot_2.png,
+//   screenshot_3.png and 57 more
+// (one line), then "N files for M other reasons" for the groups beyond the limit. Names and
+// reasons are shortened to the limits and made printable (system/Text.h), so the
+// summary's size is bounded whatever the names. Empty when every entry was changed.
+std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits = {});
+
+// What a window's report box shows: the first line and the grouped summary as its text, every
+// entry not changed, one per line, as its details. A refused batch shows its report as it is.
+// When some entry was not changed, the text ends with the saves that were, "NAME: OLD -> NEW",
+// the first limits.groups of them.
+struct BoxReport {
+    std::string text;
+    std::string details; // empty when every entry was changed
+};
+BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits = {});
+
+// text cut to at most maxLength characters (UTF-8, a stray byte one character), with "..." in
+// the middle or at the end standing for what was cut.
+std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength);
+std::string ShortenedAtTheEnd(std::string_view text, std::size_t maxLength);
+
+} // namespace ostrapel

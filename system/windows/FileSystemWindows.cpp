@@ -1,0 +1,590 @@
+#include "WindowsText.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <random>
+#include <windows.h>
+#undef SetCurrentDirectory // the wide macro would rename this program's own function
+
+namespace ostrapel {
+
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+        if (valid()) {
+            ::CloseHandle(handle_);
+        }
+        handle_ = handle;
+    }
+    HANDLE release() {
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Any sharing: the program's own opens never stand in another program's way.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+DWORD AttributesOf(const std::string& path) {
+    return ::GetFileAttributesW(win::FilePath(path).c_str());
+}
+
+// Opens an entry only to look at it; folders too, following links.
+HANDLE OpenToLookAt(const std::string& path) {
+    return ::CreateFileW(win::FilePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::int64_t Combine(DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+}
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info)) {
+        return std::nullopt;
+    }
+    FileIdentity id;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = static_cast<std::uint64_t>(Combine(info.nFileIndexHigh, info.nFileIndexLow));
+    id.size = Combine(info.nFileSizeHigh, info.nFileSizeLow);
+    // 100-nanosecond units.
+    id.modifiedNs =
+        Combine(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) * 100;
+    return id;
+}
+
+EntryKind KindOfAttributes(DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return EntryKind::Missing;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory : EntryKind::File;
+}
+
+// Copies everything from in to out; returns 0 or the error code.
+DWORD CopyContents(HANDLE in, HANDLE out) {
+    static thread_local std::string buffer(1 << 16, '\0');
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            return ::GetLastError();
+        }
+        if (got == 0) {
+            return 0;
+        }
+        DWORD done = 0;
+        while (done < got) {
+            DWORD put = 0;
+            if (!::WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
+                return ::GetLastError();
+            }
+            if (put == 0) {
+                return ERROR_WRITE_FAULT;
+            }
+            done += put;
+        }
+    }
+}
+
+std::string RandomSuffix() {
+    static thread_local std::mt19937_64 engine{std::random_device{}()};
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 10; ++i) {
+        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
+    }
+    return suffix;
+}
+
+bool InUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_USER_MAPPED_FILE;
+}
+
+} // namespace
+
+bool IsHiddenName(const std::string& name) {
+    return name.rfind(kTemporaryPrefix, 0) == 0;
+}
+
+ListingResult ListDirectory(const std::string& folder) {
+    ListingResult result;
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = win::FilePath(JoinPath(folder, "*"));
+    HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) { // an empty folder (without even "." at a root)
+            result.status = win::ErrorStatus(error);
+        }
+        return result;
+    }
+    do {
+        std::string name = win::Utf8(data.cFileName);
+        if (name == "." || name == "..") {
+            continue;
+        }
+        EntryKind kind = KindOfAttributes(data.dwFileAttributes);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            kind = KindOf(JoinPath(folder, name)); // what the link leads to
+        } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+            kind = EntryKind::Other;
+        }
+        const bool hidden =
+            (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
+            IsHiddenName(name);
+        result.entries.push_back({std::move(name), kind, hidden});
+    } while (::FindNextFileW(find, &data));
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
+        result.status = win::ErrorStatus(error);
+    }
+    ::FindClose(find);
+    return result;
+}
+
+EntryKind KindOf(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        Handle target(OpenToLookAt(path)); // a dangling link opens nothing
+        if (!target.valid()) {
+            return EntryKind::Missing;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(target.get(), &info)) {
+            return EntryKind::Missing;
+        }
+        return KindOfAttributes(info.dwFileAttributes);
+    }
+    return KindOfAttributes(attributes);
+}
+
+std::optional<std::int64_t> SizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(win::FilePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return Combine(data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    Handle handle(OpenToLookAt(path));
+    if (!handle.valid()) {
+        return std::nullopt;
+    }
+    return IdentityOfHandle(handle.get());
+}
+
+std::string ResolvedPath(const std::string& path) {
+    Handle handle(OpenToLookAt(path));
+    if (!handle.valid()) {
+        return {};
+    }
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            handle.get(), buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+        // Too small a buffer: the size needed, or (under Wine) 0 with ERROR_MORE_DATA.
+        const bool tooSmall =
+            length >= buffer.size() || (length == 0 && ::GetLastError() == ERROR_MORE_DATA);
+        if (tooSmall && buffer.size() < 32768) {
+            buffer.resize(std::max<std::size_t>(length + 1, buffer.size() * 2));
+            continue;
+        }
+        if (length == 0 || length >= buffer.size()) {
+            break;
+        }
+        buffer.resize(length);
+        std::string resolved = win::Utf8(buffer);
+        // \\?\C:\... back to C:\..., \\?\UNC\server\... to \\server\...
+        if (resolved.rfind("\\\\?\\UNC\\", 0) == 0) {
+            resolved = "\\" + resolved.substr(7);
+        } else if (resolved.rfind("\\\\?\\", 0) == 0) {
+            resolved.erase(0, 4);
+        }
+        return resolved;
+    }
+    // Some systems (Wine among them) cannot name a long path this way: the absolute path
+    // without links resolved serves as well.
+    const std::wstring given = win::FilePath(path);
+    const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (needed == 0 || length == 0 || length >= needed) {
+        return {};
+    }
+    full.resize(length);
+    std::string resolved = win::Utf8(full);
+    if (resolved.rfind("\\\\?\\", 0) == 0 && resolved.rfind("\\\\?\\UNC\\", 0) != 0) {
+        resolved.erase(0, 4);
+    }
+    return resolved;
+}
+
+Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+    if (!file.valid()) {
+        return win::LastErrorStatus();
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        OVERLAPPED at{};
+        const auto position = static_cast<std::uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD put = 0;
+        if (!::WriteFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                         &put, &at)) {
+            return win::LastErrorStatus();
+        }
+        if (put == 0) {
+            return win::ErrorStatus(ERROR_WRITE_FAULT);
+        }
+        done += put;
+    }
+    if (!::CloseHandle(file.release())) {
+        return win::LastErrorStatus();
+    }
+    return Status::Ok();
+}
+
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes) {
+    bytes.assign(size, '\0');
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        bytes.clear();
+        return win::LastErrorStatus();
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        OVERLAPPED at{};
+        const auto position = static_cast<std::uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(size - done), &got,
+                        &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            bytes.clear();
+            return win::LastErrorStatus();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return Status::Ok();
+}
+
+Status ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    Handle in(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.valid()) {
+        return win::LastErrorStatus();
+    }
+    if (::GetFileType(in.get()) != FILE_TYPE_DISK) {
+        return Status::Fail("is not a regular file");
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(in.get(), &size)) {
+        content.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr)) {
+            return win::LastErrorStatus();
+        }
+        if (got == 0) {
+            return Status::Ok();
+        }
+        content.append(buffer, got);
+    }
+}
+
+bool IsReadOnly(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+Status CopyFileTo(const std::string& source, const std::string& target,
+                  FileIdentity* sourceIdentity) {
+    const DWORD attributes = AttributesOf(source);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Status::Fail("is a folder");
+    }
+    // A save the game holds open without sharing fails here with a sharing violation.
+    Handle in(::CreateFileW(win::FilePath(source).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.valid()) {
+        return win::LastErrorStatus();
+    }
+    if (::GetFileType(in.get()) != FILE_TYPE_DISK) {
+        return Status::Fail("is not a regular file");
+    }
+    const auto before = IdentityOfHandle(in.get());
+    if (!before) {
+        return win::LastErrorStatus();
+    }
+    // CREATE_NEW: never over an existing file, and never through a link at the target.
+    Handle out(::CreateFileW(win::FilePath(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!out.valid()) {
+        return win::LastErrorStatus();
+    }
+    if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
+        out.reset();
+        ::DeleteFileW(win::FilePath(target).c_str());
+        return win::ErrorStatus(error);
+    }
+    // A write racing the copy would leave a torn copy behind.
+    if (IdentityOfHandle(in.get()) != before) {
+        return Status::Fail("changed while being copied");
+    }
+    if (!::CloseHandle(out.release())) {
+        return win::LastErrorStatus();
+    }
+    if (sourceIdentity != nullptr) {
+        *sourceIdentity = *before;
+    }
+    return Status::Ok();
+}
+
+ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
+                                    const std::optional<FileIdentity>& expected) {
+    auto fail = [](DWORD error) {
+        return ReplaceResult{ReplaceOutcome::Failed, win::ErrorStatus(error)};
+    };
+    auto changed = [] {
+        return ReplaceResult{ReplaceOutcome::TargetChanged, Status::Fail("changed on disk")};
+    };
+
+    const DWORD attributes = AttributesOf(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return gone && expected ? changed() : fail(error);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {ReplaceOutcome::Failed, Status::Fail("is not a regular file")};
+    }
+    if (expected && IdentityOf(target) != *expected) {
+        return changed();
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return {ReplaceOutcome::Failed, Status::Fail("is read-only")};
+    }
+
+    Handle in(::CreateFileW(win::FilePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.valid()) {
+        return fail(::GetLastError());
+    }
+
+    // Hidden while it is written, so a temporary left by a killed run stays out of listings.
+    const std::wstring temporary =
+        win::FilePath(JoinPath(ParentOf(target), kTemporaryPrefix + RandomSuffix() + ".tmp"));
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!out.valid()) {
+        return fail(::GetLastError());
+    }
+    auto abandon = [&](DWORD error) {
+        out.reset();
+        ::DeleteFileW(temporary.c_str());
+        return fail(error);
+    };
+
+    if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
+        return abandon(error);
+    }
+    // The replacement keeps the save's attributes (archive, hidden, system, ...).
+    FILE_BASIC_INFO basic{};
+    constexpr DWORD kNotSettable = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
+                                   FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE;
+    basic.FileAttributes = attributes & ~kNotSettable;
+    if (basic.FileAttributes == 0) {
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    if (!::SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof basic)) {
+        return abandon(::GetLastError());
+    }
+    if (!::FlushFileBuffers(out.get())) {
+        return abandon(::GetLastError());
+    }
+    if (!::CloseHandle(out.release())) {
+        return abandon(::GetLastError());
+    }
+    // Last look before the replacement, to keep the window for a racing writer small.
+    auto current = IdentityOf(target);
+    if (expected && (!current || *current != *expected)) {
+        ::DeleteFileW(temporary.c_str());
+        return changed();
+    }
+    if (!::MoveFileExW(temporary.c_str(), win::FilePath(target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = ::GetLastError();
+        ::DeleteFileW(temporary.c_str());
+        // A file held open by another program refuses to be replaced; so does a read-only one,
+        // which was looked for above.
+        if (error == ERROR_ACCESS_DENIED || InUse(error)) {
+            return {ReplaceOutcome::Failed, Status::Fail(win::kInUse)};
+        }
+        return fail(error);
+    }
+    return {ReplaceOutcome::Replaced, Status::Ok()};
+}
+
+Status SyncDirectory(const std::string& folder) {
+    // MOVEFILE_WRITE_THROUGH has put every rename on disk already.
+    (void)folder;
+    return Status::Ok();
+}
+
+Status RemoveFile(const std::string& path) {
+    if (!::DeleteFileW(win::FilePath(path).c_str())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            return win::ErrorStatus(error);
+        }
+    }
+    return Status::Ok();
+}
+
+namespace {
+
+Status RemoveMatching(const std::string& folder, const std::string& prefix) {
+    ListingResult listing = ListDirectory(folder);
+    Status result = listing.status;
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const std::string path = JoinPath(folder, entry.name);
+        const DWORD attributes = AttributesOf(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        if (Status removed = RemoveFile(path); !removed && result.ok()) {
+            result = Status::Fail(entry.name + ": " + removed.reason());
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+Status RemoveFilesIn(const std::string& folder) {
+    return RemoveMatching(folder, "");
+}
+
+Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
+    return RemoveMatching(folder, prefix);
+}
+
+Status MakeDirectory(const std::string& path) {
+    if (!::CreateDirectoryW(win::FilePath(path).c_str(), nullptr)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS && KindOf(path) == EntryKind::Directory) {
+            return Status::Ok();
+        }
+        return win::ErrorStatus(error);
+    }
+    return Status::Ok();
+}
+
+Status RemoveEmptyDirectory(const std::string& path) {
+    if (!::RemoveDirectoryW(win::FilePath(path).c_str())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            return win::ErrorStatus(error);
+        }
+    }
+    return Status::Ok();
+}
+
+FolderLock::FolderLock(const std::string& folder) {
+    // A lock file beside the folder, so the folder itself can be emptied completely. The lock
+    // goes with the handle, also when this process dies. A started tool needs no share of it:
+    // it runs in a job that ends with this process.
+    std::string name = folder;
+    while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) {
+        name.pop_back();
+    }
+    const auto slash = name.find_last_of("\\/");
+    const std::string lockFile =
+        JoinPath(ParentOf(name), kTemporaryPrefix + name.substr(slash + 1) + ".lock");
+    if (KindOf(folder) != EntryKind::Directory) {
+        status_ = win::ErrorStatus(ERROR_PATH_NOT_FOUND);
+        return;
+    }
+    Handle file(::CreateFileW(win::FilePath(lockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!file.valid()) {
+        status_ = win::LastErrorStatus();
+        return;
+    }
+    OVERLAPPED whole{};
+    if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &whole)) {
+        const DWORD error = ::GetLastError();
+        busy_ = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+        status_ = busy_ ? Status::Fail("locked by another program") : win::ErrorStatus(error);
+        return;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+}
+
+FolderLock::~FolderLock() {
+    if (handle_ != -1) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
+}
+
+Status SetCurrentDirectory(const std::string& path) {
+    if (!::SetCurrentDirectoryW(win::Wide(path).c_str())) {
+        return win::LastErrorStatus();
+    }
+    return Status::Ok();
+}
+
+std::string CurrentDirectory() {
+    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0) {
+        return {};
+    }
+    std::wstring buffer(needed, L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(needed, buffer.data());
+    if (length == 0 || length >= needed) {
+        return {};
+    }
+    buffer.resize(length);
+    return win::Utf8(buffer);
+}
+
+} // namespace ostrapel

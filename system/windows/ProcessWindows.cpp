@@ -1,0 +1,321 @@
+#include "WindowsText.h"
+#include "system/Cancel.h"
+#include "system/Process.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <vector>
+#include <windows.h>
+
+namespace ostrapel {
+
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle = nullptr) {
+        if (valid()) {
+            ::CloseHandle(handle_);
+        }
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// No console window for the tool: it has none at all and writes into the pipe it is given.
+// Measured under Wine against CREATE_NO_WINDOW, which costs about twice as much per start.
+constexpr DWORD kConsoleFlags = DETACHED_PROCESS;
+
+// The read end of a pipe that collects what the child prints, read without blocking.
+class OutputPipe {
+public:
+    // Creates the pipe; writeEnd() is what the child inherits.
+    bool open() {
+        static std::atomic<unsigned> serial{0};
+        const std::wstring name = L"\\\\.\\pipe\\ostrapel-" +
+                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(serial.fetch_add(1));
+        read_.reset(::CreateNamedPipeW(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 4096, 4096, 0, nullptr));
+        if (!read_.valid()) {
+            return false;
+        }
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        write_.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        return write_.valid() && event_.valid();
+    }
+    HANDLE writeEnd() const { return write_.get(); }
+    void closeWriteEnd() { write_.reset(); }
+    HANDLE event() const { return event_.get(); }
+    bool isOpen() const { return open_; }
+
+    // Takes in what has arrived and starts the next read; false once the pipe has ended.
+    bool pump(std::string& output) {
+        for (;;) {
+            if (pending_) {
+                DWORD got = 0;
+                if (!::GetOverlappedResult(read_.get(), &overlapped_, &got, FALSE)) {
+                    const DWORD error = ::GetLastError();
+                    if (error == ERROR_IO_INCOMPLETE) {
+                        return true;
+                    }
+                    pending_ = false;
+                    open_ = false;
+                    return false; // broken pipe: every writer has gone
+                }
+                pending_ = false;
+                Keep(output, got);
+            }
+            overlapped_ = OVERLAPPED{};
+            overlapped_.hEvent = event_.get();
+            ::ResetEvent(event_.get());
+            DWORD got = 0;
+            if (::ReadFile(read_.get(), buffer_, sizeof buffer_, &got, &overlapped_)) {
+                Keep(output, got);
+                continue;
+            }
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                pending_ = true;
+                return true;
+            }
+            open_ = false;
+            return false;
+        }
+    }
+
+    // Stops a read still under way; the buffer is not touched afterwards.
+    void stop() {
+        if (pending_) {
+            DWORD got = 0;
+            ::CancelIoEx(read_.get(), &overlapped_);
+            ::GetOverlappedResult(read_.get(), &overlapped_, &got, TRUE);
+            pending_ = false;
+        }
+    }
+
+    ~OutputPipe() { stop(); }
+
+private:
+    void Keep(std::string& output, DWORD size) {
+        output.append(buffer_, size);
+        if (output.size() > 2 * ProcessOutcome::kOutputKept) {
+            output.erase(0, output.size() - ProcessOutcome::kOutputKept);
+        }
+    }
+
+    Handle read_;
+    Handle write_;
+    Handle event_;
+    OVERLAPPED overlapped_{};
+    bool pending_ = false;
+    bool open_ = true;
+    char buffer_[4096];
+};
+
+// A job whose processes all end when it is closed or terminated.
+HANDLE MakeJob() {
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return job;
+}
+
+enum class WaitEnd { Ended, TimedOut, Cancelled };
+
+WaitEnd Collect(HANDLE process, OutputPipe& pipe, const RunLimits& limits, std::string& output) {
+    using Clock = std::chrono::steady_clock;
+    const bool limited = limits.timeLimit.count() > 0;
+    const Clock::time_point deadline = Clock::now() + limits.timeLimit;
+    const HANDLE cancel =
+        limits.cancel != nullptr ? reinterpret_cast<HANDLE>(limits.cancel->waitHandle()) : nullptr;
+    pipe.pump(output);
+    for (;;) {
+        if (limits.cancel != nullptr && limits.cancel->raised()) {
+            return WaitEnd::Cancelled;
+        }
+        DWORD waitMs = INFINITE;
+        if (limited) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                return WaitEnd::TimedOut;
+            }
+            waitMs = static_cast<DWORD>(std::min<long long>(left, 60'000));
+        }
+        if (limits.cancel != nullptr && (cancel == nullptr || cancel == INVALID_HANDLE_VALUE)) {
+            waitMs = std::min<DWORD>(waitMs, 5);
+        }
+        HANDLE handles[3];
+        DWORD count = 0;
+        handles[count++] = process;
+        if (pipe.isOpen()) {
+            handles[count++] = pipe.event();
+        }
+        if (cancel != nullptr && cancel != INVALID_HANDLE_VALUE) {
+            handles[count++] = cancel;
+        }
+        const DWORD rc = ::WaitForMultipleObjects(count, handles, FALSE, waitMs);
+        if (rc == WAIT_OBJECT_0) {
+            return WaitEnd::Ended;
+        }
+        if (rc == WAIT_FAILED) {
+            return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? WaitEnd::Ended
+                                                                      : WaitEnd::Cancelled;
+        }
+        if (pipe.isOpen()) {
+            pipe.pump(output);
+        }
+    }
+}
+
+// What the child printed after the end was noticed, for a short while at most.
+void Drain(OutputPipe& pipe, std::string& output) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (pipe.isOpen() && pipe.pump(output)) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0 ||
+            ::WaitForSingleObject(pipe.event(), static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+            break;
+        }
+    }
+    pipe.stop();
+}
+
+} // namespace
+
+std::string SignalName(int signal) {
+    (void)signal;
+    return "signal";
+}
+
+std::vector<RunningProgram> ProgramsUsing(const std::string& path) {
+    // A tool started here runs in a job that ends with this process, so none outlives a
+    // conversion to hold the work folder.
+    (void)path;
+    return {};
+}
+
+ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowStyle,
+                                        const RunLimits& limits) {
+    ProcessOutcome outcome;
+    if (limits.cancel != nullptr && limits.cancel->raised()) {
+        outcome.kind = ProcessOutcome::Kind::Cancelled;
+        return outcome;
+    }
+    const std::optional<std::string> line = BuildWindowsCommandLine(command);
+    if (!line) {
+        outcome.error = "its command line cannot be written";
+        return outcome;
+    }
+    std::wstring wideLine = win::Wide(*line);
+
+    OutputPipe pipe;
+    if (!pipe.open()) {
+        outcome.error = win::ErrorText(::GetLastError());
+        return outcome;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr));
+    Handle job(MakeJob());
+    if (!input.valid() || !job.valid()) {
+        outcome.error = win::ErrorText(::GetLastError());
+        return outcome;
+    }
+
+    // Only the two standard handles are inherited, whatever else is open meanwhile.
+    HANDLE inherited[2] = {input.get(), pipe.writeEnd()};
+    SIZE_T attributeSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
+    std::vector<unsigned char> attributeBuffer(attributeSize);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
+    bool haveList = ::InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
+                    ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                inherited, sizeof inherited, nullptr, nullptr);
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = static_cast<WORD>(WindowStyle);
+    startup.StartupInfo.hStdInput = input.get();
+    startup.StartupInfo.hStdOutput = pipe.writeEnd();
+    startup.StartupInfo.hStdError = pipe.writeEnd();
+    startup.lpAttributeList = haveList ? attributes : nullptr;
+
+    // Suspended until it is in the job, so nothing it starts can escape the job.
+    const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | kConsoleFlags |
+                        (haveList ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    PROCESS_INFORMATION started{};
+    const BOOL created = ::CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, TRUE, flags,
+                                          nullptr, nullptr, &startup.StartupInfo, &started);
+    const DWORD startError = ::GetLastError();
+    if (haveList) {
+        ::DeleteProcThreadAttributeList(attributes);
+    }
+    pipe.closeWriteEnd();
+    input.reset();
+    if (!created) {
+        outcome.error = win::ErrorText(startError);
+        return outcome;
+    }
+    Handle process(started.hProcess);
+    Handle thread(started.hThread);
+    if (!::AssignProcessToJobObject(job.get(), process.get())) {
+        // Without a job (an old system's nested-job limit) the program itself is still ended.
+        job.reset();
+    }
+    ::ResumeThread(thread.get());
+
+    const WaitEnd end = Collect(process.get(), pipe, limits, outcome.output);
+    // End everything the program started, and the program itself when it still runs.
+    if (job.valid()) {
+        ::TerminateJobObject(job.get(), 1);
+    } else if (end != WaitEnd::Ended) {
+        ::TerminateProcess(process.get(), 1);
+    }
+    ::WaitForSingleObject(process.get(), INFINITE);
+    Drain(pipe, outcome.output);
+    if (outcome.output.size() > ProcessOutcome::kOutputKept) {
+        outcome.output.erase(0, outcome.output.size() - ProcessOutcome::kOutputKept);
+    }
+
+    if (end == WaitEnd::TimedOut) {
+        outcome.kind = ProcessOutcome::Kind::TimedOut;
+        outcome.timeLimit = limits.timeLimit;
+        return outcome;
+    }
+    if (end == WaitEnd::Cancelled) {
+        outcome.kind = ProcessOutcome::Kind::Cancelled;
+        return outcome;
+    }
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(process.get(), &exitCode)) {
+        outcome.error = "lost track of the process: " + win::ErrorText(::GetLastError());
+        return outcome;
+    }
+    outcome.kind = ProcessOutcome::Kind::Exited;
+    outcome.exitCode = static_cast<int>(exitCode);
+    return outcome;
+}
+
+} // namespace ostrapel

@@ -1,0 +1,319 @@
+// The Win32 window driven through messages, with an injected folder chooser and the stand-in
+// cipher tool; under Wine with a virtual display.
+
+#include "TestSupport.h"
+#include "frmMain.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+
+#include <chrono>
+#include <commctrl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+using testsupport::EncipheredSave;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+// Yields whatever the test put in next; nothing means the user cancelled.
+class ScriptedChooser final : public mdlSHBrowseForFolder::FolderChooser {
+public:
+    std::optional<std::string> next;
+    std::wstring title;
+    std::optional<std::string> ChooseFolder(HWND, const std::wstring& shownTitle) override {
+        title = shownTitle;
+        return next;
+    }
+};
+
+struct Report {
+    int shown = 0;
+    std::wstring text;
+    bool allChanged = false;
+};
+
+// Runs the window's messages until done() holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::wstring Text(HWND control) {
+    wchar_t text[512];
+    return std::wstring(text, static_cast<std::size_t>(::GetWindowTextW(control, text, 512)));
+}
+
+std::vector<std::wstring> ListItems(HWND list) {
+    std::vector<std::wstring> items;
+    const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[512];
+        ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        items.emplace_back(text);
+    }
+    return items;
+}
+
+// A control's rectangle in its container's client coordinates.
+RECT Placement(HWND control) {
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+testing::AssertionResult At(HWND control, int left, int top, int width, int height) {
+    const RECT rect = Placement(control);
+    // Twips at 15 to the pixel.
+    const RECT expected{left / 15, top / 15, left / 15 + width / 15, top / 15 + height / 15};
+    if (EqualRect(&rect, &expected)) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure()
+           << "at " << rect.left << "," << rect.top << " size " << rect.right - rect.left << "x"
+           << rect.bottom - rect.top << ", expected " << expected.left << "," << expected.top
+           << " size " << expected.right - expected.left << "x" << expected.bottom - expected.top;
+}
+
+class Win32WindowTest : public ::testing::Test, protected testsupport::BatchScene {
+protected:
+    void SetUp() override {
+        static const bool initialised = [] {
+            INITCOMMONCONTROLSEX controls{sizeof controls,
+                                          ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+            return ::InitCommonControlsEx(&controls) != FALSE;
+        }();
+        ASSERT_TRUE(initialised);
+    }
+    frmMain& Open() {
+        window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false);
+        window->setReportPresenter([this](HWND, const std::wstring& text, bool allChanged) {
+            ++report.shown;
+            report.text = text;
+            report.allChanged = allChanged;
+        });
+        ::ShowWindow(window->Handle(), SW_SHOWNORMAL);
+        PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+        return *window;
+    }
+    HWND Control(int id) const { return window->Control(id); }
+    void ChooseVersion(int index) {
+        HWND combo = Control(frmMain::kComboDLC);
+        ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        ::SendMessageW(window->Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kComboDLC, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(combo));
+    }
+    void Click(int id) { ::SendMessageW(Control(id), BM_CLICK, 0, 0); }
+    void AddSave(const std::string& name, unsigned seed) {
+        WriteFile(saves + "\\" + name, EncipheredSave(1200, seed));
+    }
+
+    std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
+    std::unique_ptr<frmMain> window;
+    Report report;
+};
+
+} // namespace
+
+TEST_F(Win32WindowTest, StartsWithTheVersionsListedAndNothingChosen) {
+    const std::string work = ostrapel::WorkFolderOf(appDir);
+    WriteFile(work + "left-over.sav", "stale");
+    testsupport::MakeDir(work + "kept");
+    WriteFile(work + "kept\\inner", "x");
+    (void)ostrapel::SetCurrentDirectory("C:\\");
+
+    frmMain& main = Open();
+    EXPECT_EQ(Text(main.Handle()), L"Ostrapel by Penmorrow");
+    HWND combo = Control(frmMain::kComboDLC);
+    std::vector<std::wstring> labels;
+    for (LRESULT i = 0; i < ::SendMessageW(combo, CB_GETCOUNT, 0, 0); ++i) {
+        wchar_t text[32];
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        labels.emplace_back(text);
+    }
+    EXPECT_EQ(labels, (std::vector<std::wstring>{L"0.00", L"1.00", L"2.00", L"3.00", L"4.00"}));
+    EXPECT_EQ(::SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(Text(Control(frmMain::kTxt)), L"400");
+    EXPECT_FALSE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdOpen)));
+    EXPECT_TRUE(ListItems(Control(frmMain::kList)).empty());
+
+    EXPECT_FALSE(testsupport::Exists(work + "left-over.sav"));
+    EXPECT_TRUE(testsupport::Exists(work + "kept\\inner"));
+    EXPECT_EQ(ostrapel::WithTrailingSeparator(ostrapel::CurrentDirectory()), appDir);
+    EXPECT_NE(::GetClassLongPtrW(main.Handle(), GCLP_HICON), 0);
+    EXPECT_NE(::SendMessageW(Control(frmMain::kCmdOpen), BM_GETIMAGE, IMAGE_ICON, 0), 0);
+    EXPECT_EQ(Text(Control(frmMain::kCmdOpen)), L"Open Your save Folder"); // its accessible name
+}
+
+TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
+    frmMain& main = Open();
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    if (dpi != 96) {
+        GTEST_SKIP() << "the display runs at " << dpi << " DPI";
+    }
+    RECT client{};
+    ::GetClientRect(main.Handle(), &client);
+    EXPECT_EQ(client.right, 542);
+    EXPECT_EQ(client.bottom, 180);
+    const LONG style = ::GetWindowLongW(main.Handle(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0); // fixed size
+
+    EXPECT_TRUE(At(Control(frmMain::kGroupBox1), 120, 120, 7935, 2535));
+    EXPECT_TRUE(At(Control(frmMain::kCmdSave), 120, 2040, 2655, 375));
+    EXPECT_TRUE(At(Control(frmMain::kGroupBox2), 3000, 240, 1815, 2175));
+    EXPECT_TRUE(At(Control(frmMain::kList), 120, 240, 1575, 1815));
+    EXPECT_TRUE(At(Control(frmMain::kComboDLC), 120, 1440, 2655, 315));
+    EXPECT_TRUE(At(Control(frmMain::kCmdOpen), 120, 360, 615, 495));
+    EXPECT_TRUE(At(Control(frmMain::kImage1), 4920, 240, 2940, 2100));
+    EXPECT_TRUE(At(Control(frmMain::kEP), 2520, 3960, 1935, 735));
+    EXPECT_TRUE(At(Control(frmMain::kTxt), 120, 240, 1695, 255));
+    EXPECT_FALSE(::IsWindowVisible(Control(frmMain::kEP)));
+    EXPECT_EQ(::GetParent(Control(frmMain::kTxt)), Control(frmMain::kEP));
+
+    // The labels start where the layout puts them, at least as large, short of the file list.
+    const RECT list = Placement(Control(frmMain::kGroupBox2));
+    for (auto [index, left, top, width, height] : {std::array<int, 5>{0, 840, 360, 1965, 195},
+                                                   std::array<int, 5>{1, 120, 1080, 1785, 195}}) {
+        HWND label = Control(frmMain::kLabelBase + index);
+        const RECT rect = Placement(label);
+        EXPECT_EQ(rect.left, left / 15);
+        EXPECT_EQ(rect.top, top / 15);
+        EXPECT_GE(rect.right - rect.left, width / 15);
+        EXPECT_GE(rect.bottom - rect.top, height / 15);
+        EXPECT_LT(rect.right, list.left);
+    }
+    EXPECT_EQ(Text(Control(frmMain::kLabelBase)), L"Open Your save Folder");
+    EXPECT_EQ(Text(Control(frmMain::kLabelBase + 1)), L"Select DLC Version :");
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox1)), L"Open Folder save");
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"File List");
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
+
+    // Centred on the screen's work area.
+    RECT frame{};
+    ::GetWindowRect(main.Handle(), &frame);
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
+    EXPECT_LE(std::abs((frame.top - work.top) - (work.bottom - frame.bottom)), 1);
+}
+
+TEST_F(Win32WindowTest, TabGoesFromOpenToVersionsToListToSave) {
+    frmMain& main = Open();
+    ChooseVersion(0);
+    std::vector<HWND> order;
+    HWND at = Control(frmMain::kCmdOpen);
+    for (int i = 0; i < 4; ++i) {
+        at = ::GetNextDlgTabItem(main.Handle(), at, FALSE);
+        order.push_back(at);
+    }
+    EXPECT_EQ(order, (std::vector<HWND>{Control(frmMain::kComboDLC), Control(frmMain::kList),
+                                        Control(frmMain::kCmdSave), Control(frmMain::kCmdOpen)}));
+}
+
+TEST_F(Win32WindowTest, ChoosingAVersionFillsTheHiddenFieldAndEnablesSave) {
+    Open();
+    ChooseVersion(2);
+    EXPECT_EQ(Text(Control(frmMain::kTxt)), L"200");
+    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    ChooseVersion(0);
+    EXPECT_EQ(Text(Control(frmMain::kTxt)), L"0");
+    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+}
+
+TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
+    for (const char* name : {"x", "ab", "abc", "slot 1.sav", "hidden.sav"}) {
+        WriteFile(saves + "\\" + name, "");
+    }
+    testsupport::MakeDir(saves + "\\slots");
+    ASSERT_TRUE(::SetFileAttributesW(testsupport::Native(saves + "\\hidden.sav").c_str(),
+                                     FILE_ATTRIBUTE_HIDDEN));
+    Open();
+    chooser->next = saves + "\\";
+    Click(frmMain::kCmdOpen);
+    EXPECT_EQ(chooser->title, L"C:\\");
+    std::vector<std::wstring> listed = ListItems(Control(frmMain::kList));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::wstring>{L"abc", L"slot 1.sav", L"slots"}));
+    EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), saves);
+    EXPECT_EQ(ostrapel::WithTrailingSeparator(ostrapel::CurrentDirectory()), appDir);
+
+    chooser->next.reset();
+    Click(frmMain::kCmdOpen);
+    EXPECT_TRUE(ListItems(Control(frmMain::kList)).empty());
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), "");
+}
+
+TEST_F(Win32WindowTest, SaveConvertsTheListOffTheWindowsThreadWithTheControlsLocked) {
+    AddSave("a.sav", 1);
+    AddSave("Ünï b.sav", 2);
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    Open();
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ChooseVersion(3);
+    Click(frmMain::kCmdSave);
+
+    EXPECT_TRUE(window->batchRunning());
+    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
+        EXPECT_FALSE(::IsWindowEnabled(Control(id))) << id;
+    }
+    Click(frmMain::kCmdOpen); // ignored while the batch runs
+    EXPECT_EQ(ListItems(Control(frmMain::kList)).size(), 2u);
+    ASSERT_TRUE(PumpUntil([&] { return report.shown > 0; }, std::chrono::seconds(60)));
+
+    EXPECT_EQ(report.text, L"Changed versions DLC in 2 files");
+    EXPECT_TRUE(report.allChanged);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 300));
+    EXPECT_EQ(ReadFile(saves + "\\Ünï b.sav"), testsupport::ConvertedSave(1200, 2, 300));
+    EXPECT_FALSE(window->batchRunning());
+    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
+        EXPECT_TRUE(::IsWindowEnabled(Control(id))) << id;
+    }
+    // The cursor walked down the list.
+    EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+}
+
+TEST_F(Win32WindowTest, ClosingDuringABatchWaitsForItsEnd) {
+    AddSave("a.sav", 1);
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=300:*");
+    frmMain& main = Open();
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ChooseVersion(1);
+    Click(frmMain::kCmdSave);
+    HWND handle = main.Handle();
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(::IsWindow(handle));
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(handle); }, std::chrono::seconds(60)));
+    EXPECT_EQ(report.shown, 1);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 100));
+    EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+}
+
+TEST_F(Win32WindowTest, ClosingClearsTheWorkFolder) {
+    frmMain& main = Open();
+    HWND handle = main.Handle();
+    WriteFile(ostrapel::WorkFolderOf(appDir) + "stale.sav", "x");
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(handle));
+    EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+}

@@ -1,0 +1,166 @@
+#include "conversion/Report.h"
+
+#include "system/Paths.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace ostrapel;
+
+namespace {
+
+constexpr const char* kToolFailed = "cipher tool failed (exit code 3)";
+
+// Four saves changed and 60 screenshots the cipher tool failed on, in list order.
+std::vector<FileOutcome> SavesAndScreenshots() {
+    std::vector<FileOutcome> files;
+    for (int i = 1; i <= 60; ++i) {
+        files.push_back({"screenshot_" + std::to_string(i) + ".png", false, kToolFailed});
+    }
+    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+        files.push_back({name, true, {}});
+    }
+    return files;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(Report, GroupsTheEntriesNotChangedByReasonWithTheFirstFewNames) {
+    EXPECT_EQ(GroupedSummary(SavesAndScreenshots()),
+              "60 files: cipher tool failed (exit code 3): screenshot_1.png, screenshot_2.png, "
+              "screenshot_3.png and 57 more");
+
+    const std::vector<FileOutcome> files = {
+        {"a.sav", false, "is read-only"}, {"b.sav", true, {}},
+        {"c.sav", false, "not found"},    {"d.sav", false, "is read-only"},
+        {"saves", false, "is a folder"},  {"e.sav", false, "not found"},
+        {"f.sav", false, "is read-only"}, {"g.sav", false, "is read-only"},
+    };
+    // The most frequent first; as frequent as each other, in list order of their first entry.
+    EXPECT_EQ(GroupedSummary(files), "4 files: is read-only: a.sav, d.sav, f.sav and 1 more\n"
+                                     "2 files: not found: c.sav, e.sav\n"
+                                     "1 file: is a folder: saves");
+    const std::vector<ReasonGroup> groups = GroupByReason(files);
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[0].entries, (std::vector<std::size_t>{0, 3, 6, 7}));
+    EXPECT_EQ(groups[1].reason, "not found");
+    EXPECT_EQ(groups[2].entries, (std::vector<std::size_t>{4}));
+
+    EXPECT_EQ(GroupedSummary({{"a.sav", true, {}}}), "");
+    EXPECT_EQ(NotChangedCount(files), 7u);
+}
+
+TEST(Report, SumsUpTheReasonsBeyondTheLimitOnOneLine) {
+    std::vector<FileOutcome> files;
+    for (int i = 0; i < 8; ++i) {
+        for (int n = 0; n <= 8 - i; ++n) { // reason 0 is the most frequent
+            files.push_back({"s" + std::to_string(i) + "-" + std::to_string(n), false,
+                             "reason " + std::to_string(i)});
+        }
+    }
+    const std::vector<std::string> lines = Lines(GroupedSummary(files));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "9 files: reason 0: s0-0, s0-1, s0-2 and 6 more");
+    EXPECT_EQ(lines[4], "5 files: reason 4: s4-0, s4-1, s4-2 and 2 more");
+    EXPECT_EQ(lines[5], "9 files for 3 other reasons"); // 4 + 3 + 2 entries for reasons 5-7
+
+    const std::vector<std::string> seven = Lines(GroupedSummary(files, {.groups = 7}));
+    ASSERT_EQ(seven.size(), 8u);
+    EXPECT_EQ(seven[6], "3 files: reason 6: s6-0, s6-1, s6-2");
+    EXPECT_EQ(seven[7], "2 files for 1 other reason");
+    EXPECT_EQ(GroupedSummary(files, {.groups = 0}), "44 files for 8 reasons");
+    EXPECT_EQ(GroupedSummary(files, {.groups = 1, .namesPerGroup = 0}),
+              "9 files: reason 0\n35 files for 7 other reasons");
+}
+
+TEST(Report, ShortensLongNamesAndReasonsOnCharacterBoundaries) {
+    const std::string longName = std::string(120, 'a') + "-" + std::string(134, 'z'); // 255
+    const std::vector<FileOutcome> files = {
+        {longName, false, std::string(300, 'r')},
+        {"new\nline\t.sav", false, std::string(300, 'r')},
+    };
+    const std::string summary = GroupedSummary(files);
+    EXPECT_EQ(summary, "2 files: " + std::string(77, 'r') + "...: " + std::string(19, 'a') + "..." +
+                           std::string(18, 'z') + ", new\\nline\\t.sav");
+    // The full names stay in the one-per-line list.
+    EXPECT_EQ(NotChangedLines(files), longName + ": " + std::string(300, 'r') +
+                                          "\nnew\nline\t.sav: " + std::string(300, 'r'));
+
+    // Characters, not bytes: no sequence is cut, a stray byte is one character.
+    const std::string accents = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"; // 6 × é
+    EXPECT_EQ(ShortenedInTheMiddle(accents, 5), "\xC3\xA9...\xC3\xA9");
+    EXPECT_EQ(ShortenedAtTheEnd(accents, 5), "\xC3\xA9\xC3\xA9...");
+    EXPECT_EQ(ShortenedInTheMiddle("\xB2\xB2\xB2\xB2\xB2\xB2", 5), "\xB2...\xB2");
+    EXPECT_EQ(ShortenedAtTheEnd("ab\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", 5),
+              "ab\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+    EXPECT_EQ(ShortenedAtTheEnd("abcdef", 5), "ab...");
+    EXPECT_EQ(ShortenedInTheMiddle("abcdef", 6), "abcdef");
+    EXPECT_EQ(ShortenedInTheMiddle("abcdef", 2), "..");
+}
+
+// Whatever the number of entries and the length of their names and reasons, the summary has
+// at most one line per shown reason and one more, each of bounded length.
+TEST(Report, TheSummaryStaysSmallForAThousandEntries) {
+    std::vector<FileOutcome> files;
+    for (int i = 0; i < 1000; ++i) {
+        std::string name = std::to_string(i) + std::string(251, '\xE9'); // not UTF-8
+        name.resize(255);
+        files.push_back(
+            {name, false,
+             "cipher tool failed (exit code 1): " + std::to_string(i) + std::string(400, 'x')});
+    }
+    const SummaryLimits limits;
+    const std::vector<std::string> lines = Lines(GroupedSummary(files, limits));
+    ASSERT_EQ(lines.size(), limits.groups + 1);
+    for (const std::string& line : lines) {
+        EXPECT_LE(CharacterCount(line),
+                  16 + limits.reasonLength + limits.namesPerGroup * (limits.nameLength + 2) + 16);
+    }
+    EXPECT_EQ(lines.back(), "995 files for 995 other reasons");
+    EXPECT_EQ(Lines(NotChangedLines(files)).size(), 1000u);
+}
+
+TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
+    BatchResult result;
+    result.files = SavesAndScreenshots();
+    result.changedCount = 4;
+    result.report = ComposeReport(result.files);
+    const BoxReport box = ComposeBoxReport(result);
+    EXPECT_EQ(box.text, "Changed versions DLC in 4 files\n\nNot changed:\n"
+                        "60 files: cipher tool failed (exit code 3): screenshot_1.png, "
+                        "screenshot_2.png, screenshot_3.png and 57 more");
+    const std::vector<std::string> details = Lines(box.details);
+    ASSERT_EQ(details.size(), 60u);
+    EXPECT_EQ(details.front(), "screenshot_1.png: cipher tool failed (exit code 3)");
+    EXPECT_EQ(details.back(), "screenshot_60.png: cipher tool failed (exit code 3)");
+
+    // The report of the batch itself keeps one line per entry.
+    const std::vector<std::string> report = Lines(result.report);
+    ASSERT_EQ(report.size(), 63u);
+    EXPECT_EQ(report[0], "Changed versions DLC in 4 files");
+    EXPECT_EQ(report[2], "Not changed:");
+    EXPECT_EQ(report[3], details.front());
+
+    BatchResult allChanged;
+    allChanged.files = {{"a.sav", true, {}}};
+    allChanged.changedCount = 1;
+    allChanged.report = ComposeReport(allChanged.files);
+    EXPECT_EQ(ComposeBoxReport(allChanged).text, "Changed versions DLC in 1 files");
+    EXPECT_EQ(ComposeBoxReport(allChanged).details, "");
+
+    BatchResult refused;
+    refused.files = {{"a.sav", false, "not converted"}};
+    refused.refusal = "Cipher tool not found: /app/Decrypt/decrypt.exe";
+    refused.report = "Changed versions DLC in 0 files\n\n" + refused.refusal;
+    EXPECT_EQ(ComposeBoxReport(refused).text, refused.report);
+    EXPECT_EQ(ComposeBoxReport(refused).details, "");
+}

@@ -1,0 +1,133 @@
+// The process runner on Windows, driven through a probe program.
+
+#include "TestSupport.h"
+#include "system/Cancel.h"
+#include "system/Process.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <windows.h>
+
+using namespace ostrapel;
+using testsupport::TempDir;
+
+namespace {
+
+std::string Probe() {
+    return testsupport::BuiltPath(OSTRAPEL_PROCESS_PROBE);
+}
+
+ProcessOutcome RunProbe(std::vector<std::string> arguments, int style = Scn_Process::kHidden,
+                        const RunLimits& limits = {}) {
+    return Scn_Process().Run_Process(CommandLine{Probe(), std::move(arguments)}, style, limits);
+}
+
+bool StillRunning(DWORD pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) {
+        return false;
+    }
+    const bool running = ::WaitForSingleObject(process, 3000) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
+} // namespace
+
+TEST(WindowsProcessRunner, ReportsExitCodesAndKeepsTheOutputsTail) {
+    ProcessOutcome ok = RunProbe({"exit", "0"});
+    EXPECT_EQ(ok.kind, ProcessOutcome::Kind::Exited);
+    EXPECT_TRUE(ok.succeeded());
+
+    ProcessOutcome failed = RunProbe({"exit", "3"});
+    EXPECT_EQ(failed.exitCode, 3);
+    EXPECT_EQ(failed.describe(), "exit code 3");
+
+    ProcessOutcome said = RunProbe({"say", "first", "the last words"});
+    EXPECT_EQ(said.output, "first\nthe last words\n");
+    EXPECT_EQ(said.lastOutputLine(), "the last words");
+
+    ProcessOutcome chatty = RunProbe({"lines", "2000"});
+    EXPECT_EQ(chatty.output.size(), ProcessOutcome::kOutputKept);
+    EXPECT_EQ(chatty.lastOutputLine(), "line1999");
+
+    EXPECT_EQ(RunProbe({"stdin"}).output, "eof");
+}
+
+TEST(WindowsProcessRunner, ReportsAProgramThatCannotStart) {
+    TempDir dir;
+    ProcessOutcome missing = Scn_Process().Run_Process(CommandLine{dir / "no-such-tool.exe", {}});
+    EXPECT_EQ(missing.kind, ProcessOutcome::Kind::NotStarted);
+    EXPECT_EQ(missing.describe(), "could not be started: No such file or directory");
+
+    ProcessOutcome unwritable = Scn_Process().Run_Process(CommandLine{"a\"b.exe", {}});
+    EXPECT_EQ(unwritable.kind, ProcessOutcome::Kind::NotStarted);
+}
+
+TEST(WindowsProcessRunner, StartsTheExactCommandLineText) {
+    const CommandLine command{Probe(), {"commandline", "/decrypt:C:\\t\\temp\\a b.sav"}};
+    ProcessOutcome outcome = Scn_Process().Run_Process(command, Scn_Process::kHidden);
+    EXPECT_EQ(outcome.output, BuildWindowsCommandLine(command).value());
+    EXPECT_EQ(outcome.output,
+              "\"" + Probe() + "\" \"commandline\" /decrypt:\"C:\\t\\temp\\a b.sav\" ");
+}
+
+TEST(WindowsProcessRunner, PassesEveryArgumentExactly) {
+    const std::vector<std::string> arguments = {
+        "with space", "quote\"d", "back\\slash\\", "-dash", "Ünïcödé セーブ", "", "%PATH%", "*",
+    };
+    std::vector<std::string> command = {"args"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::string expected;
+    for (const std::string& a : arguments) {
+        expected += "[" + a + "]";
+    }
+    EXPECT_EQ(RunProbe(command).output, expected);
+}
+
+TEST(WindowsProcessRunner, GivesTheShowWindowStyleAndNoConsoleWindow) {
+    EXPECT_EQ(RunProbe({"startup"}, Scn_Process::kHidden).output, "show=0 console=none");
+    EXPECT_EQ(RunProbe({"startup"}, Scn_Process::kMinimizedWithFocus).output,
+              "show=2 console=none");
+}
+
+TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {
+    TempDir dir;
+    const std::string pidFile = dir / "pid";
+    ASSERT_TRUE(RunProbe({"spawn", pidFile}).succeeded());
+    const auto grandchild = static_cast<DWORD>(std::stoul(testsupport::ReadFile(pidFile)));
+    EXPECT_FALSE(StillRunning(grandchild));
+}
+
+TEST(WindowsProcessRunner, EndsAProgramThatRunsOutOfTime) {
+    RunLimits limits;
+    limits.timeLimit = std::chrono::milliseconds(300);
+    const auto start = std::chrono::steady_clock::now();
+    ProcessOutcome outcome = RunProbe({"sleep", "20000"}, Scn_Process::kHidden, limits);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut);
+    EXPECT_EQ(outcome.describe(), "did not finish within 300 ms");
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+TEST(WindowsProcessRunner, ACancelEndsTheRunAtOnce) {
+    CancelFlag cancel;
+    RunLimits limits;
+    limits.cancel = &cancel;
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel.raise();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ProcessOutcome outcome = RunProbe({"sleep", "20000"}, Scn_Process::kHidden, limits);
+    const auto took = std::chrono::steady_clock::now() - start;
+    raiser.join();
+    EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::Cancelled);
+    EXPECT_LT(took, std::chrono::seconds(10));
+
+    // Raised before the start: nothing starts.
+    EXPECT_EQ(RunProbe({"exit", "0"}, Scn_Process::kHidden, limits).kind,
+              ProcessOutcome::Kind::Cancelled);
+}
