@@ -382,8 +382,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case ostrapel::CloseStep::AskToCancel:
             // On yes the batch is cancelled; the window closes once its report has been seen.
-            if (::MessageBoxW(hwnd_, L"A conversion is running. Cancel it and close the window?",
-                              L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
+            if (askClose_ && askClose_(hwnd_)) {
                 rules_.CancelAndClose();
                 cancel_->raise();
             }
@@ -507,6 +506,13 @@ void frmMain::BatchEnded() {
 void frmMain::ShowReportBox(HWND owner, const std::wstring& text, bool allChanged) {
     ::MessageBoxW(owner, text.c_str(), L"Ostrapel",
                   static_cast<UINT>(MB_OK | (allChanged ? MB_ICONINFORMATION : MB_ICONWARNING)));
+}
+
+bool frmMain::AskCancelAndClose(HWND owner) {
+    return ::MessageBoxW(owner,
+                         L"A conversion is running. Cancel it and close the window?\n\n"
+                         L"Saves not yet replaced stay as they were.",
+                         L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void frmMain::ShowControlStates() {

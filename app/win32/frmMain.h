@@ -38,6 +38,9 @@ public:
     // Shows the report of a batch and returns once the user has dismissed it.
     using ReportPresenter =
         std::function<void(HWND owner, const std::wstring& text, bool allChanged)>;
+    // Asked when the window is closed during a batch; true cancels the batch and closes the
+    // window once it has ended, false keeps both.
+    using CloseQuestion = std::function<bool(HWND owner)>;
 
     // Start-up: clears the work folder of appDir, makes appDir current, creates the window
     // (not yet shown) and fills the versions. quitOnClose: the message loop ends with it.
@@ -52,12 +55,15 @@ public:
     const std::string& AppDir() const { return appDir_; }
     bool batchRunning() const { return rules_.BatchRunning(); }
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
 
     void LoadFolderSave();
     void ConvertSaves();
 
     // The message box titled "Ostrapel": information icon when every entry changed.
     static void ShowReportBox(HWND owner, const std::wstring& text, bool allChanged);
+    // A question box offering to cancel the running batch and close.
+    static bool AskCancelAndClose(HWND owner);
 
     // Client-area pixels at 96 DPI, as the twips of the layout give them.
     static constexpr int kClientWidth = 8130 / 15;
@@ -86,6 +92,7 @@ private:
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     bool quitOnClose_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    CloseQuestion askClose_ = &frmMain::AskCancelAndClose;
     ostrapel::WindowRules rules_;
     std::unique_ptr<ostrapel::Scn_Process> process_;
     std::unique_ptr<ostrapel::CancelFlag> cancel_; // the running batch's
