@@ -5,6 +5,7 @@
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Wine.h"
 
 #include <algorithm>
 #include <mutex>
@@ -183,6 +184,9 @@ BatchResult Batch::run() {
     const std::string tool = CipherToolOf(request_.appDir);
     if (KindOf(tool) != EntryKind::File) {
         return refuse("Cipher tool not found: " + tool);
+    }
+    if (RunsThroughWine(tool) && FindWine().empty()) {
+        return refuse(kWineMissing);
     }
     if (auto target = ConvertValueText(request_.valueText)) {
         target_ = *target;

@@ -1,5 +1,9 @@
 #include "system/Paths.h"
 
+#include "system/FileSystem.h"
+
+#include <cstdlib>
+
 namespace ostrapel {
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -42,6 +46,55 @@ std::string ParentOf(std::string_view path) {
     }
 #endif
     return std::string(path.substr(0, last + 1));
+}
+
+#ifndef _WIN32
+namespace {
+
+// Creates a folder and the folders above it that are missing.
+void MakeFolders(const std::string& path) {
+    for (std::size_t at = path.find(kPathSeparator, 1); at != std::string::npos;
+         at = path.find(kPathSeparator, at + 1)) {
+        (void)MakeDirectory(path.substr(0, at));
+    }
+    (void)MakeDirectory(path);
+}
+
+} // namespace
+#endif
+
+std::string ProgramFolderFor(const std::string& exeDir, const std::string& xdgDataHome,
+                             const std::string& home) {
+#ifdef _WIN32
+    (void)xdgDataHome;
+    (void)home;
+    return exeDir;
+#else
+    if (!exeDir.empty() && KindOf(JoinPath(exeDir, "Decrypt")) == EntryKind::Directory) {
+        return WithTrailingSeparator(exeDir);
+    }
+    std::string data = xdgDataHome;
+    if (data.empty() || data[0] != kPathSeparator) {
+        if (home.empty() || home[0] != kPathSeparator) {
+            return {};
+        }
+        data = JoinPath(home, ".local/share");
+    }
+    // One separator at a time: the folder's paths are handed on, and mapped, as they are.
+    for (std::size_t at = data.find("//"); at != std::string::npos; at = data.find("//", at)) {
+        data.erase(at, 1);
+    }
+    const std::string folder = WithTrailingSeparator(JoinPath(data, "ostrapel"));
+    MakeFolders(JoinPath(folder, "Decrypt/temp"));
+    return folder;
+#endif
+}
+
+std::string ProgramFolder() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    return ProgramFolderFor(ApplicationDirectory(), data != nullptr ? data : "",
+                            home != nullptr ? home : "");
 }
 
 bool HasPathSyntax(std::string_view name) {

@@ -24,6 +24,17 @@ std::string ParentOf(std::string_view path);
 // Empty when the platform cannot tell.
 std::string ApplicationDirectory();
 
+// The program folder, ending in one separator: the executable's folder when it holds a
+// Decrypt folder (the portable layout); otherwise, elsewhere than on Windows, the per-user
+// folder $XDG_DATA_HOME/ostrapel/ (~/.local/share/ostrapel/ when XDG_DATA_HOME is unset or not
+// absolute), whose Decrypt/temp/ is created when missing. Empty when none can be told.
+std::string ProgramFolder();
+
+// The same rule for given places: exeDir (ending in a separator; empty when unknown), and the
+// values of XDG_DATA_HOME and HOME.
+std::string ProgramFolderFor(const std::string& exeDir, const std::string& xdgDataHome,
+                             const std::string& home);
+
 // Whether a name has path syntax in it and so could name something other than one entry of
 // its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
 // file's stream).

@@ -11,9 +11,9 @@ std::string ProcessOutcome::describe() const {
     case Kind::Signaled:
         return "killed by signal " + std::to_string(signal) + " (" + SignalName(signal) + ")";
     case Kind::TimedOut: {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeLimit).count();
-        return "did not finish within " + (seconds > 0 ? std::to_string(seconds) + " s"
-                                                       : std::to_string(timeLimit.count()) + " ms");
+        const auto ms = timeLimit.count();
+        return "did not finish within " +
+               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
     }
     case Kind::Cancelled:
         return "cancelled";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ CommandLine ParseWindowsCommandLine(const std::string& text);
 std::string SignalName(int signal);
 
 class CancelFlag;
+class WineRunner;
 
 // Bounds on one run: a time limit, and a flag that ends the run early.
 struct RunLimits {
@@ -60,6 +62,10 @@ struct ProcessOutcome {
 // A program runs with everything it starts in a group of its own (a process group; a job
 // object on Windows), and the whole group is ended when the program ends, runs out of time
 // or is cancelled, so nothing it started outlives the run.
+// Elsewhere than on Windows, a Windows program (IsWindowsProgram) runs under Wine through the
+// bridge helper, and receives exactly the Windows command line of the command with its paths in
+// Windows form; its exit code, output, time limit and cancel work as for any program. Safe to
+// use from several threads at once.
 class Scn_Process {
 public:
     static constexpr int kHidden = 0;
@@ -73,6 +79,16 @@ public:
     // The same for a complete Windows command-line text.
     ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus,
                                const RunLimits& limits = {});
+
+    // The Wine bridge to use instead of the one found beside the running program
+    // (WineBridgeFor). Takes effect for bridges started afterwards.
+    void UseWineBridge(std::string path);
+
+private:
+    std::shared_ptr<WineRunner> Wine();
+
+    std::string wineBridge_;
+    std::shared_ptr<WineRunner> wine_; // started on first use; idle bridges live as long
 };
 
 struct RunningProgram {

@@ -8,6 +8,7 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Text.h"
+#include "system/Wine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,8 +38,15 @@ void PrintUsage(std::ostream& out) {
     for (std::string_view label : DlcVersionTable::Labels()) {
         out << ' ' << label;
     }
-    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe beside this program;"
-        << " each run of it may take\nSECONDS (default "
+    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe in the program folder:"
+        << " beside this program when a\nDecrypt folder is there, otherwise"
+#ifndef _WIN32
+        << " $XDG_DATA_HOME/ostrapel (~/.local/share/ostrapel).\nA Windows cipher tool runs"
+        << " through Wine."
+#else
+        << " beside this program."
+#endif
+        << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
         << "--jobs N runs the cipher tool on up to N saves at once (1 to " << kMaxJobs
         << ", default 1).\n"
@@ -169,14 +177,16 @@ int CancelledStatus(const Interruption& interruption) {
 
 // What --dlc and --show share: the folder checked and listed into the request, the program
 // folder made current. Returns kExitAllChanged when the request is ready, else the status.
-int Prepare(const Options& options, BatchRequest& request, std::ostream& err) {
+// Notices (Wine's first use) go to notices.
+int Prepare(const Options& options, BatchRequest& request, std::ostream& notices,
+            std::ostream& err) {
     const std::string& folderArg = options.positional[0];
     const std::string folder = ResolvedPath(folderArg);
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
         err << "Not a folder: " << Printable(folderArg) << '\n';
         return kExitBadUsage;
     }
-    const std::string appDir = ApplicationDirectory();
+    const std::string appDir = ProgramFolder();
     if (appDir.empty()) {
         err << kNoProgramFolder << '\n';
         return kExitSomeNotChanged;
@@ -188,6 +198,18 @@ int Prepare(const Options& options, BatchRequest& request, std::ostream& err) {
     auto listing = ReadFolder(folder, err);
     if (!listing) {
         return kExitBadUsage;
+    }
+    const std::string tool = CipherToolOf(appDir);
+    if (RunsThroughWine(tool)) {
+        if (FindWine().empty()) {
+            err << kWineMissing << '\n';
+            return kExitBadUsage;
+        }
+        if (const std::string prefix = WinePrefix(); !WinePrefixReady(prefix)) {
+            notices << "Wine sets up its prefix " << Printable(prefix)
+                    << " on this first use; that takes a while\n";
+            notices.flush();
+        }
     }
     // The cipher tool runs in the program's folder, as it does from the window.
     (void)SetCurrentDirectory(appDir);
@@ -211,7 +233,7 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
         return kExitBadUsage;
     }
     BatchRequest request;
-    if (int refused = Prepare(options, request, err); refused != kExitAllChanged) {
+    if (int refused = Prepare(options, request, out, err); refused != kExitAllChanged) {
         return refused;
     }
     request.valueText = std::to_string(*value);
@@ -233,7 +255,8 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
 int Show(const Options& options, std::ostream& out, std::ostream& err,
          const Interruption& interruption) {
     BatchRequest request;
-    if (int refused = Prepare(options, request, err); refused != kExitAllChanged) {
+    // The output is one line per entry; the notice goes apart.
+    if (int refused = Prepare(options, request, err, err); refused != kExitAllChanged) {
         return refused;
     }
     request.cancel = interruption.flag;

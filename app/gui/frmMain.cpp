@@ -7,6 +7,7 @@
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 #include "system/Process.h"
+#include "system/Wine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -37,6 +38,7 @@
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
+const QString kTitle = QStringLiteral("Ostrapel by Penmorrow");
 constexpr int kLabelGap = 2;
 
 QRect Twips(int left, int top, int width, int height) {
@@ -247,7 +249,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::CreateControls() {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Ostrapel by Penmorrow"));
+    setWindowTitle(kTitle);
     setWindowIcon(pictures::WindowIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -411,6 +413,26 @@ void frmMain::ConvertSaves() {
     rules_.StartBatch();
     ShowControlStates();
     setCursor(Qt::BusyCursor);
+    const std::string tool = ostrapel::CipherToolOf(appDir_);
+    if (!appDir_.empty() && ostrapel::RunsThroughWine(tool) &&
+        !ostrapel::WinePrefixReady(ostrapel::WinePrefix())) {
+        setWindowTitle(kTitle + QStringLiteral(" - Wine is setting up for its first use..."));
+    }
+}
+
+QString frmMain::StartupNotice() const {
+    if (appDir_.empty()) {
+        return QString::fromUtf8(ostrapel::kNoProgramFolder);
+    }
+    const std::string tool = ostrapel::CipherToolOf(appDir_);
+    if (ostrapel::KindOf(tool) != ostrapel::EntryKind::File) {
+        return QStringLiteral("Cipher tool not found: ") + FromBytes(tool) +
+               QStringLiteral("\n\nPut decrypt.exe there before converting saves.");
+    }
+    if (ostrapel::RunsThroughWine(tool) && ostrapel::FindWine().empty()) {
+        return QString::fromUtf8(ostrapel::kWineMissing);
+    }
+    return {};
 }
 
 void frmMain::List_CursorMoved(int index) {
@@ -422,6 +444,7 @@ void frmMain::List_CursorMoved(int index) {
 
 void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     unsetCursor();
+    setWindowTitle(kTitle);
     ShowProgress(-1);
     for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
          ++i) {

@@ -48,13 +48,17 @@ public:
     static constexpr const char* kListCaption = "File List";
 
     // Start-up: clears the work folder of appDir, makes appDir current and fills the versions.
-    explicit frmMain(std::string appDir = ostrapel::ApplicationDirectory(),
+    explicit frmMain(std::string appDir = ostrapel::ProgramFolder(),
                      std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser =
                          mdlSHBrowseForFolder::DefaultChooser(),
                      QWidget* parent = nullptr);
     ~frmMain() override;
 
     const std::string& AppDir() const { return appDir_; }
+
+    // What the user must know before choosing a folder: where the missing cipher tool goes, or
+    // that Wine is needed to run it. Empty when the tool can run.
+    QString StartupNotice() const;
 
     // Empties the file list, lets the user choose a save folder and lists its entries.
     void LoadFolderSave();

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "resources/resource.h"
 #include "system/Cancel.h"
@@ -266,6 +267,19 @@ void frmMain::CreateControls() {
     ::SetWindowPos(GroupBox2_, combo, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetWindowPos(save, GroupBox2_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
+    // The open button shows no caption; its tooltip says what it does.
+    HWND tips = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                                  nullptr, instance_, nullptr);
+    TTTOOLINFOW tip{};
+    tip.cbSize = sizeof tip;
+    tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tip.hwnd = hwnd_;
+    tip.uId = reinterpret_cast<UINT_PTR>(open);
+    wchar_t tipText[] = L"Open Your save Folder";
+    tip.lpszText = tipText;
+    ::SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
+
     // Containers pass their children's notifications on to the window.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_}) {
         ::SetWindowSubclass(container, &frmMain::ContainerProc, 1,
@@ -493,7 +507,9 @@ void frmMain::BatchEnded() {
         result.swap(result_);
     }
     if (result && presentReport_) {
-        presentReport_(hwnd_, Wide(result->report), result->allChanged());
+        // The first line and the entries not changed grouped by reason: bounded, so the box
+        // fits the screen whatever the folder held.
+        presentReport_(hwnd_, Wide(ostrapel::ComposeBoxReport(*result).text), result->allChanged());
     }
     ClearWorkFolder();
     const bool close = rules_.EndBatch();

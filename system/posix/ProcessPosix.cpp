@@ -1,5 +1,8 @@
 #include "system/Cancel.h"
+#include "system/Paths.h"
 #include "system/Process.h"
+#include "system/Wine.h"
+#include "system/posix/WineRunner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <string_view>
@@ -157,7 +161,24 @@ WaitEnd Collect(pid_t pid, int pipeFd, const RunLimits& limits, std::string& out
     return WaitEnd::Ended;
 }
 
+std::mutex wineRunnerMade;
+
 } // namespace
+
+void Scn_Process::UseWineBridge(std::string path) {
+    std::lock_guard<std::mutex> lock(wineRunnerMade);
+    wineBridge_ = std::move(path);
+    wine_.reset();
+}
+
+std::shared_ptr<WineRunner> Scn_Process::Wine() {
+    std::lock_guard<std::mutex> lock(wineRunnerMade);
+    if (!wine_) {
+        wine_ = std::make_shared<WineRunner>(
+            wineBridge_.empty() ? WineBridgeFor(ApplicationDirectory()) : wineBridge_);
+    }
+    return wine_;
+}
 
 std::string SignalName(int signal) {
     const char* name = ::strsignal(signal);
@@ -173,6 +194,9 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         return outcome;
     }
     RestoreChildSignal();
+    if (RunsThroughWine(command.program)) {
+        return Wine()->run(command, limits);
+    }
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -212,7 +212,8 @@ std::string ResolvedPath(const std::string& path) {
         std::string resolved = win::Utf8(buffer);
         // \\?\C:\... back to C:\..., \\?\UNC\server\... to \\server\...
         if (resolved.rfind("\\\\?\\UNC\\", 0) == 0) {
-            resolved = "\\" + resolved.substr(7);
+            resolved.erase(0, 6); // "C\\server...", whose C becomes the second backslash
+            resolved[0] = '\\';
         } else if (resolved.rfind("\\\\?\\", 0) == 0) {
             resolved.erase(0, 4);
         }

@@ -20,6 +20,10 @@
 //   corrupt     flip one byte of the result, exit 0
 //   linger=MS   leave a helper process behind that lives MS milliseconds after the run
 // Every rule that matches applies, in order.
+//
+// On Windows, STAND_IN_CIPHER_STRICT=1 refuses (exit 64) any command line but exactly
+//   "TOOL" /decrypt:"PATH"   (or /encrypt:), one blank after each closing quote and nothing
+// more, where TOOL is this program's own path.
 
 #include "StandInCipher.h"
 
@@ -273,8 +277,39 @@ int Run(int argc, char** argv) {
 }
 
 #ifdef _WIN32
+// Whether the raw command line has exactly the form the cipher tool's callers must give it.
+bool ExactCommandLine(const std::wstring& line) {
+    wchar_t self[32768];
+    const DWORD length = ::GetModuleFileNameW(nullptr, self, 32768);
+    if (line.size() < 2 || line[0] != L'"') {
+        return false;
+    }
+    const std::size_t toolEnd = line.find(L'"', 1);
+    if (toolEnd == std::wstring::npos ||
+        ::CompareStringOrdinal(line.c_str() + 1, static_cast<int>(toolEnd - 1), self,
+                               static_cast<int>(length), TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    const std::wstring rest = line.substr(toolEnd + 1);
+    const std::size_t switchLength = std::wstring(L" /decrypt:\"").size();
+    if (rest.size() < switchLength + 3 || (rest.compare(0, switchLength, L" /decrypt:\"") != 0 &&
+                                           rest.compare(0, switchLength, L" /encrypt:\"") != 0)) {
+        return false;
+    }
+    const std::size_t pathEnd = rest.find(L'"', switchLength);
+    return pathEnd != std::wstring::npos && pathEnd > switchLength &&
+           rest.substr(pathEnd) == L"\" ";
+}
+
 // The arguments as UTF-16, so any path reaches the tool whatever the code page.
 int wmain(int argc, wchar_t** argv) {
+    const char* strict = std::getenv("STAND_IN_CIPHER_STRICT");
+    if (strict != nullptr && std::string_view(strict) == "1" &&
+        !ExactCommandLine(::GetCommandLineW())) {
+        std::fwprintf(stderr, L"stand-in: not the exact command line: [%ls]\n",
+                      ::GetCommandLineW());
+        return 64;
+    }
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i) {
         const int length =

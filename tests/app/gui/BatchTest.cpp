@@ -109,6 +109,35 @@ class BatchTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The first use of a Wine prefix takes a while: the window says so while it is busy.
+    void showsThatWineIsSettingUpOnTheFirstUseOfAPrefix() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture, 1);
+        std::string pe(256, '\0');
+        pe.replace(0, 2, "MZ");
+        pe[0x3C] = 0x40;
+        pe.replace(0x40, 4, std::string("PE\0\0", 4));
+        WriteFile(fixture.appDir + "Decrypt/decrypt.exe", pe);
+        // A Wine that takes its time and then starts nothing.
+        WriteFile(fixture.root / "wine", "#!/bin/sh\nsleep 0.3\nexit 1\n");
+        std::filesystem::permissions(fixture.root / "wine", std::filesystem::perms::owner_all);
+        ScopedEnv wine("WINE", fixture.root / "wine");
+        ScopedEnv prefix("WINEPREFIX", fixture.root / "new prefix");
+        frmMain& window = fixture.open();
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+
+        StartBatch(fixture, 1);
+        QVERIFY(window.windowTitle().contains(QStringLiteral("Wine is setting up")));
+        QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Ostrapel by Penmorrow"));
+        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
+        QVERIFY2(fixture.log.reports[0].text.contains(
+                     QStringLiteral("cipher tool could not be started")),
+                 qPrintable(fixture.log.reports[0].text));
+        QVERIFY(!fixture.log.reports[0].allChanged);
+    }
+
     void convertsEverySaveAndReports() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture);

@@ -2,6 +2,7 @@
 #include "Pictures.h"
 #include "conversion/DlcVersion.h"
 #include "system/FileSystem.h"
+#include "system/Wine.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -37,6 +38,30 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void startUpNoticeSaysWhereTheToolGoesOrThatWineIsNeeded() {
+        {
+            guitest::WindowFixture fixture;
+            QCOMPARE(fixture.open().StartupNotice(), QString());
+        }
+        guitest::WindowFixture fixture(false);
+        frmMain& window = fixture.open();
+        QCOMPARE(window.StartupNotice().section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("Cipher tool not found: ") +
+                     QString::fromStdString(fixture.appDir + "Decrypt/decrypt.exe"));
+
+        // A Windows program as the tool, and no Wine anywhere.
+        std::string pe(256, '\0');
+        pe.replace(0, 2, "MZ");
+        pe[0x3C] = 0x40;
+        pe.replace(0x40, 4, std::string("PE\0\0", 4));
+        WriteFile(fixture.appDir + "Decrypt/decrypt.exe", pe);
+        testsupport::ScopedEnv path("PATH", fixture.root / "nowhere");
+        testsupport::ScopedEnv wine("WINE", "");
+        QCOMPARE(window.StartupNotice(), QString::fromUtf8(ostrapel::kWineMissing));
+        testsupport::ScopedEnv found("WINE", "/bin/true");
+        QCOMPARE(window.StartupNotice(), QString());
+    }
+
     void startUpState() {
         guitest::WindowFixture fixture;
         WriteFile(fixture.work + "left-over.sav", "stale");

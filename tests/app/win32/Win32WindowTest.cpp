@@ -331,6 +331,26 @@ TEST_F(Win32WindowTest, ClosingDuringABatchOffersToCancelIt) {
     EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
 }
 
+TEST_F(Win32WindowTest, TheReportGroupsWhatWasNotChanged) {
+    AddSave("a.sav", 1);
+    for (int i = 1; i <= 40; ++i) {
+        testsupport::MakeDir(saves + "\\shots " + std::to_string(i));
+    }
+    Open();
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ChooseVersion(2);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(PumpUntil([&] { return report.shown > 0; }, std::chrono::seconds(120)));
+    EXPECT_FALSE(report.allChanged);
+    EXPECT_EQ(report.text.rfind(L"Changed versions DLC in 1 files", 0), 0u) << report.text.size();
+    EXPECT_NE(report.text.find(L"40 files: is a folder: shots 1, shots 2, shots 3"),
+              std::wstring::npos)
+        << report.text.size();
+    EXPECT_NE(report.text.find(L"and 37 more"), std::wstring::npos);
+    EXPECT_LT(std::count(report.text.begin(), report.text.end(), L'\n'), 10);
+}
+
 TEST_F(Win32WindowTest, ClosingClearsTheWorkFolder) {
     frmMain& main = Open();
     HWND handle = main.Handle();

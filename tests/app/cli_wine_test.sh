@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# ostrapel-cli with a Windows cipher tool: a program folder made by copying the build's output
+# folder, the cross-built stand-in in strict mode (it refuses any command line but the exact
+# form), run through Wine and the bridge.
+set -u
+: "${OUTPUT_DIR:?build output folder}" "${WINDOWS_TOOL:?Windows stand-in}" \
+    "${STAND_IN_TOOL:?Linux stand-in, to make and read saves}" "${WINEPREFIX:?test prefix}"
+
+passed=0
+failed=0
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $what"
+    fi
+}
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+app="$root/program folder é"
+mkdir -p "$app"
+cp -r "$OUTPUT_DIR/." "$app/"
+mkdir -p "$app/Decrypt"
+cp "$WINDOWS_TOOL" "$app/Decrypt/decrypt.exe"
+cli="$app/ostrapel-cli"
+saves="$root/saves ü"
+mkdir -p "$saves"
+export STAND_IN_CIPHER_STRICT=1
+
+names=("slot 1.sav" "sauvegarde é.sav" "セーブ 3.sav")
+for name in "${names[@]}"; do
+    head -c 1000 /dev/urandom >"$saves/$name"
+    "$STAND_IN_TOOL" "/encrypt:$saves/$name" && rm -f "$saves/$name.backup"
+done
+field_of() { # the two DLC bytes of a save, deciphered in a scratch copy by the Linux stand-in
+    cp "$saves/$1" "$root/scratch"
+    "$STAND_IN_TOOL" "/decrypt:$root/scratch" >/dev/null
+    od -An -tx1 -j788 -N2 "$root/scratch" | tr -d ' \n'
+}
+fields() { for name in "${names[@]}"; do printf '%s ' "$(field_of "$name")"; done; }
+
+"$cli" --dlc 2.00 "$saves" >"$root/out" 2>&1
+status=$?
+check "a batch through Wine exits 0" test $status -eq 0
+check "every save is converted" test "$(fields)" = "c800 c800 c800 "
+check "the report counts them" grep -qx "Changed versions DLC in 3 files" "$root/out"
+check "no Wine noise in the output" test "$(wc -l <"$root/out")" -eq 4
+check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
+[ $status -eq 0 ] || cat "$root/out"
+
+STAND_IN_CIPHER_FAULTS="encrypt:exit=7:slot 1.sav" "$cli" --dlc 4.00 "$saves" >"$root/out" 2>&1
+check "a failing save exits 1" test $? -eq 1
+check "the failure is reported with the tool's words" grep -qx \
+    "slot 1.sav: cipher tool failed (exit code 7): stand-in: encrypt of slot 1.sav failed on purpose" \
+    "$root/out"
+check "the failing save keeps its value, the others change" test "$(fields)" = "c800 9001 9001 "
+
+STAND_IN_CIPHER_FAULTS="decrypt:hang:slot 1.sav" "$cli" --tool-timeout 1 --dlc 1.00 "$saves" \
+    >"$root/out" 2>&1
+check "a hanging Windows tool is ended at its time limit" \
+    grep -qx "slot 1.sav: cipher tool did not finish within 1 s" "$root/out"
+check "and no tool is left running" test -z "$(pgrep -f "$(basename "$root")" | grep -vx $$)"
+check "the other saves are converted" test "$(fields)" = "c800 6400 6400 "
+
+# Wine missing: refused before anything is touched.
+sums=$(cd "$saves" && md5sum -- *)
+PATH="$root/no-wine" "$cli" --dlc 0.00 "$saves" >"$root/out" 2>"$root/err"
+check "Wine missing from PATH is exit 2" test $? -eq 2
+check "Wine missing is explained" grep -qx \
+    "The cipher tool is a Windows program; install Wine to run it (for example: apt install wine)" \
+    "$root/err"
+check "Wine missing touches no save" test "$(cd "$saves" && md5sum -- *)" = "$sums"
+WINE="$root/no-such-wine" "$cli" --dlc 0.00 "$saves" >/dev/null 2>&1
+check "a WINE that names nothing is Wine missing" test $? -eq 2
+
+# A prefix never used before is announced; here the Wine given never starts anything.
+printf '#!/bin/sh\nexit 1\n' >"$root/fake-wine"
+chmod +x "$root/fake-wine"
+WINE="$root/fake-wine" WINEPREFIX="$root/new prefix" "$cli" --dlc 0.00 "$saves" >"$root/out" 2>&1
+check "a Wine that cannot start exits 1" test $? -eq 1
+check "the first use of a prefix is announced before the batch" test "$(head -1 "$root/out")" = \
+    "Wine sets up its prefix $root/new prefix on this first use; that takes a while"
+check "the saves are left as they were" test "$(cd "$saves" && md5sum -- *)" = "$sums"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

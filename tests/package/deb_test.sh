@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Checks a built .deb: its files, and that its ostrapel-cli, unpacked into a scratch root,
+# converts a folder with the cipher tool in a per-user program folder set through
+# XDG_DATA_HOME. With WINDOWS_TOOL given, also through Wine with the packaged bridge.
+#   tests/package/deb_test.sh PACKAGE.deb
+# Environment: STAND_IN_TOOL (the Linux stand-in cipher tool), optionally WINDOWS_TOOL and
+# WINEPREFIX.
+set -u
+deb=${1:?package}
+: "${STAND_IN_TOOL:?path of the Linux stand-in tool}"
+
+passed=0
+failed=0
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $what"
+    fi
+}
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
+for file in /usr/bin/ostrapel /usr/bin/ostrapel-cli /usr/lib/ostrapel/ostrapel-winebridge.exe \
+    /usr/share/applications/org.ostrapel.Ostrapel.desktop \
+    /usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/org.ostrapel.Ostrapel.svg \
+    /usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png \
+    /usr/share/icons/hicolor/256x256/apps/org.ostrapel.Ostrapel.png; do
+    check "the package holds $file" grep -qx "$file" <<<"$contents"
+done
+check "no Decrypt folder is packaged" test -z "$(grep -i decrypt <<<"$contents")"
+depends=$(dpkg-deb -f "$deb" Depends)
+check "it depends on the Qt 6 runtime" grep -q "libqt6widgets6" <<<"$depends"
+check "it recommends wine" test "$(dpkg-deb -f "$deb" Recommends)" = wine
+
+dpkg -x "$deb" "$root/install"
+if command -v appstreamcli >/dev/null; then
+    check "the AppStream metadata validates" \
+        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml" >/dev/null
+fi
+check "the desktop entry starts ostrapel with our icon" \
+    grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.Ostrapel.desktop"
+check "the 48 px icon is a 48 px PNG" \
+    grep -q "PNG image data, 48 x 48" <(file "$root/install/usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png")
+
+cli="$root/install/usr/bin/ostrapel-cli"
+data="$root/data home"
+saves="$root/saves"
+mkdir -p "$saves"
+for name in "a.sav" "b c.sav"; do
+    head -c 1000 /dev/urandom >"$saves/$name"
+    "$STAND_IN_TOOL" "/encrypt:$saves/$name" >/dev/null && rm -f "$saves/$name.backup"
+done
+field_of() {
+    cp "$saves/$1" "$root/scratch"
+    "$STAND_IN_TOOL" "/decrypt:$root/scratch" >/dev/null
+    od -An -tx1 -j788 -N2 "$root/scratch" | tr -d ' \n'
+}
+
+# No tool yet: the per-user program folder is made, and the report says where the tool goes.
+XDG_DATA_HOME="$data" "$cli" --dlc 2.00 "$saves" >"$root/out" 2>&1
+check "a missing tool exits 1" test $? -eq 1
+check "the report names the per-user place of the tool" \
+    grep -qx "Cipher tool not found: $data/ostrapel/Decrypt/decrypt.exe" "$root/out"
+check "the per-user work folder is made" test -d "$data/ostrapel/Decrypt/temp"
+
+cp "$STAND_IN_TOOL" "$data/ostrapel/Decrypt/decrypt.exe"
+XDG_DATA_HOME="$data" "$cli" --dlc 2.00 "$saves" >"$root/out" 2>&1
+check "the installed CLI converts the folder" test $? -eq 0
+check "both saves hold 200" test "$(field_of a.sav) $(field_of 'b c.sav')" = "c800 c800"
+check "nothing is written beside the installed program" test ! -e "$root/install/usr/bin/Decrypt"
+
+if [ -n "${WINDOWS_TOOL:-}" ] && command -v wine >/dev/null; then
+    cp "$WINDOWS_TOOL" "$data/ostrapel/Decrypt/decrypt.exe"
+    STAND_IN_CIPHER_STRICT=1 XDG_DATA_HOME="$data" "$cli" --dlc 3.00 "$saves" >"$root/out" 2>&1
+    check "through Wine with the packaged bridge" test $? -eq 0
+    check "both saves hold 300" test "$(field_of a.sav) $(field_of 'b c.sav')" = "2c01 2c01"
+    [ $failed -eq 0 ] || cat "$root/out"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
