@@ -173,11 +173,15 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         const std::size_t shown = std::min(changed.size(), limits.groups);
         for (std::size_t n = 0; n < shown; ++n) {
             const FileOutcome& file = result.files[changed[n]];
-            text += "\n" + Printable(ShortenedInTheMiddle(file.name, limits.nameLength)) + ": " +
-                    DlcValueText(*file.oldValue) + " -> " + DlcValueText(*file.newValue);
+            text.append("\n")
+                .append(Printable(ShortenedInTheMiddle(file.name, limits.nameLength)))
+                .append(": ")
+                .append(DlcValueText(*file.oldValue))
+                .append(" -> ")
+                .append(DlcValueText(*file.newValue));
         }
         if (shown < changed.size()) {
-            text += "\nand " + Files(changed.size() - shown) + " more";
+            text.append("\nand ").append(Files(changed.size() - shown)).append(" more");
         }
     }
     return {text, NotChangedLines(result.files)};
