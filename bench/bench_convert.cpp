@@ -62,7 +62,8 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The least a correct batch does per save: copy in, decipher, write the field, encipher,
+// The least a correct batch does per save: copy in, decipher, read the field (a save holding
+// the value already is left alone) and write it, encipher,
 // decipher a scratch copy and compare it with the patched save, then a flushed temporary
 // renamed over the save.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
@@ -80,6 +81,8 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         CopyFile(save, copy, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
+        unsigned char old[2] = {0, 0};
+        Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
         const unsigned char field[2] = {0xC8, 0x00};
         Check(::pwrite(fd, field, 2, 788) == 2 && ::close(fd) == 0, "field");
         const std::string patched = ReadAll(copy);
@@ -108,7 +111,8 @@ double Batch(const fs::path& saves, const std::vector<std::string>& names,
     auto start = Clock::now();
     ostrapel::BatchResult result = ostrapel::ConvertSaves(request, runner);
     double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Check(result.allChanged() && !result.backupSet.empty(), "batch");
+    Check(result.allChanged() && result.changedCount == names.size() && !result.backupSet.empty(),
+          "batch");
     return elapsed;
 }
 
@@ -125,18 +129,21 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::vector<std::string> names;
-    WriteSaves(root / "saves", count, names);
     // Alternate them so none gets a warmer machine, and take each one's best round: the
-    // machine is shared, and what others run only ever adds time.
+    // machine is shared, and what others run only ever adds time. Fresh saves for each run: a
+    // save converted already would be left alone.
     constexpr int kRounds = 3;
     double floorMs = 1e300;
     double backupFloorMs = 1e300;
     double batchMs = 1e300;
     for (int round = 0; round < kRounds; ++round) {
+        WriteSaves(root / "saves", count, names);
         floorMs = std::min(floorMs, Floor(root / "saves", names, appDir));
+        WriteSaves(root / "saves", count, names);
         backupFloorMs =
             std::min(backupFloorMs, Floor(root / "saves", names, appDir, root / "floor-backups"));
         fs::remove_all(root / "floor-backups");
+        WriteSaves(root / "saves", count, names);
         batchMs = std::min(batchMs, Batch(root / "saves", names, appDir, root / "backups"));
     }
     fs::remove_all(root);

@@ -1,8 +1,11 @@
 // A cipher tool that does the least a tool can and still pass the batch's checks: it flips
 // the first byte of the file in place, which is its own inverse. A benchmark then measures
-// the batch and not a cipher.
+// the batch and not a cipher. MINIMAL_TOOL_SLEEP_MS=N makes each run take N ms longer, as a
+// slow tool would.
+#include <cstdlib>
 #include <fcntl.h>
 #include <string_view>
+#include <time.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -13,6 +16,11 @@ int main(int argc, char** argv) {
     const std::size_t colon = argument.find(':');
     if (colon == std::string_view::npos) {
         return 64;
+    }
+    if (const char* sleepMs = std::getenv("MINIMAL_TOOL_SLEEP_MS")) {
+        const long ms = std::strtol(sleepMs, nullptr, 10);
+        const timespec pause{ms / 1000, (ms % 1000) * 1'000'000};
+        ::nanosleep(&pause, nullptr);
     }
     const int fd = ::open(argv[1] + colon + 1, O_RDWR | O_CLOEXEC);
     unsigned char first = 0;

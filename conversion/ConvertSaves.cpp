@@ -9,8 +9,11 @@
 #include "system/Wine.h"
 
 #include <algorithm>
+#include <mutex>
 #include <numeric>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace ostrapel {
 
@@ -58,8 +61,10 @@ struct FileState {
 
 class Batch {
 public:
-    Batch(const BatchRequest& request, Scn_Process& runner, BatchObserver* observer)
-        : request_(request), runner_(runner), observer_(observer) {}
+    // readOnly: only read every save's field, in one pass, and change nothing.
+    Batch(const BatchRequest& request, Scn_Process& runner, BatchObserver* observer,
+          bool readOnly = false)
+        : request_(request), runner_(runner), observer_(observer), readOnly_(readOnly) {}
 
     BatchResult run();
 
@@ -78,13 +83,18 @@ private:
     std::string scratchCopy(std::size_t index) const {
         return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
     }
+    // Copies the save in and deciphers the copy; false when the entry failed.
+    bool copyInAndDecipher(std::size_t index);
     void decipherAndPatch(std::size_t index);
+    void decipherAndRead(std::size_t index);
     void encipherAndCheck(std::size_t index);
     void copyBack(std::size_t index);
     // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
     void keepOriginals(BackupWriter& backup);
     // Tells the set which saves were replaced.
     void finishBackup(BackupWriter& backup);
+    // The deciphered work copy's field, kept in the outcome; empty when the entry failed.
+    std::optional<std::int16_t> readField(std::size_t index);
 
     // Runs the cipher tool on a file and removes its side file. A run counts only when it
     // ended well and changed the file: a tool that leaves it as it was did not do its work.
@@ -94,41 +104,78 @@ private:
     std::optional<bool> same(std::size_t index, const std::string& a, const std::string& b);
     bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
     void fail(std::size_t index, std::string reason);
-    void moveCursor(std::size_t index) {
+    // Ends an entry that is done with: read, already at the value, or replaced.
+    void succeed(std::size_t index);
+    // The observer hears of one entry at a time; mutex_ is held.
+    void notifyFinished(std::size_t index) {
         if (observer_ != nullptr) {
-            observer_->cursorMoved(index);
+            observer_->fileFinished(index, result_.files[index]);
         }
     }
 
-    template <typename Step> void pass(Step step) {
-        for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
-            moveCursor(i);
-            if (cancelled()) {
-                return;
+    // Runs step on every entry still alive, in list order, with the cursor on it. With more
+    // than one job, up to that many entries are worked on at once; the pass ends when all are.
+    template <typename Step> void pass(Step step, bool parallel = true) {
+        const std::size_t count = states_.size();
+        std::size_t next = 0;
+        auto work = [&] {
+            for (;;) {
+                std::size_t index = 0;
+                {
+                    std::lock_guard lock(mutex_);
+                    if (cancelled() || next >= count) {
+                        return;
+                    }
+                    index = next++;
+                    if (observer_ != nullptr) {
+                        observer_->cursorMoved(index);
+                    }
+                    if (cancelled()) {
+                        return;
+                    }
+                }
+                if (states_[index].alive) {
+                    (this->*step)(index);
+                }
             }
-            if (states_[i].alive) {
-                (this->*step)(i);
+        };
+        const std::size_t workers =
+            parallel ? std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, count}) : 1;
+        std::vector<std::thread> helpers;
+        try {
+            for (std::size_t k = 1; k < workers; ++k) {
+                helpers.emplace_back(work);
             }
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for: the ones there share the work.
+        }
+        work();
+        for (std::thread& helper : helpers) {
+            helper.join();
         }
     }
 
     const BatchRequest& request_;
     Scn_Process& runner_;
     BatchObserver* observer_;
+    const bool readOnly_;
+    std::int16_t target_ = 0;
     std::string workFolder_;
     std::vector<FileState> states_;
     std::vector<std::size_t> kept_; // entries handed to the backup, in order
+    // Guards what the entries of a pass share: the counts and the observer.
+    std::mutex mutex_;
     BatchResult result_;
 };
 
 BatchResult Batch::run() {
     result_.saveFolder = request_.saveFolder;
     for (const std::string& name : request_.names) {
-        result_.files.push_back({name, false, {}});
+        result_.files.emplace_back().name = name;
     }
     auto refuse = [this](const std::string& why) {
         for (FileOutcome& file : result_.files) {
-            file.reason = "not converted";
+            file.reason = readOnly_ ? "not read" : "not converted";
         }
         result_.refusal = why;
         result_.report = ComposeReport({}) + "\n\n" + why;
@@ -148,7 +195,9 @@ BatchResult Batch::run() {
     if (RunsThroughWine(tool) && FindWine().empty()) {
         return refuse(kWineMissing);
     }
-    if (!ConvertValueText(request_.valueText)) {
+    if (auto target = ConvertValueText(request_.valueText)) {
+        target_ = *target;
+    } else if (!readOnly_) {
         return refuse("Not a valid DLC value: \"" + request_.valueText + "\"");
     }
     if (request_.saveFolder.empty() && !request_.names.empty()) {
@@ -173,21 +222,25 @@ BatchResult Batch::run() {
                           made.reason());
         }
     }
-    if (!request_.saveFolder.empty()) {
+    if (!request_.saveFolder.empty() && !readOnly_) {
         (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
     }
 
     states_.resize(request_.names.size());
     refuseUnsafeNames();
 
-    pass(&Batch::decipherAndPatch);
-    pass(&Batch::encipherAndCheck);
-    BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
-                                                      : request_.backupFolder,
-                        request_.saveFolder, *ConvertValueText(request_.valueText));
-    keepOriginals(backup);
-    pass(&Batch::copyBack);
-    finishBackup(backup);
+    if (readOnly_) {
+        pass(&Batch::decipherAndRead);
+    } else {
+        pass(&Batch::decipherAndPatch);
+        pass(&Batch::encipherAndCheck);
+        BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
+                                                          : request_.backupFolder,
+                            request_.saveFolder, *ConvertValueText(request_.valueText));
+        keepOriginals(backup);
+        pass(&Batch::copyBack, false);
+        finishBackup(backup);
+    }
     if (result_.changedCount > 0) {
         (void)SyncDirectory(request_.saveFolder);
     }
@@ -201,9 +254,11 @@ BatchResult Batch::run() {
     }
 
     (void)ClearWorkArea(workFolder_);
-    result_.report = ComposeReport(result_.files, result_.cancelled);
-    if (!result_.backupSet.empty()) {
-        result_.report += "\n\n" + BackupNote(result_.backupSet, request_.saveFolder);
+    if (!readOnly_) {
+        result_.report = ComposeReport(result_.files, result_.cancelled);
+        if (!result_.backupSet.empty()) {
+            result_.report += "\n\n" + BackupNote(result_.backupSet, request_.saveFolder);
+        }
     }
     return result_;
 }
@@ -238,38 +293,80 @@ void Batch::refuseUnsafeNames() {
     }
 }
 
-void Batch::decipherAndPatch(std::size_t index) {
-    FileState& state = states_[index];
+bool Batch::copyInAndDecipher(std::size_t index) {
     const std::string save = savePath(index);
     const std::string copy = workCopy(index);
     switch (KindOf(save)) {
     case EntryKind::Directory:
-        return fail(index, "is a folder");
+        fail(index, "is a folder");
+        return false;
     case EntryKind::Missing:
-        return fail(index, "not found");
+        fail(index, "not found");
+        return false;
     case EntryKind::Other:
-        return fail(index, "is not a regular file");
+        fail(index, "is not a regular file");
+        return false;
     case EntryKind::File:
         break;
     }
-    if (IsReadOnly(save)) {
-        return fail(index, "is read-only");
+    // Only a save that is to be replaced must be writable.
+    if (!readOnly_ && IsReadOnly(save)) {
+        fail(index, "is read-only");
+        return false;
     }
     // The work folder starts empty, so a work copy already there belongs to another save
     // whose name differs only in case, on a file system that ignores it.
     if (KindOf(copy) != EntryKind::Missing) {
-        return fail(index, "its work copy clashes with another save's");
+        fail(index, "its work copy clashes with another save's");
+        return false;
     }
-    if (Status copied = CopyFileTo(save, copy, &state.identity); !copied) {
-        return fail(index, "copy failed: " + copied.reason());
+    if (Status copied = CopyFileTo(save, copy, &states_[index].identity); !copied) {
+        fail(index, "copy failed: " + copied.reason());
+        return false;
     }
-    if (!runTool(index, copy, true, save)) {
+    return runTool(index, copy, true, save);
+}
+
+std::optional<std::int16_t> Batch::readField(std::size_t index) {
+    FieldReadResult read = ReadDlcField(workCopy(index));
+    if (!read.status) {
+        fail(index, "could not read the DLC field: " + read.status.reason());
+        return std::nullopt;
+    }
+    if (!read.value) {
+        auto size = SizeOf(workCopy(index));
+        fail(index, "deciphered save too short (" + std::to_string(size.value_or(0)) + " bytes)");
+        return std::nullopt;
+    }
+    result_.files[index].oldValue = read.value;
+    return read.value;
+}
+
+void Batch::decipherAndRead(std::size_t index) {
+    if (!copyInAndDecipher(index)) {
         return;
     }
-    auto size = SizeOf(copy);
-    if (!size || *size < DlcField::kEnd) {
-        return fail(index,
-                    "deciphered save too short (" + std::to_string(size.value_or(0)) + " bytes)");
+    const bool read = readField(index).has_value();
+    (void)RemoveFile(workCopy(index));
+    if (read) {
+        succeed(index);
+    }
+}
+
+void Batch::decipherAndPatch(std::size_t index) {
+    if (!copyInAndDecipher(index)) {
+        return;
+    }
+    const std::string copy = workCopy(index);
+    auto old = readField(index);
+    if (!old) {
+        return;
+    }
+    if (*old == target_) {
+        // Nothing to change: the save is neither enciphered again nor replaced.
+        (void)RemoveFile(copy);
+        result_.files[index].already = true;
+        return succeed(index);
     }
     FieldWriteResult written = WriteDlcField(copy, request_.valueText);
     if (!written.status || !written.written) {
@@ -318,13 +415,8 @@ void Batch::copyBack(std::size_t index) {
         ReplaceFileAtomically(workCopy(index), savePath(index), state.identity);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
-        state.alive = false;
         result_.files[index].changed = true;
-        ++result_.changedCount;
-        if (observer_ != nullptr) {
-            observer_->fileFinished(index, result_.files[index]);
-        }
-        return;
+        return succeed(index);
     case ReplaceOutcome::TargetChanged:
         return fail(index, "changed on disk during conversion");
     case ReplaceOutcome::OwnerNotKept:
@@ -409,11 +501,25 @@ std::optional<bool> Batch::same(std::size_t index, const std::string& a, const s
 }
 
 void Batch::fail(std::size_t index, std::string reason) {
+    std::lock_guard lock(mutex_);
     states_[index].alive = false;
     result_.files[index].reason = std::move(reason);
-    if (observer_ != nullptr) {
-        observer_->fileFinished(index, result_.files[index]);
+    notifyFinished(index);
+}
+
+void Batch::succeed(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    states_[index].alive = false;
+    FileOutcome& file = result_.files[index];
+    if (file.changed) {
+        ++result_.changedCount;
+    } else if (file.already) {
+        ++result_.alreadyCount;
     }
+    if (file.changed || file.already) {
+        file.newValue = target_;
+    }
+    notifyFinished(index);
 }
 
 } // namespace
@@ -474,6 +580,9 @@ CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy
 
 std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
     std::string report = ChangedVersionsLine(files);
+    if (std::string already = AlreadyLine(files); !already.empty()) {
+        report += "\n" + already;
+    }
     if (cancelled) {
         report += "\n\n" + std::string(kCancelledLine);
     }
@@ -483,9 +592,26 @@ std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled)
     return report;
 }
 
+std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
+    std::string listing;
+    for (const FileOutcome& file : files) {
+        if (file.changed) {
+            listing += "\n" + file.name + ": " +
+                       (file.oldValue ? DlcValueText(*file.oldValue) : std::string("?")) + " -> " +
+                       (file.newValue ? DlcValueText(*file.newValue) : std::string("?"));
+        }
+    }
+    return listing.empty() ? listing : "Changed:" + listing;
+}
+
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer) {
     return Batch(request, runner, observer).run();
+}
+
+BatchResult ReadSaveVersions(const BatchRequest& request, Scn_Process& runner,
+                             BatchObserver* observer) {
+    return Batch(request, runner, observer, true).run();
 }
 
 } // namespace ostrapel

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,24 +59,40 @@ struct BatchRequest {
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit; // per tool run
     const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
     std::string backupFolder = {};      // where originals are kept; empty: BackupFolderFor(appDir)
+    // How many saves a pass may run the cipher tool on at once. The passes keep their order
+    // and the results are those of one job; replacements are made one after another.
+    std::size_t jobs = 1;
 };
+
+// The most jobs a request may ask for.
+inline constexpr std::size_t kMaxJobs = 64;
 
 struct FileOutcome {
     std::string name;
     bool changed = false;
-    std::string reason; // why not, when not changed
+    std::string reason = {};                   // why not, when neither changed nor already
+    bool already = false;                      // its field held the value already: left as it was
+    std::optional<std::int16_t> oldValue = {}; // the field as read, once deciphered
+    std::optional<std::int16_t> newValue = {}; // the value given, when changed or already
+
+    // Changed, or held the value already: nothing left to do for it.
+    bool done() const { return changed || already; }
 };
 
 struct BatchResult {
     std::vector<FileOutcome> files; // one per listed name, in list order
     std::size_t changedCount = 0;
+    std::size_t alreadyCount = 0;
     std::string refusal; // why nothing was attempted, when nothing was
     bool cancelled = false;
     std::string report;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 
-    bool allChanged() const { return refusal.empty() && changedCount == files.size(); }
+    // Every listed save was changed or held the value already.
+    bool allChanged() const {
+        return refusal.empty() && changedCount + alreadyCount == files.size();
+    }
 };
 
 // Told of a batch's progress, on the thread that runs the batch.
@@ -91,18 +109,29 @@ public:
 };
 
 // Gives every listed save the DLC value: copies each into the work folder, has the cipher
-// tool decipher it, writes the field, has the tool encipher it, proves the result by having
-// the tool decipher a scratch copy of it back to the patched save, and replaces the save.
-// One pass per step over the whole list: every decipher, then every encipher with its proof,
-// then every replacement. Before the first replacement the originals of the saves about to be
-// replaced are kept in a backup set (Backups.h); when they cannot be, nothing is replaced. A
-// save is replaced only when every step before succeeded; otherwise it stays byte for byte as
-// it was. The work folder is left empty.
+// tool decipher it, leaves it alone when its field holds the value already, writes the field, has
+// the tool encipher it, proves the result by having the tool decipher a scratch copy of it back to
+// the patched save, and replaces the save. One pass per step over the whole list: every decipher,
+// then every encipher with its proof, then every replacement. Before the first replacement the
+// originals of the saves about to be replaced are kept in a backup set (Backups.h); when they
+// cannot be, nothing is replaced. A save is replaced only when every step before succeeded;
+// otherwise it stays byte for byte as it was. The work folder is left empty.
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer = nullptr);
 
-// "Changed versions DLC in N files", then "Cancelled" when the batch was, then the entries
+// Reads every listed save's current DLC value and changes nothing: each is copied into the
+// work folder, deciphered there and its field read. The outcomes carry oldValue when read and
+// a reason when not; valueText is not used. Holds the work folder as a batch does and leaves
+// it empty; refuses what a batch refuses.
+BatchResult ReadSaveVersions(const BatchRequest& request, Scn_Process& runner,
+                             BatchObserver* observer = nullptr);
+
+// "Changed versions DLC in N files" (the saves replaced), then "Already at LABEL: K files"
+// when K saves held the value already, then "Cancelled" when the batch was, then the entries
 // not changed with their reasons.
 std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled = false);
+
+// "Changed:" and a line "NAME: OLD -> NEW" per save replaced; empty when none was.
+std::string ListChangedSaves(const std::vector<FileOutcome>& files);
 
 } // namespace ostrapel

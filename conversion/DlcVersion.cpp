@@ -21,6 +21,22 @@ std::optional<std::int16_t> DlcVersionTable::LookUp(std::string_view label) {
     return std::nullopt;
 }
 
+std::optional<std::string_view> DlcVersionTable::LabelOf(std::int16_t value) {
+    for (const DlcVersion& row : kRows) {
+        if (row.value == value) {
+            return row.label;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DlcValueText(std::int16_t value) {
+    if (auto label = DlcVersionTable::LabelOf(value)) {
+        return std::string(*label);
+    }
+    return std::to_string(value);
+}
+
 namespace {
 
 bool IsDigit(char c) {
@@ -75,6 +91,18 @@ std::optional<std::int16_t> ConvertValueText(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<std::int16_t>(value);
+}
+
+FieldReadResult ReadDlcField(const std::string& path) {
+    FieldReadResult result;
+    std::string bytes;
+    result.status = ReadBytesAt(path, DlcField::kOffset, 2, bytes);
+    if (result.status.ok() && bytes.size() == 2) {
+        const auto low = static_cast<unsigned char>(bytes[0]);
+        const auto high = static_cast<unsigned char>(bytes[1]);
+        result.value = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | high << 8));
+    }
+    return result;
 }
 
 FieldWriteResult WriteDlcField(const std::string& path, std::string_view valueText) {

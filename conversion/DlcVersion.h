@@ -29,7 +29,12 @@ public:
     static std::array<std::string_view, 5> Labels();
     // Exact match: no trimming, no case folding, no numeric reading.
     static std::optional<std::int16_t> LookUp(std::string_view label);
+    // The label of the row holding value, when one does.
+    static std::optional<std::string_view> LabelOf(std::int16_t value);
 };
+
+// How a stored value is shown: its table label ("2.00"), or else the number ("250").
+std::string DlcValueText(std::int16_t value);
 
 // The DLC field of a deciphered save: a little-endian signed 16-bit value at a fixed offset.
 struct DlcField {
@@ -45,6 +50,14 @@ struct FieldWriteResult {
     Status status = Status::Ok(); // opening, writing or closing failed
     bool written = false;         // the value text converted and its two bytes were written
 };
+
+struct FieldReadResult {
+    Status status = Status::Ok();      // opening or reading failed
+    std::optional<std::int16_t> value; // empty when the file ends before the field does
+};
+
+// Reads the field of a deciphered save.
+FieldReadResult ReadDlcField(const std::string& path);
 
 // Opens path for reading and writing without truncating (creating it when missing), writes
 // the converted value at the field's offset when the text converts, and closes it.

@@ -1,11 +1,13 @@
 #include "conversion/Report.h"
 
 #include "conversion/Backups.h"
+#include "conversion/DlcVersion.h"
 #include "system/Paths.h"
 #include "system/Text.h"
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace ostrapel {
 
@@ -62,10 +64,26 @@ std::string ChangedVersionsLine(const std::vector<FileOutcome>& files) {
     return "Changed versions DLC in " + std::to_string(changed) + " files";
 }
 
+std::string AlreadyLine(const std::vector<FileOutcome>& files) {
+    std::size_t already = 0;
+    std::optional<std::int16_t> value;
+    for (const FileOutcome& file : files) {
+        if (file.already) {
+            ++already;
+            value = file.newValue ? file.newValue : file.oldValue;
+        }
+    }
+    if (already == 0) {
+        return {};
+    }
+    return "Already at " + (value ? DlcValueText(*value) : std::string("the value")) + ": " +
+           std::to_string(already) + " files";
+}
+
 std::string NotChangedLines(const std::vector<FileOutcome>& files) {
     std::string lines;
     for (const FileOutcome& file : files) {
-        if (!file.changed) {
+        if (!file.done()) {
             lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.reason;
         }
     }
@@ -74,14 +92,14 @@ std::string NotChangedLines(const std::vector<FileOutcome>& files) {
 
 std::size_t NotChangedCount(const std::vector<FileOutcome>& files) {
     return static_cast<std::size_t>(std::count_if(
-        files.begin(), files.end(), [](const FileOutcome& file) { return !file.changed; }));
+        files.begin(), files.end(), [](const FileOutcome& file) { return !file.done(); }));
 }
 
 std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files) {
     std::vector<ReasonGroup> groups;
     std::map<std::string_view, std::size_t> groupOf;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (files[i].changed) {
+        if (files[i].done()) {
             continue;
         }
         auto [at, added] = groupOf.try_emplace(files[i].reason, groups.size());
@@ -137,10 +155,36 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         return {result.report, {}};
     }
     std::string text = ChangedVersionsLine(result.files);
+    if (std::string already = AlreadyLine(result.files); !already.empty()) {
+        text += "\n" + already;
+    }
     if (result.cancelled) {
         text += "\n\n" + std::string(kCancelledLine);
     }
     text += "\n\nNot changed:\n" + GroupedSummary(result.files, limits);
+    // Not wholly successful: what did change, and from which version.
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < result.files.size(); ++i) {
+        if (result.files[i].changed && result.files[i].oldValue && result.files[i].newValue) {
+            changed.push_back(i);
+        }
+    }
+    if (!changed.empty()) {
+        text += "\n\nChanged:";
+        const std::size_t shown = std::min(changed.size(), limits.groups);
+        for (std::size_t n = 0; n < shown; ++n) {
+            const FileOutcome& file = result.files[changed[n]];
+            text.append("\n")
+                .append(Printable(ShortenedInTheMiddle(file.name, limits.nameLength)))
+                .append(": ")
+                .append(DlcValueText(*file.oldValue))
+                .append(" -> ")
+                .append(DlcValueText(*file.newValue));
+        }
+        if (shown < changed.size()) {
+            text.append("\nand ").append(Files(changed.size() - shown)).append(" more");
+        }
+    }
     if (!result.backupSet.empty()) {
         text += "\n\n" + BackupNote(result.backupSet, result.saveFolder);
     }

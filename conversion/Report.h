@@ -12,7 +12,11 @@ namespace ostrapel {
 // "Changed versions DLC in N files", N the entries changed: a report's first line.
 std::string ChangedVersionsLine(const std::vector<FileOutcome>& files);
 
+// "Already at LABEL: K files", K the saves that held the value already; empty when none did.
+std::string AlreadyLine(const std::vector<FileOutcome>& files);
+
 // Every entry not changed, one "NAME: REASON" line each in list order, lines joined by '\n'.
+// Here and below, a save that held the value already counts as done, not as not changed.
 std::string NotChangedLines(const std::vector<FileOutcome>& files);
 
 std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
@@ -45,6 +49,8 @@ std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryL
 
 // What a window's report box shows: the first line and the grouped summary as its text, every
 // entry not changed, one per line, as its details. A refused batch shows its report as it is.
+// When some entry was not changed, the text ends with the saves that were, "NAME: OLD -> NEW",
+// the first limits.groups of them.
 struct BoxReport {
     std::string text;
     std::string details; // empty when every entry was changed

@@ -69,6 +69,10 @@ struct ComparisonResult {
 };
 ComparisonResult CompareFiles(const std::string& a, const std::string& b);
 
+// Reads up to size bytes at offset into bytes: fewer where the file ends before.
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes);
+
 // Opens path for reading and writing without truncating it (creating it when missing),
 // writes bytes at offset when there are any, and closes it.
 Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes);

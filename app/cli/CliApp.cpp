@@ -11,6 +11,7 @@
 #include "system/Text.h"
 #include "system/Wine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -25,8 +26,10 @@ constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n"
-           "  ostrapel-cli [--tool-timeout SECONDS] --dlc LABEL FOLDER\n"
+           "  ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER\n"
            "                                    set the DLC version of every save in FOLDER\n"
+           "  ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --show FOLDER\n"
+           "                                    print the DLC version of every save in FOLDER\n"
            "  ostrapel-cli --list [--null] FOLDER\n"
            "                                    print the saves of FOLDER, one per line\n"
            "                                    (--null: raw names, each ended by a NUL byte)\n"
@@ -48,8 +51,11 @@ void PrintUsage(std::ostream& out) {
 #endif
         << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
-        << "Exit status: 0 every save changed, 1 some not changed or cancelled, 2 bad usage or\n"
-        << "a folder that cannot be used (nothing touched), 130 cancelled by Ctrl-C.\n"
+        << "--jobs N runs the cipher tool on up to N saves at once (1 to " << kMaxJobs
+        << ", default 1).\n"
+        << "Exit status: 0 every save changed or already at LABEL (--show: every save read),\n"
+        << "1 some not changed (not read) or cancelled, 2 bad usage or a folder that cannot be\n"
+        << "used (nothing touched), 130 cancelled by Ctrl-C.\n"
         << "--restore: 0 every save restored, 1 some not, 2 nothing to undo.\n"
         << "Backups are kept in " << Printable(BackupFolderFor(ProgramFolder())) << '\n';
 }
@@ -59,15 +65,59 @@ public:
     ProgressPrinter(std::ostream& out, std::size_t total) : out_(out), total_(total) {}
 
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
-        out_ << '[' << index + 1 << '/' << total_ << "] " << Printable(outcome.name) << ": "
-             << (outcome.changed ? "changed" : "not changed (" + Printable(outcome.reason) + ")")
-             << '\n';
+        out_ << '[' << index + 1 << '/' << total_ << "] " << Printable(outcome.name) << ": ";
+        if (outcome.changed) {
+            out_ << "changed " << Shown(outcome.oldValue) << " -> " << Shown(outcome.newValue);
+        } else if (outcome.already) {
+            out_ << "already " << Shown(outcome.newValue);
+        } else {
+            out_ << "not changed (" << Printable(outcome.reason) << ')';
+        }
+        out_ << '\n';
         out_.flush();
     }
 
 private:
+    static std::string Shown(const std::optional<std::int16_t>& value) {
+        return value ? DlcValueText(*value) : std::string("?");
+    }
+
     std::ostream& out_;
     std::size_t total_;
+};
+
+// Prints each save's version in list order, as soon as it and every save before it are read.
+class VersionPrinter : public BatchObserver {
+public:
+    VersionPrinter(std::ostream& out, std::size_t total) : out_(out), outcomes_(total) {}
+
+    void fileFinished(std::size_t index, const FileOutcome& outcome) override {
+        outcomes_[index] = outcome;
+        while (next_ < outcomes_.size() && outcomes_[next_]) {
+            print(*outcomes_[next_++]);
+        }
+        out_.flush();
+    }
+
+    // The entries not heard of, when a batch ended early.
+    void printRest(const BatchResult& result) {
+        for (; next_ < result.files.size(); ++next_) {
+            print(result.files[next_]);
+        }
+        out_.flush();
+    }
+
+private:
+    void print(const FileOutcome& outcome) {
+        out_ << Printable(outcome.name) << ": "
+             << (outcome.oldValue ? DlcValueText(*outcome.oldValue)
+                                  : "not read (" + Printable(outcome.reason) + ")")
+             << '\n';
+    }
+
+    std::ostream& out_;
+    std::vector<std::optional<FileOutcome>> outcomes_;
+    std::size_t next_ = 0;
 };
 
 // The report with every name and reason made printable, so one entry is one line.
@@ -164,6 +214,7 @@ struct Options {
     std::string label;
     bool null = false;
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit;
+    std::size_t jobs = 1;
     std::vector<std::string> positional;
 };
 
@@ -177,6 +228,18 @@ std::optional<std::chrono::milliseconds> ParseSeconds(const std::string& text) {
     return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
+std::optional<std::size_t> ParseJobs(const std::string& text) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t jobs = std::stoul(text);
+    if (jobs < 1 || jobs > kMaxJobs) {
+        return std::nullopt;
+    }
+    return jobs;
+}
+
 // Reads the save folder; on failure says why and gives no listing.
 std::optional<SaveFolderListing> ReadFolder(const std::string& folder, std::ostream& err) {
     SaveFolderListing listing = ReadSaveFolder(folder);
@@ -188,17 +251,16 @@ std::optional<SaveFolderListing> ReadFolder(const std::string& folder, std::ostr
     return listing;
 }
 
-int Convert(const Options& options, std::ostream& out, std::ostream& err,
-            const Interruption& interruption) {
-    auto value = DlcVersionTable::LookUp(options.label);
-    if (!value) {
-        err << "Unknown DLC version \"" << Printable(options.label) << "\". Choose one of:";
-        for (std::string_view known : DlcVersionTable::Labels()) {
-            err << ' ' << known;
-        }
-        err << '\n';
-        return kExitBadUsage;
-    }
+int CancelledStatus(const Interruption& interruption) {
+    const bool byCtrlC = interruption.signal != nullptr && interruption.signal->load() == SIGINT;
+    return byCtrlC ? kExitInterrupted : kExitSomeNotChanged;
+}
+
+// What --dlc and --show share: the folder checked and listed into the request, the program
+// folder made current. Returns kExitAllChanged when the request is ready, else the status.
+// Notices (Wine's first use) go to notices.
+int Prepare(const Options& options, BatchRequest& request, std::ostream& notices,
+            std::ostream& err) {
     const std::string& folderArg = options.positional[0];
     const std::string folder = ResolvedPath(folderArg);
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
@@ -225,20 +287,38 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
             return kExitBadUsage;
         }
         if (const std::string prefix = WinePrefix(); !WinePrefixReady(prefix)) {
-            out << "Wine sets up its prefix " << Printable(prefix)
-                << " on this first use; that takes a while\n";
-            out.flush();
+            notices << "Wine sets up its prefix " << Printable(prefix)
+                    << " on this first use; that takes a while\n";
+            notices.flush();
         }
     }
     // The cipher tool runs in the program's folder, as it does from the window.
     (void)SetCurrentDirectory(appDir);
+    request.saveFolder = folder;
+    request.names = std::move(listing->names);
+    request.appDir = appDir;
+    request.toolTimeLimit = options.toolTimeLimit;
+    request.jobs = options.jobs;
+    return kExitAllChanged;
+}
 
-    BatchRequest request{folder,
-                         std::move(listing->names),
-                         appDir,
-                         std::to_string(*value),
-                         options.toolTimeLimit,
-                         interruption.flag};
+int Convert(const Options& options, std::ostream& out, std::ostream& err,
+            const Interruption& interruption) {
+    auto value = DlcVersionTable::LookUp(options.label);
+    if (!value) {
+        err << "Unknown DLC version \"" << Printable(options.label) << "\". Choose one of:";
+        for (std::string_view known : DlcVersionTable::Labels()) {
+            err << ' ' << known;
+        }
+        err << '\n';
+        return kExitBadUsage;
+    }
+    BatchRequest request;
+    if (int refused = Prepare(options, request, out, err); refused != kExitAllChanged) {
+        return refused;
+    }
+    request.valueText = std::to_string(*value);
+    request.cancel = interruption.flag;
     ProgressPrinter progress(out, request.names.size());
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
@@ -251,11 +331,35 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     }
     out.flush();
     if (result.cancelled) {
-        const bool byCtrlC =
-            interruption.signal != nullptr && interruption.signal->load() == SIGINT;
-        return byCtrlC ? kExitInterrupted : kExitSomeNotChanged;
+        return CancelledStatus(interruption);
     }
     return result.allChanged() ? kExitAllChanged : kExitSomeNotChanged;
+}
+
+int Show(const Options& options, std::ostream& out, std::ostream& err,
+         const Interruption& interruption) {
+    BatchRequest request;
+    // The output is one line per entry; the notice goes apart.
+    if (int refused = Prepare(options, request, err, err); refused != kExitAllChanged) {
+        return refused;
+    }
+    request.cancel = interruption.flag;
+    VersionPrinter printer(out, request.names.size());
+    Scn_Process runner;
+    BatchResult result = ReadSaveVersions(request, runner, &printer);
+    if (!result.refusal.empty()) {
+        err << Printable(result.refusal) << '\n';
+        return kExitSomeNotChanged;
+    }
+    printer.printRest(result);
+    if (result.cancelled) {
+        err << "Cancelled\n";
+        return CancelledStatus(interruption);
+    }
+    const bool allRead =
+        std::all_of(result.files.begin(), result.files.end(),
+                    [](const FileOutcome& file) { return file.oldValue.has_value(); });
+    return allRead ? kExitAllChanged : kExitSomeNotChanged;
 }
 
 int List(const Options& options, std::ostream& out, std::ostream& err) {
@@ -302,7 +406,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--version") {
             out << "ostrapel-cli " << OSTRAPEL_VERSION << '\n';
             return kExitAllChanged;
-        } else if ((arg == "--dlc" || arg == "--list" || arg == "--restore" ||
+        } else if ((arg == "--dlc" || arg == "--list" || arg == "--show" || arg == "--restore" ||
                     arg == "--backups") &&
                    options.mode.empty()) {
             options.mode = arg;
@@ -320,6 +424,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 return badUsage("--tool-timeout needs a number of seconds greater than 0");
             }
             options.toolTimeLimit = *limit;
+        } else if (arg == "--jobs") {
+            auto jobs = i + 1 < args.size() ? ParseJobs(args[++i]) : std::nullopt;
+            if (!jobs) {
+                return badUsage("--jobs needs a whole number from 1 to " +
+                                std::to_string(kMaxJobs));
+            }
+            options.jobs = *jobs;
         } else {
             return badUsage("Unknown option: " + Printable(arg));
         }
@@ -337,8 +448,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (options.mode == "--backups") {
         return ListBackups(options.positional[0], out, err);
     }
-    return options.mode == "--dlc" ? Convert(options, out, err, interruption)
-                                   : List(options, out, err);
+    if (options.mode == "--dlc") {
+        return Convert(options, out, err, interruption);
+    }
+    if (options.mode == "--show") {
+        return Show(options, out, err, interruption);
+    }
+    return List(options, out, err);
 }
 
 } // namespace ostrapel

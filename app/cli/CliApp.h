@@ -22,9 +22,10 @@ inline constexpr int kExitSomeNotChanged = 1;
 inline constexpr int kExitBadUsage = 2;
 inline constexpr int kExitInterrupted = 130; // cancelled by Ctrl-C
 
-// The command-line front end: exit 0 when every listed save changed, 1 when any did not (or
-// the batch was cancelled by a signal other than SIGINT), 2 for bad usage or a folder that
-// cannot be used, 130 when cancelled by SIGINT.
+// The command-line front end: exit 0 when every listed save changed or held the value
+// already (--show: every save was read), 1 when any did not (or the batch was cancelled by a
+// signal other than SIGINT), 2 for bad usage or a folder that cannot be used, 130 when
+// cancelled by SIGINT.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const Interruption& interruption = {});
 

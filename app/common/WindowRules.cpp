@@ -17,13 +17,13 @@ std::optional<std::string> WindowRules::ChooseVersion(std::string_view label) {
     return std::nullopt;
 }
 
-bool WindowRules::StartBatch() {
+bool WindowRules::StartBatch(bool cancellable) {
     if (batchRunning_) {
         return false;
     }
     batchRunning_ = true;
     beforeBatch_ = controls_;
-    controls_ = {false, false, false};
+    controls_ = {false, false, cancellable, cancellable};
     return true;
 }
 
@@ -51,12 +51,17 @@ RestoreMenuItem WindowRules::RestoreItem(const std::string& backupFolder,
     return {"Restore saves as they were before " + when, newest != nullptr};
 }
 
-bool WindowRules::RequestClose() {
+CloseStep WindowRules::RequestClose() {
+    if (!batchRunning_) {
+        return CloseStep::CloseNow;
+    }
+    return closeAfterBatch_ ? CloseStep::Wait : CloseStep::AskToCancel;
+}
+
+void WindowRules::CancelAndClose() {
     if (batchRunning_) {
         closeAfterBatch_ = true;
-        return false;
     }
-    return true;
 }
 
 } // namespace ostrapel

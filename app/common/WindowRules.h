@@ -14,11 +14,16 @@ struct RestoreMenuItem {
 
 // What the window's three working controls may do; the rest are never disabled.
 struct ControlStates {
-    bool open = true;  // cmdOpen
-    bool combo = true; // ComboDLC
-    bool save = false; // cmdSave
+    bool open = true;         // cmdOpen
+    bool combo = true;        // ComboDLC
+    bool save = false;        // cmdSave
+    bool saveCancels = false; // cmdSave reads "Cancel" and cancels the running batch
     bool operator==(const ControlStates&) const = default;
 };
+
+// What closing the window does: close now, ask whether to cancel the running batch (then
+// CancelAndClose on yes), or wait for a batch being cancelled to end.
+enum class CloseStep { CloseNow, AskToCancel, Wait };
 
 // The rules every window of the program follows, whatever its toolkit: when the save button
 // enables, what a batch locks, and what closing does while a batch runs. The window asks the
@@ -35,9 +40,10 @@ public:
     // Whether a folder may be chosen and listed now (not during a batch).
     bool MayLoadFolder() const { return !batchRunning_; }
 
-    // Whether a batch may start now; when it may, the three controls are locked until
-    // EndBatch.
-    bool StartBatch();
+    // Whether a batch may start now; when it may, the open button and the combo box are locked
+    // until EndBatch, and the save button turns into the batch's cancel button. A work that
+    // cannot be cancelled (a restore) locks the save button too.
+    bool StartBatch(bool cancellable = true);
 
     // The batch has ended and its report was seen: the controls are as before it. True when
     // the window is to close now, because closing was asked for during the batch.
@@ -50,9 +56,12 @@ public:
     RestoreMenuItem RestoreItem(const std::string& backupFolder,
                                 const std::string& saveFolder) const;
 
-    // The user asked to close the window. True: close now (after clearing the work folder).
-    // False: a batch runs; the window closes once it has ended.
-    bool RequestClose();
+    // The user asked to close the window. CloseNow: close now (after clearing the work folder).
+    // AskToCancel: a batch runs; offer to cancel it. Wait: it is being cancelled to close.
+    CloseStep RequestClose();
+    // The user chose to cancel the running batch and close: the window closes once the batch
+    // has ended (EndBatch says so). The window cancels the batch.
+    void CancelAndClose();
 
 private:
     ControlStates controls_;

@@ -34,6 +34,8 @@ bool BatchRunner::start(ostrapel::BatchRequest request, ostrapel::Scn_Process& r
         thread_.join();
     }
     inbox_ = Inbox();
+    cancel_ = std::make_unique<ostrapel::CancelFlag>();
+    request.cancel = cancel_.get();
     thread_ = std::thread([this, request = std::move(request), &runner] {
         QueuedObserver observer(*this);
         ostrapel::BatchResult result = ostrapel::ConvertSaves(request, runner, &observer);
@@ -41,6 +43,12 @@ bool BatchRunner::start(ostrapel::BatchRequest request, ostrapel::Scn_Process& r
     });
     running_ = true;
     return true;
+}
+
+void BatchRunner::cancel() {
+    if (running_ && cancel_) {
+        cancel_->raise();
+    }
 }
 
 template <typename Change> void BatchRunner::post(Change change) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "conversion/ConvertSaves.h"
+#include "system/Cancel.h"
 #include "system/Process.h"
 
 #include <QObject>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,7 +26,10 @@ public:
     BatchRunner& operator=(const BatchRunner&) = delete;
 
     // Starts the batch; false when one is running already. runner must outlive the batch.
+    // The request's cancel flag is the runner's own.
     bool start(ostrapel::BatchRequest request, ostrapel::Scn_Process& runner);
+    // Asks the running batch to stop: its tool run is ended and no new step starts.
+    void cancel();
     // True from start() until finished() has been emitted.
     bool running() const { return running_; }
 
@@ -47,6 +52,7 @@ private:
     Q_INVOKABLE void deliver();
 
     std::thread thread_;
+    std::unique_ptr<ostrapel::CancelFlag> cancel_;
     bool running_ = false;
     std::mutex mutex_;
     Inbox inbox_;

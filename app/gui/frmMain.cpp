@@ -10,8 +10,13 @@
 #include "system/Process.h"
 #include "system/Wine.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -21,11 +26,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <limits>
 
@@ -150,6 +158,63 @@ QFont LabelFont() {
     return font;
 }
 
+// Draws a listed save's name with its version beside it, set apart on the right, in the
+// list's narrow column; the name gives way first when both do not fit. Rows are no wider
+// than the list.
+class VersionDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString version = index.data(frmMain::kVersionRole).toString();
+        if (version.isEmpty()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString name = FromBytes(ToBytes(index.data(frmMain::kNameRole).toByteArray()));
+        item.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+        QRect text =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(2, 0, -2, 0);
+        // The version stays in view: the row is as wide as the list shows.
+        if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
+            text.setRight(std::min(text.right(), view->viewport()->width() - 3));
+        }
+        const QFontMetrics metrics(item.font);
+        const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
+        const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color((item.state & QStyle::State_Selected) != 0
+                                               ? QPalette::HighlightedText
+                                               : QPalette::Text));
+        painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          metrics.elidedText(name, Qt::ElideRight, nameWidth));
+        painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
+                          metrics.elidedText(version, Qt::ElideRight, text.width()));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        if (view != nullptr) {
+            size.setWidth(view->viewport()->width());
+        }
+        return size;
+    }
+
+private:
+    static constexpr int kVersionGap = 6;
+};
+
 } // namespace
 
 frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser,
@@ -170,7 +235,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     ComboDLC->setCurrentIndex(-1);
 
     connect(cmdOpen, &QPushButton::clicked, this, &frmMain::LoadFolderSave);
-    connect(cmdSave, &QPushButton::clicked, this, &frmMain::ConvertSaves);
+    connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
     connect(ComboDLC, &QComboBox::activated, this, &frmMain::ComboDLC_Change);
     connect(ComboDLC, &QComboBox::currentTextChanged, this, &frmMain::ComboDLC_Change);
     connect(&batch_, &BatchRunner::cursorMoved, this, &frmMain::List_CursorMoved);
@@ -178,6 +243,11 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     List->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
     connect(&restore_, &RestoreRunner::finished, this, &frmMain::RestoreEnded);
+    connect(&versions_, &VersionReader::versionRead, this, &frmMain::Version_Read);
+    connect(&versions_, &VersionReader::finished, this, &frmMain::versionsRead);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
+    setAcceptDrops(true);
 }
 
 frmMain::~frmMain() = default;
@@ -228,6 +298,10 @@ void frmMain::CreateControls() {
     List->setGeometry(Twips(120, 240, 1575, 1815));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->setAccessibleName(QStringLiteral("File List"));
+    List->setItemDelegate(new VersionDelegate(List));
+    // Rows as wide as the list, names cut short with the full name in the tooltip: a long
+    // list lays out at once, however often versions arrive.
+    List->setUniformItemSizes(true);
 
     ComboDLC = new QComboBox(GroupBox1);
     ComboDLC->setObjectName(QStringLiteral("ComboDLC"));
@@ -296,11 +370,16 @@ void frmMain::LoadFolderSave() {
     if (!rules_.MayLoadFolder()) {
         return;
     }
+    versions_.stop();
     List->clear();
     if (!appDir_.empty()) {
         (void)ostrapel::SetCurrentDirectory(appDir_);
     }
     mdlSHBrowseForFolder::BrowseForFolder(this, *chooser_);
+    ListSelectedFolder();
+}
+
+void frmMain::ListSelectedFolder() {
     const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
     if (folder.empty()) {
         return;
@@ -308,11 +387,13 @@ void frmMain::LoadFolderSave() {
     for (const std::string& name : ostrapel::ListSaveFolder(folder)) {
         auto* item = new QListWidgetItem(FromBytes(name));
         item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+        item->setToolTip(item->text());
         List->addItem(item);
     }
     if (List->count() > 0) {
         List->setCurrentRow(0);
     }
+    StartReadingVersions();
 }
 
 void frmMain::ConvertSaves() {
@@ -329,6 +410,8 @@ void frmMain::ConvertSaves() {
     if (!process_) {
         process_ = std::make_unique<ostrapel::Scn_Process>();
     }
+    // The reading holds the work folder; the batch needs it.
+    versions_.stop();
     if (!batch_.start(std::move(request), *process_)) {
         return;
     }
@@ -360,12 +443,21 @@ QString frmMain::StartupNotice() const {
 void frmMain::List_CursorMoved(int index) {
     if (index >= 0 && index < List->count()) {
         List->setCurrentRow(index);
+        ShowProgress(index);
     }
 }
 
 void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     unsetCursor();
     setWindowTitle(kTitle);
+    ShowProgress(-1);
+    for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
+         ++i) {
+        const ostrapel::FileOutcome& file = result.files[i];
+        if (file.done() && file.newValue) {
+            ShowVersion(static_cast<int>(i), FromBytes(ostrapel::DlcValueText(*file.newValue)));
+        }
+    }
     if (presentReport_) {
         presentReport_(this, result);
     }
@@ -431,7 +523,8 @@ void frmMain::RestoreSaves() {
         !restore_.start(ostrapel::BackupFolderFor(appDir_), folder)) {
         return;
     }
-    rules_.StartBatch();
+    versions_.stop();
+    rules_.StartBatch(false);
     ShowControlStates();
     setCursor(Qt::BusyCursor);
 }
@@ -446,7 +539,9 @@ void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
     emit restoreFinished();
     if (close) {
         this->close();
+        return;
     }
+    StartReadingVersions(); // the saves put back hold their old versions again
 }
 
 void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
@@ -456,13 +551,147 @@ void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& resu
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (!rules_.RequestClose()) {
-        // The batch finishes first; the window closes once its report has been seen.
+    switch (rules_.RequestClose()) {
+    case ostrapel::CloseStep::CloseNow:
+        versions_.stop();
+        ClearWorkFolder();
+        event->accept();
+        return;
+    case ostrapel::CloseStep::AskToCancel:
+        event->ignore();
+        if (askClose_ && askClose_(this)) {
+            rules_.CancelAndClose();
+            CancelBatch();
+        }
+        return;
+    case ostrapel::CloseStep::Wait:
+        // Cancelling already; the window closes once the batch has ended and its report has
+        // been seen.
         event->ignore();
         return;
     }
-    ClearWorkFolder();
-    event->accept();
+}
+
+bool frmMain::AskCancelAndClose(QWidget* owner) {
+    return QMessageBox::question(
+               owner, QStringLiteral("Ostrapel"),
+               QStringLiteral("A conversion is running. Cancel it and close the window?\n\n"
+                              "Saves not yet replaced stay as they were."),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void frmMain::cmdSave_Click() {
+    if (rules_.BatchRunning()) {
+        CancelBatch();
+    } else {
+        ConvertSaves();
+    }
+}
+
+void frmMain::CancelBatch() {
+    if (rules_.BatchRunning()) {
+        batch_.cancel();
+    }
+}
+
+void frmMain::StartReadingVersions() {
+    versions_.stop();
+    if (appDir_.empty() || List->count() == 0 ||
+        ostrapel::KindOf(ostrapel::CipherToolOf(appDir_)) != ostrapel::EntryKind::File) {
+        return;
+    }
+    ostrapel::BatchRequest request;
+    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
+    request.appDir = appDir_;
+    for (int row = 0; row < List->count(); ++row) {
+        request.names.push_back(ToBytes(List->item(row)->data(kNameRole).toByteArray()));
+    }
+    versions_.start(std::move(request));
+}
+
+void frmMain::Version_Read(int index, const ostrapel::FileOutcome& outcome) {
+    if (index < 0 || index >= List->count()) {
+        return;
+    }
+    ShowVersion(index, outcome.oldValue ? FromBytes(ostrapel::DlcValueText(*outcome.oldValue))
+                                        : QStringLiteral("not read"));
+}
+
+void frmMain::ShowVersion(int row, const QString& version) {
+    QListWidgetItem* item = List->item(row);
+    const QString name = FromBytes(ToBytes(item->data(kNameRole).toByteArray()));
+    item->setData(kVersionRole, version);
+    item->setText(name + QStringLiteral("   ") + version);
+    item->setToolTip(name + QStringLiteral(": ") + version);
+}
+
+void frmMain::ShowProgress(int index) {
+    if (index < 0) {
+        GroupBox2->setTitle(QString::fromLatin1(kListCaption));
+        GroupBox2->setToolTip(QString());
+        return;
+    }
+    const QString name = FromBytes(ToBytes(List->item(index)->data(kNameRole).toByteArray()));
+    const QString count = QStringLiteral("%1 of %2: ").arg(index + 1).arg(List->count());
+    // The count always shows; a name too long for the caption is cut short.
+    const QFontMetrics metrics(GroupBox2->font());
+    const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(count);
+    GroupBox2->setTitle(count + metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)));
+    GroupBox2->setToolTip(count + name);
+}
+
+namespace {
+
+// The folder a drop names: a folder itself, or the folder holding a dropped file.
+std::string DroppedFolder(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) {
+        return {};
+    }
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    const QFileInfo info(url.toLocalFile());
+    if (!info.exists()) {
+        return {};
+    }
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    return mdlSHBrowseForFolder::NormalisedFolder(ToBytes(QFile::encodeName(folder)));
+}
+
+} // namespace
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (rules_.MayLoadFolder() && !DroppedFolder(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const std::string folder =
+        !rules_.MayLoadFolder() ? std::string() : DroppedFolder(event->mimeData());
+    if (folder.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    OpenFolder(folder);
+}
+
+void frmMain::OpenFolder(const std::string& folder) {
+    if (rules_.BatchRunning()) {
+        return;
+    }
+    versions_.stop();
+    List->clear();
+    if (!appDir_.empty()) {
+        (void)ostrapel::SetCurrentDirectory(appDir_);
+    }
+    mdlSHBrowseForFolder::SelectFolder(folder);
+    chooser_->Remember(mdlSHBrowseForFolder::SelectedFolder());
+    ListSelectedFolder();
 }
 
 void frmMain::ShowControlStates() {
@@ -470,6 +699,8 @@ void frmMain::ShowControlStates() {
     cmdOpen->setEnabled(states.open);
     ComboDLC->setEnabled(states.combo);
     cmdSave->setEnabled(states.save);
+    cmdSave->setText(states.saveCancels ? QStringLiteral("Cancel")
+                                        : QStringLiteral("Apply and Save"));
 }
 
 void frmMain::ClearWorkFolder() {

@@ -15,13 +15,25 @@ class FolderChooser {
 public:
     virtual ~FolderChooser() = default;
     virtual std::optional<std::string> ChooseFolder(QWidget* owner, const QString& title) = 0;
+    // Told of a folder chosen another way (dropped on the window), so the next choice can
+    // start there.
+    virtual void Remember(const std::string& folder) { (void)folder; }
 };
 
-// The platform's folder dialog: modal to its owner, starting at the top of the file system,
-// confirming folders only.
+// The platform's folder dialog: modal to its owner, confirming folders only, starting at the
+// folder last chosen (remembered across runs in the user's settings) or else at home.
 class DialogFolderChooser final : public FolderChooser {
 public:
+    // settingsFile: where the last folder is kept; empty for the user's settings location.
+    explicit DialogFolderChooser(QString settingsFile = {});
+
     std::optional<std::string> ChooseFolder(QWidget* owner, const QString& title) override;
+    void Remember(const std::string& folder) override;
+    // Where the dialog opens: the folder last chosen while it still exists, else home.
+    QString StartFolder() const;
+
+private:
+    QString settingsFile_;
 };
 
 // Always yields the same folder, asking no one: for runs without a user.
@@ -45,6 +57,10 @@ void BrowseForFolder(QWidget* owner, FolderChooser& chooser);
 
 // The folder last chosen with BrowseForFolder; empty before the first choice and after a cancel.
 const std::string& SelectedFolder();
+
+// Makes folder (normalised as a dialog's answer is) the selected folder, as if it had been
+// chosen in the dialog.
+void SelectFolder(std::string folder);
 
 // path without trailing separators, the root keeping its one; a relative path gives empty.
 std::string NormalisedFolder(std::string path);

@@ -1,6 +1,7 @@
 // Shows the window and writes a PNG of it:
-//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details]
-// --loaded: a sample save folder is listed and version 2.00 chosen first.
+//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details]
+// --loaded: a sample save folder is listed, its saves' versions read and version 2.00 chosen.
+// --batch: the same folder being converted to 3.00, the batch caught under way.
 // --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
 // tool that fails on the screenshots, and the whole screen is written with the report box on
 // it; --report-details does the same with the box's details shown; --restore-menu converts the
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
@@ -20,6 +22,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,14 +36,30 @@ bool WriteBytes(const QString& path, const QByteArray& bytes) {
 }
 
 // A cipher tool that leaves saves as they are and fails on pictures, as the real one does.
+// With OSTRAPEL_SHOT_SLOW set, enciphering takes a second, so a batch can be caught under way.
 bool WritePictureRefusingTool(const QString& appDir) {
     const QString tool = QDir(appDir).filePath(QStringLiteral("Decrypt/decrypt.exe"));
     // Swapping the bytes 0 and 1 is its own inverse, which is all the batch's checks ask.
-    return WriteBytes(tool,
-                      "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\n"
-                      "f=${1#*:}\n"
-                      "tr '\\000\\001' '\\001\\000' <\"$f\" >\"$f.t\" && mv \"$f.t\" \"$f\"\n") &&
+    return WriteBytes(
+               tool,
+               "#!/bin/sh\ncase \"$1\" in *.png) exit 3 ;; esac\n"
+               "case \"$1\" in /encrypt:*) [ -n \"$OSTRAPEL_SHOT_SLOW\" ] && sleep 1 ;; esac\n"
+               "f=${1#*:}\n"
+               "tr '\\000\\001' '\\001\\000' <\"$f\" >\"$f.t\" && mv \"$f.t\" \"$f\"\n") &&
            QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
+}
+
+// A save as that tool stores it whose field holds value; empty when size leaves no room.
+QByteArray SaveHolding(int value, int size) {
+    QByteArray plain(size, 's');
+    if (size >= 790) {
+        plain[788] = static_cast<char>(value & 0xFF);
+        plain[789] = static_cast<char>(value >> 8);
+    }
+    for (char& c : plain) {
+        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
+    }
+    return plain;
 }
 
 } // namespace
@@ -48,14 +67,13 @@ bool WritePictureRefusingTool(const QString& appDir) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
-    const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--report"),
-                                QStringLiteral("--report-details"),
+    const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--batch"),
+                                QStringLiteral("--report"), QStringLiteral("--report-details"),
                                 QStringLiteral("--restore-menu")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
         (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
-        std::fprintf(stderr,
-                     "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details | "
-                     "--restore-menu]\n");
+        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
+                             "--report-details | --restore-menu]\n");
         return 2;
     }
     const QString scene = arguments.size() == 3 ? arguments[2] : QString();
@@ -74,15 +92,29 @@ int main(int argc, char** argv) {
     }
     const QString app = root.filePath(QStringLiteral("app"));
     const QString saves = root.filePath(QStringLiteral("saves"));
-    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
-        (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
-                         QByteArray(report ? 1000 : 0, '\0'));
+    const bool versions = scene == QStringLiteral("--loaded") || scene == QStringLiteral("--batch");
+    if (versions) {
+        // A short profile that cannot be read, and three saves at different versions.
+        const std::pair<const char*, QByteArray> sample[] = {{"profile.sav", SaveHolding(0, 100)},
+                                                             {"slot1.sav", SaveHolding(200, 4096)},
+                                                             {"slot2.sav", SaveHolding(100, 4096)},
+                                                             {"slot3.sav", SaveHolding(250, 4096)}};
+        for (const auto& [name, bytes] : sample) {
+            (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)), bytes);
+        }
+    } else {
+        for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+            (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
+                             QByteArray(report ? 1000 : 0, '\0'));
+        }
     }
     if (report) {
         for (int i = 1; i <= 60; ++i) {
             (void)WriteBytes(QDir(saves).filePath(QStringLiteral("screenshot_%1.png").arg(i)),
                              QByteArray("\x89PNG"));
         }
+    }
+    if (report || versions) {
         if (!WritePictureRefusingTool(app)) {
             std::fprintf(stderr, "cannot write the cipher tool\n");
             return 1;
@@ -92,10 +124,18 @@ int main(int argc, char** argv) {
     frmMain window(QFile::encodeName(app).toStdString(),
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        QFile::encodeName(saves).toStdString()));
+    window.setCloseQuestion([](QWidget*) { return true; });
     window.show();
     if (!scene.isEmpty()) {
+        QEventLoop reading;
+        QObject::connect(&window, &frmMain::versionsRead, &reading, &QEventLoop::quit);
+        QTimer::singleShot(10000, &reading, &QEventLoop::quit);
         window.LoadFolderSave();
-        window.findChild<QComboBox*>(QStringLiteral("ComboDLC"))->setCurrentIndex(2);
+        if (versions && window.readingVersions()) {
+            reading.exec();
+        }
+        window.findChild<QComboBox*>(QStringLiteral("ComboDLC"))
+            ->setCurrentIndex(scene == QStringLiteral("--batch") ? 3 : 2);
     }
 
     int status = 1;
@@ -106,6 +146,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
         }
     };
+    if (scene == QStringLiteral("--batch")) {
+        qputenv("OSTRAPEL_SHOT_SLOW", "1");
+        window.setReportPresenter([](QWidget*, const ostrapel::BatchResult&) {});
+        window.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+        QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
+        QTimer::singleShot(1500, &window, [&] {
+            save(window.grab());
+            window.close(); // cancels the batch; the window closes once it has ended
+        });
+        return QApplication::exec() == 0 ? status : 1;
+    }
     if (!report) {
         QTimer::singleShot(300, &window, [&] {
             save(window.grab());

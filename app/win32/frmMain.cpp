@@ -5,6 +5,7 @@
 #include "conversion/SaveFolder.h"
 #include "mdlReportBox.h"
 #include "resources/resource.h"
+#include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
@@ -334,7 +335,11 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (id == kCmdOpen && code == BN_CLICKED) {
             LoadFolderSave();
         } else if (id == kCmdSave && code == BN_CLICKED) {
-            ConvertSaves();
+            if (rules_.BatchRunning()) {
+                cancel_->raise();
+            } else {
+                ConvertSaves();
+            }
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
         }
@@ -386,10 +391,20 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         BatchEnded();
         return 0;
     case WM_CLOSE:
-        if (rules_.RequestClose()) {
+        switch (rules_.RequestClose()) {
+        case ostrapel::CloseStep::CloseNow:
             Close();
+            break;
+        case ostrapel::CloseStep::AskToCancel:
+            // On yes the batch is cancelled; the window closes once its report has been seen.
+            if (askClose_ && askClose_(hwnd_)) {
+                rules_.CancelAndClose();
+                cancel_->raise();
+            }
+            break;
+        case ostrapel::CloseStep::Wait:
+            break;
         }
-        // Otherwise the batch finishes first; the window closes once its report has been seen.
         return 0;
     case WM_DESTROY:
         if (quitOnClose_) {
@@ -464,6 +479,8 @@ void frmMain::ConvertSaves() {
     if (batch_.joinable()) {
         batch_.join();
     }
+    cancel_ = std::make_unique<ostrapel::CancelFlag>();
+    request.cancel = cancel_.get();
     rules_.StartBatch();
     ShowControlStates();
     {
@@ -509,11 +526,19 @@ void frmMain::ShowReportBox(HWND owner, const std::wstring& text, const std::wst
     mdlReportBox::Show(owner, text, details, allChanged);
 }
 
+bool frmMain::AskCancelAndClose(HWND owner) {
+    return ::MessageBoxW(owner,
+                         L"A conversion is running. Cancel it and close the window?\n\n"
+                         L"Saves not yet replaced stay as they were.",
+                         L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 void frmMain::ShowControlStates() {
     const ostrapel::ControlStates& states = rules_.Controls();
     ::EnableWindow(Control(kCmdOpen), states.open);
     ::EnableWindow(Control(kComboDLC), states.combo);
     ::EnableWindow(Control(kCmdSave), states.save);
+    ::SetWindowTextW(Control(kCmdSave), states.saveCancels ? L"Cancel" : L"Apply and Save");
 }
 
 void frmMain::ClearWorkFolder() {

@@ -3,6 +3,7 @@
 #include "WindowRules.h"
 #include "conversion/ConvertSaves.h"
 #include "mdlSHBrowseForFolder.h"
+#include "system/Cancel.h"
 #include "system/Process.h"
 
 #include <array>
@@ -38,6 +39,9 @@ public:
     // entry not changed, one a line; empty when every entry changed.
     using ReportPresenter = std::function<void(HWND owner, const std::wstring& text,
                                                const std::wstring& details, bool allChanged)>;
+    // Asked when the window is closed during a batch; true cancels the batch and closes the
+    // window once it has ended, false keeps both.
+    using CloseQuestion = std::function<bool(HWND owner)>;
 
     // Start-up: clears the work folder of appDir, makes appDir current, creates the window
     // (not yet shown) and fills the versions. quitOnClose: the message loop ends with it.
@@ -52,6 +56,7 @@ public:
     const std::string& AppDir() const { return appDir_; }
     bool batchRunning() const { return rules_.BatchRunning(); }
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
 
     void LoadFolderSave();
     void ConvertSaves();
@@ -60,6 +65,8 @@ public:
     // changed, the details behind a button.
     static void ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
                               bool allChanged);
+    // A question box offering to cancel the running batch and close.
+    static bool AskCancelAndClose(HWND owner);
 
     // Client-area pixels at 96 DPI, as the twips of the layout give them.
     static constexpr int kClientWidth = 8130 / 15;
@@ -88,9 +95,11 @@ private:
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     bool quitOnClose_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    CloseQuestion askClose_ = &frmMain::AskCancelAndClose;
     ostrapel::WindowRules rules_;
     std::unique_ptr<ostrapel::Scn_Process> process_;
-    std::vector<std::string> names_; // the listed names as the listing gave them
+    std::unique_ptr<ostrapel::CancelFlag> cancel_; // the running batch's
+    std::vector<std::string> names_;               // the listed names as the listing gave them
     int dpi_ = 96;
 
     // The batch's thread and what it hands over; WM_APP messages carry only the wake-up.

@@ -1,7 +1,8 @@
-// How long the window goes without handling its events while a batch of many saves runs.
+// How long the window goes without handling its events while the versions of many saves are
+// read, and while a batch of them runs (started while their versions are being read).
 //   bench_gui_latency [N]   (default 500 saves; offscreen unless QT_QPA_PLATFORM says otherwise)
-// Prints the longest single event dispatch and the longest stall of a 5 ms heartbeat timer,
-// against a target of 16 ms (one frame at 60 Hz).
+// Prints, for each, the longest single event dispatch and the longest stall of a 5 ms heartbeat
+// timer, against a target of 16 ms (one frame at 60 Hz).
 
 #include "frmMain.h"
 
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -113,46 +116,82 @@ int main(int argc, char** argv) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     QApplication::processEvents();
-    window.LoadFolderSave();
+    auto* open = window.findChild<QPushButton*>(QStringLiteral("cmdOpen"));
+    auto* save = window.findChild<QPushButton*>(QStringLiteral("cmdSave"));
     window.findChild<QComboBox*>(QStringLiteral("ComboDLC"))->setCurrentIndex(2);
 
-    QElapsedTimer sinceBeat;
-    qint64 longestGapNs = 0;
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestGapNs = std::max(longestGapNs, sinceBeat.nsecsElapsed());
-        sinceBeat.restart();
-    });
+    struct Phase {
+        double seconds = 0;
+        long events = 0;
+        double longestEventMs = 0;
+        int longestType = 0;
+        double stallMs = 0;
+    };
+    // Measures the window from start() until done is emitted.
+    auto measure = [&](const std::function<void()>& start, auto done) {
+        QEventLoop loop;
+        QElapsedTimer sinceBeat;
+        qint64 longestGapNs = 0;
+        QTimer heartbeat;
+        heartbeat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longestGapNs = std::max(longestGapNs, sinceBeat.nsecsElapsed());
+            sinceBeat.restart();
+        });
+        QElapsedTimer elapsed;
+        const QMetaObject::Connection ended = QObject::connect(&window, done, &loop, [&] {
+            application.measuring = false;
+            heartbeat.stop();
+            loop.quit();
+        });
+        application.longestNs = 0;
+        application.events = 0;
+        QTimer::singleShot(0, [&] {
+            application.measuring = true;
+            sinceBeat.start();
+            heartbeat.start(kHeartbeatMs);
+            elapsed.start();
+            start();
+        });
+        loop.exec();
+        QObject::disconnect(ended);
+        Phase phase;
+        phase.seconds = static_cast<double>(elapsed.nsecsElapsed()) / 1e9;
+        phase.events = application.events;
+        phase.longestEventMs = static_cast<double>(application.longestNs) / 1e6;
+        phase.longestType = application.longestType;
+        phase.stallMs = std::max(0.0, static_cast<double>(longestGapNs) / 1e6 -
+                                          static_cast<double>(kHeartbeatMs));
+        return phase;
+    };
 
-    QElapsedTimer batchTime;
-    QObject::connect(&window, &frmMain::batchFinished, [&] {
-        application.measuring = false;
-        heartbeat.stop();
-        QApplication::quit();
-    });
-    QTimer::singleShot(0, [&] {
-        application.measuring = true;
-        sinceBeat.start();
-        heartbeat.start(kHeartbeatMs);
-        batchTime.start();
-        window.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
-    });
-    QApplication::exec();
+    // The open button lists the folder, and the versions are read off the window's thread.
+    const Phase reading = measure([&] { open->click(); }, &frmMain::versionsRead);
+    // The folder listed again, and the save button pressed while its versions are being read:
+    // the reading is stopped and the batch runs.
+    const Phase batch = measure(
+        [&] {
+            open->click();
+            QTimer::singleShot(1, save, &QPushButton::click);
+        },
+        &frmMain::batchFinished);
 
-    const double seconds = static_cast<double>(batchTime.nsecsElapsed()) / 1e9;
-    const double longestEventMs = static_cast<double>(application.longestNs) / 1e6;
-    const double stallMs =
-        std::max(0.0, static_cast<double>(longestGapNs) / 1e6 - static_cast<double>(kHeartbeatMs));
     std::printf("saves:                          %d\n", count);
-    std::printf("batch:                          %.2f s\n", seconds);
-    std::printf("events handled during batch:    %ld\n", application.events);
-    std::printf("longest event handling:         %.2f ms (event type %d)\n", longestEventMs,
-                application.longestType);
-    std::printf("longest heartbeat stall:        %.2f ms (beyond the %d ms interval)\n", stallMs,
-                kHeartbeatMs);
-    std::printf("target:                         under %.0f ms: %s\n", kTargetMs,
-                std::max(longestEventMs, stallMs) < kTargetMs ? "met" : "missed");
+    const std::pair<const char*, const Phase*> phases[] = {{"reading versions", &reading},
+                                                           {"batch", &batch}};
+    bool met = true;
+    for (const auto& [what, phase] : phases) {
+        std::printf("-- %s\n", what);
+        std::printf("time:                           %.2f s\n", phase->seconds);
+        std::printf("events handled:                 %ld\n", phase->events);
+        std::printf("longest event handling:         %.2f ms (event type %d)\n",
+                    phase->longestEventMs, phase->longestType);
+        std::printf("longest heartbeat stall:        %.2f ms (beyond the %d ms interval)\n",
+                    phase->stallMs, kHeartbeatMs);
+        met = met && std::max(phase->longestEventMs, phase->stallMs) < kTargetMs;
+    }
+    std::printf("target:                         under %.0f ms in both: %s\n", kTargetMs,
+                met ? "met" : "missed");
     std::printf("report:                         %s\n",
                 qPrintable(report.section(QLatin1Char('\n'), 0, 0)));
     return 0;

@@ -221,6 +221,34 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
     return Status::Ok();
 }
 
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes) {
+    bytes.assign(size, '\0');
+    Fd fd(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));
+    if (!fd.valid()) {
+        bytes.clear();
+        return Status::FromErrno(errno);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::pread(fd.get(), bytes.data() + done, size - done,
+                              static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            bytes.clear();
+            return Status::FromErrno(errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    return Status::Ok();
+}
+
 Status ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
     Fd in(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));

@@ -265,6 +265,40 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
     return Status::Ok();
 }
 
+Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
+                   std::string& bytes) {
+    bytes.assign(size, '\0');
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        bytes.clear();
+        return win::LastErrorStatus();
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        OVERLAPPED at{};
+        const auto position = static_cast<std::uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(size - done), &got,
+                        &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            bytes.clear();
+            return win::LastErrorStatus();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return Status::Ok();
+}
+
 Status ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
     Handle in(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+using ostrapel::CloseStep;
 using ostrapel::ControlStates;
 using ostrapel::WindowRules;
 
@@ -19,7 +20,8 @@ TEST(WindowRules, SaveEnablesWithTheFirstChoiceMatchingOrNot) {
 TEST(WindowRules, ABatchLocksTheControlsAndGivesThemBack) {
     WindowRules rules;
     ASSERT_TRUE(rules.StartBatch()); // before any choice: save stays disabled afterwards
-    EXPECT_EQ(rules.Controls(), (ControlStates{false, false, false}));
+    // The save button cancels while the batch runs.
+    EXPECT_EQ(rules.Controls(), (ControlStates{false, false, true, true}));
     EXPECT_FALSE(rules.StartBatch());
     EXPECT_FALSE(rules.MayLoadFolder());
     EXPECT_EQ(rules.ChooseVersion("3.00"), std::nullopt); // ignored while it runs
@@ -34,13 +36,20 @@ TEST(WindowRules, ABatchLocksTheControlsAndGivesThemBack) {
     EXPECT_FALSE(rules.EndBatch()); // no batch: nothing to end
 }
 
-TEST(WindowRules, ClosingWaitsForTheBatch) {
+TEST(WindowRules, ClosingDuringABatchOffersToCancelIt) {
     WindowRules rules;
-    EXPECT_TRUE(rules.RequestClose());
+    EXPECT_EQ(rules.RequestClose(), CloseStep::CloseNow);
     ASSERT_TRUE(rules.StartBatch());
-    EXPECT_FALSE(rules.RequestClose());
+    EXPECT_EQ(rules.RequestClose(), CloseStep::AskToCancel);
+    EXPECT_FALSE(rules.EndBatch()); // declined: the window stays after the batch
+    ASSERT_TRUE(rules.StartBatch());
+    EXPECT_EQ(rules.RequestClose(), CloseStep::AskToCancel);
+    rules.CancelAndClose();
+    EXPECT_EQ(rules.RequestClose(), CloseStep::Wait); // asked once
     EXPECT_TRUE(rules.BatchRunning());
-    EXPECT_TRUE(rules.EndBatch()); // the close asked for meanwhile happens now
+    EXPECT_TRUE(rules.EndBatch()); // the close chosen meanwhile happens now
     ASSERT_TRUE(rules.StartBatch());
     EXPECT_FALSE(rules.EndBatch()); // and only once
+    rules.CancelAndClose();         // no batch: nothing to close after
+    EXPECT_EQ(rules.RequestClose(), CloseStep::CloseNow);
 }

@@ -1,5 +1,6 @@
 #include "GuiTestSupport.h"
 #include "conversion/ConvertSaves.h"
+#include "conversion/DlcVersion.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,6 +36,16 @@ void WriteSaves(const guitest::WindowFixture& fixture, int count = 3) {
         WriteFile(fixture.saves + "/" + name + ".sav",
                   EncipheredSave(900 + 37 * static_cast<std::size_t>(i), static_cast<unsigned>(i)));
     }
+}
+
+// The field of the plain save a.sav, b.sav or c.sav, as the report writes it.
+QString OldValue(int index) {
+    const std::string plain = testsupport::PlainSave(900 + 37 * static_cast<std::size_t>(index),
+                                                     static_cast<unsigned>(index));
+    const auto low = static_cast<unsigned char>(plain[788]);
+    const auto high = static_cast<unsigned char>(plain[789]);
+    return QString::fromStdString(ostrapel::DlcValueText(
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(low | high << 8))));
 }
 
 bool Converted(const guitest::WindowFixture& fixture, int index, int value) {
@@ -80,8 +91,14 @@ bool WorkFolderEmpty(const guitest::WindowFixture& fixture) {
 }
 
 // Lists the saves, picks a version and presses the save button.
+// Lists the saves and lets their versions be read (one decipher each), so the batch's tool
+// runs follow a known beginning.
 void StartBatch(guitest::WindowFixture& fixture, int versionIndex) {
+    QSignalSpy read(fixture.window.get(), &frmMain::versionsRead);
     fixture.listSaves();
+    if (fixture.window->readingVersions()) {
+        QVERIFY(read.wait(kBatchTimeoutMs));
+    }
     Control<QComboBox>(*fixture.window, "ComboDLC")->setCurrentIndex(versionIndex);
     Control<QPushButton>(*fixture.window, "cmdSave")->click();
 }
@@ -168,10 +185,13 @@ private slots:
         StartBatch(fixture, 1);
         QVERIFY(ended.wait(kBatchTimeoutMs));
 
-        // Every decipher, then per save the encipher and the decipher that checks it.
+        // The versions read, every decipher, then per save the encipher and the decipher that
+        // checks it.
         std::vector<std::string> expected;
-        for (const std::string& name : names) {
-            expected.push_back("decrypt " + name);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const std::string& name : names) {
+                expected.push_back("decrypt " + name);
+            }
         }
         for (const std::string& name : names) {
             expected.push_back("encrypt " + name);
@@ -190,13 +210,17 @@ private slots:
         ScopedEnv logEnv("STAND_IN_CIPHER_FOLDER_LOG", folders);
         frmMain& window = fixture.open();
         QSignalSpy ended(&window, &frmMain::batchFinished);
+        QSignalSpy read(&window, &frmMain::versionsRead);
         QDir::setCurrent(QDir::rootPath());
 
-        StartBatch(fixture, 1);
+        fixture.listSaves();
+        QVERIFY(read.wait(kBatchTimeoutMs)); // the versions read: one run per save
+        Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(1);
+        Control<QPushButton>(window, "cmdSave")->click();
         QVERIFY(ended.wait(kBatchTimeoutMs));
 
         const std::vector<std::string> lines = testsupport::ReadLines(folders);
-        QCOMPARE(lines.size(), std::size_t{6});
+        QCOMPARE(lines.size(), std::size_t{2 + 6});
         const QString appDir =
             QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath();
         for (const std::string& line : lines) {
@@ -218,7 +242,10 @@ private slots:
 
         StartBatch(fixture, 3);
         QVERIFY(window.batchRunning());
-        QVERIFY(!open->isEnabled() && !combo->isEnabled() && !save->isEnabled());
+        QVERIFY(!open->isEnabled() && !combo->isEnabled());
+        // The save button stays enabled to cancel with.
+        QVERIFY(save->isEnabled());
+        QCOMPARE(save->text(), QStringLiteral("Cancel"));
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
 
         // Nothing reaches the running batch: no reload, no other value, no second batch.
@@ -234,6 +261,7 @@ private slots:
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QVERIFY(!window.batchRunning());
         QVERIFY(open->isEnabled() && combo->isEnabled() && save->isEnabled());
+        QCOMPARE(save->text(), QStringLiteral("Apply and Save"));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(fixture.log.reports.size(), std::size_t{1});
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));
@@ -258,11 +286,14 @@ private slots:
         const QString reason =
             QStringLiteral("cipher tool failed (exit code 3): stand-in: encrypt of b.sav failed "
                            "on purpose");
-        // Then where the originals of the two replaced are kept.
-        QVERIFY2(report.text.startsWith(QStringLiteral("Changed versions DLC in 2 files\n\nNot "
-                                                       "changed:\n1 file: %1: b.sav\n\nThe "
-                                                       "originals are kept in ")
-                                            .arg(reason)),
+        // Then the saves changed, from their old versions, and where their originals are kept.
+        QVERIFY2(report.text.startsWith(
+                     QStringLiteral("Changed versions DLC in 2 files\n\nNot changed:\n"
+                                    "1 file: %1: b.sav\n\nChanged:\na.sav: %2 -> 1.00\n"
+                                    "c.sav: %3 -> 1.00\n\nThe originals are kept in ")
+                         .arg(reason)
+                         .arg(OldValue(0))
+                         .arg(OldValue(2))),
                  qPrintable(report.text));
         QCOMPARE(report.details, QStringLiteral("b.sav: ") + reason);
         QVERIFY(WorkFolderEmpty(fixture));
@@ -319,7 +350,8 @@ private slots:
         }
     }
 
-    void closingDuringABatchWaitsForIt() {
+    // Declining to cancel keeps the window and lets the batch finish.
+    void closingDuringABatchAndDecliningKeepsBoth() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture, 2);
         ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=200:*");
@@ -329,12 +361,15 @@ private slots:
 
         StartBatch(fixture, 2);
         QTRY_VERIFY_WITH_TIMEOUT(Exists(fixture.work + "a.sav"), kBatchTimeoutMs);
+        fixture.closing.answer = false;
         QVERIFY(!window.close());
+        QCOMPARE(fixture.closing.asked, 1);
         QVERIFY(window.isVisible());
         QVERIFY(Exists(fixture.work + "a.sav")); // not cleared under the batch
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
-        QTRY_VERIFY(!window.isVisible());
+        QTest::qWait(50);
+        QVERIFY(window.isVisible());
         QVERIFY(Converted(fixture, 0, 200) && Converted(fixture, 1, 200));
         QCOMPARE(fixture.log.reports.size(), std::size_t{1});
         QVERIFY(WorkFolderEmpty(fixture));

@@ -1,8 +1,11 @@
 #include "GuiTestSupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 using mdlSHBrowseForFolder::BrowseForFolder;
@@ -41,8 +44,8 @@ private slots:
         QVERIFY(SelectedFolder().empty());
     }
 
-    // The platform's dialog itself: modal to its owner, titled, starting at the top of the file
-    // system, listing folders only; the folder the user confirms comes back whole.
+    // The platform's dialog itself: modal to its owner, titled, starting at home when no folder
+    // was chosen before, listing folders only; the folder the user confirms comes back whole.
     void theFolderDialogIsModalToItsOwnerAndShowsFoldersOnly() {
         testsupport::TempDir root;
         const std::string saves = root / "saves";
@@ -55,7 +58,7 @@ private slots:
         owner.show();
         QVERIFY(QTest::qWaitForWindowExposed(&owner));
         guitest::FolderDialogDriver driver(QString::fromStdString(saves), QStringLiteral("slots"));
-        DialogFolderChooser chooser;
+        DialogFolderChooser chooser(QString::fromStdString(root / "settings.ini"));
 
         BrowseForFolder(&owner, chooser);
 
@@ -67,7 +70,7 @@ private slots:
         QVERIFY(seen.ownerBlocked);
         QCOMPARE(seen.fileMode, QFileDialog::Directory);
         QVERIFY(seen.foldersOnly);
-        QCOMPARE(seen.startFolder, QDir::rootPath());
+        QCOMPARE(seen.startFolder, QDir::homePath());
         QCOMPARE(seen.shown, QStringList({"more saves", "slots"}));
         QCOMPARE(SelectedFolder(), saves + "/slots");
     }
@@ -80,7 +83,7 @@ private slots:
         QWidget owner;
         owner.show();
         guitest::FolderDialogDriver driver(QString::fromStdString(root.path()), QString());
-        DialogFolderChooser chooser;
+        DialogFolderChooser chooser(QString::fromStdString(root / "settings.ini"));
 
         BrowseForFolder(&owner, chooser);
 
@@ -108,6 +111,58 @@ private slots:
         BrowseForFolder(nullptr, chooser);
         QCOMPARE(QByteArray::fromStdString(SelectedFolder()), selected);
         QCOMPARE(QByteArray::fromStdString(NormalisedFolder(chosen.toStdString())), selected);
+    }
+
+    // The dialog opens at the folder last chosen, kept in a settings file across runs, or at
+    // home when there is none or it has gone; choosing a folder remembers it.
+    void dialogStartsWhereTheUserWas() {
+        testsupport::TempDir root;
+        const QString settings = QString::fromStdString(root / "settings.ini");
+        const std::string saves = root / "saves";
+        testsupport::MakeDir(saves);
+        const std::string other = root / "other";
+        testsupport::MakeDir(other);
+
+        mdlSHBrowseForFolder::DialogFolderChooser fresh(settings);
+        QCOMPARE(fresh.StartFolder(), QDir::homePath());
+
+        // Each dialog shown says where it opened, then chooses what it was told to, or cancels.
+        QStringList openedAt;
+        QString choose;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                openedAt << dialog->directory().absolutePath();
+                if (choose.isEmpty()) {
+                    dialog->reject();
+                } else {
+                    dialog->setDirectory(choose);
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+            }
+        });
+        answer.start(20);
+
+        QCOMPARE(fresh.ChooseFolder(nullptr, mdlSHBrowseForFolder::kTitle), std::nullopt);
+        choose = QString::fromStdString(saves);
+        QCOMPARE(fresh.ChooseFolder(nullptr, mdlSHBrowseForFolder::kTitle),
+                 std::optional<std::string>(saves));
+
+        // A later run starts at that folder.
+        mdlSHBrowseForFolder::DialogFolderChooser later(settings);
+        QCOMPARE(later.StartFolder(), QString::fromStdString(saves));
+        choose.clear();
+        (void)later.ChooseFolder(nullptr, mdlSHBrowseForFolder::kTitle);
+        QCOMPARE(openedAt,
+                 QStringList({QDir::homePath(), QDir::homePath(), QString::fromStdString(saves)}));
+
+        // A folder dropped on the window counts as chosen; a folder that has gone does not.
+        later.Remember(other);
+        QCOMPARE(QSettings(settings, QSettings::IniFormat).value("folders/last").toString(),
+                 QString::fromStdString(other));
+        QCOMPARE(later.StartFolder(), QString::fromStdString(other));
+        testsupport::RemoveTree(other);
+        QCOMPARE(later.StartFolder(), QDir::homePath());
     }
 };
 

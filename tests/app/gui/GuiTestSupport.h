@@ -158,6 +158,19 @@ struct ReportLog {
     }
 };
 
+// Answers the question asked when the window is closed during a batch, and counts it.
+struct CloseLog {
+    int asked = 0;
+    bool answer = false; // true: cancel the batch and close
+
+    frmMain::CloseQuestion question() {
+        return [this](QWidget*) {
+            ++asked;
+            return answer;
+        };
+    }
+};
+
 // A program folder with the stand-in cipher tool, a save folder beside it, and a window over
 // both whose reports are recorded.
 struct WindowFixture {
@@ -171,6 +184,7 @@ struct WindowFixture {
         window = std::make_unique<frmMain>(appDir, chooser);
         window->setReportPresenter(log.presenter());
         window->setRestorePresenter(log.restorePresenter());
+        window->setCloseQuestion(closing.question());
         return *window;
     }
 
@@ -188,6 +202,7 @@ struct WindowFixture {
     testsupport::ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
     std::shared_ptr<ScriptedChooser> chooser;
     ReportLog log;
+    CloseLog closing;
     std::unique_ptr<frmMain> window;
 };
 
@@ -195,10 +210,16 @@ template <typename T> T* Control(QWidget& window, const char* name) {
     return window.findChild<T*>(QString::fromLatin1(name));
 }
 
+// The listed names: each item's text up to the version shown beside it.
 inline QStringList Items(QListWidget* list) {
     QStringList items;
     for (int row = 0; row < list->count(); ++row) {
-        items << list->item(row)->text();
+        QString text = list->item(row)->text();
+        const QString version = list->item(row)->data(frmMain::kVersionRole).toString();
+        if (!version.isEmpty() && text.endsWith(QStringLiteral("   ") + version)) {
+            text.chop(version.size() + 3);
+        }
+        items << text;
     }
     return items;
 }

@@ -398,9 +398,12 @@ TEST_F(Win32WindowTest, SaveConvertsTheListOffTheWindowsThreadWithTheControlsLoc
     Click(frmMain::kCmdSave);
 
     EXPECT_TRUE(window->batchRunning());
-    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
+    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC}) {
         EXPECT_FALSE(::IsWindowEnabled(Control(id))) << id;
     }
+    // The save button cancels while the batch runs.
+    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Cancel");
     Click(frmMain::kCmdOpen); // ignored while the batch runs
     EXPECT_EQ(ListItems(Control(frmMain::kList)).size(), 2u);
     ASSERT_TRUE(PumpUntil([&] { return report.shown > 0; }, std::chrono::seconds(60)));
@@ -416,24 +419,43 @@ TEST_F(Win32WindowTest, SaveConvertsTheListOffTheWindowsThreadWithTheControlsLoc
     for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
         EXPECT_TRUE(::IsWindowEnabled(Control(id))) << id;
     }
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
     // The cursor walked down the list.
     EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 1);
     EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
 }
 
-TEST_F(Win32WindowTest, ClosingDuringABatchWaitsForItsEnd) {
+// Closing during a batch offers to cancel it: declined, both go on; accepted, the batch is
+// cancelled, the save stays as it was and the window closes once the report has been seen.
+TEST_F(Win32WindowTest, ClosingDuringABatchOffersToCancelIt) {
     AddSave("a.sav", 1);
     testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=300:*");
     frmMain& main = Open();
+    int asked = 0;
+    bool answer = false;
+    main.setCloseQuestion([&](HWND) {
+        ++asked;
+        return answer;
+    });
     chooser->next = saves;
     Click(frmMain::kCmdOpen);
     ChooseVersion(1);
     Click(frmMain::kCmdSave);
     HWND handle = main.Handle();
     ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(PumpUntil([&] { return report.shown == 1; }, std::chrono::seconds(60)));
     EXPECT_TRUE(::IsWindow(handle));
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 100));
+
+    answer = true;
+    ChooseVersion(3);
+    Click(frmMain::kCmdSave);
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_EQ(asked, 2);
     ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(handle); }, std::chrono::seconds(60)));
-    EXPECT_EQ(report.shown, 1);
+    EXPECT_EQ(report.shown, 2);
+    EXPECT_NE(report.text.find(L"Cancelled"), std::wstring::npos);
     EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 100));
     EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
 }
