@@ -8,6 +8,7 @@
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/windows/WindowsText.h"
 
 #include <algorithm>
 #include <commctrl.h>
@@ -15,34 +16,14 @@
 
 namespace {
 
+using ostrapel::win::Utf8;
+using ostrapel::win::Wide;
+
 constexpr wchar_t kWindowClass[] = L"OstrapelMain";
 constexpr UINT kCursorMoved = WM_APP + 1;
 constexpr UINT kBatchDone = WM_APP + 2;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kLabelGap = 2;
-
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(utf8.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(wide.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
 
 std::wstring TextOf(HWND control) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');

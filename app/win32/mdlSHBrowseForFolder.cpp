@@ -1,26 +1,18 @@
 #include "mdlSHBrowseForFolder.h"
 
+#include "system/windows/WindowsText.h"
+
 #include <shlobj.h>
 
 namespace mdlSHBrowseForFolder {
 
 namespace {
 
+using ostrapel::win::Utf8;
+
 std::string& Selected() {
     static std::string selected;
     return selected;
-}
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(wide.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
-    return utf8;
 }
 
 // Without trailing backslashes, a drive root keeping its one; a relative path gives empty.
