@@ -1,5 +1,7 @@
 #include "system/FileSystem.h"
 
+#include "system/Paths.h"
+
 namespace ostrapel {
 
 ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
@@ -18,6 +20,35 @@ ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
         return {read, false};
     }
     return {Status::Ok(), first == second};
+}
+
+namespace {
+
+Status RemoveMatching(const std::string& folder, const std::string& prefix) {
+    ListingResult listing = ListDirectory(folder);
+    Status result = listing.status;
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        // The kind follows links: a folder stays, a link to one goes where the platform lets
+        // a plain removal take it, and a folder that refuses is no failure.
+        Status removed = RemoveFile(JoinPath(folder, entry.name));
+        if (!removed && entry.kind != EntryKind::Directory && result.ok()) {
+            result = Status::Fail(entry.name + ": " + removed.reason());
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+Status RemoveFilesIn(const std::string& folder) {
+    return RemoveMatching(folder, "");
+}
+
+Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
+    return RemoveMatching(folder, prefix);
 }
 
 } // namespace ostrapel

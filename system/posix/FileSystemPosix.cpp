@@ -495,37 +495,6 @@ Status RemoveFile(const std::string& path) {
     return Status::Ok();
 }
 
-namespace {
-
-Status RemoveMatching(const std::string& folder, const std::string& prefix) {
-    ListingResult listing = ListDirectory(folder);
-    Status result = listing.status;
-    for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
-            continue;
-        }
-        std::string path = JoinPath(folder, entry.name);
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-            continue;
-        }
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT && result.ok()) {
-            result = Status::FromErrno(entry.name, errno);
-        }
-    }
-    return result;
-}
-
-} // namespace
-
-Status RemoveFilesIn(const std::string& folder) {
-    return RemoveMatching(folder, "");
-}
-
-Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
-    return RemoveMatching(folder, prefix);
-}
-
 Status MakeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) != 0) {
         if (errno == EEXIST && KindOf(path) == EntryKind::Directory) {

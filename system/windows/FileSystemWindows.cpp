@@ -522,37 +522,6 @@ Status RemoveFile(const std::string& path) {
     return Status::Ok();
 }
 
-namespace {
-
-Status RemoveMatching(const std::string& folder, const std::string& prefix) {
-    ListingResult listing = ListDirectory(folder);
-    Status result = listing.status;
-    for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
-            continue;
-        }
-        const std::string path = JoinPath(folder, entry.name);
-        const DWORD attributes = AttributesOf(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            continue;
-        }
-        if (Status removed = RemoveFile(path); !removed && result.ok()) {
-            result = Status::Fail(entry.name + ": " + removed.reason());
-        }
-    }
-    return result;
-}
-
-} // namespace
-
-Status RemoveFilesIn(const std::string& folder) {
-    return RemoveMatching(folder, "");
-}
-
-Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
-    return RemoveMatching(folder, prefix);
-}
-
 Status MakeDirectory(const std::string& path) {
     if (!::CreateDirectoryW(win::FilePath(path).c_str(), nullptr)) {
         const DWORD error = ::GetLastError();
