@@ -27,18 +27,7 @@ run_quietly() { # runs a program, its output without the carriage returns of Win
     return $rc
 }
 
-passed=0
-failed=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $what"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -439,5 +428,4 @@ done
 
 fi
 
-echo "cli: $passed passed, $failed failed"
-test "$failed" -eq 0
+report_checks cli

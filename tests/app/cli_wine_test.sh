@@ -6,18 +6,7 @@ set -u
 : "${OUTPUT_DIR:?build output folder}" "${WINDOWS_TOOL:?Windows stand-in}" \
     "${STAND_IN_TOOL:?Linux stand-in, to make and read saves}" "${WINEPREFIX:?test prefix}"
 
-passed=0
-failed=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $what"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -90,5 +79,4 @@ check "the first use of a prefix is announced before the batch" test "$(head -1 
     "Wine sets up its prefix $root/new prefix on this first use; that takes a while"
 check "the saves are left as they were" test "$(cd "$saves" && md5sum -- *)" = "$sums"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_checks

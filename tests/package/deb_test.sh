@@ -9,18 +9,7 @@ set -u
 deb=${1:?package}
 : "${STAND_IN_TOOL:?path of the Linux stand-in tool}"
 
-passed=0
-failed=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $what"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -84,5 +73,4 @@ if [ -n "${WINDOWS_TOOL:-}" ] && command -v wine >/dev/null; then
     [ $failed -eq 0 ] || cat "$root/out"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_checks
