@@ -22,6 +22,7 @@ bool WindowRules::StartBatch(bool cancellable) {
         return false;
     }
     batchRunning_ = true;
+    cancellable_ = cancellable;
     beforeBatch_ = controls_;
     controls_ = {false, false, cancellable, cancellable};
     return true;
@@ -54,6 +55,10 @@ RestoreMenuItem WindowRules::RestoreItem(const std::string& backupFolder,
 CloseStep WindowRules::RequestClose() {
     if (!batchRunning_) {
         return CloseStep::CloseNow;
+    }
+    if (!cancellable_) {
+        // Nothing to offer: it runs to its end, then the window closes.
+        closeAfterBatch_ = true;
     }
     return closeAfterBatch_ ? CloseStep::Wait : CloseStep::AskToCancel;
 }

@@ -22,7 +22,8 @@ struct ControlStates {
 };
 
 // What closing the window does: close now, ask whether to cancel the running batch (then
-// CancelAndClose on yes), or wait for a batch being cancelled to end.
+// CancelAndClose on yes), or wait for the work to end: a batch being cancelled, or a work that
+// cannot be cancelled (a restore).
 enum class CloseStep { CloseNow, AskToCancel, Wait };
 
 // The rules every window of the program follows, whatever its toolkit: when the save button
@@ -57,7 +58,8 @@ public:
                                 const std::string& saveFolder) const;
 
     // The user asked to close the window. CloseNow: close now (after clearing the work folder).
-    // AskToCancel: a batch runs; offer to cancel it. Wait: it is being cancelled to close.
+    // AskToCancel: a batch runs; offer to cancel it. Wait: it is being cancelled to close, or
+    // it cannot be cancelled; either way the window closes once it has ended (EndBatch says so).
     CloseStep RequestClose();
     // The user chose to cancel the running batch and close: the window closes once the batch
     // has ended (EndBatch says so). The window cancels the batch.
@@ -67,6 +69,7 @@ private:
     ControlStates controls_;
     ControlStates beforeBatch_;
     bool batchRunning_ = false;
+    bool cancellable_ = false;
     bool closeAfterBatch_ = false;
 };
 

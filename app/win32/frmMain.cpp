@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "conversion/Backups.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
@@ -22,6 +23,7 @@ using ostrapel::win::Wide;
 constexpr wchar_t kWindowClass[] = L"OstrapelMain";
 constexpr UINT kCursorMoved = WM_APP + 1;
 constexpr UINT kBatchDone = WM_APP + 2;
+constexpr UINT kRestoreDone = WM_APP + 3;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kLabelGap = 2;
 
@@ -109,6 +111,9 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
 frmMain::~frmMain() {
     if (batch_.joinable()) {
         batch_.join();
+    }
+    if (restore_.joinable()) {
+        restore_.join();
     }
     if (hwnd_ != nullptr) {
         ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -289,6 +294,12 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return window->Handle(message, wParam, lParam);
+    case WM_CONTEXTMENU:
+        // The file list's menu; the list box passes the request on to its frame.
+        if (reinterpret_cast<HWND>(wParam) == window->Control(kList)) {
+            return window->Handle(message, wParam, lParam);
+        }
+        return ::DefSubclassProc(hwnd, message, wParam, lParam);
     default:
         return ::DefSubclassProc(hwnd, message, wParam, lParam);
     }
@@ -323,9 +334,17 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
+        } else if (id == kMnuRestore && lParam == 0) {
+            RestoreSaves();
         }
         return 0;
     }
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == Control(kList)) {
+            List_ContextMenu(lParam);
+            return 0;
+        }
+        break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
         // The window and both frames are white; EP keeps the button face.
@@ -370,6 +389,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case kBatchDone:
         BatchEnded();
+        return 0;
+    case kRestoreDone:
+        RestoreEnded();
         return 0;
     case WM_CLOSE:
         switch (rules_.RequestClose()) {
@@ -505,6 +527,87 @@ void frmMain::BatchEnded() {
 void frmMain::ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
                             bool allChanged) {
     mdlReportBox::Show(owner, text, details, allChanged);
+}
+
+frmMain::Menu frmMain::CreateFileListMenu() const {
+    Menu menu(::CreatePopupMenu());
+    const ostrapel::RestoreMenuItem item = rules_.RestoreItem(
+        ostrapel::BackupFolderFor(appDir_), mdlSHBrowseForFolder::SelectedFolder());
+    ::AppendMenuW(menu.get(), item.enabled ? MF_STRING : MF_STRING | MF_GRAYED, kMnuRestore,
+                  Wide(item.text).c_str());
+    return menu;
+}
+
+void frmMain::List_ContextMenu(LPARAM at) {
+    HWND list = Control(kList);
+    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    if (point.x == -1 && point.y == -1) {
+        // From the keyboard: below the selected entry when it shows, else at the list's corner.
+        RECT client{};
+        ::GetClientRect(list, &client);
+        point = {client.left, client.top};
+        const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+        RECT entry{};
+        if (selected != LB_ERR &&
+            ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(selected),
+                           reinterpret_cast<LPARAM>(&entry)) != LB_ERR &&
+            entry.bottom > client.top && entry.bottom <= client.bottom) {
+            point = {entry.left, entry.bottom};
+        }
+        ::ClientToScreen(list, &point);
+    }
+    const Menu menu = CreateFileListMenu();
+    // The choice comes back as WM_COMMAND with kMnuRestore.
+    ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,
+                     0, hwnd_, nullptr);
+}
+
+void frmMain::RestoreSaves() {
+    const std::string folder = mdlSHBrowseForFolder::SelectedFolder();
+    if (folder.empty() || !rules_.StartBatch(false)) {
+        return;
+    }
+    ShowControlStates();
+    // A restore runs to its end; the flag is there only so that whatever cancels the running
+    // work finds one.
+    cancel_ = std::make_unique<ostrapel::CancelFlag>();
+    if (restore_.joinable()) {
+        restore_.join();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        restoreResult_.reset();
+    }
+    restore_ =
+        std::thread([this, window = hwnd_, backups = ostrapel::BackupFolderFor(appDir_), folder] {
+            ostrapel::RestoreResult result = ostrapel::RestoreLastConversion(backups, folder);
+            std::lock_guard lock(mutex_);
+            restoreResult_ = std::make_unique<ostrapel::RestoreResult>(std::move(result));
+            ::PostMessageW(window, kRestoreDone, 0, 0);
+        });
+}
+
+void frmMain::RestoreEnded() {
+    if (restore_.joinable()) {
+        restore_.join();
+    }
+    std::unique_ptr<ostrapel::RestoreResult> result;
+    {
+        std::lock_guard lock(mutex_);
+        result.swap(restoreResult_);
+    }
+    if (result && presentRestore_) {
+        presentRestore_(hwnd_, Wide(result->report), result->allRestored());
+    }
+    const bool close = rules_.EndBatch();
+    ShowControlStates();
+    if (close) {
+        Close();
+    }
+}
+
+void frmMain::ShowRestoreBox(HWND owner, const std::wstring& text, bool allRestored) {
+    mdlReportBox::Show(owner, text, L"", allRestored);
 }
 
 bool frmMain::AskCancelAndClose(HWND owner) {

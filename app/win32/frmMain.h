@@ -13,8 +13,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 #include <windows.h>
+
+namespace ostrapel {
+struct RestoreResult;
+} // namespace ostrapel
 
 // The program's one window on Windows, a plain Win32 window: open a save folder, pick a DLC
 // version, apply it to every save. The same controls, texts, geometry and behaviour as the Qt
@@ -33,12 +38,16 @@ public:
         kCmdOpen,
         kImage1,
         kLabelBase = 120,
+        kMnuRestore = 200, // the file list menu's restore item
     };
 
     // Shows the report of a batch and returns once the user has dismissed it. details: every
     // entry not changed, one a line; empty when every entry changed.
     using ReportPresenter = std::function<void(HWND owner, const std::wstring& text,
                                                const std::wstring& details, bool allChanged)>;
+    // Shows the report of a restore and returns once the user has dismissed it.
+    using RestorePresenter =
+        std::function<void(HWND owner, const std::wstring& text, bool allRestored)>;
     // Asked when the window is closed during a batch; true cancels the batch and closes the
     // window once it has ended, false keeps both.
     using CloseQuestion = std::function<bool(HWND owner)>;
@@ -56,15 +65,32 @@ public:
     const std::string& AppDir() const { return appDir_; }
     bool batchRunning() const { return rules_.BatchRunning(); }
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
+    void setRestorePresenter(RestorePresenter presenter) { presentRestore_ = std::move(presenter); }
     void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
 
     void LoadFolderSave();
     void ConvertSaves();
 
+    struct MenuDeleter {
+        void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+    };
+    using Menu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
+    // The file list's right-click menu: "Restore saves as they were before <date time>"
+    // (kMnuRestore) for the listed folder, disabled when there is nothing to undo or while a
+    // batch or a restore runs.
+    Menu CreateFileListMenu() const;
+    // Undoes the newest conversion of the listed folder off the window's thread, the controls
+    // locked meanwhile; its report shows in the report box. Nothing while a batch or a restore
+    // runs, or when no folder is listed.
+    void RestoreSaves();
+
     // The report box titled "Ostrapel" (mdlReportBox): information icon when every entry
     // changed, the details behind a button.
     static void ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
                               bool allChanged);
+    // The report box (mdlReportBox) with a restore's report: information icon when every save
+    // was restored.
+    static void ShowRestoreBox(HWND owner, const std::wstring& text, bool allRestored);
     // A question box offering to cancel the running batch and close.
     static bool AskCancelAndClose(HWND owner);
 
@@ -86,6 +112,10 @@ private:
     void ComboDLC_Change();
     void ShowControlStates();
     void BatchEnded();
+    // The menu at a point of the screen, or under the list's selection when it was asked for
+    // from the keyboard (both coordinates -1).
+    void List_ContextMenu(LPARAM at);
+    void RestoreEnded();
     void ClearWorkFolder();
     void Close();
 
@@ -95,6 +125,7 @@ private:
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     bool quitOnClose_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
+    RestorePresenter presentRestore_ = &frmMain::ShowRestoreBox;
     CloseQuestion askClose_ = &frmMain::AskCancelAndClose;
     ostrapel::WindowRules rules_;
     std::unique_ptr<ostrapel::Scn_Process> process_;
@@ -107,6 +138,9 @@ private:
     std::mutex mutex_;
     std::vector<std::size_t> cursorMoves_;
     std::optional<ostrapel::BatchResult> result_;
+    // The restore's thread and its result, handed over in the same way.
+    std::thread restore_;
+    std::unique_ptr<ostrapel::RestoreResult> restoreResult_;
 
     HWND EP_ = nullptr;
     HWND GroupBox1_ = nullptr;

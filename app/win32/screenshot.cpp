@@ -1,9 +1,12 @@
 // Shows the window and writes a PNG of its client area:
-//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details]
+//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details | --restore-menu]
 // With --loaded, a sample save folder is listed and version 2.00 chosen first. --report writes
 // the whole screen with the report box over the loaded window, for four saves changed and 60
 // screenshots the cipher tool failed on; --report-details does the same with the details shown.
+// --restore-menu keeps the sample saves' originals as a batch does, then writes the window with
+// the file list's right-click menu open.
 
+#include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlReportBox.h"
@@ -244,6 +247,80 @@ ostrapel::BoxReport SampleReport() {
     return ostrapel::ComposeBoxReport(result);
 }
 
+// The menu scene: a timer running inside the menu's loop finds it, lets it paint, writes the
+// window and the menu, and closes the menu.
+struct MenuScene {
+    HWND window = nullptr;
+    std::wstring target;
+    HWND menu = nullptr;
+    DWORD shownAt = 0;
+    int ticks = 0;
+    bool written = false;
+};
+MenuScene* menuScene = nullptr;
+
+void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
+    MenuScene& at = *menuScene;
+    if (++at.ticks > 200) {
+        ::EndMenu();
+        return;
+    }
+    if (at.menu == nullptr) {
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND window, LPARAM data) -> BOOL {
+                wchar_t kind[16] = {};
+                ::GetClassNameW(window, kind, 16);
+                if (std::wstring(kind) == L"#32768" && ::IsWindowVisible(window)) {
+                    *reinterpret_cast<HWND*>(data) = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&at.menu));
+        at.shownAt = ::GetTickCount();
+        return;
+    }
+    if (::GetTickCount() - at.shownAt < 500) {
+        return;
+    }
+    // The client area, as in the other pictures, and the menu.
+    RECT window{};
+    RECT menu{};
+    RECT both{};
+    ::GetClientRect(at.window, &window);
+    ::MapWindowPoints(at.window, nullptr, reinterpret_cast<POINT*>(&window), 2);
+    ::GetWindowRect(at.menu, &menu);
+    ::UnionRect(&both, &window, &menu);
+    at.written = Capture(POINT{both.left, both.top}, both.right - both.left, both.bottom - both.top,
+                         at.target);
+    ::EndMenu();
+}
+
+// Keeps the saves' originals in a backup set, as a batch to version 2.00 does before it
+// replaces them.
+bool KeepOriginals(const std::string& app, const std::string& saves) {
+    std::vector<ostrapel::SaveToKeep> kept;
+    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+        const auto identity = ostrapel::IdentityOf(ostrapel::JoinPath(saves, name));
+        if (!identity) {
+            return false;
+        }
+        // What the batch would have written; the set records its hash.
+        const std::string result = ostrapel::JoinPath(app, std::string("Decrypt\\temp\\") + name);
+        (void)ostrapel::WriteBytesAt(result, 0, "converted");
+        kept.push_back({name, result, *identity});
+    }
+    ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
+    for (const std::string& reason : writer.keep(kept)) {
+        if (!reason.empty()) {
+            return false;
+        }
+    }
+    writer.finish(std::vector<bool>(kept.size(), true));
+    return true;
+}
+
 std::wstring Wide(const std::string& utf8) {
     std::wstring wide(utf8.size(), L'\0');
     wide.resize(static_cast<std::size_t>(
@@ -260,14 +337,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const std::wstring sceneName = argc == 3 ? argv[2] : L"";
     if (argc < 2 || argc > 3 ||
         (argc == 3 && sceneName != L"--loaded" && sceneName != L"--report" &&
-         sceneName != L"--report-details")) {
-        std::fprintf(
-            stderr,
-            "usage: ostrapel_screenshot OUT.png [--loaded | --report | --report-details]\n");
+         sceneName != L"--report-details" && sceneName != L"--restore-menu")) {
+        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --report | "
+                             "--report-details | --restore-menu]\n");
         return 2;
     }
     const bool loaded = argc == 3;
     const bool report = sceneName.rfind(L"--report", 0) == 0;
+    const bool menu = sceneName == L"--restore-menu";
     wchar_t full[MAX_PATH];
     ::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr);
     const std::wstring target = full;
@@ -282,12 +359,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         Utf8(temp), "ostrapel-screenshot-" + std::to_string(::GetCurrentProcessId()));
     const std::string app = ostrapel::JoinPath(root, "app");
     const std::string saves = ostrapel::JoinPath(root, "saves");
+    // app\\Backups makes the program folder portable: the menu scene's backups stay in the
+    // temporary folder.
+    const std::string backups = ostrapel::JoinPath(app, ostrapel::kPortableBackupFolder);
     for (const std::string& folder : {root, app, ostrapel::JoinPath(app, "Decrypt"),
-                                      ostrapel::JoinPath(app, "Decrypt\\temp"), saves}) {
+                                      ostrapel::JoinPath(app, "Decrypt\\temp"), backups, saves}) {
         (void)ostrapel::MakeDirectory(folder);
     }
     for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
         (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, "");
+    }
+    if (menu && !KeepOriginals(app, saves)) {
+        std::fprintf(stderr, "cannot keep the sample saves' originals\n");
+        return 1;
     }
 
     int status = 1;
@@ -318,11 +402,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             ::KillTimer(nullptr, timer);
             scene = nullptr;
             status = at.written ? 0 : 1;
+        } else if (menu) {
+            MenuScene at;
+            at.window = window.Handle();
+            at.target = target;
+            menuScene = &at;
+            const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &StepMenuScene);
+            HWND list = window.Control(frmMain::kList);
+            RECT area{};
+            ::GetWindowRect(list, &area);
+            ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                           MAKELPARAM(area.left + 40, area.top + 30));
+            ::KillTimer(nullptr, timer);
+            menuScene = nullptr;
+            status = at.written ? 0 : 1;
         } else {
             status = Capture(window.Handle(), target) ? 0 : 1;
         }
     }
     (void)ostrapel::SetCurrentDirectory(Utf8(temp));
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(Wide(backups)), ignored);
     for (const std::string& folder : {saves, ostrapel::JoinPath(app, "Decrypt\\temp")}) {
         (void)ostrapel::RemoveFilesIn(folder);
     }

@@ -53,3 +53,21 @@ TEST(WindowRules, ClosingDuringABatchOffersToCancelIt) {
     rules.CancelAndClose();         // no batch: nothing to close after
     EXPECT_EQ(rules.RequestClose(), CloseStep::CloseNow);
 }
+
+// A restore cannot be cancelled: closing during one asks nothing and closes once it has ended.
+TEST(WindowRules, ClosingDuringARestoreClosesOnceItHasEnded) {
+    WindowRules rules;
+    rules.ChooseVersion("1.00");
+    ASSERT_TRUE(rules.StartBatch(false));
+    EXPECT_EQ(rules.Controls(), (ControlStates{false, false, false, false}));
+    EXPECT_EQ(rules.RequestClose(), CloseStep::Wait);
+    EXPECT_EQ(rules.RequestClose(), CloseStep::Wait);
+    EXPECT_TRUE(rules.EndBatch());
+    EXPECT_EQ(rules.Controls(), (ControlStates{true, true, true}));
+    EXPECT_EQ(rules.RequestClose(), CloseStep::CloseNow);
+
+    // A batch after it is offered to be cancelled again.
+    ASSERT_TRUE(rules.StartBatch());
+    EXPECT_EQ(rules.RequestClose(), CloseStep::AskToCancel);
+    EXPECT_FALSE(rules.EndBatch());
+}

@@ -159,6 +159,26 @@ private slots:
         QVERIFY(RestoreAction(*window.CreateFileListMenu())->isEnabled());
     }
 
+    // A restore cannot be cancelled: closing during one asks nothing; the window closes once
+    // the report has been seen.
+    void closingDuringARestoreClosesOnceItHasEnded() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture);
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(ConvertAll(fixture, 1));
+        QSignalSpy ended(&window, &frmMain::restoreFinished);
+        window.RestoreSaves();
+        QVERIFY(window.batchRunning());
+        QVERIFY(!window.close());
+        QCOMPARE(fixture.closing.asked, 0);
+        QVERIFY(window.isVisible());
+        QVERIFY(ended.wait(kTimeoutMs));
+        QVERIFY(!window.isVisible());
+        QCOMPARE(fixture.log.reports.back().text, QStringLiteral("Restored 3 files"));
+        QVERIFY(AllOriginal(fixture));
+    }
+
     void rightClickOnTheFileListOpensTheMenu() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture);

@@ -2,17 +2,21 @@
 // cipher tool; under Wine with a virtual display.
 
 #include "TestSupport.h"
+#include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/UserFolders.h"
 
 #include <chrono>
 #include <commctrl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
+// windows.h, included after system/FileSystem.h, maps the program's SetCurrentDirectory again.
+#undef SetCurrentDirectory
 
 using testsupport::EncipheredSave;
 using testsupport::ReadFile;
@@ -110,6 +114,7 @@ struct BoxWatch {
     bool detailsButton = false;
     HWND details = nullptr;
     RECT detailsRect{};
+    HICON icon = nullptr; // the box's main icon
     std::wstring detailsTitle;
     std::wstring detailsText;
     LONG detailsTextStyle = 0;
@@ -159,6 +164,21 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
         watch.box = boxes.front();
         ::GetWindowRect(watch.box, &watch.boxRect);
         watch.boxTitle = Text(watch.box);
+        ::EnumChildWindows(
+            watch.box,
+            [](HWND child, LPARAM data) -> BOOL {
+                if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                    wchar_t kind[16] = {};
+                    ::GetClassNameW(child, kind, 16);
+                    if (_wcsicmp(kind, L"Static") == 0) {
+                        *reinterpret_cast<HICON*>(data) =
+                            reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0));
+                        return FALSE;
+                    }
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&watch.icon));
         // Wine's task dialog makes its buttons child windows with the buttons' identifiers.
         watch.detailsButton = ::GetDlgItem(watch.box, mdlReportBox::kShowDetails) != nullptr;
         ::PostMessageW(watch.box, TDM_CLICK_BUTTON,
@@ -189,6 +209,75 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
+// What a watch saw of the file list's popup menu while it was up.
+struct MenuWatch {
+    bool choose = false; // picks the first item from the keyboard instead of dismissing the menu
+    bool seen = false;
+    RECT rect{};
+    int items = 0;
+    std::wstring text; // of the restore item
+    bool enabled = false;
+    int ticks = 0;
+};
+MenuWatch* watchingMenu = nullptr;
+
+// Runs inside the menu's modal loop: notes the menu, then dismisses it or chooses its item.
+void CALLBACK WatchMenu(HWND, UINT, UINT_PTR, DWORD) {
+    MenuWatch& watch = *watchingMenu;
+    if (watch.seen) {
+        return;
+    }
+    if (++watch.ticks > 200) {
+        ::EndMenu();
+        return;
+    }
+    HWND popup = nullptr;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            wchar_t kind[16] = {};
+            ::GetClassNameW(window, kind, 16);
+            if (std::wstring(kind) == L"#32768" && ::IsWindowVisible(window)) {
+                *reinterpret_cast<HWND*>(data) = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&popup));
+    if (popup == nullptr) {
+        return;
+    }
+    watch.seen = true;
+    ::GetWindowRect(popup, &watch.rect);
+    auto* menu = reinterpret_cast<HMENU>(::SendMessageW(popup, MN_GETHMENU, 0, 0));
+    watch.items = ::GetMenuItemCount(menu);
+    wchar_t text[256] = {};
+    ::GetMenuStringW(menu, frmMain::kMnuRestore, text, 256, MF_BYCOMMAND);
+    watch.text = text;
+    watch.enabled =
+        (::GetMenuState(menu, frmMain::kMnuRestore, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
+    if (watch.choose) {
+        ::PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+        ::PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+    } else {
+        ::EndMenu();
+    }
+}
+
+// Sends the list the request for its context menu (at a screen point, or from the keyboard
+// with both coordinates -1) and returns what the watch saw of the menu.
+MenuWatch OpenListMenu(HWND list, POINT at, bool choose) {
+    MenuWatch watch;
+    watch.choose = choose;
+    watchingMenu = &watch;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchMenu);
+    ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                   MAKELPARAM(static_cast<short>(at.x), static_cast<short>(at.y)));
+    ::KillTimer(nullptr, timer);
+    watchingMenu = nullptr;
+    return watch;
+}
+
 // Shows the real report box over owner and returns what the watch saw.
 BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allChanged,
                          bool openDetails) {
@@ -201,6 +290,35 @@ BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool all
     ::KillTimer(nullptr, timer);
     watching = nullptr;
     return watch;
+}
+
+// Shows the real restore box over owner and returns what the watch saw.
+BoxWatch PresentRestoreAndWatch(HWND owner, const std::wstring& text, bool allRestored) {
+    BoxWatch watch;
+    watch.owner = owner;
+    watching = &watch;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
+    frmMain::ShowRestoreBox(owner, text, allRestored);
+    ::KillTimer(nullptr, timer);
+    watching = nullptr;
+    return watch;
+}
+
+// The text and state of the restore item of a file list menu, the menu's only item.
+struct MenuItem {
+    int items = 0;
+    std::wstring text;
+    bool enabled = false;
+};
+MenuItem RestoreItemOf(const frmMain::Menu& menu) {
+    MenuItem item;
+    item.items = ::GetMenuItemCount(menu.get());
+    wchar_t text[256] = {};
+    ::GetMenuStringW(menu.get(), frmMain::kMnuRestore, text, 256, MF_BYCOMMAND);
+    item.text = text;
+    item.enabled = (::GetMenuState(menu.get(), frmMain::kMnuRestore, MF_BYCOMMAND) &
+                    (MF_GRAYED | MF_DISABLED)) == 0;
+    return item;
 }
 
 testing::AssertionResult Within(const RECT& rect, const RECT& area) {
@@ -232,6 +350,12 @@ protected:
                 report.details = details;
                 report.allChanged = allChanged;
             });
+        // allChanged: every save was restored.
+        window->setRestorePresenter([this](HWND, const std::wstring& text, bool allRestored) {
+            ++restored.shown;
+            restored.text = text;
+            restored.allChanged = allRestored;
+        });
         ::ShowWindow(window->Handle(), SW_SHOWNORMAL);
         PumpUntil([] { return false; }, std::chrono::milliseconds(50));
         return *window;
@@ -247,10 +371,38 @@ protected:
     void AddSave(const std::string& name, unsigned seed) {
         WriteFile(saves + "\\" + name, EncipheredSave(1200, seed));
     }
+    // Lists the saves and converts them to the version at index, waiting for the report.
+    bool ConvertAll(int index) {
+        chooser->next = saves;
+        Click(frmMain::kCmdOpen);
+        ChooseVersion(index);
+        const int shown = report.shown;
+        Click(frmMain::kCmdSave);
+        return PumpUntil([&] { return report.shown > shown; }, std::chrono::seconds(60));
+    }
+    // Chooses the menu's restore item, as the menu does, and waits for the report.
+    bool Restore() {
+        const int shown = restored.shown;
+        ChooseRestore();
+        return PumpUntil([&] { return restored.shown > shown; }, std::chrono::seconds(60));
+    }
+    void ChooseRestore() {
+        ::SendMessageW(window->Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kMnuRestore, 0), 0);
+    }
+    MenuItem ListMenu() const { return RestoreItemOf(window->CreateFileListMenu()); }
+    std::wstring Before(std::size_t set) const {
+        const ostrapel::BackupSetListing listing = ostrapel::ListBackupSets(backups, saves);
+        if (set >= listing.sets.size()) {
+            return L"(no set " + std::to_wstring(set) + L")";
+        }
+        return L"Restore saves as they were before " +
+               Wide(ostrapel::LocalTimeText(listing.sets[set].manifest.time));
+    }
 
     std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::unique_ptr<frmMain> window;
     Report report;
+    Report restored;
 };
 
 } // namespace
@@ -566,4 +718,190 @@ TEST_F(Win32WindowTest, TheReportBoxFitsTheScreenAndShowsEveryEntryNotChanged) {
     EXPECT_FALSE(plain.detailsButton);
     EXPECT_TRUE(Within(plain.boxRect, work));
     EXPECT_EQ(plain.details, nullptr);
+}
+
+TEST_F(Win32WindowTest, TheRestoreItemIsDisabledWithNothingToUndoAndLockedDuringABatch) {
+    AddSave("a.sav", 1);
+    AddSave("b.sav", 2);
+    Open();
+    const MenuItem none = ListMenu();
+    EXPECT_EQ(none.items, 1);
+    EXPECT_EQ(none.text, L"Restore saves as they were before the last conversion");
+    EXPECT_FALSE(none.enabled);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    EXPECT_FALSE(ListMenu().enabled);
+    EXPECT_EQ(ListMenu().text, L"Restore saves as they were before the last conversion");
+    // Chosen anyway: says so, with the warning icon, and touches nothing.
+    ASSERT_TRUE(Restore());
+    EXPECT_EQ(restored.text, L"No conversion of " + Wide(saves) + L" to undo");
+    EXPECT_FALSE(restored.allChanged);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), EncipheredSave(1200, 1));
+
+    ASSERT_TRUE(ConvertAll(1));
+    MenuItem after = ListMenu();
+    EXPECT_TRUE(after.enabled);
+    EXPECT_EQ(after.text, Before(0));
+
+    // Locked while a batch runs, and not to be chosen meanwhile.
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    ChooseVersion(3);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(window->batchRunning());
+    EXPECT_FALSE(ListMenu().enabled);
+    ChooseRestore();
+    ASSERT_TRUE(PumpUntil([&] { return report.shown == 2; }, std::chrono::seconds(60)));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(restored.shown, 1);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 300));
+    after = ListMenu();
+    EXPECT_TRUE(after.enabled);
+    EXPECT_EQ(after.text, Before(0)); // the newest batch's
+    EXPECT_EQ(ostrapel::ListBackupSets(backups, saves).sets.size(), 2u);
+}
+
+// Two batches undone one after the other, newest first: the first through the menu as the
+// keyboard opens and chooses it, the second with the controls locked until its report is seen.
+TEST_F(Win32WindowTest, RestoringPutsTheSavesBackBatchByBatchWithTheControlsLocked) {
+    AddSave("a.sav", 1);
+    AddSave("Ünï b.sav", 2);
+    Open();
+    ASSERT_TRUE(ConvertAll(3));
+    ASSERT_TRUE(ConvertAll(1));
+    HWND list = Control(frmMain::kList);
+    ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+
+    const MenuWatch chosen = OpenListMenu(list, POINT{-1, -1}, true);
+    ASSERT_TRUE(chosen.seen);
+    EXPECT_EQ(chosen.text, Before(0));
+    EXPECT_TRUE(chosen.enabled);
+    // Under the selected entry.
+    RECT entry{};
+    ::SendMessageW(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&entry));
+    POINT below{entry.left, entry.bottom};
+    ::ClientToScreen(list, &below);
+    EXPECT_EQ(chosen.rect.left, below.x);
+    EXPECT_EQ(chosen.rect.top, below.y);
+    ASSERT_TRUE(PumpUntil([&] { return restored.shown > 0; }, std::chrono::seconds(60)));
+    EXPECT_EQ(restored.text, L"Restored 2 files");
+    EXPECT_TRUE(restored.allChanged);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), testsupport::ConvertedSave(1200, 1, 300));
+    EXPECT_EQ(ReadFile(saves + "\\Ünï b.sav"), testsupport::ConvertedSave(1200, 2, 300));
+    EXPECT_FALSE(window->batchRunning());
+    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
+        EXPECT_TRUE(::IsWindowEnabled(Control(id))) << id;
+    }
+    // The list stays as it was, the folder listed.
+    EXPECT_EQ(ListItems(list).size(), 2u);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 1);
+
+    EXPECT_EQ(ListMenu().text, Before(1));
+    ChooseRestore();
+    ASSERT_TRUE(window->batchRunning());
+    for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
+        EXPECT_FALSE(::IsWindowEnabled(Control(id))) << id;
+    }
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save"); // nothing to cancel
+    EXPECT_FALSE(ListMenu().enabled);
+    ChooseRestore(); // ignored: one restore at a time
+    chooser->next.reset();
+    Click(frmMain::kCmdOpen); // ignored too, or the list would be empty
+    ASSERT_TRUE(PumpUntil([&] { return restored.shown == 2; }, std::chrono::seconds(60)));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(restored.shown, 2);
+    EXPECT_EQ(restored.text, L"Restored 2 files");
+    EXPECT_TRUE(restored.allChanged);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), EncipheredSave(1200, 1));
+    EXPECT_EQ(ReadFile(saves + "\\Ünï b.sav"), EncipheredSave(1200, 2));
+    EXPECT_EQ(ListItems(list).size(), 2u);
+    EXPECT_FALSE(window->batchRunning());
+    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    EXPECT_FALSE(ListMenu().enabled); // nothing left to undo
+}
+
+TEST_F(Win32WindowTest, ASaveWrittenSinceTheBatchIsLeftAloneWithAWarning) {
+    AddSave("a.sav", 1);
+    AddSave("b.sav", 2);
+    Open();
+    ASSERT_TRUE(ConvertAll(2));
+    WriteFile(saves + "\\b.sav", "saved by the game");
+    ASSERT_TRUE(Restore());
+    EXPECT_FALSE(restored.allChanged);
+    EXPECT_EQ(restored.text.rfind(
+                  L"Restored 1 files\n\nNot restored:\nb.sav: changed since the conversion", 0),
+              0u)
+        << testing::PrintToString(restored.text);
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), EncipheredSave(1200, 1));
+    EXPECT_EQ(ReadFile(saves + "\\b.sav"), "saved by the game");
+}
+
+TEST_F(Win32WindowTest, RightClickOnTheFileListOpensTheMenuThere) {
+    AddSave("a.sav", 1);
+    Open();
+    HWND list = Control(frmMain::kList);
+    RECT area{};
+    ::GetWindowRect(list, &area);
+    const POINT at{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+    // Nothing listed: the item shows, disabled.
+    MenuWatch seen = OpenListMenu(list, at, false);
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.items, 1);
+    EXPECT_EQ(seen.text, L"Restore saves as they were before the last conversion");
+    EXPECT_FALSE(seen.enabled);
+
+    ASSERT_TRUE(ConvertAll(1));
+    seen = OpenListMenu(list, at, false);
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, Before(0));
+    EXPECT_TRUE(seen.enabled);
+    EXPECT_EQ(seen.rect.left, at.x);
+    EXPECT_EQ(seen.rect.top, at.y);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(restored.shown, 0); // dismissed, not chosen
+}
+
+// A restore cannot be cancelled: closing during one asks nothing; the window closes once the
+// report has been seen.
+TEST_F(Win32WindowTest, ClosingDuringARestoreClosesOnceItHasEnded) {
+    AddSave("a.sav", 1);
+    frmMain& main = Open();
+    int asked = 0;
+    main.setCloseQuestion([&](HWND) {
+        ++asked;
+        return false;
+    });
+    ASSERT_TRUE(ConvertAll(1));
+    HWND handle = main.Handle();
+    ChooseRestore();
+    ASSERT_TRUE(main.batchRunning());
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(::IsWindow(handle));
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(handle); }, std::chrono::seconds(60)));
+    EXPECT_EQ(restored.shown, 1);
+    EXPECT_EQ(restored.text, L"Restored 1 files");
+    EXPECT_EQ(ReadFile(saves + "\\a.sav"), EncipheredSave(1200, 1));
+}
+
+TEST_F(Win32WindowTest, TheRestoreBoxShowsTheInformationIconOnlyWhenAllWereRestored) {
+    frmMain& main = Open();
+    const auto standard = [](LPCWSTR icon) {
+        return static_cast<HICON>(
+            ::LoadImageW(nullptr, icon, IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+    };
+    const BoxWatch all = PresentRestoreAndWatch(main.Handle(), L"Restored 2 files", true);
+    ASSERT_FALSE(all.gaveUp);
+    ASSERT_NE(all.box, nullptr);
+    EXPECT_EQ(all.boxTitle, L"Ostrapel");
+    EXPECT_FALSE(all.detailsButton);
+    EXPECT_EQ(all.icon, standard(IDI_INFORMATION));
+
+    const BoxWatch some = PresentRestoreAndWatch(
+        main.Handle(), L"Restored 1 files\n\nNot restored:\nb.sav: changed since the conversion",
+        false);
+    ASSERT_FALSE(some.gaveUp);
+    ASSERT_NE(some.box, nullptr);
+    EXPECT_EQ(some.boxTitle, L"Ostrapel");
+    EXPECT_EQ(some.icon, standard(IDI_WARNING));
+    EXPECT_NE(some.icon, all.icon);
 }
