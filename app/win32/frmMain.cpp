@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "WindowTexts.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
@@ -22,6 +23,7 @@ using ostrapel::win::Wide;
 constexpr wchar_t kWindowClass[] = L"OstrapelMain";
 constexpr UINT kCursorMoved = WM_APP + 1;
 constexpr UINT kBatchDone = WM_APP + 2;
+constexpr UINT kVersionsRead = WM_APP + 3;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kLabelGap = 2;
 
@@ -107,6 +109,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
 }
 
 frmMain::~frmMain() {
+    reader_.Stop();
     if (batch_.joinable()) {
         batch_.join();
     }
@@ -182,9 +185,20 @@ void frmMain::CreateControls() {
                        kCmdSave, GroupBox1_, 120, 2040, 2655, 375);
     GroupBox2_ = Create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, GroupBox1_,
                         3000, 240, 1815, 2175, WS_EX_CONTROLPARENT);
-    Create(WC_LISTBOXW, L"File List",
-           visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, kList, GroupBox2_,
-           120, 240, 1575, 1815, WS_EX_CLIENTEDGE);
+    // Drawn by the window, each name with its version beside it; the items hold the names.
+    HWND files = Create(WC_LISTBOXW, L"File List",
+                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
+                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
+                        kList, GroupBox2_, 120, 240, 1575, 1815, WS_EX_CLIENTEDGE);
+    {
+        HDC dc = ::GetDC(files);
+        HGDIOBJ old = ::SelectObject(dc, uiFont_);
+        TEXTMETRICW text{};
+        ::GetTextMetricsW(dc, &text);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(files, dc);
+        ::SendMessageW(files, LB_SETITEMHEIGHT, 0, text.tmHeight);
+    }
     // A list-only combo box; its height here is the closed field's, the list drops below.
     HWND combo = Create(WC_COMBOBOXW, L"Select DLC Version",
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC, GroupBox1_,
@@ -346,6 +360,10 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                          item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
             return TRUE;
         }
+        if (item->CtlID == kList) {
+            DrawListItem(*item);
+            return TRUE;
+        }
         break;
     }
     case WM_SETCURSOR:
@@ -368,6 +386,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     }
+    case kVersionsRead:
+        VersionsRead();
+        return 0;
     case kBatchDone:
         BatchEnded();
         return 0;
@@ -422,17 +443,27 @@ void frmMain::LoadFolderSave() {
     if (!rules_.MayLoadFolder()) {
         return;
     }
-    HWND list = Control(kList);
-    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ClearList();
+    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+    ListSelectedFolder();
+}
+
+void frmMain::ClearList() {
+    reader_.Stop();
+    ::SendMessageW(Control(kList), LB_RESETCONTENT, 0, 0);
     names_.clear();
+    versions_.clear();
     if (!appDir_.empty()) {
         (void)ostrapel::SetCurrentDirectory(appDir_);
     }
-    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+}
+
+void frmMain::ListSelectedFolder() {
     const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
     if (folder.empty()) {
         return;
     }
+    HWND list = Control(kList);
     for (std::string& name : ostrapel::ListSaveFolder(folder)) {
         const LRESULT at =
             ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
@@ -440,8 +471,85 @@ void frmMain::LoadFolderSave() {
             names_.push_back(std::move(name));
         }
     }
+    versions_.assign(names_.size(), std::wstring());
     if (!names_.empty()) {
         ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    }
+    StartReadingVersions();
+}
+
+void frmMain::StartReadingVersions() {
+    reader_.Stop();
+    if (appDir_.empty() || names_.empty() ||
+        ostrapel::KindOf(ostrapel::CipherToolOf(appDir_)) != ostrapel::EntryKind::File) {
+        return;
+    }
+    ostrapel::BatchRequest request;
+    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
+    request.appDir = appDir_;
+    request.names = names_;
+    reader_.Start(std::move(request), hwnd_, kVersionsRead);
+}
+
+void frmMain::VersionsRead() {
+    for (const auto& [index, outcome] : reader_.Take().read) {
+        ShowVersion(index, ostrapel::ReadVersionText(outcome));
+    }
+}
+
+void frmMain::ShowVersion(std::size_t row, const std::string& version) {
+    if (row >= versions_.size()) {
+        return;
+    }
+    versions_[row] = Wide(version);
+    RECT item{};
+    HWND list = Control(kList);
+    if (::SendMessageW(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
+        ::InvalidateRect(list, &item, TRUE);
+    }
+}
+
+std::wstring frmMain::VersionShown(std::size_t row) const {
+    return row < versions_.size() ? versions_[row] : std::wstring();
+}
+
+void frmMain::DrawListItem(const DRAWITEMSTRUCT& item) {
+    if (item.itemAction == ODA_FOCUS) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    ::FillRect(item.hDC, &item.rcItem,
+               ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (item.itemID < names_.size()) {
+        const std::wstring name = Wide(names_[item.itemID]);
+        const std::wstring& version = versions_[item.itemID];
+        HGDIOBJ oldFont = ::SelectObject(item.hDC, uiFont_);
+        const int oldMode = ::SetBkMode(item.hDC, TRANSPARENT);
+        const COLORREF oldColour = ::SetTextColor(
+            item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+        // The version stays in view at the right; the name gives way first.
+        RECT text = item.rcItem;
+        text.left += Scale(2);
+        text.right -= Scale(2);
+        RECT nameRect = text;
+        if (!version.empty()) {
+            SIZE extent{};
+            ::GetTextExtentPoint32W(item.hDC, version.c_str(), static_cast<int>(version.size()),
+                                    &extent);
+            ::DrawTextW(item.hDC, version.c_str(), static_cast<int>(version.size()), &text,
+                        kLine | DT_RIGHT);
+            nameRect.right = std::max(text.left, text.right - extent.cx - Scale(6));
+        }
+        ::DrawTextW(item.hDC, name.c_str(), static_cast<int>(name.size()), &nameRect,
+                    kLine | DT_LEFT);
+        ::SetTextColor(item.hDC, oldColour);
+        ::SetBkMode(item.hDC, oldMode);
+        ::SelectObject(item.hDC, oldFont);
+    }
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
     }
 }
 
@@ -460,6 +568,8 @@ void frmMain::ConvertSaves() {
     if (batch_.joinable()) {
         batch_.join();
     }
+    // The reading holds the work folder; the batch needs it.
+    reader_.Stop();
     cancel_ = std::make_unique<ostrapel::CancelFlag>();
     request.cancel = cancel_.get();
     rules_.StartBatch();
@@ -487,6 +597,13 @@ void frmMain::BatchEnded() {
     {
         std::lock_guard lock(mutex_);
         result.swap(result_);
+    }
+    if (result) {
+        for (std::size_t i = 0; i < result->files.size(); ++i) {
+            if (auto version = ostrapel::VersionAfterBatch(result->files[i])) {
+                ShowVersion(i, *version);
+            }
+        }
     }
     if (result && presentReport_) {
         // The first line and the entries not changed grouped by reason: bounded, so the box
@@ -529,6 +646,7 @@ void frmMain::ClearWorkFolder() {
 }
 
 void frmMain::Close() {
+    reader_.Stop();
     ClearWorkFolder();
     ::DestroyWindow(hwnd_);
 }

@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 using testsupport::EncipheredSave;
@@ -566,4 +567,158 @@ TEST_F(Win32WindowTest, TheReportBoxFitsTheScreenAndShowsEveryEntryNotChanged) {
     EXPECT_FALSE(plain.detailsButton);
     EXPECT_TRUE(Within(plain.boxRect, work));
     EXPECT_EQ(plain.details, nullptr);
+}
+
+namespace {
+
+constexpr std::size_t kSaveSize = 1200;
+
+// Whether the stand-in tool has logged a run ("decrypt a.sav").
+bool Ran(const std::string& log, const std::string& run) {
+    const std::vector<std::string> runs = testsupport::ReadLines(log);
+    return std::find(runs.begin(), runs.end(), run) != runs.end();
+}
+
+// Each listed entry's version as the window shows it, by the entry's name.
+std::map<std::wstring, std::wstring> Versions(const frmMain& window, HWND list) {
+    std::map<std::wstring, std::wstring> versions;
+    const std::vector<std::wstring> names = ListItems(list);
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        versions[names[row]] = window.VersionShown(row);
+    }
+    return versions;
+}
+
+// Pixels of a row of the list, from its left + fraction of its width to its right, that the
+// list paints in another colour than its background.
+int InkInRow(HWND list, int row, double fraction) {
+    RECT client{};
+    ::GetClientRect(list, &client);
+    RECT item{};
+    if (::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                       reinterpret_cast<LPARAM>(&item)) == LB_ERR) {
+        return -1;
+    }
+    HDC screen = ::GetDC(list);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_WINDOW));
+    ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+    const COLORREF background = ::GetPixel(memory, item.right - 1, item.top);
+    int ink = 0;
+    const int from = item.left + static_cast<int>((item.right - item.left) * fraction);
+    for (int y = item.top; y < item.bottom; ++y) {
+        for (int x = from; x < item.right; ++x) {
+            ink += ::GetPixel(memory, x, y) != background ? 1 : 0;
+        }
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(list, screen);
+    return ink;
+}
+
+class Win32SteerTest : public Win32WindowTest {
+protected:
+    void AddSaveAt(const std::string& folder, const std::string& name, int value) {
+        WriteFile(folder + "\\" + name,
+                  testsupport::ConvertedSave(kSaveSize, static_cast<unsigned>(name[0]), value));
+    }
+    bool Holds(const std::string& folder, const std::string& name, int value) {
+        return ReadFile(folder + "\\" + name) ==
+               testsupport::ConvertedSave(kSaveSize, static_cast<unsigned>(name[0]), value);
+    }
+    // Lists folder with the open button and waits until its versions have been read.
+    void ListAndRead(const std::string& folder) {
+        chooser->next = folder;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(
+            PumpUntil([&] { return !window->readingVersions(); }, std::chrono::seconds(60)));
+    }
+    bool Wait(const std::function<bool()>& done) {
+        return PumpUntil(done, std::chrono::seconds(60));
+    }
+};
+
+} // namespace
+
+TEST_F(Win32SteerTest, VersionsAreReadOffTheWindowsThreadAndShownBesideTheNames) {
+    AddSaveAt(saves, "zero.sav", 0);
+    AddSaveAt(saves, "one.sav", 100);
+    AddSaveAt(saves, "three.sav", 300);
+    AddSaveAt(saves, "odd.sav", 250);
+    WriteFile(saves + "\\plain.sav", "not enciphered");
+    const std::string before = ReadFile(saves + "\\one.sav");
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    EXPECT_TRUE(main.readingVersions()); // the window goes on while the tool runs
+    const std::vector<std::wstring> names = ListItems(list);
+    ASSERT_EQ(names.size(), 5u);
+    // Nothing yet right of the short names.
+    EXPECT_EQ(InkInRow(list, 1, 0.65), 0);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+
+    EXPECT_EQ(Versions(main, list),
+              (std::map<std::wstring, std::wstring>{{L"zero.sav", L"0.00"},
+                                                    {L"one.sav", L"1.00"},
+                                                    {L"three.sav", L"3.00"},
+                                                    {L"odd.sav", L"250"},
+                                                    {L"plain.sav", L"not read"}}));
+    // The items keep the exact names; the versions are drawn beside them, at the right.
+    EXPECT_EQ(ListItems(list), names);
+    EXPECT_GT(InkInRow(list, 1, 0.65), 0);
+    EXPECT_EQ(ReadFile(saves + "\\one.sav"), before);
+    EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+
+    // Without the cipher tool nothing is read.
+    ASSERT_TRUE(::DeleteFileW(testsupport::Native(appDir + "Decrypt\\decrypt.exe").c_str()));
+    Click(frmMain::kCmdOpen);
+    EXPECT_FALSE(main.readingVersions());
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(ListItems(list), names);
+    EXPECT_EQ(main.VersionShown(0), L"");
+}
+
+// Another folder stops the reading of the first: the tool hanging on it is ended. A batch stops
+// it too, and still gets the work folder; it refreshes the versions it changed.
+TEST_F(Win32SteerTest, ReadingStopsForAnotherFolderAndForABatch) {
+    AddSaveAt(saves, "a.sav", 100);
+    AddSaveAt(saves, "b.sav", 100);
+    const std::string other = root / "other";
+    testsupport::MakeDir(other);
+    AddSaveAt(other, "c.sav", 300);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    {
+        testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "decrypt:hang=40000:a.sav");
+        chooser->next = saves;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt a.sav"); }));
+        EXPECT_TRUE(main.readingVersions());
+        const auto started = std::chrono::steady_clock::now();
+        ListAndRead(other);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_EQ(Versions(main, list),
+                  (std::map<std::wstring, std::wstring>{{L"c.sav", L"3.00"}}));
+
+        WriteFile(log, "");
+        chooser->next = saves;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt a.sav"); }));
+    }
+    ChooseVersion(2);
+    Click(frmMain::kCmdSave);
+    EXPECT_FALSE(main.readingVersions());
+    ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+    EXPECT_EQ(
+        report.text.rfind(L"Changed versions DLC in 2 files\n\nThe originals are kept in ", 0), 0u)
+        << report.text.size();
+    EXPECT_EQ(Versions(main, list),
+              (std::map<std::wstring, std::wstring>{{L"a.sav", L"2.00"}, {L"b.sav", L"2.00"}}));
+    EXPECT_TRUE(Holds(saves, "a.sav", 200) && Holds(saves, "b.sav", 200));
 }
