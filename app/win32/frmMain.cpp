@@ -331,10 +331,12 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             LoadFolderSave();
         } else if (id == kCmdSave && code == BN_CLICKED) {
             if (rules_.BatchRunning()) {
-                cancel_->raise();
+                CancelBatch();
             } else {
                 ConvertSaves();
             }
+        } else if (id == IDCANCEL) {
+            CancelBatch(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
         }
@@ -384,6 +386,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::SendMessageW(list, LB_SETCURSEL, index, 0);
             }
         }
+        if (!moves.empty() && rules_.BatchRunning()) {
+            ShowProgress(moves.back());
+        }
         return 0;
     }
     case kVersionsRead:
@@ -401,7 +406,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // On yes the batch is cancelled; the window closes once its report has been seen.
             if (askClose_ && askClose_(hwnd_)) {
                 rules_.CancelAndClose();
-                cancel_->raise();
+                CancelBatch();
             }
             break;
         case ostrapel::CloseStep::Wait:
@@ -553,6 +558,33 @@ void frmMain::DrawListItem(const DRAWITEMSTRUCT& item) {
     }
 }
 
+void frmMain::ShowProgress(std::optional<std::size_t> index) {
+    if (!index || *index >= names_.size()) {
+        ::SetWindowTextW(GroupBox2_, L"File List");
+        return;
+    }
+    const std::string count = ostrapel::ProgressCount(*index, names_.size());
+    const std::string& name = names_[*index];
+    // The count always shows; a name too long for the caption is cut short in the middle.
+    RECT frame{};
+    ::GetClientRect(GroupBox2_, &frame);
+    const int room = frame.right - Scale(16);
+    HDC dc = ::GetDC(GroupBox2_);
+    HGDIOBJ old = ::SelectObject(dc, uiFont_);
+    const auto fits = [&](const std::wstring& caption) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+        return extent.cx <= room;
+    };
+    std::wstring caption = Wide(count + name);
+    for (std::size_t length = ostrapel::CharacterCount(name); !fits(caption) && length > 1;) {
+        caption = Wide(count + ostrapel::ShortenedInTheMiddle(name, --length));
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(GroupBox2_, dc);
+    ::SetWindowTextW(GroupBox2_, caption.c_str());
+}
+
 void frmMain::ConvertSaves() {
     if (rules_.BatchRunning()) {
         return;
@@ -572,8 +604,15 @@ void frmMain::ConvertSaves() {
     reader_.Stop();
     cancel_ = std::make_unique<ostrapel::CancelFlag>();
     request.cancel = cancel_.get();
+    HWND focus = ::GetFocus();
+    const bool focusInside = focus != nullptr && ::IsChild(hwnd_, focus);
     rules_.StartBatch();
     ShowControlStates();
+    // Keys go on reaching the window, Esc among them, when the focused control was locked.
+    focus = ::GetFocus();
+    if (focusInside && (focus == nullptr || !::IsWindowEnabled(focus))) {
+        ::SetFocus(Control(kCmdSave));
+    }
     {
         std::lock_guard lock(mutex_);
         cursorMoves_.clear();
@@ -593,6 +632,7 @@ void frmMain::BatchEnded() {
         batch_.join();
     }
     Handle(kCursorMoved, 0, 0); // progress posted before the end
+    ShowProgress(std::nullopt);
     std::optional<ostrapel::BatchResult> result;
     {
         std::lock_guard lock(mutex_);
@@ -629,6 +669,12 @@ bool frmMain::AskCancelAndClose(HWND owner) {
                          L"A conversion is running. Cancel it and close the window?\n\n"
                          L"Saves not yet replaced stay as they were.",
                          L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void frmMain::CancelBatch() {
+    if (rules_.BatchRunning() && cancel_) {
+        cancel_->raise();
+    }
 }
 
 void frmMain::ShowControlStates() {

@@ -68,6 +68,8 @@ public:
     // reading their versions.
     void LoadFolderSave();
     void ConvertSaves();
+    // Asks the running batch to stop; the save button and Esc do the same.
+    void CancelBatch();
 
     // The report box titled "Ostrapel" (mdlReportBox): information icon when every entry
     // changed, the details behind a button.
@@ -98,6 +100,8 @@ private:
     void StartReadingVersions();
     void VersionsRead();
     void ShowVersion(std::size_t row, const std::string& version);
+    // The batch's progress in the file list's caption; none restores the caption.
+    void ShowProgress(std::optional<std::size_t> index);
     void DrawListItem(const DRAWITEMSTRUCT& item);
     void ShowControlStates();
     void BatchEnded();

@@ -620,6 +620,16 @@ int InkInRow(HWND list, int row, double fraction) {
     return ink;
 }
 
+// Esc pressed in the window, through the dialog keys as the program's message loop has them.
+void PressEscape(HWND window) {
+    HWND focus = ::GetFocus();
+    MSG message{focus != nullptr ? focus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    if (!::IsDialogMessageW(window, &message)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 class Win32SteerTest : public Win32WindowTest {
 protected:
     void AddSaveAt(const std::string& folder, const std::string& name, int value) {
@@ -721,4 +731,52 @@ TEST_F(Win32SteerTest, ReadingStopsForAnotherFolderAndForABatch) {
     EXPECT_EQ(Versions(main, list),
               (std::map<std::wstring, std::wstring>{{L"a.sav", L"2.00"}, {L"b.sav", L"2.00"}}));
     EXPECT_TRUE(Holds(saves, "a.sav", 200) && Holds(saves, "b.sav", 200));
+}
+
+// During a batch the file list's caption says how far it is; Esc cancels it as the save button
+// does, in the decipher pass and in the encipher pass, and every save stays as it was.
+TEST_F(Win32SteerTest, ProgressInTheCaptionAndEscOrTheButtonCancels) {
+    struct Case {
+        const char* fault;
+        bool escape;
+    };
+    for (const Case& c :
+         {Case{"decrypt:hang=40000:b.sav", true}, Case{"encrypt:hang=40000:b.sav", true},
+          Case{"decrypt:hang=40000:b.sav", false}}) {
+        SCOPED_TRACE(std::string(c.fault) + (c.escape ? " by Esc" : " by the button"));
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            AddSaveAt(saves, name, 100);
+        }
+        report = Report();
+        frmMain& main = Open();
+        HWND frame = Control(frmMain::kGroupBox2);
+        ListAndRead(saves);
+        WriteFile(log, "");
+        testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
+
+        ChooseVersion(3);
+        Click(frmMain::kCmdSave);
+        const std::string hanging = std::string(c.fault).substr(0, 7) + " b.sav";
+        ASSERT_TRUE(Wait([&] { return Ran(log, hanging); }));
+        ASSERT_TRUE(Wait([&] { return Text(frame) == L"2 of 3: b.sav"; })) << Text(frame);
+        EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Cancel");
+        if (c.escape) {
+            EXPECT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
+            PressEscape(main.Handle());
+        } else {
+            Click(frmMain::kCmdSave);
+        }
+        ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+
+        EXPECT_EQ(report.text.rfind(L"Changed versions DLC in 0 files", 0), 0u) << report.text;
+        EXPECT_NE(report.text.find(L"\nCancelled"), std::wstring::npos) << report.text;
+        EXPECT_FALSE(report.allChanged);
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            EXPECT_TRUE(Holds(saves, name, 100)) << name;
+        }
+        EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+        EXPECT_EQ(Text(frame), L"File List");
+        EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
+        window.reset();
+    }
 }
