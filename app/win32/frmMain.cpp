@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 namespace {
@@ -95,7 +96,8 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     const int height = frame.bottom - frame.top;
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, L"Ostrapel by Penmorrow", style,
+    hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kWindowClass,
+                              L"Ostrapel by Penmorrow", style,
                               work.left + (work.right - work.left - width) / 2,
                               work.top + (work.bottom - work.top - height) / 2, width, height,
                               nullptr, nullptr, instance_, this);
@@ -368,6 +370,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
+    case WM_DROPFILES:
+        FilesDropped(wParam);
+        return 0;
     case WM_SETCURSOR:
         if (rules_.BatchRunning()) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
@@ -450,6 +455,15 @@ void frmMain::LoadFolderSave() {
     }
     ClearList();
     mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+    ListSelectedFolder();
+}
+
+void frmMain::OpenFolder(const std::string& folder) {
+    if (!rules_.MayLoadFolder()) {
+        return;
+    }
+    ClearList();
+    mdlSHBrowseForFolder::SelectFolder(folder);
     ListSelectedFolder();
 }
 
@@ -583,6 +597,30 @@ void frmMain::ShowProgress(std::optional<std::size_t> index) {
     ::SelectObject(dc, old);
     ::ReleaseDC(GroupBox2_, dc);
     ::SetWindowTextW(GroupBox2_, caption.c_str());
+}
+
+void frmMain::FilesDropped(WPARAM drop) {
+    auto* files = reinterpret_cast<HDROP>(drop);
+    std::wstring path;
+    if (::DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0) > 0) {
+        path.resize(::DragQueryFileW(files, 0, nullptr, 0) + 1);
+        path.resize(::DragQueryFileW(files, 0, path.data(), static_cast<UINT>(path.size())));
+    }
+    ::DragFinish(files);
+    if (path.empty() || !rules_.MayLoadFolder()) {
+        return;
+    }
+    const std::string dropped = Utf8(path);
+    switch (ostrapel::KindOf(dropped)) {
+    case ostrapel::EntryKind::Directory:
+        OpenFolder(dropped);
+        break;
+    case ostrapel::EntryKind::File:
+        OpenFolder(ostrapel::ParentOf(dropped));
+        break;
+    default:
+        break; // gone meanwhile, or nothing a folder can be told from
+    }
 }
 
 void frmMain::ConvertSaves() {

@@ -67,6 +67,8 @@ public:
     // Empties the file list, lets the user choose a save folder, lists its entries and starts
     // reading their versions.
     void LoadFolderSave();
+    // Lists folder as if it had been chosen in the folder browser; nothing during a batch.
+    void OpenFolder(const std::string& folder);
     void ConvertSaves();
     // Asks the running batch to stop; the save button and Esc do the same.
     void CancelBatch();
@@ -103,6 +105,8 @@ private:
     // The batch's progress in the file list's caption; none restores the caption.
     void ShowProgress(std::optional<std::size_t> index);
     void DrawListItem(const DRAWITEMSTRUCT& item);
+    // WM_DROPFILES: lists the dropped folder, or the folder of a dropped file.
+    void FilesDropped(WPARAM drop);
     void ShowControlStates();
     void BatchEnded();
     void ClearWorkFolder();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <shlobj.h>
 #include <thread>
 
 using testsupport::EncipheredSave;
@@ -26,7 +27,9 @@ class ScriptedChooser final : public mdlSHBrowseForFolder::FolderChooser {
 public:
     std::optional<std::string> next;
     std::wstring title;
+    int calls = 0;
     std::optional<std::string> ChooseFolder(HWND, const std::wstring& shownTitle) override {
+        ++calls;
         title = shownTitle;
         return next;
     }
@@ -620,6 +623,20 @@ int InkInRow(HWND list, int row, double fraction) {
     return ink;
 }
 
+// Drops path on the window as the shell does: WM_DROPFILES with the path in a DROPFILES block,
+// which the window frees.
+void Drop(HWND window, const std::string& path) {
+    const std::wstring wide = Wide(path);
+    HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(wide.begin(), wide.end(),
+              reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES)));
+    ::GlobalUnlock(memory);
+    ::SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
 // Esc pressed in the window, through the dialog keys as the program's message loop has them.
 void PressEscape(HWND window) {
     HWND focus = ::GetFocus();
@@ -779,4 +796,45 @@ TEST_F(Win32SteerTest, ProgressInTheCaptionAndEscOrTheButtonCancels) {
         EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
         window.reset();
     }
+}
+
+TEST_F(Win32SteerTest, DroppingAFolderOrAFileInItListsTheFolder) {
+    AddSaveAt(saves, "a.sav", 400);
+    const std::string other = root / "other";
+    testsupport::MakeDir(other);
+    AddSaveAt(other, "c.sav", 300);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    EXPECT_NE(::GetWindowLongW(main.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+
+    Drop(main.Handle(), saves + "\\a.sav");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"a.sav"}));
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), saves);
+    EXPECT_EQ(ostrapel::WithTrailingSeparator(ostrapel::CurrentDirectory()), appDir);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+    EXPECT_EQ(main.VersionShown(0), L"4.00");
+    EXPECT_EQ(chooser->calls, 0);
+
+    Drop(main.Handle(), other + "\\");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+
+    // Nothing that is not there is taken.
+    Drop(main.Handle(), root / "missing");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+
+    // During a batch a drop is ignored and the list stays.
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=200:*");
+    ChooseVersion(1);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(main.batchRunning());
+    Drop(main.Handle(), saves);
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+    ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+    EXPECT_TRUE(Holds(other, "c.sav", 100));
+    EXPECT_TRUE(Holds(saves, "a.sav", 400));
 }
