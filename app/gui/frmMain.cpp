@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "Pictures.h"
+#include "WindowTexts.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
@@ -453,9 +454,8 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
     ShowProgress(-1);
     for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
          ++i) {
-        const ostrapel::FileOutcome& file = result.files[i];
-        if (file.done() && file.newValue) {
-            ShowVersion(static_cast<int>(i), FromBytes(ostrapel::DlcValueText(*file.newValue)));
+        if (auto version = ostrapel::VersionAfterBatch(result.files[i])) {
+            ShowVersion(static_cast<int>(i), FromBytes(*version));
         }
     }
     if (presentReport_) {
@@ -613,8 +613,7 @@ void frmMain::Version_Read(int index, const ostrapel::FileOutcome& outcome) {
     if (index < 0 || index >= List->count()) {
         return;
     }
-    ShowVersion(index, outcome.oldValue ? FromBytes(ostrapel::DlcValueText(*outcome.oldValue))
-                                        : QStringLiteral("not read"));
+    ShowVersion(index, FromBytes(ostrapel::ReadVersionText(outcome)));
 }
 
 void frmMain::ShowVersion(int row, const QString& version) {
@@ -632,7 +631,8 @@ void frmMain::ShowProgress(int index) {
         return;
     }
     const QString name = FromBytes(ToBytes(List->item(index)->data(kNameRole).toByteArray()));
-    const QString count = QStringLiteral("%1 of %2: ").arg(index + 1).arg(List->count());
+    const QString count = FromBytes(ostrapel::ProgressCount(
+        static_cast<std::size_t>(index), static_cast<std::size_t>(List->count())));
     // The count always shows; a name too long for the caption is cut short.
     const QFontMetrics metrics(GroupBox2->font());
     const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(count);

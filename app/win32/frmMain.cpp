@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "WindowTexts.h"
 #include "conversion/Backups.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 namespace {
@@ -24,6 +26,7 @@ constexpr wchar_t kWindowClass[] = L"OstrapelMain";
 constexpr UINT kCursorMoved = WM_APP + 1;
 constexpr UINT kBatchDone = WM_APP + 2;
 constexpr UINT kRestoreDone = WM_APP + 3;
+constexpr UINT kVersionsRead = WM_APP + 4;
 constexpr int kTwipsPerPixel = 15;
 constexpr int kLabelGap = 2;
 
@@ -95,7 +98,8 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     const int height = frame.bottom - frame.top;
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, L"Ostrapel by Penmorrow", style,
+    hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kWindowClass,
+                              L"Ostrapel by Penmorrow", style,
                               work.left + (work.right - work.left - width) / 2,
                               work.top + (work.bottom - work.top - height) / 2, width, height,
                               nullptr, nullptr, instance_, this);
@@ -109,6 +113,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
 }
 
 frmMain::~frmMain() {
+    reader_.Stop();
     if (batch_.joinable()) {
         batch_.join();
     }
@@ -187,9 +192,20 @@ void frmMain::CreateControls() {
                        kCmdSave, GroupBox1_, 120, 2040, 2655, 375);
     GroupBox2_ = Create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, GroupBox1_,
                         3000, 240, 1815, 2175, WS_EX_CONTROLPARENT);
-    Create(WC_LISTBOXW, L"File List",
-           visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, kList, GroupBox2_,
-           120, 240, 1575, 1815, WS_EX_CLIENTEDGE);
+    // Drawn by the window, each name with its version beside it; the items hold the names.
+    HWND files = Create(WC_LISTBOXW, L"File List",
+                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
+                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
+                        kList, GroupBox2_, 120, 240, 1575, 1815, WS_EX_CLIENTEDGE);
+    {
+        HDC dc = ::GetDC(files);
+        HGDIOBJ old = ::SelectObject(dc, uiFont_);
+        TEXTMETRICW text{};
+        ::GetTextMetricsW(dc, &text);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(files, dc);
+        ::SendMessageW(files, LB_SETITEMHEIGHT, 0, text.tmHeight);
+    }
     // A list-only combo box; its height here is the closed field's, the list drops below.
     HWND combo = Create(WC_COMBOBOXW, L"Select DLC Version",
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC, GroupBox1_,
@@ -328,10 +344,12 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             LoadFolderSave();
         } else if (id == kCmdSave && code == BN_CLICKED) {
             if (rules_.BatchRunning()) {
-                cancel_->raise();
+                CancelBatch();
             } else {
                 ConvertSaves();
             }
+        } else if (id == IDCANCEL) {
+            CancelBatch(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
         } else if (id == kMnuRestore && lParam == 0) {
@@ -365,8 +383,15 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                          item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
             return TRUE;
         }
+        if (item->CtlID == kList) {
+            DrawListItem(*item);
+            return TRUE;
+        }
         break;
     }
+    case WM_DROPFILES:
+        FilesDropped(wParam);
+        return 0;
     case WM_SETCURSOR:
         if (rules_.BatchRunning()) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
@@ -385,8 +410,14 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::SendMessageW(list, LB_SETCURSEL, index, 0);
             }
         }
+        if (!moves.empty() && rules_.BatchRunning()) {
+            ShowProgress(moves.back());
+        }
         return 0;
     }
+    case kVersionsRead:
+        VersionsRead();
+        return 0;
     case kBatchDone:
         BatchEnded();
         return 0;
@@ -402,7 +433,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // On yes the batch is cancelled; the window closes once its report has been seen.
             if (askClose_ && askClose_(hwnd_)) {
                 rules_.CancelAndClose();
-                cancel_->raise();
+                CancelBatch();
             }
             break;
         case ostrapel::CloseStep::Wait:
@@ -444,17 +475,36 @@ void frmMain::LoadFolderSave() {
     if (!rules_.MayLoadFolder()) {
         return;
     }
-    HWND list = Control(kList);
-    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ClearList();
+    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+    ListSelectedFolder();
+}
+
+void frmMain::OpenFolder(const std::string& folder) {
+    if (!rules_.MayLoadFolder()) {
+        return;
+    }
+    ClearList();
+    mdlSHBrowseForFolder::SelectFolder(folder);
+    ListSelectedFolder();
+}
+
+void frmMain::ClearList() {
+    reader_.Stop();
+    ::SendMessageW(Control(kList), LB_RESETCONTENT, 0, 0);
     names_.clear();
+    versions_.clear();
     if (!appDir_.empty()) {
         (void)ostrapel::SetCurrentDirectory(appDir_);
     }
-    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
+}
+
+void frmMain::ListSelectedFolder() {
     const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
     if (folder.empty()) {
         return;
     }
+    HWND list = Control(kList);
     for (std::string& name : ostrapel::ListSaveFolder(folder)) {
         const LRESULT at =
             ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
@@ -462,8 +512,136 @@ void frmMain::LoadFolderSave() {
             names_.push_back(std::move(name));
         }
     }
+    versions_.assign(names_.size(), std::wstring());
     if (!names_.empty()) {
         ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    }
+    StartReadingVersions();
+}
+
+void frmMain::StartReadingVersions() {
+    reader_.Stop();
+    if (appDir_.empty() || names_.empty() ||
+        ostrapel::KindOf(ostrapel::CipherToolOf(appDir_)) != ostrapel::EntryKind::File) {
+        return;
+    }
+    ostrapel::BatchRequest request;
+    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
+    request.appDir = appDir_;
+    request.names = names_;
+    reader_.Start(std::move(request), hwnd_, kVersionsRead);
+}
+
+void frmMain::VersionsRead() {
+    for (const auto& [index, outcome] : reader_.Take().read) {
+        ShowVersion(index, ostrapel::ReadVersionText(outcome));
+    }
+}
+
+void frmMain::ShowVersion(std::size_t row, const std::string& version) {
+    if (row >= versions_.size()) {
+        return;
+    }
+    versions_[row] = Wide(version);
+    RECT item{};
+    HWND list = Control(kList);
+    if (::SendMessageW(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
+        ::InvalidateRect(list, &item, TRUE);
+    }
+}
+
+std::wstring frmMain::VersionShown(std::size_t row) const {
+    return row < versions_.size() ? versions_[row] : std::wstring();
+}
+
+void frmMain::DrawListItem(const DRAWITEMSTRUCT& item) {
+    if (item.itemAction == ODA_FOCUS) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    ::FillRect(item.hDC, &item.rcItem,
+               ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (item.itemID < names_.size()) {
+        const std::wstring name = Wide(names_[item.itemID]);
+        const std::wstring& version = versions_[item.itemID];
+        HGDIOBJ oldFont = ::SelectObject(item.hDC, uiFont_);
+        const int oldMode = ::SetBkMode(item.hDC, TRANSPARENT);
+        const COLORREF oldColour = ::SetTextColor(
+            item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+        // The version stays in view at the right; the name gives way first.
+        RECT text = item.rcItem;
+        text.left += Scale(2);
+        text.right -= Scale(2);
+        RECT nameRect = text;
+        if (!version.empty()) {
+            SIZE extent{};
+            ::GetTextExtentPoint32W(item.hDC, version.c_str(), static_cast<int>(version.size()),
+                                    &extent);
+            ::DrawTextW(item.hDC, version.c_str(), static_cast<int>(version.size()), &text,
+                        kLine | DT_RIGHT);
+            nameRect.right = std::max(text.left, text.right - extent.cx - Scale(6));
+        }
+        ::DrawTextW(item.hDC, name.c_str(), static_cast<int>(name.size()), &nameRect,
+                    kLine | DT_LEFT);
+        ::SetTextColor(item.hDC, oldColour);
+        ::SetBkMode(item.hDC, oldMode);
+        ::SelectObject(item.hDC, oldFont);
+    }
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+    }
+}
+
+void frmMain::ShowProgress(std::optional<std::size_t> index) {
+    if (!index || *index >= names_.size()) {
+        ::SetWindowTextW(GroupBox2_, L"File List");
+        return;
+    }
+    const std::string count = ostrapel::ProgressCount(*index, names_.size());
+    const std::string& name = names_[*index];
+    // The count always shows; a name too long for the caption is cut short in the middle.
+    RECT frame{};
+    ::GetClientRect(GroupBox2_, &frame);
+    const int room = frame.right - Scale(16);
+    HDC dc = ::GetDC(GroupBox2_);
+    HGDIOBJ old = ::SelectObject(dc, uiFont_);
+    const auto fits = [&](const std::wstring& caption) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+        return extent.cx <= room;
+    };
+    std::wstring caption = Wide(count + name);
+    for (std::size_t length = ostrapel::CharacterCount(name); !fits(caption) && length > 1;) {
+        caption = Wide(count + ostrapel::ShortenedInTheMiddle(name, --length));
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(GroupBox2_, dc);
+    ::SetWindowTextW(GroupBox2_, caption.c_str());
+}
+
+void frmMain::FilesDropped(WPARAM drop) {
+    auto* files = reinterpret_cast<HDROP>(drop);
+    std::wstring path;
+    if (::DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0) > 0) {
+        path.resize(::DragQueryFileW(files, 0, nullptr, 0) + 1);
+        path.resize(::DragQueryFileW(files, 0, path.data(), static_cast<UINT>(path.size())));
+    }
+    ::DragFinish(files);
+    if (path.empty() || !rules_.MayLoadFolder()) {
+        return;
+    }
+    const std::string dropped = Utf8(path);
+    switch (ostrapel::KindOf(dropped)) {
+    case ostrapel::EntryKind::Directory:
+        OpenFolder(dropped);
+        break;
+    case ostrapel::EntryKind::File:
+        OpenFolder(ostrapel::ParentOf(dropped));
+        break;
+    default:
+        break; // gone meanwhile, or nothing a folder can be told from
     }
 }
 
@@ -482,10 +660,19 @@ void frmMain::ConvertSaves() {
     if (batch_.joinable()) {
         batch_.join();
     }
+    // The reading holds the work folder; the batch needs it.
+    reader_.Stop();
     cancel_ = std::make_unique<ostrapel::CancelFlag>();
     request.cancel = cancel_.get();
+    HWND focus = ::GetFocus();
+    const bool focusInside = focus != nullptr && ::IsChild(hwnd_, focus);
     rules_.StartBatch();
     ShowControlStates();
+    // Keys go on reaching the window, Esc among them, when the focused control was locked.
+    focus = ::GetFocus();
+    if (focusInside && (focus == nullptr || !::IsWindowEnabled(focus))) {
+        ::SetFocus(Control(kCmdSave));
+    }
     {
         std::lock_guard lock(mutex_);
         cursorMoves_.clear();
@@ -505,10 +692,18 @@ void frmMain::BatchEnded() {
         batch_.join();
     }
     Handle(kCursorMoved, 0, 0); // progress posted before the end
+    ShowProgress(std::nullopt);
     std::optional<ostrapel::BatchResult> result;
     {
         std::lock_guard lock(mutex_);
         result.swap(result_);
+    }
+    if (result) {
+        for (std::size_t i = 0; i < result->files.size(); ++i) {
+            if (auto version = ostrapel::VersionAfterBatch(result->files[i])) {
+                ShowVersion(i, *version);
+            }
+        }
     }
     if (result && presentReport_) {
         // The first line and the entries not changed grouped by reason: bounded, so the box
@@ -567,6 +762,7 @@ void frmMain::RestoreSaves() {
     if (folder.empty() || !rules_.StartBatch(false)) {
         return;
     }
+    reader_.Stop();
     ShowControlStates();
     // A restore runs to its end; the flag is there only so that whatever cancels the running
     // work finds one.
@@ -603,7 +799,9 @@ void frmMain::RestoreEnded() {
     ShowControlStates();
     if (close) {
         Close();
+        return;
     }
+    StartReadingVersions(); // the saves put back hold their old versions again
 }
 
 void frmMain::ShowRestoreBox(HWND owner, const std::wstring& text, bool allRestored) {
@@ -615,6 +813,12 @@ bool frmMain::AskCancelAndClose(HWND owner) {
                          L"A conversion is running. Cancel it and close the window?\n\n"
                          L"Saves not yet replaced stay as they were.",
                          L"Ostrapel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void frmMain::CancelBatch() {
+    if (rules_.BatchRunning() && cancel_) {
+        cancel_->raise();
+    }
 }
 
 void frmMain::ShowControlStates() {
@@ -632,6 +836,7 @@ void frmMain::ClearWorkFolder() {
 }
 
 void frmMain::Close() {
+    reader_.Stop();
     ClearWorkFolder();
     ::DestroyWindow(hwnd_);
 }

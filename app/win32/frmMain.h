@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VersionReader.h"
 #include "WindowRules.h"
 #include "conversion/ConvertSaves.h"
 #include "mdlSHBrowseForFolder.h"
@@ -64,12 +65,23 @@ public:
     HWND Control(int id) const { return ::GetDlgItem(ParentOf(id), id); }
     const std::string& AppDir() const { return appDir_; }
     bool batchRunning() const { return rules_.BatchRunning(); }
+    // Whether the listed saves' versions are being read.
+    bool readingVersions() const { return reader_.Running(); }
+    // The version shown beside the listed entry at row ("2.00", "250", "not read"); empty
+    // before it has been read.
+    std::wstring VersionShown(std::size_t row) const;
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
     void setRestorePresenter(RestorePresenter presenter) { presentRestore_ = std::move(presenter); }
     void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
 
+    // Empties the file list, lets the user choose a save folder, lists its entries and starts
+    // reading their versions.
     void LoadFolderSave();
+    // Lists folder as if it had been chosen in the folder browser; nothing during a batch.
+    void OpenFolder(const std::string& folder);
     void ConvertSaves();
+    // Asks the running batch to stop; the save button and Esc do the same.
+    void CancelBatch();
 
     struct MenuDeleter {
         void operator()(HMENU menu) const { ::DestroyMenu(menu); }
@@ -110,6 +122,17 @@ private:
     HWND ParentOf(int id) const;
     int Scale(int pixels) const;
     void ComboDLC_Change();
+    void ClearList();
+    // Lists SelectedFolder into the empty list and starts reading the versions.
+    void ListSelectedFolder();
+    void StartReadingVersions();
+    void VersionsRead();
+    void ShowVersion(std::size_t row, const std::string& version);
+    // The batch's progress in the file list's caption; none restores the caption.
+    void ShowProgress(std::optional<std::size_t> index);
+    void DrawListItem(const DRAWITEMSTRUCT& item);
+    // WM_DROPFILES: lists the dropped folder, or the folder of a dropped file.
+    void FilesDropped(WPARAM drop);
     void ShowControlStates();
     void BatchEnded();
     // The menu at a point of the screen, or under the list's selection when it was asked for
@@ -131,6 +154,8 @@ private:
     std::unique_ptr<ostrapel::Scn_Process> process_;
     std::unique_ptr<ostrapel::CancelFlag> cancel_; // the running batch's
     std::vector<std::string> names_;               // the listed names as the listing gave them
+    std::vector<std::wstring> versions_;           // shown beside names_, empty until read
+    VersionReader reader_;
     int dpi_ = 96;
 
     // The batch's thread and what it hands over; WM_APP messages carry only the wake-up.

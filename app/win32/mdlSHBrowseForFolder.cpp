@@ -63,4 +63,8 @@ const std::string& SelectedFolder() {
     return Selected();
 }
 
+void SelectFolder(std::string folder) {
+    Selected() = Normalised(std::move(folder));
+}
+
 } // namespace mdlSHBrowseForFolder

@@ -42,4 +42,8 @@ void BrowseForFolder(HWND owner, FolderChooser& chooser);
 // The folder last chosen with BrowseForFolder; empty before the first choice and after a cancel.
 const std::string& SelectedFolder();
 
+// Makes folder (normalised as the browser's answer is) the selected folder, as if it had been
+// chosen in the browser: a folder dropped on the window.
+void SelectFolder(std::string folder);
+
 } // namespace mdlSHBrowseForFolder

@@ -1,8 +1,11 @@
 // Shows the window and writes a PNG of its client area:
-//   ostrapel_screenshot OUT.png [--loaded | --report | --report-details | --restore-menu]
-// With --loaded, a sample save folder is listed and version 2.00 chosen first. --report writes
-// the whole screen with the report box over the loaded window, for four saves changed and 60
-// screenshots the cipher tool failed on; --report-details does the same with the details shown.
+//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details |
+//                                --restore-menu]
+// With --loaded, a sample save folder is listed, its saves' versions read and version 2.00
+// chosen. --batch: the same folder being converted to 3.00, the batch caught under way.
+// --report writes the whole screen with the report box over the loaded window, for four saves
+// changed and 60 screenshots the cipher tool failed on; --report-details does the same with the
+// details shown. For the versions the program serves as its own cipher tool (see CipherTool).
 // --restore-menu keeps the sample saves' originals as a batch does, then writes the window with
 // the file list's right-click menu open.
 
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <objbase.h>
 #include <shellapi.h>
 #include <string>
@@ -321,6 +325,44 @@ bool KeepOriginals(const std::string& app, const std::string& saves) {
     return true;
 }
 
+// A save as CipherTool stores it whose field holds value; no field when size leaves no room.
+std::string SaveHolding(int value, std::size_t size) {
+    std::string plain(size, 's');
+    if (size >= 790) {
+        plain[788] = static_cast<char>(value & 0xFF);
+        plain[789] = static_cast<char>(value >> 8);
+    }
+    for (char& c : plain) {
+        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
+    }
+    return plain;
+}
+
+// The cipher tool of the scenes with versions: "/decrypt:PATH" or "/encrypt:PATH" swaps the
+// bytes 0 and 1 of the file at PATH, which is its own inverse and all the batch's checks ask.
+// With OSTRAPEL_SHOT_SLOW set, enciphering takes a second, so a batch can be caught under way.
+int CipherTool(const std::wstring& argument) {
+    const bool encipher = argument.rfind(L"/encrypt:", 0) == 0;
+    const std::filesystem::path path(argument.substr(argument.find(L':') + 1));
+    if (encipher && ::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", nullptr, 0) > 0) {
+        ::Sleep(1000);
+    }
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            return 2;
+        }
+    }
+    for (char& c : bytes) {
+        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out ? 0 : 2;
+}
+
 std::wstring Wide(const std::string& utf8) {
     std::wstring wide(utf8.size(), L'\0');
     wide.resize(static_cast<std::size_t>(
@@ -334,17 +376,26 @@ std::wstring Wide(const std::string& utf8) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (argc == 2 && (std::wstring(argv[1]).rfind(L"/decrypt:", 0) == 0 ||
+                      std::wstring(argv[1]).rfind(L"/encrypt:", 0) == 0)) {
+        const int status = CipherTool(argv[1]);
+        ::LocalFree(argv);
+        return status;
+    }
     const std::wstring sceneName = argc == 3 ? argv[2] : L"";
     if (argc < 2 || argc > 3 ||
-        (argc == 3 && sceneName != L"--loaded" && sceneName != L"--report" &&
-         sceneName != L"--report-details" && sceneName != L"--restore-menu")) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --report | "
+        (argc == 3 && sceneName != L"--loaded" && sceneName != L"--batch" &&
+         sceneName != L"--report" && sceneName != L"--report-details" &&
+         sceneName != L"--restore-menu")) {
+        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
                              "--report-details | --restore-menu]\n");
         return 2;
     }
     const bool loaded = argc == 3;
     const bool report = sceneName.rfind(L"--report", 0) == 0;
     const bool menu = sceneName == L"--restore-menu";
+    const bool batch = sceneName == L"--batch";
+    const bool versions = sceneName == L"--loaded" || batch;
     wchar_t full[MAX_PATH];
     ::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr);
     const std::wstring target = full;
@@ -366,8 +417,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                       ostrapel::JoinPath(app, "Decrypt\\temp"), backups, saves}) {
         (void)ostrapel::MakeDirectory(folder);
     }
-    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
-        (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, "");
+    if (versions) {
+        // A short profile that cannot be read, and three saves at different versions.
+        const std::pair<const char*, std::string> sample[] = {
+            {"profile.sav", SaveHolding(0, 100)},
+            {"slot1.sav", SaveHolding(200, 4096)},
+            {"slot2.sav", SaveHolding(100, 4096)},
+            {"slot3.sav", SaveHolding(250, 4096)}};
+        for (const auto& [name, bytes] : sample) {
+            (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, bytes);
+        }
+        wchar_t self[MAX_PATH];
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const std::wstring tool = Wide(ostrapel::JoinPath(app, "Decrypt\\decrypt.exe"));
+        if (!::CopyFileW(self, tool.c_str(), FALSE)) {
+            std::fprintf(stderr, "cannot write the cipher tool\n");
+            return 1;
+        }
+    } else {
+        for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+            (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, "");
+        }
     }
     if (menu && !KeepOriginals(app, saves)) {
         std::fprintf(stderr, "cannot keep the sample saves' originals\n");
@@ -383,8 +453,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         ::UpdateWindow(window.Handle());
         if (loaded) {
             window.LoadFolderSave();
+            for (DWORD waited = 0; window.readingVersions() && waited < 10000; waited += 50) {
+                Pump(50);
+            }
             HWND combo = window.Control(frmMain::kComboDLC);
-            ::SendMessageW(combo, CB_SETCURSEL, 2, 0);
+            ::SendMessageW(combo, CB_SETCURSEL, batch ? 3 : 2, 0);
             ::SendMessageW(window.Handle(), WM_COMMAND,
                            MAKEWPARAM(frmMain::kComboDLC, CBN_SELCHANGE),
                            reinterpret_cast<LPARAM>(combo));
@@ -416,6 +489,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             ::KillTimer(nullptr, timer);
             menuScene = nullptr;
             status = at.written ? 0 : 1;
+        } else if (batch) {
+            ::SetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", L"1");
+            window.setReportPresenter([](HWND, const std::wstring&, const std::wstring&, bool) {});
+            window.ConvertSaves();
+            Pump(1500);
+            status = Capture(window.Handle(), target) ? 0 : 1;
+            window.CancelBatch();
+            for (DWORD waited = 0; window.batchRunning() && waited < 20000; waited += 50) {
+                Pump(50);
+            }
         } else {
             status = Capture(window.Handle(), target) ? 0 : 1;
         }

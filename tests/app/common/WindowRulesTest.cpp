@@ -1,5 +1,7 @@
 #include "WindowRules.h"
 
+#include "WindowTexts.h"
+
 #include <gtest/gtest.h>
 
 using ostrapel::CloseStep;
@@ -70,4 +72,28 @@ TEST(WindowRules, ClosingDuringARestoreClosesOnceItHasEnded) {
     ASSERT_TRUE(rules.StartBatch());
     EXPECT_EQ(rules.RequestClose(), CloseStep::AskToCancel);
     EXPECT_FALSE(rules.EndBatch());
+}
+
+// What both windows show beside a name and in the file list's caption.
+TEST(WindowTexts, VersionsBesideTheNamesAndTheProgressCount) {
+    using ostrapel::FileOutcome;
+    EXPECT_EQ(ostrapel::ReadVersionText(FileOutcome{.name = "a", .oldValue = 200}), "2.00");
+    EXPECT_EQ(ostrapel::ReadVersionText(FileOutcome{.name = "a", .oldValue = 250}), "250");
+    EXPECT_EQ(ostrapel::ReadVersionText(FileOutcome{.name = "a", .oldValue = -1}), "-1");
+    EXPECT_EQ(ostrapel::ReadVersionText(FileOutcome{.name = "a", .reason = "cipher tool failed"}),
+              "not read");
+
+    // Changed, or at the version already: the new version. Left as it was: what was shown stays.
+    EXPECT_EQ(ostrapel::VersionAfterBatch(
+                  FileOutcome{.name = "a", .changed = true, .oldValue = 100, .newValue = 300}),
+              "3.00");
+    EXPECT_EQ(ostrapel::VersionAfterBatch(
+                  FileOutcome{.name = "a", .already = true, .oldValue = 300, .newValue = 300}),
+              "3.00");
+    EXPECT_EQ(ostrapel::VersionAfterBatch(
+                  FileOutcome{.name = "a", .reason = "cancelled", .oldValue = 100}),
+              std::nullopt);
+
+    EXPECT_EQ(ostrapel::ProgressCount(2, 12), "3 of 12: ");
+    EXPECT_EQ(ostrapel::ProgressCount(0, 1), "1 of 1: ");
 }

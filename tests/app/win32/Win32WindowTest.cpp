@@ -14,6 +14,8 @@
 #include <commctrl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <shlobj.h>
 #include <thread>
 // windows.h, included after system/FileSystem.h, maps the program's SetCurrentDirectory again.
 #undef SetCurrentDirectory
@@ -29,7 +31,9 @@ class ScriptedChooser final : public mdlSHBrowseForFolder::FolderChooser {
 public:
     std::optional<std::string> next;
     std::wstring title;
+    int calls = 0;
     std::optional<std::string> ChooseFolder(HWND, const std::wstring& shownTitle) override {
+        ++calls;
         title = shownTitle;
         return next;
     }
@@ -791,9 +795,12 @@ TEST_F(Win32WindowTest, RestoringPutsTheSavesBackBatchByBatchWithTheControlsLock
     for (int id : {frmMain::kCmdOpen, frmMain::kComboDLC, frmMain::kCmdSave}) {
         EXPECT_TRUE(::IsWindowEnabled(Control(id))) << id;
     }
-    // The list stays as it was, the folder listed.
+    // The list stays as it was, the folder listed, and shows the versions put back.
     EXPECT_EQ(ListItems(list).size(), 2u);
     EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !window->readingVersions(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(window->VersionShown(0), L"3.00");
+    EXPECT_EQ(window->VersionShown(1), L"3.00");
 
     EXPECT_EQ(ListMenu().text, Before(1));
     ChooseRestore();
@@ -904,4 +911,271 @@ TEST_F(Win32WindowTest, TheRestoreBoxShowsTheInformationIconOnlyWhenAllWereResto
     EXPECT_EQ(some.boxTitle, L"Ostrapel");
     EXPECT_EQ(some.icon, standard(IDI_WARNING));
     EXPECT_NE(some.icon, all.icon);
+}
+
+namespace {
+
+constexpr std::size_t kSaveSize = 1200;
+
+// Whether the stand-in tool has logged a run ("decrypt a.sav").
+bool Ran(const std::string& log, const std::string& run) {
+    const std::vector<std::string> runs = testsupport::ReadLines(log);
+    return std::find(runs.begin(), runs.end(), run) != runs.end();
+}
+
+// Each listed entry's version as the window shows it, by the entry's name.
+std::map<std::wstring, std::wstring> Versions(const frmMain& window, HWND list) {
+    std::map<std::wstring, std::wstring> versions;
+    const std::vector<std::wstring> names = ListItems(list);
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        versions[names[row]] = window.VersionShown(row);
+    }
+    return versions;
+}
+
+// Pixels of a row of the list, from its left + fraction of its width to its right, that the
+// list paints in another colour than its background.
+int InkInRow(HWND list, int row, double fraction) {
+    RECT client{};
+    ::GetClientRect(list, &client);
+    RECT item{};
+    if (::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                       reinterpret_cast<LPARAM>(&item)) == LB_ERR) {
+        return -1;
+    }
+    HDC screen = ::GetDC(list);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_WINDOW));
+    ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+    const COLORREF background = ::GetPixel(memory, item.right - 1, item.top);
+    int ink = 0;
+    const int from = item.left + static_cast<int>((item.right - item.left) * fraction);
+    for (int y = item.top; y < item.bottom; ++y) {
+        for (int x = from; x < item.right; ++x) {
+            ink += ::GetPixel(memory, x, y) != background ? 1 : 0;
+        }
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(list, screen);
+    return ink;
+}
+
+// Drops path on the window as the shell does: WM_DROPFILES with the path in a DROPFILES block,
+// which the window frees.
+void Drop(HWND window, const std::string& path) {
+    const std::wstring wide = Wide(path);
+    HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(wide.begin(), wide.end(),
+              reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES)));
+    ::GlobalUnlock(memory);
+    ::SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+// Esc pressed in the window, through the dialog keys as the program's message loop has them.
+void PressEscape(HWND window) {
+    HWND focus = ::GetFocus();
+    MSG message{focus != nullptr ? focus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    if (!::IsDialogMessageW(window, &message)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+class Win32SteerTest : public Win32WindowTest {
+protected:
+    void AddSaveAt(const std::string& folder, const std::string& name, int value) {
+        WriteFile(folder + "\\" + name,
+                  testsupport::ConvertedSave(kSaveSize, static_cast<unsigned>(name[0]), value));
+    }
+    bool Holds(const std::string& folder, const std::string& name, int value) {
+        return ReadFile(folder + "\\" + name) ==
+               testsupport::ConvertedSave(kSaveSize, static_cast<unsigned>(name[0]), value);
+    }
+    // Lists folder with the open button and waits until its versions have been read.
+    void ListAndRead(const std::string& folder) {
+        chooser->next = folder;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(
+            PumpUntil([&] { return !window->readingVersions(); }, std::chrono::seconds(60)));
+    }
+    bool Wait(const std::function<bool()>& done) {
+        return PumpUntil(done, std::chrono::seconds(60));
+    }
+};
+
+} // namespace
+
+TEST_F(Win32SteerTest, VersionsAreReadOffTheWindowsThreadAndShownBesideTheNames) {
+    AddSaveAt(saves, "zero.sav", 0);
+    AddSaveAt(saves, "one.sav", 100);
+    AddSaveAt(saves, "three.sav", 300);
+    AddSaveAt(saves, "odd.sav", 250);
+    WriteFile(saves + "\\plain.sav", "not enciphered");
+    const std::string before = ReadFile(saves + "\\one.sav");
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    EXPECT_TRUE(main.readingVersions()); // the window goes on while the tool runs
+    const std::vector<std::wstring> names = ListItems(list);
+    ASSERT_EQ(names.size(), 5u);
+    // Nothing yet right of the short names.
+    EXPECT_EQ(InkInRow(list, 1, 0.65), 0);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+
+    EXPECT_EQ(Versions(main, list),
+              (std::map<std::wstring, std::wstring>{{L"zero.sav", L"0.00"},
+                                                    {L"one.sav", L"1.00"},
+                                                    {L"three.sav", L"3.00"},
+                                                    {L"odd.sav", L"250"},
+                                                    {L"plain.sav", L"not read"}}));
+    // The items keep the exact names; the versions are drawn beside them, at the right.
+    EXPECT_EQ(ListItems(list), names);
+    EXPECT_GT(InkInRow(list, 1, 0.65), 0);
+    EXPECT_EQ(ReadFile(saves + "\\one.sav"), before);
+    EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+
+    // Without the cipher tool nothing is read.
+    ASSERT_TRUE(::DeleteFileW(testsupport::Native(appDir + "Decrypt\\decrypt.exe").c_str()));
+    Click(frmMain::kCmdOpen);
+    EXPECT_FALSE(main.readingVersions());
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(ListItems(list), names);
+    EXPECT_EQ(main.VersionShown(0), L"");
+}
+
+// Another folder stops the reading of the first: the tool hanging on it is ended. A batch stops
+// it too, and still gets the work folder; it refreshes the versions it changed.
+TEST_F(Win32SteerTest, ReadingStopsForAnotherFolderAndForABatch) {
+    AddSaveAt(saves, "a.sav", 100);
+    AddSaveAt(saves, "b.sav", 100);
+    const std::string other = root / "other";
+    testsupport::MakeDir(other);
+    AddSaveAt(other, "c.sav", 300);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    {
+        testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "decrypt:hang=40000:a.sav");
+        chooser->next = saves;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt a.sav"); }));
+        EXPECT_TRUE(main.readingVersions());
+        const auto started = std::chrono::steady_clock::now();
+        ListAndRead(other);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_EQ(Versions(main, list),
+                  (std::map<std::wstring, std::wstring>{{L"c.sav", L"3.00"}}));
+
+        WriteFile(log, "");
+        chooser->next = saves;
+        Click(frmMain::kCmdOpen);
+        ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt a.sav"); }));
+    }
+    ChooseVersion(2);
+    Click(frmMain::kCmdSave);
+    EXPECT_FALSE(main.readingVersions());
+    ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+    EXPECT_EQ(
+        report.text.rfind(L"Changed versions DLC in 2 files\n\nThe originals are kept in ", 0), 0u)
+        << report.text.size();
+    EXPECT_EQ(Versions(main, list),
+              (std::map<std::wstring, std::wstring>{{L"a.sav", L"2.00"}, {L"b.sav", L"2.00"}}));
+    EXPECT_TRUE(Holds(saves, "a.sav", 200) && Holds(saves, "b.sav", 200));
+}
+
+// During a batch the file list's caption says how far it is; Esc cancels it as the save button
+// does, in the decipher pass and in the encipher pass, and every save stays as it was.
+TEST_F(Win32SteerTest, ProgressInTheCaptionAndEscOrTheButtonCancels) {
+    struct Case {
+        const char* fault;
+        bool escape;
+    };
+    for (const Case& c :
+         {Case{"decrypt:hang=40000:b.sav", true}, Case{"encrypt:hang=40000:b.sav", true},
+          Case{"decrypt:hang=40000:b.sav", false}}) {
+        SCOPED_TRACE(std::string(c.fault) + (c.escape ? " by Esc" : " by the button"));
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            AddSaveAt(saves, name, 100);
+        }
+        report = Report();
+        frmMain& main = Open();
+        HWND frame = Control(frmMain::kGroupBox2);
+        ListAndRead(saves);
+        WriteFile(log, "");
+        testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
+
+        ChooseVersion(3);
+        Click(frmMain::kCmdSave);
+        const std::string hanging = std::string(c.fault).substr(0, 7) + " b.sav";
+        ASSERT_TRUE(Wait([&] { return Ran(log, hanging); }));
+        ASSERT_TRUE(Wait([&] { return Text(frame) == L"2 of 3: b.sav"; })) << Text(frame);
+        EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Cancel");
+        if (c.escape) {
+            EXPECT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
+            PressEscape(main.Handle());
+        } else {
+            Click(frmMain::kCmdSave);
+        }
+        ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+
+        EXPECT_EQ(report.text.rfind(L"Changed versions DLC in 0 files", 0), 0u) << report.text;
+        EXPECT_NE(report.text.find(L"\nCancelled"), std::wstring::npos) << report.text;
+        EXPECT_FALSE(report.allChanged);
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            EXPECT_TRUE(Holds(saves, name, 100)) << name;
+        }
+        EXPECT_TRUE(testsupport::SortedNames(ostrapel::WorkFolderOf(appDir)).empty());
+        EXPECT_EQ(Text(frame), L"File List");
+        EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
+        window.reset();
+    }
+}
+
+TEST_F(Win32SteerTest, DroppingAFolderOrAFileInItListsTheFolder) {
+    AddSaveAt(saves, "a.sav", 400);
+    const std::string other = root / "other";
+    testsupport::MakeDir(other);
+    AddSaveAt(other, "c.sav", 300);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    EXPECT_NE(::GetWindowLongW(main.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+
+    Drop(main.Handle(), saves + "\\a.sav");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"a.sav"}));
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), saves);
+    EXPECT_EQ(ostrapel::WithTrailingSeparator(ostrapel::CurrentDirectory()), appDir);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+    EXPECT_EQ(main.VersionShown(0), L"4.00");
+    EXPECT_EQ(chooser->calls, 0);
+
+    Drop(main.Handle(), other + "\\");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+    ASSERT_TRUE(Wait([&] { return !main.readingVersions(); }));
+
+    // Nothing that is not there is taken.
+    Drop(main.Handle(), root / "missing");
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+
+    // During a batch a drop is ignored and the list stays.
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=200:*");
+    ChooseVersion(1);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(main.batchRunning());
+    Drop(main.Handle(), saves);
+    EXPECT_EQ(ListItems(list), (std::vector<std::wstring>{L"c.sav"}));
+    EXPECT_EQ(mdlSHBrowseForFolder::SelectedFolder(), other);
+    ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+    EXPECT_TRUE(Holds(other, "c.sav", 100));
+    EXPECT_TRUE(Holds(saves, "a.sav", 400));
 }
