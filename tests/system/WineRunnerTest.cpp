@@ -132,6 +132,28 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
     EXPECT_TRUE(scene.run("decrypt", save).succeeded());
 }
 
+TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
+    WindowsScene scene;
+    const std::string probe = scene.folder + "/probe.exe";
+    WriteFile(probe, ReadFile(OSTRAPEL_WINDOWS_PROBE));
+    auto run = [&](std::vector<std::string> arguments) {
+        return scene.runner.Run_Process(CommandLine{probe, std::move(arguments)},
+                                        Scn_Process::kHidden);
+    };
+    // Standard output and error, both.
+    ProcessOutcome said = run({"say", "first", "the last words"});
+    EXPECT_TRUE(said.succeeded()) << said.describe();
+    EXPECT_EQ(said.output, "first\nthe last words\n");
+    // Far more than a pipe holds: the program is read while it runs, and the tail is kept.
+    ProcessOutcome chatty = run({"lines", "30000"});
+    EXPECT_TRUE(chatty.succeeded()) << chatty.describe();
+    EXPECT_EQ(chatty.output.size(), ProcessOutcome::kOutputKept);
+    EXPECT_EQ(chatty.lastOutputLine(), "line29999");
+    EXPECT_EQ(run({"stdin"}).output, "eof");
+    // Nothing of one run's output is left for the next.
+    EXPECT_EQ(run({"exit", "0"}).output, "");
+}
+
 TEST(WineBridge, EndsAWindowsToolAtItsTimeLimitOrOnCancelWithWhatItStarted) {
     WindowsScene scene;
     const std::string save = scene.save("slow.sav", 4);
