@@ -4,8 +4,11 @@
 // the same run. A save takes three tool runs (decipher, encipher, decipher the proof), so a
 // save through the bridge is set against three bare starts.
 //
-// The machine's load varies while it runs, so the two are timed in alternating rounds (each
-// round one batch of its own, with its bridge start) and the median round is what counts.
+// The machine's load changes within seconds, so the two are interleaved finely: as the batch
+// moves on to an entry, as many bare starts are made and timed as the step makes tool runs,
+// and their time is taken off the batch's. Each round is one batch of SAVES/ROUNDS saves with
+// its own bridge start; the median round is what counts. Single runs through a running bridge
+// alternate with single bare starts for the figures per run.
 //   bench_wine [SAVES] [ROUNDS]   (default 120 6; WINEPREFIX, when set, is used, else a prefix
 //                                  of the build's)
 
@@ -18,6 +21,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -80,61 +85,101 @@ std::vector<std::string> WriteSaves(const fs::path& folder, std::size_t count) {
     return names;
 }
 
-// One batch with a runner of its own, so its bridge start is counted: ms per save.
-double Batch(const std::string& appDir, const fs::path& saves, std::size_t count) {
+// Bare starts, `wine TOOL /decrypt:Z:\...`, each a Wine start of its own.
+class BareStarts {
+public:
+    BareStarts(std::string wine, std::string tool, const fs::path& file)
+        : wine_(std::move(wine)), tool_(std::move(tool)), windowsPath_("Z:" + file.string()) {
+        std::replace(windowsPath_.begin(), windowsPath_.end(), '/', '\\');
+    }
+    // Makes one start: its ms.
+    double start() {
+        const auto start = Clock::now();
+        const ostrapel::ProcessOutcome outcome = runner_.Run_Process(
+            CommandLine{wine_, {tool_, "/decrypt:" + windowsPath_}}, Scn_Process::kHidden);
+        const double took = Milliseconds(Clock::now() - start);
+        if (!outcome.succeeded()) {
+            std::fprintf(stderr, "%s: %s\n", outcome.describe().c_str(), outcome.output.c_str());
+        }
+        Check(outcome.succeeded(), "a bare wine start");
+        return took;
+    }
+
+private:
+    std::string wine_;
+    std::string tool_;
+    std::string windowsPath_;
+    Scn_Process runner_;
+};
+
+// The batch holds its work folder's lock on a descriptor that the programs it starts inherit;
+// a bare start made meanwhile, and a wineserver it may start, must not keep it.
+void KeepDescriptorsFromChildren() {
+    DIR* fds = ::opendir("/proc/self/fd");
+    Check(fds != nullptr, "listing /proc/self/fd");
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd > STDERR_FILENO && fd != ::dirfd(fds)) {
+            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+        }
+    }
+    ::closedir(fds);
+}
+
+// Makes bare starts as the batch moves on to an entry, as many as the step about to be done
+// makes tool runs: one in the first pass (decipher), two in the second (encipher, and
+// decipher the proof), none in the third, which puts the saves back and flushes them.
+class Interleaved : public ostrapel::BatchObserver {
+public:
+    Interleaved(BareStarts& bare, std::size_t saves) : bare_(bare), saves_(saves) {}
+    void cursorMoved(std::size_t) override {
+        const std::size_t pass = moves_++ / saves_;
+        for (std::size_t i = 0; i < kRunsInPass[std::min<std::size_t>(pass, 2)]; ++i) {
+            KeepDescriptorsFromChildren();
+            took_ += bare_.start();
+            ++made_;
+        }
+    }
+    std::size_t made() const { return made_; }
+    double took() const { return took_; }
+
+private:
+    static constexpr std::size_t kRunsInPass[3] = {1, 2, 0};
+
+    BareStarts& bare_;
+    const std::size_t saves_;
+    std::size_t moves_ = 0;
+    std::size_t made_ = 0;
+    double took_ = 0;
+};
+
+struct Round {
+    double bridgePerSave = 0; // ms, the batch's own time, its bridge start included
+    double barePerSave = 0;   // ms of kRunsPerSave bare starts
+};
+
+// One batch with a runner of its own, so its bridge start is counted, interleaved with
+// kRunsPerSave bare starts a save.
+Round Batch(const std::string& appDir, const fs::path& saves, std::size_t count, BareStarts& bare) {
     BatchRequest request;
     request.saveFolder = saves.string();
     request.names = WriteSaves(saves, count);
     request.appDir = appDir;
     request.valueText = "200";
+    Interleaved interleaved(bare, count);
     const auto start = Clock::now();
     Scn_Process runner;
     runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    BatchResult result = ostrapel::ConvertSaves(request, runner);
-    const auto took = Clock::now() - start;
+    BatchResult result = ostrapel::ConvertSaves(request, runner, &interleaved);
+    const double took = Milliseconds(Clock::now() - start);
     if (!result.allChanged()) {
         std::fprintf(stderr, "%s\n", result.report.c_str());
     }
     Check(result.allChanged(), "the batch through Wine");
-    return Milliseconds(took) / static_cast<double>(count);
-}
-
-// Bare starts, `wine TOOL /decrypt:Z:\...`, each a Wine start of its own: ms of each.
-std::vector<double> Bare(const std::string& wine, const std::string& tool, const fs::path& file,
-                         int starts) {
-    std::string windowsPath = "Z:" + file.string();
-    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
-    Scn_Process runner;
-    std::vector<double> took;
-    for (int i = 0; i < starts; ++i) {
-        const auto start = Clock::now();
-        const ostrapel::ProcessOutcome outcome = runner.Run_Process(
-            CommandLine{wine, {tool, "/decrypt:" + windowsPath}}, Scn_Process::kHidden);
-        took.push_back(Milliseconds(Clock::now() - start));
-        if (!outcome.succeeded()) {
-            std::fprintf(stderr, "%s: %s\n", outcome.describe().c_str(), outcome.output.c_str());
-        }
-        Check(outcome.succeeded(), "a bare wine start");
-    }
-    return took;
-}
-
-// The same tool runs through one runner's bridge, without the batch's file work: ms of each,
-// the first with the bridge's start.
-std::vector<double> Bridged(const std::string& tool, const fs::path& file, int runs) {
-    Scn_Process runner;
-    runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    std::vector<double> took;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        const bool ran =
-            runner
-                .Run_Process(CommandLine{tool, {"/decrypt:" + file.string()}}, Scn_Process::kHidden)
-                .succeeded();
-        took.push_back(Milliseconds(Clock::now() - start));
-        Check(ran, "a run through the bridge");
-    }
-    return took;
+    Check(interleaved.made() == count * kRunsPerSave,
+          "a bare start for each of the batch's tool runs");
+    const double saved = static_cast<double>(count);
+    return {(took - interleaved.took()) / saved, interleaved.took() / saved};
 }
 
 } // namespace
@@ -158,7 +203,11 @@ int main(int argc, char** argv) {
     const std::string appDir = ostrapel::WithTrailingSeparator(app.string());
     const std::string tool = (app / "Decrypt" / "decrypt.exe").string();
     const fs::path bareFile = root / "bare.sav";
-    std::ofstream(bareFile, std::ios::binary) << std::string(2048, 's');
+    const fs::path bridgedFile = root / "bridged.sav";
+    for (const fs::path& file : {bareFile, bridgedFile}) {
+        std::ofstream(file, std::ios::binary) << std::string(2048, 's');
+    }
+    BareStarts bare(wine, tool, bareFile);
 
     std::printf("Goal: a save converted through the Wine bridge takes at most %.2f times as long "
                 "as its %d tool runs started as bare `wine TOOL ARG`\n",
@@ -170,56 +219,51 @@ int main(int argc, char** argv) {
     std::printf("load average before: %s (%u CPUs)\n", LoadAverage().c_str(),
                 std::thread::hardware_concurrency());
     std::fflush(stdout);
-    Batch(appDir, root / "warm-up", 2); // the prefix, wineserver and the caches, not timed
-    Bare(wine, tool, bareFile, 2);
+    Batch(appDir, root / "warm-up", 2, bare); // the prefix, wineserver and caches, not counted
 
     const std::size_t perRound = saves / rounds;
-    const int runsPerRound = static_cast<int>(perRound) * kRunsPerSave;
-    std::vector<double> bridgeSave; // ms per save, one figure a round
-    std::vector<double> bareSave;   // ms of kRunsPerSave bare starts, one figure a round
+    std::vector<double> bridgeSave;
+    std::vector<double> bareSave;
     std::vector<double> ratios;
-    std::vector<double> bareRuns;  // ms of each bare start
-    std::vector<double> aloneRuns; // ms of each run through a running bridge
-    std::vector<double> bridgeStarts;
     for (std::size_t round = 0; round < rounds; ++round) {
-        // The bare starts sit between the bridge's two measures; every other round turns
-        // the order round, so a trend in the load weighs on both sides alike.
-        const bool batchFirst = round % 2 == 0;
-        double batch = 0;
-        std::vector<double> alone;
-        if (batchFirst) {
-            batch = Batch(appDir, root / "saves", perRound);
-        } else {
-            alone = Bridged(tool, bareFile, runsPerRound + 1);
-        }
-        const std::vector<double> bare = Bare(wine, tool, bareFile, runsPerRound);
-        if (batchFirst) {
-            alone = Bridged(tool, bareFile, runsPerRound + 1);
-        } else {
-            batch = Batch(appDir, root / "saves", perRound);
-        }
-        double bareTotal = 0;
-        for (double ms : bare) {
-            bareTotal += ms;
-        }
-        const double barePerSave = bareTotal / static_cast<double>(perRound);
-        bridgeSave.push_back(batch);
-        bareSave.push_back(barePerSave);
-        ratios.push_back(batch / barePerSave);
-        bareRuns.insert(bareRuns.end(), bare.begin(), bare.end());
-        const double running = Median(std::vector<double>(alone.begin() + 1, alone.end()));
-        bridgeStarts.push_back(alone.front() - running);
-        aloneRuns.insert(aloneRuns.end(), alone.begin() + 1, alone.end());
+        const Round timed = Batch(appDir, root / "saves", perRound, bare);
+        bridgeSave.push_back(timed.bridgePerSave);
+        bareSave.push_back(timed.barePerSave);
+        ratios.push_back(timed.bridgePerSave / timed.barePerSave);
         std::printf("  round %zu: %6.1f ms per save through the bridge, %6.1f ms of bare starts, "
                     "ratio %.2f\n",
-                    round + 1, batch, barePerSave, ratios.back());
+                    round + 1, timed.bridgePerSave, timed.barePerSave, ratios.back());
         std::fflush(stdout);
     }
 
+    // Tool runs alone: one through a running bridge, then one bare start, and so on.
+    const std::size_t runs = perRound * kRunsPerSave * rounds;
+    std::vector<double> bridgedRuns;
+    std::vector<double> bareRuns;
+    double bridgeStart = 0;
+    {
+        Scn_Process runner;
+        runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
+        const CommandLine command{tool, {"/decrypt:" + bridgedFile.string()}};
+        for (std::size_t i = 0; i <= runs; ++i) {
+            const auto start = Clock::now();
+            Check(runner.Run_Process(command, Scn_Process::kHidden).succeeded(),
+                  "a run through the bridge");
+            const double took = Milliseconds(Clock::now() - start);
+            if (i == 0) {
+                bridgeStart = took; // with the bridge's start
+                continue;
+            }
+            bridgedRuns.push_back(took);
+            bareRuns.push_back(bare.start());
+        }
+    }
+    bridgeStart -= Median(bridgedRuns);
+
     const double ratio = Median(ratios);
-    std::printf("%zu saves in %zu rounds of %zu (a batch and a bridge start each); %d tool runs "
-                "a round each way\n",
-                perRound * rounds, rounds, perRound, runsPerRound);
+    std::printf("%zu saves in %zu rounds of %zu (a batch and a bridge start each), %d bare "
+                "starts a save interleaved\n",
+                perRound * rounds, rounds, perRound, kRunsPerSave);
     std::printf("                                          median round   best round\n");
     std::printf("through the bridge, ms per save           %8.1f       %8.1f\n", Median(bridgeSave),
                 Best(bridgeSave));
@@ -227,10 +271,11 @@ int main(int argc, char** argv) {
                 Median(bareSave), Best(bareSave));
     std::printf("ratio (goal at most %.2f)                  %8.2f       %8.2f\n", kGoal, ratio,
                 Best(bridgeSave) / Best(bareSave));
-    std::printf("per tool run, median: %.1f ms through a running bridge (no batch file work), "
-                "%.1f ms a bare start, ratio %.2f\n",
-                Median(aloneRuns), Median(bareRuns), Median(aloneRuns) / Median(bareRuns));
-    std::printf("a bridge start, once per batch: %.1f ms (median)\n", Median(bridgeStarts));
+    std::printf("per tool run (%zu each way, alternating), median: %.1f ms through a running "
+                "bridge, %.1f ms a bare start, ratio %.2f\n",
+                runs, Median(bridgedRuns), Median(bareRuns),
+                Median(bridgedRuns) / Median(bareRuns));
+    std::printf("a bridge start, once per batch: %.1f ms\n", bridgeStart);
     std::printf("load average after: %s\n", LoadAverage().c_str());
     std::printf("goal %s: ratio %.2f (median round) %s %.2f\n", ratio <= kGoal ? "met" : "NOT met",
                 ratio, ratio <= kGoal ? "<=" : ">", kGoal);
