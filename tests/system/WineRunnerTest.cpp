@@ -7,6 +7,7 @@
 #include "system/Process.h"
 #include "system/Wine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <dirent.h>
 #include <fstream>
@@ -152,6 +153,15 @@ TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
     EXPECT_EQ(run({"stdin"}).output, "eof");
     // Nothing of one run's output is left for the next.
     EXPECT_EQ(run({"exit", "0"}).output, "");
+    // Another program through the same bridge gets its own path as the program, then the
+    // first its own again: the strict stand-in refuses any other.
+    const std::string save = scene.save("between.sav", 6);
+    ProcessOutcome other = scene.run("decrypt", save);
+    EXPECT_TRUE(other.succeeded()) << other.describe() << ": " << other.output;
+    std::string windowsProbe = "Z:" + probe; // the test prefix maps / to Z:
+    std::replace(windowsProbe.begin(), windowsProbe.end(), '/', '\\');
+    ProcessOutcome again = run({"commandline"});
+    EXPECT_TRUE(again.output.starts_with("\"" + windowsProbe + "\" ")) << again.output;
 }
 
 TEST(WineBridge, EndsAWindowsToolAtItsTimeLimitOrOnCancelWithWhatItStarted) {
