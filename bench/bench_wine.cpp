@@ -235,8 +235,9 @@ int main(int argc, char** argv) {
     std::printf("load average before: %s (%u CPUs)\n", LoadAverage().c_str(),
                 std::thread::hardware_concurrency());
     std::fflush(stdout);
-    // Wine's own background programs end soon after its last program does, and the next
-    // start brings them back at a cost: an idle bridge kept throughout spares both sides that.
+    // The wineserver and Wine's background programs end a few seconds after its last program
+    // does, and the next start brings them back, which takes half a second or so: an idle
+    // bridge kept throughout keeps them for both sides.
     Scn_Process keeper;
     keeper.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
     Check(keeper.Run_Process(CommandLine{tool, {"/decrypt:" + bareFile.string()}}).succeeded(),
