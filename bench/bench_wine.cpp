@@ -1,19 +1,34 @@
-// A Windows cipher tool through Wine: converts N saves with a minimal Windows tool through the
+// A Windows cipher tool through Wine: converts saves with a minimal Windows tool through the
 // bridge (one Wine start per batch, then one process start inside Wine per tool run), and
-// times the same number of bare `wine TOOL ARG` starts in the same run, in alternating rounds.
-//   bench_wine [N]   (default 60; WINEPREFIX, when set, is used, else a prefix of the build's)
+// times the same tool runs as bare `wine TOOL ARG` starts, each a Wine start of its own, in
+// the same run. A save takes three tool runs (decipher, encipher, decipher the proof), so a
+// save through the bridge is set against three bare starts.
+//
+// The machine's load changes within seconds, so the two are interleaved finely: as the batch
+// moves on to an entry, as many bare starts are made and timed as the step makes tool runs,
+// and their time is taken off the batch's. Each round is one batch of SAVES/ROUNDS saves with
+// its own bridge start; the median round is what counts. Single runs through a running bridge
+// alternate with single bare starts for the figures per run.
+//   bench_wine [SAVES] [ROUNDS]   (default 120 6; WINEPREFIX, when set, is used, else a prefix
+//                                  of the build's)
 
 #include "conversion/ConvertSaves.h"
 #include "system/Paths.h"
 #include "system/Process.h"
 #include "system/Wine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -24,14 +39,46 @@ using ostrapel::Scn_Process;
 
 namespace {
 
-constexpr int kRounds = 4;
 constexpr int kRunsPerSave = 3; // decipher, encipher, decipher the proof
+constexpr double kGoal = 1.25;
 
 void Check(bool ok, const char* what) {
     if (!ok) {
         std::fprintf(stderr, "bench_wine: %s failed\n", what);
         std::exit(1);
     }
+}
+
+std::string LoadAverage() {
+    double load[3] = {};
+    if (::getloadavg(load, 3) != 3) {
+        return "unknown";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
+    return text;
+}
+
+double Milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Mean(const std::vector<double>& values) {
+    double sum = 0;
+    for (double value : values) {
+        sum += value;
+    }
+    return sum / static_cast<double>(values.size());
+}
+
+double Best(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
 }
 
 std::vector<std::string> WriteSaves(const fs::path& folder, std::size_t count) {
@@ -46,68 +93,117 @@ std::vector<std::string> WriteSaves(const fs::path& folder, std::size_t count) {
     return names;
 }
 
-double Seconds(Clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
+// Bare starts, `wine TOOL /decrypt:Z:\...`, each a Wine start of its own.
+class BareStarts {
+public:
+    BareStarts(std::string wine, std::string tool, const fs::path& file)
+        : wine_(std::move(wine)), tool_(std::move(tool)), windowsPath_("Z:" + file.string()) {
+        std::replace(windowsPath_.begin(), windowsPath_.end(), '/', '\\');
+    }
+    // Makes one start: its ms. Now and then Wine's loader fails on its way out (an assertion
+    // of the system's dynamic loader); such a start is made again, and only the one that
+    // succeeds is counted, which favours the bare side.
+    double start() {
+        for (int attempt = 0;; ++attempt) {
+            const auto start = Clock::now();
+            const ostrapel::ProcessOutcome outcome = runner_.Run_Process(
+                CommandLine{wine_, {tool_, "/decrypt:" + windowsPath_}}, Scn_Process::kHidden);
+            const double took = Milliseconds(Clock::now() - start);
+            if (outcome.succeeded()) {
+                return took;
+            }
+            std::fprintf(stderr, "a bare wine start failed, %s: %s\n", outcome.describe().c_str(),
+                         outcome.lastOutputLine().c_str());
+            Check(attempt < 2, "a bare wine start, three times");
+            ++failed_;
+        }
+    }
+    int failed() const { return failed_; }
+
+private:
+    std::string wine_;
+    std::string tool_;
+    std::string windowsPath_;
+    Scn_Process runner_;
+    int failed_ = 0;
+};
+
+// The batch holds its work folder's lock on a descriptor that the programs it starts inherit;
+// a bare start made meanwhile, and a wineserver it may start, must not keep it.
+void KeepDescriptorsFromChildren() {
+    DIR* fds = ::opendir("/proc/self/fd");
+    Check(fds != nullptr, "listing /proc/self/fd");
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd > STDERR_FILENO && fd != ::dirfd(fds)) {
+            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+        }
+    }
+    ::closedir(fds);
 }
 
-// One batch with a runner of its own, so its bridge start is counted.
-double Batch(const std::string& appDir, const fs::path& saves, std::size_t count) {
+// Makes bare starts as the batch moves on to an entry, as many as the step about to be done
+// makes tool runs: one in the first pass (decipher), two in the second (encipher, and
+// decipher the proof), none in the third, which puts the saves back and flushes them.
+class Interleaved : public ostrapel::BatchObserver {
+public:
+    Interleaved(BareStarts& bare, std::size_t saves) : bare_(bare), saves_(saves) {}
+    void cursorMoved(std::size_t) override {
+        const std::size_t pass = moves_++ / saves_;
+        for (std::size_t i = 0; i < kRunsInPass[std::min<std::size_t>(pass, 2)]; ++i) {
+            KeepDescriptorsFromChildren();
+            took_ += bare_.start();
+            ++made_;
+        }
+    }
+    std::size_t made() const { return made_; }
+    double took() const { return took_; }
+
+private:
+    static constexpr std::size_t kRunsInPass[3] = {1, 2, 0};
+
+    BareStarts& bare_;
+    const std::size_t saves_;
+    std::size_t moves_ = 0;
+    std::size_t made_ = 0;
+    double took_ = 0;
+};
+
+struct Round {
+    double bridgePerSave = 0; // ms, the batch's own time, its bridge start included
+    double barePerSave = 0;   // ms of kRunsPerSave bare starts
+};
+
+// One batch with a runner of its own, so its bridge start is counted, interleaved with
+// kRunsPerSave bare starts a save.
+Round Batch(const std::string& appDir, const fs::path& saves, std::size_t count, BareStarts& bare) {
     BatchRequest request;
     request.saveFolder = saves.string();
     request.names = WriteSaves(saves, count);
     request.appDir = appDir;
     request.valueText = "200";
+    Interleaved interleaved(bare, count);
     const auto start = Clock::now();
     Scn_Process runner;
     runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    BatchResult result = ostrapel::ConvertSaves(request, runner);
-    const auto took = Clock::now() - start;
+    BatchResult result = ostrapel::ConvertSaves(request, runner, &interleaved);
+    const double took = Milliseconds(Clock::now() - start);
     if (!result.allChanged()) {
         std::fprintf(stderr, "%s\n", result.report.c_str());
     }
     Check(result.allChanged(), "the batch through Wine");
-    return Seconds(took);
-}
-
-// Bare starts: `wine TOOL /decrypt:Z:\...`, each a Wine start of its own.
-double Bare(const std::string& wine, const std::string& tool, const fs::path& file, int starts) {
-    std::string windowsPath = "Z:" + file.string();
-    for (char& c : windowsPath) {
-        c = c == '/' ? '\\' : c;
-    }
-    Scn_Process runner;
-    const auto start = Clock::now();
-    for (int i = 0; i < starts; ++i) {
-        const ostrapel::ProcessOutcome outcome = runner.Run_Process(
-            CommandLine{wine, {tool, "/decrypt:" + windowsPath}}, Scn_Process::kHidden);
-        if (!outcome.succeeded()) {
-            std::fprintf(stderr, "%s: %s\n", outcome.describe().c_str(), outcome.output.c_str());
-        }
-        Check(outcome.succeeded(), "a bare wine start");
-    }
-    return Seconds(Clock::now() - start);
-}
-
-// The same tool runs through one runner's bridge, without the batch's own file work.
-double Bridged(const std::string& tool, const fs::path& file, int runs) {
-    Scn_Process runner;
-    runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    const auto start = Clock::now();
-    for (int i = 0; i < runs; ++i) {
-        Check(
-            runner
-                .Run_Process(CommandLine{tool, {"/decrypt:" + file.string()}}, Scn_Process::kHidden)
-                .succeeded(),
-            "a run through the bridge");
-    }
-    return Seconds(Clock::now() - start);
+    Check(interleaved.made() == count * kRunsPerSave,
+          "a bare start for each of the batch's tool runs");
+    const double saved = static_cast<double>(count);
+    return {(took - interleaved.took()) / saved, interleaved.took() / saved};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t saves = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 60;
-    Check(saves >= kRounds, "the save count (at least 4)");
+    const std::size_t saves = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 120;
+    const std::size_t rounds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 6;
+    Check(rounds >= 1 && saves >= rounds, "the counts (SAVES at least ROUNDS, ROUNDS at least 1)");
     const std::string wine = ostrapel::FindWine();
     Check(!wine.empty(), "finding wine");
     if (std::getenv("WINEPREFIX") == nullptr) {
@@ -123,40 +219,100 @@ int main(int argc, char** argv) {
     const std::string appDir = ostrapel::WithTrailingSeparator(app.string());
     const std::string tool = (app / "Decrypt" / "decrypt.exe").string();
     const fs::path bareFile = root / "bare.sav";
-    std::ofstream(bareFile, std::ios::binary) << std::string(2048, 's');
+    const fs::path bridgedFile = root / "bridged.sav";
+    for (const fs::path& file : {bareFile, bridgedFile}) {
+        std::ofstream(file, std::ios::binary) << std::string(2048, 's');
+    }
+    BareStarts bare(wine, tool, bareFile);
 
-    std::printf("Wine prefix %s%s\n", std::getenv("WINEPREFIX"),
+    std::printf("Goal: a save converted through the Wine bridge takes at most %.2f times as long "
+                "as its %d tool runs started as bare `wine TOOL ARG`\n",
+                kGoal, kRunsPerSave);
+    std::printf("Wine %s, prefix %s%s\n", wine.c_str(), std::getenv("WINEPREFIX"),
                 ostrapel::WinePrefixReady(std::getenv("WINEPREFIX"))
                     ? ""
                     : " (setting it up first, not timed)");
+    std::printf("load average before: %s (%u CPUs)\n", LoadAverage().c_str(),
+                std::thread::hardware_concurrency());
     std::fflush(stdout);
-    Batch(appDir, root / "warm-up", 2); // the prefix, wineserver and the caches, not timed
-    Bare(wine, tool, bareFile, 2);
+    // The wineserver and Wine's background programs end a few seconds after its last program
+    // does, and the next start brings them back, which takes half a second or so: an idle
+    // bridge kept throughout keeps them for both sides.
+    Scn_Process keeper;
+    keeper.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
+    Check(keeper.Run_Process(CommandLine{tool, {"/decrypt:" + bareFile.string()}}).succeeded(),
+          "starting a bridge to keep");
+    Batch(appDir, root / "warm-up", 2, bare); // the prefix, wineserver and caches, not counted
 
-    double bridge = 0;
-    double bare = 0;
-    double bridged = 0;
-    const std::size_t perRound = saves / kRounds;
-    const int runsPerRound = static_cast<int>(perRound) * kRunsPerSave;
-    for (int round = 0; round < kRounds; ++round) {
-        bridge += Batch(appDir, root / "saves", perRound);
-        bare += Bare(wine, tool, bareFile, runsPerRound);
-        bridged += Bridged(tool, bareFile, runsPerRound);
+    const std::size_t perRound = saves / rounds;
+    const std::size_t runsPerRound = perRound * kRunsPerSave;
+    const CommandLine bridged{tool, {"/decrypt:" + bridgedFile.string()}};
+    std::vector<double> bridgeSave;
+    std::vector<double> bareSave;
+    std::vector<double> ratios;
+    std::vector<double> bridgedRuns; // single runs through the running bridge
+    std::vector<double> bareRuns;    // single bare starts, alternating with those
+    std::vector<double> bridgeStarts;
+    auto timed = [](auto&& what) {
+        const auto start = Clock::now();
+        what();
+        return Milliseconds(Clock::now() - start);
+    };
+    for (std::size_t round = 0; round < rounds; ++round) {
+        const Round batch = Batch(appDir, root / "saves", perRound, bare);
+        bridgeSave.push_back(batch.bridgePerSave);
+        bareSave.push_back(batch.barePerSave);
+        ratios.push_back(batch.bridgePerSave / batch.barePerSave);
+
+        // Tool runs alone: one through the running bridge, then one bare start, and so on.
+        std::vector<double> alone;
+        for (std::size_t i = 0; i < runsPerRound; ++i) {
+            alone.push_back(timed([&] {
+                Check(keeper.Run_Process(bridged, Scn_Process::kHidden).succeeded(),
+                      "a run through the bridge");
+            }));
+            bareRuns.push_back(bare.start());
+        }
+        bridgedRuns.insert(bridgedRuns.end(), alone.begin(), alone.end());
+        // A bridge's start: a fresh runner's first run, less a run.
+        Scn_Process fresh;
+        fresh.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
+        bridgeStarts.push_back(timed([&] {
+                                   Check(
+                                       fresh.Run_Process(bridged, Scn_Process::kHidden).succeeded(),
+                                       "a run through a new bridge");
+                               }) -
+                               Median(alone));
+        std::printf("  round %zu: %6.1f ms per save through the bridge, %6.1f ms of bare starts, "
+                    "ratio %.2f\n",
+                    round + 1, batch.bridgePerSave, batch.barePerSave, ratios.back());
+        std::fflush(stdout);
     }
-    const double converted = static_cast<double>(perRound * kRounds);
-    const double runs = converted * kRunsPerSave;
-    std::printf("%zu saves, %d rounds, %d tool runs per save (%.0f runs each way)\n",
-                perRound * kRounds, kRounds, kRunsPerSave, runs);
-    std::printf("through the bridge:   %7.1f ms per save, %6.1f ms per tool run (one bridge "
-                "start per batch included)\n",
-                1000 * bridge / converted, 1000 * bridge / runs);
-    std::printf("bare `wine TOOL` starts: %7.1f ms per save, %6.1f ms per start\n",
-                1000 * bare / converted, 1000 * bare / runs);
-    std::printf("tool runs alone through the bridge (no batch file work): %6.1f ms per run\n",
-                1000 * bridged / runs);
-    std::printf("ratio, batch per save to bare starts (goal at most 1.25): %.2f\n", bridge / bare);
-    std::printf("ratio, tool runs alone through the bridge to bare starts:  %.2f\n",
-                bridged / bare);
+    const std::size_t runs = runsPerRound * rounds;
+
+    const double ratio = Median(ratios);
+    std::printf("%zu saves in %zu rounds of %zu (a batch and a bridge start each), %d bare "
+                "starts a save interleaved\n",
+                perRound * rounds, rounds, perRound, kRunsPerSave);
+    std::printf("                                          median round   best round\n");
+    std::printf("through the bridge, ms per save           %8.1f       %8.1f\n", Median(bridgeSave),
+                Best(bridgeSave));
+    std::printf("bare `wine TOOL ARG`, ms per %d starts     %8.1f       %8.1f\n", kRunsPerSave,
+                Median(bareSave), Best(bareSave));
+    std::printf("ratio (goal at most %.2f)                  %8.2f       %8.2f\n", kGoal, ratio,
+                Best(bridgeSave) / Best(bareSave));
+    std::printf("per tool run (%zu each way, alternating, after each batch):\n", runs);
+    std::printf("  median %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
+                Median(bridgedRuns), Median(bareRuns), Median(bridgedRuns) / Median(bareRuns));
+    std::printf("  mean   %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
+                Mean(bridgedRuns), Mean(bareRuns), Mean(bridgedRuns) / Mean(bareRuns));
+    std::printf("a bridge start, once per batch: %.1f ms (median)\n", Median(bridgeStarts));
+    if (bare.failed() > 0) {
+        std::printf("bare starts Wine failed and that were made again: %d\n", bare.failed());
+    }
+    std::printf("load average after: %s\n", LoadAverage().c_str());
+    std::printf("goal %s: ratio %.2f (median round) %s %.2f\n", ratio <= kGoal ? "met" : "NOT met",
+                ratio, ratio <= kGoal ? "<=" : ">", kGoal);
     fs::remove_all(root);
     return 0;
 }

@@ -234,23 +234,105 @@ private:
     HANDLE handle_;
 };
 
-struct OutputTail {
-    HANDLE pipe = nullptr;
-    std::string text;
-};
-
-DWORD WINAPI CollectOutput(void* context) {
-    OutputTail& tail = *static_cast<OutputTail*>(context);
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(tail.pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        tail.text.append(buffer, got);
-        if (tail.text.size() > 2 * kOutputKept) {
-            tail.text.erase(0, tail.text.size() - kOutputKept);
+// The program's output: the read end of a pipe of its own, read without blocking from the
+// thread that waits for the program. A reading thread per run would cost a thread start
+// inside Wine, a good part of a run's own cost.
+class OutputPipe {
+public:
+    OutputPipe() : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        read_.hEvent = event_.get();
+    }
+    ~OutputPipe() {
+        if (pending_) {
+            ::CancelIoEx(pipe_.get(), &read_);
+            DWORD got = 0;
+            ::GetOverlappedResult(pipe_.get(), &read_, &got, TRUE);
         }
     }
-    return 0;
-}
+    OutputPipe(const OutputPipe&) = delete;
+    OutputPipe& operator=(const OutputPipe&) = delete;
+
+    // Makes the pipe; writeEnd: the program's end, inheritable. False with the last error set.
+    bool open(Handle& writeEnd) {
+        static LONG made = 0;
+        const std::wstring name = L"\\\\.\\pipe\\ostrapel-winebridge-" +
+                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(::InterlockedIncrement(&made));
+        pipe_.reset(::CreateNamedPipeW(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, kPipeBuffer, 0, nullptr));
+        if (!pipe_.valid() || !event_.valid()) {
+            return false;
+        }
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        writeEnd.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        return writeEnd.valid();
+    }
+    // Signalled when a read has completed.
+    HANDLE event() const { return event_.get(); }
+    // Until the pipe has ended.
+    bool reading() const { return open_; }
+    // Takes in what has arrived and starts the next read; the pipe ends once no program
+    // holds its other end any more.
+    void pump() {
+        while (open_) {
+            if (!pending_) {
+                ::ResetEvent(event());
+                if (!::ReadFile(pipe_.get(), buffer_, sizeof buffer_, nullptr, &read_) &&
+                    ::GetLastError() != ERROR_IO_PENDING) {
+                    open_ = false;
+                    return;
+                }
+                pending_ = true;
+            }
+            DWORD got = 0;
+            if (!::GetOverlappedResult(pipe_.get(), &read_, &got, FALSE)) {
+                if (::GetLastError() == ERROR_IO_INCOMPLETE) {
+                    return;
+                }
+                pending_ = false;
+                open_ = false;
+                return;
+            }
+            pending_ = false;
+            text_.append(buffer_, got);
+            if (text_.size() > 2 * kOutputKept) {
+                text_.erase(0, text_.size() - kOutputKept);
+            }
+        }
+    }
+    // Waits, within a bound, for the pipe's end, taking in what still arrives.
+    void drain(DWORD milliseconds) {
+        const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+        pump();
+        while (open_) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline ||
+                ::WaitForSingleObject(event(), static_cast<DWORD>(deadline - now)) !=
+                    WAIT_OBJECT_0) {
+                return;
+            }
+            pump();
+        }
+    }
+    // Its last kOutputKept bytes.
+    std::string tail() const {
+        return text_.size() > kOutputKept ? text_.substr(text_.size() - kOutputKept) : text_;
+    }
+
+private:
+    static constexpr DWORD kPipeBuffer = 65536;
+
+    Handle pipe_;
+    Handle event_;
+    OVERLAPPED read_{};
+    char buffer_[4096];
+    std::string text_;
+    bool pending_ = false;
+    bool open_ = true;
+};
 
 // Ends every process of the job and waits, within a bound, until none is left.
 void EndJob(HANDLE job) {
@@ -285,16 +367,13 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+    OutputPipe output;
+    Handle outputWrite;
+    if (!output.open(outputWrite)) {
         Send('E', ErrorText(::GetLastError()));
         return true;
     }
-    Handle outputRead(readEnd);
-    Handle outputWrite(writeEnd);
-    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     Handle nothing(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                  OPEN_EXISTING, 0, nullptr));
 
@@ -303,8 +382,8 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = nothing.get();
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = outputWrite.get();
+    startup.hStdError = outputWrite.get();
     PROCESS_INFORMATION started{};
     // Under load Wine now and then fails a start with an internal error before the program
     // has run at all; such a start is tried again.
@@ -339,16 +418,19 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     outputWrite.reset();
     nothing.reset();
 
-    OutputTail tail{outputRead.get(), {}};
-    Handle collector(::CreateThread(nullptr, 0, CollectOutput, &tail, 0, nullptr));
-
     bool ended = false;    // told to end the run
     bool inputOpen = true; // the input has not ended
-    HANDLE waits[2] = {process.get(), inbox.arrived()};
+    HANDLE waits[3] = {process.get(), inbox.arrived(), output.event()};
+    output.pump();
     while (!ended) {
-        const DWORD which = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        const DWORD which =
+            ::WaitForMultipleObjects(output.reading() ? 3 : 2, waits, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
             break;
+        }
+        if (which == WAIT_OBJECT_0 + 2) {
+            output.pump();
+            continue;
         }
         Frame frame = inbox.pop();
         if (frame.kind == 0) {
@@ -362,18 +444,11 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     ::GetExitCodeProcess(process.get(), &exitCode);
     // Whatever the program started goes with it, and only then does its output end.
     EndJob(job.get());
-    if (collector.valid() && ::WaitForSingleObject(collector.get(), 5000) != WAIT_OBJECT_0) {
-        ::CancelSynchronousIo(collector.get());
-        ::WaitForSingleObject(collector.get(), 1000);
-    }
-    std::string output = tail.text;
-    if (output.size() > kOutputKept) {
-        output.erase(0, output.size() - kOutputKept);
-    }
+    output.drain(5000);
     if (ended) {
-        Send('K', output);
+        Send('K', output.tail());
     } else {
-        Send('X', std::to_string(exitCode) + std::string(1, '\0') + output);
+        Send('X', std::to_string(exitCode) + std::string(1, '\0') + output.tail());
     }
     return inputOpen;
 }

@@ -123,6 +123,9 @@ struct WineRunner::Bridge {
     int input = -1;                       // the bridge's standard input
     int output = -1;                      // its standard output, read without blocking
     std::string buffered;
+    // The program last run and its Windows form: a batch runs the same tool every time.
+    std::string program;
+    std::string windowsProgram;
 
     enum class Wait { Frame, TimedOut, Cancelled, Broken };
 
@@ -385,7 +388,16 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
     };
 
     CommandLine windows;
-    std::optional<std::string> program = windowsPath(command.program);
+    std::optional<std::string> program;
+    if (!bridge->program.empty() && bridge->program == command.program) {
+        program = bridge->windowsProgram;
+    } else {
+        program = windowsPath(command.program);
+        if (program) {
+            bridge->program = command.program;
+            bridge->windowsProgram = *program;
+        }
+    }
     if (program) {
         windows.program = *program;
         for (const std::string& argument : command.arguments) {

@@ -7,6 +7,7 @@
 #include "system/Process.h"
 #include "system/Wine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <dirent.h>
 #include <fstream>
@@ -130,6 +131,37 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
 
     // The runner goes on with the same bridge after all of these.
     EXPECT_TRUE(scene.run("decrypt", save).succeeded());
+}
+
+TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
+    WindowsScene scene;
+    const std::string probe = scene.folder + "/probe.exe";
+    WriteFile(probe, ReadFile(OSTRAPEL_WINDOWS_PROBE));
+    auto run = [&](std::vector<std::string> arguments) {
+        return scene.runner.Run_Process(CommandLine{probe, std::move(arguments)},
+                                        Scn_Process::kHidden);
+    };
+    // Standard output and error, both.
+    ProcessOutcome said = run({"say", "first", "the last words"});
+    EXPECT_TRUE(said.succeeded()) << said.describe();
+    EXPECT_EQ(said.output, "first\nthe last words\n");
+    // Far more than a pipe holds: the program is read while it runs, and the tail is kept.
+    ProcessOutcome chatty = run({"lines", "30000"});
+    EXPECT_TRUE(chatty.succeeded()) << chatty.describe();
+    EXPECT_EQ(chatty.output.size(), ProcessOutcome::kOutputKept);
+    EXPECT_EQ(chatty.lastOutputLine(), "line29999");
+    EXPECT_EQ(run({"stdin"}).output, "eof");
+    // Nothing of one run's output is left for the next.
+    EXPECT_EQ(run({"exit", "0"}).output, "");
+    // Another program through the same bridge gets its own path as the program, then the
+    // first its own again: the strict stand-in refuses any other.
+    const std::string save = scene.save("between.sav", 6);
+    ProcessOutcome other = scene.run("decrypt", save);
+    EXPECT_TRUE(other.succeeded()) << other.describe() << ": " << other.output;
+    std::string windowsProbe = "Z:" + probe; // the test prefix maps / to Z:
+    std::replace(windowsProbe.begin(), windowsProbe.end(), '/', '\\');
+    ProcessOutcome again = run({"commandline"});
+    EXPECT_TRUE(again.output.starts_with("\"" + windowsProbe + "\" ")) << again.output;
 }
 
 TEST(WineBridge, EndsAWindowsToolAtItsTimeLimitOrOnCancelWithWhatItStarted) {
