@@ -148,6 +148,33 @@ int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allC
     return height;
 }
 
+// Shows the report box with the longest summary compose gives that fits the screen, details
+// shown, and returns once the user has dismissed it.
+void ShowFittingBox(
+    QWidget* owner,
+    const std::function<ostrapel::BoxReport(const ostrapel::SummaryLimits&)>& compose,
+    bool allDone) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
+                                       : std::numeric_limits<int>::max();
+    ostrapel::BoxReport report;
+    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
+        report = compose(limits);
+        if (ReportBoxHeight(owner, report, allDone) <= room) {
+            break;
+        }
+    }
+    QMessageBox box(owner);
+    FillReportBox(box, report, allDone);
+    if (QAbstractButton* details = frmMain::DetailsButton(box)) {
+        // Showing the details makes the box taller downwards; keep its bottom on the screen.
+        QObject::connect(
+            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            Qt::QueuedConnection);
+    }
+    box.exec();
+}
+
 QFont LabelFont() {
     const QString classic = QStringLiteral("MS Sans Serif");
     QFont font = QFontDatabase::families().contains(classic)
@@ -471,25 +498,12 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
 }
 
 void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
-    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
-    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
-                                       : std::numeric_limits<int>::max();
-    ostrapel::BoxReport report;
-    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
-        report = ostrapel::ComposeBoxReport(result, limits);
-        if (ReportBoxHeight(owner, report, result.allChanged()) <= room) {
-            break;
-        }
-    }
-    QMessageBox box(owner);
-    FillReportBox(box, report, result.allChanged());
-    if (QAbstractButton* details = DetailsButton(box)) {
-        // Showing the details makes the box taller downwards; keep its bottom on the screen.
-        QObject::connect(
-            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
-            Qt::QueuedConnection);
-    }
-    box.exec();
+    ShowFittingBox(
+        owner,
+        [&result](const ostrapel::SummaryLimits& limits) {
+            return ostrapel::ComposeBoxReport(result, limits);
+        },
+        result.allChanged());
 }
 
 QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
@@ -545,9 +559,12 @@ void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
 }
 
 void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
-    QMessageBox box(result.allRestored() ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Ostrapel"), FromBytes(result.report), QMessageBox::Ok, owner);
-    box.exec();
+    ShowFittingBox(
+        owner,
+        [&result](const ostrapel::SummaryLimits& limits) {
+            return ostrapel::ComposeRestoreBoxReport(result, limits);
+        },
+        result.allRestored());
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
