@@ -213,7 +213,8 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         }
     }
     if (!result.backupSet.empty()) {
-        text += "\n\n" + BackupNote(result.backupSet, result.saveFolder);
+        text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
+                                    ShortenedInTheMiddle(result.saveFolder, limits.folderLength));
     }
     return {text, NotChangedLines(result.files)};
 }
@@ -236,7 +237,7 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
     }
     if (originalsNamed) {
         text += "\n\nThe originals of the saves not restored are kept in " +
-                Printable(ShortenedInTheMiddle(result.setFolder, limits.reasonLength));
+                Printable(ShortenedInTheMiddle(result.setFolder, limits.folderLength));
     }
     if (!result.notMarked.empty()) {
         text += "\n\n" + Printable(ShortenedAtTheEnd(result.notMarked, 2 * limits.reasonLength));

@@ -45,10 +45,11 @@ std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files);
 
 // How much of the groups a summary shows.
 struct SummaryLimits {
-    std::size_t groups = 5;        // reasons with a line of their own; the rest share one
-    std::size_t namesPerGroup = 3; // names shown per reason, then "and N more"
-    std::size_t nameLength = 40;   // longer names are shortened in the middle, in characters
-    std::size_t reasonLength = 80; // longer reasons are shortened at the end, in characters
+    std::size_t groups = 5;         // reasons with a line of their own; the rest share one
+    std::size_t namesPerGroup = 3;  // names shown per reason, then "and N more"
+    std::size_t nameLength = 40;    // longer names are shortened in the middle, in characters
+    std::size_t reasonLength = 80;  // longer reasons are shortened at the end, in characters
+    std::size_t folderLength = 260; // longer folders are shortened in the middle, in characters
 };
 
 // One line per reason, e.g.

@@ -426,6 +426,11 @@ private slots:
         QTest::newRow("a 255-character name") << FailedResult(
             1, [](int) { return std::string(255, 'n'); }, toolSaid);
         QTest::newRow("1,000 names of 255 bytes") << FailedResult(1000, longName, toolSaid);
+        ostrapel::BatchResult farBackups =
+            FailedResult(60, numbered("screenshot_"), same("cipher tool failed (exit code 3)"));
+        farBackups.saveFolder = "/home/player/" + std::string(200, 's');
+        farBackups.backupSet = "/home/player/" + std::string(200, 'b') + "/0000000001";
+        QTest::newRow("originals kept in a folder of 224 characters") << farBackups;
     }
 
     // Whatever the entries not changed, the box and its OK button stay on the screen, with its
