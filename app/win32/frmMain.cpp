@@ -793,7 +793,10 @@ void frmMain::RestoreEnded() {
         result.swap(restoreResult_);
     }
     if (result && presentRestore_) {
-        presentRestore_(hwnd_, Wide(result->report), result->allRestored());
+        // "Restored N files" and the saves not restored grouped by reason, bounded as the
+        // batch's report is; every one of them in the details.
+        const ostrapel::BoxReport report = ostrapel::ComposeRestoreBoxReport(*result);
+        presentRestore_(hwnd_, Wide(report.text), Wide(report.details), result->allRestored());
     }
     const bool close = rules_.EndBatch();
     ShowControlStates();
@@ -804,8 +807,9 @@ void frmMain::RestoreEnded() {
     StartReadingVersions(); // the saves put back hold their old versions again
 }
 
-void frmMain::ShowRestoreBox(HWND owner, const std::wstring& text, bool allRestored) {
-    mdlReportBox::Show(owner, text, L"", allRestored);
+void frmMain::ShowRestoreBox(HWND owner, const std::wstring& text, const std::wstring& details,
+                             bool allRestored) {
+    mdlReportBox::Show(owner, text, details, allRestored);
 }
 
 bool frmMain::AskCancelAndClose(HWND owner) {
