@@ -164,6 +164,7 @@ private:
     std::thread batch_;
     std::mutex mutex_;
     std::vector<std::size_t> cursorMoves_;
+    bool progressPaced_ = false; // moves wait for the progress timer rather than a message
     std::optional<ostrapel::BatchResult> result_;
     // The restore's thread and its result, handed over in the same way.
     std::thread restore_;
