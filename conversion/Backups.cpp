@@ -411,19 +411,20 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         const BackupManifest::Save& save = set.manifest.saves[i];
         const std::string path = JoinPath(folder, save.name);
         const std::string original = JoinPath(set.folder, OriginalFileName(save.file));
-        RestoreOutcome outcome{save.name, false, {}};
-        const std::string kept = "; its original is kept at " + original;
+        RestoreOutcome outcome{save.name, false, {}, {}};
         std::string content;
         FileIdentity identity;
         if (KindOf(path) == EntryKind::Missing) {
-            outcome.reason = "removed since the conversion" + kept;
+            outcome.reason = "removed since the conversion";
+            outcome.original = original;
         } else if (Status read = ReadSteadily(path, content, identity); !read) {
             outcome.reason = "cannot be read: " + read.reason();
             settled = false;
         } else if (const std::string hash = Sha256Hex(content); hash == save.originalSha256) {
             outcome.restored = true;
         } else if (hash != save.writtenSha256) {
-            outcome.reason = "changed since the conversion" + kept;
+            outcome.reason = "changed since the conversion";
+            outcome.original = original;
         } else {
             ReplaceResult replaced = ReplaceFileAtomically(original, path, identity);
             switch (replaced.outcome) {
@@ -432,7 +433,8 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
                 replacedAny = true;
                 break;
             case ReplaceOutcome::TargetChanged:
-                outcome.reason = "changed since the conversion" + kept;
+                outcome.reason = "changed since the conversion";
+                outcome.original = original;
                 break;
             case ReplaceOutcome::OwnerNotKept:
             case ReplaceOutcome::Failed:
@@ -465,19 +467,26 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     return result;
 }
 
-std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
-    std::size_t restored = 0;
-    std::string notRestored;
+std::string RestoreOutcome::fullReason() const {
+    return original.empty() ? reason : reason + "; its original is kept at " + original;
+}
+
+std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
+    std::string lines;
     for (const RestoreOutcome& file : files) {
-        if (file.restored) {
-            ++restored;
-        } else {
-            notRestored += "\n" + file.name + ": " + file.reason;
+        if (!file.restored) {
+            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.fullReason();
         }
     }
+    return lines;
+}
+
+std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
+    const auto restored = std::count_if(files.begin(), files.end(),
+                                        [](const RestoreOutcome& file) { return file.restored; });
     std::string report = "Restored " + std::to_string(restored) + " files";
-    if (!notRestored.empty()) {
-        report += "\n\nNot restored:" + notRestored;
+    if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
+        report += "\n\nNot restored:\n" + notRestored;
     }
     return report;
 }

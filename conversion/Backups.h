@@ -95,7 +95,12 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing);
 struct RestoreOutcome {
     std::string name;
     bool restored = false;
-    std::string reason; // why not, when not restored
+    std::string reason;   // why not, when not restored: "changed since the conversion"
+    std::string original; // where its original is kept, when the report names it
+
+    // The reason with where the original is kept: "changed since the conversion; its original
+    // is kept at PATH".
+    std::string fullReason() const;
 };
 
 struct RestoreResult {
@@ -133,7 +138,10 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
 // "No conversion of FOLDER to undo"
 std::string NothingToUndo(const std::string& saveFolder);
 
-// "Restored N files", then the saves not restored with their reasons.
+// Every save not restored, one "NAME: REASON" line each (the full reason), lines joined by '\n'.
+std::string NotRestoredLines(const std::vector<RestoreOutcome>& files);
+
+// "Restored N files", then "Not restored:" and NotRestoredLines when any was not.
 std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files);
 
 // "YYYY-MM-DD HH:MM:SS, N saves, version LABEL[, undone]" for one set; the reason for a set

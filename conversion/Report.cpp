@@ -95,16 +95,23 @@ std::size_t NotChangedCount(const std::vector<FileOutcome>& files) {
         files.begin(), files.end(), [](const FileOutcome& file) { return !file.done(); }));
 }
 
-std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files) {
+std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files) {
+    std::vector<EntryLeft> entries;
+    for (const FileOutcome& file : files) {
+        if (!file.done()) {
+            entries.push_back({file.name, file.reason});
+        }
+    }
+    return entries;
+}
+
+std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries) {
     std::vector<ReasonGroup> groups;
     std::map<std::string_view, std::size_t> groupOf;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (files[i].done()) {
-            continue;
-        }
-        auto [at, added] = groupOf.try_emplace(files[i].reason, groups.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto [at, added] = groupOf.try_emplace(entries[i].reason, groups.size());
         if (added) {
-            groups.push_back({files[i].reason, {}});
+            groups.push_back({std::string(entries[i].reason), {}});
         }
         groups[at->second].entries.push_back(i);
     }
@@ -115,8 +122,24 @@ std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files) {
     return groups;
 }
 
-std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits) {
-    const std::vector<ReasonGroup> groups = GroupByReason(files);
+std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files) {
+    std::vector<std::size_t> outcomeOf;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!files[i].done()) {
+            outcomeOf.push_back(i);
+        }
+    }
+    std::vector<ReasonGroup> groups = GroupByReason(EntriesNotChanged(files));
+    for (ReasonGroup& group : groups) {
+        for (std::size_t& entry : group.entries) {
+            entry = outcomeOf[entry];
+        }
+    }
+    return groups;
+}
+
+std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryLimits& limits) {
+    const std::vector<ReasonGroup> groups = GroupByReason(entries);
     std::vector<std::string> lines;
     const std::size_t shown = std::min(groups.size(), limits.groups);
     for (std::size_t g = 0; g < shown; ++g) {
@@ -127,7 +150,7 @@ std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryL
         for (std::size_t n = 0; n < named; ++n) {
             line +=
                 (n == 0 ? ": " : ", ") +
-                Printable(ShortenedInTheMiddle(files[group.entries[n]].name, limits.nameLength));
+                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength));
         }
         if (named > 0 && named < group.entries.size()) {
             line += " and " + std::to_string(group.entries.size() - named) + " more";
@@ -148,6 +171,10 @@ std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryL
         summary += (summary.empty() ? "" : "\n") + line;
     }
     return summary;
+}
+
+std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits) {
+    return GroupedSummary(EntriesNotChanged(files), limits);
 }
 
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits) {
@@ -186,9 +213,36 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         }
     }
     if (!result.backupSet.empty()) {
-        text += "\n\n" + BackupNote(result.backupSet, result.saveFolder);
+        text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
+                                    ShortenedInTheMiddle(result.saveFolder, limits.folderLength));
     }
     return {text, NotChangedLines(result.files)};
+}
+
+BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimits& limits) {
+    if (!result.status || result.nothingToUndo) {
+        return {result.report, {}};
+    }
+    std::vector<EntryLeft> left;
+    bool originalsNamed = false;
+    for (const RestoreOutcome& file : result.files) {
+        if (!file.restored) {
+            left.push_back({file.name, file.reason});
+            originalsNamed = originalsNamed || !file.original.empty();
+        }
+    }
+    std::string text = "Restored " + std::to_string(result.restoredCount) + " files";
+    if (!left.empty()) {
+        text += "\n\nNot restored:\n" + GroupedSummary(left, limits);
+    }
+    if (originalsNamed) {
+        text += "\n\nThe originals of the saves not restored are kept in " +
+                Printable(ShortenedInTheMiddle(result.setFolder, limits.folderLength));
+    }
+    if (!result.notMarked.empty()) {
+        text += "\n\n" + Printable(ShortenedAtTheEnd(result.notMarked, 2 * limits.reasonLength));
+    }
+    return {text, NotRestoredLines(result.files)};
 }
 
 } // namespace ostrapel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 
 #include <cstddef>
@@ -21,22 +22,34 @@ std::string NotChangedLines(const std::vector<FileOutcome>& files);
 
 std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
 
-// The entries not changed for one reason.
-struct ReasonGroup {
-    std::string reason;
-    std::vector<std::size_t> entries; // indexes into the outcomes, in list order
+// An entry a report names as left alone, and why.
+struct EntryLeft {
+    std::string_view name;
+    std::string_view reason;
 };
 
-// The entries not changed, grouped by reason: the most frequent reason first, reasons as
-// frequent as each other in the order their first entries are listed.
+// The entries not changed, in list order.
+std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files);
+
+// The entries left alone for one reason.
+struct ReasonGroup {
+    std::string reason;
+    std::vector<std::size_t> entries; // indexes into the entries grouped, in list order
+};
+
+// The entries grouped by reason: the most frequent reason first, reasons as frequent as each
+// other in the order their first entries are listed.
+std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries);
+// The same for the entries not changed, with indexes into the outcomes.
 std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files);
 
 // How much of the groups a summary shows.
 struct SummaryLimits {
-    std::size_t groups = 5;        // reasons with a line of their own; the rest share one
-    std::size_t namesPerGroup = 3; // names shown per reason, then "and N more"
-    std::size_t nameLength = 40;   // longer names are shortened in the middle, in characters
-    std::size_t reasonLength = 80; // longer reasons are shortened at the end, in characters
+    std::size_t groups = 5;         // reasons with a line of their own; the rest share one
+    std::size_t namesPerGroup = 3;  // names shown per reason, then "and N more"
+    std::size_t nameLength = 40;    // longer names are shortened in the middle, in characters
+    std::size_t reasonLength = 80;  // longer reasons are shortened at the end, in characters
+    std::size_t folderLength = 260; // longer folders are shortened in the middle, in characters
 };
 
 // One line per reason, e.g.
@@ -44,7 +57,9 @@ struct SummaryLimits {
 //   screenshot_3.png and 57 more
 // (one line), then "N files for M other reasons" for the groups beyond the limit. Names and
 // reasons are shortened to the limits and made printable (system/Text.h), so the
-// summary's size is bounded whatever the names. Empty when every entry was changed.
+// summary's size is bounded whatever the names. Empty when there are no entries.
+std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryLimits& limits = {});
+// The summary of the entries not changed; empty when every entry was changed.
 std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits = {});
 
 // What a window's report box shows: the first line and the grouped summary as its text, every
@@ -56,6 +71,12 @@ struct BoxReport {
     std::string details; // empty when every entry was changed
 };
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits = {});
+
+// The same for a restore: "Restored N files", then, when some save was not restored, those
+// grouped by reason and the folder keeping their originals as its text, and every one of them,
+// "NAME: REASON" a line as ComposeRestoreReport gives them, as its details. A refused restore
+// shows its report as it is.
+BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimits& limits = {});
 
 // text cut to at most maxLength characters (UTF-8, a stray byte one character), with "..." in
 // the middle or at the end standing for what was cut.

@@ -139,7 +139,8 @@ public:
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
         out_ << Printable(outcome.name) << ": "
-             << (outcome.restored ? std::string("restored") : Printable(outcome.reason)) << '\n';
+             << (outcome.restored ? std::string("restored") : Printable(outcome.fullReason()))
+             << '\n';
         out_.flush();
     }
 
@@ -177,6 +178,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     for (RestoreOutcome& file : shown) {
         file.name = Printable(file.name);
         file.reason = Printable(file.reason);
+        file.original = Printable(file.original);
     }
     out << ComposeRestoreReport(shown) << '\n';
     if (!result.notMarked.empty()) {

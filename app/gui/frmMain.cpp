@@ -101,9 +101,9 @@ public:
 // Ever shorter summaries for the report box, the last with the count of entries alone.
 const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
     {},
-    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60},
-    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40},
-    {.groups = 0},
+    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60, .folderLength = 96},
+    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40, .folderLength = 64},
+    {.groups = 0, .folderLength = 48},
 }};
 
 // Room left for the window frame the system draws around the box.
@@ -134,8 +134,8 @@ void KeepOnScreen(QWidget& window) {
     }
 }
 
-// The height of the box with its details shown, measured without showing it on the screen.
-int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
+// The size of the box with its details shown, measured without showing it on the screen.
+QSize ReportBoxSize(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
     QMessageBox probe(owner);
     probe.setAttribute(Qt::WA_DontShowOnScreen);
     FillReportBox(probe, report, allChanged);
@@ -143,9 +143,40 @@ int ReportBoxHeight(QWidget* owner, const ostrapel::BoxReport& report, bool allC
     if (QAbstractButton* details = frmMain::DetailsButton(probe)) {
         details->click();
     }
-    const int height = probe.height();
+    const QSize size = probe.size();
     probe.hide();
-    return height;
+    return size;
+}
+
+// Shows the report box with the longest summary compose gives that fits the screen, details
+// shown, and returns once the user has dismissed it. A folder named whole can make the box wider
+// than the screen: the shorter summaries shorten folders too.
+void ShowFittingBox(
+    QWidget* owner,
+    const std::function<ostrapel::BoxReport(const ostrapel::SummaryLimits&)>& compose,
+    bool allDone) {
+    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const QSize room =
+        screen != nullptr ? screen->availableGeometry().size().shrunkBy(
+                                QMargins(0, 0, kFrameAllowance, kFrameAllowance))
+                          : QSize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max());
+    ostrapel::BoxReport report;
+    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
+        report = compose(limits);
+        const QSize size = ReportBoxSize(owner, report, allDone);
+        if (size.width() <= room.width() && size.height() <= room.height()) {
+            break;
+        }
+    }
+    QMessageBox box(owner);
+    FillReportBox(box, report, allDone);
+    if (QAbstractButton* details = frmMain::DetailsButton(box)) {
+        // Showing the details makes the box taller downwards; keep its bottom on the screen.
+        QObject::connect(
+            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            Qt::QueuedConnection);
+    }
+    box.exec();
 }
 
 QFont LabelFont() {
@@ -471,25 +502,12 @@ void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
 }
 
 void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
-    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
-    const int room = screen != nullptr ? screen->availableGeometry().height() - kFrameAllowance
-                                       : std::numeric_limits<int>::max();
-    ostrapel::BoxReport report;
-    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
-        report = ostrapel::ComposeBoxReport(result, limits);
-        if (ReportBoxHeight(owner, report, result.allChanged()) <= room) {
-            break;
-        }
-    }
-    QMessageBox box(owner);
-    FillReportBox(box, report, result.allChanged());
-    if (QAbstractButton* details = DetailsButton(box)) {
-        // Showing the details makes the box taller downwards; keep its bottom on the screen.
-        QObject::connect(
-            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
-            Qt::QueuedConnection);
-    }
-    box.exec();
+    ShowFittingBox(
+        owner,
+        [&result](const ostrapel::SummaryLimits& limits) {
+            return ostrapel::ComposeBoxReport(result, limits);
+        },
+        result.allChanged());
 }
 
 QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
@@ -545,9 +563,12 @@ void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
 }
 
 void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
-    QMessageBox box(result.allRestored() ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Ostrapel"), FromBytes(result.report), QMessageBox::Ok, owner);
-    box.exec();
+    ShowFittingBox(
+        owner,
+        [&result](const ostrapel::SummaryLimits& limits) {
+            return ostrapel::ComposeRestoreBoxReport(result, limits);
+        },
+        result.allRestored());
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

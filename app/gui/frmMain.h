@@ -93,8 +93,9 @@ public:
     // locked meanwhile; its report shows in a box titled "Ostrapel" too.
     void RestoreSaves();
 
-    // The box titled "Ostrapel" with a restore's report: information icon when every save was
-    // restored.
+    // The box titled "Ostrapel" with a restore's report, fitted to the screen as the report of
+    // a batch is: information icon when every save was restored; its text "Restored N files" and
+    // the saves not restored grouped by reason, its details every one of them.
     static void ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result);
     void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
     // A question box offering to cancel the running batch and close.

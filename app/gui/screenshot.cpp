@@ -1,12 +1,15 @@
 // Shows the window and writes a PNG of it:
-//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details]
+//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details |
+//                                --restore-menu | --restore | --restore-details]
 // --loaded: a sample save folder is listed, its saves' versions read and version 2.00 chosen.
 // --batch: the same folder being converted to 3.00, the batch caught under way.
 // --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
 // tool that fails on the screenshots, and the whole screen is written with the report box on
 // it; --report-details does the same with the box's details shown; --restore-menu converts the
 // same folder, dismisses the report and writes the screen with the file list's right-click menu
-// open.
+// open. --restore: a folder of 64 saves is converted, then the game writes 57 of them and 3 go,
+// and the whole screen is written with the box reporting the restore; --restore-details does the
+// same with the box's details shown.
 
 #include "frmMain.h"
 
@@ -67,18 +70,22 @@ QByteArray SaveHolding(int value, int size) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
-    const QStringList scenes = {QStringLiteral("--loaded"), QStringLiteral("--batch"),
-                                QStringLiteral("--report"), QStringLiteral("--report-details"),
-                                QStringLiteral("--restore-menu")};
+    const QStringList scenes = {
+        QStringLiteral("--loaded"),         QStringLiteral("--batch"),
+        QStringLiteral("--report"),         QStringLiteral("--report-details"),
+        QStringLiteral("--restore-menu"),   QStringLiteral("--restore"),
+        QStringLiteral("--restore-details")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
         (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
         std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
-                             "--report-details | --restore-menu]\n");
+                             "--report-details | --restore-menu | --restore | "
+                             "--restore-details]\n");
         return 2;
     }
     const QString scene = arguments.size() == 3 ? arguments[2] : QString();
     const bool menu = scene == QStringLiteral("--restore-menu");
-    const bool report = scene.startsWith(QStringLiteral("--report")) || menu;
+    const bool restore = scene.startsWith(QStringLiteral("--restore")) && !menu;
+    const bool report = scene.startsWith(QStringLiteral("--report")) || menu || restore;
     // The window makes its program folder current.
     const QString target = QFileInfo(arguments[1]).absoluteFilePath();
 
@@ -108,7 +115,14 @@ int main(int argc, char** argv) {
                              QByteArray(report ? 1000 : 0, '\0'));
         }
     }
-    if (report) {
+    const auto autosave = [&saves](int i) {
+        return QDir(saves).filePath(QStringLiteral("autosave_%1.sav").arg(i));
+    };
+    if (restore) {
+        for (int i = 1; i <= 60; ++i) {
+            (void)WriteBytes(autosave(i), QByteArray(1000, '\0'));
+        }
+    } else if (report) {
         for (int i = 1; i <= 60; ++i) {
             (void)WriteBytes(QDir(saves).filePath(QStringLiteral("screenshot_%1.png").arg(i)),
                              QByteArray("\x89PNG"));
@@ -177,7 +191,7 @@ int main(int argc, char** argv) {
             box->accept();
             return;
         }
-        if (scene == QStringLiteral("--report-details")) {
+        if (scene.endsWith(QStringLiteral("-details"))) {
             if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
                 details->click();
             }
@@ -187,7 +201,23 @@ int main(int argc, char** argv) {
             box->accept();
         });
     });
+    if (restore) {
+        // No box for the batch: the box caught is the restore's.
+        window.setReportPresenter([](QWidget*, const ostrapel::BatchResult&) {});
+        QObject::connect(&window, &frmMain::restoreFinished, &window, &QWidget::close);
+    }
     QObject::connect(&window, &frmMain::batchFinished, &window, [&] {
+        if (restore) {
+            for (int i = 1; i <= 60; ++i) {
+                if (i <= 57) {
+                    (void)WriteBytes(autosave(i), QByteArray("written by the game"));
+                } else {
+                    (void)QFile::remove(autosave(i));
+                }
+            }
+            QTimer::singleShot(0, &window, [&window] { window.RestoreSaves(); });
+            return;
+        }
         if (!menu) {
             window.close();
             return;

@@ -46,9 +46,10 @@ public:
     // entry not changed, one a line; empty when every entry changed.
     using ReportPresenter = std::function<void(HWND owner, const std::wstring& text,
                                                const std::wstring& details, bool allChanged)>;
-    // Shows the report of a restore and returns once the user has dismissed it.
-    using RestorePresenter =
-        std::function<void(HWND owner, const std::wstring& text, bool allRestored)>;
+    // Shows the report of a restore and returns once the user has dismissed it. details: every
+    // save not restored, one a line; empty when every save was restored.
+    using RestorePresenter = std::function<void(HWND owner, const std::wstring& text,
+                                                const std::wstring& details, bool allRestored)>;
     // Asked when the window is closed during a batch; true cancels the batch and closes the
     // window once it has ended, false keeps both.
     using CloseQuestion = std::function<bool(HWND owner)>;
@@ -101,8 +102,9 @@ public:
     static void ShowReportBox(HWND owner, const std::wstring& text, const std::wstring& details,
                               bool allChanged);
     // The report box (mdlReportBox) with a restore's report: information icon when every save
-    // was restored.
-    static void ShowRestoreBox(HWND owner, const std::wstring& text, bool allRestored);
+    // was restored, the saves not restored behind its details button.
+    static void ShowRestoreBox(HWND owner, const std::wstring& text, const std::wstring& details,
+                               bool allRestored);
     // A question box offering to cancel the running batch and close.
     static bool AskCancelAndClose(HWND owner);
 
@@ -162,6 +164,7 @@ private:
     std::thread batch_;
     std::mutex mutex_;
     std::vector<std::size_t> cursorMoves_;
+    bool progressPaced_ = false; // moves wait for the progress timer rather than a message
     std::optional<ostrapel::BatchResult> result_;
     // The restore's thread and its result, handed over in the same way.
     std::thread restore_;

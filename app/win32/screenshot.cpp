@@ -1,13 +1,15 @@
 // Shows the window and writes a PNG of its client area:
 //   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details |
-//                                --restore-menu]
+//                                --restore-menu | --restore | --restore-details]
 // With --loaded, a sample save folder is listed, its saves' versions read and version 2.00
 // chosen. --batch: the same folder being converted to 3.00, the batch caught under way.
 // --report writes the whole screen with the report box over the loaded window, for four saves
 // changed and 60 screenshots the cipher tool failed on; --report-details does the same with the
 // details shown. For the versions the program serves as its own cipher tool (see CipherTool).
 // --restore-menu keeps the sample saves' originals as a batch does, then writes the window with
-// the file list's right-click menu open.
+// the file list's right-click menu open. --restore keeps the originals of 64 saves, has the game
+// write 57 of them and 3 go, restores them from the file list's menu and writes the whole screen
+// with the box reporting the restore; --restore-details does the same with the details shown.
 
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
@@ -301,17 +303,18 @@ void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
     ::EndMenu();
 }
 
-// Keeps the saves' originals in a backup set, as a batch to version 2.00 does before it
-// replaces them.
-bool KeepOriginals(const std::string& app, const std::string& saves) {
+// Keeps the originals of the saves named in a backup set, as a batch to version 2.00 does
+// before it replaces them.
+bool KeepOriginals(const std::string& app, const std::string& saves,
+                   const std::vector<std::string>& names) {
     std::vector<ostrapel::SaveToKeep> kept;
-    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+    for (const std::string& name : names) {
         const auto identity = ostrapel::IdentityOf(ostrapel::JoinPath(saves, name));
         if (!identity) {
             return false;
         }
         // What the batch would have written; the set records its hash.
-        const std::string result = ostrapel::JoinPath(app, std::string("Decrypt\\temp\\") + name);
+        const std::string result = ostrapel::JoinPath(app, "Decrypt\\temp\\" + name);
         (void)ostrapel::WriteBytesAt(result, 0, "converted");
         kept.push_back({name, result, *identity});
     }
@@ -386,14 +389,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (argc < 2 || argc > 3 ||
         (argc == 3 && sceneName != L"--loaded" && sceneName != L"--batch" &&
          sceneName != L"--report" && sceneName != L"--report-details" &&
-         sceneName != L"--restore-menu")) {
+         sceneName != L"--restore-menu" && sceneName != L"--restore" &&
+         sceneName != L"--restore-details")) {
         std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
-                             "--report-details | --restore-menu]\n");
+                             "--report-details | --restore-menu | --restore | "
+                             "--restore-details]\n");
         return 2;
     }
     const bool loaded = argc == 3;
-    const bool report = sceneName.rfind(L"--report", 0) == 0;
     const bool menu = sceneName == L"--restore-menu";
+    const bool restore = sceneName.rfind(L"--restore", 0) == 0 && !menu;
+    const bool report = sceneName.rfind(L"--report", 0) == 0 || restore;
     const bool batch = sceneName == L"--batch";
     const bool versions = sceneName == L"--loaded" || batch;
     wchar_t full[MAX_PATH];
@@ -439,9 +445,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, "");
         }
     }
-    if (menu && !KeepOriginals(app, saves)) {
+    std::vector<std::string> kept = {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"};
+    const auto autosave = [](int i) { return "autosave_" + std::to_string(i) + ".sav"; };
+    if (restore) {
+        for (int i = 1; i <= 60; ++i) {
+            (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, autosave(i)), 0, "");
+            kept.push_back(autosave(i));
+        }
+    }
+    if ((menu || restore) && !KeepOriginals(app, saves, kept)) {
         std::fprintf(stderr, "cannot keep the sample saves' originals\n");
         return 1;
+    }
+    if (restore) {
+        // Written by the game since, or gone: these are left alone.
+        for (int i = 1; i <= 60; ++i) {
+            const std::string path = ostrapel::JoinPath(saves, autosave(i));
+            (void)(i <= 57 ? ostrapel::WriteBytesAt(path, 0, "written by the game")
+                           : ostrapel::RemoveFile(path));
+        }
     }
 
     int status = 1;
@@ -466,12 +488,24 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (report) {
             ReportScene at;
             at.owner = window.Handle();
-            at.details = sceneName == L"--report-details";
             at.target = target;
             scene = &at;
+            at.details = sceneName.ends_with(L"-details");
             const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &StepReportScene);
-            const ostrapel::BoxReport sample = SampleReport();
-            frmMain::ShowReportBox(window.Handle(), Wide(sample.text), Wide(sample.details), false);
+            if (restore) {
+                // As the file list's menu does; the box shows when the restore has ended.
+                ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kMnuRestore, 0), 0);
+                for (DWORD waited = 0; !at.done && waited < 20000; waited += 50) {
+                    Pump(50);
+                }
+                for (DWORD waited = 0; window.batchRunning() && waited < 20000; waited += 50) {
+                    Pump(50);
+                }
+            } else {
+                const ostrapel::BoxReport sample = SampleReport();
+                frmMain::ShowReportBox(window.Handle(), Wide(sample.text), Wide(sample.details),
+                                       false);
+            }
             ::KillTimer(nullptr, timer);
             scene = nullptr;
             status = at.written ? 0 : 1;

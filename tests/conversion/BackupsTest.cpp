@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
+#include "conversion/Report.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
@@ -129,6 +130,33 @@ TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
                                    d);
     // Settled: the batch counts as undone.
     EXPECT_TRUE(Restore().nothingToUndo);
+}
+
+// The restore's box names the saves written since under one reason, although each has its
+// original at a path of its own, and names the set keeping the originals once.
+TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginalsPaths) {
+    AddSaves({"a.sav", "b.sav", "c.sav", "d.sav", "e.sav"});
+    BatchResult result = Run(200);
+    ASSERT_TRUE(result.allChanged());
+    for (const char* name : {"b.sav", "c.sav", "e.sav"}) {
+        WriteFile(saves + "/" + name, "the game saved here");
+    }
+    ASSERT_EQ(::unlink((saves + "/d.sav").c_str()), 0);
+
+    RestoreResult restored = Restore();
+    ASSERT_TRUE(restored.status.ok()) << restored.report;
+    const BoxReport box = ComposeRestoreBoxReport(restored);
+    EXPECT_EQ(box.text, "Restored 1 files\n\nNot restored:\n"
+                        "3 files: changed since the conversion: b.sav, c.sav, e.sav\n"
+                        "1 file: removed since the conversion: d.sav\n\n"
+                        "The originals of the saves not restored are kept in " +
+                            result.backupSet);
+    EXPECT_EQ(box.details, restored.report.substr(restored.report.find("b.sav: ")));
+    EXPECT_EQ(box.details.rfind("b.sav: changed since the conversion; its original is kept at " +
+                                    JoinPath(result.backupSet, "original-2") + "\nc.sav: ",
+                                0),
+              0u)
+        << box.details;
 }
 
 // Only the saves the batch replaces are kept: not those that failed before, nor those the

@@ -164,3 +164,90 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     EXPECT_EQ(ComposeBoxReport(refused).text, refused.report);
     EXPECT_EQ(ComposeBoxReport(refused).details, "");
 }
+
+// A restore that left a thousand saves alone, each with its original at a long path of its own:
+// the box groups them by reason, whatever the paths, and names the set once; the details
+// keep every save with its full reason.
+TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
+    RestoreResult result;
+    result.setFolder = "/home/player/" + std::string(300, 'd') + "/backups/5d2c/7";
+    for (int i = 1; i <= 1000; ++i) {
+        RestoreOutcome file{"slot " + std::to_string(i) + std::string(230, 's') + ".sav", false,
+                            "changed since the conversion",
+                            result.setFolder + "/original-" + std::to_string(i)};
+        if (i % 100 == 0) {
+            file.reason = "removed since the conversion";
+        } else if (i % 250 == 1) {
+            file.reason = "could not be put back: is read-only";
+            file.original.clear();
+        } else if (i % 5 == 0) {
+            file.restored = true;
+            file.reason.clear();
+            file.original.clear();
+        }
+        result.restoredCount += file.restored ? 1 : 0;
+        result.files.push_back(std::move(file));
+    }
+    result.report = ComposeRestoreReport(result.files);
+    ASSERT_EQ(result.restoredCount, 190u);
+
+    const BoxReport box = ComposeRestoreBoxReport(result);
+    const std::vector<std::string> text = Lines(box.text);
+    ASSERT_EQ(text.size(), 8u) << box.text;
+    EXPECT_EQ(text[0], "Restored 190 files");
+    EXPECT_EQ(text[2], "Not restored:");
+    EXPECT_EQ(text[3].rfind("796 files: changed since the conversion: slot 2sssss", 0), 0u);
+    EXPECT_TRUE(text[3].ends_with("sss.sav and 793 more")) << text[3];
+    EXPECT_EQ(text[4].rfind("10 files: removed since the conversion: slot 100sss", 0), 0u);
+    EXPECT_EQ(text[5].rfind("4 files: could not be put back: is read-only: slot 1sss", 0), 0u);
+    EXPECT_EQ(
+        text[7].rfind("The originals of the saves not restored are kept in /home/player/d", 0), 0u);
+    EXPECT_TRUE(text[7].ends_with("d/backups/5d2c/7")) << text[7];
+    EXPECT_EQ(CharacterCount(text[7]), 52u + 260u); // an ordinary path is shown whole
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_LE(CharacterCount(text[i]), 250u) << text[i];
+    }
+
+    // The details: every save not restored, one a line as the report of the restore has them.
+    const std::vector<std::string> details = Lines(box.details);
+    ASSERT_EQ(details.size(), 810u);
+    EXPECT_EQ(details[0], result.files[0].name + ": could not be put back: is read-only");
+    EXPECT_EQ(details[1], result.files[1].name +
+                              ": changed since the conversion; its original "
+                              "is kept at " +
+                              result.setFolder + "/original-2");
+    EXPECT_EQ(details[80], result.files[99].name +
+                               ": removed since the conversion; its original "
+                               "is kept at " +
+                               result.setFolder + "/original-100");
+    EXPECT_EQ("Restored 190 files\n\nNot restored:\n" + box.details, result.report);
+
+    // The tightest summary a window falls back to still names the reasons' count alone.
+    EXPECT_EQ(Lines(ComposeRestoreBoxReport(result, {.groups = 0}).text)[3],
+              "810 files for 3 reasons");
+}
+
+TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
+    RestoreResult all;
+    all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
+    all.restoredCount = 2;
+    all.report = ComposeRestoreReport(all.files);
+    EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files");
+    EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
+
+    // Every save back, but the set could not be marked undone: said in the text, no details.
+    all.notMarked = "Cannot mark the backup set /b/1 undone: is read-only";
+    EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files\n\n" + all.notMarked);
+    EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
+
+    RestoreResult refused;
+    refused.status = Status::Fail("The backup set /b/1 cannot be used: its manifest is damaged");
+    refused.report = refused.status.reason();
+    EXPECT_EQ(ComposeRestoreBoxReport(refused).text, refused.report);
+    EXPECT_EQ(ComposeRestoreBoxReport(refused).details, "");
+
+    RestoreResult nothing;
+    nothing.nothingToUndo = true;
+    nothing.report = NothingToUndo("/saves");
+    EXPECT_EQ(ComposeRestoreBoxReport(nothing).text, "No conversion of /saves to undo");
+}

@@ -70,22 +70,6 @@ ostrapel::BatchResult FailedResult(int count, const std::function<std::string(in
     return result;
 }
 
-// Where a message box and its OK button stand, and what it shows.
-struct BoxSeen {
-    QString text;
-    QString details;
-    Qt::TextFormat format = Qt::AutoText;
-    QRect available;
-    QRect frame;
-    QRect ok;
-    QRect frameWithDetails;
-    QRect okWithDetails;
-};
-
-QRect GlobalRect(const QWidget* widget) {
-    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-}
-
 bool WorkFolderEmpty(const guitest::WindowFixture& fixture) {
     return std::filesystem::is_empty(fixture.work);
 }
@@ -442,6 +426,11 @@ private slots:
         QTest::newRow("a 255-character name") << FailedResult(
             1, [](int) { return std::string(255, 'n'); }, toolSaid);
         QTest::newRow("1,000 names of 255 bytes") << FailedResult(1000, longName, toolSaid);
+        ostrapel::BatchResult farBackups =
+            FailedResult(60, numbered("screenshot_"), same("cipher tool failed (exit code 3)"));
+        farBackups.saveFolder = "/home/player/" + std::string(200, 's');
+        farBackups.backupSet = "/home/player/" + std::string(200, 'b') + "/0000000001";
+        QTest::newRow("originals kept in a folder of 224 characters") << farBackups;
     }
 
     // Whatever the entries not changed, the box and its OK button stay on the screen, with its
@@ -453,49 +442,16 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        std::optional<BoxSeen> seen;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&seen] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr || seen) {
-                return;
-            }
-            seen.emplace();
-            seen->text = box->text();
-            seen->details = box->detailedText();
-            seen->format = box->textFormat();
-            seen->available = box->screen()->availableGeometry();
-            seen->frame = box->frameGeometry();
-            seen->ok = GlobalRect(box->button(QMessageBox::Ok));
-            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
-                details->click();
-                QApplication::processEvents();
-                seen->frameWithDetails = box->frameGeometry();
-                seen->okWithDetails = GlobalRect(box->button(QMessageBox::Ok));
-            }
-            box->accept();
-        });
-        closer.start(10);
+        guitest::BoxWatch watch;
         frmMain::ShowReportBox(&window, result);
+        const std::optional<guitest::BoxSeen>& seen = watch.seen;
 
         QVERIFY(seen.has_value());
         QCOMPARE(seen->format, Qt::PlainText);
         QVERIFY(seen->text.startsWith(QStringLiteral("Changed versions DLC in 2 files\n")));
         const qsizetype notChanged = static_cast<qsizetype>(result.files.size()) - 2;
         QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), notChanged);
-        QVERIFY2(seen->available.contains(seen->frame),
-                 qPrintable(QStringLiteral("box %1x%2 on %3x%4")
-                                .arg(seen->frame.width())
-                                .arg(seen->frame.height())
-                                .arg(seen->available.width())
-                                .arg(seen->available.height())));
-        QVERIFY(seen->available.contains(seen->ok));
-        QVERIFY2(seen->available.contains(seen->frameWithDetails),
-                 qPrintable(QStringLiteral("box with details %1x%2")
-                                .arg(seen->frameWithDetails.width())
-                                .arg(seen->frameWithDetails.height())));
-        QVERIFY(seen->available.contains(seen->okWithDetails));
-        QVERIFY(seen->frameWithDetails.height() > seen->frame.height());
+        QVERIFY2(seen->misfit().isEmpty(), qPrintable(seen->misfit()));
     }
 };
 

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStringList>
@@ -153,9 +154,97 @@ struct ReportLog {
     // Restores are logged the same way: allChanged says whether every save was restored.
     frmMain::RestorePresenter restorePresenter() {
         return [this](QWidget*, const ostrapel::RestoreResult& result) {
-            reports.push_back({QString::fromStdString(result.report), {}, result.allRestored()});
+            const ostrapel::BoxReport box = ostrapel::ComposeRestoreBoxReport(result);
+            reports.push_back({QString::fromStdString(box.text),
+                               QString::fromStdString(box.details), result.allRestored()});
         };
     }
+};
+
+// Where a message box and its OK button stood, with its details shown and without, and what it
+// showed.
+struct BoxSeen {
+    QString text;
+    QString details;
+    Qt::TextFormat format = Qt::AutoText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QRect available;
+    QRect frame;
+    QRect ok;
+    bool detailsButton = false;
+    QRect frameWithDetails;
+    QRect okWithDetails;
+
+    // Empty when the box and its OK button stood within the screen's available area, details
+    // shown or not, and the details made it taller; else what did not.
+    QString misfit() const {
+        const auto outside = [this](const char* which, const QRect& rect) {
+            return QStringLiteral("%1 at %2,%3 size %4x%5 not within %6x%7")
+                .arg(QLatin1String(which))
+                .arg(rect.x())
+                .arg(rect.y())
+                .arg(rect.width())
+                .arg(rect.height())
+                .arg(available.width())
+                .arg(available.height());
+        };
+        if (!available.contains(frame)) {
+            return outside("box", frame);
+        }
+        if (!available.contains(ok)) {
+            return outside("OK", ok);
+        }
+        if (!detailsButton) {
+            return QStringLiteral("no details button");
+        }
+        if (!available.contains(frameWithDetails)) {
+            return outside("box with details", frameWithDetails);
+        }
+        if (!available.contains(okWithDetails)) {
+            return outside("OK with details", okWithDetails);
+        }
+        if (frameWithDetails.height() <= frame.height()) {
+            return QStringLiteral("the details did not show");
+        }
+        return {};
+    }
+};
+
+inline QRect GlobalRect(const QWidget* widget) {
+    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+}
+
+// While it lives, notes the first message box shown modally, opens its details when it has
+// any, and closes it.
+struct BoxWatch {
+    BoxWatch() {
+        QObject::connect(&closer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || seen) {
+                return;
+            }
+            seen.emplace();
+            seen->text = box->text();
+            seen->details = box->detailedText();
+            seen->format = box->textFormat();
+            seen->icon = box->icon();
+            seen->available = box->screen()->availableGeometry();
+            seen->frame = box->frameGeometry();
+            seen->ok = GlobalRect(box->button(QMessageBox::Ok));
+            if (QAbstractButton* details = frmMain::DetailsButton(*box)) {
+                seen->detailsButton = true;
+                details->click();
+                QApplication::processEvents();
+                seen->frameWithDetails = box->frameGeometry();
+                seen->okWithDetails = GlobalRect(box->button(QMessageBox::Ok));
+            }
+            box->accept();
+        });
+        closer.start(10);
+    }
+
+    QTimer closer;
+    std::optional<BoxSeen> seen;
 };
 
 // Answers the question asked when the window is closed during a batch, and counts it.

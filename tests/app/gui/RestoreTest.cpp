@@ -1,14 +1,19 @@
 #include "GuiTestSupport.h"
 #include "conversion/Backups.h"
+#include "system/Paths.h"
 #include "system/UserFolders.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+
+Q_DECLARE_METATYPE(ostrapel::RestoreResult)
 
 using guitest::Control;
 using testsupport::EncipheredSave;
@@ -39,6 +44,25 @@ bool AllOriginal(const guitest::WindowFixture& fixture) {
         }
     }
     return true;
+}
+
+// A restore's result with count saves left alone, their originals in the set folder, and two
+// restored.
+ostrapel::RestoreResult LeftAlone(int count, const std::string& set,
+                                  const std::function<std::string(int)>& name,
+                                  const std::function<std::string(int)>& reason) {
+    ostrapel::RestoreResult result;
+    result.setFolder = set;
+    for (int i = 0; i < count; ++i) {
+        result.files.push_back(
+            {name(i), false, reason(i), set + "/original-" + std::to_string(i + 1)});
+    }
+    for (const char* restored : {"profile.sav", "slot1.sav"}) {
+        result.files.push_back({restored, true, {}, {}});
+    }
+    result.restoredCount = 2;
+    result.report = ostrapel::ComposeRestoreReport(result.files);
+    return result;
 }
 
 QAction* RestoreAction(QMenu& menu) {
@@ -138,9 +162,81 @@ private slots:
         QVERIFY(ended.wait(kTimeoutMs));
         const guitest::Report& report = fixture.log.reports.back();
         QVERIFY(!report.allChanged);
-        QVERIFY2(report.text.startsWith(QStringLiteral("Restored 2 files\n\nNot restored:\nb.sav: "
-                                                       "changed since the conversion")),
-                 qPrintable(report.text));
+        const std::string set =
+            ostrapel::ListBackupSets(fixture.backups, fixture.saves).sets[0].folder;
+        QCOMPARE(report.text,
+                 QString::fromStdString("Restored 2 files\n\nNot restored:\n"
+                                        "1 file: changed since the conversion: b.sav\n\n"
+                                        "The originals of the saves not restored are kept in " +
+                                        set));
+        QCOMPARE(
+            report.details,
+            QString::fromStdString("b.sav: changed since the conversion; its original is kept at " +
+                                   ostrapel::JoinPath(set, "original-2")));
+    }
+
+    void restoreBoxFitsTheScreen_data() {
+        QTest::addColumn<ostrapel::RestoreResult>("result");
+        const std::string set = "/home/player/" + std::string(180, 'd') + "/backups/5d2c/7";
+        const auto numbered = [](int i) { return "slot" + std::to_string(i) + ".sav"; };
+        const auto longName = [](int i) {
+            std::string name = std::to_string(i) + "-";
+            while (name.size() + 2 <= 255) {
+                name += "\xC3\xA9"; // é
+            }
+            return name;
+        };
+        const auto writtenSince = [](int) { return std::string("changed since the conversion"); };
+        const auto putBackFailed = [](int i) {
+            return i % 3 == 0 ? "could not be put back: line " + std::to_string(i) + " " +
+                                    std::string(300, 'x')
+                              : std::string("changed since the conversion");
+        };
+        QTest::newRow("1,000 saves written since, their originals at long paths")
+            << LeftAlone(1000, set, numbered, writtenSince);
+        QTest::newRow("1,000 names of 255 bytes, 300 long reasons")
+            << LeftAlone(1000, set, longName, putBackFailed);
+    }
+
+    // Whatever the saves left alone, the box and its OK button stay on the screen, with its
+    // details shown as well; the text keeps its first line, the details list every save left
+    // alone.
+    void restoreBoxFitsTheScreen() {
+        QFETCH(ostrapel::RestoreResult, result);
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        guitest::BoxWatch watch;
+        frmMain::ShowRestoreBox(&window, result);
+        const std::optional<guitest::BoxSeen>& seen = watch.seen;
+
+        QVERIFY(seen.has_value());
+        QCOMPARE(seen->format, Qt::PlainText);
+        QCOMPARE(seen->icon, QMessageBox::Warning);
+        QVERIFY2(seen->text.startsWith(QStringLiteral("Restored 2 files\n\nNot restored:\n")),
+                 qPrintable(seen->text.left(200)));
+        QCOMPARE(seen->details, QString::fromStdString(ostrapel::NotRestoredLines(result.files)));
+        QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), 1000);
+        QVERIFY2(seen->misfit().isEmpty(), qPrintable(seen->misfit()));
+    }
+
+    void theRestoreBoxHasTheInformationIconWhenAllWereRestored() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        ostrapel::RestoreResult all;
+        all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
+        all.restoredCount = 2;
+        all.report = ostrapel::ComposeRestoreReport(all.files);
+
+        guitest::BoxWatch watch;
+        frmMain::ShowRestoreBox(&window, all);
+        QVERIFY(watch.seen.has_value());
+        QCOMPARE(watch.seen->text, QStringLiteral("Restored 2 files"));
+        QCOMPARE(watch.seen->icon, QMessageBox::Information);
+        QVERIFY(!watch.seen->detailsButton);
     }
 
     void theMenuIsLockedDuringABatch() {

@@ -297,12 +297,14 @@ BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool all
 }
 
 // Shows the real restore box over owner and returns what the watch saw.
-BoxWatch PresentRestoreAndWatch(HWND owner, const std::wstring& text, bool allRestored) {
+BoxWatch PresentRestoreAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allRestored,
+                                bool openDetails) {
     BoxWatch watch;
     watch.owner = owner;
+    watch.openDetails = openDetails;
     watching = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
-    frmMain::ShowRestoreBox(owner, text, allRestored);
+    frmMain::ShowRestoreBox(owner, Wide(report.text), Wide(report.details), allRestored);
     ::KillTimer(nullptr, timer);
     watching = nullptr;
     return watch;
@@ -355,11 +357,13 @@ protected:
                 report.allChanged = allChanged;
             });
         // allChanged: every save was restored.
-        window->setRestorePresenter([this](HWND, const std::wstring& text, bool allRestored) {
-            ++restored.shown;
-            restored.text = text;
-            restored.allChanged = allRestored;
-        });
+        window->setRestorePresenter(
+            [this](HWND, const std::wstring& text, const std::wstring& details, bool allRestored) {
+                ++restored.shown;
+                restored.text = text;
+                restored.details = details;
+                restored.allChanged = allRestored;
+            });
         ::ShowWindow(window->Handle(), SW_SHOWNORMAL);
         PumpUntil([] { return false; }, std::chrono::milliseconds(50));
         return *window;
@@ -834,10 +838,13 @@ TEST_F(Win32WindowTest, ASaveWrittenSinceTheBatchIsLeftAloneWithAWarning) {
     WriteFile(saves + "\\b.sav", "saved by the game");
     ASSERT_TRUE(Restore());
     EXPECT_FALSE(restored.allChanged);
-    EXPECT_EQ(restored.text.rfind(
-                  L"Restored 1 files\n\nNot restored:\nb.sav: changed since the conversion", 0),
-              0u)
-        << testing::PrintToString(restored.text);
+    const std::string set = ostrapel::ListBackupSets(backups, saves).sets.at(0).folder;
+    EXPECT_EQ(restored.text, L"Restored 1 files\n\nNot restored:\n"
+                             L"1 file: changed since the conversion: b.sav\n\n"
+                             L"The originals of the saves not restored are kept in " +
+                                 Wide(set));
+    EXPECT_EQ(restored.details, L"b.sav: changed since the conversion; its original is kept at " +
+                                    Wide(ostrapel::JoinPath(set, "original-2")));
     EXPECT_EQ(ReadFile(saves + "\\a.sav"), EncipheredSave(1200, 1));
     EXPECT_EQ(ReadFile(saves + "\\b.sav"), "saved by the game");
 }
@@ -896,16 +903,23 @@ TEST_F(Win32WindowTest, TheRestoreBoxShowsTheInformationIconOnlyWhenAllWereResto
         return static_cast<HICON>(
             ::LoadImageW(nullptr, icon, IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
     };
-    const BoxWatch all = PresentRestoreAndWatch(main.Handle(), L"Restored 2 files", true);
+    ostrapel::RestoreResult result;
+    result.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
+    result.restoredCount = 2;
+    result.report = ostrapel::ComposeRestoreReport(result.files);
+    const BoxWatch all = PresentRestoreAndWatch(
+        main.Handle(), ostrapel::ComposeRestoreBoxReport(result), result.allRestored(), false);
     ASSERT_FALSE(all.gaveUp);
     ASSERT_NE(all.box, nullptr);
     EXPECT_EQ(all.boxTitle, L"Ostrapel");
     EXPECT_FALSE(all.detailsButton);
     EXPECT_EQ(all.icon, standard(IDI_INFORMATION));
 
+    result.files[1] = {"b.sav", false, "changed since the conversion", "C:\\b\\original-2"};
+    result.restoredCount = 1;
+    result.report = ostrapel::ComposeRestoreReport(result.files);
     const BoxWatch some = PresentRestoreAndWatch(
-        main.Handle(), L"Restored 1 files\n\nNot restored:\nb.sav: changed since the conversion",
-        false);
+        main.Handle(), ostrapel::ComposeRestoreBoxReport(result), result.allRestored(), false);
     ASSERT_FALSE(some.gaveUp);
     ASSERT_NE(some.box, nullptr);
     EXPECT_EQ(some.boxTitle, L"Ostrapel");
@@ -1178,4 +1192,48 @@ TEST_F(Win32SteerTest, DroppingAFolderOrAFileInItListsTheFolder) {
     ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
     EXPECT_TRUE(Holds(other, "c.sav", 100));
     EXPECT_TRUE(Holds(saves, "a.sav", 400));
+}
+
+// A thousand saves left alone, each with its original at a long path of its own: the box stays
+// within the work area with a short summary, and its details list every one of them.
+TEST_F(Win32WindowTest, TheRestoreBoxFitsTheScreenAndShowsEverySaveNotRestored) {
+    frmMain& main = Open();
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+
+    ostrapel::RestoreResult result;
+    result.setFolder = "C:\\Users\\player\\" + std::string(180, 'd') + "\\Backups\\5d2c\\7";
+    for (int i = 1; i <= 1000; ++i) {
+        result.files.push_back(
+            {"slot " + std::to_string(i) + std::string(200, 's') + ".sav", false,
+             i % 10 == 0 ? "removed since the conversion" : "changed since the conversion",
+             result.setFolder + "\\original-" + std::to_string(i)});
+    }
+    result.files.push_back({"profile.sav", true, {}, {}});
+    result.restoredCount = 1;
+    result.report = ostrapel::ComposeRestoreReport(result.files);
+
+    const BoxWatch seen = PresentRestoreAndWatch(
+        main.Handle(), ostrapel::ComposeRestoreBoxReport(result), result.allRestored(), true);
+    ASSERT_FALSE(seen.gaveUp);
+    ASSERT_NE(seen.box, nullptr);
+    EXPECT_EQ(seen.boxTitle, L"Ostrapel");
+    EXPECT_TRUE(seen.detailsButton);
+    EXPECT_TRUE(Within(seen.boxRect, work));
+    ASSERT_NE(seen.details, nullptr);
+    EXPECT_EQ(seen.detailsTitle, L"Ostrapel");
+    EXPECT_TRUE(Within(seen.detailsRect, work));
+    std::wstring expected;
+    for (wchar_t c : Wide(ostrapel::NotRestoredLines(result.files))) {
+        expected += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
+    }
+    EXPECT_EQ(seen.detailsText, expected);
+    EXPECT_EQ(seen.detailsText.rfind(Wide(result.files[0].name) +
+                                         L": changed since the conversion; its original is kept "
+                                         L"at " +
+                                         Wide(result.setFolder) + L"\\original-1\r\n",
+                                     0),
+              0u);
+    EXPECT_EQ(seen.detailsLines, 1000);
+    EXPECT_TRUE(::IsWindowEnabled(main.Handle()));
 }
