@@ -86,7 +86,7 @@ void Sha256::update(std::string_view data) {
     buffered_ = left;
 }
 
-std::array<std::uint8_t, 32> Sha256::finish() {
+Sha256Digest Sha256::finish() {
     const std::uint64_t bits = length_ * 8;
     std::array<std::uint8_t, 72> tail{};
     tail[0] = 0x80;
@@ -96,7 +96,7 @@ std::array<std::uint8_t, 32> Sha256::finish() {
         tail[pad + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     }
     update(std::string_view(reinterpret_cast<const char*>(tail.data()), pad + 8));
-    std::array<std::uint8_t, 32> digest{};
+    Sha256Digest digest{};
     for (std::size_t i = 0; i < 8; ++i) {
         for (std::size_t j = 0; j < 4; ++j) {
             digest[4 * i + j] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * j));
@@ -105,16 +105,25 @@ std::array<std::uint8_t, 32> Sha256::finish() {
     return digest;
 }
 
-std::string Sha256Hex(std::string_view data) {
+Sha256Digest Sha256Of(std::string_view data) {
     Sha256 hash;
     hash.update(data);
+    return hash.finish();
+}
+
+std::string HexOf(const Sha256Digest& digest) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (std::uint8_t byte : hash.finish()) {
+    hex.reserve(2 * digest.size());
+    for (std::uint8_t byte : digest) {
         hex.push_back(kDigits[byte >> 4]);
         hex.push_back(kDigits[byte & 0x0F]);
     }
     return hex;
+}
+
+std::string Sha256Hex(std::string_view data) {
+    return HexOf(Sha256Of(data));
 }
 
 } // namespace ostrapel

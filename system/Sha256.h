@@ -8,13 +8,15 @@
 
 namespace ostrapel {
 
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
 // SHA-256 over data given in pieces.
 class Sha256 {
 public:
     Sha256();
     void update(std::string_view data);
     // The digest of everything given; the object is spent afterwards.
-    std::array<std::uint8_t, 32> finish();
+    Sha256Digest finish();
 
 private:
     void block(const std::uint8_t* data);
@@ -24,6 +26,12 @@ private:
     std::size_t buffered_ = 0;
     std::uint64_t length_ = 0; // bytes
 };
+
+// The SHA-256 of data.
+Sha256Digest Sha256Of(std::string_view data);
+
+// A digest as 64 lower-case hex digits.
+std::string HexOf(const Sha256Digest& digest);
 
 // The SHA-256 of data as 64 lower-case hex digits.
 std::string Sha256Hex(std::string_view data);

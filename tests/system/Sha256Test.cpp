@@ -3,22 +3,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
+using ostrapel::HexOf;
 using ostrapel::Sha256;
 using ostrapel::Sha256Hex;
-
-namespace {
-
-std::string Hex(const std::array<std::uint8_t, 32>& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
-}
-
-} // namespace
+using ostrapel::Sha256Of;
 
 // The published test vectors, and lengths around the padding's block boundary.
 TEST(Sha256Test, KnownVectors) {
@@ -51,6 +39,8 @@ TEST(Sha256Test, PiecesGiveTheSameDigestAsTheWhole) {
         for (std::size_t at = 0; at < data.size(); at += piece) {
             hash.update(std::string_view(data).substr(at, piece));
         }
-        EXPECT_EQ(Hex(hash.finish()), Sha256Hex(data)) << "pieces of " << piece;
+        const ostrapel::Sha256Digest digest = hash.finish();
+        EXPECT_EQ(digest, Sha256Of(data)) << "pieces of " << piece;
+        EXPECT_EQ(HexOf(digest), Sha256Hex(data)) << "pieces of " << piece;
     }
 }
