@@ -1,13 +1,18 @@
 // Converts N saves with a cipher tool that does next to nothing and compares the time per save
-// with a floor timed in the same run: a loop doing only what any correct batch must do per
-// save, the proof of the enciphered result included. The batch keeps a backup of every save it
-// replaces; a second floor adds the least such a backup costs (a flushed copy of the original),
-// so the cost of keeping backups shows against both.
-//   bench_convert [N]   (default 1000)
-
+// with floors timed in the same run: loops doing only what any correct batch must do per save.
+//   floor           the tool's three runs (the proof's included), the copies, the field, and a
+//                   flushed temporary renamed over the save;
+//   backup floor    that and a flushed backup copy of the original;
+//   required floor  that, the checks that each run changed its file, and the SHA-256 of the
+//                   original and of the result that a backup set's manifest records: all the
+//                   work a batch that keeps backups must do. The goal is judged against it.
+//   bench_convert [N]        (default 1000): best of three rounds of each, alternated
+//   bench_convert N PART     one run of one part (floor, backup-floor, required-floor or
+//                            batch), for a profiler
 #include "conversion/ConvertSaves.h"
 #include "system/Paths.h"
 #include "system/Process.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
 #include <chrono>
@@ -42,13 +47,18 @@ void WriteSaves(const fs::path& folder, std::size_t count, std::vector<std::stri
     }
 }
 
-void CopyFile(const std::string& from, const std::string& to, bool flush) {
+// Copies a file, keeping what it copied when kept is given.
+void CopyFile(const std::string& from, const std::string& to, bool flush,
+              std::string* kept = nullptr) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Check(in >= 0 && out >= 0, "open");
     char buffer[65536];
     for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
         Check(::write(out, buffer, static_cast<std::size_t>(got)) == got, "write");
+        if (kept != nullptr) {
+            kept->append(buffer, static_cast<std::size_t>(got));
+        }
     }
     if (flush) {
         Check(::fsync(out) == 0, "fsync");
@@ -62,37 +72,63 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+enum class FloorKind { Plain, Backup, Required };
+
 // The least a correct batch does per save: copy in, decipher, read the field (a save holding
-// the value already is left alone) and write it, encipher,
-// decipher a scratch copy and compare it with the patched save, then a flushed temporary
-// renamed over the save.
+// the value already is left alone) and write it, encipher, decipher a scratch copy and compare
+// it with the patched save, then a flushed temporary renamed over the save. Backup adds a
+// flushed copy of the original; Required adds to that the checks that each run changed its
+// file, made on bytes read anyway, and the two SHA-256 of the backup's manifest.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
-             const std::string& appDir, const fs::path& backups = {}) {
+             const std::string& appDir, FloorKind kind, const fs::path& backups = {}) {
     const std::string work = appDir + "Decrypt/temp/";
-    if (!backups.empty()) {
+    const bool required = kind == FloorKind::Required;
+    if (kind != FloorKind::Plain) {
         fs::create_directories(backups);
     }
     ostrapel::Scn_Process runner;
+    std::string manifest; // the digests a backup set records
     auto start = Clock::now();
     for (const std::string& name : names) {
         const std::string save = (saves / name).string();
         const std::string copy = work + name;
         const std::string scratch = work + "scratch-" + name;
-        CopyFile(save, copy, false);
+        std::string original;
+        CopyFile(save, copy, false, required ? &original : nullptr);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
+        std::string patched;
+        if (required) {
+            patched = ReadAll(copy);
+            Check(patched != original, "changed nothing");
+            Check(patched.size() >= 790 && (patched[788] != '\xC8' || patched[789] != '\0'),
+                  "old field");
+            patched[788] = '\xC8';
+            patched[789] = '\0';
+        }
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
-        unsigned char old[2] = {0, 0};
-        Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
+        if (!required) {
+            unsigned char old[2] = {0, 0};
+            Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
+        }
         const unsigned char field[2] = {0xC8, 0x00};
         Check(::pwrite(fd, field, 2, 788) == 2 && ::close(fd) == 0, "field");
-        const std::string patched = ReadAll(copy);
+        if (!required) {
+            patched = ReadAll(copy);
+        }
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, false)).succeeded(), "tool");
-        CopyFile(copy, scratch, false);
+        std::string enciphered;
+        CopyFile(copy, scratch, false, required ? &enciphered : nullptr);
+        Check(!required || enciphered != patched, "changed nothing");
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
               "tool");
         Check(ReadAll(scratch) == patched, "check");
-        if (!backups.empty()) {
-            CopyFile(save, (backups / name).string(), true);
+        if (kind != FloorKind::Plain) {
+            std::string kept;
+            CopyFile(save, (backups / name).string(), true, required ? &kept : nullptr);
+            if (required) {
+                manifest +=
+                    ostrapel::Sha256Hex(kept) + " " + ostrapel::Sha256Hex(enciphered) + "\n";
+            }
         }
         const std::string temporary = (saves / ("." + name + ".tmp")).string();
         CopyFile(copy, temporary, true);
@@ -100,7 +136,9 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         ::unlink(copy.c_str());
         ::unlink(scratch.c_str());
     }
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Check(manifest.size() == (required ? names.size() * 130 : 0), "manifest");
+    return elapsed;
 }
 
 double Batch(const fs::path& saves, const std::vector<std::string>& names,
@@ -120,7 +158,8 @@ double Batch(const fs::path& saves, const std::vector<std::string>& names,
 
 int main(int argc, char** argv) {
     const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
-    Check(count > 0, "argument");
+    const std::string part = argc > 2 ? argv[2] : "";
+    Check(count > 0 && argc <= 3, "argument");
     char pattern[] = "/tmp/ostrapel-bench-XXXXXX";
     Check(::mkdtemp(pattern) != nullptr, "mkdtemp");
     const fs::path root = pattern;
@@ -129,34 +168,54 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::vector<std::string> names;
-    // Alternate them so none gets a warmer machine, and take each one's best round: the
-    // machine is shared, and what others run only ever adds time. Fresh saves for each run: a
-    // save converted already would be left alone.
-    constexpr int kRounds = 3;
-    double floorMs = 1e300;
-    double backupFloorMs = 1e300;
-    double batchMs = 1e300;
-    for (int round = 0; round < kRounds; ++round) {
+    auto run = [&](const std::string& which) {
+        // Fresh saves for each run: a save converted already would be left alone.
         WriteSaves(root / "saves", count, names);
-        floorMs = std::min(floorMs, Floor(root / "saves", names, appDir));
-        WriteSaves(root / "saves", count, names);
-        backupFloorMs =
-            std::min(backupFloorMs, Floor(root / "saves", names, appDir, root / "floor-backups"));
+        double ms = 0;
+        if (which == "floor") {
+            ms = Floor(root / "saves", names, appDir, FloorKind::Plain);
+        } else if (which == "backup-floor") {
+            ms = Floor(root / "saves", names, appDir, FloorKind::Backup, root / "floor-backups");
+        } else if (which == "required-floor") {
+            ms = Floor(root / "saves", names, appDir, FloorKind::Required, root / "floor-backups");
+        } else {
+            Check(which == "batch", "part");
+            ms = Batch(root / "saves", names, appDir, root / "backups");
+        }
         fs::remove_all(root / "floor-backups");
-        WriteSaves(root / "saves", count, names);
-        batchMs = std::min(batchMs, Batch(root / "saves", names, appDir, root / "backups"));
+        return ms / static_cast<double>(count);
+    };
+    if (!part.empty()) {
+        const double perSave = run(part);
+        fs::remove_all(root);
+        std::printf("%s: %.3f ms per save\n", part.c_str(), perSave);
+        return 0;
+    }
+
+    // Alternate them so none gets a warmer machine, and take each one's best round: the
+    // machine is shared, and what others run only ever adds time.
+    constexpr int kRounds = 3;
+    double floor = 1e300;
+    double backupFloor = 1e300;
+    double requiredFloor = 1e300;
+    double batch = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        floor = std::min(floor, run("floor"));
+        backupFloor = std::min(backupFloor, run("backup-floor"));
+        requiredFloor = std::min(requiredFloor, run("required-floor"));
+        batch = std::min(batch, run("batch"));
     }
     fs::remove_all(root);
 
-    const double perFloor = floorMs / static_cast<double>(count);
-    const double perBackupFloor = backupFloorMs / static_cast<double>(count);
-    const double perBatch = batchMs / static_cast<double>(count);
     std::printf("saves: %zu (best of %d rounds)\n", count, kRounds);
-    std::printf("floor: %.3f ms per save\n", perFloor);
-    std::printf("floor with a flushed backup copy: %.3f ms per save\n", perBackupFloor);
-    std::printf("batch with backups: %.3f ms per save\n", perBatch);
-    std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f (target at most "
-                "1.10)\n",
-                perBatch / perFloor, perBatch / perBackupFloor);
+    std::printf("floor: %.3f ms per save\n", floor);
+    std::printf("floor with a flushed backup copy: %.3f ms per save\n", backupFloor);
+    std::printf("floor with all a batch must do (checks, backup, manifest hashes): %.3f ms per "
+                "save\n",
+                requiredFloor);
+    std::printf("batch with backups: %.3f ms per save\n", batch);
+    std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f; to the floor with "
+                "all a batch must do: %.3f (target at most 1.10 against the last)\n",
+                batch / floor, batch / backupFloor, batch / requiredFloor);
     return 0;
 }
