@@ -98,10 +98,11 @@ private:
     std::optional<std::int16_t> readField(std::size_t index, std::string_view deciphered);
 
     // Runs the cipher tool on a file and removes its side file; false when the entry failed.
-    // Each caller also requires the run to have changed the file: a tool that leaves it as it
-    // was did not do its work.
+    // Each caller then reads the file back and requires the run to have changed it: a tool
+    // that leaves it as it was did not do its work.
     bool runTool(std::size_t index, const std::string& file, bool decipher);
-    // Reads a work file whole; false when the entry failed.
+    // Reads a work file whole after a tool run; false when the entry failed, the tool having
+    // removed the file among the reasons.
     bool readBack(std::size_t index, const std::string& file, std::string& content);
     bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
     void fail(std::size_t index, std::string reason);
@@ -483,16 +484,14 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
         fail(index, std::move(reason));
         return false;
     }
-    if (KindOf(file) != EntryKind::File) {
-        fail(index, "cipher tool removed the work copy");
-        return false;
-    }
     return true;
 }
 
 bool Batch::readBack(std::size_t index, const std::string& file, std::string& content) {
     if (Status read = ReadWholeFile(file, content); !read) {
-        fail(index, "could not read back the work copy: " + read.reason());
+        fail(index, KindOf(file) != EntryKind::File
+                        ? std::string("cipher tool removed the work copy")
+                        : "could not read back the work copy: " + read.reason());
         return false;
     }
     return true;
