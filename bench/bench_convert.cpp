@@ -1,12 +1,13 @@
 // Converts N saves with a cipher tool that does next to nothing and compares the time per save
-// with floors timed in the same run: loops doing only what any correct batch must do per save.
-//   floor           the tool's three runs (the proof's included), the copies, the field, and a
-//                   flushed temporary renamed over the save;
+// with floors timed in the same run: loops doing only what a correct batch must do.
+//   floor           per save the tool's three runs (the proof's included), the copies, the
+//                   field, and a flushed temporary renamed over the save;
 //   backup floor    that and a flushed backup copy of the original;
-//   required floor  that, the checks that each run changed its file, and the SHA-256 of the
-//                   original and of the result that a backup set's manifest records: all the
-//                   work a batch that keeps backups must do. The goal is judged against it.
-//   bench_convert [N]        (default 1000): best of three rounds of each, alternated
+//   required floor  that, the checks that each run changed its file, the SHA-256 of the
+//                   original and of the result that a backup set's manifest records, and the
+//                   passes' order: all the work a batch that keeps backups must do. The goal is
+//                   judged against it.
+//   bench_convert [N]        (default 1000): best of four rounds of each, alternated
 //   bench_convert N PART     one run of one part (floor, backup-floor, required-floor or
 //                            batch), for a profiler
 // It works in a fresh folder in $TMPDIR (default /tmp), so it measures that file system.
@@ -74,63 +75,37 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-enum class FloorKind { Plain, Backup, Required };
-
 // The least a correct batch does per save: copy in, decipher, read the field (a save holding
 // the value already is left alone) and write it, encipher, decipher a scratch copy and compare
-// it with the patched save, then a flushed temporary renamed over the save. Backup adds a
-// flushed copy of the original; Required adds to that the checks that each run changed its
-// file, made on bytes read anyway, and the two SHA-256 of the backup's manifest.
+// it with the patched save, then a flushed temporary renamed over the save; with backups, a
+// flushed copy of the original too.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
-             const std::string& appDir, FloorKind kind, const fs::path& backups = {}) {
+             const std::string& appDir, const fs::path& backups = {}) {
     const std::string work = appDir + "Decrypt/temp/";
-    const bool required = kind == FloorKind::Required;
-    if (kind != FloorKind::Plain) {
+    if (!backups.empty()) {
         fs::create_directories(backups);
     }
     ostrapel::Scn_Process runner;
-    std::string manifest; // the digests a backup set records
     auto start = Clock::now();
     for (const std::string& name : names) {
         const std::string save = (saves / name).string();
         const std::string copy = work + name;
         const std::string scratch = work + "scratch-" + name;
-        std::string original;
-        CopyFile(save, copy, false, required ? &original : nullptr);
+        CopyFile(save, copy, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
-        std::string patched;
-        if (required) {
-            patched = ReadAll(copy);
-            Check(patched != original, "changed nothing");
-            Check(patched.size() >= 790 && (patched[788] != '\xC8' || patched[789] != '\0'),
-                  "old field");
-            patched[788] = '\xC8';
-            patched[789] = '\0';
-        }
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
-        if (!required) {
-            unsigned char old[2] = {0, 0};
-            Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
-        }
+        unsigned char old[2] = {0, 0};
+        Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
         const unsigned char field[2] = {0xC8, 0x00};
         Check(::pwrite(fd, field, 2, 788) == 2 && ::close(fd) == 0, "field");
-        if (!required) {
-            patched = ReadAll(copy);
-        }
+        const std::string patched = ReadAll(copy);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, false)).succeeded(), "tool");
-        std::string enciphered;
-        CopyFile(copy, scratch, false, required ? &enciphered : nullptr);
-        Check(!required || enciphered != patched, "changed nothing");
+        CopyFile(copy, scratch, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
               "tool");
         Check(ReadAll(scratch) == patched, "check");
-        if (kind != FloorKind::Plain) {
-            std::string kept;
-            CopyFile(save, (backups / name).string(), true, required ? &kept : nullptr);
-            if (required) {
-                manifest +=
-                    ostrapel::Sha256Hex(kept) + " " + ostrapel::Sha256Hex(enciphered) + "\n";
-            }
+        if (!backups.empty()) {
+            CopyFile(save, (backups / name).string(), true);
         }
         const std::string temporary = (saves / ("." + name + ".tmp")).string();
         CopyFile(copy, temporary, true);
@@ -138,8 +113,65 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         ::unlink(copy.c_str());
         ::unlink(scratch.c_str());
     }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The floor with backups and what else every batch must do: the checks that each tool run
+// changed its file (made on bytes read anyway), the SHA-256 of the original and of the result
+// that the backup's manifest records, and the passes' order (every decipher, then every
+// encipher with its proof, then the backups, flushed, then the replacements), with the work
+// copies kept from one pass to the next and the patched saves kept in memory.
+double RequiredFloor(const fs::path& saves, const std::vector<std::string>& names,
+                     const std::string& appDir, const fs::path& backups) {
+    const std::string work = appDir + "Decrypt/temp/";
+    fs::create_directories(backups);
+    ostrapel::Scn_Process runner;
+    std::vector<std::string> patched(names.size());
+    std::string manifest; // the digests a backup set records
+    auto start = Clock::now();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string copy = work + names[i];
+        std::string original;
+        CopyFile((saves / names[i]).string(), copy, false, &original);
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
+        patched[i] = ReadAll(copy);
+        Check(patched[i] != original, "changed nothing");
+        Check(patched[i].size() >= 790 && (patched[i][788] != '\xC8' || patched[i][789] != '\0'),
+              "old field");
+        patched[i][788] = '\xC8';
+        patched[i][789] = '\0';
+        int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
+        Check(::pwrite(fd, patched[i].data() + 788, 2, 788) == 2 && ::close(fd) == 0, "field");
+    }
+    std::vector<std::string> results(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string copy = work + names[i];
+        const std::string scratch = work + "scratch-" + names[i];
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, false)).succeeded(), "tool");
+        std::string enciphered;
+        CopyFile(copy, scratch, false, &enciphered);
+        Check(enciphered != patched[i], "changed nothing");
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
+              "tool");
+        Check(ReadAll(scratch) == patched[i], "check");
+        ::unlink(scratch.c_str());
+        results[i] = ostrapel::Sha256Hex(enciphered);
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string kept;
+        CopyFile((saves / names[i]).string(), (backups / names[i]).string(), true, &kept);
+        manifest += ostrapel::Sha256Hex(kept) + " " + results[i] + "\n";
+    }
+    for (const std::string& name : names) {
+        const std::string save = (saves / name).string();
+        const std::string copy = work + name;
+        const std::string temporary = (saves / ("." + name + ".tmp")).string();
+        CopyFile(copy, temporary, true);
+        Check(::rename(temporary.c_str(), save.c_str()) == 0, "rename");
+        ::unlink(copy.c_str());
+    }
     const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Check(manifest.size() == (required ? names.size() * 130 : 0), "manifest");
+    Check(manifest.size() == names.size() * 130, "manifest");
     return elapsed;
 }
 
@@ -177,11 +209,11 @@ int main(int argc, char** argv) {
         WriteSaves(root / "saves", count, names);
         double ms = 0;
         if (which == "floor") {
-            ms = Floor(root / "saves", names, appDir, FloorKind::Plain);
+            ms = Floor(root / "saves", names, appDir);
         } else if (which == "backup-floor") {
-            ms = Floor(root / "saves", names, appDir, FloorKind::Backup, root / "floor-backups");
+            ms = Floor(root / "saves", names, appDir, root / "floor-backups");
         } else if (which == "required-floor") {
-            ms = Floor(root / "saves", names, appDir, FloorKind::Required, root / "floor-backups");
+            ms = RequiredFloor(root / "saves", names, appDir, root / "floor-backups");
         } else {
             Check(which == "batch", "part");
             ms = Batch(root / "saves", names, appDir, root / "backups");
@@ -216,8 +248,8 @@ int main(int argc, char** argv) {
     std::printf("saves: %zu (best of %d rounds)\n", count, kRounds);
     std::printf("floor: %.3f ms per save\n", floor);
     std::printf("floor with a flushed backup copy: %.3f ms per save\n", backupFloor);
-    std::printf("floor with all a batch must do (checks, backup, manifest hashes): %.3f ms per "
-                "save\n",
+    std::printf("floor with all a batch must do (checks, backup, manifest hashes, passes): "
+                "%.3f ms per save\n",
                 requiredFloor);
     std::printf("batch with backups: %.3f ms per save\n", batch);
     std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f; to the floor with "
