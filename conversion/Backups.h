@@ -27,9 +27,9 @@ std::string BackupFolderFor(const std::string& appDir);
 
 // One save about to be replaced by a batch.
 struct SaveToKeep {
-    std::string name;      // entry name in the save folder
-    std::string result;    // the file that is to replace it
-    FileIdentity identity; // the save as the batch read it
+    std::string name;         // entry name in the save folder
+    std::string resultSha256; // of what is to replace it, as hex digits
+    FileIdentity identity;    // the save as the batch read it
 };
 
 // The originals of one batch's saves, kept before any of them is replaced. Inside the backup
@@ -44,10 +44,10 @@ public:
     BackupWriter& operator=(const BackupWriter&) = delete;
 
     // Copies the originals into a new set, flushes them, then writes the manifest with the
-    // SHA-256 of each original and of its result. One reason per save, empty when it was kept:
-    // a save that changed since the batch read it is not kept and must not be replaced; when
-    // the set cannot be written, each reason is "Cannot keep a backup in PATH: REASON" and
-    // nothing of the set is left.
+    // SHA-256 of each original (of the bytes copied) and of its result. One reason per save, empty
+    // when it was kept: a save that changed since the batch read it is not kept and must not be
+    // replaced; when the set cannot be written, each reason is "Cannot keep a backup in PATH:
+    // REASON" and nothing of the set is left.
     std::vector<std::string> keep(const std::vector<SaveToKeep>& saves);
 
     // After the replacements, which of the saves given to keep() (in the same order) were

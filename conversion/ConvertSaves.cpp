@@ -6,6 +6,7 @@
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Sha256.h"
 #include "system/Wine.h"
 
 #include <algorithm>
@@ -20,16 +21,17 @@ namespace ostrapel {
 namespace {
 
 constexpr const char* kSideFileSuffix = ".backup";
-// The batch's own folders inside the work folder: the patched saves kept to check the
-// enciphered results against, and the scratch copies those results are deciphered in. Their
-// names start with a dot, so no listed save's work copy can take one of them.
-constexpr const char* kPatchedFolder = ".patched";
+// The batch's own folder inside the work folder, for the scratch copies the enciphered results
+// are deciphered in to prove them. Its name starts with a dot, so no listed save's work copy
+// can take it.
 constexpr const char* kScratchFolder = ".scratch";
+// Where earlier versions kept copies of the patched saves; cleared like the batch's own.
+constexpr const char* kEarlierPatchedFolder = ".patched";
 
 // Empties the work folder, the batch's own folders in it included, which go too.
 Status ClearWorkArea(const std::string& workFolder) {
     Status cleared = RemoveFilesIn(workFolder);
-    for (const char* own : {kPatchedFolder, kScratchFolder}) {
+    for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
         const std::string folder = JoinPath(workFolder, own);
         if (KindOf(folder) == EntryKind::Directory) {
             Status removed = RemoveFilesIn(folder);
@@ -56,6 +58,8 @@ std::string Join(std::initializer_list<std::string_view> parts) {
 // costs little more than its names.
 struct FileState {
     FileIdentity identity;
+    Sha256Digest patched{}; // the patched save the enciphered result must decipher back to
+    Sha256Digest result{};  // the enciphered result, which is to replace the save
     bool alive = true;
 };
 
@@ -77,14 +81,11 @@ private:
     std::string workCopy(std::size_t index) const {
         return JoinPath(workFolder_, request_.names[index]);
     }
-    std::string patchedCopy(std::size_t index) const {
-        return JoinPath(JoinPath(workFolder_, kPatchedFolder), request_.names[index]);
-    }
     std::string scratchCopy(std::size_t index) const {
         return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
     }
-    // Copies the save in and deciphers the copy; false when the entry failed.
-    bool copyInAndDecipher(std::size_t index);
+    // Copies the save in, deciphers the copy and reads it back; empty when the entry failed.
+    std::optional<std::string> copyInAndDecipher(std::size_t index);
     void decipherAndPatch(std::size_t index);
     void decipherAndRead(std::size_t index);
     void encipherAndCheck(std::size_t index);
@@ -93,16 +94,16 @@ private:
     void keepOriginals(BackupWriter& backup);
     // Tells the set which saves were replaced.
     void finishBackup(BackupWriter& backup);
-    // The deciphered work copy's field, kept in the outcome; empty when the entry failed.
-    std::optional<std::int16_t> readField(std::size_t index);
+    // The deciphered save's field, kept in the outcome; empty when the entry failed.
+    std::optional<std::int16_t> readField(std::size_t index, std::string_view deciphered);
 
-    // Runs the cipher tool on a file and removes its side file. A run counts only when it
-    // ended well and changed the file (it differs from before, unless that is empty): a tool
+    // Runs the cipher tool on a file and removes its side file; false when the entry failed.
+    // Each caller then reads the file back and requires the run to have changed it: a tool
     // that leaves it as it was did not do its work.
-    bool runTool(std::size_t index, const std::string& file, bool decipher,
-                 const std::string& before);
-    // Whether two files hold the same bytes; a failed comparison fails the entry.
-    std::optional<bool> same(std::size_t index, const std::string& a, const std::string& b);
+    bool runTool(std::size_t index, const std::string& file, bool decipher);
+    // Reads a work file whole after a tool run; false when the entry failed, the tool having
+    // removed the file among the reasons.
+    bool readBack(std::size_t index, const std::string& file, std::string& content);
     bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
     void fail(std::size_t index, std::string reason);
     // Ends an entry that is done with: read, already at the value, or replaced.
@@ -217,11 +218,9 @@ BatchResult Batch::run() {
     }
     // Whatever an earlier, interrupted run left behind goes first.
     (void)ClearWorkArea(workFolder_);
-    for (const char* own : {kPatchedFolder, kScratchFolder}) {
-        if (Status made = MakeDirectory(JoinPath(workFolder_, own)); !made) {
-            return refuse("Work folder unavailable: " + JoinPath(workFolder_, own) + ": " +
-                          made.reason());
-        }
+    if (Status made = MakeDirectory(JoinPath(workFolder_, kScratchFolder)); !made) {
+        return refuse("Work folder unavailable: " + JoinPath(workFolder_, kScratchFolder) + ": " +
+                      made.reason());
     }
     if (!request_.saveFolder.empty() && !readOnly_) {
         (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
@@ -294,60 +293,65 @@ void Batch::refuseUnsafeNames() {
     }
 }
 
-bool Batch::copyInAndDecipher(std::size_t index) {
+std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     const std::string save = savePath(index);
     const std::string copy = workCopy(index);
     switch (KindOf(save)) {
     case EntryKind::Directory:
         fail(index, "is a folder");
-        return false;
+        return std::nullopt;
     case EntryKind::Missing:
         fail(index, "not found");
-        return false;
+        return std::nullopt;
     case EntryKind::Other:
         fail(index, "is not a regular file");
-        return false;
+        return std::nullopt;
     case EntryKind::File:
         break;
     }
     // Only a save that is to be replaced must be writable.
     if (!readOnly_ && IsReadOnly(save)) {
         fail(index, "is read-only");
-        return false;
+        return std::nullopt;
     }
     // The work folder starts empty, so a work copy already there belongs to another save
     // whose name differs only in case, on a file system that ignores it.
     if (KindOf(copy) != EntryKind::Missing) {
         fail(index, "its work copy clashes with another save's");
-        return false;
+        return std::nullopt;
     }
-    if (Status copied = CopyFileTo(save, copy, &states_[index].identity); !copied) {
+    std::string original;
+    if (Status copied = CopyFileTo(save, copy, {&states_[index].identity, &original}); !copied) {
         fail(index, "copy failed: " + copied.reason());
-        return false;
+        return std::nullopt;
     }
-    return runTool(index, copy, true, save);
+    std::string deciphered;
+    if (!runTool(index, copy, true) || !readBack(index, copy, deciphered)) {
+        return std::nullopt;
+    }
+    if (deciphered == original) {
+        fail(index, "cipher tool changed nothing");
+        return std::nullopt;
+    }
+    return deciphered;
 }
 
-std::optional<std::int16_t> Batch::readField(std::size_t index) {
-    FieldReadResult read = ReadDlcField(workCopy(index));
-    if (!read.status) {
-        fail(index, "could not read the DLC field: " + read.status.reason());
+std::optional<std::int16_t> Batch::readField(std::size_t index, std::string_view deciphered) {
+    auto value = DlcFieldOf(deciphered);
+    if (!value) {
+        fail(index, "deciphered save too short (" + std::to_string(deciphered.size()) + " bytes)");
         return std::nullopt;
     }
-    if (!read.value) {
-        auto size = SizeOf(workCopy(index));
-        fail(index, "deciphered save too short (" + std::to_string(size.value_or(0)) + " bytes)");
-        return std::nullopt;
-    }
-    result_.files[index].oldValue = read.value;
-    return read.value;
+    result_.files[index].oldValue = value;
+    return value;
 }
 
 void Batch::decipherAndRead(std::size_t index) {
-    if (!copyInAndDecipher(index)) {
+    auto deciphered = copyInAndDecipher(index);
+    if (!deciphered) {
         return;
     }
-    const bool read = readField(index).has_value();
+    const bool read = readField(index, *deciphered).has_value();
     (void)RemoveFile(workCopy(index));
     if (read) {
         succeed(index);
@@ -355,11 +359,12 @@ void Batch::decipherAndRead(std::size_t index) {
 }
 
 void Batch::decipherAndPatch(std::size_t index) {
-    if (!copyInAndDecipher(index)) {
+    auto deciphered = copyInAndDecipher(index);
+    if (!deciphered) {
         return;
     }
     const std::string copy = workCopy(index);
-    auto old = readField(index);
+    auto old = readField(index, *deciphered);
     if (!old) {
         return;
     }
@@ -369,47 +374,48 @@ void Batch::decipherAndPatch(std::size_t index) {
         result_.files[index].already = true;
         return succeed(index);
     }
-    FieldWriteResult written = WriteDlcField(copy, request_.valueText);
-    if (!written.status || !written.written) {
-        return fail(index, "could not write the DLC field: " +
-                               (written.status ? std::string("value not converted")
-                                               : written.status.reason()));
+    std::string& patched = *deciphered;
+    SetDlcField(patched, target_);
+    const auto field = static_cast<std::size_t>(DlcField::kOffset);
+    if (Status written =
+            WriteBytesAt(copy, DlcField::kOffset, std::string_view(patched).substr(field, 2));
+        !written) {
+        return fail(index, "could not write the DLC field: " + written.reason());
     }
     // Kept to prove the enciphered result against.
-    if (Status kept = CopyFileTo(copy, patchedCopy(index)); !kept) {
-        return fail(index, "copy failed: " + kept.reason());
-    }
+    states_[index].patched = Sha256Of(patched);
 }
 
 void Batch::encipherAndCheck(std::size_t index) {
     const std::string copy = workCopy(index);
-    const std::string patched = patchedCopy(index);
-    if (!runTool(index, copy, false, patched)) {
+    FileState& state = states_[index];
+    std::string enciphered;
+    if (!runTool(index, copy, false) || !readBack(index, copy, enciphered)) {
         return;
     }
-    auto size = SizeOf(copy);
-    if (!size || *size == 0) {
+    const Sha256Digest result = Sha256Of(enciphered);
+    if (result == state.patched) {
+        return fail(index, "cipher tool changed nothing");
+    }
+    if (enciphered.empty()) {
         return fail(index, "cipher tool left an empty file");
     }
     // The result must decipher back to exactly the patched save, or it is not put back.
     const std::string scratch = scratchCopy(index);
-    if (Status copied = CopyFileTo(copy, scratch); !copied) {
+    if (Status copied = WriteNewFile(scratch, enciphered); !copied) {
         return fail(index, "copy failed: " + copied.reason());
     }
     // No check that this run changed the scratch copy: it must now equal the patched save,
     // which the enciphered result was just shown to differ from.
-    if (!runTool(index, scratch, true, {})) {
+    std::string proof;
+    if (!runTool(index, scratch, true) || !readBack(index, scratch, proof)) {
         return;
     }
-    auto matches = same(index, scratch, patched);
-    if (!matches) {
-        return;
-    }
-    if (!*matches) {
+    if (Sha256Of(proof) != state.patched) {
         return fail(index, "the enciphered result does not decipher back to the patched save");
     }
     (void)RemoveFile(scratch);
-    (void)RemoveFile(patched);
+    state.result = result;
 }
 
 void Batch::copyBack(std::size_t index) {
@@ -434,7 +440,7 @@ void Batch::keepOriginals(BackupWriter& backup) {
     for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
         if (states_[i].alive) {
             kept_.push_back(i);
-            saves.push_back({request_.names[i], workCopy(i), states_[i].identity});
+            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity});
         }
     }
     if (cancelled()) {
@@ -458,8 +464,7 @@ void Batch::finishBackup(BackupWriter& backup) {
     result_.backupSet = backup.setFolder();
 }
 
-bool Batch::runTool(std::size_t index, const std::string& file, bool decipher,
-                    const std::string& before) {
+bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
     ProcessOutcome outcome =
         runner_.Run_Process(CipherCommand(request_.appDir, file, decipher), Scn_Process::kHidden,
                             {request_.toolTimeLimit, request_.cancel});
@@ -479,31 +484,17 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher,
         fail(index, std::move(reason));
         return false;
     }
-    if (KindOf(file) != EntryKind::File) {
-        fail(index, "cipher tool removed the work copy");
-        return false;
-    }
-    if (before.empty()) {
-        return true;
-    }
-    auto unchanged = same(index, file, before);
-    if (!unchanged) {
-        return false;
-    }
-    if (*unchanged) {
-        fail(index, "cipher tool changed nothing");
-        return false;
-    }
     return true;
 }
 
-std::optional<bool> Batch::same(std::size_t index, const std::string& a, const std::string& b) {
-    ComparisonResult compared = CompareFiles(a, b);
-    if (!compared.status) {
-        fail(index, "could not read back the work copy: " + compared.status.reason());
-        return std::nullopt;
+bool Batch::readBack(std::size_t index, const std::string& file, std::string& content) {
+    if (Status read = ReadWholeFile(file, content); !read) {
+        fail(index, KindOf(file) != EntryKind::File
+                        ? std::string("cipher tool removed the work copy")
+                        : "could not read back the work copy: " + read.reason());
+        return false;
     }
-    return compared.same;
+    return true;
 }
 
 void Batch::fail(std::size_t index, std::string reason) {

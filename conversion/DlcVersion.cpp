@@ -93,14 +93,42 @@ std::optional<std::int16_t> ConvertValueText(std::string_view text) {
     return static_cast<std::int16_t>(value);
 }
 
+namespace {
+
+std::string FieldBytes(std::int16_t value) {
+    const auto bits = static_cast<std::uint16_t>(value);
+    return {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8)};
+}
+
+constexpr auto kFieldAt = static_cast<std::size_t>(DlcField::kOffset);
+
+// The field's value from its two bytes, low byte first.
+std::int16_t FieldValue(char low, char high) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(
+        static_cast<unsigned char>(low) | static_cast<unsigned char>(high) << 8));
+}
+
+} // namespace
+
+std::optional<std::int16_t> DlcFieldOf(std::string_view save) {
+    if (save.size() < kFieldAt + 2) {
+        return std::nullopt;
+    }
+    return FieldValue(save[kFieldAt], save[kFieldAt + 1]);
+}
+
+void SetDlcField(std::string& save, std::int16_t value) {
+    const std::string bytes = FieldBytes(value);
+    save.at(kFieldAt) = bytes[0];
+    save.at(kFieldAt + 1) = bytes[1];
+}
+
 FieldReadResult ReadDlcField(const std::string& path) {
     FieldReadResult result;
     std::string bytes;
     result.status = ReadBytesAt(path, DlcField::kOffset, 2, bytes);
     if (result.status.ok() && bytes.size() == 2) {
-        const auto low = static_cast<unsigned char>(bytes[0]);
-        const auto high = static_cast<unsigned char>(bytes[1]);
-        result.value = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | high << 8));
+        result.value = FieldValue(bytes[0], bytes[1]);
     }
     return result;
 }
@@ -109,8 +137,7 @@ FieldWriteResult WriteDlcField(const std::string& path, std::string_view valueTe
     FieldWriteResult result;
     std::string bytes;
     if (auto value = ConvertValueText(valueText)) {
-        const auto bits = static_cast<std::uint16_t>(*value);
-        bytes = {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8)};
+        bytes = FieldBytes(*value);
     }
     result.status = WriteBytesAt(path, DlcField::kOffset, bytes);
     result.written = result.status.ok() && !bytes.empty();

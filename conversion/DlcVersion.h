@@ -56,6 +56,12 @@ struct FieldReadResult {
     std::optional<std::int16_t> value; // empty when the file ends before the field does
 };
 
+// The field of a deciphered save's bytes; empty when they end before the field does.
+std::optional<std::int16_t> DlcFieldOf(std::string_view save);
+
+// Puts value into the field of a deciphered save's bytes, which hold the field.
+void SetDlcField(std::string& save, std::int16_t value);
+
 // Reads the field of a deciphered save.
 FieldReadResult ReadDlcField(const std::string& path);
 

@@ -22,6 +22,11 @@ ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
     return {Status::Ok(), first == second};
 }
 
+Status CopyFileTo(const std::string& source, const std::string& target,
+                  FileIdentity* sourceIdentity) {
+    return CopyFileTo(source, target, CopyOptions{sourceIdentity});
+}
+
 namespace {
 
 Status RemoveMatching(const std::string& folder, const std::string& prefix) {

@@ -81,11 +81,25 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
 // write it. Follows symbolic links; false when the file cannot be looked at.
 bool IsReadOnly(const std::string& path);
 
+// What a copy tells besides whether it was made, and how it is made.
+struct CopyOptions {
+    FileIdentity* sourceIdentity = nullptr; // set to the source's identity as it was read
+    std::string* content = nullptr;         // set to the bytes copied
+    bool flush = false;                     // the copy is on disk before the call returns
+};
+
 // Copies a regular file to a new file at target, which must not exist yet (so two sources
-// can never share one copy, not even on a file system that ignores case). Reports the
-// source's identity as it was read. Refuses folders, devices and pipes.
+// can never share one copy, not even on a file system that ignores case). Refuses folders,
+// devices and pipes, and a source written while it is copied.
+Status CopyFileTo(const std::string& source, const std::string& target, const CopyOptions& options);
+
+// The same, reporting the source's identity as it was read.
 Status CopyFileTo(const std::string& source, const std::string& target,
                   FileIdentity* sourceIdentity = nullptr);
+
+// Writes content to a new file at path, which must not exist yet; a file left partly written
+// is removed.
+Status WriteNewFile(const std::string& path, std::string_view content);
 
 // OwnerNotKept: the target's owner or group could not be given to the replacement, so it
 // was left alone.

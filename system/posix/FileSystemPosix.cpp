@@ -92,8 +92,9 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
-// Copies everything from in (at its start) to out; returns 0 or the error.
-int CopyContents(int in, int out) {
+// Copies everything from in (at its start) to out, appending it to kept when given; returns
+// 0 or the error.
+int CopyContents(int in, int out, std::string* kept = nullptr) {
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(in, buffer, sizeof buffer);
@@ -108,6 +109,9 @@ int CopyContents(int in, int out) {
         }
         if (int err = WriteAll(out, buffer, static_cast<std::size_t>(got)); err != 0) {
             return err;
+        }
+        if (kept != nullptr) {
+            kept->append(buffer, static_cast<std::size_t>(got));
         }
     }
 }
@@ -292,7 +296,7 @@ bool IsReadOnly(const std::string& path) {
 }
 
 Status CopyFileTo(const std::string& source, const std::string& target,
-                  FileIdentity* sourceIdentity) {
+                  const CopyOptions& options) {
     // Non-blocking, so that opening a pipe cannot hang; it is refused right after.
     Fd in(OpenRetrying(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (!in.valid()) {
@@ -312,7 +316,11 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (!out.valid()) {
         return Status::FromErrno(errno);
     }
-    if (int err = CopyContents(in.get(), out.get()); err != 0) {
+    if (options.content != nullptr) {
+        options.content->clear();
+        options.content->reserve(static_cast<std::size_t>(st.st_size));
+    }
+    if (int err = CopyContents(in.get(), out.get(), options.content); err != 0) {
         return Status::FromErrno(err);
     }
     // A write racing the copy would leave a torn copy behind.
@@ -323,11 +331,30 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (IdentityOfStat(st) != before) {
         return Status::Fail("changed while being copied");
     }
+    if (options.flush && ::fsync(out.get()) != 0) {
+        return Status::FromErrno(errno);
+    }
     if (int err = out.close(); err != 0) {
         return Status::FromErrno(err);
     }
-    if (sourceIdentity != nullptr) {
-        *sourceIdentity = before;
+    if (options.sourceIdentity != nullptr) {
+        *options.sourceIdentity = before;
+    }
+    return Status::Ok();
+}
+
+Status WriteNewFile(const std::string& path, std::string_view content) {
+    Fd out(OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+    if (!out.valid()) {
+        return Status::FromErrno(errno);
+    }
+    int err = WriteAll(out.get(), content.data(), content.size());
+    if (int closed = out.close(); err == 0) {
+        err = closed;
+    }
+    if (err != 0) {
+        ::unlink(path.c_str());
+        return Status::FromErrno(err);
     }
     return Status::Ok();
 }

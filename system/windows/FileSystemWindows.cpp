@@ -74,8 +74,26 @@ EntryKind KindOfAttributes(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory : EntryKind::File;
 }
 
-// Copies everything from in to out; returns 0 or the error code.
-DWORD CopyContents(HANDLE in, HANDLE out) {
+// Writes all of size bytes; returns 0 or the error code.
+DWORD WriteAll(HANDLE out, const char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+        DWORD put = 0;
+        if (!::WriteFile(out, data, piece, &put, nullptr)) {
+            return ::GetLastError();
+        }
+        if (put == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        data += put;
+        size -= put;
+    }
+    return 0;
+}
+
+// Copies everything from in to out, appending it to kept when given; returns 0 or the error
+// code.
+DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept = nullptr) {
     static thread_local std::string buffer(1 << 16, '\0');
     for (;;) {
         DWORD got = 0;
@@ -85,16 +103,11 @@ DWORD CopyContents(HANDLE in, HANDLE out) {
         if (got == 0) {
             return 0;
         }
-        DWORD done = 0;
-        while (done < got) {
-            DWORD put = 0;
-            if (!::WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
-                return ::GetLastError();
-            }
-            if (put == 0) {
-                return ERROR_WRITE_FAULT;
-            }
-            done += put;
+        if (DWORD error = WriteAll(out, buffer.data(), got); error != 0) {
+            return error;
+        }
+        if (kept != nullptr) {
+            kept->append(buffer.data(), got);
         }
     }
 }
@@ -333,7 +346,7 @@ bool IsReadOnly(const std::string& path) {
 }
 
 Status CopyFileTo(const std::string& source, const std::string& target,
-                  FileIdentity* sourceIdentity) {
+                  const CopyOptions& options) {
     const DWORD attributes = AttributesOf(source);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Status::Fail("is a folder");
@@ -358,7 +371,11 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (!out.valid()) {
         return win::LastErrorStatus();
     }
-    if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
+    if (options.content != nullptr) {
+        options.content->clear();
+        options.content->reserve(static_cast<std::size_t>(before->size));
+    }
+    if (DWORD error = CopyContents(in.get(), out.get(), options.content); error != 0) {
         out.reset();
         ::DeleteFileW(win::FilePath(target).c_str());
         return win::ErrorStatus(error);
@@ -367,11 +384,33 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (IdentityOfHandle(in.get()) != before) {
         return Status::Fail("changed while being copied");
     }
+    if (options.flush && !::FlushFileBuffers(out.get())) {
+        return win::LastErrorStatus();
+    }
     if (!::CloseHandle(out.release())) {
         return win::LastErrorStatus();
     }
-    if (sourceIdentity != nullptr) {
-        *sourceIdentity = *before;
+    if (options.sourceIdentity != nullptr) {
+        *options.sourceIdentity = *before;
+    }
+    return Status::Ok();
+}
+
+Status WriteNewFile(const std::string& path, std::string_view content) {
+    // CREATE_NEW: never over an existing file, and never through a link at the path.
+    Handle out(::CreateFileW(win::FilePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!out.valid()) {
+        return win::LastErrorStatus();
+    }
+    DWORD error = WriteAll(out.get(), content.data(), content.size());
+    if (error == 0 && !::CloseHandle(out.release())) {
+        error = ::GetLastError();
+    }
+    if (error != 0) {
+        out.reset();
+        ::DeleteFileW(win::FilePath(path).c_str());
+        return win::ErrorStatus(error);
     }
     return Status::Ok();
 }

@@ -137,3 +137,21 @@ TEST_F(WriteDlcFieldTest, ReportsAPathThatCannotBeOpened) {
     EXPECT_FALSE(result.written);
     EXPECT_NE(result.status.reason().find("No such file"), std::string::npos);
 }
+
+// The field read and written in memory is the field read and written in the file: a batch
+// proves the enciphered result against bytes it patched in memory.
+TEST_F(WriteDlcFieldTest, TheFieldInMemoryIsTheFieldInTheFile) {
+    const std::string original = testsupport::PlainSave(2000, 9);
+    for (const char* text : {"300", "0", "-1", "-32768", "32767"}) {
+        const std::int16_t value = *ConvertValueText(text);
+        WriteFile(path, original);
+        ASSERT_TRUE(WriteDlcField(path, text).written);
+        std::string patched = original;
+        SetDlcField(patched, value);
+        EXPECT_TRUE(patched == ReadFile(path)) << text;
+        EXPECT_EQ(DlcFieldOf(patched), value) << text;
+        EXPECT_EQ(ReadDlcField(path).value, value) << text;
+    }
+    EXPECT_EQ(DlcFieldOf(original.substr(0, 789)), std::nullopt);
+    EXPECT_EQ(DlcFieldOf(std::string(788, 'x') + "\x2C\x01"), 300);
+}

@@ -252,7 +252,7 @@ TEST_F(FaultTest, AWorkFolderThatCannotBeWrittenChangesNothing) {
                            [&] {
                                BatchResult result = Run();
                                EXPECT_EQ(result.refusal, "Work folder unavailable: " + work +
-                                                             ".patched: Permission denied");
+                                                             ".scratch: Permission denied");
                                EXPECT_EQ(result.changedCount, 0u);
                                for (const std::string& name : names) {
                                    EXPECT_TRUE(Save(name) == Original(name));

@@ -215,3 +215,70 @@ TEST(CopyFileTo, NeverReplacesAnExistingFile) {
     EXPECT_EQ(CopyFileTo(dir / "save", dir / "copy").reason(), "File exists");
     EXPECT_EQ(ReadFile(dir / "copy"), "another save's work copy");
 }
+
+// What was copied comes back whole, beyond one read's buffer, and replaces what the string
+// held; a flushed copy is the same copy.
+TEST(CopyFileTo, KeepsWhatItCopiedWhenAsked) {
+    TempDir dir;
+    const std::string content = testsupport::PlainSave(200000, 2);
+    WriteFile(dir / "save", content);
+    FileIdentity identity;
+    std::string kept = "left from before";
+    ASSERT_TRUE(CopyFileTo(dir / "save", dir / "copy", {&identity, &kept, true}).ok());
+    EXPECT_EQ(ReadFile(dir / "copy"), content);
+    EXPECT_TRUE(kept == content);
+    EXPECT_EQ(identity, IdentityOf(dir / "save"));
+
+    WriteFile(dir / "empty", "");
+    ASSERT_TRUE(CopyFileTo(dir / "empty", dir / "empty-copy", {nullptr, &kept}).ok());
+    EXPECT_EQ(kept, "");
+    EXPECT_EQ(ReadFile(dir / "empty-copy"), "");
+    EXPECT_FALSE(CopyFileTo(dir / "missing", dir / "copy2", {nullptr, &kept, true}).ok());
+    EXPECT_FALSE(Exists(dir / "copy2"));
+}
+
+TEST(WriteNewFile, WritesANewFileAndNeverAnExistingOne) {
+    TempDir dir;
+    const std::string content = testsupport::PlainSave(200000, 3) + std::string(3, '\0');
+    ASSERT_TRUE(WriteNewFile(dir / "scratch", content).ok());
+    EXPECT_TRUE(ReadFile(dir / "scratch") == content);
+    ASSERT_TRUE(WriteNewFile(dir / "empty", "").ok());
+    EXPECT_EQ(ReadFile(dir / "empty"), "");
+
+    EXPECT_EQ(WriteNewFile(dir / "scratch", "other").reason(), "File exists");
+    EXPECT_TRUE(ReadFile(dir / "scratch") == content);
+    EXPECT_FALSE(WriteNewFile(dir / "missing-folder/scratch", "x").ok());
+#ifndef _WIN32
+    WriteFile(dir / "victim", "keep me");
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_FALSE(WriteNewFile(dir / "link", "new").ok());
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
+#endif
+}
+
+#ifndef _WIN32
+// A file that does not fit is not left behind partly written.
+TEST(WriteNewFile, RemovesWhatDidNotFit) {
+    TempDir dir;
+    testsupport::MakeDir(dir / "small");
+    std::fflush(stdout);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "size=64k") != 0) {
+            ::_exit(77); // no private mounts here
+        }
+        Status written = WriteNewFile(dir / "small/scratch", std::string(200000, 's'));
+        const bool gone = ::access((dir / "small/scratch").c_str(), F_OK) != 0;
+        ::_exit(!written.ok() && written.reason() == "No space left on device" && gone ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "needs CAP_SYS_ADMIN to mount a small tmpfs";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif

@@ -2,23 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
+using ostrapel::HexOf;
 using ostrapel::Sha256;
 using ostrapel::Sha256Hex;
-
-namespace {
-
-std::string Hex(const std::array<std::uint8_t, 32>& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
-}
-
-} // namespace
+using ostrapel::Sha256Of;
 
 // The published test vectors, and lengths around the padding's block boundary.
 TEST(Sha256Test, KnownVectors) {
@@ -51,6 +40,46 @@ TEST(Sha256Test, PiecesGiveTheSameDigestAsTheWhole) {
         for (std::size_t at = 0; at < data.size(); at += piece) {
             hash.update(std::string_view(data).substr(at, piece));
         }
-        EXPECT_EQ(Hex(hash.finish()), Sha256Hex(data)) << "pieces of " << piece;
+        const ostrapel::Sha256Digest digest = hash.finish();
+        EXPECT_EQ(digest, Sha256Of(data)) << "pieces of " << piece;
+        EXPECT_EQ(HexOf(digest), Sha256Hex(data)) << "pieces of " << piece;
+    }
+}
+
+namespace {
+
+constexpr ostrapel::sha256::State kInitial = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+} // namespace
+
+// Both ways of compressing blocks, each on its own: "abc" padded to one block gives the
+// published digest, and any run of blocks gives the same state either way.
+TEST(Sha256Test, ThePortableCodeAndTheProcessorsInstructionsAgree) {
+    std::array<std::uint8_t, 64> abc{'a', 'b', 'c', 0x80};
+    abc[63] = 24; // the length in bits
+    ostrapel::sha256::State portable = kInitial;
+    ostrapel::sha256::CompressPortably(portable, abc.data(), 1);
+    const ostrapel::sha256::State expected = {0xba7816bf, 0x8f01cfea, 0x414140de, 0x5dae2223,
+                                              0xb00361a3, 0x96177a9c, 0xb410ff61, 0xf20015ad};
+    EXPECT_EQ(portable, expected);
+
+    ostrapel::sha256::State instructions = kInitial;
+    if (!ostrapel::sha256::CompressWithShaInstructions(instructions, abc.data(), 1)) {
+        EXPECT_EQ(instructions, kInitial);
+        GTEST_SKIP() << "this processor has no SHA instructions";
+    }
+    EXPECT_EQ(instructions, expected);
+    std::vector<std::uint8_t> data(64 * 37);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i * 167 + (i >> 7));
+    }
+    for (std::size_t count : {0u, 1u, 2u, 5u, 37u}) {
+        portable = kInitial;
+        instructions = kInitial;
+        ostrapel::sha256::CompressPortably(portable, data.data(), count);
+        ASSERT_TRUE(
+            ostrapel::sha256::CompressWithShaInstructions(instructions, data.data(), count));
+        EXPECT_EQ(instructions, portable) << count << " blocks";
     }
 }

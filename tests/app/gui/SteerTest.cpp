@@ -18,7 +18,6 @@
 using guitest::Control;
 using guitest::Items;
 using testsupport::ConvertedSave;
-using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
 using testsupport::WriteFile;
@@ -235,9 +234,11 @@ private slots:
         window.show();
         QSignalSpy ended(&window, &frmMain::batchFinished);
         ListAndRead(fixture);
+        const std::string log = fixture.root / "tool.log";
+        ScopedEnv logged("STAND_IN_CIPHER_LOG", log);
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "encrypt:hang=20000:a.sav");
         StartBatch(fixture, 2);
-        QTRY_VERIFY_WITH_TIMEOUT(Exists(fixture.work + ".patched/b.sav"), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(Ran(log, "encrypt a.sav"), kTimeoutMs);
 
         fixture.closing.answer = true;
         QVERIFY(!window.close());
