@@ -266,9 +266,22 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | kConsoleFlags |
                         (haveList ? EXTENDED_STARTUPINFO_PRESENT : 0);
     PROCESS_INFORMATION started{};
-    const BOOL created = ::CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, TRUE, flags,
-                                          nullptr, nullptr, &startup.StartupInfo, &started);
-    const DWORD startError = ::GetLastError();
+    // Under load Wine now and then fails a start with an internal error before the program
+    // has run at all; such a start is tried again, as the Wine bridge does.
+    BOOL created = FALSE;
+    DWORD startError = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) {
+            ::Sleep(static_cast<DWORD>(50 * attempt));
+        }
+        std::wstring attemptLine = wideLine; // CreateProcessW may write into it
+        created = ::CreateProcessW(nullptr, attemptLine.data(), nullptr, nullptr, TRUE, flags,
+                                   nullptr, nullptr, &startup.StartupInfo, &started);
+        startError = created ? ERROR_SUCCESS : ::GetLastError();
+        if (created || startError != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+    }
     if (haveList) {
         ::DeleteProcThreadAttributeList(attributes);
     }
