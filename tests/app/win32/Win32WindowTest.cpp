@@ -282,32 +282,33 @@ MenuWatch OpenListMenu(HWND list, POINT at, bool choose) {
     return watch;
 }
 
-// Shows the real report box over owner and returns what the watch saw.
-BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allChanged,
-                         bool openDetails) {
+// Runs show, which puts up a real box over owner, and returns what the watch saw of it.
+BoxWatch WatchBoxesWhile(HWND owner, bool openDetails, const std::function<void()>& show) {
     BoxWatch watch;
     watch.owner = owner;
     watch.openDetails = openDetails;
     watching = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
-    frmMain::ShowReportBox(owner, Wide(report.text), Wide(report.details), allChanged);
+    show();
     ::KillTimer(nullptr, timer);
     watching = nullptr;
     return watch;
 }
 
+// Shows the real report box over owner and returns what the watch saw.
+BoxWatch PresentAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allChanged,
+                         bool openDetails) {
+    return WatchBoxesWhile(owner, openDetails, [&] {
+        frmMain::ShowReportBox(owner, Wide(report.text), Wide(report.details), allChanged);
+    });
+}
+
 // Shows the real restore box over owner and returns what the watch saw.
 BoxWatch PresentRestoreAndWatch(HWND owner, const ostrapel::BoxReport& report, bool allRestored,
                                 bool openDetails) {
-    BoxWatch watch;
-    watch.owner = owner;
-    watch.openDetails = openDetails;
-    watching = &watch;
-    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
-    frmMain::ShowRestoreBox(owner, Wide(report.text), Wide(report.details), allRestored);
-    ::KillTimer(nullptr, timer);
-    watching = nullptr;
-    return watch;
+    return WatchBoxesWhile(owner, openDetails, [&] {
+        frmMain::ShowRestoreBox(owner, Wide(report.text), Wide(report.details), allRestored);
+    });
 }
 
 // The text and state of the restore item of a file list menu, the menu's only item.
