@@ -16,11 +16,11 @@ trap 'rm -rf "$root"' EXIT
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 for file in /usr/bin/ostrapel /usr/bin/ostrapel-cli /usr/lib/ostrapel/ostrapel-winebridge.exe \
-    /usr/share/applications/org.ostrapel.Ostrapel.desktop \
-    /usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml \
-    /usr/share/icons/hicolor/scalable/apps/org.ostrapel.Ostrapel.svg \
-    /usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png \
-    /usr/share/icons/hicolor/256x256/apps/org.ostrapel.Ostrapel.png; do
+    /usr/share/applications/org.ostrapel.ostrapel.desktop \
+    /usr/share/metainfo/org.ostrapel.ostrapel.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/org.ostrapel.ostrapel.svg \
+    /usr/share/icons/hicolor/48x48/apps/org.ostrapel.ostrapel.png \
+    /usr/share/icons/hicolor/256x256/apps/org.ostrapel.ostrapel.png; do
     check "the package holds $file" grep -qx "$file" <<<"$contents"
 done
 check "no Decrypt folder is packaged" test -z "$(grep -i decrypt <<<"$contents")"
@@ -31,12 +31,12 @@ check "it recommends wine" test "$(dpkg-deb -f "$deb" Recommends)" = wine
 dpkg -x "$deb" "$root/install"
 if command -v appstreamcli >/dev/null; then
     check "the AppStream metadata validates" \
-        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml" >/dev/null
+        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.ostrapel.metainfo.xml" >/dev/null
 fi
 check "the desktop entry starts ostrapel with our icon" \
-    grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.Ostrapel.desktop"
+    grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.ostrapel.desktop"
 check "the 48 px icon is a 48 px PNG" \
-    grep -q "PNG image data, 48 x 48" <(file "$root/install/usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png")
+    grep -q "PNG image data, 48 x 48" <(file "$root/install/usr/share/icons/hicolor/48x48/apps/org.ostrapel.ostrapel.png")
 
 cli="$root/install/usr/bin/ostrapel-cli"
 data="$root/data home"
