@@ -5,7 +5,10 @@
 #include "conversion/DlcVersion.h"
 #include "system/Paths.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <utility>
 
 namespace ostrapel {
 
@@ -17,7 +20,7 @@ constexpr std::size_t kHelpIndent = 6;
 std::string Labels() {
     std::string labels;
     for (std::string_view label : DlcVersionTable::Labels()) {
-        labels += (labels.empty() ? "" : " ") + std::string(label);
+        labels.append(labels.empty() ? "" : " ").append(label);
     }
     return labels;
 }
@@ -172,7 +175,7 @@ std::string Wrapped(std::string_view text, std::size_t indent) {
             wrapped += line + '\n';
             line.assign(indent, ' ');
         }
-        line += (line.size() > indent ? " " : "") + std::string(word);
+        line.append(line.size() > indent ? " " : "").append(word);
         i = end + 1;
     }
     return wrapped + line + '\n';
@@ -228,8 +231,11 @@ Manual CliManual() {
                 "--restore: every save was restored."},
           {"1", "Some save was not changed (not read, not restored), the cipher tool is "
                 "missing, or the conversion was cancelled by SIGTERM or SIGHUP."},
-          {"2", "Bad usage, a folder that cannot be used, or a Windows cipher tool and no Wine; "
-                "nothing was touched. --restore: nothing to undo."},
+          {"2", "Bad usage or a folder that cannot be used"
+#ifndef _WIN32
+                ", or a Windows cipher tool and no Wine"
+#endif
+                "; nothing was touched. --restore: nothing to undo."},
           {"130", "The conversion was cancelled by Ctrl-C (SIGINT)."}},
          true});
     manual.sections.push_back(ProgramFolderSection());
@@ -273,7 +279,7 @@ std::string HelpText(const Manual& manual) {
         }
         text += '\n' + section.title + ":\n";
         for (std::size_t i = 0; i < section.paragraphs.size(); ++i) {
-            text += (i > 0 ? "\n" : "") + Wrapped(section.paragraphs[i], 2);
+            text.append(i > 0 ? "\n" : "").append(Wrapped(section.paragraphs[i], 2));
         }
         for (const ManualEntry& entry : section.entries) {
             if (entry.term.size() + 3 <= kHelpIndent) {
@@ -293,8 +299,8 @@ std::string Completion(std::string templateText) {
     for (const ManualSection& section : CliManual().sections) {
         if (section.title == "Options") {
             for (const ManualEntry& entry : section.entries) {
-                options +=
-                    (options.empty() ? "" : " ") + entry.term.substr(0, entry.term.find(' '));
+                options.append(options.empty() ? "" : " ")
+                    .append(entry.term.substr(0, entry.term.find(' ')));
             }
         }
     }
@@ -324,7 +330,7 @@ std::string ManualPage(const Manual& manual, std::string_view version, std::stri
         page += ".SH " + Upper(section.title) + '\n';
         bool first = true;
         for (const std::string& paragraph : section.paragraphs) {
-            page += (first ? "" : ".PP\n") + RoffText(paragraph) + '\n';
+            page.append(first ? "" : ".PP\n").append(RoffText(paragraph)).append("\n");
             first = false;
         }
         for (const ManualEntry& entry : section.entries) {
