@@ -3,12 +3,12 @@ set(CPACK_PACKAGE_NAME ostrapel)
 set(CPACK_PACKAGE_VENDOR "Ostrapel")
 set(CPACK_PACKAGE_CONTACT "Ostrapel developers <developers@ostrapel.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Set the DLC version of every save file in a folder")
-# One string, its lines under 80 columns: dpkg shows them as they are.
+# One string, each line at most 79 columns with the blank dpkg puts before it.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Ostrapel drives an external cipher tool (decrypt.exe, not included) to decipher
-each save, write the DLC version and encipher it again, and replaces a save only
-when every step succeeded. It keeps the originals, so a conversion can be undone.
-A Windows decrypt.exe runs through Wine.")
+    "Ostrapel drives an external cipher tool (decrypt.exe, not included) to
+decipher each save, write the DLC version and encipher it again, and replaces
+a save only when every step succeeded. It keeps the originals, so a conversion
+can be undone. A Windows decrypt.exe runs through Wine.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY ostrapel)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR "DEB;TGZ")
