@@ -230,7 +230,13 @@ Manual CliManual() {
          {{"0", "Every save was changed or already at LABEL (--show: every save was read); "
                 "--restore: every save was restored."},
           {"1", "Some save was not changed (not read, not restored), the cipher tool is "
-                "missing, or the conversion was cancelled by SIGTERM or SIGHUP."},
+                "missing, or the conversion was cancelled"
+#ifdef _WIN32
+                " otherwise than by Ctrl-C."
+#else
+                " by SIGTERM or SIGHUP."
+#endif
+          },
           {"2", "Bad usage or a folder that cannot be used"
 #ifndef _WIN32
                 ", or a Windows cipher tool and no Wine"
