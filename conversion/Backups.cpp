@@ -311,10 +311,11 @@ void BackupWriter::finish(const std::vector<bool>& replaced) {
     lock_.reset();
 }
 
-std::string BackupNote(const std::string& setFolder, const std::string& saveFolder) {
-    return "The originals are kept in " + setFolder +
-           "; to put them back, right-click the file list, or run ostrapel-cli --restore " +
-           saveFolder;
+std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
+                       FrontEnd reader) {
+    return "The originals are kept in " + setFolder + "; to put them back, " +
+           (reader == FrontEnd::Window ? "right-click the file list"
+                                       : "run ostrapel-cli --restore " + saveFolder);
 }
 
 BackupSetListing ListBackupSets(const std::string& backupFolder, const std::string& saveFolder) {

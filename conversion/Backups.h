@@ -70,8 +70,12 @@ private:
     BackupManifest manifest_;
 };
 
+// Who reads a report: each front end says how to undo in its own terms.
+enum class FrontEnd { Window, CommandLine };
+
 // The line a batch report ends with when originals were kept.
-std::string BackupNote(const std::string& setFolder, const std::string& saveFolder);
+std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
+                       FrontEnd reader);
 
 struct BackupSet {
     std::string folder;           // the set's folder

@@ -257,7 +257,8 @@ BatchResult Batch::run() {
     if (!readOnly_) {
         result_.report = ComposeReport(result_.files, result_.cancelled);
         if (!result_.backupSet.empty()) {
-            result_.report += "\n\n" + BackupNote(result_.backupSet, request_.saveFolder);
+            result_.report +=
+                "\n\n" + BackupNote(result_.backupSet, request_.saveFolder, FrontEnd::Window);
         }
     }
     return result_;

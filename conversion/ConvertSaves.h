@@ -85,7 +85,7 @@ struct BatchResult {
     std::size_t alreadyCount = 0;
     std::string refusal; // why nothing was attempted, when nothing was
     bool cancelled = false;
-    std::string report;
+    std::string report;     // for a window (the command line composes its own)
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 

@@ -214,7 +214,8 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
     }
     if (!result.backupSet.empty()) {
         text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
-                                    ShortenedInTheMiddle(result.saveFolder, limits.folderLength));
+                                    ShortenedInTheMiddle(result.saveFolder, limits.folderLength),
+                                    FrontEnd::Window);
     }
     return {text, NotChangedLines(result.files)};
 }

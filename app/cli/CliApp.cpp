@@ -1,5 +1,6 @@
 #include "CliApp.h"
 
+#include "Manual.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
@@ -25,39 +26,8 @@ namespace {
 constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
-    out << "Usage:\n"
-           "  ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER\n"
-           "                                    set the DLC version of every save in FOLDER\n"
-           "  ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --show FOLDER\n"
-           "                                    print the DLC version of every save in FOLDER\n"
-           "  ostrapel-cli --list [--null] FOLDER\n"
-           "                                    print the saves of FOLDER, one per line\n"
-           "                                    (--null: raw names, each ended by a NUL byte)\n"
-           "  ostrapel-cli --restore FOLDER     undo the newest conversion of FOLDER not undone\n"
-           "  ostrapel-cli --backups FOLDER     list the backup sets of FOLDER, newest first\n"
-           "  ostrapel-cli --help | --version\n"
-           "\n"
-           "LABEL is one of:";
-    for (std::string_view label : DlcVersionTable::Labels()) {
-        out << ' ' << label;
-    }
-    out << "\nThe cipher tool is Decrypt" << kPathSeparator << "decrypt.exe in the program folder:"
-        << " beside this program when a\nDecrypt folder is there, otherwise"
-#ifndef _WIN32
-        << " $XDG_DATA_HOME/ostrapel (~/.local/share/ostrapel).\nA Windows cipher tool runs"
-        << " through Wine."
-#else
-        << " beside this program."
-#endif
-        << " Each run of it may take\nSECONDS (default "
-        << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
-        << "--jobs N runs the cipher tool on up to N saves at once (1 to " << kMaxJobs
-        << ", default 1).\n"
-        << "Exit status: 0 every save changed or already at LABEL (--show: every save read),\n"
-        << "1 some not changed (not read) or cancelled, 2 bad usage or a folder that cannot be\n"
-        << "used (nothing touched), 130 cancelled by Ctrl-C.\n"
-        << "--restore: 0 every save restored, 1 some not, 2 nothing to undo.\n"
-        << "Backups are kept in " << Printable(BackupFolderFor(ProgramFolder())) << '\n';
+    out << HelpText(CliManual()) << "\nBackups are kept in "
+        << Printable(BackupFolderFor(ProgramFolder())) << '\n';
 }
 
 class ProgressPrinter : public BatchObserver {
@@ -329,7 +299,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
         out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
     }
     if (!result.backupSet.empty()) {
-        out << '\n' << Printable(BackupNote(result.backupSet, result.saveFolder)) << '\n';
+        out << '\n'
+            << Printable(BackupNote(result.backupSet, result.saveFolder, FrontEnd::CommandLine))
+            << '\n';
     }
     out.flush();
     if (result.cancelled) {

@@ -111,8 +111,9 @@ check "more than 10 not changed keep one line each" \
 check "more than 10 not changed end with the summary by reason" \
     test "$(tail -n 4 "$root/out" | head -n 2)" = "$(printf '%s\n' 'Not changed, by reason:' \
         '12 files: is a folder: dir_1, dir_2, dir_3 and 9 more')"
-check "then the line that says where the originals are kept" \
-    grep -q "^The originals are kept in .*--restore " <(tail -n 1 "$root/out")
+check "then where the originals are kept, and how to undo in the CLI's terms" \
+    grep -q "^The originals are kept in .*; to put them back, run ostrapel-cli --restore " \
+    <(tail -n 1 "$root/out")
 
 rmdir "$root/saves/sub folder"
 cli --dlc 4.00 -- "$(native "$root/saves")" >"$root/out" 2>&1

@@ -305,6 +305,21 @@ TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefused) {
     ExpectAll(-1, "with the backups refused");
 }
 
+TEST(BackupNoteTest, EachFrontEndSaysHowToUndoInItsOwnTerms) {
+    const struct {
+        FrontEnd reader;
+        const char* note;
+    } cases[] = {
+        {FrontEnd::Window,
+         "The originals are kept in SET; to put them back, right-click the file list"},
+        {FrontEnd::CommandLine,
+         "The originals are kept in SET; to put them back, run ostrapel-cli --restore FOLDER"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BackupNote("SET", "FOLDER", c.reader), c.note);
+    }
+}
+
 TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
     testsupport::TempDir root;
     const std::string app = WithTrailingSeparator(root.path());

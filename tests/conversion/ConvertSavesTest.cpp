@@ -106,8 +106,8 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
 
     // The report ends by saying where the originals are kept and how to put them back.
     ASSERT_FALSE(result.backupSet.empty());
-    EXPECT_EQ(result.report,
-              "Changed versions DLC in 3 files\n\n" + BackupNote(result.backupSet, saves));
+    EXPECT_EQ(result.report, "Changed versions DLC in 3 files\n\n" +
+                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
     EXPECT_TRUE(result.allChanged());
     // Every result is proven by deciphering a scratch copy of it before anything is replaced.
     EXPECT_EQ(ReadLines(log),
@@ -154,7 +154,7 @@ TEST_P(ToolFaultTest, LeavesTheFailedSaveAsItWasAndNamesIt) {
     EXPECT_EQ(result.changedCount, 2u);
     EXPECT_EQ(result.report, "Changed versions DLC in 2 files\n\nNot changed:\nb.sav: " +
                                  std::string(GetParam().reason) + "\n\n" +
-                                 BackupNote(result.backupSet, saves));
+                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
     ExpectCleanWorkFolder();
 }
 
@@ -318,7 +318,8 @@ TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
 
     BatchResult result = Run();
     EXPECT_EQ(result.report, "Changed versions DLC in " + std::to_string(names.size()) +
-                                 " files\n\n" + BackupNote(result.backupSet, saves));
+                                 " files\n\n" +
+                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
     for (const std::string& name : names) {
         EXPECT_EQ(Save(name), Converted(name)) << name;
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks a built .deb: its files, and that its ostrapel-cli, unpacked into a scratch root,
-# converts a folder with the cipher tool in a per-user program folder set through
-# XDG_DATA_HOME. With WINDOWS_TOOL given, also through Wine with the packaged bridge.
+# Checks a built .deb: lintian finds no error or warning, its fields and files, and that its
+# ostrapel-cli, unpacked into a scratch root, converts a folder with the cipher tool in a
+# per-user program folder set through XDG_DATA_HOME. With WINDOWS_TOOL given, also through
+# Wine with the packaged bridge.
 #   tests/package/deb_test.sh PACKAGE.deb
 # Environment: STAND_IN_TOOL (the Linux stand-in cipher tool), optionally WINDOWS_TOOL and
 # WINEPREFIX.
@@ -16,27 +17,39 @@ trap 'rm -rf "$root"' EXIT
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 for file in /usr/bin/ostrapel /usr/bin/ostrapel-cli /usr/lib/ostrapel/ostrapel-winebridge.exe \
-    /usr/share/applications/org.ostrapel.Ostrapel.desktop \
-    /usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml \
-    /usr/share/icons/hicolor/scalable/apps/org.ostrapel.Ostrapel.svg \
-    /usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png \
-    /usr/share/icons/hicolor/256x256/apps/org.ostrapel.Ostrapel.png; do
+    /usr/share/applications/org.ostrapel.ostrapel.desktop \
+    /usr/share/metainfo/org.ostrapel.ostrapel.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/org.ostrapel.ostrapel.svg \
+    /usr/share/icons/hicolor/48x48/apps/org.ostrapel.ostrapel.png \
+    /usr/share/icons/hicolor/256x256/apps/org.ostrapel.ostrapel.png \
+    /usr/share/man/man1/ostrapel.1.gz /usr/share/man/man1/ostrapel-cli.1.gz \
+    /usr/share/bash-completion/completions/ostrapel-cli \
+    /usr/share/doc/ostrapel/copyright /usr/share/doc/ostrapel/changelog.gz; do
     check "the package holds $file" grep -qx "$file" <<<"$contents"
 done
 check "no Decrypt folder is packaged" test -z "$(grep -i decrypt <<<"$contents")"
 depends=$(dpkg-deb -f "$deb" Depends)
 check "it depends on the Qt 6 runtime" grep -q "libqt6widgets6" <<<"$depends"
 check "it recommends wine" test "$(dpkg-deb -f "$deb" Recommends)" = wine
+check "it is in section utils" test "$(dpkg-deb -f "$deb" Section)" = utils
+description=$(dpkg-deb -f "$deb" Description)
+check "its description has no list separator" test "${description//;/}" = "$description"
+check "its description's lines fit 80 columns" test "$(wc -L <<<"$description")" -lt 80
+check "its description has a summary and more lines" test "$(wc -l <<<"$description")" -gt 2
+# Debian's own checks: no error, no warning.
+lintian --fail-on error,warning --info "$deb" >"$root/lintian" 2>&1
+check "lintian finds no error and no warning" test $? -eq 0
+grep -E '^(E|W):' "$root/lintian"
 
 dpkg -x "$deb" "$root/install"
 if command -v appstreamcli >/dev/null; then
     check "the AppStream metadata validates" \
-        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.Ostrapel.metainfo.xml" >/dev/null
+        appstreamcli validate --no-net --strict "$root/install/usr/share/metainfo/org.ostrapel.ostrapel.metainfo.xml" >/dev/null
 fi
 check "the desktop entry starts ostrapel with our icon" \
-    grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.Ostrapel.desktop"
+    grep -qx "Exec=ostrapel" "$root/install/usr/share/applications/org.ostrapel.ostrapel.desktop"
 check "the 48 px icon is a 48 px PNG" \
-    grep -q "PNG image data, 48 x 48" <(file "$root/install/usr/share/icons/hicolor/48x48/apps/org.ostrapel.Ostrapel.png")
+    grep -q "PNG image data, 48 x 48" <(file "$root/install/usr/share/icons/hicolor/48x48/apps/org.ostrapel.ostrapel.png")
 
 cli="$root/install/usr/bin/ostrapel-cli"
 data="$root/data home"

@@ -1,0 +1,349 @@
+#include "Manual.h"
+
+#include "conversion/Backups.h"
+#include "conversion/ConvertSaves.h"
+#include "conversion/DlcVersion.h"
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <utility>
+
+namespace ostrapel {
+
+namespace {
+
+constexpr std::size_t kHelpWidth = 79;
+constexpr std::size_t kHelpIndent = 6;
+
+std::string Labels() {
+    std::string labels;
+    for (std::string_view label : DlcVersionTable::Labels()) {
+        labels.append(labels.empty() ? "" : " ").append(label);
+    }
+    return labels;
+}
+
+std::string ToolPath() {
+    return std::string("Decrypt") + kPathSeparator + "decrypt.exe";
+}
+
+ManualSection ProgramFolderSection() {
+    ManualSection section{"Program folder", {}, {}, true};
+#ifdef _WIN32
+    section.paragraphs.push_back("The cipher tool (not part of Ostrapel) is " + ToolPath() +
+                                 " beside this program, run as decrypt.exe /decrypt:PATH and "
+                                 "decrypt.exe /encrypt:PATH. Decrypt\\temp is the work folder.");
+#else
+    section.paragraphs.push_back(
+        "The cipher tool (not part of Ostrapel) is " + ToolPath() +
+        " in the program folder, run as decrypt.exe /decrypt:PATH and decrypt.exe "
+        "/encrypt:PATH; Decrypt/temp is the work folder, made when missing. A Windows cipher "
+        "tool runs through Wine.");
+    section.paragraphs.push_back(
+        "The program folder is the folder of the running program when it holds a Decrypt "
+        "folder (a portable copy). Otherwise, as for an installed program, it is "
+        "$XDG_DATA_HOME/ostrapel, or ~/.local/share/ostrapel when XDG_DATA_HOME is not set; an "
+        "installed program never writes beside itself. A save folder inside the program "
+        "folder is refused.");
+#endif
+    return section;
+}
+
+ManualSection BackupSection(bool window) {
+    ManualSection section{"Backups and undo", {}, {}, false};
+    section.paragraphs.push_back(
+        "Every conversion keeps the originals of the saves it replaces, before it replaces the "
+        "first, in a new backup set, and its report ends by saying where. The backups are kept "
+        "in $OSTRAPEL_BACKUP_DIR when it is set; otherwise in a Backups folder in the program "
+        "folder when there is one (a portable copy); otherwise in "
+        "$XDG_DATA_HOME/ostrapel/backups, or ~/.local/share/ostrapel/backups. Never inside the "
+        "save folder. The " +
+        std::to_string(kBackupSetsKept) + " newest sets of each save folder are kept.");
+    section.paragraphs.push_back(
+        std::string(window ? "To undo, right-click the file list and choose \"Restore saves as "
+                             "they were before\" the time of the conversion, or run "
+                           : "To undo, run ") +
+        "ostrapel-cli --restore FOLDER" +
+        (window ? ". Each undo"
+                : ", which undoes the newest conversion of FOLDER not undone yet; "
+                  "each run") +
+        " walks one conversion further back. A save written since the conversion is left "
+        "alone, and its original stays in the set.");
+    return section;
+}
+
+ManualSection EnvironmentSection() {
+    return {"Environment",
+            {},
+            {{"OSTRAPEL_BACKUP_DIR", "The folder backups are kept in, when set and not empty."},
+             {"WINE", "The Wine program to run a Windows cipher tool with (default: wine from "
+                      "PATH)."},
+             {"WINEPREFIX", "The Wine prefix (default: ~/.wine)."},
+             {"XDG_DATA_HOME",
+              "Where the per-user program folder and backups are (default: ~/.local/share)."}},
+            false};
+}
+
+std::string RoffEscaped(std::string_view text, bool option) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\') {
+            escaped += "\\e";
+        } else if (c == '-' && option) {
+            escaped += "\\-";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+bool IsPlaceholder(std::string_view word) {
+    bool letter = false;
+    for (char c : word) {
+        if (std::islower(static_cast<unsigned char>(c))) {
+            return false;
+        }
+        letter = letter || std::isupper(static_cast<unsigned char>(c));
+    }
+    return letter;
+}
+
+// Words starting with '-' in bold, words in capitals in italics.
+std::string RoffMarked(std::string_view line) {
+    std::string marked;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const std::size_t start = line.find_first_not_of(" []|", i);
+        marked.append(line.substr(i, std::min(start, line.size()) - i));
+        if (start == std::string_view::npos) {
+            break;
+        }
+        std::size_t end = line.find_first_of(" []|", start);
+        end = end == std::string_view::npos ? line.size() : end;
+        const std::string_view word = line.substr(start, end - start);
+        if (word[0] == '-') {
+            marked += "\\fB" + RoffEscaped(word, true) + "\\fR";
+        } else if (IsPlaceholder(word)) {
+            marked += "\\fI" + RoffEscaped(word, false) + "\\fR";
+        } else {
+            marked += RoffEscaped(word, false);
+        }
+        i = end;
+    }
+    return marked;
+}
+
+// A text line of the page: escaped, and kept from reading as a request.
+std::string RoffText(std::string_view text) {
+    std::string line = RoffEscaped(text, false);
+    // Options named in running text are set as options.
+    for (std::size_t at = line.find(" --"); at != std::string::npos; at = line.find(" --", at)) {
+        std::size_t end = line.find_first_of(" ,;.)", at + 1);
+        end = end == std::string::npos ? line.size() : end;
+        std::string option = line.substr(at + 1, end - at - 1);
+        std::string shown = "\\fB" + RoffEscaped(option, true) + "\\fR";
+        line.replace(at + 1, option.size(), shown);
+        at += 1 + shown.size();
+    }
+    if (!line.empty() && (line[0] == '.' || line[0] == '\'')) {
+        line.insert(0, "\\&");
+    }
+    return line;
+}
+
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+// text wrapped to kHelpWidth, every line indented by indent.
+std::string Wrapped(std::string_view text, std::size_t indent) {
+    std::string wrapped;
+    std::string line(indent, ' ');
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find(' ', i);
+        end = end == std::string_view::npos ? text.size() : end;
+        const std::string_view word = text.substr(i, end - i);
+        if (line.size() > indent && line.size() + 1 + word.size() > kHelpWidth) {
+            wrapped += line + '\n';
+            line.assign(indent, ' ');
+        }
+        line.append(line.size() > indent ? " " : "").append(word);
+        i = end + 1;
+    }
+    return wrapped + line + '\n';
+}
+
+} // namespace
+
+Manual CliManual() {
+    Manual manual;
+    manual.name = "ostrapel-cli";
+    manual.summary = "set the DLC version of every save file in a folder";
+    manual.synopsis = {
+        {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER",
+         "set the DLC version of every save in FOLDER"},
+        {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --show FOLDER",
+         "print the DLC version of every save in FOLDER"},
+        {"ostrapel-cli --list [--null] FOLDER", "print the saves of FOLDER, one per line"},
+        {"ostrapel-cli --restore FOLDER", "undo the newest conversion of FOLDER not undone yet"},
+        {"ostrapel-cli --backups FOLDER", "list the backup sets of FOLDER, newest first"},
+        {"ostrapel-cli --help | --version", "print this help or the version"},
+    };
+    manual.sections.push_back(
+        {"Description",
+         {"ostrapel-cli sets the DLC version of every save in a folder. Each save is copied into "
+          "the work folder, deciphered by the cipher tool, given the version and enciphered "
+          "again, and replaces the save only when every step succeeded and the result was "
+          "checked. One line per save tells its outcome as it is known; the report then names "
+          "every save not changed and why."},
+         {},
+         false});
+    manual.sections.push_back(
+        {"Options",
+         {},
+         {{"--dlc LABEL", "Set every save in FOLDER to LABEL, one of " + Labels() + "."},
+          {"--show", "Print the DLC version of every save in FOLDER; the saves are not touched."},
+          {"--list", "Print the saves of FOLDER a conversion would take, in its order."},
+          {"--null", "With --list: print the raw names, each ended by a NUL byte."},
+          {"--restore", "Undo the newest conversion of FOLDER not undone yet."},
+          {"--backups", "List the backup sets of FOLDER, newest first."},
+          {"--tool-timeout SECONDS",
+           "How long one run of the cipher tool may take before it is ended (default " +
+               std::to_string(std::chrono::seconds(kDefaultToolTimeLimit).count()) +
+               "; fractions allowed)."},
+          {"--jobs N", "Run the cipher tool on up to N saves at once (1 to " +
+                           std::to_string(kMaxJobs) + ", default 1)."},
+          {"--help", "Print this help and exit."},
+          {"--version", "Print the version and exit."}},
+         true});
+    manual.sections.push_back(
+        {"Exit status",
+         {},
+         {{"0", "Every save was changed or already at LABEL (--show: every save was read); "
+                "--restore: every save was restored."},
+          {"1", "Some save was not changed (not read, not restored), the cipher tool is "
+                "missing, or the conversion was cancelled"
+#ifdef _WIN32
+                " otherwise than by Ctrl-C."
+#else
+                " by SIGTERM or SIGHUP."
+#endif
+          },
+          {"2", "Bad usage or a folder that cannot be used"
+#ifndef _WIN32
+                ", or a Windows cipher tool and no Wine"
+#endif
+                "; nothing was touched. --restore: nothing to undo."},
+          {"130", "The conversion was cancelled by Ctrl-C (SIGINT)."}},
+         true});
+    manual.sections.push_back(ProgramFolderSection());
+    manual.sections.push_back(BackupSection(false));
+    manual.sections.push_back(EnvironmentSection());
+    manual.sections.push_back({"See also", {"ostrapel(1)"}, {}, false});
+    return manual;
+}
+
+Manual WindowManual() {
+    Manual manual;
+    manual.name = "ostrapel";
+    manual.summary = "set the DLC version of every save file in a folder, in a window";
+    manual.synopsis = {{"ostrapel", ""}};
+    manual.sections.push_back(
+        {"Description",
+         {"ostrapel opens a window and takes no arguments. Choose the save folder with the open "
+          "button, pick the DLC version from the drop-down list and press \"Apply and Save\". "
+          "Each save is copied into the work folder, deciphered by the cipher tool, given the "
+          "version and enciphered again, and replaces the save only when every step succeeded "
+          "and the result was checked. The report box then names every save not changed and "
+          "why.",
+          "ostrapel-cli(1) does the same from a terminal."},
+         {},
+         false});
+    manual.sections.push_back(ProgramFolderSection());
+    manual.sections.push_back(BackupSection(true));
+    manual.sections.push_back(EnvironmentSection());
+    manual.sections.push_back({"See also", {"ostrapel-cli(1)"}, {}, false});
+    return manual;
+}
+
+std::string HelpText(const Manual& manual) {
+    std::string text = "Usage:\n";
+    for (const ManualEntry& usage : manual.synopsis) {
+        text += "  " + usage.term + '\n' + Wrapped(usage.text, kHelpIndent);
+    }
+    for (const ManualSection& section : manual.sections) {
+        if (!section.inHelp) {
+            continue;
+        }
+        text += '\n' + section.title + ":\n";
+        for (std::size_t i = 0; i < section.paragraphs.size(); ++i) {
+            text.append(i > 0 ? "\n" : "").append(Wrapped(section.paragraphs[i], 2));
+        }
+        for (const ManualEntry& entry : section.entries) {
+            if (entry.term.size() + 3 <= kHelpIndent) {
+                // Short terms share their first line with the text.
+                std::string first = Wrapped(entry.text, kHelpIndent);
+                text += "  " + entry.term + first.substr(2 + entry.term.size());
+            } else {
+                text += "  " + entry.term + '\n' + Wrapped(entry.text, kHelpIndent);
+            }
+        }
+    }
+    return text;
+}
+
+std::string Completion(std::string templateText) {
+    std::string options;
+    for (const ManualSection& section : CliManual().sections) {
+        if (section.title == "Options") {
+            for (const ManualEntry& entry : section.entries) {
+                options.append(options.empty() ? "" : " ")
+                    .append(entry.term.substr(0, entry.term.find(' ')));
+            }
+        }
+    }
+    for (const auto& [key, value] : {std::pair{"@OPTIONS@", options}, {"@LABELS@", Labels()}}) {
+        for (std::size_t at = templateText.find(key); at != std::string::npos;
+             at = templateText.find(key, at + value.size())) {
+            templateText.replace(at, std::string_view(key).size(), value);
+        }
+    }
+    return templateText;
+}
+
+std::string ManualPage(const Manual& manual, std::string_view version, std::string_view date) {
+    std::string page = ".TH " + RoffEscaped(Upper(manual.name), true) + " 1 \"" +
+                       std::string(date) + "\" \"Ostrapel " + std::string(version) +
+                       "\" \"User Commands\"\n.nh\n";
+    page +=
+        ".SH NAME\n" + RoffEscaped(manual.name, true) + " \\- " + RoffText(manual.summary) + '\n';
+    page += ".SH SYNOPSIS\n.nf\n";
+    for (const ManualEntry& usage : manual.synopsis) {
+        std::string_view rest = usage.term;
+        rest.remove_prefix(std::min(rest.size(), manual.name.size()));
+        page += "\\fB" + RoffEscaped(manual.name, true) + "\\fR" + RoffMarked(rest) + '\n';
+    }
+    page += ".fi\n";
+    for (const ManualSection& section : manual.sections) {
+        page += ".SH " + Upper(section.title) + '\n';
+        bool first = true;
+        for (const std::string& paragraph : section.paragraphs) {
+            page.append(first ? "" : ".PP\n").append(RoffText(paragraph)).append("\n");
+            first = false;
+        }
+        for (const ManualEntry& entry : section.entries) {
+            page += ".TP\n" + RoffMarked(entry.term) + '\n' + RoffText(entry.text) + '\n';
+        }
+    }
+    return page;
+}
+
+} // namespace ostrapel
