@@ -1,7 +1,9 @@
 # What a Windows program of ours carries: the oldest Windows it runs on (stated here only),
 # version information and a manifest.
 
-# Windows 7: the programs import SHGetPathFromIDListEx, which older systems lack.
+# Windows 7: what the programs import needs Vista (GetFinalPathNameByHandleW, CancelIoEx,
+# SHGetKnownFolderPath, ...), and listing a folder asks FindFirstFileExW for FindExInfoBasic
+# with FIND_FIRST_EX_LARGE_FETCH, which Vista refuses.
 set(OSTRAPEL_WINDOWS_MINIMUM_NAME "Windows 7")
 set(OSTRAPEL_WINDOWS_MINIMUM_MAJOR 6)
 set(OSTRAPEL_WINDOWS_MINIMUM_MINOR 1)
