@@ -68,7 +68,9 @@ field_of() {
     od -An -tx1 -j788 -N2 "$root/scratch" | tr -d ' \n'
 }
 fields() { for name in "${names[@]}"; do printf '%s ' "$(field_of "$name")"; done; }
-cli() { (unset OSTRAPEL_BACKUP_DIR; cd "$saves" && STAND_IN_CIPHER_STRICT=1 wine "$app/ostrapel-cli.exe" "$@"); }
+cli() { # as a player runs it: backups in the user's folder, the strict stand-in as the tool
+    (unset OSTRAPEL_BACKUP_DIR; STAND_IN_CIPHER_STRICT=1 wine "$app/ostrapel-cli.exe" "$@")
+}
 windows_saves=$(winepath -w "$saves" 2>/dev/null)
 
 cli --dlc 2.00 "$windows_saves" >"$root/out" 2>&1
