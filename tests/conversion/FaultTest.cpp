@@ -378,15 +378,9 @@ std::vector<pid_t> ProcessesRunning(const std::vector<std::string>& args) {
         wanted.push_back('\0');
     }
     std::vector<pid_t> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& [pid, cmdline] : testsupport::ProcessCommandLines()) {
         if (cmdline == wanted) {
-            found.push_back(static_cast<pid_t>(std::stol(name)));
+            found.push_back(static_cast<pid_t>(pid));
         }
     }
     return found;

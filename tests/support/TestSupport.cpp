@@ -3,13 +3,20 @@
 #include "../tools/StandInCipher.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -212,5 +219,49 @@ struct PrivateBackupFolder {
 } privateBackupFolder;
 
 } // namespace
+
+#ifndef _WIN32
+namespace {
+
+// A file's whole content, or nothing when it cannot be opened or a read fails (a file under
+// /proc goes away with its process, even midway).
+std::optional<std::string> ReadIfThere(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) {
+            content.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+} // namespace
+
+std::map<int, std::string> ProcessCommandLines(const std::string& procRoot) {
+    std::map<int, std::string> lines;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(procRoot, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        if (auto line = ReadIfThere(procRoot + "/" + name + "/cmdline")) {
+            lines[std::stoi(name)] = std::move(*line);
+        }
+    }
+    return lines;
+}
+#endif
 
 } // namespace testsupport

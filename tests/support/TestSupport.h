@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,5 +87,11 @@ struct BatchScene {
     std::string backups = root / "backups";
     ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
 };
+
+#ifndef _WIN32
+// Every process's command line by process id, as procRoot shows them: each argument ended by
+// a NUL. A process that ends while it is being read is left out.
+std::map<int, std::string> ProcessCommandLines(const std::string& procRoot = "/proc");
+#endif
 
 } // namespace testsupport

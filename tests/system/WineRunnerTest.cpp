@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -45,20 +44,8 @@ struct WindowsScene {
         const std::string mark = root.path().substr(root.path().rfind('/') + 1);
         for (int attempt = 0; attempt < 200; ++attempt) {
             bool found = false;
-            DIR* proc = ::opendir("/proc");
-            while (const dirent* entry = proc != nullptr ? ::readdir(proc) : nullptr) {
-                const std::string pid = entry->d_name;
-                if (pid.find_first_not_of("0123456789") != std::string::npos ||
-                    pid == std::to_string(::getpid())) {
-                    continue;
-                }
-                std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
-                const std::string line((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>()); // gone: empty
-                found = found || line.find(mark) != std::string::npos;
-            }
-            if (proc != nullptr) {
-                ::closedir(proc);
+            for (const auto& [pid, line] : ProcessCommandLines()) {
+                found = found || (pid != ::getpid() && line.find(mark) != std::string::npos);
             }
             if (!found) {
                 return false;
