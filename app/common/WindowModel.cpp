@@ -73,7 +73,8 @@ std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
 // Hands a worker's findings to the window's thread.
 class WindowModel::Observer final : public BatchObserver {
 public:
-    explicit Observer(WindowModel& model) : model_(model) {}
+    // reading: a reading of versions, whose outcomes are shown; a batch's are shown at its end.
+    Observer(WindowModel& model, bool reading) : model_(model), reading_(reading) {}
 
     void cursorMoved(std::size_t index) override {
         // Paced: while the last move shown is recent, the next waits for the pace timer.
@@ -83,6 +84,9 @@ public:
         });
     }
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
+        if (!reading_) {
+            return;
+        }
         model_.Hand([&](Inbox& inbox) {
             inbox.read.emplace_back(index, outcome);
             return true;
@@ -91,6 +95,7 @@ public:
 
 private:
     WindowModel& model_;
+    bool reading_;
 };
 
 WindowModel::WindowModel(WindowView& view, Post post, WindowOptions options)
@@ -253,7 +258,7 @@ void WindowModel::StartReading() {
     reading_.cancel = std::make_unique<CancelFlag>();
     request.cancel = reading_.cancel.get();
     reading_.thread = std::thread([this, request = std::move(request)] {
-        Observer observer(*this);
+        Observer observer(*this, true);
         (void)options_.readVersions(request, readRunner_, &observer);
         Hand([](Inbox& inbox) {
             inbox.readingEnded = true;
@@ -308,7 +313,7 @@ void WindowModel::StartBatch() {
     }
     state_ = State::Batch;
     batch_.thread = std::thread([this, request = std::move(request)] {
-        Observer observer(*this);
+        Observer observer(*this, false);
         BatchResult result = options_.convert(request, batchRunner_, &observer);
         Hand([&result](Inbox& inbox) {
             inbox.batch = std::move(result);

@@ -596,13 +596,23 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
         changed.wait(lock, [&] { return released >= n; });
     };
     Window window([&](WindowOptions& options) {
-        options.readVersions = [](const BatchRequest&, Scn_Process&, BatchObserver*) {
+        options.readVersions = [](const BatchRequest& request, Scn_Process&,
+                                  BatchObserver* observer) {
+            FileOutcome read;
+            read.oldValue = 100;
+            for (std::size_t i = 0; i < request.names.size(); ++i) {
+                observer->fileFinished(i, read);
+            }
             return BatchResult{};
         };
         options.convert = [&](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
             for (std::size_t i : {0u, 1u, 2u}) {
                 observer->cursorMoved(i);
             }
+            // An outcome of the batch is not a version read: the rows change at its end.
+            FileOutcome failed;
+            failed.oldValue = 300;
+            observer->fileFinished(1, failed);
             step(1);
             observer->cursorMoved(0);
             step(2);
@@ -646,6 +656,7 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
     release(2);
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
     EXPECT_EQ(window.view.listCaption, ListCaption{});
+    EXPECT_EQ(window.view.rows[1].version, "1.00");
 }
 
 #ifndef _WIN32
