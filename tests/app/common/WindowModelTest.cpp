@@ -301,9 +301,8 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
 
     // The program folder is made current on every open; the cipher tool inherits it.
     std::filesystem::current_path(std::filesystem::temp_directory_path());
-    window.ListAndRead(window.scene.saves + "/");
-    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(),
-                                            testsupport::Native(window.scene.appDir)));
+    window.ListAndRead(window.scene.saves + kPathSeparator);
+    EXPECT_EQ(KindOf(std::string("Decrypt") + kPathSeparator + "decrypt.exe"), EntryKind::File);
     EXPECT_EQ(window.model->Folder(), window.scene.saves);
     EXPECT_EQ(window.view.Names(),
               (std::vector<std::string>{"odd.sav", "one.sav", "plain.sav", "zero.sav"}));
@@ -568,9 +567,10 @@ TEST(WindowModel, ADropListsTheFolderOrTheFilesFolder) {
         std::string folder;
     };
     const std::string saves = window.scene.saves;
-    for (const Case& c : {Case{saves + "/a.sav", true, saves}, Case{saves + "/", true, saves},
-                          Case{window.scene.root / "missing", false, saves}, Case{"", false, saves},
-                          Case{window.other, true, window.other}}) {
+    for (const Case& c :
+         {Case{JoinPath(saves, "a.sav"), true, saves}, Case{saves + kPathSeparator, true, saves},
+          Case{window.scene.root / "missing", false, saves}, Case{"", false, saves},
+          Case{window.other, true, window.other}}) {
         SCOPED_TRACE(c.dropped);
         EXPECT_EQ(window.model->FolderDropped(c.dropped), c.taken);
         EXPECT_EQ(window.model->Folder(), c.folder);
