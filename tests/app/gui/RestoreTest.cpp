@@ -84,28 +84,6 @@ class RestoreTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void nothingToUndoLeavesTheMenuDisabled() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        std::unique_ptr<QMenu> menu = window.CreateFileListMenu();
-        QVERIFY(!RestoreAction(*menu)->isEnabled());
-        fixture.listSaves();
-        menu = window.CreateFileListMenu();
-        QVERIFY(!RestoreAction(*menu)->isEnabled());
-        QCOMPARE(RestoreAction(*menu)->text(),
-                 QStringLiteral("Restore saves as they were before the last conversion"));
-        // Asked anyway: says so, with the warning icon, and touches nothing.
-        QSignalSpy ended(&window, &frmMain::restoreFinished);
-        window.RestoreSaves();
-        QVERIFY(ended.wait(kTimeoutMs));
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        QCOMPARE(fixture.log.reports[0].text,
-                 QString::fromStdString("No conversion of " + fixture.saves + " to undo"));
-        QVERIFY(!fixture.log.reports[0].allChanged);
-        QVERIFY(AllOriginal(fixture));
-    }
-
     void restoreBoxFitsTheScreen_data() {
         QTest::addColumn<ostrapel::RestoreResult>("result");
         const std::string set = "/home/player/" + std::string(180, 'd') + "/backups/5d2c/7";
