@@ -500,7 +500,7 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
         ::InvalidateRect(list, &item, TRUE);
     }
     if (static_cast<int>(index) == hovered_) {
-        ::SendMessageW(tips_, TTM_UPDATE, 0, 0);
+        RefreshTip();
     }
 }
 
@@ -513,8 +513,18 @@ void frmMain::ListMouseMoved(LPARAM at) {
     const int row = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
     if (row != hovered_) {
         hovered_ = row;
-        ::SendMessageW(tips_, TTM_UPDATE, 0, 0);
+        RefreshTip();
     }
+}
+
+void frmMain::RefreshTip() {
+    // The list's tip asks for its text again (TTN_GETDISPINFO), and a tip showing is redrawn.
+    TTTOOLINFOW tip{};
+    tip.cbSize = sizeof tip;
+    tip.hwnd = hwnd_;
+    tip.uId = reinterpret_cast<UINT_PTR>(Control(kList));
+    tip.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
 }
 
 void frmMain::DrawListItem(const DRAWITEMSTRUCT& item) {

@@ -99,6 +99,7 @@ private:
     int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     void DrawListItem(const DRAWITEMSTRUCT& item);
     void ListMouseMoved(LPARAM at);
+    void RefreshTip();
     void FilesDropped(WPARAM drop);
     void ComboDLC_Change();
     // The menu at a point of the screen, or under the list's selection when it was asked for

@@ -470,6 +470,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     {
         frmMain window(instance, app,
                        std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(saves), false);
+        // No tooltip: the pointer of the virtual display rests over the window.
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND tips, LPARAM) -> BOOL {
+                wchar_t kind[32] = {};
+                ::GetClassNameW(tips, kind, 32);
+                if (std::wstring(kind) == TOOLTIPS_CLASSW) {
+                    ::SendMessageW(tips, TTM_ACTIVATE, FALSE, 0);
+                }
+                return TRUE;
+            },
+            0);
         ::ShowWindow(window.Handle(), SW_SHOWNORMAL);
         ::SetForegroundWindow(window.Handle());
         ::UpdateWindow(window.Handle());
