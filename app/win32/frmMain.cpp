@@ -1,15 +1,13 @@
 #include "frmMain.h"
 
-#include "conversion/Report.h"
+#include "mdlFileList.h"
+#include "mdlLayout.h"
 #include "mdlReportBox.h"
 #include "resources/resource.h"
-#include "system/Paths.h"
 #include "system/windows/WindowsText.h"
 
-#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windowsx.h>
 
 namespace {
 
@@ -21,11 +19,8 @@ constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
 constexpr UINT_PTR kPaceTimer = 1;
 constexpr int kLabelGap = 2;
 
-// Where each control lies in its container, in twips.
-struct Twips {
-    int id, left, top, width, height;
-};
-constexpr Twips kLayout[] = {
+// Where each control lies in its container.
+constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kEP, 2520, 3960, 1935, 735}, // below the client area's bottom edge, and hidden
     {frmMain::kTxt, 120, 240, 1695, 255},
     {frmMain::kGroupBox1, 120, 120, 7935, 2535},
@@ -39,23 +34,6 @@ constexpr Twips kLayout[] = {
     {frmMain::kLabelBase + 1, 120, 1080, 1785, 195},
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
-
-int SystemDpi() {
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
-    ::ReleaseDC(nullptr, screen);
-    return dpi;
-}
-
-SIZE TextExtent(HWND control, HFONT font, const std::wstring& text) {
-    HDC dc = ::GetDC(control);
-    HGDIOBJ old = ::SelectObject(dc, font);
-    SIZE extent{};
-    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
-    return extent;
-}
 
 } // namespace
 
@@ -87,7 +65,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     windowClass.lpszClassName = kWindowClass;
     ::RegisterClassExW(&windowClass); // fails harmlessly when registered already
 
-    dpi_ = SystemDpi();
+    dpi_ = mdlLayout::SystemDpi();
     // Fixed single border: a caption, the system menu and a minimise button, no resizing.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
@@ -128,11 +106,6 @@ frmMain::~frmMain() {
         }
     }
     ::DeleteObject(white_);
-}
-
-RECT frmMain::Placement(int left, int top, int width, int height, int dpi) {
-    const auto scale = [dpi](int twips) { return ::MulDiv(twips / 15, dpi, 96); };
-    return RECT{scale(left), scale(top), scale(left) + scale(width), scale(top) + scale(height)};
 }
 
 HWND frmMain::ParentOf(int id) const {
@@ -211,57 +184,24 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::LayOut() {
-    for (const Twips& at : kLayout) {
-        const RECT rect = Placement(at.left, at.top, at.width, at.height, dpi_);
+    for (const mdlLayout::Twips& at : kLayout) {
+        const RECT rect = mdlLayout::Placement(at, dpi_);
         ::SetWindowPos(Control(at.id), nullptr, rect.left, rect.top, rect.right - rect.left,
                        rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    // The system's message font at this DPI, and bold 8.25-point "MS Sans Serif", Central
-    // European character set, for the labels.
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, dpi_, SystemDpi());
-    LOGFONTW label{};
-    label.lfHeight = -::MulDiv(825, dpi_, 7200);
-    label.lfWeight = FW_BOLD;
-    label.lfCharSet = EASTEUROPE_CHARSET;
-    wcscpy_s(label.lfFaceName, L"MS Sans Serif");
     for (HFONT font : {uiFont_, labelFont_}) {
         if (font != nullptr) {
             ::DeleteObject(font);
         }
     }
-    uiFont_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    labelFont_ = ::CreateFontIndirectW(&label);
-    for (const Twips& at : kLayout) {
+    uiFont_ = mdlLayout::MessageFont(dpi_);
+    labelFont_ = mdlLayout::LabelFont(dpi_);
+    for (const mdlLayout::Twips& at : kLayout) {
         ::SendMessageW(Control(at.id), WM_SETFONT,
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);
     }
-
-    HWND list = Control(kList);
-    {
-        HDC dc = ::GetDC(list);
-        HGDIOBJ old = ::SelectObject(dc, uiFont_);
-        TEXTMETRICW text{};
-        ::GetTextMetricsW(dc, &text);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(list, dc);
-        ::SendMessageW(list, LB_SETITEMHEIGHT, 0, text.tmHeight);
-    }
-    // The closed field's height is the item height plus its frame: make it the layout's.
-    HWND combo = Control(kComboDLC);
-    const int fieldHeight = Scale(315 / 15);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        RECT field{};
-        ::GetWindowRect(combo, &field);
-        const int off = fieldHeight - static_cast<int>(field.bottom - field.top);
-        if (off == 0) {
-            break;
-        }
-        const LRESULT item = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-        ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + off);
-    }
+    mdlLayout::FitListItems(Control(kList), uiFont_);
+    mdlLayout::FitComboField(Control(kComboDLC), Scale(315 / 15));
     HICON open = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OPEN_FOLDER),
                                                  IMAGE_ICON, Scale(32), Scale(32), 0));
     ::SendMessageW(Control(kCmdOpen), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(open));
@@ -269,27 +209,12 @@ void frmMain::LayOut() {
         ::DestroyIcon(openFolder_);
     }
     openFolder_ = open;
-
-    // Fonts wider than the classic one would clip a label: it grows into the free space up to
-    // the file list's frame.
+    // The labels grow up to the file list's frame.
     RECT frame{};
     ::GetWindowRect(GroupBox2_, &frame);
     ::MapWindowPoints(nullptr, GroupBox1_, reinterpret_cast<POINT*>(&frame), 2);
     for (int id : {int{kLabelBase}, kLabelBase + 1}) {
-        HWND control = Control(id);
-        wchar_t text[64] = {};
-        ::GetWindowTextW(control, text, 64);
-        const SIZE wanted = TextExtent(control, labelFont_, text);
-        RECT rect{};
-        ::GetWindowRect(control, &rect);
-        ::MapWindowPoints(nullptr, GroupBox1_, reinterpret_cast<POINT*>(&rect), 2);
-        const int width = rect.right - rect.left;
-        const int height = rect.bottom - rect.top;
-        const int room = frame.left - Scale(kLabelGap) - rect.left;
-        ::SetWindowPos(control, nullptr, 0, 0,
-                       std::clamp<int>(wanted.cx, width, std::max(room, width)),
-                       std::clamp<int>(wanted.cy, height, height + Scale(kLabelGap)),
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        mdlLayout::FitLabel(Control(id), labelFont_, frame.left, Scale(kLabelGap));
     }
     ShowListCaption(listCaption_);
     ::InvalidateRect(hwnd_, nullptr, TRUE);
@@ -401,7 +326,8 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         if (item->CtlID == kList) {
-            DrawListItem(*item);
+            const bool listed = item->itemID < rows_.size();
+            mdlFileList::DrawItem(*item, listed ? &rows_[item->itemID] : nullptr, uiFont_, dpi_);
             return TRUE;
         }
         break;
@@ -527,46 +453,6 @@ void frmMain::RefreshTip() {
     ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
 }
 
-void frmMain::DrawListItem(const DRAWITEMSTRUCT& item) {
-    if (item.itemAction == ODA_FOCUS) {
-        ::DrawFocusRect(item.hDC, &item.rcItem);
-        return;
-    }
-    const bool selected = (item.itemState & ODS_SELECTED) != 0;
-    ::FillRect(item.hDC, &item.rcItem,
-               ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    if (item.itemID < rows_.size()) {
-        const std::wstring name = Wide(rows_[item.itemID].shown);
-        const std::wstring version = Wide(rows_[item.itemID].version);
-        HGDIOBJ oldFont = ::SelectObject(item.hDC, uiFont_);
-        const int oldMode = ::SetBkMode(item.hDC, TRANSPARENT);
-        const COLORREF oldColour = ::SetTextColor(
-            item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
-        // The version stays in view at the right; the name gives way first.
-        RECT text = item.rcItem;
-        text.left += Scale(2);
-        text.right -= Scale(2);
-        RECT nameRect = text;
-        if (!version.empty()) {
-            SIZE extent{};
-            ::GetTextExtentPoint32W(item.hDC, version.c_str(), static_cast<int>(version.size()),
-                                    &extent);
-            ::DrawTextW(item.hDC, version.c_str(), static_cast<int>(version.size()), &text,
-                        kLine | DT_RIGHT);
-            nameRect.right = std::max(text.left, text.right - extent.cx - Scale(6));
-        }
-        ::DrawTextW(item.hDC, name.c_str(), static_cast<int>(name.size()), &nameRect,
-                    kLine | DT_LEFT);
-        ::SetTextColor(item.hDC, oldColour);
-        ::SetBkMode(item.hDC, oldMode);
-        ::SelectObject(item.hDC, oldFont);
-    }
-    if ((item.itemState & ODS_FOCUS) != 0) {
-        ::DrawFocusRect(item.hDC, &item.rcItem);
-    }
-}
-
 void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     HWND focus = ::GetFocus();
     const bool focusInside = focus != nullptr && ::IsChild(hwnd_, focus);
@@ -589,16 +475,8 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     listCaption_ = caption;
-    // The prefix always shows; a name too long for the frame is cut short in the middle.
-    RECT frame{};
-    ::GetClientRect(GroupBox2_, &frame);
-    const int room = frame.right - Scale(16);
-    std::wstring text = Wide(caption.prefix + caption.name);
-    for (std::size_t length = ostrapel::CharacterCount(caption.name);
-         length > 1 && TextExtent(GroupBox2_, uiFont_, text).cx > room;) {
-        text = Wide(caption.prefix + ostrapel::ShortenedInTheMiddle(caption.name, --length));
-    }
-    ::SetWindowTextW(GroupBox2_, text.c_str());
+    ::SetWindowTextW(GroupBox2_,
+                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, caption, dpi_).c_str());
 }
 
 void frmMain::ShowValue(const std::string& value) {
@@ -664,23 +542,7 @@ frmMain::Menu frmMain::CreateFileListMenu() const {
 }
 
 void frmMain::List_ContextMenu(LPARAM at) {
-    HWND list = Control(kList);
-    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
-    if (point.x == -1 && point.y == -1) {
-        // From the keyboard: below the selected entry when it shows, else at the list's corner.
-        RECT client{};
-        ::GetClientRect(list, &client);
-        point = {client.left, client.top};
-        const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
-        RECT entry{};
-        if (selected != LB_ERR &&
-            ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(selected),
-                           reinterpret_cast<LPARAM>(&entry)) != LB_ERR &&
-            entry.bottom > client.top && entry.bottom <= client.bottom) {
-            point = {entry.left, entry.bottom};
-        }
-        ::ClientToScreen(list, &point);
-    }
+    const POINT point = mdlFileList::MenuPoint(Control(kList), at);
     const Menu menu = CreateFileListMenu();
     // The choice comes back as WM_COMMAND with kMnuRestore.
     ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,

@@ -68,8 +68,6 @@ public:
     // Client-area pixels at 96 DPI, as the twips of the layout give them.
     static constexpr int kClientWidth = 8130 / 15;
     static constexpr int kClientHeight = 2700 / 15;
-    // A control's rectangle in its container at dpi, from the layout's twips.
-    static RECT Placement(int left, int top, int width, int height, int dpi);
 
     // --- WindowView ---
     void ShowRows(const std::vector<ostrapel::ListRow>& rows) override;
@@ -97,13 +95,10 @@ private:
     void LayOut();
     HWND ParentOf(int id) const;
     int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
-    void DrawListItem(const DRAWITEMSTRUCT& item);
     void ListMouseMoved(LPARAM at);
     void RefreshTip();
     void FilesDropped(WPARAM drop);
     void ComboDLC_Change();
-    // The menu at a point of the screen, or under the list's selection when it was asked for
-    // from the keyboard (both coordinates -1).
     void List_ContextMenu(LPARAM at);
 
     HINSTANCE instance_;

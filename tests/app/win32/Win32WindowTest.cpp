@@ -5,6 +5,7 @@
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
+#include "mdlLayout.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -632,7 +633,7 @@ TEST_F(Win32WindowTest, LaysItselfOutAgainWhenTheDpiChanges) {
               std::array<int, 5>{frmMain::kList, 120, 240, 1575, 1815},
               std::array<int, 5>{frmMain::kComboDLC, 120, 1440, 2655, 315},
               std::array<int, 5>{frmMain::kImage1, 4920, 240, 2940, 2100}}) {
-            RECT expected = frmMain::Placement(left, top, width, height, dpi);
+            RECT expected = mdlLayout::Placement({id, left, top, width, height}, dpi);
             const RECT rect = Placement(Control(id));
             if (id == frmMain::kComboDLC && std::abs(rect.bottom - expected.bottom) <= 2) {
                 expected.bottom = rect.bottom; // the closed field as near as its font allows
@@ -645,7 +646,7 @@ TEST_F(Win32WindowTest, LaysItselfOutAgainWhenTheDpiChanges) {
         EXPECT_EQ(iconSide(), ::MulDiv(icon, dpi, 96));
     }
     // 150 % of a layout rectangle is the pixels at 96 DPI, each scaled.
-    const RECT list = frmMain::Placement(120, 240, 1575, 1815, 144);
+    const RECT list = mdlLayout::Placement({frmMain::kList, 120, 240, 1575, 1815}, 144);
     EXPECT_EQ(list.left, 12);
     EXPECT_EQ(list.top, 24);
     EXPECT_EQ(list.right, 12 + 158);
