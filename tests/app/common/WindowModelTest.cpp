@@ -5,7 +5,9 @@
 
 #include "TestSupport.h"
 #include "conversion/Backups.h"
+#include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Wine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -233,31 +235,52 @@ TEST(WindowModel, StartsIdleWithNothingListed) {
 }
 
 TEST(WindowModel, StartupNoticeNamesWhatIsMissing) {
-    struct Case {
-        const char* what;
-        bool programFolder;
-        bool tool;
-        std::string notice; // a start of it
-    };
-    for (const Case& c :
-         {Case{"ready", true, true, ""}, Case{"no tool", true, false, "Cipher tool not found: "},
-          Case{"no program folder", false, true, kNoProgramFolder}}) {
-        SCOPED_TRACE(c.what);
-        testsupport::TempDir root;
-        const std::string appDir = testsupport::MakeProgramFolder(root, c.tool);
-        FakeView view;
-        WindowOptions options;
-        options.appDir = c.programFolder ? appDir : std::string();
-        WindowModel model(
-            view, [] {}, options);
-        const std::string notice = model.StartupNotice();
-        EXPECT_EQ(notice.substr(0, c.notice.size()), c.notice);
-        EXPECT_EQ(notice.empty(), c.notice.empty());
-        if (!c.tool) {
-            EXPECT_EQ(notice, "Cipher tool not found: " + CipherToolOf(appDir) +
-                                  "\n\nPut decrypt.exe there before converting saves.");
-        }
-    }
+    Window ready;
+    EXPECT_EQ(ready.model->StartupNotice(), "");
+
+    testsupport::TempDir root;
+    const std::string appDir = testsupport::MakeProgramFolder(root, false);
+    FakeView view;
+    WindowModel noTool(view, [] {}, {.appDir = appDir});
+    EXPECT_EQ(noTool.StartupNotice(), "Cipher tool not found: " + CipherToolOf(appDir) +
+                                          "\n\nPut decrypt.exe there before converting saves.");
+    WindowModel noFolder(view, [] {}, {});
+    EXPECT_EQ(noFolder.StartupNotice(), kNoProgramFolder);
+#ifndef _WIN32
+    // A Windows program as the tool, and no Wine anywhere.
+    std::string pe(256, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = 0x40;
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    WriteFile(CipherToolOf(appDir), pe);
+    ScopedEnv path("PATH", root / "nowhere");
+    ScopedEnv wine("WINE", "");
+    EXPECT_EQ(noTool.StartupNotice(), kWineMissing);
+    ScopedEnv found("WINE", "/bin/true");
+    EXPECT_EQ(noTool.StartupNotice(), "");
+#endif
+}
+
+// Without a known program folder nothing runs relative to wherever the window was started, and
+// no work folder there is emptied.
+TEST(WindowModel, WithoutAProgramFolderTheBatchIsRefused) {
+    Window window([](WindowOptions& options) { options.appDir.clear(); });
+    window.WriteSave("a.sav", 100);
+    const std::string keep = window.scene.appDir + "Decrypt/temp/keep.sav";
+    WriteFile(keep, "someone else's");
+    window.view.folders.push_back(window.scene.saves);
+    window.model->OpenClicked();
+    EXPECT_FALSE(window.model->ReadingVersions());
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    EXPECT_NE(window.view.reports[0].box.text.find(kNoProgramFolder), std::string::npos);
+    EXPECT_TRUE(window.view.reports[0].warning);
+    EXPECT_FALSE(testsupport::Exists(window.scene.log));
+    EXPECT_EQ(ReadFile(keep), "someone else's");
+    EXPECT_TRUE(window.Holds("a.sav", 100));
+    EXPECT_TRUE(window.model->CloseRequested());
+    EXPECT_EQ(ReadFile(keep), "someone else's");
 }
 
 TEST(WindowModel, AChoiceEnablesSaveAndSetsTheValueWhenItIsInTheTable) {
@@ -276,7 +299,11 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     window.WriteSave("odd.sav", 250);
     WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
 
+    // The program folder is made current on every open; the cipher tool inherits it.
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
     window.ListAndRead(window.scene.saves + "/");
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(),
+                                            testsupport::Native(window.scene.appDir)));
     EXPECT_EQ(window.model->Folder(), window.scene.saves);
     EXPECT_EQ(window.view.Names(),
               (std::vector<std::string>{"odd.sav", "one.sav", "plain.sav", "zero.sav"}));
