@@ -17,6 +17,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         frmMain window(instance, ostrapel::ApplicationDirectory(), nullptr, true);
         ::ShowWindow(window.Handle(), show);
         ::UpdateWindow(window.Handle());
+        window.ShowStartupNotice(); // a missing cipher tool, named once the window shows
         MSG message;
         while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
             // Tab, arrow keys and Enter move between the controls as in a dialog.

@@ -240,7 +240,7 @@ void CALLBACK StepReportScene(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // What a batch over four saves and 60 screenshots the cipher tool fails on reports.
-ostrapel::BoxReport SampleReport() {
+ostrapel::BatchResult SampleResult() {
     ostrapel::BatchResult result;
     for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
         result.files.push_back({name, true, ""});
@@ -250,7 +250,7 @@ ostrapel::BoxReport SampleReport() {
         result.files.push_back({"screenshot_" + std::to_string(i) + ".png", false,
                                 "cipher tool failed (exit code 3)"});
     }
-    return ostrapel::ComposeBoxReport(result);
+    return result;
 }
 
 // The menu scene: a timer running inside the menu's loop finds it, lets it paint, writes the
@@ -470,12 +470,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     {
         frmMain window(instance, app,
                        std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(saves), false);
+        // No tooltip: the pointer of the virtual display rests over the window.
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND tips, LPARAM) -> BOOL {
+                wchar_t kind[32] = {};
+                ::GetClassNameW(tips, kind, 32);
+                if (std::wstring(kind) == TOOLTIPS_CLASSW) {
+                    ::SendMessageW(tips, TTM_ACTIVATE, FALSE, 0);
+                }
+                return TRUE;
+            },
+            0);
         ::ShowWindow(window.Handle(), SW_SHOWNORMAL);
         ::SetForegroundWindow(window.Handle());
         ::UpdateWindow(window.Handle());
         if (loaded) {
-            window.LoadFolderSave();
-            for (DWORD waited = 0; window.readingVersions() && waited < 10000; waited += 50) {
+            window.Model().OpenClicked();
+            for (DWORD waited = 0; window.Model().ReadingVersions() && waited < 10000;
+                 waited += 50) {
                 Pump(50);
             }
             HWND combo = window.Control(frmMain::kComboDLC);
@@ -498,13 +511,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 for (DWORD waited = 0; !at.done && waited < 20000; waited += 50) {
                     Pump(50);
                 }
-                for (DWORD waited = 0; window.batchRunning() && waited < 20000; waited += 50) {
+                for (DWORD waited = 0; window.Model().RestoreRunning() && waited < 20000;
+                     waited += 50) {
                     Pump(50);
                 }
             } else {
-                const ostrapel::BoxReport sample = SampleReport();
-                frmMain::ShowReportBox(window.Handle(), Wide(sample.text), Wide(sample.details),
-                                       false);
+                const ostrapel::BatchResult sample = SampleResult();
+                ostrapel::ReportBox box;
+                box.warning = true;
+                box.batch = &sample;
+                frmMain::ShowReportBox(window.Handle(), box);
             }
             ::KillTimer(nullptr, timer);
             scene = nullptr;
@@ -525,12 +541,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             status = at.written ? 0 : 1;
         } else if (batch) {
             ::SetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", L"1");
-            window.setReportPresenter([](HWND, const std::wstring&, const std::wstring&, bool) {});
-            window.ConvertSaves();
+            window.setReportPresenter([](HWND, const ostrapel::ReportBox&) {});
+            window.Model().SaveClicked();
             Pump(1500);
             status = Capture(window.Handle(), target) ? 0 : 1;
-            window.CancelBatch();
-            for (DWORD waited = 0; window.batchRunning() && waited < 20000; waited += 50) {
+            window.Model().CancelPressed();
+            for (DWORD waited = 0; window.Model().BatchRunning() && waited < 20000; waited += 50) {
                 Pump(50);
             }
         } else {

@@ -213,8 +213,10 @@ int wmain(int argc, wchar_t** argv) {
     {
         frmMain window(::GetModuleHandleW(nullptr), app,
                        std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(saves), false);
-        window.setReportPresenter([&report](HWND, const std::wstring& text, const std::wstring&,
-                                            bool) { report = text.substr(0, text.find(L'\n')); });
+        window.setReportPresenter([&report](HWND, const ostrapel::ReportBox& box) {
+            const std::string text = box.Compose().text;
+            report = Wide(text.substr(0, text.find('\n')));
+        });
         ::ShowWindow(window.Handle(), SW_SHOWNORMAL);
         ::UpdateWindow(window.Handle());
         // The first paint belongs to start-up, not to what is measured.
@@ -229,7 +231,7 @@ int wmain(int argc, wchar_t** argv) {
         // The open button lists the folder, and the versions are read off the window's thread.
         reading = Measure(
             window.Handle(), [open] { ::SendMessageW(open, BM_CLICK, 0, 0); },
-            [&window] { return !window.readingVersions(); });
+            [&window] { return !window.Model().ReadingVersions(); });
         // The folder listed again, and the save button pressed while its versions are being
         // read: the reading is stopped and the batch runs off the window's thread too.
         batch = Measure(
@@ -239,8 +241,8 @@ int wmain(int argc, wchar_t** argv) {
                 ::PostMessageW(save, BM_CLICK, 0, 0);
             },
             [&window, begun = false]() mutable {
-                begun = begun || window.batchRunning();
-                return begun && !window.batchRunning();
+                begun = begun || window.Model().BatchRunning();
+                return begun && !window.Model().BatchRunning();
             });
     }
 

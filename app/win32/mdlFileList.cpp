@@ -1,0 +1,93 @@
+#include "mdlFileList.h"
+
+#include "conversion/Report.h"
+#include "system/Paths.h"
+#include "system/windows/WindowsText.h"
+
+#include <algorithm>
+#include <windowsx.h>
+
+namespace mdlFileList {
+
+using ostrapel::win::Wide;
+
+void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT font, int dpi) {
+    if (item.itemAction == ODA_FOCUS) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    ::FillRect(item.hDC, &item.rcItem,
+               ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (row != nullptr) {
+        const std::wstring name = Wide(row->shown);
+        const std::wstring version = Wide(row->version);
+        HGDIOBJ oldFont = ::SelectObject(item.hDC, font);
+        const int oldMode = ::SetBkMode(item.hDC, TRANSPARENT);
+        const COLORREF oldColour = ::SetTextColor(
+            item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+        RECT text = item.rcItem;
+        text.left += ::MulDiv(2, dpi, 96);
+        text.right -= ::MulDiv(2, dpi, 96);
+        RECT nameRect = text;
+        if (!version.empty()) {
+            SIZE extent{};
+            ::GetTextExtentPoint32W(item.hDC, version.c_str(), static_cast<int>(version.size()),
+                                    &extent);
+            ::DrawTextW(item.hDC, version.c_str(), static_cast<int>(version.size()), &text,
+                        kLine | DT_RIGHT);
+            nameRect.right = std::max(text.left, text.right - extent.cx - ::MulDiv(6, dpi, 96));
+        }
+        ::DrawTextW(item.hDC, name.c_str(), static_cast<int>(name.size()), &nameRect,
+                    kLine | DT_LEFT);
+        ::SetTextColor(item.hDC, oldColour);
+        ::SetBkMode(item.hDC, oldMode);
+        ::SelectObject(item.hDC, oldFont);
+    }
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+    }
+}
+
+std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi) {
+    RECT client{};
+    ::GetClientRect(frame, &client);
+    const int room = client.right - ::MulDiv(16, dpi, 96);
+    HDC dc = ::GetDC(frame);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const auto fits = [&](const std::wstring& text) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        return extent.cx <= room;
+    };
+    std::wstring text = Wide(caption.prefix + caption.name);
+    for (std::size_t length = ostrapel::CharacterCount(caption.name); !fits(text) && length > 1;) {
+        text = Wide(caption.prefix + ostrapel::ShortenedInTheMiddle(caption.name, --length));
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(frame, dc);
+    return text;
+}
+
+POINT MenuPoint(HWND list, LPARAM at) {
+    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    if (point.x != -1 || point.y != -1) {
+        return point;
+    }
+    RECT client{};
+    ::GetClientRect(list, &client);
+    point = {client.left, client.top};
+    const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+    RECT entry{};
+    if (selected != LB_ERR &&
+        ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(selected),
+                       reinterpret_cast<LPARAM>(&entry)) != LB_ERR &&
+        entry.bottom > client.top && entry.bottom <= client.bottom) {
+        point = {entry.left, entry.bottom};
+    }
+    ::ClientToScreen(list, &point);
+    return point;
+}
+
+} // namespace mdlFileList

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "WindowView.h"
+
+#include <string>
+#include <windows.h>
+
+// The file list's drawing: an owner-drawn list box whose items hold the exact names, drawn
+// from the model's rows, in a frame whose caption shows the batch's progress.
+namespace mdlFileList {
+
+// Draws a row: the shown name at the left, the version at the right; the name gives way first.
+void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT font, int dpi);
+
+// The frame's caption: the prefix always shows; a name too long for the frame is cut short in
+// the middle.
+std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi);
+
+// Where the list's menu opens, in screen coordinates: at the point given, or when it was asked
+// for from the keyboard (both coordinates -1) below the selected entry when it shows, else at
+// the list's corner.
+POINT MenuPoint(HWND list, LPARAM at);
+
+} // namespace mdlFileList

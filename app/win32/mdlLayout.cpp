@@ -1,0 +1,86 @@
+#include "mdlLayout.h"
+
+#include <algorithm>
+
+namespace mdlLayout {
+
+RECT Placement(const Twips& at, int dpi) {
+    const auto scale = [dpi](int twips) { return ::MulDiv(twips / 15, dpi, 96); };
+    return RECT{scale(at.left), scale(at.top), scale(at.left) + scale(at.width),
+                scale(at.top) + scale(at.height)};
+}
+
+int SystemDpi() {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+HFONT MessageFont(int dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    // Given at the system's DPI.
+    metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, dpi, SystemDpi());
+    return ::CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+HFONT LabelFont(int dpi) {
+    LOGFONTW label{};
+    label.lfHeight = -::MulDiv(825, dpi, 7200);
+    label.lfWeight = FW_BOLD;
+    label.lfCharSet = EASTEUROPE_CHARSET;
+    wcscpy_s(label.lfFaceName, L"MS Sans Serif");
+    return ::CreateFontIndirectW(&label);
+}
+
+SIZE TextExtent(HWND control, HFONT font, const std::wstring& text) {
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return extent;
+}
+
+void FitListItems(HWND list, HFONT font) {
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW text{};
+    ::GetTextMetricsW(dc, &text);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    ::SendMessageW(list, LB_SETITEMHEIGHT, 0, text.tmHeight);
+}
+
+void FitComboField(HWND combo, int height) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT field{};
+        ::GetWindowRect(combo, &field);
+        const int off = height - static_cast<int>(field.bottom - field.top);
+        if (off == 0) {
+            break;
+        }
+        const LRESULT item = ::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        ::SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item + off);
+    }
+}
+
+void FitLabel(HWND label, HFONT font, int right, int gap) {
+    wchar_t text[128] = {};
+    ::GetWindowTextW(label, text, 128);
+    const SIZE wanted = TextExtent(label, font, text);
+    RECT rect{};
+    ::GetWindowRect(label, &rect);
+    ::MapWindowPoints(nullptr, ::GetParent(label), reinterpret_cast<POINT*>(&rect), 2);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const int room = right - gap - rect.left;
+    ::SetWindowPos(label, nullptr, 0, 0, std::clamp<int>(wanted.cx, width, std::max(room, width)),
+                   std::clamp<int>(wanted.cy, height, height + gap),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace mdlLayout

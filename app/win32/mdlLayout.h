@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <windows.h>
+
+// What laying the window out at a DPI takes: the layout's rectangles scaled, fonts made for the
+// DPI, and the controls whose size follows their font fitted to it.
+namespace mdlLayout {
+
+// Where a control lies in its container, in twips (15 to the pixel at 96 DPI).
+struct Twips {
+    int id, left, top, width, height;
+};
+
+// The rectangle in pixels at dpi: the pixels at 96 DPI, each scaled.
+RECT Placement(const Twips& at, int dpi);
+
+// The DPI the system runs at: a window's until it is moved to a monitor of another scale.
+int SystemDpi();
+
+// The system's message font, made for dpi.
+HFONT MessageFont(int dpi);
+// Bold 8.25-point "MS Sans Serif", Central European character set, made for dpi.
+HFONT LabelFont(int dpi);
+
+SIZE TextExtent(HWND control, HFONT font, const std::wstring& text);
+
+// The list box's item height: its font's line.
+void FitListItems(HWND list, HFONT font);
+// The closed field of a drop-down list made height pixels tall, as near as its font allows (the
+// field is the item height plus its frame).
+void FitComboField(HWND combo, int height);
+// Fonts wider than the classic one would clip a label: it grows to show its text, but no
+// further than gap short of right (in its parent) and at most gap taller.
+void FitLabel(HWND label, HFONT font, int right, int gap);
+
+} // namespace mdlLayout
