@@ -590,9 +590,10 @@ public:
     SavedSecurity(const SavedSecurity&) = delete;
     SavedSecurity& operator=(const SavedSecurity&) = delete;
 
-    // Gives it to the new file: its DACL, and its owner and group where this user may set them.
+    // Gives it to the new file, open as file at path: its DACL, and its owner and group where
+    // this user may set them (through a handle of their own, which asks for WRITE_OWNER).
     // Returns 0 or the error code.
-    DWORD giveTo(HANDLE file) const {
+    DWORD giveTo(HANDLE file, const std::wstring& path) const {
         if (!read_) {
             return 0; // nothing readable to keep (a file system without security)
         }
@@ -623,9 +624,10 @@ public:
         if (keep.owner) {
             // Another owner takes a privilege most users lack; then the file stays theirs, as
             // with ReplaceFileW.
-            (void)::SetSecurityInfo(file, SE_FILE_OBJECT,
-                                    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner_,
-                                    group_, nullptr, nullptr);
+            std::wstring name = path;
+            (void)::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                                          owner_, group_, nullptr, nullptr);
         }
         return 0;
     }
@@ -675,9 +677,20 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return gone && expected ? changed() : fail(error);
     }
+    // The final path counts only where it leads back to the same file: Wine names a file
+    // whose name DOS could not hold ("abc.") by another name.
     std::wstring real = FinalPathOf(save.get(), VOLUME_NAME_DOS);
     if (real.empty()) {
         real = FinalPathOf(save.get(), VOLUME_NAME_GUID);
+    }
+    if (!real.empty()) {
+        Handle there(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const auto mine = IdentityOfHandle(save.get());
+        const auto theirs = there.valid() ? IdentityOfHandle(there.get()) : std::nullopt;
+        if (!mine || !theirs || mine->device != theirs->device || mine->inode != theirs->inode) {
+            real.clear();
+        }
     }
     if (real.empty()) {
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -718,9 +731,8 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
     const std::wstring temporary =
         folder + L"\\" + win::Wide(kTemporaryPrefix + RandomSuffix() + ".tmp");
-    Handle out(::CreateFileW(temporary.c_str(),
-                             GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC |
-                                 WRITE_OWNER,
+    // No WRITE_OWNER: it is not the creator's by right, and asking for it could fail the create.
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
                              0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
         return fail(::GetLastError());
@@ -747,7 +759,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (!::SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof basic)) {
         return abandon(::GetLastError());
     }
-    if (DWORD error = security.giveTo(out.get()); error != 0) {
+    if (DWORD error = security.giveTo(out.get(), temporary); error != 0) {
         return abandon(error);
     }
     if (!::FlushFileBuffers(out.get())) {
