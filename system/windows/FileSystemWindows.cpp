@@ -153,11 +153,20 @@ template <class Attempt> DWORD Retrying(Attempt attempt) {
 HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD flags) {
     const std::wstring name = win::FilePath(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
+    bool folder = false;
     const DWORD error = Retrying([&] {
         handle = ::CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
-        return handle == INVALID_HANDLE_VALUE ? ::GetLastError() : DWORD{0};
+        if (handle != INVALID_HANDLE_VALUE) {
+            return DWORD{0};
+        }
+        const DWORD failed = ::GetLastError();
+        // A folder refuses this open for good: no use waiting.
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        folder = failed == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                 (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return folder ? ERROR_DIRECTORY : failed;
     });
-    ::SetLastError(error);
+    ::SetLastError(folder ? ERROR_ACCESS_DENIED : error);
     return handle;
 }
 
