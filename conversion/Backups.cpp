@@ -118,7 +118,7 @@ BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
         read.status = Status::Fail("its manifest is damaged: " + parsed.status.reason());
         return read;
     }
-    if (parsed.manifest.folder != resolvedFolder) {
+    if (!SamePathText(parsed.manifest.folder, resolvedFolder)) {
         read.status = Status::Fail("it was made for another folder: " + parsed.manifest.folder);
         return read;
     }
@@ -201,7 +201,7 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
         return made;
     }
     const std::string root = WithTrailingSeparator(ResolvedPath(backupFolder_));
-    if (root.starts_with(WithTrailingSeparator(folder))) {
+    if (PathIsWithin(root, folder)) {
         return Status::Fail("it lies inside the save folder");
     }
     const std::string sets = SetsFolderOf(backupFolder_, folder);

@@ -161,6 +161,7 @@ private:
     Scn_Process& runner_;
     BatchObserver* observer_;
     const bool readOnly_;
+    bool windowsTool_ = false; // the cipher tool is a Windows program, here or through Wine
     std::int16_t target_ = 0;
     std::string workFolder_;
     std::vector<FileState> states_;
@@ -197,6 +198,11 @@ BatchResult Batch::run() {
     if (RunsThroughWine(tool) && FindWine().empty()) {
         return refuse(kWineMissing);
     }
+#ifdef _WIN32
+    windowsTool_ = true;
+#else
+    windowsTool_ = RunsThroughWine(tool);
+#endif
     if (auto target = ConvertValueText(request_.valueText)) {
         target_ = *target;
     } else if (!readOnly_) {
@@ -283,6 +289,10 @@ void Batch::refuseUnsafeNames() {
         const std::string& name = names[index];
         if (name.empty() || name == "." || name == ".." || HasPathSyntax(name)) {
             fail(index, "not a plain file name");
+        } else if (windowsTool_ && (name.back() == '.' || name.back() == ' ')) {
+            // Windows strips the dot or space from the work copy's name the tool is given, so
+            // it would open another file.
+            fail(index, kTrailingDotOrSpace);
         } else if (k > 0 && names[byName[k - 1]] == name) {
             fail(index, "listed twice");
         } else if (name.size() > suffix.size() && name.ends_with(suffix) &&
@@ -563,13 +573,32 @@ Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir)
     }
     auto resolved = [](const std::string& path) {
         std::string real = ResolvedPath(path);
-        return WithTrailingSeparator(real.empty() ? path : real);
+        return real.empty() ? path : real;
     };
     const std::string program = resolved(appDir);
-    if (resolved(saveFolder).starts_with(program)) {
-        return Status::Fail("The save folder is inside the program folder: " + saveFolder);
+    std::string folder = resolved(saveFolder);
+    const auto refused =
+        Status::Fail("The save folder is inside the program folder: " + saveFolder);
+    if (PathIsWithin(folder, program)) {
+        return refused;
     }
-    return Status::Ok();
+    // The same folder under another name (a short name, a second mount): the save folder or a
+    // folder above it is the program folder itself.
+    const auto programId = IdentityOf(program);
+    if (!programId) {
+        return Status::Ok();
+    }
+    for (;;) {
+        if (auto id = IdentityOf(folder);
+            id && id->device == programId->device && id->inode == programId->inode) {
+            return refused;
+        }
+        std::string parent = ParentOf(folder);
+        if (parent == folder || parent == ".") {
+            return Status::Ok();
+        }
+        folder = std::move(parent);
+    }
 }
 
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {

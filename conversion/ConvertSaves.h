@@ -31,6 +31,10 @@ inline constexpr const char* kToolStillRunning =
 std::string WhoHoldsTheWorkFolder(const std::string& appDir);
 
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
+// Why a save whose name ends in a dot or a space is left alone when the cipher tool is a
+// Windows program.
+inline constexpr const char* kTrailingDotOrSpace =
+    "the name ends in a dot or a space, which Windows programs cannot open";
 inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
 
 // The report's line after the first when the batch was cancelled.

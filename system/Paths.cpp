@@ -97,6 +97,31 @@ std::string ProgramFolder() {
                             home != nullptr ? home : "");
 }
 
+namespace {
+
+std::string_view WithoutTrailingSeparators(std::string_view path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.remove_suffix(1);
+    }
+    return path;
+}
+
+} // namespace
+
+bool SamePathText(std::string_view a, std::string_view b) {
+    return SameNamesText(WithoutTrailingSeparators(a), WithoutTrailingSeparators(b));
+}
+
+bool PathIsWithin(std::string_view path, std::string_view folder) {
+    path = WithoutTrailingSeparators(path);
+    folder = WithoutTrailingSeparators(folder);
+    if (path.size() < folder.size() || !SameNamesText(path.substr(0, folder.size()), folder)) {
+        return false;
+    }
+    return path.size() == folder.size() || folder.back() == kPathSeparator ||
+           path[folder.size()] == kPathSeparator;
+}
+
 bool HasPathSyntax(std::string_view name) {
 #ifdef _WIN32
     return name.find_first_of(std::string_view("\\/:\0", 4)) != std::string_view::npos;

@@ -35,6 +35,17 @@ std::string ProgramFolder();
 std::string ProgramFolderFor(const std::string& exeDir, const std::string& xdgDataHome,
                              const std::string& home);
 
+// Whether two resolved paths name one place, compared as the platform's file systems compare
+// names: on Windows without regard to case (as CompareStringOrdinal ignoring case), elsewhere
+// byte for byte. A trailing separator does not count.
+bool SamePathText(std::string_view a, std::string_view b);
+
+// Whether a resolved path is folder or lies inside it, compared the same way.
+bool PathIsWithin(std::string_view path, std::string_view folder);
+
+// Two texts of names compared that way (the platform's part of the two above).
+bool SameNamesText(std::string_view a, std::string_view b);
+
 // Whether a name has path syntax in it and so could name something other than one entry of
 // its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
 // file's stream).

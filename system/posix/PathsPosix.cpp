@@ -15,4 +15,8 @@ std::string ApplicationDirectory() {
     return WithTrailingSeparator(ParentOf(buffer));
 }
 
+bool SameNamesText(std::string_view a, std::string_view b) {
+    return a == b;
+}
+
 } // namespace ostrapel

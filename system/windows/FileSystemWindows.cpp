@@ -1,8 +1,11 @@
+#include "ReplaceRules.h"
 #include "WindowsText.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 
+#include <aclapi.h>
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <windows.h>
 #undef SetCurrentDirectory // the wide macro would rename this program's own function
@@ -127,6 +130,126 @@ bool InUse(DWORD error) {
            error == ERROR_USER_MAPPED_FILE;
 }
 
+// Tries an operation again while another program holds the file for a moment (a virus scanner,
+// the search indexer, a sync client): pauses of 10 ms doubling up to 250 ms, about 2 s in all.
+// attempt returns 0 or an error code.
+template <class Attempt> DWORD Retrying(Attempt attempt) {
+    DWORD waited = 0;
+    DWORD pause = 10;
+    for (;;) {
+        const DWORD error = attempt();
+        if (error == 0 || !(InUse(error) || error == ERROR_ACCESS_DENIED) ||
+            waited >= win::kInUsePatienceMs) {
+            return error;
+        }
+        ::Sleep(pause);
+        waited += pause;
+        pause = std::min<DWORD>(pause * 2, 250);
+    }
+}
+
+// Opens an existing file, tried again while it is in use. Readers share deleting too, so they
+// never keep a program from replacing or removing the file.
+HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD flags) {
+    const std::wstring name = win::FilePath(path);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool folder = false;
+    const DWORD error = Retrying([&] {
+        handle = ::CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            return DWORD{0};
+        }
+        const DWORD failed = ::GetLastError();
+        // A folder refuses this open for good: no use waiting.
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        folder = failed == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                 (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return folder ? ERROR_DIRECTORY : failed;
+    });
+    ::SetLastError(folder ? ERROR_ACCESS_DENIED : error);
+    return handle;
+}
+
+constexpr DWORD kShareForReading = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// FILE_RENAME_INFO with its Flags member (Windows 10 1607 and later); the same layout.
+struct RenameInformation {
+    DWORD flags;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+} // namespace
+
+namespace win {
+
+RenameWay RenameWayAfter(RenameWay tried, unsigned long error) {
+    if (tried != RenameWay::PosixSemantics) {
+        return RenameWay::None;
+    }
+    // Systems before Windows 10 1709 do not know the class, file systems without POSIX
+    // semantics (FAT, some network shares) refuse it: the classic rename instead.
+    switch (error) {
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+        return RenameWay::Classic;
+    default:
+        return RenameWay::None;
+    }
+}
+
+SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner) {
+    SecurityToKeep keep;
+    // Without a DACL present there is nothing to copy (a file system without ACLs).
+    if ((control & SE_DACL_PRESENT) != 0) {
+        // A protected DACL stays as it is; an inheriting one takes the folder's inherited entries
+        // anew, beside its own.
+        keep.dacl = DACL_SECURITY_INFORMATION |
+                    ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    }
+    keep.owner = !sameOwner;
+    return keep;
+}
+
+} // namespace win
+
+namespace {
+
+using win::RenameWay;
+
+// Renames the file open as handle (with DELETE access) over target. POSIX semantics replace
+// a target that others hold open with delete sharing, as scanners and indexers do; the classic
+// rename cannot. Returns 0 or the error code.
+DWORD RenameOver(HANDLE handle, const std::wstring& target) {
+    const std::size_t bytes = target.size() * sizeof(WCHAR);
+    std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes, 0);
+    auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
+    info->fileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(info->fileName, target.c_str(), bytes);
+    for (RenameWay way = RenameWay::PosixSemantics; way != RenameWay::None;) {
+        const bool posix = way == RenameWay::PosixSemantics;
+        // Classic: the first byte is ReplaceIfExists, the rest of the member is ignored.
+        info->flags = posix ? kRenameReplaceIfExists | kRenamePosixSemantics : TRUE;
+        if (::SetFileInformationByHandle(handle, posix ? kFileRenameInfoEx : FileRenameInfo,
+                                         buffer.data(), static_cast<DWORD>(buffer.size()))) {
+            return 0;
+        }
+        const DWORD error = ::GetLastError();
+        way = RenameWayAfter(way, error);
+        if (way == RenameWay::None) {
+            return error;
+        }
+    }
+    return ERROR_INVALID_FUNCTION;
+}
+
 } // namespace
 
 bool IsHiddenName(const std::string& name) {
@@ -202,15 +325,16 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     return IdentityOfHandle(handle.get());
 }
 
-std::string ResolvedPath(const std::string& path) {
-    Handle handle(OpenToLookAt(path));
-    if (!handle.valid()) {
-        return {};
-    }
+namespace {
+
+// The final path of an open file, in the \\?\ form: by drive letter, or by volume GUID on a
+// volume without one. Empty when the system cannot tell.
+std::wstring FinalPathOf(HANDLE handle, DWORD volumeName) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(
-            handle.get(), buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+        const DWORD length =
+            ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | volumeName);
         // Too small a buffer: the size needed, or (under Wine) 0 with ERROR_MORE_DATA.
         const bool tooSmall =
             length >= buffer.size() || (length == 0 && ::GetLastError() == ERROR_MORE_DATA);
@@ -219,34 +343,80 @@ std::string ResolvedPath(const std::string& path) {
             continue;
         }
         if (length == 0 || length >= buffer.size()) {
-            break;
+            return {};
         }
         buffer.resize(length);
-        std::string resolved = win::Utf8(buffer);
-        // \\?\C:\... back to C:\..., \\?\UNC\server\... to \\server\...
-        if (resolved.rfind("\\\\?\\UNC\\", 0) == 0) {
-            resolved.erase(0, 6); // "C\\server...", whose C becomes the second backslash
-            resolved[0] = '\\';
-        } else if (resolved.rfind("\\\\?\\", 0) == 0) {
-            resolved.erase(0, 4);
-        }
-        return resolved;
+        return buffer;
     }
-    // Some systems (Wine among them) cannot name a long path this way: the absolute path
-    // without links resolved serves as well.
-    const std::wstring given = win::FilePath(path);
-    const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (needed == 0 || length == 0 || length >= needed) {
+}
+
+// An absolute path with every name as it is on disk: short (8.3) names expanded and each name
+// in its own case. Names that do not exist (yet) stay as given.
+std::wstring OnDiskNames(const std::wstring& extended) {
+    // \\?\C:\ or \\?\UNC\server\share\ stays; the names after it are looked up one by one.
+    std::size_t at = extended.rfind(L"\\\\?\\UNC\\", 0) == 0
+                         ? extended.find(L'\\', extended.find(L'\\', 8) + 1)
+                         : extended.find(L'\\', 4);
+    if (at == std::wstring::npos) {
+        return extended;
+    }
+    std::wstring result = extended.substr(0, at + 1);
+    if (result.size() >= 6 && result[5] == L':') {
+        result[4] = static_cast<wchar_t>(::towupper(result[4]));
+    }
+    bool found = true;
+    while (at + 1 < extended.size()) {
+        std::size_t end = extended.find(L'\\', at + 1);
+        if (end == std::wstring::npos) {
+            end = extended.size();
+        }
+        std::wstring name = extended.substr(at + 1, end - at - 1);
+        if (found) {
+            WIN32_FIND_DATAW data;
+            HANDLE find = ::FindFirstFileExW((result + name).c_str(), FindExInfoBasic, &data,
+                                             FindExSearchNameMatch, nullptr, 0);
+            found = find != INVALID_HANDLE_VALUE;
+            if (found) {
+                name = data.cFileName;
+                ::FindClose(find);
+            }
+        }
+        result += name;
+        if (end < extended.size()) {
+            result += L'\\';
+        }
+        at = end;
+    }
+    return result;
+}
+
+// A path from the \\?\ form back to the usual one: \\?\C:\... to C:\..., \\?\UNC\server\... to
+// \\server\...
+std::string UsualPath(const std::wstring& extended) {
+    std::string path = win::Utf8(extended);
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+        path.erase(0, 6); // "C\\server...", whose C becomes the second backslash
+        path[0] = '\\';
+    } else if (path.rfind("\\\\?\\", 0) == 0 && path.size() > 5 && path[5] == ':') {
+        path.erase(0, 4);
+    }
+    return path;
+}
+
+} // namespace
+
+std::string ResolvedPath(const std::string& path) {
+    Handle handle(OpenToLookAt(path));
+    if (!handle.valid()) {
         return {};
     }
-    full.resize(length);
-    std::string resolved = win::Utf8(full);
-    if (resolved.rfind("\\\\?\\", 0) == 0 && resolved.rfind("\\\\?\\UNC\\", 0) != 0) {
-        resolved.erase(0, 4);
+    if (std::wstring final = FinalPathOf(handle.get(), VOLUME_NAME_DOS); !final.empty()) {
+        return UsualPath(final);
     }
-    return resolved;
+    // Some volumes (RAM disks, others the mount manager does not know) and some systems (Wine,
+    // for a long path) cannot name a file this way: the absolute path with its names as they are
+    // on disk serves as well, though links on the way stay unresolved.
+    return UsualPath(OnDiskNames(win::FilePath(path)));
 }
 
 Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {
@@ -281,9 +451,7 @@ Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_vi
 Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t size,
                    std::string& bytes) {
     bytes.assign(size, '\0');
-    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(OpenExisting(path, GENERIC_READ, kShareForReading, FILE_ATTRIBUTE_NORMAL));
     if (!file.valid()) {
         bytes.clear();
         return win::LastErrorStatus();
@@ -314,9 +482,7 @@ Status ReadBytesAt(const std::string& path, std::int64_t offset, std::size_t siz
 
 Status ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
-    Handle in(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Handle in(OpenExisting(path, GENERIC_READ, kShareForReading, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!in.valid()) {
         return win::LastErrorStatus();
     }
@@ -351,10 +517,9 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Status::Fail("is a folder");
     }
-    // A save the game holds open without sharing fails here with a sharing violation.
-    Handle in(::CreateFileW(win::FilePath(source).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // A save the game holds open without sharing fails here with a sharing violation, once it
+    // has been tried for a while.
+    Handle in(OpenExisting(source, GENERIC_READ, kShareForReading, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!in.valid()) {
         return win::LastErrorStatus();
     }
@@ -415,6 +580,81 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     return Status::Ok();
 }
 
+namespace {
+
+// A save's security descriptor, as the replacement is to keep it.
+class SavedSecurity {
+public:
+    explicit SavedSecurity(HANDLE file) {
+        read_ = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                      DACL_SECURITY_INFORMATION,
+                                  &owner_, &group_, &dacl_, nullptr, &descriptor_) == ERROR_SUCCESS;
+    }
+    ~SavedSecurity() {
+        if (descriptor_ != nullptr) {
+            ::LocalFree(descriptor_);
+        }
+    }
+    SavedSecurity(const SavedSecurity&) = delete;
+    SavedSecurity& operator=(const SavedSecurity&) = delete;
+
+    // Gives it to the new file, open as file at path: its DACL, and its owner and group where
+    // this user may set them (through a handle of their own, which asks for WRITE_OWNER).
+    // Returns 0 or the error code.
+    DWORD giveTo(HANDLE file, const std::wstring& path) const {
+        if (!read_) {
+            return 0; // nothing readable to keep (a file system without security)
+        }
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (!::GetSecurityDescriptorControl(descriptor_, &control, &revision)) {
+            return 0;
+        }
+        PSID owner = nullptr;
+        PSID group = nullptr;
+        PSECURITY_DESCRIPTOR current = nullptr;
+        bool sameOwner = true;
+        if (::GetSecurityInfo(file, SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, &owner,
+                              &group, nullptr, nullptr, &current) == ERROR_SUCCESS) {
+            sameOwner = Same(owner, owner_) && Same(group, group_);
+            ::LocalFree(current);
+        }
+        const win::SecurityToKeep keep = win::SecurityToKeepFor(control, sameOwner);
+        if (keep.dacl != 0) {
+            const DWORD error = ::SetSecurityInfo(file, SE_FILE_OBJECT, keep.dacl, nullptr, nullptr,
+                                                  dacl_, nullptr);
+            if (error != ERROR_SUCCESS && error != ERROR_NOT_SUPPORTED &&
+                error != ERROR_INVALID_FUNCTION) {
+                return error;
+            }
+        }
+        if (keep.owner) {
+            // Another owner takes a privilege most users lack; then the file stays theirs, as
+            // with ReplaceFileW.
+            std::wstring name = path;
+            (void)::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                                          owner_, group_, nullptr, nullptr);
+        }
+        return 0;
+    }
+
+private:
+    static bool Same(PSID a, PSID b) {
+        return a == nullptr || b == nullptr ? a == b : ::EqualSid(a, b) != FALSE;
+    }
+
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    PSID owner_ = nullptr;
+    PSID group_ = nullptr;
+    PACL dacl_ = nullptr;
+    bool read_ = false;
+};
+
+} // namespace
+
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected) {
     auto fail = [](DWORD error) {
@@ -423,34 +663,86 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     auto changed = [] {
         return ReplaceResult{ReplaceOutcome::TargetChanged, Status::Fail("changed on disk")};
     };
+    auto inUseOr = [&fail](DWORD error) {
+        // A file held open by another program refuses to be replaced; so does a read-only one,
+        // which is looked for first.
+        if (error == ERROR_ACCESS_DENIED || InUse(error)) {
+            return ReplaceResult{ReplaceOutcome::Failed, Status::Fail(win::kInUse)};
+        }
+        return fail(error);
+    };
 
-    const DWORD attributes = AttributesOf(target);
+    DWORD attributes = AttributesOf(target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return gone && expected ? changed() : fail(error);
     }
+    // The file the save is: a symbolic link is written through and stays a link. (Wine shows
+    // a link as a plain file; its final path still leads to the target.)
+    Handle save(OpenToLookAt(target));
+    if (!save.valid()) {
+        const DWORD error = ::GetLastError();
+        const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return gone && expected ? changed() : fail(error);
+    }
+    // The final path counts only where it leads back to the same file: Wine names a file
+    // whose name DOS could not hold ("abc.") by another name.
+    std::wstring real = FinalPathOf(save.get(), VOLUME_NAME_DOS);
+    if (real.empty()) {
+        real = FinalPathOf(save.get(), VOLUME_NAME_GUID);
+    }
+    if (!real.empty()) {
+        Handle there(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const auto mine = IdentityOfHandle(save.get());
+        const auto theirs = there.valid() ? IdentityOfHandle(there.get()) : std::nullopt;
+        if (!mine || !theirs || mine->device != theirs->device || mine->inode != theirs->inode) {
+            real.clear();
+        }
+    }
+    if (real.empty()) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return {ReplaceOutcome::Failed, Status::Fail("is a link whose target cannot be named")};
+        }
+        real = win::FilePath(target); // not a link: the save itself
+    }
+    attributes = ::GetFileAttributesW(real.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return fail(::GetLastError());
+    }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return {ReplaceOutcome::Failed, Status::Fail("is not a regular file")};
     }
-    if (expected && IdentityOf(target) != *expected) {
+    if (expected && IdentityOfHandle(save.get()) != *expected) {
         return changed();
     }
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return {ReplaceOutcome::Failed, Status::Fail("is read-only")};
     }
+    FILE_BASIC_INFO saveTimes{};
+    if (!::GetFileInformationByHandleEx(save.get(), FileBasicInfo, &saveTimes, sizeof saveTimes)) {
+        return fail(::GetLastError());
+    }
+    Handle saveSecurity(
+        ::CreateFileW(real.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    SavedSecurity security(saveSecurity.get());
+    saveSecurity.reset();
+    save.reset();
 
-    Handle in(::CreateFileW(win::FilePath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Handle in(OpenExisting(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           FILE_FLAG_SEQUENTIAL_SCAN));
     if (!in.valid()) {
         return fail(::GetLastError());
     }
 
     // Hidden while it is written, so a temporary left by a killed run stays out of listings.
+    const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
     const std::wstring temporary =
-        win::FilePath(JoinPath(ParentOf(target), kTemporaryPrefix + RandomSuffix() + ".tmp"));
-    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_HIDDEN, nullptr));
+        folder + L"\\" + win::Wide(kTemporaryPrefix + RandomSuffix() + ".tmp");
+    // No WRITE_OWNER: it is not the creator's by right, and asking for it could fail the create.
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+                             0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
         return fail(::GetLastError());
     }
@@ -463,7 +755,8 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
         return abandon(error);
     }
-    // The replacement keeps the save's attributes (archive, hidden, system, ...).
+    // The replacement keeps the save's attributes (archive, hidden, system, ...), its creation
+    // time and its security, as ReplaceFileW would.
     FILE_BASIC_INFO basic{};
     constexpr DWORD kNotSettable = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
                                    FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE;
@@ -471,37 +764,39 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (basic.FileAttributes == 0) {
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     }
+    basic.CreationTime = saveTimes.CreationTime;
     if (!::SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof basic)) {
         return abandon(::GetLastError());
+    }
+    if (DWORD error = security.giveTo(out.get(), temporary); error != 0) {
+        return abandon(error);
     }
     if (!::FlushFileBuffers(out.get())) {
         return abandon(::GetLastError());
     }
-    if (!::CloseHandle(out.release())) {
-        return abandon(::GetLastError());
-    }
     // Last look before the replacement, to keep the window for a racing writer small.
-    auto current = IdentityOf(target);
-    if (expected && (!current || *current != *expected)) {
-        ::DeleteFileW(temporary.c_str());
-        return changed();
-    }
-    if (!::MoveFileExW(temporary.c_str(), win::FilePath(target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = ::GetLastError();
-        ::DeleteFileW(temporary.c_str());
-        // A file held open by another program refuses to be replaced; so does a read-only one,
-        // which was looked for above.
-        if (error == ERROR_ACCESS_DENIED || InUse(error)) {
-            return {ReplaceOutcome::Failed, Status::Fail(win::kInUse)};
+    if (expected) {
+        Handle now(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!now.valid() || IdentityOfHandle(now.get()) != *expected) {
+            out.reset();
+            ::DeleteFileW(temporary.c_str());
+            return changed();
         }
-        return fail(error);
     }
+    if (DWORD error = Retrying([&] { return RenameOver(out.get(), real); }); error != 0) {
+        out.reset();
+        ::DeleteFileW(temporary.c_str());
+        return inUseOr(error);
+    }
+    // The rename on disk with the file's metadata; the save is replaced either way.
+    (void)::FlushFileBuffers(out.get());
+    out.reset();
     return {ReplaceOutcome::Replaced, Status::Ok()};
 }
 
 Status SyncDirectory(const std::string& folder) {
-    // MOVEFILE_WRITE_THROUGH has put every rename on disk already.
+    // Every rename was flushed through its file's handle already.
     (void)folder;
     return Status::Ok();
 }
@@ -518,7 +813,7 @@ Status SyncFile(const std::string& path) {
 Status WriteFileAtomically(const std::string& path, std::string_view content) {
     const std::wstring temporary =
         win::FilePath(JoinPath(ParentOf(path), kTemporaryPrefix + RandomSuffix() + ".tmp"));
-    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
         return win::LastErrorStatus();
@@ -536,18 +831,17 @@ Status WriteFileAtomically(const std::string& path, std::string_view content) {
     if (error == 0 && !::FlushFileBuffers(out.get())) {
         error = ::GetLastError();
     }
-    if (error == 0 && !::CloseHandle(out.release())) {
-        error = ::GetLastError();
-    }
-    if (error == 0 && !::MoveFileExW(temporary.c_str(), win::FilePath(path).c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = ::GetLastError();
+    if (error == 0) {
+        // A reader holding the old file for a moment is waited for.
+        const std::wstring target = win::FilePath(path);
+        error = Retrying([&] { return RenameOver(out.get(), target); });
     }
     if (error != 0) {
         out.reset();
         ::DeleteFileW(temporary.c_str());
         return win::ErrorStatus(error);
     }
+    (void)::FlushFileBuffers(out.get()); // the rename on disk; the file is in place either way
     return Status::Ok();
 }
 

@@ -29,4 +29,11 @@ std::string ApplicationDirectory() {
     return WithTrailingSeparator(ParentOf(path));
 }
 
+bool SameNamesText(std::string_view a, std::string_view b) {
+    const std::wstring wideA = win::Wide(a);
+    const std::wstring wideB = win::Wide(b);
+    return ::CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
 } // namespace ostrapel

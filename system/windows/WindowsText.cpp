@@ -1,5 +1,7 @@
 #include "WindowsText.h"
 
+#include <algorithm>
+#include <vector>
 #include <windows.h>
 
 namespace ostrapel::win {
@@ -27,27 +29,81 @@ std::string Utf8(std::wstring_view wide) {
     return utf8;
 }
 
-std::wstring FilePath(const std::string& utf8) {
-    std::wstring path = Wide(utf8);
-    // Short enough for every call, or already in the extended form: as it is.
-    constexpr std::size_t kRoomy = 240;
-    if (path.size() < kRoomy || path.rfind(L"\\\\?\\", 0) == 0) {
-        return path;
-    }
+namespace {
+
+std::wstring FullPathOf(const std::wstring& path) {
     const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) {
-        return path;
+        return {};
     }
     std::wstring full(needed, L'\0');
     const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
     if (length == 0 || length >= needed) {
-        return path;
+        return {};
     }
     full.resize(length);
-    if (full.rfind(L"\\\\", 0) == 0) {
-        return L"\\\\?\\UNC\\" + full.substr(2);
+    return full;
+}
+
+} // namespace
+
+std::wstring FilePath(const std::string& utf8) {
+    std::wstring path = Wide(utf8);
+    if (path.empty() || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        return path;
     }
-    return L"\\\\?\\" + full;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    // The root stays as it is; GetFullPathNameW would also strip a trailing dot or space from
+    // every name, so only a relative path's base comes from it.
+    std::wstring root;
+    std::size_t rest = 0;
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        root = path.substr(0, 3);
+        rest = 3;
+    } else if (path.rfind(L"\\\\", 0) == 0) {
+        const std::size_t server = path.find(L'\\', 2);
+        if (server == std::wstring::npos) {
+            return path;
+        }
+        const std::size_t share = path.find(L'\\', server + 1);
+        root = L"UNC\\" + path.substr(2, share == std::wstring::npos ? share : share - 2) + L"\\";
+        rest = share == std::wstring::npos ? path.size() : share + 1;
+    } else {
+        // Relative to the current folder, to the current folder of a drive ("D:name"), or to the
+        // current drive's root ("\\name").
+        const bool drive = path.size() >= 2 && path[1] == L':';
+        const bool fromRoot = !drive && path[0] == L'\\';
+        std::wstring base = FullPathOf(drive ? path.substr(0, 2) : fromRoot ? L"\\" : L".");
+        if (base.rfind(L"\\\\?\\", 0) == 0 && base.size() > 6 && base[5] == L':') {
+            base.erase(0, 4);
+        }
+        if (base.empty() || base.rfind(L"\\\\?\\", 0) == 0) {
+            return path;
+        }
+        return FilePath(Utf8(base + L"\\" + path.substr(drive ? 2 : fromRoot ? 1 : 0)));
+    }
+    // "." and ".." are resolved by hand: the \\?\ form takes every name literally.
+    std::vector<std::wstring> names;
+    for (std::size_t at = rest; at <= path.size();) {
+        std::size_t end = path.find(L'\\', at);
+        if (end == std::wstring::npos) {
+            end = path.size();
+        }
+        const std::wstring name = path.substr(at, end - at);
+        if (name == L"..") {
+            if (!names.empty()) {
+                names.pop_back();
+            }
+        } else if (!name.empty() && name != L".") {
+            names.push_back(name);
+        }
+        at = end + 1;
+    }
+    std::wstring extended = L"\\\\?\\" + root;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        extended += (i == 0 ? L"" : L"\\") + names[i];
+    }
+    return extended;
 }
 
 std::string ErrorText(unsigned long code) {

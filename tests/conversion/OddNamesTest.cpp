@@ -74,6 +74,24 @@ TEST_F(OddNamesTest, ConvertsNamesThatAreHardToPassAround) {
     }
 }
 
+// Wine strips a trailing dot or space from the work copy's name as Windows does, so a Windows
+// tool would open another file. The batch runs no tool for them (here Wine would fail anyway).
+TEST_F(OddNamesTest, AWindowsToolIsGivenNoNameEndingInADotOrASpace) {
+    ASSERT_NO_FATAL_FAILURE(AddSaves({"dot.", "blank ", "plain.sav"}));
+    std::string windowsProgram(0x80, '\0');
+    windowsProgram.replace(0, 2, "MZ");
+    windowsProgram[0x3C] = 0x40;
+    windowsProgram.replace(0x40, 4, std::string_view("PE\0\0", 4));
+    WriteFile(appDir + "Decrypt/decrypt.exe", windowsProgram);
+    ScopedEnv wine("WINE", "/bin/false");
+    BatchResult result = Run();
+    ASSERT_EQ(result.files.size(), 3u) << result.report;
+    for (const FileOutcome& file : result.files) {
+        EXPECT_EQ(file.reason == kTrailingDotOrSpace, file.name != "plain.sav") << file.name;
+        EXPECT_TRUE(Holds(file.name, Original(file.name))) << file.name;
+    }
+}
+
 TEST_F(OddNamesTest, NamesDifferingOnlyInCaseAreSeparateSaves) {
     ASSERT_NO_FATAL_FAILURE(AddSaves({"Slot.sav", "slot.sav", "SLOT.SAV", "sLoT.sav"}));
     BatchResult result = Run();

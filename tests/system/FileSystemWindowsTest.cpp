@@ -3,19 +3,26 @@
 #include "TestSupport.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/windows/ReplaceRules.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <thread>
 #include <windows.h>
+#undef SetCurrentDirectory // the program's own function
 
 using namespace ostrapel;
 using testsupport::Native;
 using testsupport::ReadFile;
 using testsupport::SortedNames;
 using testsupport::TempDir;
+using testsupport::Utf8;
 using testsupport::WriteFile;
 
 namespace {
+
+constexpr DWORD kShareEverything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 DWORD Attributes(const std::string& path) {
     return ::GetFileAttributesW(Native(path).c_str());
@@ -43,6 +50,62 @@ public:
 private:
     HANDLE handle_;
 };
+
+// Holds a file open as another program may for a moment, and lets it go from another thread.
+class HeldForAMoment {
+public:
+    HeldForAMoment(const std::string& path, DWORD share, DWORD milliseconds)
+        : handle_(::CreateFileW(Native(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                0, nullptr)),
+          closer_([this, milliseconds] {
+              ::Sleep(milliseconds);
+              ::CloseHandle(handle_);
+          }) {}
+    ~HeldForAMoment() { closer_.join(); }
+    HeldForAMoment(const HeldForAMoment&) = delete;
+    HeldForAMoment& operator=(const HeldForAMoment&) = delete;
+    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+    std::thread closer_;
+};
+
+// Makes a symbolic link. Wine's CreateSymbolicLinkW makes none; there the link is made on the
+// Unix side, where Wine follows it.
+bool MakeSymbolicLink(const std::string& link, const std::string& target) {
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        return ::CreateSymbolicLinkW(Native(link).make_preferred().c_str(),
+                                     Native(target).make_preferred().c_str(),
+                                     SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE;
+    }
+    auto unixPath = [&](const std::string& path) {
+        char* name = unixName(Native(path).make_preferred().c_str());
+        std::string text = name != nullptr ? name : "";
+        ::HeapFree(::GetProcessHeap(), 0, name);
+        return std::wstring(text.begin(), text.end());
+    };
+    std::wstring line = L"/bin/ln -s " + unixPath(target) + L" " +
+                        unixPath(ParentOf(Utf8(Native(link).make_preferred()))) + L"/" +
+                        Native(link).filename().wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return false;
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    // A Unix process's handle does not tell when it ends: the link's arrival does.
+    for (int i = 0; i < 500 && Attributes(link) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ::Sleep(10);
+    }
+    return Attributes(link) != INVALID_FILE_ATTRIBUTES;
+}
 
 // A folder path well past the classic 260-character limit.
 std::string LongFolder(const TempDir& dir) {
@@ -185,4 +248,189 @@ TEST(WindowsFolderLock, OneHolderAtATimeAndTheFolderStaysEmpty) {
     FolderLock missing(dir / "missing");
     EXPECT_FALSE(missing.held());
     EXPECT_FALSE(missing.busy());
+}
+
+TEST(WindowsSharing, AFileHeldForAMomentIsWaitedFor) {
+    struct Case {
+        const char* what;
+        DWORD share; // of the other program's handle on "held"
+        std::function<bool(const TempDir&)> operation;
+        const char* expected; // content of "held" afterwards
+    };
+    const std::vector<Case> cases = {
+        {"copy-in", 0,
+         [](const TempDir& dir) { return CopyFileTo(dir / "held", dir / "copy").ok(); }, "old"},
+        {"replacement", FILE_SHARE_READ | FILE_SHARE_WRITE,
+         [](const TempDir& dir) {
+             return ReplaceFileAtomically(dir / "new", dir / "held", IdentityOf(dir / "held"))
+                        .outcome == ReplaceOutcome::Replaced;
+         },
+         "new"},
+        {"replacement, held with delete sharing", kShareEverything,
+         [](const TempDir& dir) {
+             return ReplaceFileAtomically(dir / "new", dir / "held", IdentityOf(dir / "held"))
+                        .outcome == ReplaceOutcome::Replaced;
+         },
+         "new"},
+        {"manifest", FILE_SHARE_READ,
+         [](const TempDir& dir) { return WriteFileAtomically(dir / "held", "new").ok(); }, "new"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteFile(dir / "held", "old");
+        WriteFile(dir / "new", "new");
+        bool done = false;
+        {
+            HeldForAMoment scanner(dir / "held", c.share, 500);
+            ASSERT_TRUE(scanner.held());
+            done = c.operation(dir);
+        }
+        EXPECT_TRUE(done);
+        EXPECT_EQ(ReadFile(dir / "held"), c.expected);
+        std::vector<std::string> left = SortedNames(dir.path());
+        std::erase(left, "copy");
+        EXPECT_EQ(left, (std::vector<std::string>{"held", "new"}));
+    }
+}
+
+TEST(WindowsPaths, NamesEndingInADotOrASpaceAreTakenExactly) {
+    for (const char* odd : {"abc.", "abc ", "abc.."}) {
+        SCOPED_TRACE(std::string("\"") + odd + "\"");
+        TempDir dir;
+        ASSERT_TRUE(WriteNewFile(dir / "abc", "plain").ok());
+        ASSERT_TRUE(WriteNewFile(dir / odd, "odd").ok());
+        ASSERT_TRUE(WriteNewFile(dir / "new", "new").ok());
+        std::string content;
+        ASSERT_TRUE(ReadWholeFile(dir / odd, content).ok());
+        EXPECT_EQ(content, "odd");
+        EXPECT_EQ(SizeOf(dir / odd), 3);
+        ASSERT_TRUE(CopyFileTo(dir / odd, dir / "copy").ok());
+        ReplaceResult replaced =
+            ReplaceFileAtomically(dir / "new", dir / odd, IdentityOf(dir / odd));
+        EXPECT_EQ(replaced.outcome, ReplaceOutcome::Replaced) << replaced.status.reason();
+        ASSERT_TRUE(ReadWholeFile(dir / odd, content).ok());
+        EXPECT_EQ(content, "new");
+        ASSERT_TRUE(ReadWholeFile(dir / "abc", content).ok());
+        EXPECT_EQ(content, "plain");
+        EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"abc", odd, "copy", "new"}));
+        ASSERT_TRUE(RemoveFile(dir / odd).ok());
+        EXPECT_EQ(KindOf(dir / odd), EntryKind::Missing);
+        EXPECT_EQ(KindOf(dir / "abc"), EntryKind::File);
+    }
+}
+
+TEST(WindowsPaths, RelativeAndDottedPathsNameTheirFile) {
+    TempDir dir;
+    testsupport::MakeDir(dir / "sub");
+    WriteFile(dir / "save", "content");
+    const std::string before = CurrentDirectory();
+    ASSERT_TRUE(SetCurrentDirectory(dir / "sub").ok());
+    for (const char* path : {"..\\save", "../save", ".\\..\\sub\\..\\save", "..\\.\\save"}) {
+        EXPECT_EQ(SizeOf(path), 7) << path;
+    }
+    const std::string drive = dir.path().substr(0, 2); // "C:"
+    EXPECT_EQ(SizeOf(drive + "..\\save"), 7);
+    EXPECT_EQ(SizeOf(dir.path().substr(2) + "\\save"), 7); // from the drive's root
+    ASSERT_TRUE(SetCurrentDirectory(before).ok());
+}
+
+TEST(WindowsPaths, ResolvedPathsAreAsOnDiskWhateverCaseTheyAreTypedIn) {
+    TempDir dir;
+    const std::string longFolder = LongFolder(dir); // named by hand, not from a handle
+    for (const std::string& folder : {dir.path(), longFolder}) {
+        SCOPED_TRACE(folder.size());
+        const std::string resolved = ResolvedPath(folder);
+        ASSERT_FALSE(resolved.empty());
+        std::string upper = folder;
+        for (char& c : upper) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        EXPECT_EQ(ResolvedPath(upper), resolved);
+        EXPECT_TRUE(SamePathText(resolved, upper));
+        EXPECT_TRUE(PathIsWithin(upper, resolved));
+        EXPECT_FALSE(PathIsWithin(ResolvedPath(JoinPath(folder, "..")), resolved));
+    }
+}
+
+TEST(WindowsReplace, ASymbolicLinkStaysALinkAndItsTargetIsReplaced) {
+    TempDir dir;
+    testsupport::MakeDir(dir / "saves");
+    testsupport::MakeDir(dir / "synced");
+    WriteFile(dir / "synced/slot.sav", "old");
+    WriteFile(dir / "new", "new");
+    const std::string link = dir / "saves/slot.sav";
+    const std::string target = dir / "synced/slot.sav";
+    if (!MakeSymbolicLink(link, target)) {
+        GTEST_SKIP() << "no symbolic links here (Developer Mode off): " << ::GetLastError();
+    }
+    ASSERT_EQ(ResolvedPath(link), ResolvedPath(target));
+    ReplaceResult result = ReplaceFileAtomically(dir / "new", link, IdentityOf(link));
+    ASSERT_EQ(result.outcome, ReplaceOutcome::Replaced) << result.status.reason();
+    EXPECT_EQ(ReadFile(target), "new");
+    EXPECT_EQ(ResolvedPath(link), ResolvedPath(target)); // still a link
+    EXPECT_EQ(SortedNames(dir / "saves"), (std::vector<std::string>{"slot.sav"}));
+    EXPECT_EQ(SortedNames(dir / "synced"), (std::vector<std::string>{"slot.sav"}));
+}
+
+TEST(WindowsReplace, KeepsTheSavesCreationTime) {
+    TempDir dir;
+    WriteFile(dir / "new", "new");
+    WriteFile(dir / "save", "old");
+    HANDLE save = ::CreateFileW(Native(dir / "save").c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(save, INVALID_HANDLE_VALUE);
+    const FILETIME created{0x12345600u, 0x01C00000u}; // 1999
+    EXPECT_TRUE(::SetFileTime(save, &created, nullptr, nullptr));
+    ::CloseHandle(save);
+    auto creationTime = [](const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(::GetFileAttributesExW(Native(path).c_str(), GetFileExInfoStandard, &data));
+        return (static_cast<std::uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) |
+               data.ftCreationTime.dwLowDateTime;
+    };
+    const std::uint64_t before = creationTime(dir / "save");
+    if (before != ((std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime)) {
+        GTEST_SKIP() << "creation times cannot be set here (Wine)";
+    }
+
+    ReplaceResult result =
+        ReplaceFileAtomically(dir / "new", dir / "save", IdentityOf(dir / "save"));
+    ASSERT_EQ(result.outcome, ReplaceOutcome::Replaced) << result.status.reason();
+    EXPECT_EQ(ReadFile(dir / "save"), "new");
+    EXPECT_EQ(creationTime(dir / "save"), before);
+}
+
+// What Wine cannot show: POSIX semantics unknown to older systems and to FAT, and which parts
+// of a save's security a replacement is given.
+TEST(WindowsReplaceRules, TheClassicRenameOnlyWherePosixSemanticsAreUnknown) {
+    using ostrapel::win::RenameWay;
+    using ostrapel::win::RenameWayAfter;
+    const std::vector<std::tuple<RenameWay, DWORD, RenameWay>> cases = {
+        {RenameWay::PosixSemantics, ERROR_INVALID_PARAMETER, RenameWay::Classic}, // before 1709
+        {RenameWay::PosixSemantics, ERROR_NOT_SUPPORTED, RenameWay::Classic},     // FAT
+        {RenameWay::PosixSemantics, ERROR_INVALID_FUNCTION, RenameWay::Classic},
+        {RenameWay::PosixSemantics, ERROR_SHARING_VIOLATION, RenameWay::None}, // retried above
+        {RenameWay::PosixSemantics, ERROR_ACCESS_DENIED, RenameWay::None},
+        {RenameWay::Classic, ERROR_INVALID_PARAMETER, RenameWay::None},
+    };
+    for (const auto& [tried, error, next] : cases) {
+        EXPECT_EQ(RenameWayAfter(tried, error), next) << static_cast<int>(tried) << " " << error;
+    }
+}
+
+TEST(WindowsReplaceRules, TheDaclKeepsItsProtectionAndAnotherOwnerIsTried) {
+    using ostrapel::win::SecurityToKeep;
+    using ostrapel::win::SecurityToKeepFor;
+    constexpr DWORD kInheriting = DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION;
+    constexpr DWORD kProtected = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    const std::vector<std::tuple<SECURITY_DESCRIPTOR_CONTROL, bool, SecurityToKeep>> cases = {
+        {SE_DACL_PRESENT, true, {kInheriting, false}},
+        {SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED, false, {kInheriting, true}},
+        {SE_DACL_PRESENT | SE_DACL_PROTECTED, true, {kProtected, false}},
+        {0, false, {0, true}}, // no DACL to copy
+    };
+    for (const auto& [control, sameOwner, keep] : cases) {
+        EXPECT_EQ(SecurityToKeepFor(control, sameOwner), keep) << control << " " << sameOwner;
+    }
 }

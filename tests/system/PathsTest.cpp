@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -120,4 +121,38 @@ TEST(Paths, DecodesTheFirstCharacter) {
     EXPECT_EQ(stray.length, 1u);
     EXPECT_EQ(FirstCharacter("").length, 0u);
     EXPECT_EQ(FirstCharacter("\xF0\x9F\x92\xBE").codePoint, U'\U0001F4BE');
+}
+
+TEST(Paths, PathsCompareAsThePlatformsFileSystemsDo) {
+#ifdef _WIN32
+    constexpr bool kIgnoresCase = true;
+#else
+    constexpr bool kIgnoresCase = false;
+#endif
+    auto native = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', kPathSeparator);
+        return path;
+    };
+    struct Case {
+        const char* path;
+        const char* folder;
+        bool within;
+        bool same;
+    };
+    const Case cases[] = {
+        {"/app/saves", "/app", true, false},
+        {"/app", "/app/", true, true},
+        {"/app/", "/app", true, true},
+        {"/apps", "/app", false, false},
+        {"/ap", "/app", false, false},
+        {"/app/x", "/", true, false},
+        {"/APP/Saves", "/app", kIgnoresCase, false},
+        {"/\xc3\x84pp", "/\xc3\xa4pp", kIgnoresCase, kIgnoresCase}, // Ä, ä
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PathIsWithin(native(c.path), native(c.folder)), c.within)
+            << c.path << " in " << c.folder;
+        EXPECT_EQ(SamePathText(native(c.path), native(c.folder)), c.same)
+            << c.path << " as " << c.folder;
+    }
 }
