@@ -217,7 +217,9 @@ TEST_F(FaultTest, AReadOnlySaveIsLeftAsItIsAndNamed) {
     if (IsSkipped()) {
         return;
     }
-    // The same for a user whom the permission bits do not stop.
+    // The same for a user whom the permission bits do not stop, with backups of its own (it
+    // leaves the other user's alone).
+    testsupport::RemoveTree(backups);
     WriteFile(log, "");
     for (const std::string& name : names) {
         WriteFile(saves + "/" + name, Original(name));
