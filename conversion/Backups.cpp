@@ -41,20 +41,25 @@ Status MakeDirectories(const std::string& path) {
 // The path resolved as far as it exists, with the rest of it appended as it is: where a folder
 // would be once created.
 std::string ResolvedAsFarAsItExists(const std::string& path) {
-    std::string rest;
+#ifdef _WIN32
+    constexpr const char* kSeparators = "\\/";
+#else
+    constexpr const char* kSeparators = "/";
+#endif
     std::string at = path;
+    std::string rest;
     for (;;) {
         if (std::string real = ResolvedPath(at); !real.empty()) {
             return rest.empty() ? real : JoinPath(real, rest);
         }
-        const std::string parent = ParentOf(at);
-        if (parent == at) {
+        const auto end = at.find_last_not_of(kSeparators);
+        const auto slash = end == std::string::npos ? end : at.find_last_of(kSeparators, end);
+        if (slash == std::string::npos) {
             return path;
         }
-        std::string name = at.substr(0, at.find_last_not_of(kPathSeparator) + 1);
-        name = name.substr(name.find_last_of(kPathSeparator) + 1);
+        const std::string name = at.substr(slash + 1, end - slash);
         rest = rest.empty() ? name : JoinPath(name, rest);
-        at = parent;
+        at = at.substr(0, slash + 1);
     }
 }
 
@@ -269,6 +274,10 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
     }
     if (Status made = MakeDirectories(backupFolder_); !made) {
         return made;
+    }
+    if (WithTrailingSeparator(ResolvedPath(backupFolder_))
+            .starts_with(WithTrailingSeparator(folder))) {
+        return Status::Fail("it lies inside the save folder"); // a link made meanwhile
     }
     const std::string sets = SetsFolderOf(backupFolder_, folder);
     if (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets)) {

@@ -315,33 +315,34 @@ void Batch::refuseUnsafeNames() {
 }
 
 void Batch::settleSameFiles() {
-    // Per file, the entry converted: the first in list order that is no symbolic link, else
-    // the first; the others name it.
+    // A save is replaced through a symbolic link, so a link to another entry's file would be
+    // converted twice; it is settled by the first entry of that file that is no link (else the
+    // first link). Hard links are each converted: a replacement gives each name a file of its own.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::size_t>> byFile;
     for (std::size_t i = 0; i < states_.size(); ++i) {
-        if (!states_[i].alive) {
+        if (!states_[i].alive || KindOf(savePath(i)) != EntryKind::File) {
             continue;
         }
-        if (auto identity = IdentityOf(savePath(i));
-            identity && KindOf(savePath(i)) == EntryKind::File) {
+        if (auto identity = IdentityOf(savePath(i))) {
             byFile[{identity->device, identity->inode}].push_back(i);
         }
     }
     for (const auto& [file, entries] : byFile) {
-        if (entries.size() < 2) {
-            continue;
+        std::vector<bool> link(entries.size());
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            link[k] = IsSymbolicLink(savePath(entries[k]));
         }
-        auto kept = std::find_if(entries.begin(), entries.end(),
-                                 [&](std::size_t i) { return !IsSymbolicLink(savePath(i)); });
-        const std::size_t converted = kept != entries.end() ? *kept : entries.front();
-        for (std::size_t i : entries) {
-            if (i != converted) {
-                result_.files[i].sameFile = true;
+        const auto own = std::find(link.begin(), link.end(), false);
+        const std::size_t converted =
+            entries[own != link.end() ? static_cast<std::size_t>(own - link.begin()) : 0];
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k] != converted && link[k]) {
+                result_.files[entries[k]].sameFile = true;
                 {
                     std::lock_guard lock(mutex_);
                     ++result_.sameFileCount;
                 }
-                fail(i, "same file as " + request_.names[converted]);
+                fail(entries[k], "same file as " + request_.names[converted]);
             }
         }
     }

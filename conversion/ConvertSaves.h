@@ -121,8 +121,8 @@ public:
 // Gives every listed save the DLC value: copies each into the work folder, has the cipher
 // tool decipher it, leaves it alone when its field holds the value already, writes the field, has
 // the tool encipher it, proves the result by having the tool decipher a scratch copy of it back to
-// the patched save, and replaces the save. An entry that is the same file as another (a link, a
-// hard link) is converted once, through the other. Holds the SaveFolderLock. One pass per step over
+// the patched save, and replaces the save. An entry that is a symbolic link to another entry's
+// file is converted once, through that entry. Holds the SaveFolderLock. One pass per step over
 // the whole list: every decipher, then every encipher with its proof, then every replacement.
 // Before the first replacement the originals of the saves about to be replaced are kept in a backup
 // set (Backups.h); when they cannot be, nothing is replaced. A save is replaced only when every
