@@ -226,7 +226,8 @@ SaveFolderLock::SaveFolderLock(const std::string& saveFolder) {
             Status::Fail("Cannot lock the save folder in " + lockFolder + ": " + made.reason());
         return;
     }
-    lock_ = std::make_unique<FolderLock>(lockFolder);
+    // A cipher tool left running by a killed batch touches no save: it does not keep the lock.
+    lock_ = std::make_unique<FolderLock>(lockFolder, false);
     if (!lock_->held()) {
         status_ = lock_->busy() ? Status::Fail(kSaveFolderBusy)
                                 : Status::Fail("Cannot lock the save folder in " + lockFolder +

@@ -149,8 +149,9 @@ Status RemoveEmptyDirectory(const std::string& path);
 // process that dies lets go of it.
 class FolderLock {
 public:
-    // Takes the lock at once or fails (status says why; busy() when another holds it).
-    explicit FolderLock(const std::string& folder);
+    // Takes the lock at once or fails (status says why; busy() when another holds it). Not
+    // sharedWithPrograms: programs started meanwhile do not hold it.
+    explicit FolderLock(const std::string& folder, bool sharedWithPrograms = true);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;

@@ -539,12 +539,12 @@ Status RemoveEmptyDirectory(const std::string& path) {
     return Status::Ok();
 }
 
-FolderLock::FolderLock(const std::string& folder) {
-    // Not close-on-exec: a started program shares the lock, which outlives this process
-    // while that program runs.
+FolderLock::FolderLock(const std::string& folder, bool sharedWithPrograms) {
+    // Shared, it is not close-on-exec: a started program shares the lock, which outlives this
+    // process while that program runs.
     int fd;
     do {
-        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | (sharedWithPrograms ? 0 : O_CLOEXEC));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         status_ = Status::FromErrno(errno);

@@ -582,7 +582,8 @@ Status RemoveEmptyDirectory(const std::string& path) {
     return Status::Ok();
 }
 
-FolderLock::FolderLock(const std::string& folder) {
+FolderLock::FolderLock(const std::string& folder, bool sharedWithPrograms) {
+    (void)sharedWithPrograms; // its handle is never inherited
     // A lock file beside the folder, so the folder itself can be emptied completely. The lock
     // goes with the handle, also when this process dies. A started tool needs no share of it:
     // it runs in a job that ends with this process.
