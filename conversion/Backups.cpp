@@ -23,18 +23,51 @@ std::int64_t Now() {
         .count();
 }
 
+// Folders made for backups and locks are private to the user.
 Status MakeDirectories(const std::string& path) {
-    if (MakeDirectory(path)) {
+    if (MakePrivateDirectory(path)) {
         return Status::Ok();
     }
     const std::string parent = ParentOf(path);
     if (parent == path || KindOf(parent) != EntryKind::Missing) {
-        return MakeDirectory(path);
+        return MakePrivateDirectory(path);
     }
     if (Status made = MakeDirectories(parent); !made) {
         return made;
     }
-    return MakeDirectory(path);
+    return MakePrivateDirectory(path);
+}
+
+// The path resolved as far as it exists, with the rest of it appended as it is: where a folder
+// would be once created.
+std::string ResolvedAsFarAsItExists(const std::string& path) {
+#ifdef _WIN32
+    constexpr const char* kSeparators = "\\/";
+#else
+    constexpr const char* kSeparators = "/";
+#endif
+    std::string at = path;
+    std::string rest;
+    for (;;) {
+        if (std::string real = ResolvedPath(at); !real.empty()) {
+            return rest.empty() ? real : JoinPath(real, rest);
+        }
+        const auto end = at.find_last_not_of(kSeparators);
+        const auto slash = end == std::string::npos ? end : at.find_last_of(kSeparators, end);
+        if (slash == std::string::npos) {
+            return path;
+        }
+        const std::string name = at.substr(slash + 1, end - slash);
+        rest = rest.empty() ? name : JoinPath(name, rest);
+        at = at.substr(0, slash + 1);
+    }
+}
+
+// Why an entry of the backups must be left alone ("the folder PATH is a symbolic link"); empty
+// when it is this user's own.
+std::string NotOwn(const std::string& path, EntryKind kind) {
+    Status own = CheckOwnEntry(path, kind);
+    return own ? std::string() : path + " " + own.reason();
 }
 
 // The folder of one save folder's sets: named by a hash of its resolved path.
@@ -47,7 +80,8 @@ std::string SetName(std::uint64_t number) {
     return std::string(kSetNameDigits - std::min(kSetNameDigits, digits.size()), '0') + digits;
 }
 
-// Set numbers present, in ascending order.
+// Numbers of the entries named as sets, in ascending order: whatever they are, so that a new
+// set never takes the name of a link or file there.
 std::vector<std::uint64_t> SetNumbers(const std::string& setsFolder, Status* status = nullptr) {
     ListingResult listing = ListDirectory(setsFolder);
     if (status != nullptr) {
@@ -55,7 +89,7 @@ std::vector<std::uint64_t> SetNumbers(const std::string& setsFolder, Status* sta
     }
     std::vector<std::uint64_t> numbers;
     for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.kind == EntryKind::Directory && entry.name.size() == kSetNameDigits &&
+        if (entry.name.size() == kSetNameDigits &&
             entry.name.find_first_not_of("0123456789") == std::string::npos) {
             numbers.push_back(std::stoull(entry.name));
         }
@@ -64,13 +98,15 @@ std::vector<std::uint64_t> SetNumbers(const std::string& setsFolder, Status* sta
     return numbers;
 }
 
+// A set that is a link or another user's is left alone.
 void RemoveSetFolder(const std::string& set) {
-    (void)RemoveFilesIn(set);
-    (void)RemoveEmptyDirectory(set);
+    (void)RemoveOwnFolder(set);
 }
 
+// Whether a manifest entry is there at all, a link to nowhere included.
 bool HasManifest(const std::string& set) {
-    return KindOf(JoinPath(set, kManifestName)) == EntryKind::File;
+    const std::string manifest = JoinPath(set, kManifestName);
+    return KindOf(manifest) != EntryKind::Missing || IsSymbolicLink(manifest);
 }
 
 // Reads a file together with its identity, unchanged from before to after the reading.
@@ -103,6 +139,10 @@ std::string DescribeValue(int value) {
 BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
     BackupSet read{set, Status::Ok(), {}};
     const std::string path = JoinPath(set, kManifestName);
+    if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
+        read.status = Status::Fail("its manifest " + own.reason() + "; it is left alone");
+        return read;
+    }
     auto size = SizeOf(path);
     std::string text;
     if (size && static_cast<std::uint64_t>(*size) > kManifestMaxBytes) {
@@ -131,8 +171,11 @@ Status CheckOriginals(const BackupSet& set) {
     for (const BackupManifest::Save& save : set.manifest.saves) {
         const std::string file = OriginalFileName(save.file);
         const std::string path = JoinPath(set.folder, file);
-        if (KindOf(path) != EntryKind::File) {
+        if (KindOf(path) == EntryKind::Missing && !IsSymbolicLink(path)) {
             return Status::Fail("the original of " + save.name + " (" + file + ") is missing");
+        }
+        if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
+            return Status::Fail("the original of " + save.name + " (" + file + ") " + own.reason());
         }
         std::string content;
         if (Status read = ReadWholeFile(path, content); !read) {
@@ -167,6 +210,34 @@ std::string BackupFolderFor(const std::string& appDir) {
     return DefaultBackupFolder();
 }
 
+SaveFolderLock::SaveFolderLock(const std::string& saveFolder) {
+    const std::string data = DefaultBackupFolder();
+    const std::string folder = Resolved(saveFolder);
+    if (data.empty() || folder.empty()) {
+        status_ =
+            Status::Fail("Cannot lock the save folder " + saveFolder + ": no data folder is known");
+        return;
+    }
+    const std::string locks = JoinPath(ParentOf(data), "locks");
+    const std::string lockFolder = JoinPath(locks, Sha256Hex(folder).substr(0, 32));
+    // Only taken, never written through: whoever made the folder, it serves as it is.
+    if (Status made = MakeDirectories(lockFolder); !made) {
+        status_ =
+            Status::Fail("Cannot lock the save folder in " + lockFolder + ": " + made.reason());
+        return;
+    }
+    // A cipher tool left running by a killed batch touches no save: it does not keep the lock.
+    lock_ = std::make_unique<FolderLock>(lockFolder, false);
+    if (!lock_->held()) {
+        status_ = lock_->busy() ? Status::Fail(kSaveFolderBusy)
+                                : Status::Fail("Cannot lock the save folder in " + lockFolder +
+                                               ": " + lock_->status().reason());
+        lock_.reset();
+    }
+}
+
+SaveFolderLock::~SaveFolderLock() = default;
+
 BackupWriter::BackupWriter(std::string backupFolder, std::string saveFolder, int value)
     : backupFolder_(std::move(backupFolder)), saveFolder_(std::move(saveFolder)), value_(value) {}
 
@@ -197,16 +268,25 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
     if (folder.empty()) {
         return Status::Fail("the save folder cannot be resolved");
     }
-    if (Status made = MakeDirectories(backupFolder_); !made) {
-        return made;
-    }
-    const std::string root = WithTrailingSeparator(ResolvedPath(backupFolder_));
+    // Checked before anything is created: a refused folder is not made.
+    const std::string root = WithTrailingSeparator(ResolvedAsFarAsItExists(backupFolder_));
     if (PathIsWithin(root, folder)) {
         return Status::Fail("it lies inside the save folder");
     }
-    const std::string sets = SetsFolderOf(backupFolder_, folder);
-    if (Status made = MakeDirectory(sets); !made) {
+    if (Status made = MakeDirectories(backupFolder_); !made) {
         return made;
+    }
+    if (PathIsWithin(WithTrailingSeparator(ResolvedPath(backupFolder_)), folder)) {
+        return Status::Fail("it lies inside the save folder"); // a link made meanwhile
+    }
+    const std::string sets = SetsFolderOf(backupFolder_, folder);
+    if (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets)) {
+        if (Status made = MakePrivateDirectory(sets); !made) {
+            return made;
+        }
+    }
+    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
+        return Status::Fail("the folder " + notOwn + "; it is left alone");
     }
     lock_ = std::make_unique<FolderLock>(sets);
     if (!lock_->held()) {
@@ -225,7 +305,7 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
     if (KindOf(setFolder_) != EntryKind::Missing) {
         return Status::Fail("the set " + setFolder_ + " is there already");
     }
-    if (Status made = MakeDirectory(setFolder_); !made) {
+    if (Status made = MakePrivateDirectory(setFolder_); !made) {
         setFolder_.clear();
         return made;
     }
@@ -278,9 +358,9 @@ void BackupWriter::removeSet() {
     setFolder_.clear();
 }
 
-void BackupWriter::finish(const std::vector<bool>& replaced) {
+Status BackupWriter::finish(const std::vector<bool>& replaced) {
     if (setFolder_.empty()) {
-        return;
+        return Status::Ok();
     }
     BackupManifest done = manifest_;
     done.complete = true;
@@ -294,9 +374,12 @@ void BackupWriter::finish(const std::vector<bool>& replaced) {
             dropped.push_back(save.file);
         }
     }
+    Status finished = Status::Ok();
     if (done.saves.empty()) {
         removeSet();
-    } else if (WriteFileAtomically(JoinPath(setFolder_, kManifestName), ComposeManifest(done))) {
+    } else if (finished =
+                   WriteFileAtomically(JoinPath(setFolder_, kManifestName), ComposeManifest(done));
+               finished) {
         manifest_ = std::move(done);
         for (std::size_t file : dropped) {
             (void)RemoveFile(JoinPath(setFolder_, OriginalFileName(file)));
@@ -309,6 +392,7 @@ void BackupWriter::finish(const std::vector<bool>& replaced) {
         }
     }
     lock_.reset();
+    return finished;
 }
 
 std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
@@ -325,13 +409,20 @@ BackupSetListing ListBackupSets(const std::string& backupFolder, const std::stri
         return listing;
     }
     const std::string sets = SetsFolderOf(backupFolder, folder);
-    if (KindOf(sets) == EntryKind::Missing) {
+    if (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets)) {
+        return listing;
+    }
+    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
+        listing.status = Status::Fail("the folder " + notOwn + "; it is left alone");
         return listing;
     }
     std::vector<std::uint64_t> numbers = SetNumbers(sets, &listing.status);
     for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
         const std::string set = JoinPath(sets, SetName(*it));
-        if (HasManifest(set)) {
+        if (Status own = CheckOwnEntry(set, EntryKind::Directory); !own) {
+            listing.sets.push_back(
+                {set, Status::Fail("it " + own.reason() + "; it is left alone"), {}});
+        } else if (HasManifest(set)) {
             listing.sets.push_back(ReadSet(set, folder));
         }
     }
@@ -369,8 +460,17 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         result.report = NothingToUndo(saveFolder);
         return result;
     };
-    if (backupFolder.empty() || KindOf(sets) != EntryKind::Directory) {
+    if (backupFolder.empty() || (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets))) {
         return nothing();
+    }
+    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
+        return refuse("Cannot use the backups in " + sets + ": the folder " + notOwn +
+                      "; it is left alone. Nothing was restored");
+    }
+    // No batch or restore of another copy of the program works on the save folder meanwhile.
+    SaveFolderLock saveLock(folder);
+    if (!saveLock.status()) {
+        return refuse(saveLock.status().reason());
     }
     // Kept for the whole restore: no batch keeps or prunes sets meanwhile.
     FolderLock lock(sets);

@@ -25,6 +25,30 @@ inline constexpr std::size_t kBackupSetsKept = 20;
 // none can be told.
 std::string BackupFolderFor(const std::string& appDir);
 
+// Said when another batch or restore, of this copy of the program or another, works on the
+// save folder.
+inline constexpr const char* kSaveFolderBusy = "Another conversion is working on this save folder";
+
+// A lock on one save folder, held by a batch and a restore for their whole run, so that two
+// copies of the program (each with a work and a backup folder of its own) never work on one
+// save folder at once. Keyed by the folder's resolved path and kept in the user's data folder
+// (beside the default backup folder), where every copy finds it; the save folder itself may be
+// synced or read-only.
+class SaveFolderLock {
+public:
+    explicit SaveFolderLock(const std::string& saveFolder);
+    ~SaveFolderLock();
+    SaveFolderLock(const SaveFolderLock&) = delete;
+    SaveFolderLock& operator=(const SaveFolderLock&) = delete;
+
+    // Ok when held; kSaveFolderBusy, or why the lock could not be taken.
+    const Status& status() const { return status_; }
+
+private:
+    std::unique_ptr<FolderLock> lock_;
+    Status status_ = Status::Ok();
+};
+
 // One save about to be replaced by a batch.
 struct SaveToKeep {
     std::string name;         // entry name in the save folder
@@ -52,8 +76,9 @@ public:
 
     // After the replacements, which of the saves given to keep() (in the same order) were
     // replaced: the set then records just those, and goes when none was. Older sets beyond
-    // kBackupSetsKept are removed.
-    void finish(const std::vector<bool>& replaced);
+    // kBackupSetsKept are removed. Fails when the manifest could not be rewritten; the set
+    // then keeps its first manifest, which --restore can use.
+    Status finish(const std::vector<bool>& replaced);
 
     // The set's folder while it holds originals; empty otherwise.
     const std::string& setFolder() const { return setFolder_; }
@@ -89,7 +114,8 @@ struct BackupSetListing {
 };
 
 // The sets kept for a save folder, newest first; a set whose manifest cannot be read is
-// listed with the reason.
+// listed with the reason, and so is one that is a symbolic link or another user's, which is
+// never read. The folder of the save folder's sets must be this user's own, not a link.
 BackupSetListing ListBackupSets(const std::string& backupFolder, const std::string& saveFolder);
 
 // The newest set of the listing not undone yet (one that cannot be read counts as such);
@@ -130,12 +156,13 @@ public:
     }
 };
 
-// Undoes the newest batch on the save folder not undone yet. The set is checked first (its
-// manifest, every original there and matching its SHA-256); a set that fails is refused and
-// nothing is touched. Then per save: one holding what the batch wrote gets its original back
-// by atomic replacement; one holding the original counts as restored; any other was written
-// since and is left alone. The set is marked undone unless a save could not be put back for
-// another reason (so that a second try can).
+// Undoes the newest batch on the save folder not undone yet, holding the SaveFolderLock. The
+// set is checked first (this user's own and no link, as are its manifest and originals; every
+// original there and matching its SHA-256); a set that fails is refused and nothing is touched.
+// Then per save: one holding what the batch wrote gets its original back by atomic replacement; one
+// holding the original counts as restored; any other was written since and is left alone. The set
+// is marked undone unless a save could not be put back for another reason (so that a second try
+// can).
 RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
                                     RestoreObserver* observer = nullptr);
 

@@ -10,6 +10,8 @@
 #include "system/Wine.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -75,6 +77,8 @@ public:
 private:
     // Refuses entries whose names cannot safely stand for one save in both folders.
     void refuseUnsafeNames();
+    // Settles the entries that are the same file as another entry, which alone is converted.
+    void settleSameFiles();
     std::string savePath(std::size_t index) const {
         return JoinPath(request_.saveFolder, request_.names[index]);
     }
@@ -215,12 +219,23 @@ BatchResult Batch::run() {
     if (Status made = MakeDirectory(workFolder_); !made) {
         return refuse("Work folder unavailable: " + workFolder_ + ": " + made.reason());
     }
+    if (Status apart = CheckWorkFolder(workFolder_, request_.saveFolder); !apart) {
+        return refuse(apart.reason());
+    }
     // Held for the whole batch: a second instance neither converts nor clears meanwhile.
     FolderLock lock(workFolder_);
     if (!lock.held()) {
         return refuse(lock.busy() ? WhoHoldsTheWorkFolder(request_.appDir)
                                   : "Work folder unavailable: " + workFolder_ + ": " +
                                         lock.status().reason());
+    }
+    // Another copy of the program, with a work folder of its own, keeps off the saves too.
+    std::unique_ptr<SaveFolderLock> saveLock;
+    if (!readOnly_ && !request_.saveFolder.empty()) {
+        saveLock = std::make_unique<SaveFolderLock>(request_.saveFolder);
+        if (!saveLock->status()) {
+            return refuse(saveLock->status().reason());
+        }
     }
     // Whatever an earlier, interrupted run left behind goes first.
     (void)ClearWorkArea(workFolder_);
@@ -234,6 +249,9 @@ BatchResult Batch::run() {
 
     states_.resize(request_.names.size());
     refuseUnsafeNames();
+    if (!readOnly_) {
+        settleSameFiles();
+    }
 
     if (readOnly_) {
         pass(&Batch::decipherAndRead);
@@ -262,6 +280,9 @@ BatchResult Batch::run() {
     (void)ClearWorkArea(workFolder_);
     if (!readOnly_) {
         result_.report = ComposeReport(result_.files, result_.cancelled);
+        if (!result_.warning.empty()) {
+            result_.report += "\n\n" + result_.warning;
+        }
         if (!result_.backupSet.empty()) {
             result_.report +=
                 "\n\n" + BackupNote(result_.backupSet, request_.saveFolder, FrontEnd::Window);
@@ -300,6 +321,40 @@ void Batch::refuseUnsafeNames() {
             // The tool's side file for one save would land on the other's work copy.
             fail(index, "its name is the cipher tool's side file of " +
                             name.substr(0, name.size() - suffix.size()));
+        }
+    }
+}
+
+void Batch::settleSameFiles() {
+    // A save is replaced through a symbolic link, so a link to another entry's file would be
+    // converted twice; it is settled by the first entry of that file that is no link (else the
+    // first link). Hard links are each converted: a replacement gives each name a file of its own.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::size_t>> byFile;
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+        if (!states_[i].alive || KindOf(savePath(i)) != EntryKind::File) {
+            continue;
+        }
+        if (auto identity = IdentityOf(savePath(i))) {
+            byFile[{identity->device, identity->inode}].push_back(i);
+        }
+    }
+    for (const auto& [file, entries] : byFile) {
+        std::vector<bool> link(entries.size());
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            link[k] = IsSymbolicLink(savePath(entries[k]));
+        }
+        const auto own = std::find(link.begin(), link.end(), false);
+        const std::size_t converted =
+            entries[own != link.end() ? static_cast<std::size_t>(own - link.begin()) : 0];
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k] != converted && link[k]) {
+                result_.files[entries[k]].sameFile = true;
+                {
+                    std::lock_guard lock(mutex_);
+                    ++result_.sameFileCount;
+                }
+                fail(entries[k], "same file as " + request_.names[converted]);
+            }
         }
     }
 }
@@ -471,7 +526,10 @@ void Batch::finishBackup(BackupWriter& backup) {
     for (std::size_t index : kept_) {
         replaced.push_back(result_.files[index].changed);
     }
-    backup.finish(replaced);
+    if (Status finished = backup.finish(replaced); !finished) {
+        result_.warning = "the backup set could not be completed: " + finished.reason() +
+                          "; --restore still works";
+    }
     result_.backupSet = backup.setFolder();
 }
 
@@ -599,6 +657,27 @@ Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir)
         }
         folder = std::move(parent);
     }
+}
+
+Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFolder) {
+    if (saveFolder.empty()) {
+        return Status::Ok();
+    }
+    const std::string work = ResolvedPath(workFolder);
+    const std::string saves = ResolvedPath(saveFolder);
+    if (work.empty() || saves.empty()) {
+        return Status::Ok(); // what cannot be resolved fails on its own later
+    }
+    const char* how = SamePathText(work, saves)   ? "is the save folder"
+                      : PathIsWithin(work, saves) ? "lies inside the save folder"
+                      : PathIsWithin(saves, work) ? "contains the save folder"
+                                                  : nullptr;
+    if (how == nullptr) {
+        return Status::Ok();
+    }
+    return Status::Fail("The work folder " + workFolder + " " + how + " " + saveFolder +
+                        " (symbolic links resolved); it is emptied at every batch, so nothing "
+                        "was done");
 }
 
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {

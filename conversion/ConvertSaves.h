@@ -52,6 +52,10 @@ Status ClearWorkFolder(const std::string& appDir);
 // Paths are compared resolved, symbolic links followed.
 Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir);
 
+// Refuses a work folder that, resolved, is the save folder, lies inside it or contains it (a
+// link in the program folder can take it there): emptying it would take saves with it.
+Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFolder);
+
 // The cipher tool's command for one work copy; decipher when decipher is true.
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
 
@@ -74,28 +78,34 @@ inline constexpr std::size_t kMaxJobs = 64;
 struct FileOutcome {
     std::string name;
     bool changed = false;
-    std::string reason = {};                   // why not, when neither changed nor already
-    bool already = false;                      // its field held the value already: left as it was
+    std::string reason = {}; // why not, when neither changed nor already
+    bool already = false;    // its field held the value already: left as it was
+    bool sameFile = false;   // another entry is the same file, converted there; reason names it
     std::optional<std::int16_t> oldValue = {}; // the field as read, once deciphered
     std::optional<std::int16_t> newValue = {}; // the value given, when changed or already
 
     // Changed, or held the value already: nothing left to do for it.
-    bool done() const { return changed || already; }
+    bool done() const { return changed || already || sameFile; }
 };
 
 struct BatchResult {
     std::vector<FileOutcome> files; // one per listed name, in list order
     std::size_t changedCount = 0;
     std::size_t alreadyCount = 0;
-    std::string refusal; // why nothing was attempted, when nothing was
+    std::size_t sameFileCount = 0; // entries that are another entry's file
+    std::string refusal;           // why nothing was attempted, when nothing was
     bool cancelled = false;
-    std::string report;     // for a window (the command line composes its own)
+    std::string report; // for a window (the command line composes its own)
+    // Something went wrong after the saves were replaced ("the backup set could not be
+    // completed: REASON; --restore still works"); the batch then did not fully succeed.
+    std::string warning;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 
     // Every listed save was changed or held the value already.
     bool allChanged() const {
-        return refusal.empty() && changedCount + alreadyCount == files.size();
+        return refusal.empty() && warning.empty() &&
+               changedCount + alreadyCount + sameFileCount == files.size();
     }
 };
 
@@ -115,11 +125,12 @@ public:
 // Gives every listed save the DLC value: copies each into the work folder, has the cipher
 // tool decipher it, leaves it alone when its field holds the value already, writes the field, has
 // the tool encipher it, proves the result by having the tool decipher a scratch copy of it back to
-// the patched save, and replaces the save. One pass per step over the whole list: every decipher,
-// then every encipher with its proof, then every replacement. Before the first replacement the
-// originals of the saves about to be replaced are kept in a backup set (Backups.h); when they
-// cannot be, nothing is replaced. A save is replaced only when every step before succeeded;
-// otherwise it stays byte for byte as it was. The work folder is left empty.
+// the patched save, and replaces the save. An entry that is a symbolic link to another entry's
+// file is converted once, through that entry. Holds the SaveFolderLock. One pass per step over
+// the whole list: every decipher, then every encipher with its proof, then every replacement.
+// Before the first replacement the originals of the saves about to be replaced are kept in a backup
+// set (Backups.h); when they cannot be, nothing is replaced. A save is replaced only when every
+// step before succeeded; otherwise it stays byte for byte as it was. The work folder is left empty.
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer = nullptr);
 

@@ -2,6 +2,9 @@
 
 #include "system/Paths.h"
 
+#include <cstdlib>
+#include <mutex>
+
 namespace ostrapel {
 
 ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
@@ -54,6 +57,32 @@ Status RemoveFilesIn(const std::string& folder) {
 
 Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
     return RemoveMatching(folder, prefix);
+}
+
+void ResolveEnvironmentPaths() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const std::string current = CurrentDirectory();
+        for (const char* name : {"OSTRAPEL_BACKUP_DIR", "WINEPREFIX"}) {
+            const char* value = std::getenv(name);
+            if (value == nullptr || value[0] == '\0' || current.empty()) {
+                continue;
+            }
+            const std::string path = value;
+#ifdef _WIN32
+            // "C:\x", "\\server\share", and "\x" on the current drive stay as they are.
+            const bool absolute =
+                path[0] == '\\' || path[0] == '/' || (path.size() >= 2 && path[1] == ':');
+            if (!absolute) {
+                (void)::_putenv_s(name, JoinPath(current, path).c_str());
+            }
+#else
+            if (path[0] != '/') {
+                (void)::setenv(name, JoinPath(current, path).c_str(), 1);
+            }
+#endif
+        }
+    });
 }
 
 } // namespace ostrapel

@@ -149,8 +149,9 @@ Status RemoveEmptyDirectory(const std::string& path);
 // process that dies lets go of it.
 class FolderLock {
 public:
-    // Takes the lock at once or fails (status says why; busy() when another holds it).
-    explicit FolderLock(const std::string& folder);
+    // Takes the lock at once or fails (status says why; busy() when another holds it). Not
+    // sharedWithPrograms: programs started meanwhile do not hold it.
+    explicit FolderLock(const std::string& folder, bool sharedWithPrograms = true);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
@@ -164,6 +165,29 @@ private:
     bool busy_ = false;
     Status status_ = Status::Ok();
 };
+
+// Whether the entry itself, a symbolic link not followed (on Windows any reparse point), is a
+// folder (kind Directory) or a regular file (kind File) of this user's own. Fails with "is a
+// symbolic link", "is not a folder", "is not a regular file" or "belongs to another user"
+// (on Windows, where the folders in question are the user's own, ownership is not looked at),
+// and for a missing entry with the system's reason.
+Status CheckOwnEntry(const std::string& path, EntryKind kind);
+
+// Whether the entry itself is a symbolic link (on Windows, any reparse point).
+bool IsSymbolicLink(const std::string& path);
+
+// Creates a folder only this user may use (0700 on POSIX); an existing one is fine as it is.
+Status MakePrivateDirectory(const std::string& path);
+
+// Deletes a folder of this user's own with the files in it, never through a symbolic link: a
+// folder that is a link or belongs to another user is refused and left alone. A folder with
+// sub-folders stays, with them. A missing folder is fine.
+Status RemoveOwnFolder(const std::string& path);
+
+// Makes the relative paths given in the environment (OSTRAPEL_BACKUP_DIR, WINEPREFIX) absolute
+// against the current folder, once per process; SetCurrentDirectory does it before it first
+// changes the folder, so such a path means the same before and after.
+void ResolveEnvironmentPaths();
 
 Status SetCurrentDirectory(const std::string& path);
 std::string CurrentDirectory();

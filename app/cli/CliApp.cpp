@@ -40,6 +40,8 @@ public:
             out_ << "changed " << Shown(outcome.oldValue) << " -> " << Shown(outcome.newValue);
         } else if (outcome.already) {
             out_ << "already " << Shown(outcome.newValue);
+        } else if (outcome.sameFile) {
+            out_ << Printable(outcome.reason);
         } else {
             out_ << "not changed (" << Printable(outcome.reason) << ')';
         }
@@ -100,7 +102,11 @@ std::string PrintableReport(const BatchResult& result) {
         file.name = Printable(file.name);
         file.reason = Printable(file.reason);
     }
-    return ComposeReport(shown, result.cancelled);
+    std::string report = ComposeReport(shown, result.cancelled);
+    if (!result.warning.empty()) {
+        report += "\n\n" + Printable(result.warning);
+    }
+    return report;
 }
 
 class RestorePrinter : public RestoreObserver {
@@ -361,6 +367,9 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const Interruption& interruption) {
+    // Before anything else, and before the folder changes: a relative path from the
+    // environment means the folder the program was started in.
+    ResolveEnvironmentPaths();
     Options options;
     bool optionsEnded = false;
     auto badUsage = [&](const std::string& why) {

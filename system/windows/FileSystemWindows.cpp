@@ -876,7 +876,8 @@ Status RemoveEmptyDirectory(const std::string& path) {
     return Status::Ok();
 }
 
-FolderLock::FolderLock(const std::string& folder) {
+FolderLock::FolderLock(const std::string& folder, bool sharedWithPrograms) {
+    (void)sharedWithPrograms; // its handle is never inherited
     // A lock file beside the folder, so the folder itself can be emptied completely. The lock
     // goes with the handle, also when this process dies. A started tool needs no share of it:
     // it runs in a job that ends with this process.
@@ -914,7 +915,50 @@ FolderLock::~FolderLock() {
     }
 }
 
+Status CheckOwnEntry(const std::string& path, EntryKind kind) {
+    const DWORD attributes = AttributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return win::LastErrorStatus();
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return Status::Fail("is a symbolic link");
+    }
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (kind == EntryKind::Directory && !folder) {
+        return Status::Fail("is not a folder");
+    }
+    if (kind == EntryKind::File && (folder || (attributes & FILE_ATTRIBUTE_DEVICE) != 0)) {
+        return Status::Fail("is not a regular file");
+    }
+    return Status::Ok();
+}
+
+bool IsSymbolicLink(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+Status MakePrivateDirectory(const std::string& path) {
+    // A new folder inherits the access rules of the one it is in: the user's own in the
+    // data folder.
+    return MakeDirectory(path);
+}
+
+Status RemoveOwnFolder(const std::string& path) {
+    if (AttributesOf(path) == INVALID_FILE_ATTRIBUTES) {
+        return Status::Ok();
+    }
+    if (Status own = CheckOwnEntry(path, EntryKind::Directory); !own) {
+        return own;
+    }
+    Status removed = RemoveFilesIn(path);
+    Status gone = RemoveEmptyDirectory(path);
+    return removed ? gone : removed;
+}
+
 Status SetCurrentDirectory(const std::string& path) {
+    ResolveEnvironmentPaths();
     if (!::SetCurrentDirectoryW(win::Wide(path).c_str())) {
         return win::LastErrorStatus();
     }

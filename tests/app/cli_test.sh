@@ -32,6 +32,7 @@ run_quietly() { # runs a program, its output without the carriage returns of Win
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 export OSTRAPEL_BACKUP_DIR="$(native "$root/backups")"
+export XDG_DATA_HOME="$root/data" # the save-folder locks
 app="$root/app"
 mkdir -p "$app/Decrypt/temp" "$root/saves" "$root/saves/sub folder"
 cp "$OSTRAPEL_CLI" "$app/ostrapel-cli$exe"
@@ -331,6 +332,14 @@ cp "$STAND_IN_TOOL" "$portable/Decrypt/decrypt.exe"
 OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --dlc 4.00 "$undo" >"$root/out" 2>&1
 check "a portable program keeps its backups beside it" grep -q "kept in $portable/Backups/" "$root/out"
 check "a portable program restores from there" env OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --restore "$undo"
+
+# A relative OSTRAPEL_BACKUP_DIR means the folder the program was started in, for the batch
+# (which then works from the program folder) as for --backups and --restore.
+(cd "$root" && OSTRAPEL_BACKUP_DIR=relative "$cli" --dlc 3.00 "$undo" >"$root/out" 2>&1)
+check "a relative backup folder is taken from where the program started" \
+    grep -q "kept in $root/relative/" "$root/out"
+check "--restore finds the batch there" \
+    bash -c "cd '$root' && OSTRAPEL_BACKUP_DIR=relative '$cli' --restore '$undo' >/dev/null"
 
 # --show reads each save's version in work copies and changes nothing.
 shown="$root/shown"

@@ -10,6 +10,7 @@
 #include "system/Sha256.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -344,4 +345,53 @@ TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
         EXPECT_EQ(BackupFolderFor(app), root / "home/.local/share/ostrapel/backups");
     }
 #endif
+}
+
+// A backup folder that would lie inside the save folder is refused before it is made.
+TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
+    AddSaves();
+    const std::string inside = saves + "/a/b/bk";
+    ScopedEnv backupsInside("OSTRAPEL_BACKUP_DIR", inside);
+    BatchResult result = Run(200);
+    EXPECT_EQ(result.changedCount, 0u);
+    EXPECT_EQ(result.files[0].reason,
+              "Cannot keep a backup in " + inside + ": it lies inside the save folder");
+    EXPECT_FALSE(Exists(saves + "/a"));
+    ExpectAll(-1, "after the refusal");
+}
+
+// A symbolic link to another entry's save is converted once, through that entry, and stays a
+// link; it names the entry and is no failure. Hard links are each converted: the replacement
+// gives each name a file of its own.
+TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
+    AddSaves({"b.sav", "c.sav"});
+    std::filesystem::create_hard_link(testsupport::Native(saves + "/c.sav"),
+                                      testsupport::Native(saves + "/d.sav"));
+    names.push_back("d.sav");
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"b.sav", ""}, {"c.sav", ""}, {"d.sav", ""}};
+#ifndef _WIN32
+    std::filesystem::create_symlink("b.sav", saves + "/a.sav");
+    names.insert(names.begin(), "a.sav");
+    expected.insert(expected.begin(), {"a.sav", "same file as b.sav"});
+#endif
+    BatchResult result = Run(200);
+    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_EQ(result.changedCount, 3u);
+    EXPECT_EQ(result.report.find("Not changed"), std::string::npos) << result.report;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const FileOutcome& file = result.files[i];
+        EXPECT_EQ(file.name, expected[i].first);
+        EXPECT_EQ(file.changed, expected[i].second.empty()) << file.name;
+        EXPECT_EQ(file.reason, expected[i].second);
+    }
+    EXPECT_TRUE(Save("b.sav") == Converted("b.sav", 200));
+    EXPECT_TRUE(Save("d.sav") == Converted("c.sav", 200));
+#ifndef _WIN32
+    EXPECT_TRUE(IsSymbolicLink(saves + "/a.sav"));
+#endif
+    RestoreResult restored = Restore();
+    EXPECT_TRUE(restored.allRestored()) << restored.report;
+    EXPECT_EQ(restored.report, "Restored 3 files");
+    EXPECT_TRUE(Save("d.sav") == Original("c.sav"));
 }

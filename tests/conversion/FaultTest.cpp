@@ -3,11 +3,13 @@
 // save byte for byte as it was and name the file, or refuse the batch.
 
 #include "TestSupport.h"
+#include "conversion/BackupManifest.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +28,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace ostrapel;
 using testsupport::ConvertedSave;
@@ -217,7 +220,9 @@ TEST_F(FaultTest, AReadOnlySaveIsLeftAsItIsAndNamed) {
     if (IsSkipped()) {
         return;
     }
-    // The same for a user whom the permission bits do not stop.
+    // The same for a user whom the permission bits do not stop, with backups of its own (it
+    // leaves the other user's alone).
+    testsupport::RemoveTree(backups);
     WriteFile(log, "");
     for (const std::string& name : names) {
         WriteFile(saves + "/" + name, Original(name));
@@ -686,4 +691,198 @@ TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
                                }
                            }),
                    kNeedsAnotherUser);
+}
+
+// Nothing under the backup folder is entered through a link or used when another user made
+// it: a planted set, or a planted folder for the save folder's sets, is refused and left
+// alone, and whatever lies behind it stays. A set planted to put its bytes into a.sav (its
+// manifest names a.sav's present SHA-256 as what the batch wrote) is never restored.
+TEST_F(FaultTest, NothingInTheBackupsIsUsedThroughALinkOrFromAnotherUser) {
+    AddSaves();
+    const std::string victim = root / "victim";
+    testsupport::MakeDir(victim);
+    WriteFile(victim + "/keep.txt", "mine");
+    const std::string sets = backups + "/" + Sha256Hex(ResolvedPath(saves)).substr(0, 32);
+    const std::string planted = sets + "/0000000005";
+    auto plantSet = [&](const std::string& set) {
+        testsupport::MakeDir(set);
+        WriteFile(set + "/original-1", "planted");
+        const BackupManifest forged{ResolvedPath(saves),
+                                    0,
+                                    200,
+                                    {{1, "a.sav", Sha256Hex("planted"), Sha256Hex(Save("a.sav"))}},
+                                    true,
+                                    std::nullopt};
+        WriteFile(set + "/manifest", ComposeManifest(forged));
+    };
+    auto link = [&](const std::string& at) {
+        testsupport::RemoveTree(at);
+        ASSERT_EQ(::symlink(victim.c_str(), at.c_str()), 0);
+    };
+    const std::string keptIn = "Cannot keep a backup in " + backups + ": the folder " + sets;
+    const std::string usedIn = "Cannot use the backups in " + sets + ": the folder " + sets;
+    struct Case {
+        const char* what;
+        bool byAnotherUser;
+        std::function<void()> plant; // after a batch to 200
+        std::string batchRefusal;    // each save's reason in a batch to 300; empty: it goes on
+        std::string restoreRefusal;  // of the restore after that batch's, if any
+        std::string stays;           // what was planted
+    };
+    const Case cases[] = {
+        {"a set that is a link", false, [&] { link(planted); }, "",
+         "The backup set " + planted + " cannot be used: it is a symbolic link; it is left alone",
+         planted},
+        {"a set of another user", true,
+         [&] {
+             plantSet(planted);
+             HandOver(planted);
+         },
+         "",
+         "The backup set " + planted +
+             " cannot be used: it belongs to another user; it is left alone",
+         planted + "/manifest"},
+        {"a sets folder that is a link", false, [&] { link(sets); },
+         keptIn + " is a symbolic link; it is left alone",
+         usedIn + " is a symbolic link; it is left alone", sets},
+        {"a sets folder of another user", true,
+         [&] {
+             testsupport::RemoveTree(sets);
+             plantSet(sets + "/0000000001");
+             HandOver(sets);
+         },
+         keptIn + " belongs to another user; it is left alone",
+         usedIn + " belongs to another user; it is left alone", sets + "/0000000001/manifest"},
+    };
+    for (const Case& c : cases) {
+        if (c.byAnotherUser && ::geteuid() != 0) {
+            continue; // only root can make another user's folders
+        }
+        SCOPED_TRACE(c.what);
+        testsupport::RemoveTree(backups);
+        for (const std::string& name : names) {
+            WriteFile(saves + "/" + name, Original(name));
+        }
+        ASSERT_TRUE(Run().allChanged());
+        struct stat st {};
+        ASSERT_EQ(::stat(sets.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << "the folder of the sets is private";
+        c.plant();
+
+        Scn_Process runner;
+        BatchResult second = ConvertSaves({saves, names, appDir, "300"}, runner);
+        if (c.batchRefusal.empty()) {
+            EXPECT_TRUE(second.allChanged()) << second.report;
+            EXPECT_TRUE(RestoreLastConversion(backups, saves).allRestored());
+        } else {
+            for (const FileOutcome& file : second.files) {
+                EXPECT_EQ(file.reason, c.batchRefusal);
+            }
+        }
+        RestoreResult refused = RestoreLastConversion(backups, saves);
+        EXPECT_EQ(refused.status.reason(), c.restoreRefusal + ". Nothing was restored");
+        for (const std::string& name : names) {
+            EXPECT_TRUE(Save(name) == Converted(name)) << name;
+        }
+        EXPECT_EQ(SortedNames(victim), std::vector<std::string>{"keep.txt"});
+        EXPECT_EQ(ReadFile(victim + "/keep.txt"), "mine");
+        EXPECT_TRUE(IsSymbolicLink(c.stays) || testsupport::Exists(c.stays));
+    }
+}
+
+// A work folder that a link takes into the save folder, onto it or above it is refused before
+// it is cleared, when reading versions as when converting.
+TEST_F(FaultTest, AWorkFolderThatResolvesIntoTheSaveFolderIsRefusedBeforeItIsCleared) {
+    AddSaves();
+    WriteFile(saves + "/README", "not a save");
+    testsupport::MakeDir(saves + "/sub");
+    const std::string work = WorkFolderOf(appDir);
+    const std::string workLink = work.substr(0, work.size() - 1);
+    const struct {
+        std::string target;
+        const char* how;
+    } cases[] = {{saves, "is the save folder"},
+                 {saves + "/sub", "lies inside the save folder"},
+                 {root.path(), "contains the save folder"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        testsupport::RemoveTree(workLink);
+        ASSERT_EQ(::symlink(c.target.c_str(), workLink.c_str()), 0);
+        const std::string refusal = "The work folder " + work + " " + c.how + " " + saves +
+                                    " (symbolic links resolved); it is emptied at every batch, "
+                                    "so nothing was done";
+        Scn_Process runner;
+        EXPECT_EQ(ReadSaveVersions({saves, names, appDir, ""}, runner).refusal, refusal);
+        EXPECT_EQ(Run().refusal, refusal);
+        EXPECT_EQ(ReadFile(saves + "/README"), "not a save");
+        for (const std::string& name : names) {
+            EXPECT_TRUE(Save(name) == Original(name)) << name;
+        }
+    }
+}
+
+// Two copies of the program, each with its own work and backup folders, never work on one
+// save folder at once: while one converts, the other's batch and any restore are refused.
+TEST_F(FaultTest, TwoProgramFoldersNeverWorkOnOneSaveFolderAtOnce) {
+    AddSaves();
+    Scn_Process runner;
+    ASSERT_TRUE(ConvertSaves({saves, names, appDir, "100"}, runner).allChanged());
+    TempDir other;
+    const std::string otherApp = testsupport::MakeProgramFolder(other);
+    struct Meanwhile : BatchObserver {
+        std::function<void()> act;
+        void cursorMoved(std::size_t) override {
+            if (act) {
+                std::exchange(act, nullptr)();
+            }
+        }
+    } meanwhile;
+    BatchResult second;
+    RestoreResult restore;
+    meanwhile.act = [&] {
+        second = ConvertSaves(
+            {saves, names, otherApp, "300", kDefaultToolTimeLimit, nullptr, other / "backups"},
+            runner);
+        restore = RestoreLastConversion(backups, saves);
+    };
+    EXPECT_TRUE(Run(&meanwhile).allChanged());
+    EXPECT_EQ(second.refusal, kSaveFolderBusy);
+    EXPECT_EQ(restore.status.reason(), kSaveFolderBusy);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Converted(name)) << name;
+    }
+}
+
+// A full disk when the set's manifest is rewritten after the replacements leaves the saves
+// replaced and the first manifest in place: a warning, not success, and the batch can be undone.
+TEST_F(FaultTest, ADiskFullWhileTheSetIsCompletedIsAWarningAndTheBatchCanBeUndone) {
+    ExpectPassedAs(
+        InChild(PrivateMounts,
+                [&] {
+                    testsupport::MakeDir(backups);
+                    ASSERT_NO_FATAL_FAILURE(MountTmpfs(backups, "1m"));
+                    AddSaves();
+                    struct FillOnReplacement : BatchObserver {
+                        std::string folder;
+                        void fileFinished(std::size_t, const FileOutcome& outcome) override {
+                            if (outcome.changed && !testsupport::Exists(folder + "/.filler")) {
+                                FillLeaving(folder, 0);
+                            }
+                        }
+                    } fill;
+                    fill.folder = backups;
+                    BatchResult result = Run(&fill);
+                    EXPECT_EQ(result.changedCount, 3u);
+                    EXPECT_EQ(result.warning, "the backup set could not be completed: No space "
+                                              "left on device; --restore still works");
+                    EXPECT_FALSE(result.allChanged());
+                    EXPECT_NE(result.report.find("\n\n" + result.warning), std::string::npos);
+                    ASSERT_EQ(::unlink((backups + "/.filler").c_str()), 0);
+                    RestoreResult restored = RestoreLastConversion(backups, saves);
+                    EXPECT_TRUE(restored.allRestored()) << restored.report;
+                    for (const std::string& name : names) {
+                        EXPECT_TRUE(Save(name) == Original(name)) << name;
+                    }
+                }),
+        kNeedsTmpfs);
 }

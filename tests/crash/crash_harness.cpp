@@ -311,6 +311,7 @@ void Harness::setUp() {
     outPath_ = root_ / "output.txt";
     backups_ = root_ / "backups";
     ::setenv("OSTRAPEL_BACKUP_DIR", backups_.c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1); // the save-folder locks
     testsupport::MakeDir(saves_);
     if (options_.saves < 0) {
         options_.saves = options_.shortRun ? 8 : 20;

@@ -86,6 +86,9 @@ struct BatchScene {
     ScopedEnv logEnv{"STAND_IN_CIPHER_LOG", log};
     std::string backups = root / "backups";
     ScopedEnv backupsEnv{"OSTRAPEL_BACKUP_DIR", backups};
+    // The user's data folder, which holds the save-folder locks.
+    std::string data = root / "data";
+    ScopedEnv dataEnv{"XDG_DATA_HOME", data};
 };
 
 #ifndef _WIN32
