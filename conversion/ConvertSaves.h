@@ -51,6 +51,10 @@ Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir)
 // The cipher tool's command for one work copy; decipher when decipher is true.
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
 
+// How many saves a pass runs the cipher tool on at once unless told otherwise: one per logical
+// processor, at most 8.
+std::size_t DefaultJobs();
+
 struct BatchRequest {
     std::string saveFolder;         // the chosen save folder
     std::vector<std::string> names; // entry names in list order
@@ -60,8 +64,9 @@ struct BatchRequest {
     const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
     std::string backupFolder = {};      // where originals are kept; empty: BackupFolderFor(appDir)
     // How many saves a pass may run the cipher tool on at once. The passes keep their order
-    // and the results are those of one job; replacements are made one after another.
-    std::size_t jobs = 1;
+    // and the results are those of one job; replacements are made one after another. With
+    // more than one, a save whose tool run failed is tried once more alone before it fails.
+    std::size_t jobs = DefaultJobs();
 };
 
 // The most jobs a request may ask for.

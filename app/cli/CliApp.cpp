@@ -52,7 +52,7 @@ void PrintUsage(std::ostream& out) {
         << " Each run of it may take\nSECONDS (default "
         << std::chrono::seconds(kDefaultToolTimeLimit).count() << ") before it is ended.\n"
         << "--jobs N runs the cipher tool on up to N saves at once (1 to " << kMaxJobs
-        << ", default 1).\n"
+        << ", default " << DefaultJobs() << ": one per logical processor, at most 8).\n"
         << "Exit status: 0 every save changed or already at LABEL (--show: every save read),\n"
         << "1 some not changed (not read) or cancelled, 2 bad usage or a folder that cannot be\n"
         << "used (nothing touched), 130 cancelled by Ctrl-C.\n"
@@ -216,7 +216,7 @@ struct Options {
     std::string label;
     bool null = false;
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit;
-    std::size_t jobs = 1;
+    std::size_t jobs = DefaultJobs();
     std::vector<std::string> positional;
 };
 
