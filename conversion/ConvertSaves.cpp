@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "conversion/Backups.h"
+#include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "system/Cancel.h"
@@ -270,6 +271,9 @@ BatchResult Batch::run() {
     states_.resize(request_.names.size());
     refuseUnsafeNames();
 
+    if (request_.deciphered != nullptr) {
+        request_.deciphered->useFor(request_.saveFolder);
+    }
     if (readOnly_) {
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
     } else {
@@ -366,6 +370,21 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
         fail(index, "copy failed: " + copied.reason());
         return std::nullopt;
     }
+    DecipheredSaves* const kept = request_.deciphered;
+    const Sha256Digest digest = kept != nullptr ? Sha256Of(original) : Sha256Digest{};
+    if (kept != nullptr) {
+        if (std::optional<std::string> deciphered = kept->find(digest)) {
+            // Unchanged since it was deciphered: the kept bytes stand for the tool's run.
+            (void)RemoveFile(copy);
+            if (!readOnly_) {
+                if (Status written = WriteNewFile(copy, *deciphered); !written) {
+                    fail(index, "copy failed: " + written.reason());
+                    return std::nullopt;
+                }
+            }
+            return deciphered;
+        }
+    }
     std::string deciphered;
     if (!runTool(index, copy, true) || !readBack(index, copy, deciphered)) {
         return std::nullopt;
@@ -373,6 +392,9 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     if (deciphered == original) {
         fail(index, "cipher tool changed nothing");
         return std::nullopt;
+    }
+    if (kept != nullptr && readOnly_) {
+        kept->keep(digest, deciphered);
     }
     return deciphered;
 }
@@ -457,6 +479,10 @@ void Batch::encipherAndCheck(std::size_t index) {
     }
     (void)RemoveFile(scratch);
     state.result = result;
+    if (request_.deciphered != nullptr) {
+        // The save to be, deciphered: reading it after the batch needs no tool run.
+        request_.deciphered->keep(result, std::move(proof));
+    }
 }
 
 void Batch::decipherAndEncipher(std::size_t index) {

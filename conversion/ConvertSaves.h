@@ -17,6 +17,7 @@ std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 
 class CancelFlag;
+class DecipheredSaves;
 
 // Said when another instance of the program holds the work folder.
 inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
@@ -67,6 +68,9 @@ struct BatchRequest {
     // and the results are those of one job; replacements are made one after another. With
     // more than one, a save whose tool run failed is tried once more alone before it fails.
     std::size_t jobs = DefaultJobs();
+    // Deciphered saves kept from reading their versions: a save whose bytes are unchanged is
+    // not deciphered again. Reading fills it, a batch keeps the saves it writes. Optional.
+    DecipheredSaves* deciphered = nullptr;
 };
 
 // The most jobs a request may ask for.
