@@ -1,15 +1,8 @@
 #include "frmMain.h"
 
 #include "Pictures.h"
-#include "WindowTexts.h"
 #include "conversion/Backups.h"
-#include "conversion/ConvertSaves.h"
-#include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
-#include "conversion/SaveFolder.h"
-#include "system/FileSystem.h"
-#include "system/Process.h"
-#include "system/Wine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,13 +28,13 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-const QString kTitle = QStringLiteral("Ostrapel by Penmorrow");
 constexpr int kLabelGap = 2;
 
 QRect Twips(int left, int top, int width, int height) {
@@ -98,14 +91,6 @@ public:
     }
 };
 
-// Ever shorter summaries for the report box, the last with the count of entries alone.
-const std::array<ostrapel::SummaryLimits, 4> kReportSummaries{{
-    {},
-    {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60, .folderLength = 96},
-    {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40, .folderLength = 64},
-    {.groups = 0, .folderLength = 48},
-}};
-
 // Room left for the window frame the system draws around the box.
 constexpr int kFrameAllowance = 48;
 
@@ -148,35 +133,32 @@ QSize ReportBoxSize(QWidget* owner, const ostrapel::BoxReport& report, bool allC
     return size;
 }
 
-// Shows the report box with the longest summary compose gives that fits the screen, details
-// shown, and returns once the user has dismissed it. A folder named whole can make the box wider
-// than the screen: the shorter summaries shorten folders too.
-void ShowFittingBox(
-    QWidget* owner,
-    const std::function<ostrapel::BoxReport(const ostrapel::SummaryLimits&)>& compose,
-    bool allDone) {
+// Shows the report box with the longest summary that fits the screen, details shown, and
+// returns once the user has dismissed it. A folder named whole can make the box wider than the
+// screen: the shorter summaries shorten folders too.
+void ShowFittingBox(QWidget* owner, const ostrapel::ReportBox& box) {
     const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
     const QSize room =
         screen != nullptr ? screen->availableGeometry().size().shrunkBy(
                                 QMargins(0, 0, kFrameAllowance, kFrameAllowance))
                           : QSize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max());
     ostrapel::BoxReport report;
-    for (const ostrapel::SummaryLimits& limits : kReportSummaries) {
-        report = compose(limits);
-        const QSize size = ReportBoxSize(owner, report, allDone);
+    for (const ostrapel::SummaryLimits& limits : ostrapel::ReportBox::ShorterSummaries()) {
+        report = box.Compose(limits);
+        const QSize size = ReportBoxSize(owner, report, !box.warning);
         if (size.width() <= room.width() && size.height() <= room.height()) {
             break;
         }
     }
-    QMessageBox box(owner);
-    FillReportBox(box, report, allDone);
-    if (QAbstractButton* details = frmMain::DetailsButton(box)) {
+    QMessageBox shown(owner);
+    FillReportBox(shown, report, !box.warning);
+    if (QAbstractButton* details = frmMain::DetailsButton(shown)) {
         // Showing the details makes the box taller downwards; keep its bottom on the screen.
         QObject::connect(
-            details, &QAbstractButton::clicked, &box, [&box] { KeepOnScreen(box); },
+            details, &QAbstractButton::clicked, &shown, [&shown] { KeepOnScreen(shown); },
             Qt::QueuedConnection);
     }
-    box.exec();
+    shown.exec();
 }
 
 QFont LabelFont() {
@@ -252,31 +234,34 @@ private:
 frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser,
                  QWidget* parent)
     : QWidget(parent),
-      appDir_(appDir.empty() ? std::string() : ostrapel::WithTrailingSeparator(appDir)),
       chooser_(chooser ? std::move(chooser) : mdlSHBrowseForFolder::DefaultChooser()) {
-    ClearWorkFolder();
-    if (!appDir_.empty()) {
-        (void)ostrapel::SetCurrentDirectory(appDir_);
-    }
+    ostrapel::WindowOptions options;
+    options.appDir = std::move(appDir);
+    // The workers' wake-up, queued to the window's thread; dropped once the window is gone.
+    model_ = std::make_unique<ostrapel::WindowModel>(
+        static_cast<ostrapel::WindowView&>(*this),
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { model_->Posted(); }, Qt::QueuedConnection);
+        },
+        std::move(options));
     CreateControls();
-
-    for (std::string_view label : ostrapel::DlcVersionTable::Labels()) {
-        ComboDLC->addItem(QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())));
+    for (const std::string& label : ostrapel::WindowModel::VersionLabels()) {
+        ComboDLC->addItem(FromBytes(label));
     }
     // A list-only combo box selects its first item by itself; the version starts unchosen.
     ComboDLC->setCurrentIndex(-1);
+    model_->Show();
 
+    const auto chosen = [this] {
+        model_->VersionChosen(ToBytes(ComboDLC->currentText().toUtf8()));
+    };
     connect(cmdOpen, &QPushButton::clicked, this, &frmMain::LoadFolderSave);
-    connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
-    connect(ComboDLC, &QComboBox::activated, this, &frmMain::ComboDLC_Change);
-    connect(ComboDLC, &QComboBox::currentTextChanged, this, &frmMain::ComboDLC_Change);
-    connect(&batch_, &BatchRunner::cursorMoved, this, &frmMain::List_CursorMoved);
-    connect(&batch_, &BatchRunner::finished, this, &frmMain::BatchEnded);
+    connect(cmdSave, &QPushButton::clicked, this, [this] { model_->SaveClicked(); });
+    connect(ComboDLC, &QComboBox::activated, this, chosen);
+    connect(ComboDLC, &QComboBox::currentTextChanged, this, chosen);
     List->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
-    connect(&restore_, &RestoreRunner::finished, this, &frmMain::RestoreEnded);
-    connect(&versions_, &VersionReader::versionRead, this, &frmMain::Version_Read);
-    connect(&versions_, &VersionReader::finished, this, &frmMain::versionsRead);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
     setAcceptDrops(true);
@@ -286,7 +271,6 @@ frmMain::~frmMain() = default;
 
 void frmMain::CreateControls() {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(kTitle);
     setWindowIcon(pictures::WindowIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -389,140 +373,35 @@ void frmMain::CreateControls() {
     }
 }
 
-void frmMain::ComboDLC_Change() {
-    const QByteArray text = ComboDLC->currentText().toUtf8();
-    if (auto value = rules_.ChooseVersion(
-            std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
-        txt->setText(FromBytes(*value));
-    }
-    ShowControlStates();
+QString frmMain::StartupNotice() const {
+    return FromBytes(model_->StartupNotice());
 }
 
 void frmMain::LoadFolderSave() {
-    if (!rules_.MayLoadFolder()) {
-        return;
-    }
-    versions_.stop();
-    List->clear();
-    if (!appDir_.empty()) {
-        (void)ostrapel::SetCurrentDirectory(appDir_);
-    }
-    mdlSHBrowseForFolder::BrowseForFolder(this, *chooser_);
-    ListSelectedFolder();
+    model_->OpenClicked();
 }
 
-void frmMain::ListSelectedFolder() {
-    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
-    if (folder.empty()) {
-        return;
-    }
-    for (const std::string& name : ostrapel::ListSaveFolder(folder)) {
-        auto* item = new QListWidgetItem(FromBytes(name));
-        item->setData(kNameRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
-        item->setToolTip(item->text());
-        List->addItem(item);
-    }
-    if (List->count() > 0) {
-        List->setCurrentRow(0);
-    }
-    StartReadingVersions();
+void frmMain::OpenFolder(const std::string& folder) {
+    (void)model_->OpenFolder(folder);
 }
 
 void frmMain::ConvertSaves() {
-    if (rules_.BatchRunning()) {
-        return;
-    }
-    ostrapel::BatchRequest request;
-    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
-    request.appDir = appDir_;
-    request.valueText = ToBytes(txt->text().toUtf8());
-    for (int row = 0; row < List->count(); ++row) {
-        request.names.push_back(ToBytes(List->item(row)->data(kNameRole).toByteArray()));
-    }
-    if (!process_) {
-        process_ = std::make_unique<ostrapel::Scn_Process>();
-    }
-    // The reading holds the work folder; the batch needs it.
-    versions_.stop();
-    if (!batch_.start(std::move(request), *process_)) {
-        return;
-    }
-    rules_.StartBatch();
-    ShowControlStates();
-    setCursor(Qt::BusyCursor);
-    const std::string tool = ostrapel::CipherToolOf(appDir_);
-    if (!appDir_.empty() && ostrapel::RunsThroughWine(tool) &&
-        !ostrapel::WinePrefixReady(ostrapel::WinePrefix())) {
-        setWindowTitle(kTitle + QStringLiteral(" - Wine is setting up for its first use..."));
+    if (!model_->BatchRunning()) {
+        model_->SaveClicked();
     }
 }
 
-QString frmMain::StartupNotice() const {
-    if (appDir_.empty()) {
-        return QString::fromUtf8(ostrapel::kNoProgramFolder);
-    }
-    const std::string tool = ostrapel::CipherToolOf(appDir_);
-    if (ostrapel::KindOf(tool) != ostrapel::EntryKind::File) {
-        return QStringLiteral("Cipher tool not found: ") + FromBytes(tool) +
-               QStringLiteral("\n\nPut decrypt.exe there before converting saves.");
-    }
-    if (ostrapel::RunsThroughWine(tool) && ostrapel::FindWine().empty()) {
-        return QString::fromUtf8(ostrapel::kWineMissing);
-    }
-    return {};
+void frmMain::CancelBatch() {
+    model_->CancelPressed();
 }
 
-void frmMain::List_CursorMoved(int index) {
-    if (index >= 0 && index < List->count()) {
-        List->setCurrentRow(index);
-        ShowProgress(index);
-    }
-}
-
-void frmMain::BatchEnded(const ostrapel::BatchResult& result) {
-    unsetCursor();
-    setWindowTitle(kTitle);
-    ShowProgress(-1);
-    for (std::size_t i = 0; i < result.files.size() && i < static_cast<std::size_t>(List->count());
-         ++i) {
-        if (auto version = ostrapel::VersionAfterBatch(result.files[i])) {
-            ShowVersion(static_cast<int>(i), FromBytes(*version));
-        }
-    }
-    if (presentReport_) {
-        presentReport_(this, result);
-    }
-    ClearWorkFolder();
-    const bool close = rules_.EndBatch();
-    ShowControlStates();
-    emit batchFinished();
-    if (close) {
-        this->close();
-    }
-}
-
-void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
-    ShowFittingBox(
-        owner,
-        [&result](const ostrapel::SummaryLimits& limits) {
-            return ostrapel::ComposeBoxReport(result, limits);
-        },
-        result.allChanged());
-}
-
-QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
-    for (QAbstractButton* button : box.buttons()) {
-        if (box.buttonRole(button) == QMessageBox::ActionRole) {
-            return button;
-        }
-    }
-    return nullptr;
+void frmMain::RestoreSaves() {
+    model_->RestoreChosen();
 }
 
 std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const ostrapel::RestoreMenuItem item = rules_.RestoreItem(
-        ostrapel::BackupFolderFor(appDir_), mdlSHBrowseForFolder::SelectedFolder());
+    const ostrapel::RestoreMenuItem item = model_->RestoreMenu();
     QAction* restore = menu->addAction(FromBytes(item.text));
     restore->setObjectName(QStringLiteral("mnuRestore"));
     restore->setEnabled(item.enabled);
@@ -535,155 +414,51 @@ void frmMain::List_ContextMenu(const QPoint& at) {
     menu->exec(List->viewport()->mapToGlobal(at));
 }
 
-void frmMain::RestoreSaves() {
-    const std::string folder = mdlSHBrowseForFolder::SelectedFolder();
-    if (rules_.BatchRunning() || folder.empty() ||
-        !restore_.start(ostrapel::BackupFolderFor(appDir_), folder)) {
-        return;
-    }
-    versions_.stop();
-    rules_.StartBatch(false);
-    ShowControlStates();
-    setCursor(Qt::BusyCursor);
-}
-
-void frmMain::RestoreEnded(const ostrapel::RestoreResult& result) {
-    unsetCursor();
-    if (presentRestore_) {
-        presentRestore_(this, result);
-    }
-    const bool close = rules_.EndBatch();
-    ShowControlStates();
-    emit restoreFinished();
-    if (close) {
-        this->close();
-        return;
-    }
-    StartReadingVersions(); // the saves put back hold their old versions again
+void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
+    ShowBox(owner, {.kind = ostrapel::ReportBox::Kind::Batch,
+                    .warning = !result.allChanged(),
+                    .batch = &result});
 }
 
 void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result) {
-    ShowFittingBox(
-        owner,
-        [&result](const ostrapel::SummaryLimits& limits) {
-            return ostrapel::ComposeRestoreBoxReport(result, limits);
-        },
-        result.allRestored());
+    ShowBox(owner, {.kind = ostrapel::ReportBox::Kind::Restore,
+                    .warning = !result.allRestored(),
+                    .restore = &result});
+}
+
+void frmMain::ShowBox(QWidget* owner, const ostrapel::ReportBox& box) {
+    ShowFittingBox(owner, box);
+}
+
+QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
+    for (QAbstractButton* button : box.buttons()) {
+        if (box.buttonRole(button) == QMessageBox::ActionRole) {
+            return button;
+        }
+    }
+    return nullptr;
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    switch (rules_.RequestClose()) {
-    case ostrapel::CloseStep::CloseNow:
-        versions_.stop();
-        ClearWorkFolder();
-        event->accept();
-        return;
-    case ostrapel::CloseStep::AskToCancel:
-        event->ignore();
-        if (askClose_ && askClose_(this)) {
-            rules_.CancelAndClose();
-            CancelBatch();
-        }
-        return;
-    case ostrapel::CloseStep::Wait:
-        // Cancelling already; the window closes once the batch has ended and its report has
-        // been seen.
-        event->ignore();
-        return;
-    }
-}
-
-bool frmMain::AskCancelAndClose(QWidget* owner) {
-    return QMessageBox::question(
-               owner, QStringLiteral("Ostrapel"),
-               QStringLiteral("A conversion is running. Cancel it and close the window?\n\n"
-                              "Saves not yet replaced stay as they were."),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-}
-
-void frmMain::cmdSave_Click() {
-    if (rules_.BatchRunning()) {
-        CancelBatch();
-    } else {
-        ConvertSaves();
-    }
-}
-
-void frmMain::CancelBatch() {
-    if (rules_.BatchRunning()) {
-        batch_.cancel();
-    }
-}
-
-void frmMain::StartReadingVersions() {
-    versions_.stop();
-    if (appDir_.empty() || List->count() == 0 ||
-        ostrapel::KindOf(ostrapel::CipherToolOf(appDir_)) != ostrapel::EntryKind::File) {
-        return;
-    }
-    ostrapel::BatchRequest request;
-    request.saveFolder = mdlSHBrowseForFolder::SelectedFolder();
-    request.appDir = appDir_;
-    for (int row = 0; row < List->count(); ++row) {
-        request.names.push_back(ToBytes(List->item(row)->data(kNameRole).toByteArray()));
-    }
-    versions_.start(std::move(request));
-}
-
-void frmMain::Version_Read(int index, const ostrapel::FileOutcome& outcome) {
-    if (index < 0 || index >= List->count()) {
-        return;
-    }
-    ShowVersion(index, FromBytes(ostrapel::ReadVersionText(outcome)));
-}
-
-void frmMain::ShowVersion(int row, const QString& version) {
-    QListWidgetItem* item = List->item(row);
-    const QString name = FromBytes(ToBytes(item->data(kNameRole).toByteArray()));
-    item->setData(kVersionRole, version);
-    item->setText(name + QStringLiteral("   ") + version);
-    item->setToolTip(name + QStringLiteral(": ") + version);
-}
-
-void frmMain::ShowProgress(int index) {
-    if (index < 0) {
-        GroupBox2->setTitle(QString::fromLatin1(kListCaption));
-        GroupBox2->setToolTip(QString());
-        return;
-    }
-    const QString name = FromBytes(ToBytes(List->item(index)->data(kNameRole).toByteArray()));
-    const QString count = FromBytes(ostrapel::ProgressCount(
-        static_cast<std::size_t>(index), static_cast<std::size_t>(List->count())));
-    // The count always shows; a name too long for the caption is cut short.
-    const QFontMetrics metrics(GroupBox2->font());
-    const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(count);
-    GroupBox2->setTitle(count + metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)));
-    GroupBox2->setToolTip(count + name);
+    event->setAccepted(model_->CloseRequested());
 }
 
 namespace {
 
-// The folder a drop names: a folder itself, or the folder holding a dropped file.
-std::string DroppedFolder(const QMimeData* data) {
-    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) {
+// The local path a drop names, when it exists.
+std::string DroppedPath(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty() ||
+        !data->urls().first().isLocalFile()) {
         return {};
     }
-    const QUrl url = data->urls().first();
-    if (!url.isLocalFile()) {
-        return {};
-    }
-    const QFileInfo info(url.toLocalFile());
-    if (!info.exists()) {
-        return {};
-    }
-    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    return mdlSHBrowseForFolder::NormalisedFolder(ToBytes(QFile::encodeName(folder)));
+    const QFileInfo info(data->urls().first().toLocalFile());
+    return info.exists() ? ToBytes(QFile::encodeName(info.absoluteFilePath())) : std::string();
 }
 
 } // namespace
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (rules_.MayLoadFolder() && !DroppedFolder(event->mimeData()).empty()) {
+    if (model_->Controls().folders && !DroppedPath(event->mimeData()).empty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -691,41 +466,114 @@ void frmMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void frmMain::dropEvent(QDropEvent* event) {
-    const std::string folder =
-        !rules_.MayLoadFolder() ? std::string() : DroppedFolder(event->mimeData());
-    if (folder.empty()) {
+    if (model_->FolderDropped(DroppedPath(event->mimeData()))) {
+        event->acceptProposedAction();
+    } else {
         event->ignore();
-        return;
     }
-    event->acceptProposedAction();
-    OpenFolder(folder);
 }
 
-void frmMain::OpenFolder(const std::string& folder) {
-    if (rules_.BatchRunning()) {
-        return;
-    }
-    versions_.stop();
+void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     List->clear();
-    if (!appDir_.empty()) {
-        (void)ostrapel::SetCurrentDirectory(appDir_);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        List->addItem(new QListWidgetItem);
+        ShowRow(i, rows[i]);
     }
+}
+
+void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
+    QListWidgetItem* item = List->item(static_cast<int>(index));
+    if (item == nullptr) {
+        return;
+    }
+    const QString version = FromBytes(row.version);
+    item->setData(kNameRole, QByteArray(row.name.data(), static_cast<qsizetype>(row.name.size())));
+    item->setData(kVersionRole, version.isEmpty() ? QVariant() : QVariant(version));
+    item->setText(version.isEmpty() ? FromBytes(row.shown)
+                                    : FromBytes(row.shown) + QStringLiteral("   ") + version);
+    item->setToolTip(FromBytes(row.tooltip));
+}
+
+void frmMain::Select(std::size_t index) {
+    List->setCurrentRow(static_cast<int>(index));
+}
+
+void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
+    cmdOpen->setEnabled(controls.open);
+    ComboDLC->setEnabled(controls.combo);
+    cmdSave->setEnabled(controls.save);
+    cmdSave->setText(FromBytes(controls.saveText));
+    if (controls.busy) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void frmMain::ShowCaption(const std::string& caption) {
+    setWindowTitle(FromBytes(caption));
+}
+
+void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
+    const QString prefix = FromBytes(caption.prefix);
+    // The prefix always shows; a name too long for the caption is cut short.
+    const QFontMetrics metrics(GroupBox2->font());
+    const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(prefix);
+    GroupBox2->setTitle(
+        prefix + metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0)));
+    GroupBox2->setToolTip(FromBytes(caption.tooltip));
+}
+
+void frmMain::ShowValue(const std::string& value) {
+    txt->setText(FromBytes(value));
+}
+
+void frmMain::ShowReport(const ostrapel::ReportBox& box) {
+    if (box.batch != nullptr && presentReport_) {
+        presentReport_(this, *box.batch);
+    } else if (box.restore != nullptr && presentRestore_) {
+        presentRestore_(this, *box.restore);
+    }
+}
+
+bool frmMain::Ask(const ostrapel::Question& question) {
+    if (askClose_) {
+        return askClose_(this);
+    }
+    return QMessageBox::question(this, FromBytes(question.title), FromBytes(question.text),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> frmMain::ChooseFolder() {
+    mdlSHBrowseForFolder::BrowseForFolder(this, *chooser_);
+    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
+    return folder.empty() ? std::nullopt : std::optional<std::string>(folder);
+}
+
+void frmMain::RememberFolder(const std::string& folder) {
     mdlSHBrowseForFolder::SelectFolder(folder);
-    chooser_->Remember(mdlSHBrowseForFolder::SelectedFolder());
-    ListSelectedFolder();
+    chooser_->Remember(folder);
 }
 
-void frmMain::ShowControlStates() {
-    const ostrapel::ControlStates& states = rules_.Controls();
-    cmdOpen->setEnabled(states.open);
-    ComboDLC->setEnabled(states.combo);
-    cmdSave->setEnabled(states.save);
-    cmdSave->setText(states.saveCancels ? QStringLiteral("Cancel")
-                                        : QStringLiteral("Apply and Save"));
+void frmMain::StartPaceTimer(std::chrono::milliseconds delay) {
+    QTimer::singleShot(delay, this, [this] { model_->PaceElapsed(); });
 }
 
-void frmMain::ClearWorkFolder() {
-    if (!appDir_.empty()) {
-        (void)ostrapel::ClearWorkFolder(appDir_);
+void frmMain::Close() {
+    close();
+}
+
+void frmMain::Ended(Work work) {
+    switch (work) {
+    case Work::Reading:
+        emit versionsRead();
+        break;
+    case Work::Batch:
+        emit batchFinished();
+        break;
+    case Work::Restore:
+        emit restoreFinished();
+        break;
     }
 }

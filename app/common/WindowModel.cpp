@@ -1,0 +1,503 @@
+#include "WindowModel.h"
+
+#include "WindowTexts.h"
+#include "conversion/DlcVersion.h"
+#include "conversion/SaveFolder.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+#include "system/Wine.h"
+
+#include <array>
+
+namespace ostrapel {
+
+namespace {
+
+constexpr const char* kApplyText = "Apply and Save";
+constexpr const char* kCancelText = "Cancel";
+
+// Full, without trailing separators but the root's; a relative path gives empty.
+std::string NormalisedFolder(std::string path) {
+#ifdef _WIN32
+    const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == kPathSeparator) ||
+                          path.starts_with("\\\\");
+    const auto atRoot = [&path] { return path.size() == 3 && path[1] == ':'; };
+#else
+    const bool absolute = path.starts_with('/');
+    const auto atRoot = [&path] { return path.size() == 1; };
+#endif
+    if (!absolute) {
+        return {};
+    }
+    while (!atRoot() && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+ListRow RowFor(std::string name) {
+    ListRow row;
+    row.shown = name;
+    row.tooltip = name;
+    row.name = std::move(name);
+    return row;
+}
+
+void SetVersion(ListRow& row, std::string version) {
+    row.tooltip = row.shown + ": " + version;
+    row.version = std::move(version);
+}
+
+} // namespace
+
+BoxReport ReportBox::Compose(const SummaryLimits& limits) const {
+    if (kind == Kind::Batch && batch != nullptr) {
+        return ComposeBoxReport(*batch, limits);
+    }
+    if (kind == Kind::Restore && restore != nullptr) {
+        return ComposeRestoreBoxReport(*restore, limits);
+    }
+    return {};
+}
+
+std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
+    static constexpr std::array<SummaryLimits, 4> kSummaries{{
+        {},
+        {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60, .folderLength = 96},
+        {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40, .folderLength = 64},
+        {.groups = 0, .folderLength = 48},
+    }};
+    return kSummaries;
+}
+
+// Hands a worker's findings to the window's thread.
+class WindowModel::Observer final : public BatchObserver {
+public:
+    explicit Observer(WindowModel& model) : model_(model) {}
+
+    void cursorMoved(std::size_t index) override {
+        // Paced: while the last move shown is recent, the next waits for the pace timer.
+        model_.Hand([index](Inbox& inbox) {
+            inbox.cursor = index;
+            return !inbox.paced;
+        });
+    }
+    void fileFinished(std::size_t index, const FileOutcome& outcome) override {
+        model_.Hand([&](Inbox& inbox) {
+            inbox.read.emplace_back(index, outcome);
+            return true;
+        });
+    }
+
+private:
+    WindowModel& model_;
+};
+
+WindowModel::WindowModel(WindowView& view, Post post, WindowOptions options)
+    : view_(view), post_(std::move(post)), options_(std::move(options)) {
+    if (!options_.appDir.empty()) {
+        options_.appDir = WithTrailingSeparator(options_.appDir);
+    }
+    ClearWorkFolder();
+    if (!options_.appDir.empty()) {
+        (void)SetCurrentDirectory(options_.appDir);
+    }
+}
+
+WindowModel::~WindowModel() {
+    StopReading();
+    if (batch_.cancel) {
+        batch_.cancel->raise();
+    }
+    if (batch_.thread.joinable()) {
+        batch_.thread.join();
+    }
+    if (restore_.joinable()) {
+        restore_.join();
+    }
+}
+
+void WindowModel::Show() {
+    view_.ShowCaption(caption_);
+    ShowControls();
+    view_.ShowListCaption({});
+    view_.ShowValue(value_);
+    view_.ShowRows(rows_);
+}
+
+std::vector<std::string> WindowModel::VersionLabels() {
+    std::vector<std::string> labels;
+    for (std::string_view label : DlcVersionTable::Labels()) {
+        labels.emplace_back(label);
+    }
+    return labels;
+}
+
+std::string WindowModel::StartupNotice() const {
+    if (options_.appDir.empty()) {
+        return kNoProgramFolder;
+    }
+    const std::string tool = CipherToolOf(options_.appDir);
+    if (KindOf(tool) != EntryKind::File) {
+        return "Cipher tool not found: " + tool +
+               "\n\nPut decrypt.exe there before converting saves.";
+    }
+    if (RunsThroughWine(tool) && FindWine().empty()) {
+        return kWineMissing;
+    }
+    return {};
+}
+
+template <typename Change> void WindowModel::Hand(Change change) {
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        const bool wanted = change(inbox_);
+        wake = wanted && !inbox_.wakeUpPending;
+        inbox_.wakeUpPending = inbox_.wakeUpPending || wake;
+    }
+    if (wake) {
+        post_();
+    }
+}
+
+void WindowModel::OpenClicked() {
+    if (state_ != State::Idle) {
+        return;
+    }
+    StopReading();
+    rows_.clear();
+    view_.ShowRows(rows_);
+    if (!options_.appDir.empty()) {
+        (void)SetCurrentDirectory(options_.appDir);
+    }
+    std::optional<std::string> chosen = view_.ChooseFolder();
+    ListFolder(chosen ? NormalisedFolder(std::move(*chosen)) : std::string());
+}
+
+bool WindowModel::OpenFolder(const std::string& folder) {
+    if (state_ != State::Idle) {
+        return false;
+    }
+    StopReading();
+    rows_.clear();
+    view_.ShowRows(rows_);
+    if (!options_.appDir.empty()) {
+        (void)SetCurrentDirectory(options_.appDir);
+    }
+    std::string normalised = NormalisedFolder(folder);
+    if (!normalised.empty()) {
+        view_.RememberFolder(normalised);
+    }
+    ListFolder(std::move(normalised));
+    return !folder_.empty();
+}
+
+bool WindowModel::FolderDropped(const std::string& path) {
+    if (state_ != State::Idle || path.empty()) {
+        return false;
+    }
+    switch (KindOf(path)) {
+    case EntryKind::Directory:
+        return OpenFolder(path);
+    case EntryKind::File:
+        return OpenFolder(ParentOf(path));
+    default:
+        return false; // gone meanwhile, or nothing a folder can be told from
+    }
+}
+
+void WindowModel::ListFolder(std::string folder) {
+    folder_ = std::move(folder);
+    if (folder_.empty()) {
+        return;
+    }
+    for (std::string& name : ListSaveFolder(folder_)) {
+        rows_.push_back(RowFor(std::move(name)));
+    }
+    view_.ShowRows(rows_);
+    if (!rows_.empty()) {
+        view_.Select(0);
+    }
+    StartReading();
+}
+
+void WindowModel::VersionChosen(const std::string& label) {
+    if (auto value = rules_.ChooseVersion(label)) {
+        value_ = *value;
+        view_.ShowValue(value_);
+    }
+    ShowControls();
+}
+
+BatchRequest WindowModel::Request() const {
+    BatchRequest request;
+    request.saveFolder = folder_;
+    request.appDir = options_.appDir;
+    request.valueText = value_;
+    request.jobs = options_.jobs;
+    request.names.reserve(rows_.size());
+    for (const ListRow& row : rows_) {
+        request.names.push_back(row.name);
+    }
+    return request;
+}
+
+void WindowModel::StartReading() {
+    StopReading();
+    if (options_.appDir.empty() || rows_.empty() ||
+        KindOf(CipherToolOf(options_.appDir)) != EntryKind::File) {
+        return;
+    }
+    BatchRequest request = Request();
+    reading_.cancel = std::make_unique<CancelFlag>();
+    request.cancel = reading_.cancel.get();
+    reading_.thread = std::thread([this, request = std::move(request)] {
+        Observer observer(*this);
+        (void)options_.readVersions(request, readRunner_, &observer);
+        Hand([](Inbox& inbox) {
+            inbox.readingEnded = true;
+            return true;
+        });
+    });
+}
+
+void WindowModel::StopReading() {
+    if (reading_.cancel) {
+        reading_.cancel->raise();
+    }
+    if (reading_.thread.joinable()) {
+        reading_.thread.join();
+    }
+    reading_.cancel.reset();
+    std::lock_guard lock(mutex_);
+    inbox_.read.clear();
+    inbox_.readingEnded = false;
+}
+
+void WindowModel::SaveClicked() {
+    if (state_ == State::Batch) {
+        CancelPressed();
+    } else {
+        StartBatch();
+    }
+}
+
+void WindowModel::CancelPressed() {
+    if (state_ == State::Batch && batch_.cancel) {
+        batch_.cancel->raise();
+    }
+}
+
+void WindowModel::StartBatch() {
+    if (state_ != State::Idle || !rules_.StartBatch()) {
+        return;
+    }
+    // The reading holds the work folder; the batch needs it.
+    StopReading();
+    if (batch_.thread.joinable()) {
+        batch_.thread.join();
+    }
+    BatchRequest request = Request();
+    batch_.cancel = std::make_unique<CancelFlag>();
+    request.cancel = batch_.cancel.get();
+    {
+        std::lock_guard lock(mutex_);
+        inbox_.cursor.reset();
+        inbox_.paced = false;
+    }
+    state_ = State::Batch;
+    batch_.thread = std::thread([this, request = std::move(request)] {
+        Observer observer(*this);
+        BatchResult result = options_.convert(request, batchRunner_, &observer);
+        Hand([&result](Inbox& inbox) {
+            inbox.batch = std::move(result);
+            return true;
+        });
+    });
+    ShowControls();
+    const std::string tool = CipherToolOf(options_.appDir);
+    if (!options_.appDir.empty() && RunsThroughWine(tool) && !WinePrefixReady(WinePrefix())) {
+        caption_ = std::string(kTitle) + " - Wine is setting up for its first use...";
+        view_.ShowCaption(caption_);
+    }
+}
+
+void WindowModel::Posted() {
+    Inbox inbox;
+    {
+        std::lock_guard lock(mutex_);
+        inbox.read.swap(inbox_.read);
+        inbox.cursor = std::exchange(inbox_.cursor, std::nullopt);
+        inbox.readingEnded = std::exchange(inbox_.readingEnded, false);
+        inbox.batch = std::exchange(inbox_.batch, std::nullopt);
+        inbox.restore = std::exchange(inbox_.restore, std::nullopt);
+        inbox_.wakeUpPending = false;
+        inbox_.paced = inbox_.paced || inbox.cursor.has_value();
+    }
+    for (auto& [index, outcome] : inbox.read) {
+        if (index < rows_.size()) {
+            SetVersion(rows_[index], ReadVersionText(outcome));
+            view_.ShowRow(index, rows_[index]);
+        }
+    }
+    if (inbox.cursor) {
+        view_.StartPaceTimer(options_.pace);
+        ShowCursor(*inbox.cursor);
+    }
+    if (inbox.readingEnded && reading_.thread.joinable()) {
+        reading_.thread.join();
+        view_.Ended(WindowView::Work::Reading);
+    }
+    if (inbox.batch) {
+        BatchEnded(std::move(*inbox.batch));
+    }
+    if (inbox.restore) {
+        RestoreEnded(std::move(*inbox.restore));
+    }
+}
+
+void WindowModel::PaceElapsed() {
+    bool pending = false;
+    {
+        std::lock_guard lock(mutex_);
+        inbox_.paced = false;
+        pending = inbox_.cursor.has_value() && !inbox_.wakeUpPending;
+    }
+    if (pending) {
+        Posted();
+    }
+}
+
+void WindowModel::ShowCursor(std::size_t index) {
+    // Moves that piled up are never seen one by one: the list shows the last.
+    if (state_ != State::Batch || index >= rows_.size()) {
+        return;
+    }
+    view_.Select(index);
+    ListCaption caption;
+    caption.prefix = ProgressCount(index, rows_.size());
+    caption.name = rows_[index].shown;
+    caption.tooltip = caption.prefix + caption.name;
+    view_.ShowListCaption(caption);
+}
+
+void WindowModel::BatchEnded(BatchResult result) {
+    batch_.thread.join();
+    std::optional<std::size_t> last; // progress posted before the end
+    {
+        std::lock_guard lock(mutex_);
+        last = std::exchange(inbox_.cursor, std::nullopt);
+        inbox_.paced = false;
+    }
+    if (last) {
+        ShowCursor(*last);
+    }
+    view_.ShowListCaption({});
+    for (std::size_t i = 0; i < result.files.size() && i < rows_.size(); ++i) {
+        if (auto version = VersionAfterBatch(result.files[i])) {
+            SetVersion(rows_[i], std::move(*version));
+            view_.ShowRow(i, rows_[i]);
+        }
+    }
+    // The batch has ended when its report shows: the controls are back first.
+    ClearWorkFolder();
+    state_ = State::Idle;
+    const bool close = rules_.EndBatch();
+    caption_ = kTitle;
+    view_.ShowCaption(caption_);
+    ShowControls();
+    ReportBox box;
+    box.kind = ReportBox::Kind::Batch;
+    box.warning = !result.allChanged();
+    box.batch = &result;
+    view_.ShowReport(box);
+    view_.Ended(WindowView::Work::Batch);
+    if (close) {
+        view_.Close();
+    }
+}
+
+RestoreMenuItem WindowModel::RestoreMenu() const {
+    return rules_.RestoreItem(BackupFolderFor(options_.appDir), folder_);
+}
+
+void WindowModel::RestoreChosen() {
+    if (state_ != State::Idle || folder_.empty() || !rules_.StartBatch(false)) {
+        return;
+    }
+    StopReading();
+    if (restore_.joinable()) {
+        restore_.join();
+    }
+    state_ = State::Restore;
+    restore_ = std::thread([this, backups = BackupFolderFor(options_.appDir), folder = folder_] {
+        RestoreResult result = RestoreLastConversion(backups, folder);
+        Hand([&result](Inbox& inbox) {
+            inbox.restore = std::move(result);
+            return true;
+        });
+    });
+    ShowControls();
+}
+
+void WindowModel::RestoreEnded(RestoreResult result) {
+    restore_.join();
+    state_ = State::Idle;
+    const bool close = rules_.EndBatch();
+    ShowControls();
+    ReportBox box;
+    box.kind = ReportBox::Kind::Restore;
+    box.warning = !result.allRestored();
+    box.restore = &result;
+    view_.ShowReport(box);
+    view_.Ended(WindowView::Work::Restore);
+    if (close) {
+        view_.Close();
+        return;
+    }
+    StartReading(); // the saves put back hold their old versions again
+}
+
+bool WindowModel::CloseRequested() {
+    switch (rules_.RequestClose()) {
+    case CloseStep::CloseNow:
+        StopReading();
+        ClearWorkFolder();
+        return true;
+    case CloseStep::AskToCancel: {
+        Question question;
+        question.text = "A conversion is running. Cancel it and close the window?\n\n"
+                        "Saves not yet replaced stay as they were.";
+        if (view_.Ask(question) && state_ == State::Batch) {
+            rules_.CancelAndClose();
+            CancelPressed();
+        }
+        return false;
+    }
+    case CloseStep::Wait:
+        // Cancelling already, or a restore: the window closes once the work has ended and its
+        // report has been seen.
+        return false;
+    }
+    return false;
+}
+
+void WindowModel::ShowControls() {
+    const ControlStates& states = rules_.Controls();
+    controls_.open = states.open;
+    controls_.combo = states.combo;
+    controls_.save = states.save;
+    controls_.saveText = states.saveCancels ? kCancelText : kApplyText;
+    controls_.busy = state_ != State::Idle;
+    controls_.folders = state_ == State::Idle;
+    view_.ShowControls(controls_);
+}
+
+void WindowModel::ClearWorkFolder() {
+    if (!options_.appDir.empty()) {
+        (void)ostrapel::ClearWorkFolder(options_.appDir);
+    }
+}
+
+} // namespace ostrapel

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "WindowRules.h"
+#include "WindowView.h"
+#include "conversion/Backups.h"
+#include "conversion/ConvertSaves.h"
+#include "system/Cancel.h"
+#include "system/Process.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace ostrapel {
+
+// How the window's work is done. The defaults are the program's; tests and later tuning pass
+// their own.
+struct WindowOptions {
+    // The program folder; empty when none was found (nothing can be converted then).
+    std::string appDir;
+    // Cipher tool runs at once in a batch and in a reading of versions (BatchRequest::jobs).
+    std::size_t jobs = 1;
+    // Progress shows at most once per this (WindowView::StartPaceTimer).
+    std::chrono::milliseconds pace{15};
+    // The work itself, on the workers' threads: reading the listed saves' versions, and the
+    // batch. A wrapper can reuse what one learned in the other, or read the rows in another
+    // order (the observer's indexes stay the request's).
+    using Work = std::function<BatchResult(const BatchRequest&, Scn_Process&, BatchObserver*)>;
+    Work readVersions = [](const BatchRequest& request, Scn_Process& runner,
+                           BatchObserver* observer) {
+        return ReadSaveVersions(request, runner, observer);
+    };
+    Work convert = [](const BatchRequest& request, Scn_Process& runner, BatchObserver* observer) {
+        return ConvertSaves(request, runner, observer);
+    };
+};
+
+// The program's window without its toolkit: the state (idle, reading versions, batch, restore),
+// the workers and their cancelling, the list's rows, every control's state and text, and the
+// report boxes. A view (WindowView) draws what it says and forwards the user's actions to the
+// events below; every event and every view call is on the window's thread.
+//
+// Workers never call the view. They leave what they learned in an inbox and call post, which
+// the toolkit provides: thread-safe, it makes the window's thread call Posted() soon (a queued
+// call in Qt, PostMessage in Win32). post is called at most once per wake-up, and never after
+// the model's destructor has returned.
+class WindowModel {
+public:
+    using Post = std::function<void()>;
+
+    // Start-up: clears the program folder's work folder and makes the program folder current.
+    // The view is told nothing until Show().
+    WindowModel(WindowView& view, Post post, WindowOptions options);
+    // Stops the reading, cancels a batch and waits for every worker.
+    ~WindowModel();
+    WindowModel(const WindowModel&) = delete;
+    WindowModel& operator=(const WindowModel&) = delete;
+
+    // Shows the whole state: caption, controls, list caption, value, rows.
+    void Show();
+
+    // --- events (window's thread) ---
+
+    // cmdOpen: empties the list, asks the view for a folder (ChooseFolder), lists its entries,
+    // selects the first and starts reading their versions. Nothing during a batch or a restore.
+    void OpenClicked();
+    // Lists folder as if it had been chosen in the browser. False (nothing done) during a batch
+    // or a restore, or for a relative path.
+    bool OpenFolder(const std::string& folder);
+    // A path dropped on the window: a folder is listed, a file's folder is listed. False when
+    // it was refused: during a batch or a restore, or nothing a folder can be told from.
+    bool FolderDropped(const std::string& path);
+    // ComboDLC: a version label was chosen. Enables cmdSave for good and sets the value.
+    void VersionChosen(const std::string& label);
+    // cmdSave: starts the batch over the listed entries, or cancels the running batch.
+    void SaveClicked();
+    // Esc: cancels the running batch.
+    void CancelPressed();
+    // The file list's right-click menu: its one item, "Restore saves as they were before
+    // <date time>", for the listed folder; disabled when there is nothing to undo or while a
+    // batch or a restore runs.
+    RestoreMenuItem RestoreMenu() const;
+    // That item was chosen: undoes the newest conversion of the listed folder off the window's
+    // thread, the controls locked, then shows its report and reads the versions again.
+    void RestoreChosen();
+    // The user asked to close the window. True: close now (reading stopped, work folder
+    // cleared). False: keep it open; during a batch the view was asked (Ask) whether to cancel
+    // it, and on yes the window closes (Close) once the batch has ended and its report has been
+    // seen; during a restore it closes once the restore has ended.
+    bool CloseRequested();
+    // The wake-up that post asked for.
+    void Posted();
+    // The pace timer (WindowView::StartPaceTimer) has fired.
+    void PaceElapsed();
+
+    // --- what the window asks ---
+
+    // The combo box's labels, in order; none is chosen at start-up.
+    static std::vector<std::string> VersionLabels();
+    // The window's title bar text when no work is under way.
+    static constexpr const char* kTitle = "Ostrapel by Penmorrow";
+    // What the user must know before choosing a folder: where the missing cipher tool goes, or
+    // that Wine is needed to run it. Empty when the tool can run. Each window shows it in a
+    // warning box titled "Ostrapel" once it is on the screen.
+    std::string StartupNotice() const;
+
+    const std::string& AppDir() const { return options_.appDir; }
+    // The listed folder, full, without a trailing separator; empty before one is chosen and
+    // after the browser was cancelled.
+    const std::string& Folder() const { return folder_; }
+    const std::vector<ListRow>& Rows() const { return rows_; }
+    const WindowControls& Controls() const { return controls_; }
+    bool BatchRunning() const { return state_ == State::Batch; }
+    bool RestoreRunning() const { return state_ == State::Restore; }
+    bool ReadingVersions() const { return reading_.thread.joinable(); }
+
+private:
+    enum class State { Idle, Batch, Restore };
+
+    class Observer;
+
+    // What the workers hand over, under mutex_.
+    struct Inbox {
+        std::optional<std::size_t> cursor; // the batch's last move not shown yet
+        std::vector<std::pair<std::size_t, FileOutcome>> read;
+        bool readingEnded = false;
+        std::optional<BatchResult> batch;
+        std::optional<RestoreResult> restore;
+        bool wakeUpPending = false;
+        bool paced = false; // a move was shown and the pace timer has not fired since
+    };
+
+    struct Worker {
+        std::thread thread;
+        std::unique_ptr<CancelFlag> cancel;
+    };
+
+    template <typename Change> void Hand(Change change);
+    void ListFolder(std::string folder);
+    void StartReading();
+    void StopReading();
+    void StartBatch();
+    void BatchEnded(BatchResult result);
+    void RestoreEnded(RestoreResult result);
+    void ShowCursor(std::size_t index);
+    void ShowControls();
+    void ClearWorkFolder();
+    BatchRequest Request() const;
+
+    WindowView& view_;
+    Post post_;
+    WindowOptions options_;
+    WindowRules rules_;
+    State state_ = State::Idle;
+    std::string folder_;
+    std::string value_ = "400";
+    std::vector<ListRow> rows_;
+    WindowControls controls_;
+    std::string caption_ = kTitle;
+    bool paced_ = false;
+
+    Scn_Process readRunner_;
+    Scn_Process batchRunner_;
+    Worker reading_;
+    Worker batch_;
+    std::thread restore_;
+
+    std::mutex mutex_;
+    Inbox inbox_;
+};
+
+} // namespace ostrapel

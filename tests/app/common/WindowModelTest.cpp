@@ -1,0 +1,652 @@
+// The window's flows, driven through the model with a recording view and real workers running
+// the stand-in cipher tool.
+
+#include "WindowModel.h"
+
+#include "TestSupport.h"
+#include "conversion/Backups.h"
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <ostream>
+
+using namespace ostrapel;
+using testsupport::ConvertedSave;
+using testsupport::ReadFile;
+using testsupport::ReadLines;
+using testsupport::ScopedEnv;
+using testsupport::WriteFile;
+
+namespace ostrapel {
+void PrintTo(const WindowControls& c, std::ostream* out) {
+    *out << "{open " << c.open << ", combo " << c.combo << ", save " << c.save << " \""
+         << c.saveText << "\", busy " << c.busy << ", folders " << c.folders << "}";
+}
+} // namespace ostrapel
+
+namespace {
+
+constexpr std::size_t kSize = 1000;
+constexpr auto kTimeout = std::chrono::seconds(60);
+
+// Records what the model shows; answers the browser and the question from scripts.
+struct FakeView final : WindowView {
+    struct Report {
+        ReportBox::Kind kind;
+        bool warning;
+        BoxReport box;
+        // What the window showed behind the box.
+        WindowControls controls;
+        std::string caption;
+        ListCaption listCaption;
+    };
+
+    void ShowRows(const std::vector<ListRow>& shown) override {
+        rows = shown;
+        selected.reset();
+    }
+    void ShowRow(std::size_t index, const ListRow& row) override { rows.at(index) = row; }
+    void Select(std::size_t index) override {
+        selected = index;
+        selects.push_back(index);
+    }
+    void ShowControls(const WindowControls& shown) override { controls = shown; }
+    void ShowCaption(const std::string& shown) override { caption = shown; }
+    void ShowListCaption(const ListCaption& shown) override { listCaption = shown; }
+    void ShowValue(const std::string& shown) override { value = shown; }
+    void ShowReport(const ReportBox& box) override {
+        reports.push_back({box.kind, box.warning, box.Compose(), controls, caption, listCaption});
+    }
+    bool Ask(const Question& question) override {
+        asked.push_back(question.text);
+        return answer;
+    }
+    std::optional<std::string> ChooseFolder() override {
+        ++chooserCalls;
+        if (folders.empty()) {
+            return std::nullopt;
+        }
+        std::optional<std::string> folder = folders.front();
+        folders.pop_front();
+        return folder;
+    }
+    void RememberFolder(const std::string& folder) override { remembered.push_back(folder); }
+    void StartPaceTimer(std::chrono::milliseconds) override { ++paceTimers; }
+    void Close() override {
+        closed = true;
+        closeAccepted = model->CloseRequested();
+    }
+    void Ended(Work work) override { ended.push_back(work); }
+
+    // The versions shown, by name.
+    std::map<std::string, std::string> Versions() const {
+        std::map<std::string, std::string> versions;
+        for (const ListRow& row : rows) {
+            versions[row.name] = row.version;
+        }
+        return versions;
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const ListRow& row : rows) {
+            names.push_back(row.name);
+        }
+        return names;
+    }
+    std::size_t EndedCount(Work work) const {
+        return static_cast<std::size_t>(std::count(ended.begin(), ended.end(), work));
+    }
+
+    WindowModel* model = nullptr;
+    std::vector<ListRow> rows;
+    std::optional<std::size_t> selected;
+    std::vector<std::size_t> selects;
+    WindowControls controls;
+    std::string caption;
+    ListCaption listCaption;
+    std::string value;
+    std::vector<Report> reports;
+    std::vector<std::string> asked;
+    bool answer = false;
+    std::deque<std::optional<std::string>> folders;
+    int chooserCalls = 0;
+    std::vector<std::string> remembered;
+    int paceTimers = 0;
+    bool closed = false;
+    bool closeAccepted = false;
+    std::vector<Work> ended;
+};
+
+// The window's thread, as far as the workers see it: post only counts wake-ups; the test's
+// thread runs them.
+class Poster {
+public:
+    void Post() {
+        std::lock_guard lock(mutex_);
+        ++posts_;
+        posted_.notify_all();
+    }
+    // Waits up to timeout for a wake-up and takes it.
+    bool Take(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        if (!posted_.wait_for(lock, timeout, [this] { return posts_ > 0; })) {
+            return false;
+        }
+        posts_ = 0;
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    int posts_ = 0;
+};
+
+// A program folder with the stand-in tool, a save folder, and a window model over both.
+struct Window {
+    explicit Window(std::function<void(WindowOptions&)> tune = {}) {
+        testsupport::MakeDir(other);
+        WindowOptions options;
+        options.appDir = scene.appDir;
+        if (tune) {
+            tune(options);
+        }
+        model = std::make_unique<WindowModel>(
+            view, [this] { poster.Post(); }, std::move(options));
+        view.model = model.get();
+        model->Show();
+    }
+    ~Window() { model.reset(); }
+
+    void WriteSave(const std::string& name, int value, const std::string& folder = {}) const {
+        WriteFile((folder.empty() ? scene.saves : folder) + "/" + name,
+                  ConvertedSave(kSize, static_cast<unsigned>(name[0]), value));
+    }
+    bool Holds(const std::string& name, int value) const {
+        return ReadFile(scene.saves + "/" + name) ==
+               ConvertedSave(kSize, static_cast<unsigned>(name[0]), value);
+    }
+    bool Ran(const std::string& run) const {
+        const std::vector<std::string> runs = ReadLines(scene.log);
+        return std::find(runs.begin(), runs.end(), run) != runs.end();
+    }
+    bool WorkFolderEmpty() const {
+        return std::filesystem::is_empty(testsupport::Native(scene.appDir + "Decrypt/temp"));
+    }
+
+    // Runs the window's thread (wake-ups, and the pace timer at once) until done holds.
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + kTimeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            if (poster.Take(std::chrono::milliseconds(5))) {
+                model->Posted();
+            }
+            model->PaceElapsed();
+        }
+        return true;
+    }
+    bool RunUntilEnded(WindowView::Work work) {
+        const std::size_t before = view.EndedCount(work);
+        return RunUntil([&] { return view.EndedCount(work) > before; });
+    }
+    // Lists the save folder through the open button and waits for its versions.
+    void ListAndRead(const std::string& folder = {}) {
+        view.folders.push_back(folder.empty() ? scene.saves : folder);
+        model->OpenClicked();
+        ASSERT_TRUE(RunUntilEnded(WindowView::Work::Reading));
+    }
+    void Convert(const std::string& label) {
+        model->VersionChosen(label);
+        model->SaveClicked();
+    }
+
+    testsupport::BatchScene scene;
+    std::string other = scene.root / "other";
+    FakeView view;
+    Poster poster;
+    std::unique_ptr<WindowModel> model;
+};
+
+} // namespace
+
+TEST(WindowModel, StartsIdleWithNothingListed) {
+    Window window;
+    EXPECT_EQ(window.view.caption, "Ostrapel by Penmorrow");
+    EXPECT_EQ(window.view.controls, WindowControls{});
+    EXPECT_FALSE(window.view.controls.save);
+    EXPECT_EQ(window.view.listCaption, ListCaption{});
+    EXPECT_EQ(window.view.value, "400");
+    EXPECT_TRUE(window.view.rows.empty());
+    EXPECT_EQ(WindowModel::VersionLabels().front(), "0.00");
+}
+
+TEST(WindowModel, StartupNoticeNamesWhatIsMissing) {
+    struct Case {
+        const char* what;
+        bool programFolder;
+        bool tool;
+        std::string notice; // a start of it
+    };
+    for (const Case& c :
+         {Case{"ready", true, true, ""}, Case{"no tool", true, false, "Cipher tool not found: "},
+          Case{"no program folder", false, true, kNoProgramFolder}}) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir root;
+        const std::string appDir = testsupport::MakeProgramFolder(root, c.tool);
+        FakeView view;
+        WindowOptions options;
+        options.appDir = c.programFolder ? appDir : std::string();
+        WindowModel model(
+            view, [] {}, options);
+        const std::string notice = model.StartupNotice();
+        EXPECT_EQ(notice.substr(0, c.notice.size()), c.notice);
+        EXPECT_EQ(notice.empty(), c.notice.empty());
+        if (!c.tool) {
+            EXPECT_EQ(notice, "Cipher tool not found: " + CipherToolOf(appDir) +
+                                  "\n\nPut decrypt.exe there before converting saves.");
+        }
+    }
+}
+
+TEST(WindowModel, AChoiceEnablesSaveAndSetsTheValueWhenItIsInTheTable) {
+    Window window;
+    window.model->VersionChosen("2.0");
+    EXPECT_TRUE(window.view.controls.save);
+    EXPECT_EQ(window.view.value, "400");
+    window.model->VersionChosen("2.00");
+    EXPECT_EQ(window.view.value, "200");
+}
+
+TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
+    Window window;
+    window.WriteSave("zero.sav", 0);
+    window.WriteSave("one.sav", 100);
+    window.WriteSave("odd.sav", 250);
+    WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
+
+    window.ListAndRead(window.scene.saves + "/");
+    EXPECT_EQ(window.model->Folder(), window.scene.saves);
+    EXPECT_EQ(window.view.Names(),
+              (std::vector<std::string>{"odd.sav", "one.sav", "plain.sav", "zero.sav"}));
+    EXPECT_EQ(window.view.selects, std::vector<std::size_t>{0});
+    EXPECT_EQ(window.view.Versions(), (std::map<std::string, std::string>{{"odd.sav", "250"},
+                                                                          {"one.sav", "1.00"},
+                                                                          {"plain.sav", "not read"},
+                                                                          {"zero.sav", "0.00"}}));
+    EXPECT_EQ(window.view.rows[1].tooltip, "one.sav: 1.00");
+    EXPECT_EQ(window.view.rows, window.model->Rows());
+    EXPECT_FALSE(window.model->ReadingVersions());
+    EXPECT_TRUE(window.Holds("one.sav", 100));
+    EXPECT_TRUE(window.WorkFolderEmpty());
+
+    // Cancelling the browser empties the list and forgets the folder.
+    window.model->OpenClicked();
+    EXPECT_EQ(window.view.chooserCalls, 2);
+    EXPECT_TRUE(window.view.rows.empty());
+    EXPECT_TRUE(window.model->Folder().empty());
+    EXPECT_FALSE(window.model->RestoreMenu().enabled);
+}
+
+TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
+    Window window;
+    std::filesystem::remove(testsupport::Native(CipherToolOf(window.scene.appDir)));
+    window.WriteSave("a.sav", 100);
+    window.view.folders.push_back(window.scene.saves);
+    window.model->OpenClicked();
+    EXPECT_FALSE(window.model->ReadingVersions());
+    ASSERT_EQ(window.view.rows.size(), 1u);
+    EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav"}));
+}
+
+// Another folder stops the reading of the first; so does a batch, which still gets the work
+// folder.
+TEST(WindowModel, ReadingStopsForAnotherFolderAndForABatch) {
+    Window window;
+    window.WriteSave("a.sav", 100);
+    window.WriteSave("b.sav", 100);
+    window.WriteSave("c.sav", 300, window.other);
+    std::optional<ScopedEnv> hang(std::in_place, "STAND_IN_CIPHER_FAULTS",
+                                  "decrypt:hang=20000:a.sav");
+
+    window.view.folders.push_back(window.scene.saves);
+    window.model->OpenClicked();
+    ASSERT_TRUE(window.RunUntil([&] { return window.Ran("decrypt a.sav"); }));
+    EXPECT_TRUE(window.model->ReadingVersions());
+    EXPECT_TRUE(window.model->OpenFolder(window.other));
+    EXPECT_EQ(window.view.Names(), std::vector<std::string>{"c.sav"});
+    EXPECT_EQ(window.view.remembered, std::vector<std::string>{window.other});
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
+    EXPECT_EQ(window.view.Versions(), (std::map<std::string, std::string>{{"c.sav", "3.00"}}));
+    EXPECT_EQ(window.view.EndedCount(WindowView::Work::Reading), 1u);
+
+    WriteFile(window.scene.log, "");
+    window.view.folders.push_back(window.scene.saves);
+    window.model->OpenClicked();
+    ASSERT_TRUE(window.RunUntil([&] { return window.Ran("decrypt a.sav"); }));
+    hang.reset();
+    window.Convert("2.00");
+    EXPECT_FALSE(window.model->ReadingVersions());
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    EXPECT_EQ(window.view.reports[0].box.text.rfind("Changed versions DLC in 2 files\n\n", 0), 0u);
+    EXPECT_FALSE(window.view.reports[0].warning);
+    // The batch shows the versions it set.
+    EXPECT_EQ(window.view.Versions(),
+              (std::map<std::string, std::string>{{"a.sav", "2.00"}, {"b.sav", "2.00"}}));
+}
+
+// While a batch runs the controls are locked but the save button, which cancels; nothing else
+// reaches it. Its report shows once the batch has ended: the controls back, "Apply and Save"
+// on the button, the captions as before.
+TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
+    Window window;
+    window.WriteSave("a.sav", 100);
+    window.WriteSave("b.sav", 100);
+    window.ListAndRead();
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+
+    window.Convert("3.00");
+    const WindowControls locked{.open = false,
+                                .combo = false,
+                                .save = true,
+                                .saveText = "Cancel",
+                                .busy = true,
+                                .folders = false};
+    EXPECT_EQ(window.view.controls, locked);
+    EXPECT_TRUE(window.model->BatchRunning());
+    window.model->OpenClicked();
+    EXPECT_FALSE(window.model->OpenFolder(window.other));
+    EXPECT_FALSE(window.model->FolderDropped(window.other));
+    window.model->VersionChosen("1.00");
+    window.model->RestoreChosen();
+    EXPECT_EQ(window.view.chooserCalls, 1);
+    EXPECT_EQ(window.view.value, "300");
+    EXPECT_FALSE(window.model->RestoreMenu().enabled);
+    EXPECT_FALSE(window.model->CloseRequested()); // asked, and declined
+    EXPECT_EQ(window.view.asked.size(), 1u);
+    EXPECT_EQ(window.view.controls, locked);
+
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    const FakeView::Report& report = window.view.reports[0];
+    EXPECT_EQ(report.kind, ReportBox::Kind::Batch);
+    const WindowControls idle{.save = true};
+    EXPECT_EQ(report.controls, idle);
+    EXPECT_EQ(report.caption, "Ostrapel by Penmorrow");
+    EXPECT_EQ(report.listCaption, ListCaption{});
+    EXPECT_FALSE(window.view.closed);
+    EXPECT_TRUE(window.Holds("a.sav", 300) && window.Holds("b.sav", 300));
+    EXPECT_TRUE(window.WorkFolderEmpty());
+    EXPECT_TRUE(window.model->RestoreMenu().enabled);
+}
+
+// The save button and Esc cancel in the decipher pass and in the encipher pass: the tool run
+// is ended and every save stays as it was.
+TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
+    struct Case {
+        const char* fault;
+        bool escape;
+    };
+    for (const Case& c :
+         {Case{"decrypt:hang=20000:b.sav", false}, Case{"encrypt:hang=20000:b.sav", true},
+          Case{"decrypt:hang=20000:b.sav", true}, Case{"encrypt:hang=20000:b.sav", false}}) {
+        SCOPED_TRACE(c.fault + std::string(c.escape ? " Esc" : " button"));
+        Window window;
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            window.WriteSave(name, 100);
+        }
+        window.ListAndRead();
+        ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
+
+        window.Convert("3.00");
+        const std::string hanging = std::string(c.fault).substr(0, 7) + " b.sav";
+        ASSERT_TRUE(window.RunUntil(
+            [&] { return window.Ran(hanging) && window.view.listCaption.prefix == "2 of 3: "; }));
+        EXPECT_EQ(window.view.listCaption, (ListCaption{"2 of 3: ", "b.sav", "2 of 3: b.sav"}));
+        EXPECT_EQ(window.view.selected, 1u);
+        if (c.escape) {
+            window.model->CancelPressed();
+        } else {
+            window.model->SaveClicked();
+        }
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+
+        ASSERT_EQ(window.view.reports.size(), 1u);
+        const std::string& text = window.view.reports[0].box.text;
+        EXPECT_EQ(text.rfind("Changed versions DLC in 0 files", 0), 0u) << text;
+        EXPECT_NE(text.find("\nCancelled"), std::string::npos) << text;
+        EXPECT_NE(text.find("files: cancelled: a.sav, b.sav, c.sav"), std::string::npos) << text;
+        EXPECT_TRUE(window.view.reports[0].warning);
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            EXPECT_TRUE(window.Holds(name, 100)) << name;
+        }
+        EXPECT_TRUE(window.WorkFolderEmpty());
+        EXPECT_EQ(window.view.listCaption, ListCaption{});
+        EXPECT_EQ(window.view.controls.saveText, "Apply and Save");
+    }
+}
+
+// Closing during a batch asks; yes cancels it and closes once its report has been seen, no
+// lets it finish and keeps the window. Closing when idle closes at once and clears the work
+// folder.
+TEST(WindowModel, ClosingDuringABatchAsksWhetherToCancel) {
+    for (bool answer : {true, false}) {
+        SCOPED_TRACE(answer ? "yes" : "no");
+        Window window;
+        window.WriteSave("a.sav", 100);
+        window.WriteSave("b.sav", 100);
+        window.ListAndRead();
+        ScopedEnv hang("STAND_IN_CIPHER_FAULTS",
+                       answer ? "encrypt:hang=20000:a.sav" : "any:sleep=100:*");
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntil([&] { return window.Ran("encrypt a.sav"); }));
+
+        window.view.answer = answer;
+        EXPECT_FALSE(window.model->CloseRequested());
+        EXPECT_EQ(window.view.asked.size(), 1u);
+        EXPECT_EQ(window.view.asked[0], "A conversion is running. Cancel it and close the "
+                                        "window?\n\nSaves not yet replaced stay as they were.");
+        EXPECT_FALSE(window.WorkFolderEmpty()); // not cleared under the batch
+        // Asked again, or closing once the batch has been cancelled.
+        EXPECT_FALSE(window.model->CloseRequested());
+        EXPECT_EQ(window.view.asked.size(), answer ? 1u : 2u);
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+
+        ASSERT_EQ(window.view.reports.size(), 1u);
+        EXPECT_EQ(window.view.reports[0].box.text.find("\nCancelled") != std::string::npos, answer);
+        EXPECT_EQ(window.view.closed, answer);
+        EXPECT_EQ(window.view.closeAccepted, answer);
+        EXPECT_EQ(window.Holds("a.sav", 100) && window.Holds("b.sav", 100), answer);
+        EXPECT_EQ(window.Holds("a.sav", 200) && window.Holds("b.sav", 200), !answer);
+        EXPECT_TRUE(window.WorkFolderEmpty());
+    }
+
+    Window idle;
+    WriteFile(idle.scene.appDir + "Decrypt/temp/left.sav", "left");
+    EXPECT_TRUE(idle.model->CloseRequested());
+    EXPECT_TRUE(idle.WorkFolderEmpty());
+    EXPECT_TRUE(idle.view.asked.empty());
+}
+
+// A restore locks the window as a batch does; closing meanwhile waits for it without asking.
+// Its report shows once it has ended; then the versions are read again.
+TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
+    for (bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closed meanwhile" : "kept open");
+        Window window;
+        window.WriteSave("a.sav", 100);
+        window.WriteSave("b.sav", 300);
+        window.ListAndRead();
+        EXPECT_FALSE(window.model->RestoreMenu().enabled);
+        EXPECT_EQ(window.model->RestoreMenu().text,
+                  "Restore saves as they were before the last conversion");
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        const RestoreMenuItem item = window.model->RestoreMenu();
+        EXPECT_TRUE(item.enabled);
+        EXPECT_EQ(item.text.rfind("Restore saves as they were before ", 0), 0u);
+        EXPECT_EQ(item.text.find("the last conversion"), std::string::npos);
+
+        window.model->RestoreChosen();
+        EXPECT_TRUE(window.model->RestoreRunning());
+        EXPECT_EQ(window.view.controls, (WindowControls{.open = false,
+                                                        .combo = false,
+                                                        .save = false,
+                                                        .saveText = "Apply and Save",
+                                                        .busy = true,
+                                                        .folders = false}));
+        EXPECT_FALSE(window.model->RestoreMenu().enabled);
+        window.model->SaveClicked(); // nothing to cancel
+        if (closing) {
+            EXPECT_FALSE(window.model->CloseRequested());
+        }
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Restore));
+
+        ASSERT_EQ(window.view.reports.size(), 2u);
+        const FakeView::Report& report = window.view.reports[1];
+        EXPECT_EQ(report.kind, ReportBox::Kind::Restore);
+        EXPECT_EQ(report.box.text, "Restored 2 files");
+        EXPECT_FALSE(report.warning);
+        EXPECT_EQ(report.controls, WindowControls{.save = true});
+        EXPECT_TRUE(window.view.asked.empty());
+        EXPECT_EQ(window.view.closed, closing);
+        EXPECT_TRUE(window.Holds("a.sav", 100) && window.Holds("b.sav", 300));
+        if (!closing) {
+            ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
+            EXPECT_EQ(window.view.Versions(),
+                      (std::map<std::string, std::string>{{"a.sav", "1.00"}, {"b.sav", "3.00"}}));
+            EXPECT_FALSE(window.model->RestoreMenu().enabled);
+        }
+    }
+}
+
+TEST(WindowModel, ADropListsTheFolderOrTheFilesFolder) {
+    Window window;
+    window.WriteSave("a.sav", 400);
+    struct Case {
+        std::string dropped;
+        bool taken;
+        std::string folder;
+    };
+    const std::string saves = window.scene.saves;
+    for (const Case& c : {Case{saves + "/a.sav", true, saves}, Case{saves + "/", true, saves},
+                          Case{window.scene.root / "missing", false, saves}, Case{"", false, saves},
+                          Case{window.other, true, window.other}}) {
+        SCOPED_TRACE(c.dropped);
+        EXPECT_EQ(window.model->FolderDropped(c.dropped), c.taken);
+        EXPECT_EQ(window.model->Folder(), c.folder);
+        if (c.taken) {
+            EXPECT_EQ(window.view.remembered.back(), c.folder);
+        }
+    }
+    EXPECT_EQ(window.view.chooserCalls, 0);
+    EXPECT_TRUE(window.view.rows.empty()); // the other folder is empty
+}
+
+// Moves that pile up between two looks are shown as the last of them; after a move is shown
+// the next waits for the pace timer.
+TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int reached = 0;
+    int released = 0;
+    const auto step = [&](int n) {
+        std::unique_lock lock(mutex);
+        reached = n;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released >= n; });
+    };
+    Window window([&](WindowOptions& options) {
+        options.readVersions = [](const BatchRequest&, Scn_Process&, BatchObserver*) {
+            return BatchResult{};
+        };
+        options.convert = [&](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
+            for (std::size_t i : {0u, 1u, 2u}) {
+                observer->cursorMoved(i);
+            }
+            step(1);
+            observer->cursorMoved(0);
+            step(2);
+            BatchResult result;
+            result.files.resize(request.names.size());
+            return result;
+        };
+    });
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        window.WriteSave(name, 100);
+    }
+    window.ListAndRead();
+    window.view.selects.clear();
+    const auto waitFor = [&](int n) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, kTimeout, [&] { return reached == n; });
+    };
+    const auto release = [&](int n) {
+        std::lock_guard lock(mutex);
+        released = n;
+        changed.notify_all();
+    };
+
+    window.model->SaveClicked();
+    ASSERT_TRUE(waitFor(1));
+    ASSERT_TRUE(window.poster.Take(std::chrono::milliseconds(0)));
+    window.model->Posted();
+    EXPECT_EQ(window.view.selects, std::vector<std::size_t>{2});
+    EXPECT_EQ(window.view.listCaption.tooltip, "3 of 3: c.sav");
+    EXPECT_EQ(window.view.paceTimers, 1);
+
+    release(1);
+    ASSERT_TRUE(waitFor(2));
+    EXPECT_FALSE(window.poster.Take(std::chrono::milliseconds(0))); // waits for the timer
+    window.model->PaceElapsed();
+    EXPECT_EQ(window.view.selects, (std::vector<std::size_t>{2, 0}));
+    EXPECT_EQ(window.view.paceTimers, 2);
+    window.model->PaceElapsed(); // nothing new
+    EXPECT_EQ(window.view.selects.size(), 2u);
+
+    release(2);
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.listCaption, ListCaption{});
+}
+
+#ifndef _WIN32
+// The first use of a Wine prefix takes a while: the caption says so while the batch runs.
+TEST(WindowModel, TheCaptionSaysWhenWineIsSettingUp) {
+    Window window;
+    window.WriteSave("a.sav", 100);
+    std::string pe(256, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = 0x40;
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    WriteFile(CipherToolOf(window.scene.appDir), pe);
+    // A Wine that takes its time and then starts nothing.
+    const std::string wine = window.scene.root / "wine";
+    WriteFile(wine, "#!/bin/sh\nsleep 0.3\nexit 1\n");
+    std::filesystem::permissions(wine, std::filesystem::perms::owner_all);
+    ScopedEnv wineEnv("WINE", wine);
+    ScopedEnv prefix("WINEPREFIX", window.scene.root / "new prefix");
+    window.ListAndRead();
+
+    window.Convert("1.00");
+    EXPECT_EQ(window.view.caption,
+              "Ostrapel by Penmorrow - Wine is setting up for its first use...");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.caption, "Ostrapel by Penmorrow");
+    EXPECT_EQ(window.view.reports.at(0).caption, "Ostrapel by Penmorrow");
+    EXPECT_NE(window.view.reports[0].box.text.find("cipher tool could not be started"),
+              std::string::npos);
+    EXPECT_TRUE(window.view.reports[0].warning);
+}
+#endif
