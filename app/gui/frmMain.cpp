@@ -25,6 +25,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -173,8 +174,8 @@ QFont LabelFont() {
 }
 
 // Draws a listed save's name with its version beside it, set apart on the right, in the
-// list's narrow column; the name gives way first when both do not fit. Rows are no wider
-// than the list.
+// list's narrow column; the version takes the width it needs, and the name gives way, cut in
+// the middle so that its end, which tells saves apart, stays. Rows are no wider than the list.
 class VersionDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -210,7 +211,7 @@ public:
                                                : QPalette::Text));
         painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
                           Qt::AlignLeft | Qt::AlignVCenter,
-                          metrics.elidedText(name, Qt::ElideRight, nameWidth));
+                          metrics.elidedText(name, Qt::ElideMiddle, nameWidth));
         painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
                           metrics.elidedText(version, Qt::ElideRight, text.width()));
         painter->restore();
@@ -262,6 +263,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(ComboDLC, &QComboBox::currentTextChanged, this, chosen);
     List->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
+    connect(List->verticalScrollBar(), &QScrollBar::valueChanged, this, &frmMain::TellRowsInView);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
     setAcceptDrops(true);
@@ -479,6 +481,17 @@ void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
         List->addItem(new QListWidgetItem);
         ShowRow(i, rows[i]);
     }
+    TellRowsInView();
+}
+
+void frmMain::TellRowsInView() {
+    if (!model_ || List->count() == 0) {
+        return;
+    }
+    const int first = std::max(List->indexAt(QPoint(0, 0)).row(), 0);
+    const int rowHeight = std::max(List->sizeHintForRow(first), 1);
+    const int count = List->viewport()->height() / rowHeight + 1;
+    model_->RowsInView(static_cast<std::size_t>(first), static_cast<std::size_t>(count));
 }
 
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {

@@ -109,7 +109,7 @@ private slots:
                                               {"one.sav", "1.00"},
                                               {"three.sav", "3.00"},
                                               {"odd.sav", "250"},
-                                              {"plain.sav", "not read"}};
+                                              {"plain.sav", "?"}};
         QCOMPARE(Versions(list), expected);
         for (int row = 0; row < list->count(); ++row) {
             const QListWidgetItem* item = list->item(row);
@@ -193,7 +193,10 @@ private slots:
             ListAndRead(fixture);
             const std::string log = fixture.root / "tool.log";
             ScopedEnv logged("STAND_IN_CIPHER_LOG", log);
-            ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
+            // c.sav hangs too: with several jobs its run starts beside b.sav's.
+            const std::string faults =
+                c.fault + (";" + std::string(c.fault, 7) + ":hang=20000:c.sav");
+            ScopedEnv hang("STAND_IN_CIPHER_FAULTS", faults);
 
             StartBatch(fixture, 3);
             QCOMPARE(save->text(), QStringLiteral("Cancel"));
@@ -201,7 +204,8 @@ private slots:
             // The hanging tool run on b.sav is under way, and the caption says so.
             const std::string hanging = std::string(c.fault).substr(0, 7) + " b.sav";
             QTRY_VERIFY_WITH_TIMEOUT(Ran(log, hanging), kTimeoutMs);
-            QTRY_COMPARE(frame->title(), QStringLiteral("2 of 3: b.sav"));
+            QTRY_VERIFY(frame->title() == QStringLiteral("2 of 3: b.sav") ||
+                        frame->title() == QStringLiteral("3 of 3: c.sav"));
             if (c.escape) {
                 QTest::keyClick(&window, Qt::Key_Escape);
             } else {
