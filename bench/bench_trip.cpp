@@ -1,22 +1,23 @@
-// The whole trip a player makes in the window, against the core as the window drives it:
-// list a folder of SAVES saves, read their versions, apply a version, wait for the report.
+// The whole trip a player makes in the window, through the window model: list a folder of
+// SAVES saves, wait for their versions, apply a version, wait for the report.
 //   bench_trip [SAVES] [TOOL_MS] [ROUNDS]   (default 48 saves, 50 ms per tool run, 3 rounds)
 // With a cipher tool that takes TOOL_MS per run, the trip can take no less than three runs per
 // save spread over the jobs: the floor is 3 x SAVES x TOOL_MS / jobs. It prints the tool runs
 // per save and the wall time against that floor, one job without kept deciphered saves beside
 // the defaults (jobs and kept saves), the best of ROUNDS rounds each, taken in turns.
 
+#include "WindowModel.h"
 #include "conversion/ConvertSaves.h"
-#include "conversion/DecipheredSaves.h"
-#include "system/Process.h"
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,28 +52,101 @@ struct Trip {
     double runsPerSave = 0;
 };
 
-// Reads the versions, then converts, as the window does once the versions are in.
+// A window that draws nothing: it counts the versions read, answers the browser with the
+// folder, and takes the workers' wake-ups on the bench's thread.
+class Window final : public ostrapel::WindowView {
+public:
+    explicit Window(std::string folder) : folder_(std::move(folder)) {}
+
+    void ShowRows(const std::vector<ostrapel::ListRow>&) override {}
+    void ShowRow(std::size_t, const ostrapel::ListRow& row) override {
+        readAtZero += row.version == "0.00" ? 1u : 0u;
+    }
+    void Select(std::size_t) override {}
+    void ShowControls(const ostrapel::WindowControls&) override {}
+    void ShowCaption(const std::string&) override {}
+    void ShowListCaption(const ostrapel::ListCaption&) override {}
+    void ShowValue(const std::string&) override {}
+    void ShowReport(const ostrapel::ReportBox& box) override {
+        changed = box.batch != nullptr && box.batch->allChanged() ? box.batch->changedCount : 0;
+    }
+    bool Ask(const ostrapel::Question&) override { return false; }
+    std::optional<std::string> ChooseFolder() override { return folder_; }
+    void StartPaceTimer(std::chrono::milliseconds) override {}
+    void Close() override {}
+    void Ended(Work work) override { ended_ = work; }
+
+    void Post() {
+        std::lock_guard lock(mutex_);
+        posted_ = true;
+        wake_.notify_all();
+    }
+    // Runs the window's thread until the work has ended.
+    void RunUntilEnded(ostrapel::WindowModel& model, Work work) {
+        ended_.reset();
+        while (ended_ != work) {
+            bool posted = false;
+            {
+                std::unique_lock lock(mutex_);
+                posted =
+                    wake_.wait_for(lock, std::chrono::milliseconds(15), [this] { return posted_; });
+                posted_ = false;
+            }
+            if (posted) {
+                model.Posted();
+            }
+            model.PaceElapsed();
+        }
+    }
+
+    std::size_t readAtZero = 0;
+    std::size_t changed = 0;
+
+private:
+    std::string folder_;
+    std::optional<Work> ended_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool posted_ = false;
+};
+
+// Opens the folder, waits for the versions, applies 2.00 and waits for the report.
 Trip Run(const fs::path& root, const std::string& appDir, std::size_t count, std::size_t jobs,
          bool keep) {
     const fs::path saves = root / "saves";
     const fs::path runLog = root / "runs";
-    ostrapel::BatchRequest request{saves.string(), WriteSaves(saves, count), appDir, "200"};
-    request.jobs = jobs;
-    request.backupFolder = (root / "backups").string();
-    ostrapel::DecipheredSaves kept;
-    request.deciphered = keep ? &kept : nullptr;
+    WriteSaves(saves, count);
     std::ofstream(runLog, std::ios::trunc).close();
-    ostrapel::Scn_Process runner;
+    Window window(saves.string());
+    ostrapel::WindowOptions options;
+    options.appDir = appDir;
+    options.jobs = jobs;
+    if (!keep) {
+        options.convert = [](const ostrapel::BatchRequest& request, ostrapel::Scn_Process& runner,
+                             ostrapel::BatchObserver* observer) {
+            ostrapel::BatchRequest without = request;
+            without.deciphered = nullptr;
+            return ostrapel::ConvertSaves(without, runner, observer);
+        };
+    }
 
+    std::size_t read = 0;
     const auto start = Clock::now();
-    ostrapel::BatchResult read = ostrapel::ReadSaveVersions(request, runner);
-    ostrapel::BatchResult converted = ostrapel::ConvertSaves(request, runner);
+    {
+        ostrapel::WindowModel model(
+            window, [&window] { window.Post(); }, options);
+        model.Show();
+        model.OpenClicked();
+        window.RunUntilEnded(model, ostrapel::WindowView::Work::Reading);
+        read = window.readAtZero;
+        model.VersionChosen("2.00");
+        model.SaveClicked();
+        window.RunUntilEnded(model, ostrapel::WindowView::Work::Batch);
+    }
     const auto end = Clock::now();
 
-    Check(std::all_of(read.files.begin(), read.files.end(),
-                      [](const ostrapel::FileOutcome& file) { return file.oldValue == 0; }),
-          "reading");
-    Check(converted.allChanged() && converted.changedCount == count, "batch");
+    Check(read == count, "reading");
+    Check(window.changed == count, "batch");
     fs::remove_all(root / "backups");
     return {std::chrono::duration<double, std::milli>(end - start).count(),
             static_cast<double>(fs::file_size(runLog)) / static_cast<double>(count)};
@@ -93,6 +167,7 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
     Check(::setenv("MINIMAL_TOOL_SLEEP_MS", std::to_string(toolMs).c_str(), 1) == 0, "setenv");
     Check(::setenv("MINIMAL_TOOL_LOG", (root / "runs").c_str(), 1) == 0, "setenv");
+    Check(::setenv("OSTRAPEL_BACKUP_DIR", (root / "backups").c_str(), 1) == 0, "setenv");
 
     struct Way {
         const char* name;
