@@ -84,9 +84,10 @@ std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
 // Hands a worker's findings to the window's thread.
 class WindowModel::Observer final : public BatchObserver {
 public:
+    // reading: a reading of versions, whose outcomes are shown; a batch's are shown at its end.
     // rows: the row of each entry of the request, when not the entry's own index.
-    explicit Observer(WindowModel& model, std::vector<std::size_t> rows = {})
-        : model_(model), rows_(std::move(rows)) {}
+    Observer(WindowModel& model, bool reading, std::vector<std::size_t> rows = {})
+        : model_(model), reading_(reading), rows_(std::move(rows)) {}
 
     void cursorMoved(std::size_t index) override {
         // Paced: while the last move shown is recent, the next waits for the pace timer.
@@ -96,6 +97,9 @@ public:
         });
     }
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
+        if (!reading_) {
+            return;
+        }
         model_.Hand([&, index = Row(index)](Inbox& inbox) {
             inbox.read.emplace_back(index, outcome);
             return true;
@@ -106,6 +110,7 @@ private:
     std::size_t Row(std::size_t index) const { return rows_.empty() ? index : rows_[index]; }
 
     WindowModel& model_;
+    bool reading_;
     std::vector<std::size_t> rows_;
 };
 
@@ -299,7 +304,7 @@ void WindowModel::ReadPending() {
     reading_.cancel = std::make_unique<CancelFlag>();
     request.cancel = reading_.cancel.get();
     reading_.thread = std::thread([this, request = std::move(request), order = std::move(order)] {
-        Observer observer(*this, order);
+        Observer observer(*this, true, order);
         (void)options_.readVersions(request, readRunner_, &observer);
         Hand([](Inbox& inbox) {
             inbox.readingEnded = true;
@@ -355,7 +360,7 @@ void WindowModel::StartBatch() {
     }
     state_ = State::Batch;
     batch_.thread = std::thread([this, request = std::move(request)] {
-        Observer observer(*this);
+        Observer observer(*this, false);
         BatchResult result = options_.convert(request, batchRunner_, &observer);
         Hand([&result](Inbox& inbox) {
             inbox.batch = std::move(result);

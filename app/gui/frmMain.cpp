@@ -1,10 +1,11 @@
 #include "frmMain.h"
 
+#include "Drawing.h"
 #include "Pictures.h"
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
+#include "mdlReportBox.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -14,24 +15,19 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -58,110 +54,6 @@ void PaintWhite(QWidget* widget) {
     widget->setAutoFillBackground(true);
 }
 
-// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
-// lay over its inside, so a white box stays white.
-class FrameWithoutFillStyle final : public QProxyStyle {
-public:
-    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override {
-        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
-            return;
-        }
-        const qreal ratio =
-            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
-        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        layer.setDevicePixelRatio(ratio);
-        layer.fill(Qt::transparent);
-        {
-            QPainter layerPainter(&layer);
-            layerPainter.translate(-option->rect.topLeft());
-            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
-        }
-        // The line is drawn well opaque; the fill is a tint of a few percent.
-        constexpr int kFillAlpha = 32;
-        for (int y = 0; y < layer.height(); ++y) {
-            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
-            for (int x = 0; x < layer.width(); ++x) {
-                if (qAlpha(pixels[x]) < kFillAlpha) {
-                    pixels[x] = 0;
-                }
-            }
-        }
-        painter->drawImage(option->rect.topLeft(), layer);
-    }
-};
-
-// Room left for the window frame the system draws around the box.
-constexpr int kFrameAllowance = 48;
-
-void FillReportBox(QMessageBox& box, const ostrapel::BoxReport& report, bool allChanged) {
-    box.setIcon(allChanged ? QMessageBox::Information : QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("Ostrapel"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(FromBytes(report.text));
-    box.setDetailedText(FromBytes(report.details));
-    box.setStandardButtons(QMessageBox::Ok);
-}
-
-// Moves a window back onto its screen where it sticks out, its top left corner first.
-void KeepOnScreen(QWidget& window) {
-    if (window.screen() == nullptr) {
-        return;
-    }
-    const QRect room = window.screen()->availableGeometry();
-    const QRect frame = window.frameGeometry();
-    QPoint shift(std::min(0, room.right() - frame.right()),
-                 std::min(0, room.bottom() - frame.bottom()));
-    shift.rx() = std::max(shift.x(), room.left() - frame.left());
-    shift.ry() = std::max(shift.y(), room.top() - frame.top());
-    if (!shift.isNull()) {
-        window.move(window.pos() + shift);
-    }
-}
-
-// The size of the box with its details shown, measured without showing it on the screen.
-QSize ReportBoxSize(QWidget* owner, const ostrapel::BoxReport& report, bool allChanged) {
-    QMessageBox probe(owner);
-    probe.setAttribute(Qt::WA_DontShowOnScreen);
-    FillReportBox(probe, report, allChanged);
-    probe.show();
-    if (QAbstractButton* details = frmMain::DetailsButton(probe)) {
-        details->click();
-    }
-    const QSize size = probe.size();
-    probe.hide();
-    return size;
-}
-
-// Shows the report box with the longest summary that fits the screen, details shown, and
-// returns once the user has dismissed it. A folder named whole can make the box wider than the
-// screen: the shorter summaries shorten folders too.
-void ShowFittingBox(QWidget* owner, const ostrapel::ReportBox& box) {
-    const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
-    const QSize room =
-        screen != nullptr ? screen->availableGeometry().size().shrunkBy(
-                                QMargins(0, 0, kFrameAllowance, kFrameAllowance))
-                          : QSize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max());
-    ostrapel::BoxReport report;
-    for (const ostrapel::SummaryLimits& limits : ostrapel::ReportBox::ShorterSummaries()) {
-        report = box.Compose(limits);
-        const QSize size = ReportBoxSize(owner, report, !box.warning);
-        if (size.width() <= room.width() && size.height() <= room.height()) {
-            break;
-        }
-    }
-    QMessageBox shown(owner);
-    FillReportBox(shown, report, !box.warning);
-    if (QAbstractButton* details = frmMain::DetailsButton(shown)) {
-        // Showing the details makes the box taller downwards; keep its bottom on the screen.
-        QObject::connect(
-            details, &QAbstractButton::clicked, &shown, [&shown] { KeepOnScreen(shown); },
-            Qt::QueuedConnection);
-    }
-    shown.exec();
-}
-
 QFont LabelFont() {
     const QString classic = QStringLiteral("MS Sans Serif");
     QFont font = QFontDatabase::families().contains(classic)
@@ -172,63 +64,6 @@ QFont LabelFont() {
     font.setBold(true);
     return font;
 }
-
-// Draws a listed save's name with its version beside it, set apart on the right, in the
-// list's narrow column; the version takes the width it needs, and the name gives way, cut in
-// the middle so that its end, which tells saves apart, stays. Rows are no wider than the list.
-class VersionDelegate final : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        const QString version = index.data(frmMain::kVersionRole).toString();
-        if (version.isEmpty()) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
-        QStyleOptionViewItem item = option;
-        initStyleOption(&item, index);
-        const QString name = FromBytes(ToBytes(index.data(frmMain::kNameRole).toByteArray()));
-        item.text.clear();
-        const QWidget* widget = option.widget;
-        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
-
-        QRect text =
-            style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(2, 0, -2, 0);
-        // The version stays in view: the row is as wide as the list shows.
-        if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
-            text.setRight(std::min(text.right(), view->viewport()->width() - 3));
-        }
-        const QFontMetrics metrics(item.font);
-        const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
-        const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
-        painter->save();
-        painter->setFont(item.font);
-        painter->setPen(item.palette.color((item.state & QStyle::State_Selected) != 0
-                                               ? QPalette::HighlightedText
-                                               : QPalette::Text));
-        painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
-                          Qt::AlignLeft | Qt::AlignVCenter,
-                          metrics.elidedText(name, Qt::ElideMiddle, nameWidth));
-        painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
-                          metrics.elidedText(version, Qt::ElideRight, text.width()));
-        painter->restore();
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
-        if (view != nullptr) {
-            size.setWidth(view->viewport()->width());
-        }
-        return size;
-    }
-
-private:
-    static constexpr int kVersionGap = 6;
-};
 
 } // namespace
 
@@ -291,8 +126,7 @@ void frmMain::CreateControls() {
     txt->setFocusPolicy(Qt::NoFocus);
     EP->hide();
 
-    auto* whiteFrames = new FrameWithoutFillStyle;
-    whiteFrames->setParent(this);
+    QStyle* whiteFrames = NewFrameWithoutFillStyle(this);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -316,7 +150,7 @@ void frmMain::CreateControls() {
     List->setGeometry(Twips(120, 240, 1575, 1815));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->setAccessibleName(QStringLiteral("File List"));
-    List->setItemDelegate(new VersionDelegate(List));
+    List->setItemDelegate(NewVersionDelegate(List));
     // Rows as wide as the list, names cut short with the full name in the tooltip: a long
     // list lays out at once, however often versions arrive.
     List->setUniformItemSizes(true);
@@ -429,16 +263,7 @@ void frmMain::ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& resu
 }
 
 void frmMain::ShowBox(QWidget* owner, const ostrapel::ReportBox& box) {
-    ShowFittingBox(owner, box);
-}
-
-QAbstractButton* frmMain::DetailsButton(const QMessageBox& box) {
-    for (QAbstractButton* button : box.buttons()) {
-        if (box.buttonRole(button) == QMessageBox::ActionRole) {
-            return button;
-        }
-    }
-    return nullptr;
+    mdlReportBox::Show(owner, box);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

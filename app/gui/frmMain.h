@@ -2,6 +2,7 @@
 
 #include "WindowModel.h"
 #include "WindowView.h"
+#include "mdlReportBox.h"
 #include "mdlSHBrowseForFolder.h"
 #include "system/Paths.h"
 
@@ -83,7 +84,9 @@ public:
     static void ShowRestoreBox(QWidget* owner, const ostrapel::RestoreResult& result);
     static void ShowBox(QWidget* owner, const ostrapel::ReportBox& box);
     // The "Show Details..." button of a message box, if it has one.
-    static QAbstractButton* DetailsButton(const QMessageBox& box);
+    static QAbstractButton* DetailsButton(const QMessageBox& box) {
+        return mdlReportBox::DetailsButton(box);
+    }
 
 signals:
     // After the report of a batch has been dismissed.

@@ -5,7 +5,9 @@
 
 #include "TestSupport.h"
 #include "conversion/Backups.h"
+#include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Wine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -233,31 +235,52 @@ TEST(WindowModel, StartsIdleWithNothingListed) {
 }
 
 TEST(WindowModel, StartupNoticeNamesWhatIsMissing) {
-    struct Case {
-        const char* what;
-        bool programFolder;
-        bool tool;
-        std::string notice; // a start of it
-    };
-    for (const Case& c :
-         {Case{"ready", true, true, ""}, Case{"no tool", true, false, "Cipher tool not found: "},
-          Case{"no program folder", false, true, kNoProgramFolder}}) {
-        SCOPED_TRACE(c.what);
-        testsupport::TempDir root;
-        const std::string appDir = testsupport::MakeProgramFolder(root, c.tool);
-        FakeView view;
-        WindowOptions options;
-        options.appDir = c.programFolder ? appDir : std::string();
-        WindowModel model(
-            view, [] {}, options);
-        const std::string notice = model.StartupNotice();
-        EXPECT_EQ(notice.substr(0, c.notice.size()), c.notice);
-        EXPECT_EQ(notice.empty(), c.notice.empty());
-        if (!c.tool) {
-            EXPECT_EQ(notice, "Cipher tool not found: " + CipherToolOf(appDir) +
-                                  "\n\nPut decrypt.exe there before converting saves.");
-        }
-    }
+    Window ready;
+    EXPECT_EQ(ready.model->StartupNotice(), "");
+
+    testsupport::TempDir root;
+    const std::string appDir = testsupport::MakeProgramFolder(root, false);
+    FakeView view;
+    WindowModel noTool(view, [] {}, {.appDir = appDir});
+    EXPECT_EQ(noTool.StartupNotice(), "Cipher tool not found: " + CipherToolOf(appDir) +
+                                          "\n\nPut decrypt.exe there before converting saves.");
+    WindowModel noFolder(view, [] {}, {});
+    EXPECT_EQ(noFolder.StartupNotice(), kNoProgramFolder);
+#ifndef _WIN32
+    // A Windows program as the tool, and no Wine anywhere.
+    std::string pe(256, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = 0x40;
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    WriteFile(CipherToolOf(appDir), pe);
+    ScopedEnv path("PATH", root / "nowhere");
+    ScopedEnv wine("WINE", "");
+    EXPECT_EQ(noTool.StartupNotice(), kWineMissing);
+    ScopedEnv found("WINE", "/bin/true");
+    EXPECT_EQ(noTool.StartupNotice(), "");
+#endif
+}
+
+// Without a known program folder nothing runs relative to wherever the window was started, and
+// no work folder there is emptied.
+TEST(WindowModel, WithoutAProgramFolderTheBatchIsRefused) {
+    Window window([](WindowOptions& options) { options.appDir.clear(); });
+    window.WriteSave("a.sav", 100);
+    const std::string keep = window.scene.appDir + "Decrypt/temp/keep.sav";
+    WriteFile(keep, "someone else's");
+    window.view.folders.push_back(window.scene.saves);
+    window.model->OpenClicked();
+    EXPECT_FALSE(window.model->ReadingVersions());
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    EXPECT_NE(window.view.reports[0].box.text.find(kNoProgramFolder), std::string::npos);
+    EXPECT_TRUE(window.view.reports[0].warning);
+    EXPECT_FALSE(testsupport::Exists(window.scene.log));
+    EXPECT_EQ(ReadFile(keep), "someone else's");
+    EXPECT_TRUE(window.Holds("a.sav", 100));
+    EXPECT_TRUE(window.model->CloseRequested());
+    EXPECT_EQ(ReadFile(keep), "someone else's");
 }
 
 TEST(WindowModel, AChoiceEnablesSaveAndSetsTheValueWhenItIsInTheTable) {
@@ -276,7 +299,10 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     window.WriteSave("odd.sav", 250);
     WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
 
-    window.ListAndRead(window.scene.saves + "/");
+    // The program folder is made current on every open; the cipher tool inherits it.
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    window.ListAndRead(window.scene.saves + kPathSeparator);
+    EXPECT_EQ(KindOf(std::string("Decrypt") + kPathSeparator + "decrypt.exe"), EntryKind::File);
     EXPECT_EQ(window.model->Folder(), window.scene.saves);
     EXPECT_EQ(window.view.Names(),
               (std::vector<std::string>{"odd.sav", "one.sav", "plain.sav", "zero.sav"}));
@@ -605,9 +631,10 @@ TEST(WindowModel, ADropListsTheFolderOrTheFilesFolder) {
         std::string folder;
     };
     const std::string saves = window.scene.saves;
-    for (const Case& c : {Case{saves + "/a.sav", true, saves}, Case{saves + "/", true, saves},
-                          Case{window.scene.root / "missing", false, saves}, Case{"", false, saves},
-                          Case{window.other, true, window.other}}) {
+    for (const Case& c :
+         {Case{JoinPath(saves, "a.sav"), true, saves}, Case{saves + kPathSeparator, true, saves},
+          Case{window.scene.root / "missing", false, saves}, Case{"", false, saves},
+          Case{window.other, true, window.other}}) {
         SCOPED_TRACE(c.dropped);
         EXPECT_EQ(window.model->FolderDropped(c.dropped), c.taken);
         EXPECT_EQ(window.model->Folder(), c.folder);
@@ -633,13 +660,23 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
         changed.wait(lock, [&] { return released >= n; });
     };
     Window window([&](WindowOptions& options) {
-        options.readVersions = [](const BatchRequest&, Scn_Process&, BatchObserver*) {
+        options.readVersions = [](const BatchRequest& request, Scn_Process&,
+                                  BatchObserver* observer) {
+            FileOutcome read;
+            read.oldValue = 100;
+            for (std::size_t i = 0; i < request.names.size(); ++i) {
+                observer->fileFinished(i, read);
+            }
             return BatchResult{};
         };
         options.convert = [&](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
             for (std::size_t i : {0u, 1u, 2u}) {
                 observer->cursorMoved(i);
             }
+            // An outcome of the batch is not a version read: the rows change at its end.
+            FileOutcome failed;
+            failed.oldValue = 300;
+            observer->fileFinished(1, failed);
             step(1);
             observer->cursorMoved(0);
             step(2);
@@ -683,6 +720,7 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
     release(2);
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
     EXPECT_EQ(window.view.listCaption, ListCaption{});
+    EXPECT_EQ(window.view.rows[1].version, "1.00");
 }
 
 #ifndef _WIN32

@@ -4,13 +4,15 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
+#include <QDropEvent>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -21,7 +23,6 @@ Q_DECLARE_METATYPE(ostrapel::BatchResult)
 using guitest::Control;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
-using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
 using testsupport::WriteFile;
@@ -75,7 +76,6 @@ bool WorkFolderEmpty(const guitest::WindowFixture& fixture) {
     return std::filesystem::is_empty(fixture.work);
 }
 
-// Lists the saves, picks a version and presses the save button.
 // Lists the saves and lets their versions be read (one decipher each), so the batch's tool
 // runs follow a known beginning.
 void StartBatch(guitest::WindowFixture& fixture, int versionIndex) {
@@ -94,266 +94,113 @@ class BatchTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // The first use of a Wine prefix takes a while: the window says so while it is busy.
-    void showsThatWineIsSettingUpOnTheFirstUseOfAPrefix() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture, 1);
-        std::string pe(256, '\0');
-        pe.replace(0, 2, "MZ");
-        pe[0x3C] = 0x40;
-        pe.replace(0x40, 4, std::string("PE\0\0", 4));
-        WriteFile(fixture.appDir + "Decrypt/decrypt.exe", pe);
-        // A Wine that takes its time and then starts nothing.
-        WriteFile(fixture.root / "wine", "#!/bin/sh\nsleep 0.3\nexit 1\n");
-        std::filesystem::permissions(fixture.root / "wine", std::filesystem::perms::owner_all);
-        ScopedEnv wine("WINE", fixture.root / "wine");
-        ScopedEnv prefix("WINEPREFIX", fixture.root / "new prefix");
-        frmMain& window = fixture.open();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-
-        StartBatch(fixture, 1);
-        QVERIFY(window.windowTitle().contains(QStringLiteral("Wine is setting up")));
-        QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Ostrapel by Penmorrow"));
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        QVERIFY2(fixture.log.reports[0].text.contains(
-                     QStringLiteral("cipher tool could not be started")),
-                 qPrintable(fixture.log.reports[0].text));
-        QVERIFY(!fixture.log.reports[0].allChanged);
-    }
-
-    void convertsEverySaveAndReports() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-
-        StartBatch(fixture, 2);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY2(Converted(fixture, i, 200), qPrintable(QString::number(i)));
-        }
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        const QString report = fixture.log.reports[0].text;
-        QVERIFY2(report.startsWith(QStringLiteral("Changed versions DLC in 3 files\n\nThe "
-                                                  "originals are kept in ")),
-                 qPrintable(report));
-        QVERIFY(
-            report.endsWith(QStringLiteral(" --restore ") + QString::fromStdString(fixture.saves)));
-        QVERIFY(fixture.log.reports[0].allChanged);
-        QVERIFY(WorkFolderEmpty(fixture));
-    }
-
-    void walksTheListInNameOrder() {
-        guitest::WindowFixture fixture;
-        const std::vector<std::string> names = {"Slot1.sav", "slot2.sav", "slot10.sav"};
-        for (const std::string& name : {names[2], names[0], names[1]}) {
-            WriteFile(fixture.saves + "/" + name,
-                      EncipheredSave(800, static_cast<unsigned>(std::hash<std::string>{}(name))));
-        }
-        const std::string log = fixture.root / "tool.log";
-        ScopedEnv logEnv("STAND_IN_CIPHER_LOG", log);
-        frmMain& window = fixture.open();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-
-        StartBatch(fixture, 1);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-
-        // The versions read, then per save the encipher and the decipher that checks it: the
-        // saves deciphered by the reading are not deciphered again. With several jobs the runs
-        // of a phase may come in any order.
-        std::vector<std::string> runs = testsupport::ReadLines(log);
-        QCOMPARE(runs.size(), std::size_t{9});
-        std::sort(runs.begin(), runs.begin() + 3);
-        std::sort(runs.begin() + 3, runs.end());
-        std::vector<std::string> expected;
-        for (const std::string& name : {names[0], names[2], names[1]}) { // sorted bytewise
-            expected.push_back("decrypt " + name);
-        }
-        for (const std::string& name : {names[0], names[2], names[1]}) {
-            expected.push_back("decrypt " + name);
-        }
-        for (const std::string& name : {names[0], names[2], names[1]}) {
-            expected.push_back("encrypt " + name);
-        }
-        QCOMPARE(runs, expected);
-        QVERIFY(fixture.log.reports.at(0).allChanged);
-    }
-
-    // The window makes its program folder current at start-up and on every folder load; the
-    // cipher tool inherits it.
-    void theCipherToolRunsInTheProgramFolder() {
+    // The controls reach the model and show what it says: the rows with their versions, the
+    // locked controls and the busy cursor while the batch runs, and its report once the
+    // controls are back.
+    void aBatchThroughTheControls() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture, 2);
-        const std::string folders = fixture.root / "folders.log";
-        ScopedEnv logEnv("STAND_IN_CIPHER_FOLDER_LOG", folders);
-        frmMain& window = fixture.open();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-        QSignalSpy read(&window, &frmMain::versionsRead);
-        QDir::setCurrent(QDir::rootPath());
-
-        fixture.listSaves();
-        QVERIFY(read.wait(kBatchTimeoutMs)); // the versions read: one run per save
-        Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(1);
-        Control<QPushButton>(window, "cmdSave")->click();
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-
-        const std::vector<std::string> lines = testsupport::ReadLines(folders);
-        QCOMPARE(lines.size(), std::size_t{2 + 4}); // the batch deciphers no save again
-        const QString appDir =
-            QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath();
-        for (const std::string& line : lines) {
-            QCOMPARE(QFileInfo(QString::fromStdString(line)).canonicalFilePath(), appDir);
-        }
-    }
-
-    void controlsLockedDuringTheRunAndRestoredAfter() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture, 2);
-        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=150:*");
         frmMain& window = fixture.open();
         window.show();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
         auto* open = Control<QPushButton>(window, "cmdOpen");
         auto* combo = Control<QComboBox>(window, "ComboDLC");
         auto* save = Control<QPushButton>(window, "cmdSave");
         auto* list = Control<QListWidget>(window, "List");
+        auto* frame = Control<QGroupBox>(window, "GroupBox2");
+        QStringList behindTheReport;
+        window.setReportPresenter([&](QWidget*, const ostrapel::BatchResult& result) {
+            behindTheReport << save->text() << QString::number(save->isEnabled())
+                            << QString::number(open->isEnabled() && combo->isEnabled())
+                            << frame->title() << window.windowTitle();
+            fixture.log.presenter()(&window, result);
+        });
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
 
         StartBatch(fixture, 3);
+        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("300"));
+        QCOMPARE(list->item(0)->text(), QStringLiteral("a.sav   ") + OldValue(0));
+        QCOMPARE(list->item(0)->toolTip(), QStringLiteral("a.sav: ") + OldValue(0));
+        QCOMPARE(list->item(0)->data(frmMain::kNameRole).toByteArray(), QByteArray("a.sav"));
         QVERIFY(window.batchRunning());
-        QVERIFY(!open->isEnabled() && !combo->isEnabled());
-        // The save button stays enabled to cancel with.
-        QVERIFY(save->isEnabled());
+        QVERIFY(!open->isEnabled() && !combo->isEnabled() && save->isEnabled());
         QCOMPARE(save->text(), QStringLiteral("Cancel"));
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
-
-        // Nothing reaches the running batch: no reload, no other value, no second batch.
-        const int chooserCalls = fixture.chooser->calls;
-        open->click();
-        window.LoadFolderSave();
-        combo->setCurrentIndex(0);
-        window.ConvertSaves();
-        QCOMPARE(fixture.chooser->calls, chooserCalls);
-        QCOMPARE(list->count(), 2);
-        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("300"));
+        QTRY_VERIFY_WITH_TIMEOUT(frame->title().endsWith(QStringLiteral(".sav")), kBatchTimeoutMs);
+        QVERIFY(frame->title().contains(QStringLiteral(" of 2: ")));
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
-        QVERIFY(!window.batchRunning());
-        QVERIFY(open->isEnabled() && combo->isEnabled() && save->isEnabled());
-        QCOMPARE(save->text(), QStringLiteral("Apply and Save"));
+        QCOMPARE(behindTheReport,
+                 QStringList({"Apply and Save", "1", "1", "File List", "Ostrapel by Penmorrow"}));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
+        QCOMPARE(list->item(1)->data(frmMain::kVersionRole).toString(), QStringLiteral("3.00"));
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));
-    }
-
-    void failureGivesAWarningAndLeavesTheSave() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:exit=3:b.sav");
-        fixture.open();
-        QSignalSpy ended(fixture.window.get(), &frmMain::batchFinished);
-
-        StartBatch(fixture, 1);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-
-        QVERIFY(Converted(fixture, 0, 100) && Converted(fixture, 2, 100));
-        QCOMPARE(ReadFile(fixture.saves + "/b.sav"), EncipheredSave(937, 1));
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        const guitest::Report& report = fixture.log.reports[0];
-        QVERIFY(!report.allChanged);
-        // The first line, then the entries not changed by reason; each of them in the details.
-        const QString reason =
-            QStringLiteral("cipher tool failed (exit code 3): stand-in: encrypt of b.sav failed "
-                           "on purpose");
-        // Then the saves changed, from their old versions, and where their originals are kept.
-        QVERIFY2(report.text.startsWith(
-                     QStringLiteral("Changed versions DLC in 2 files\n\nNot changed:\n"
-                                    "1 file: %1: b.sav\n\nChanged:\na.sav: %2 -> 1.00\n"
-                                    "c.sav: %3 -> 1.00\n\nThe originals are kept in ")
-                         .arg(reason)
-                         .arg(OldValue(0))
-                         .arg(OldValue(2))),
-                 qPrintable(report.text));
-        QCOMPARE(report.details, QStringLiteral("b.sav: ") + reason);
-        QVERIFY(WorkFolderEmpty(fixture));
-    }
-
-    void nonUtf8NameConverts() {
-        guitest::WindowFixture fixture;
-        const std::string name = "caf\xe9.sav";
-        WriteFile(fixture.saves + "/" + name, EncipheredSave(1000, 9));
-        fixture.open();
-        QSignalSpy ended(fixture.window.get(), &frmMain::batchFinished);
-
-        StartBatch(fixture, 4);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-
-        QCOMPARE(ReadFile(fixture.saves + "/" + name), ConvertedSave(1000, 9, 400));
         QVERIFY(fixture.log.reports.at(0).allChanged);
     }
 
-    void emptyListReportsNoFiles() {
-        guitest::WindowFixture fixture;
-        frmMain& window = fixture.open();
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-        StartBatch(fixture, 0);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-        QCOMPARE(fixture.log.reports.at(0).text, QStringLiteral("Changed versions DLC in 0 files"));
-    }
-
-    // Without a known program folder nothing may run relative to wherever the window was
-    // started, and no work folder there may be emptied.
-    void noProgramFolderRefusesTheBatch() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        const std::string keep = fixture.work + "keep.sav";
-        WriteFile(keep, "someone else's");
-        ScopedEnv log("STAND_IN_CIPHER_LOG", fixture.root / "tool.log");
-        const std::string before = QDir::currentPath().toStdString();
-        QDir::setCurrent(QString::fromStdString(fixture.appDir));
-        fixture.window = std::make_unique<frmMain>(std::string(), fixture.chooser);
-        fixture.window->setReportPresenter(fixture.log.presenter());
-        QSignalSpy ended(fixture.window.get(), &frmMain::batchFinished);
-        StartBatch(fixture, 2);
-        QVERIFY(ended.wait(kBatchTimeoutMs));
-        QDir::setCurrent(QString::fromStdString(before));
-
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        QVERIFY(
-            fixture.log.reports[0].text.contains(QString::fromLatin1(ostrapel::kNoProgramFolder)));
-        QVERIFY(!fixture.log.reports[0].allChanged);
-        QVERIFY(!Exists(fixture.root / "tool.log"));
-        QCOMPARE(ReadFile(keep), std::string("someone else's"));
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(!Converted(fixture, i, 200));
-        }
-    }
-
-    // Declining to cancel keeps the window and lets the batch finish.
-    void closingDuringABatchAndDecliningKeepsBoth() {
+    // Esc cancels; closing asks, and on yes closes once the batch has ended.
+    void escAndClosingReachTheBatch() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture, 2);
-        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=200:*");
         frmMain& window = fixture.open();
         window.show();
         QSignalSpy ended(&window, &frmMain::batchFinished);
+        const std::string log = fixture.root / "tool.log";
+        ScopedEnv logged("STAND_IN_CIPHER_LOG", log);
+        ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "encrypt:hang=20000:a.sav");
+        const auto hanging = [&] {
+            const std::vector<std::string> runs = testsupport::ReadLines(log);
+            return std::find(runs.begin(), runs.end(), "encrypt a.sav") != runs.end();
+        };
 
         StartBatch(fixture, 2);
-        QTRY_VERIFY_WITH_TIMEOUT(Exists(fixture.work + "a.sav"), kBatchTimeoutMs);
-        fixture.closing.answer = false;
+        QTRY_VERIFY_WITH_TIMEOUT(hanging(), kBatchTimeoutMs);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+        QVERIFY(fixture.log.reports.at(0).text.contains(QStringLiteral("\nCancelled")));
+
+        WriteFile(log, "");
+        Control<QPushButton>(window, "cmdSave")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(hanging(), kBatchTimeoutMs);
+        fixture.closing.answer = true;
         QVERIFY(!window.close());
         QCOMPARE(fixture.closing.asked, 1);
-        QVERIFY(window.isVisible());
-        QVERIFY(Exists(fixture.work + "a.sav")); // not cleared under the batch
-
         QVERIFY(ended.wait(kBatchTimeoutMs));
-        QTest::qWait(50);
-        QVERIFY(window.isVisible());
-        QVERIFY(Converted(fixture, 0, 200) && Converted(fixture, 1, 200));
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(fixture.log.reports.size(), std::size_t{2});
+        QVERIFY(!Converted(fixture, 0, 200) && !Converted(fixture, 1, 200));
         QVERIFY(WorkFolderEmpty(fixture));
+    }
+
+    // A folder, or a file in it, dropped on the window is listed; nothing is taken during a
+    // batch.
+    void dropsReachTheModel() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture, 1);
+        frmMain& window = fixture.open();
+        auto* list = Control<QListWidget>(window, "List");
+        const auto dragAndDrop = [&window](const std::string& path) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+            const QPoint at = window.rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &enter);
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &drop);
+            return std::make_pair(enter.isAccepted(), drop.isAccepted());
+        };
+
+        QCOMPARE(dragAndDrop(fixture.saves + "/a.sav"), std::make_pair(true, true));
+        QCOMPARE(guitest::Items(list), QStringList({"a.sav"}));
+        QCOMPARE(mdlSHBrowseForFolder::SelectedFolder(), fixture.saves);
+        QCOMPARE(dragAndDrop(fixture.root / "missing"), std::make_pair(false, false));
+
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+        StartBatch(fixture, 1);
+        QCOMPARE(dragAndDrop(fixture.saves), std::make_pair(false, false));
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+        QCOMPARE(fixture.chooser->calls, 1);
     }
 
     void reportBoxTitleAndIcon() {

@@ -47,24 +47,6 @@ private slots:
         QCOMPARE(Items(list), first);
     }
 
-    void listsInNaturalNameOrder() {
-        guitest::WindowFixture fixture;
-        QStringList expected;
-        for (int i = 1; i <= 12; ++i) {
-            expected << QStringLiteral("screenshot_%1.png").arg(i);
-        }
-        expected += QStringList({"Slot1.sav", "slot1.sav", "slot2.sav", "SLOT10.sav"});
-        // Written in an order that is neither name order nor its reverse.
-        for (int i = 0; i < expected.size(); ++i) {
-            WriteFile(fixture.saves + "/" + expected[(i * 7) % expected.size()].toStdString(), "x");
-        }
-        frmMain& window = fixture.open();
-        fixture.listSaves();
-        QCOMPARE(Items(Control<QListWidget>(window, "List")), expected);
-        QCOMPARE(Control<QListWidget>(window, "List")->currentRow(), 0);
-    }
-
-    // The open button with the platform's folder dialog rather than a scripted answer.
     void theOpenButtonListsTheFolderChosenInTheDialog() {
         guitest::WindowFixture fixture;
         WriteFile(fixture.saves + "/slot10.sav", "data");
@@ -85,42 +67,6 @@ private slots:
         QCOMPARE(SelectedFolder(), fixture.saves);
         QCOMPARE(Items(Control<QListWidget>(window, "List")),
                  QStringList({"slot2.sav", "slot10.sav"}));
-    }
-
-    void cancelEmptiesTheList() {
-        guitest::WindowFixture fixture;
-        WriteFile(fixture.saves + "/slot1.sav", "data");
-        frmMain& window = fixture.open();
-        fixture.listSaves();
-        auto* list = Control<QListWidget>(window, "List");
-        QCOMPARE(list->count(), 1);
-        QDir::setCurrent(QDir::rootPath());
-
-        fixture.chooser->willAnswer(std::nullopt);
-        Control<QPushButton>(window, "cmdOpen")->click();
-
-        QCOMPARE(list->count(), 0);
-        QCOMPARE(list->currentRow(), -1);
-        QVERIFY(SelectedFolder().empty());
-        QCOMPARE(QDir::current().canonicalPath(),
-                 QFileInfo(QString::fromStdString(fixture.appDir)).canonicalFilePath());
-        QVERIFY(fixture.log.reports.empty());
-    }
-
-    void emptyOrMissingFolderListsNothing() {
-        guitest::WindowFixture fixture;
-        WriteFile(fixture.saves + "/ab", "data");
-        frmMain& window = fixture.open();
-        auto* list = Control<QListWidget>(window, "List");
-
-        fixture.listSaves();
-        QCOMPARE(list->count(), 0);
-        QCOMPARE(list->currentRow(), -1);
-
-        fixture.chooser->willAnswer(fixture.root / "nowhere");
-        window.LoadFolderSave();
-        QCOMPARE(list->count(), 0);
-        QVERIFY(fixture.log.reports.empty());
     }
 
     void namesKeepTheirBytes() {

@@ -84,97 +84,6 @@ class RestoreTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void nothingToUndoLeavesTheMenuDisabled() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        std::unique_ptr<QMenu> menu = window.CreateFileListMenu();
-        QVERIFY(!RestoreAction(*menu)->isEnabled());
-        fixture.listSaves();
-        menu = window.CreateFileListMenu();
-        QVERIFY(!RestoreAction(*menu)->isEnabled());
-        QCOMPARE(RestoreAction(*menu)->text(),
-                 QStringLiteral("Restore saves as they were before the last conversion"));
-        // Asked anyway: says so, with the warning icon, and touches nothing.
-        QSignalSpy ended(&window, &frmMain::restoreFinished);
-        window.RestoreSaves();
-        QVERIFY(ended.wait(kTimeoutMs));
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        QCOMPARE(fixture.log.reports[0].text,
-                 QString::fromStdString("No conversion of " + fixture.saves + " to undo"));
-        QVERIFY(!fixture.log.reports[0].allChanged);
-        QVERIFY(AllOriginal(fixture));
-    }
-
-    void undoesTheLastBatchWithTheControlsLocked() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        QVERIFY(ConvertAll(fixture, 2));
-        QVERIFY(ConvertAll(fixture, 4));
-        fixture.log.reports.clear();
-
-        const ostrapel::BackupSetListing listing =
-            ostrapel::ListBackupSets(fixture.backups, fixture.saves);
-        QCOMPARE(listing.sets.size(), std::size_t{2});
-        std::unique_ptr<QMenu> menu = window.CreateFileListMenu();
-        QAction* restore = RestoreAction(*menu);
-        QVERIFY(restore->isEnabled());
-        QCOMPARE(restore->text(), QStringLiteral("Restore saves as they were before ") +
-                                      QString::fromStdString(
-                                          ostrapel::LocalTimeText(listing.sets[0].manifest.time)));
-
-        QSignalSpy ended(&window, &frmMain::restoreFinished);
-        restore->trigger();
-        // Locked until the report has been seen: no batch, no reload, no second restore.
-        QVERIFY(window.batchRunning());
-        QVERIFY(!Control<QPushButton>(window, "cmdOpen")->isEnabled());
-        QVERIFY(!Control<QComboBox>(window, "ComboDLC")->isEnabled());
-        QVERIFY(!Control<QPushButton>(window, "cmdSave")->isEnabled());
-        QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
-        QVERIFY(!RestoreAction(*window.CreateFileListMenu())->isEnabled());
-        window.RestoreSaves();
-        window.ConvertSaves();
-        QVERIFY(ended.wait(kTimeoutMs));
-        QCOMPARE(ended.size(), 1);
-        QVERIFY(!window.batchRunning());
-        QVERIFY(Control<QPushButton>(window, "cmdOpen")->isEnabled());
-        QVERIFY(Control<QPushButton>(window, "cmdSave")->isEnabled());
-        QCOMPARE(fixture.log.reports.size(), std::size_t{1});
-        QCOMPARE(fixture.log.reports[0].text, QStringLiteral("Restored 3 files"));
-        QVERIFY(fixture.log.reports[0].allChanged);
-
-        // The next restore goes back to the originals; then there is nothing left.
-        RestoreAction(*window.CreateFileListMenu())->trigger();
-        QVERIFY(ended.wait(kTimeoutMs));
-        QVERIFY(AllOriginal(fixture));
-        QVERIFY(!RestoreAction(*window.CreateFileListMenu())->isEnabled());
-    }
-
-    void aSaveWrittenSinceGivesAWarning() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        QVERIFY(ConvertAll(fixture, 1));
-        WriteFile(fixture.saves + "/b.sav", "saved by the game");
-        QSignalSpy ended(&window, &frmMain::restoreFinished);
-        RestoreAction(*window.CreateFileListMenu())->trigger();
-        QVERIFY(ended.wait(kTimeoutMs));
-        const guitest::Report& report = fixture.log.reports.back();
-        QVERIFY(!report.allChanged);
-        const std::string set =
-            ostrapel::ListBackupSets(fixture.backups, fixture.saves).sets[0].folder;
-        QCOMPARE(report.text,
-                 QString::fromStdString("Restored 2 files\n\nNot restored:\n"
-                                        "1 file: changed since the conversion: b.sav\n\n"
-                                        "The originals of the saves not restored are kept in " +
-                                        set));
-        QCOMPARE(
-            report.details,
-            QString::fromStdString("b.sav: changed since the conversion; its original is kept at " +
-                                   ostrapel::JoinPath(set, "original-2")));
-    }
-
     void restoreBoxFitsTheScreen_data() {
         QTest::addColumn<ostrapel::RestoreResult>("result");
         const std::string set = "/home/player/" + std::string(180, 'd') + "/backups/5d2c/7";
@@ -239,42 +148,7 @@ private slots:
         QVERIFY(!watch.seen->detailsButton);
     }
 
-    void theMenuIsLockedDuringABatch() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        QVERIFY(ConvertAll(fixture, 1));
-        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
-        QSignalSpy ended(&window, &frmMain::batchFinished);
-        Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(3);
-        Control<QPushButton>(window, "cmdSave")->click();
-        QVERIFY(window.batchRunning());
-        QVERIFY(!RestoreAction(*window.CreateFileListMenu())->isEnabled());
-        window.RestoreSaves();
-        QVERIFY(ended.wait(kTimeoutMs));
-        QVERIFY(RestoreAction(*window.CreateFileListMenu())->isEnabled());
-    }
-
-    // A restore cannot be cancelled: closing during one asks nothing; the window closes once
-    // the report has been seen.
-    void closingDuringARestoreClosesOnceItHasEnded() {
-        guitest::WindowFixture fixture;
-        WriteSaves(fixture);
-        frmMain& window = fixture.open();
-        window.show();
-        QVERIFY(ConvertAll(fixture, 1));
-        QSignalSpy ended(&window, &frmMain::restoreFinished);
-        window.RestoreSaves();
-        QVERIFY(window.batchRunning());
-        QVERIFY(!window.close());
-        QCOMPARE(fixture.closing.asked, 0);
-        QVERIFY(window.isVisible());
-        QVERIFY(ended.wait(kTimeoutMs));
-        QVERIFY(!window.isVisible());
-        QCOMPARE(fixture.log.reports.back().text, QStringLiteral("Restored 3 files"));
-        QVERIFY(AllOriginal(fixture));
-    }
-
+    // The menu's item reaches the window model: the saves get their originals back.
     void rightClickOnTheFileListOpensTheMenu() {
         guitest::WindowFixture fixture;
         WriteSaves(fixture);
@@ -299,6 +173,13 @@ private slots:
                  qPrintable(seen));
         QVERIFY(enabled);
         QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
+
+        QSignalSpy ended(&window, &frmMain::restoreFinished);
+        RestoreAction(*window.CreateFileListMenu())->trigger();
+        QVERIFY(window.batchRunning());
+        QVERIFY(ended.wait(kTimeoutMs));
+        QCOMPARE(fixture.log.reports.back().text, QStringLiteral("Restored 3 files"));
+        QVERIFY(AllOriginal(fixture));
     }
 };
 

@@ -38,30 +38,6 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void startUpNoticeSaysWhereTheToolGoesOrThatWineIsNeeded() {
-        {
-            guitest::WindowFixture fixture;
-            QCOMPARE(fixture.open().StartupNotice(), QString());
-        }
-        guitest::WindowFixture fixture(false);
-        frmMain& window = fixture.open();
-        QCOMPARE(window.StartupNotice().section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("Cipher tool not found: ") +
-                     QString::fromStdString(fixture.appDir + "Decrypt/decrypt.exe"));
-
-        // A Windows program as the tool, and no Wine anywhere.
-        std::string pe(256, '\0');
-        pe.replace(0, 2, "MZ");
-        pe[0x3C] = 0x40;
-        pe.replace(0x40, 4, std::string("PE\0\0", 4));
-        WriteFile(fixture.appDir + "Decrypt/decrypt.exe", pe);
-        testsupport::ScopedEnv path("PATH", fixture.root / "nowhere");
-        testsupport::ScopedEnv wine("WINE", "");
-        QCOMPARE(window.StartupNotice(), QString::fromUtf8(ostrapel::kWineMissing));
-        testsupport::ScopedEnv found("WINE", "/bin/true");
-        QCOMPARE(window.StartupNotice(), QString());
-    }
-
     void startUpState() {
         guitest::WindowFixture fixture;
         WriteFile(fixture.work + "left-over.sav", "stale");
@@ -246,16 +222,6 @@ private slots:
         QVERIFY(save->isEnabled());
     }
 
-    void unmatchedFirstSelectionStillEnablesSave() {
-        guitest::WindowFixture fixture;
-        frmMain& window = fixture.open();
-        auto* combo = Control<QComboBox>(window, "ComboDLC");
-        combo->addItem(QStringLiteral("2.0"));
-        combo->setCurrentIndex(combo->count() - 1);
-        QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("400"));
-        QVERIFY(Control<QPushButton>(window, "cmdSave")->isEnabled());
-    }
-
     void pickingFromTheListRunsTheSelection() {
         guitest::WindowFixture fixture;
         frmMain& window = fixture.open();
@@ -282,17 +248,6 @@ private slots:
         QVERIFY(!Exists(fixture.work + "a.sav"));
         QVERIFY(Exists(fixture.work + "kept"));
         QVERIFY(fixture.log.reports.empty());
-    }
-
-    void closingWithoutWorkFolderJustCloses() {
-        guitest::WindowFixture fixture;
-        testsupport::RemoveTree(fixture.appDir + "Decrypt");
-        frmMain& window = fixture.open();
-        window.show();
-        QVERIFY(window.close());
-        QVERIFY(!window.isVisible());
-        QVERIFY(fixture.log.reports.empty());
-        QVERIFY(!Exists(fixture.appDir + "Decrypt"));
     }
 };
 

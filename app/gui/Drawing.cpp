@@ -1,0 +1,116 @@
+#include "Drawing.h"
+
+#include "frmMain.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+namespace {
+
+// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
+// lay over its inside, so a white box stays white.
+class FrameWithoutFillStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
+        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            layerPainter.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
+        }
+        // The line is drawn well opaque; the fill is a tint of a few percent.
+        constexpr int kFillAlpha = 32;
+        for (int y = 0; y < layer.height(); ++y) {
+            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
+            for (int x = 0; x < layer.width(); ++x) {
+                if (qAlpha(pixels[x]) < kFillAlpha) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+        painter->drawImage(option->rect.topLeft(), layer);
+    }
+};
+
+// Draws a listed save's name with its version beside it, set apart on the right, in the
+// list's narrow column; the version takes the width it needs, and the name gives way, cut in
+// the middle so that its end, which tells saves apart, stays. Rows are no wider than the list.
+class VersionDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString version = index.data(frmMain::kVersionRole).toString();
+        if (version.isEmpty()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString name = QString::fromUtf8(index.data(frmMain::kNameRole).toByteArray());
+        item.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+        QRect text =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(2, 0, -2, 0);
+        // The version stays in view: the row is as wide as the list shows.
+        if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
+            text.setRight(std::min(text.right(), view->viewport()->width() - 3));
+        }
+        const QFontMetrics metrics(item.font);
+        const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
+        const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color((item.state & QStyle::State_Selected) != 0
+                                               ? QPalette::HighlightedText
+                                               : QPalette::Text));
+        painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          metrics.elidedText(name, Qt::ElideMiddle, nameWidth));
+        painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
+                          metrics.elidedText(version, Qt::ElideRight, text.width()));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        if (view != nullptr) {
+            size.setWidth(view->viewport()->width());
+        }
+        return size;
+    }
+
+private:
+    static constexpr int kVersionGap = 6;
+};
+
+} // namespace
+
+QStyle* NewFrameWithoutFillStyle(QObject* parent) {
+    auto* style = new FrameWithoutFillStyle;
+    style->setParent(parent);
+    return style;
+}
+
+QAbstractItemDelegate* NewVersionDelegate(QObject* parent) {
+    return new VersionDelegate(parent);
+}

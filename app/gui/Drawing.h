@@ -1,0 +1,14 @@
+#pragma once
+
+class QAbstractItemDelegate;
+class QObject;
+class QStyle;
+
+// A style that draws a group box's frame as the base style does, without the faint fill some
+// styles (Fusion) lay over its inside, so a white box stays white. Owned by parent.
+QStyle* NewFrameWithoutFillStyle(QObject* parent);
+
+// Draws a listed save's name (frmMain::kNameRole) with its version (frmMain::kVersionRole)
+// beside it, set apart on the right, in the list's narrow column; the name gives way first when
+// both do not fit. Rows are no wider than the list. Owned by parent.
+QAbstractItemDelegate* NewVersionDelegate(QObject* parent);
