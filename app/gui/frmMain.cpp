@@ -76,10 +76,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     // The workers' wake-up, queued to the window's thread; dropped once the window is gone.
     model_ = std::make_unique<ostrapel::WindowModel>(
         static_cast<ostrapel::WindowView&>(*this),
-        [this] {
-            QMetaObject::invokeMethod(
-                this, [this] { model_->Posted(); }, Qt::QueuedConnection);
-        },
+        [this] { QMetaObject::invokeMethod(this, "WorkPosted", Qt::QueuedConnection); },
         std::move(options));
     CreateControls();
     for (const std::string& label : ostrapel::WindowModel::VersionLabels()) {
@@ -396,6 +393,10 @@ void frmMain::RememberFolder(const std::string& folder) {
 
 void frmMain::StartPaceTimer(std::chrono::milliseconds delay) {
     QTimer::singleShot(delay, this, [this] { model_->PaceElapsed(); });
+}
+
+void frmMain::WorkPosted() {
+    model_->Posted();
 }
 
 void frmMain::Close() {

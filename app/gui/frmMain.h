@@ -104,6 +104,8 @@ protected:
 private:
     void CreateControls();
     void List_ContextMenu(const QPoint& at);
+    // The workers' wake-up, queued by name: no functor crosses threads.
+    Q_INVOKABLE void WorkPosted();
 
     // WindowView
     void ShowRows(const std::vector<ostrapel::ListRow>& rows) override;

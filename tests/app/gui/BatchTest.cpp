@@ -190,10 +190,12 @@ private slots:
             return std::make_pair(enter.isAccepted(), drop.isAccepted());
         };
 
+        QSignalSpy read(&window, &frmMain::versionsRead);
         QCOMPARE(dragAndDrop(fixture.saves + "/a.sav"), std::make_pair(true, true));
         QCOMPARE(guitest::Items(list), QStringList({"a.sav"}));
         QCOMPARE(mdlSHBrowseForFolder::SelectedFolder(), fixture.saves);
         QCOMPARE(dragAndDrop(fixture.root / "missing"), std::make_pair(false, false));
+        QVERIFY(read.wait(kBatchTimeoutMs)); // the environment changes only once it is read
 
         QSignalSpy ended(&window, &frmMain::batchFinished);
         ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
