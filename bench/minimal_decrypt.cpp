@@ -1,7 +1,7 @@
 // A cipher tool that does the least a tool can and still pass the batch's checks: it flips
 // the first byte of the file in place, which is its own inverse. A benchmark then measures
 // the batch and not a cipher. MINIMAL_TOOL_SLEEP_MS=N makes each run take N ms longer, as a
-// slow tool would.
+// slow tool would. MINIMAL_TOOL_LOG=FILE adds one byte to FILE per run, to count them.
 #include <cstdlib>
 #include <fcntl.h>
 #include <string_view>
@@ -16,6 +16,12 @@ int main(int argc, char** argv) {
     const std::size_t colon = argument.find(':');
     if (colon == std::string_view::npos) {
         return 64;
+    }
+    if (const char* log = std::getenv("MINIMAL_TOOL_LOG")) {
+        const int fd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, "r", 1) != 1 || ::close(fd) != 0) {
+            return 73;
+        }
     }
     if (const char* sleepMs = std::getenv("MINIMAL_TOOL_SLEEP_MS")) {
         const long ms = std::strtol(sleepMs, nullptr, 10);

@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "conversion/Backups.h"
+#include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 #include "system/Cancel.h"
@@ -63,6 +64,8 @@ struct FileState {
     Sha256Digest patched{}; // the patched save the enciphered result must decipher back to
     Sha256Digest result{};  // the enciphered result, which is to replace the save
     bool alive = true;
+    bool ranTool = false; // the cipher tool has run for it in the step under way
+    bool retry = false;   // failed beside other tool runs: to be tried once more alone
 };
 
 class Batch {
@@ -93,6 +96,8 @@ private:
     void decipherAndPatch(std::size_t index);
     void decipherAndRead(std::size_t index);
     void encipherAndCheck(std::size_t index);
+    // Tries an entry whose encipher step failed from the start: its work copy is gone.
+    void decipherAndEncipher(std::size_t index);
     void copyBack(std::size_t index);
     // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
     void keepOriginals(BackupWriter& backup);
@@ -120,8 +125,9 @@ private:
     }
 
     // Runs step on every entry still alive, in list order, with the cursor on it. With more
-    // than one job, up to that many entries are worked on at once; the pass ends when all are.
-    template <typename Step> void pass(Step step, bool parallel = true) {
+    // than one job, up to that many entries are worked on at once; the pass ends when all are,
+    // after an entry that failed once the tool had run for it is tried again alone, by again.
+    template <typename Step> void pass(Step step, Step again, bool parallel = true) {
         const std::size_t count = states_.size();
         std::size_t next = 0;
         auto work = [&] {
@@ -141,12 +147,14 @@ private:
                     }
                 }
                 if (states_[index].alive) {
+                    states_[index].ranTool = false;
                     (this->*step)(index);
                 }
             }
         };
         const std::size_t workers =
             parallel ? std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, count}) : 1;
+        deferring_ = workers > 1;
         std::vector<std::thread> helpers;
         try {
             for (std::size_t k = 1; k < workers; ++k) {
@@ -158,6 +166,38 @@ private:
         work();
         for (std::thread& helper : helpers) {
             helper.join();
+        }
+        deferring_ = false;
+        retryAlone(again);
+    }
+
+    // A tool that cannot share the machine with other runs of itself fails beside them and
+    // works alone: such a failure costs time, not the save.
+    template <typename Step> void retryAlone(Step again) {
+        for (std::size_t index = 0; index < states_.size(); ++index) {
+            FileState& state = states_[index];
+            if (!state.retry) {
+                continue;
+            }
+            state.retry = false;
+            {
+                std::lock_guard lock(mutex_);
+                if (cancelled()) {
+                    notifyFinished(index); // failed as it did
+                    continue;
+                }
+                if (observer_ != nullptr) {
+                    observer_->cursorMoved(index);
+                }
+            }
+            for (const std::string& file : {workCopy(index), scratchCopy(index)}) {
+                (void)RemoveFile(file);
+                (void)RemoveFile(file + kSideFileSuffix);
+            }
+            state.alive = true;
+            result_.files[index].reason.clear();
+            result_.files[index].oldValue.reset();
+            (this->*again)(index);
         }
     }
 
@@ -172,6 +212,8 @@ private:
     std::vector<std::size_t> kept_; // entries handed to the backup, in order
     // Guards what the entries of a pass share: the counts and the observer.
     std::mutex mutex_;
+    // Several jobs are at work: a failure after a tool run waits for a retry alone.
+    bool deferring_ = false;
     BatchResult result_;
 };
 
@@ -253,16 +295,19 @@ BatchResult Batch::run() {
         settleSameFiles();
     }
 
+    if (request_.deciphered != nullptr) {
+        request_.deciphered->useFor(request_.saveFolder);
+    }
     if (readOnly_) {
-        pass(&Batch::decipherAndRead);
+        pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
     } else {
-        pass(&Batch::decipherAndPatch);
-        pass(&Batch::encipherAndCheck);
+        pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
+        pass(&Batch::encipherAndCheck, &Batch::decipherAndEncipher);
         BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
                                                           : request_.backupFolder,
                             request_.saveFolder, *ConvertValueText(request_.valueText));
         keepOriginals(backup);
-        pass(&Batch::copyBack, false);
+        pass(&Batch::copyBack, &Batch::copyBack, false);
         finishBackup(backup);
     }
     if (result_.changedCount > 0) {
@@ -391,6 +436,21 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
         fail(index, "copy failed: " + copied.reason());
         return std::nullopt;
     }
+    DecipheredSaves* const kept = request_.deciphered;
+    const Sha256Digest digest = kept != nullptr ? Sha256Of(original) : Sha256Digest{};
+    if (kept != nullptr) {
+        if (std::optional<std::string> deciphered = kept->find(digest)) {
+            // Unchanged since it was deciphered: the kept bytes stand for the tool's run.
+            (void)RemoveFile(copy);
+            if (!readOnly_) {
+                if (Status written = WriteNewFile(copy, *deciphered); !written) {
+                    fail(index, "copy failed: " + written.reason());
+                    return std::nullopt;
+                }
+            }
+            return deciphered;
+        }
+    }
     std::string deciphered;
     if (!runTool(index, copy, true) || !readBack(index, copy, deciphered)) {
         return std::nullopt;
@@ -398,6 +458,9 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     if (deciphered == original) {
         fail(index, "cipher tool changed nothing");
         return std::nullopt;
+    }
+    if (kept != nullptr && readOnly_) {
+        kept->keep(digest, deciphered);
     }
     return deciphered;
 }
@@ -482,6 +545,17 @@ void Batch::encipherAndCheck(std::size_t index) {
     }
     (void)RemoveFile(scratch);
     state.result = result;
+    if (request_.deciphered != nullptr) {
+        // The save to be, deciphered: reading it after the batch needs no tool run.
+        request_.deciphered->keep(result, std::move(proof));
+    }
+}
+
+void Batch::decipherAndEncipher(std::size_t index) {
+    decipherAndPatch(index);
+    if (states_[index].alive) {
+        encipherAndCheck(index);
+    }
 }
 
 void Batch::copyBack(std::size_t index) {
@@ -534,6 +608,7 @@ void Batch::finishBackup(BackupWriter& backup) {
 }
 
 bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
+    states_[index].ranTool = true;
     ProcessOutcome outcome =
         runner_.Run_Process(CipherCommand(request_.appDir, file, decipher), Scn_Process::kHidden,
                             {request_.toolTimeLimit, request_.cancel});
@@ -568,8 +643,13 @@ bool Batch::readBack(std::size_t index, const std::string& file, std::string& co
 
 void Batch::fail(std::size_t index, std::string reason) {
     std::lock_guard lock(mutex_);
-    states_[index].alive = false;
+    FileState& state = states_[index];
+    state.alive = false;
     result_.files[index].reason = std::move(reason);
+    if (deferring_ && state.ranTool && !cancelled()) {
+        state.retry = true;
+        return;
+    }
     notifyFinished(index);
 }
 
@@ -606,6 +686,10 @@ std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
     }
     return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
            " in use (process " + ids + "). Wait for it to end, or end it, then try again";
+}
+
+std::size_t DefaultJobs() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
 std::string WorkFolderOf(const std::string& appDir) {

@@ -17,6 +17,7 @@ std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 
 class CancelFlag;
+class DecipheredSaves;
 
 // Said when another instance of the program holds the work folder.
 inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
@@ -59,6 +60,10 @@ Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFol
 // The cipher tool's command for one work copy; decipher when decipher is true.
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
 
+// How many saves a pass runs the cipher tool on at once unless told otherwise: one per logical
+// processor, at most 8.
+std::size_t DefaultJobs();
+
 struct BatchRequest {
     std::string saveFolder;         // the chosen save folder
     std::vector<std::string> names; // entry names in list order
@@ -68,8 +73,12 @@ struct BatchRequest {
     const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
     std::string backupFolder = {};      // where originals are kept; empty: BackupFolderFor(appDir)
     // How many saves a pass may run the cipher tool on at once. The passes keep their order
-    // and the results are those of one job; replacements are made one after another.
-    std::size_t jobs = 1;
+    // and the results are those of one job; replacements are made one after another. With
+    // more than one, a save whose tool run failed is tried once more alone before it fails.
+    std::size_t jobs = DefaultJobs();
+    // Deciphered saves kept from reading their versions: a save whose bytes are unchanged is
+    // not deciphered again. Reading fills it, a batch keeps the saves it writes. Optional.
+    DecipheredSaves* deciphered = nullptr;
 };
 
 // The most jobs a request may ask for.

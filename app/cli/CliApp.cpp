@@ -192,7 +192,7 @@ struct Options {
     std::string label;
     bool null = false;
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit;
-    std::size_t jobs = 1;
+    std::size_t jobs = DefaultJobs();
     std::vector<std::string> positional;
 };
 

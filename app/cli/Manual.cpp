@@ -220,7 +220,9 @@ Manual CliManual() {
                std::to_string(std::chrono::seconds(kDefaultToolTimeLimit).count()) +
                "; fractions allowed)."},
           {"--jobs N", "Run the cipher tool on up to N saves at once (1 to " +
-                           std::to_string(kMaxJobs) + ", default 1)."},
+                           std::to_string(kMaxJobs) +
+                           "; default one per logical processor, at most 8). With several, a "
+                           "save whose tool run failed is tried once more alone."},
           {"--help", "Print this help and exit."},
           {"--version", "Print the version and exit."}},
          true});

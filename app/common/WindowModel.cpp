@@ -7,6 +7,7 @@
 #include "system/Paths.h"
 #include "system/Wine.h"
 
+#include <algorithm>
 #include <array>
 
 namespace ostrapel {
@@ -48,6 +49,16 @@ void SetVersion(ListRow& row, std::string version) {
     row.version = std::move(version);
 }
 
+// A version not read takes a short mark in the list; the tooltip says why.
+void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
+    if (outcome.oldValue) {
+        return SetVersion(row, ReadVersionText(outcome));
+    }
+    row.version = kVersionNotReadMark;
+    row.tooltip = row.shown + ": " + kVersionNotRead +
+                  (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
+}
+
 } // namespace
 
 BoxReport ReportBox::Compose(const SummaryLimits& limits) const {
@@ -74,11 +85,13 @@ std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
 class WindowModel::Observer final : public BatchObserver {
 public:
     // reading: a reading of versions, whose outcomes are shown; a batch's are shown at its end.
-    Observer(WindowModel& model, bool reading) : model_(model), reading_(reading) {}
+    // rows: the row of each entry of the request, when not the entry's own index.
+    Observer(WindowModel& model, bool reading, std::vector<std::size_t> rows = {})
+        : model_(model), reading_(reading), rows_(std::move(rows)) {}
 
     void cursorMoved(std::size_t index) override {
         // Paced: while the last move shown is recent, the next waits for the pace timer.
-        model_.Hand([index](Inbox& inbox) {
+        model_.Hand([index = Row(index)](Inbox& inbox) {
             inbox.cursor = index;
             return !inbox.paced;
         });
@@ -87,15 +100,18 @@ public:
         if (!reading_) {
             return;
         }
-        model_.Hand([&](Inbox& inbox) {
+        model_.Hand([&, index = Row(index)](Inbox& inbox) {
             inbox.read.emplace_back(index, outcome);
             return true;
         });
     }
 
 private:
+    std::size_t Row(std::size_t index) const { return rows_.empty() ? index : rows_[index]; }
+
     WindowModel& model_;
     bool reading_;
+    std::vector<std::size_t> rows_;
 };
 
 WindowModel::WindowModel(WindowView& view, Post post, WindowOptions options)
@@ -213,6 +229,9 @@ bool WindowModel::FolderDropped(const std::string& path) {
 }
 
 void WindowModel::ListFolder(std::string folder) {
+    if (folder != folder_) {
+        deciphered_.clear();
+    }
     folder_ = std::move(folder);
     if (folder_.empty()) {
         return;
@@ -249,16 +268,43 @@ BatchRequest WindowModel::Request() const {
 }
 
 void WindowModel::StartReading() {
+    pending_.assign(rows_.size(), true);
+    ReadPending();
+}
+
+void WindowModel::ReadPending() {
     StopReading();
     if (options_.appDir.empty() || rows_.empty() ||
         KindOf(CipherToolOf(options_.appDir)) != EntryKind::File) {
         return;
     }
+    const std::size_t viewEnd = std::min(viewFirst_ + viewCount_, rows_.size());
+    readFirst_ = viewFirst_;
+    readEnd_ = viewEnd;
+    std::vector<std::size_t> order;
+    for (std::size_t row = viewFirst_; row < viewEnd; ++row) {
+        if (pending_[row]) {
+            order.push_back(row);
+        }
+    }
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+        if (pending_[row] && (row < viewFirst_ || row >= viewEnd)) {
+            order.push_back(row);
+        }
+    }
+    if (order.empty()) {
+        return;
+    }
     BatchRequest request = Request();
+    request.names.clear();
+    for (std::size_t row : order) {
+        request.names.push_back(rows_[row].name);
+    }
+    request.deciphered = &deciphered_;
     reading_.cancel = std::make_unique<CancelFlag>();
     request.cancel = reading_.cancel.get();
-    reading_.thread = std::thread([this, request = std::move(request)] {
-        Observer observer(*this, true);
+    reading_.thread = std::thread([this, request = std::move(request), order = std::move(order)] {
+        Observer observer(*this, true, order);
         (void)options_.readVersions(request, readRunner_, &observer);
         Hand([](Inbox& inbox) {
             inbox.readingEnded = true;
@@ -304,6 +350,7 @@ void WindowModel::StartBatch() {
         batch_.thread.join();
     }
     BatchRequest request = Request();
+    request.deciphered = &deciphered_;
     batch_.cancel = std::make_unique<CancelFlag>();
     request.cancel = batch_.cancel.get();
     {
@@ -342,8 +389,11 @@ void WindowModel::Posted() {
     }
     for (auto& [index, outcome] : inbox.read) {
         if (index < rows_.size()) {
-            SetVersion(rows_[index], ReadVersionText(outcome));
+            SetReadVersion(rows_[index], outcome);
             view_.ShowRow(index, rows_[index]);
+            if (index < pending_.size()) {
+                pending_[index] = false;
+            }
         }
     }
     if (inbox.cursor) {
@@ -359,6 +409,25 @@ void WindowModel::Posted() {
     }
     if (inbox.restore) {
         RestoreEnded(std::move(*inbox.restore));
+    }
+}
+
+void WindowModel::RowsInView(std::size_t first, std::size_t count) {
+    if (first == viewFirst_ && count == viewCount_) {
+        return;
+    }
+    viewFirst_ = first;
+    viewCount_ = count;
+    if (!ReadingVersions()) {
+        return;
+    }
+    // Rows come into view whose versions are still to come and were not read first: the
+    // reading starts again with them.
+    const std::size_t viewEnd = std::min(first + count, pending_.size());
+    for (std::size_t row = first; row < viewEnd; ++row) {
+        if (pending_[row] && (row < readFirst_ || row >= readEnd_)) {
+            return ReadPending();
+        }
     }
 }
 
@@ -469,6 +538,7 @@ bool WindowModel::CloseRequested() {
     case CloseStep::CloseNow:
         StopReading();
         ClearWorkFolder();
+        deciphered_.clear();
         return true;
     case CloseStep::AskToCancel: {
         Question question;

@@ -4,6 +4,7 @@
 #include "WindowView.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
+#include "conversion/DecipheredSaves.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
 
@@ -26,7 +27,7 @@ struct WindowOptions {
     // The program folder; empty when none was found (nothing can be converted then).
     std::string appDir;
     // Cipher tool runs at once in a batch and in a reading of versions (BatchRequest::jobs).
-    std::size_t jobs = 1;
+    std::size_t jobs = DefaultJobs();
     // Progress shows at most once per this (WindowView::StartPaceTimer).
     std::chrono::milliseconds pace{15};
     // The work itself, on the workers' threads: reading the listed saves' versions, and the
@@ -95,6 +96,9 @@ public:
     // it, and on yes the window closes (Close) once the batch has ended and its report has been
     // seen; during a restore it closes once the restore has ended.
     bool CloseRequested();
+    // The list shows count rows from first on (after ShowRows, and whenever that changes):
+    // the versions of those not read yet are read before the others'.
+    void RowsInView(std::size_t first, std::size_t count);
     // The wake-up that post asked for.
     void Posted();
     // The pace timer (WindowView::StartPaceTimer) has fired.
@@ -145,6 +149,9 @@ private:
     template <typename Change> void Hand(Change change);
     void ListFolder(std::string folder);
     void StartReading();
+    // Reads the rows whose versions the reading under way has not delivered, those in view
+    // first.
+    void ReadPending();
     void StopReading();
     void StartBatch();
     void BatchEnded(BatchResult result);
@@ -165,6 +172,15 @@ private:
     WindowControls controls_;
     std::string caption_ = kTitle;
     bool paced_ = false;
+
+    // The listed folder's saves deciphered by reading their versions, for the batch; dropped
+    // when another folder is listed or the window closes.
+    DecipheredSaves deciphered_;
+    std::vector<bool> pending_; // rows whose versions the reading has not delivered
+    std::size_t viewFirst_ = 0;
+    std::size_t viewCount_ = 0;
+    std::size_t readFirst_ = 0; // the rows in view when the reading under way started
+    std::size_t readEnd_ = 0;
 
     Scn_Process readRunner_;
     Scn_Process batchRunner_;

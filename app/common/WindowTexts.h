@@ -10,6 +10,8 @@ namespace ostrapel {
 
 // Shown beside a save whose version could not be read.
 inline constexpr const char* kVersionNotRead = "not read";
+// The short mark a window's list shows instead, the reason in the row's tooltip.
+inline constexpr const char* kVersionNotReadMark = "?";
 
 // What the file list shows beside a save's name once its version has been read: the table's
 // label ("2.00"), the stored number when it is not in the table ("250"), or "not read".

@@ -47,8 +47,8 @@ public:
 };
 
 // Draws a listed save's name with its version beside it, set apart on the right, in the
-// list's narrow column; the name gives way first when both do not fit. Rows are no wider
-// than the list.
+// list's narrow column; the version takes the width it needs, and the name gives way, cut in
+// the middle so that its end, which tells saves apart, stays. Rows are no wider than the list.
 class VersionDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -84,7 +84,7 @@ public:
                                                : QPalette::Text));
         painter->drawText(QRect(text.left(), text.top(), nameWidth, text.height()),
                           Qt::AlignLeft | Qt::AlignVCenter,
-                          metrics.elidedText(name, Qt::ElideRight, nameWidth));
+                          metrics.elidedText(name, Qt::ElideMiddle, nameWidth));
         painter->drawText(text, Qt::AlignRight | Qt::AlignVCenter,
                           metrics.elidedText(version, Qt::ElideRight, text.width()));
         painter->restore();

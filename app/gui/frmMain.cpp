@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
@@ -94,6 +95,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(ComboDLC, &QComboBox::currentTextChanged, this, chosen);
     List->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
+    connect(List->verticalScrollBar(), &QScrollBar::valueChanged, this, &frmMain::TellRowsInView);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
     setAcceptDrops(true);
@@ -301,6 +303,17 @@ void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
         List->addItem(new QListWidgetItem);
         ShowRow(i, rows[i]);
     }
+    TellRowsInView();
+}
+
+void frmMain::TellRowsInView() {
+    if (!model_ || List->count() == 0) {
+        return;
+    }
+    const int first = std::max(List->indexAt(QPoint(0, 0)).row(), 0);
+    const int rowHeight = std::max(List->sizeHintForRow(first), 1);
+    const int count = List->viewport()->height() / rowHeight + 1;
+    model_->RowsInView(static_cast<std::size_t>(first), static_cast<std::size_t>(count));
 }
 
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {

@@ -109,6 +109,8 @@ private:
 
     // WindowView
     void ShowRows(const std::vector<ostrapel::ListRow>& rows) override;
+    // Tells the model which rows the list shows, so that their versions are read first.
+    void TellRowsInView();
     void ShowRow(std::size_t index, const ostrapel::ListRow& row) override;
     void Select(std::size_t index) override;
     void ShowControls(const ostrapel::WindowControls& controls) override;

@@ -436,6 +436,21 @@ for fault in decrypt encrypt; do
     check "--jobs 3, $fault pass: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
 done
 
+# Without --jobs the tool runs on as many saves at once as there are processors, at most 8
+# (and here at most the four saves).
+expected=$(getconf _NPROCESSORS_ONLN)
+[ "$expected" -gt 4 ] && expected=4
+: >"$root/tool.log"
+STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="decrypt:hang=20000:*" \
+    "$cli" --dlc 1.00 "$many" >"$root/out" 2>&1 &
+pid=$!
+for i in $(seq 500); do [ "$(grep -c '^decrypt' "$root/tool.log")" -ge "$expected" ] && break; sleep 0.02; done
+sleep 0.3
+check "without --jobs $expected runs hang at once" test "$(grep -c '^decrypt' "$root/tool.log")" -eq "$expected"
+kill -s INT "$pid"
+wait "$pid"
+check "without --jobs SIGINT still cancels with exit 130" test $? -eq 130
+
 fi
 
 report_checks cli

@@ -62,9 +62,12 @@ protected:
     }
     std::string Save(const std::string& name) const { return ReadFile(saves + "/" + name); }
 
+    // One job: the tool runs in list order.
     BatchResult Run(const std::string& value = "200") {
         Scn_Process runner;
-        return ConvertSaves({saves, names, appDir, value}, runner, &recorder);
+        BatchRequest request{saves, names, appDir, value};
+        request.jobs = 1;
+        return ConvertSaves(request, runner, &recorder);
     }
 
     const FileOutcome& Outcome(const BatchResult& result, const std::string& name) {
@@ -121,6 +124,34 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
     }
     ASSERT_EQ(recorder.finished.size(), 3u);
     EXPECT_TRUE(recorder.finished[0].second.changed);
+    ExpectCleanWorkFolder();
+}
+
+// A tool that cannot run beside itself fails beside other runs and works alone: with two
+// jobs, each save it refused is tried once more alone, and every save is read and converted.
+TEST_F(ConvertSavesTest, ASaveTheToolFailedBesideOthersIsTriedAgainAlone) {
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        AddSave(name);
+    }
+    ScopedEnv busy("STAND_IN_CIPHER_BUSY", root / "busy");
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=150:*");
+    BatchRequest request{saves, names, appDir, "200"};
+    request.jobs = 2;
+    Scn_Process runner;
+
+    BatchResult read = ReadSaveVersions(request, runner);
+    for (const FileOutcome& file : read.files) {
+        EXPECT_TRUE(file.oldValue) << file.name << ": " << file.reason;
+    }
+    WriteFile(log, "");
+    BatchResult result = ConvertSaves(request, runner, &recorder);
+
+    EXPECT_TRUE(result.allChanged()) << result.report;
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Converted(name)) << name;
+    }
+    EXPECT_GT(ReadLines(log).size(), 9u) << "no run was refused beside another";
+    EXPECT_EQ(recorder.finished.size(), 3u);
     ExpectCleanWorkFolder();
 }
 

@@ -285,13 +285,14 @@ TEST_F(SaveVersionsTest, FourJobsGiveTheResultsOfOne) {
             EXPECT_EQ(ReadFile(first + "/" + name), ReadFile(second + "/" + name)) << name;
         }
     }
-    // Every decipher ran before any encipher, with four jobs as with one.
-    ASSERT_EQ(runs[1].size(), runs[0].size());
+    // Every decipher ran before any encipher, with four jobs as with one. With four, each
+    // failure was tried once more alone: s2's decipher, and s7 from its decipher on.
+    runs[0].insert(runs[0].end(), {"decrypt s2.sav", "decrypt s7.sav", "encrypt s7.sav"});
     std::vector<std::string> sorted[2];
     for (std::size_t k = 0; k < 2; ++k) {
         const auto firstEncrypt = std::find_if(runs[k].begin(), runs[k].end(),
                                                [](auto& r) { return r.starts_with("encrypt"); });
-        EXPECT_EQ(firstEncrypt - runs[k].begin(), 9) << k;
+        EXPECT_EQ(firstEncrypt - runs[k].begin(), 9 + k) << k;
         sorted[k] = runs[k];
         std::sort(sorted[k].begin(), sorted[k].end());
     }

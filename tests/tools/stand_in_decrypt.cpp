@@ -4,6 +4,8 @@
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
 // STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
+// STAND_IN_CIPHER_BUSY=FILE makes a tool that cannot run beside itself: FILE exists while a run
+// goes on, and a run that finds it there fails (exit 75) and leaves the file alone.
 // STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
 // DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
 //   exit=N      print a complaint, leave the file, exit with N
@@ -44,6 +46,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -166,6 +169,51 @@ void Linger(long milliseconds) {
 #endif
 }
 
+// Holds the busy file of STAND_IN_CIPHER_BUSY for the life of the run.
+class BusyMark {
+public:
+    BusyMark() {
+        const char* path = std::getenv("STAND_IN_CIPHER_BUSY");
+        if (path == nullptr) {
+            return;
+        }
+#ifdef _WIN32
+        const HANDLE file = ::CreateFileW(Native(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        held_ = file != INVALID_HANDLE_VALUE;
+        if (held_) {
+            ::CloseHandle(file);
+        }
+#else
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        held_ = fd >= 0;
+        if (held_) {
+            ::close(fd);
+        }
+#endif
+        path_ = held_ ? path : "";
+        refused_ = !held_;
+    }
+    ~BusyMark() {
+        if (held_) {
+            std::error_code ec;
+            std::filesystem::remove(Native(path_), ec);
+        }
+    }
+    BusyMark(const BusyMark&) = delete;
+    BusyMark& operator=(const BusyMark&) = delete;
+
+    // Another run holds the file.
+    bool refused() const {
+        return refused_;
+    }
+
+private:
+    std::string path_;
+    bool held_ = false;
+    bool refused_ = false;
+};
+
 } // namespace
 
 int Run(int argc, char** argv) {
@@ -190,6 +238,11 @@ int Run(int argc, char** argv) {
     const std::string path = argument.substr(9);
     const std::string name = BaseName(path);
     Log(direction, name);
+    const BusyMark busy;
+    if (busy.refused()) {
+        std::fprintf(stderr, "stand-in: another run is in progress\n");
+        return 75;
+    }
 
     bool backup = true;
     bool lenient = false;

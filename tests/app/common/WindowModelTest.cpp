@@ -307,11 +307,14 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_EQ(window.view.Names(),
               (std::vector<std::string>{"odd.sav", "one.sav", "plain.sav", "zero.sav"}));
     EXPECT_EQ(window.view.selects, std::vector<std::size_t>{0});
-    EXPECT_EQ(window.view.Versions(), (std::map<std::string, std::string>{{"odd.sav", "250"},
-                                                                          {"one.sav", "1.00"},
-                                                                          {"plain.sav", "not read"},
-                                                                          {"zero.sav", "0.00"}}));
+    EXPECT_EQ(
+        window.view.Versions(),
+        (std::map<std::string, std::string>{
+            {"odd.sav", "250"}, {"one.sav", "1.00"}, {"plain.sav", "?"}, {"zero.sav", "0.00"}}));
     EXPECT_EQ(window.view.rows[1].tooltip, "one.sav: 1.00");
+    EXPECT_EQ(
+        window.view.rows[2].tooltip,
+        "plain.sav: not read (cipher tool failed (exit code 65): plain.sav is not enciphered)");
     EXPECT_EQ(window.view.rows, window.model->Rows());
     EXPECT_FALSE(window.model->ReadingVersions());
     EXPECT_TRUE(window.Holds("one.sav", 100));
@@ -334,6 +337,67 @@ TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
     EXPECT_FALSE(window.model->ReadingVersions());
     ASSERT_EQ(window.view.rows.size(), 1u);
     EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav"}));
+}
+
+// The saves deciphered to read their versions are not deciphered again by the batch; listing
+// another folder drops them.
+TEST(WindowModel, TheBatchDeciphersNoSaveTheReadingDidAndAnotherFolderDropsThem) {
+    Window window;
+    window.WriteSave("a.sav", 100);
+    window.WriteSave("b.sav", 100);
+    window.WriteSave("c.sav", 100, window.other);
+    window.ListAndRead();
+    WriteFile(window.scene.log, "");
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_TRUE(window.Holds("a.sav", 200) && window.Holds("b.sav", 200));
+    // The encipher and its proof's decipher, no more.
+    std::vector<std::string> runs = ReadLines(window.scene.log);
+    std::sort(runs.begin(), runs.end());
+    EXPECT_EQ(runs, (std::vector<std::string>{"decrypt a.sav", "decrypt b.sav", "encrypt a.sav",
+                                              "encrypt b.sav"}));
+
+    window.ListAndRead(window.other);
+    WriteFile(window.scene.log, "");
+    window.ListAndRead();
+    EXPECT_EQ(window.view.Versions(),
+              (std::map<std::string, std::string>{{"a.sav", "2.00"}, {"b.sav", "2.00"}}));
+    EXPECT_TRUE(window.Ran("decrypt a.sav") && window.Ran("decrypt b.sav"));
+}
+
+// The rows in view are read first, also when they come into view during the reading.
+TEST(WindowModel, RowsInViewAreReadFirst) {
+    Window window([](WindowOptions& options) { options.jobs = 1; });
+    for (const char* name : {"a.sav", "b.sav", "c.sav", "d.sav", "e.sav", "f.sav"}) {
+        window.WriteSave(name, 100);
+    }
+    for (const char* name : {"u.sav", "v.sav", "w.sav", "x.sav", "y.sav", "z.sav"}) {
+        window.WriteSave(name, 100, window.other);
+    }
+    window.model->RowsInView(4, 2);
+    window.ListAndRead();
+    const std::vector<std::string> runs = ReadLines(window.scene.log);
+    ASSERT_EQ(runs.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(runs.begin(), runs.begin() + 3),
+              (std::vector<std::string>{"decrypt e.sav", "decrypt f.sav", "decrypt a.sav"}));
+
+    WriteFile(window.scene.log, "");
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    window.model->RowsInView(0, 2);
+    window.view.folders.push_back(window.other);
+    window.model->OpenClicked();
+    ASSERT_TRUE(window.RunUntil([&] { return window.Ran("decrypt v.sav"); }));
+    window.model->RowsInView(4, 2);
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
+    const std::vector<std::string> later = ReadLines(window.scene.log);
+    const auto at = [&](const std::string& run) {
+        return std::find(later.begin(), later.end(), run) - later.begin();
+    };
+    EXPECT_LT(at("decrypt z.sav"), at("decrypt x.sav"));
+    EXPECT_LT(at("decrypt y.sav"), at("decrypt x.sav"));
+    for (const auto& [name, version] : window.view.Versions()) {
+        EXPECT_EQ(version, "1.00") << name;
+    }
 }
 
 // Another folder stops the reading of the first; so does a batch, which still gets the work
@@ -429,7 +493,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
          {Case{"decrypt:hang=20000:b.sav", false}, Case{"encrypt:hang=20000:b.sav", true},
           Case{"decrypt:hang=20000:b.sav", true}, Case{"encrypt:hang=20000:b.sav", false}}) {
         SCOPED_TRACE(c.fault + std::string(c.escape ? " Esc" : " button"));
-        Window window;
+        Window window([](WindowOptions& options) { options.jobs = 1; }); // c.sav waits for b.sav
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
             window.WriteSave(name, 100);
         }

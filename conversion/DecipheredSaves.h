@@ -1,0 +1,54 @@
+#pragma once
+
+#include "system/Sha256.h"
+
+#include <cstddef>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace ostrapel {
+
+// Deciphered saves kept in memory, each under the SHA-256 of the enciphered bytes it was
+// deciphered from, so that a save unchanged since need not go through the cipher tool again.
+// Bounded in bytes: keeping one more drops the oldest first. It belongs to one save folder:
+// used for another, it drops everything. Safe to share between threads.
+class DecipheredSaves {
+public:
+    static constexpr std::size_t kDefaultBound = std::size_t{256} * 1024 * 1024;
+
+    explicit DecipheredSaves(std::size_t boundBytes = kDefaultBound) : bound_(boundBytes) {}
+
+    DecipheredSaves(const DecipheredSaves&) = delete;
+    DecipheredSaves& operator=(const DecipheredSaves&) = delete;
+
+    // Makes it the folder's, dropping everything kept for another.
+    void useFor(const std::string& folder);
+    // Drops everything.
+    void clear();
+
+    // Keeps deciphered under the digest of the enciphered save; more than the bound is not kept.
+    void keep(const Sha256Digest& enciphered, std::string deciphered);
+    // A copy of what was kept under the digest, if it still is.
+    std::optional<std::string> find(const Sha256Digest& enciphered) const;
+
+    std::size_t count() const;
+    std::size_t bytes() const;
+
+private:
+    using Entries = std::list<std::pair<Sha256Digest, std::string>>; // oldest first
+
+    void dropLocked(std::map<Sha256Digest, Entries::iterator>::iterator at);
+
+    mutable std::mutex mutex_;
+    const std::size_t bound_;
+    std::size_t bytes_ = 0;
+    std::string folder_;
+    Entries entries_;
+    std::map<Sha256Digest, Entries::iterator> byDigest_;
+};
+
+} // namespace ostrapel
