@@ -702,6 +702,11 @@ std::string CipherToolOf(const std::string& appDir) {
 
 Status ClearWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
+    // With no save folder to check it against, a work folder that is a link may lead anywhere,
+    // a save folder among them: it is left as it is, and a batch checks and empties it.
+    if (IsSymbolicLink(Join({appDir, "Decrypt", "temp"}))) {
+        return Status::Ok();
+    }
     FolderLock lock(folder);
     if (!lock.held()) {
         return lock.busy() ? Status::Fail(WhoHoldsTheWorkFolder(appDir)) : lock.status();

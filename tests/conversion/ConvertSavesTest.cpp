@@ -398,6 +398,19 @@ TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
     EXPECT_TRUE(Run().allChanged());
 }
 
+#ifndef _WIN32
+TEST_F(ConvertSavesTest, AWorkFolderThatIsALinkIsNotEmptiedWithoutASaveFolderToCheck) {
+    const std::string elsewhere = root / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    WriteFile(elsewhere + "/slot1.sav", "a save");
+    std::filesystem::remove_all(WorkFolderOf(appDir));
+    std::filesystem::create_directory_symlink(elsewhere, appDir + "/Decrypt/temp");
+
+    EXPECT_TRUE(ClearWorkFolder(appDir).ok());
+    EXPECT_EQ(ReadFile(elsewhere + "/slot1.sav"), "a save");
+}
+#endif
+
 TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
     // On a file system that ignores case, "B.sav" and "b.sav" would meet in one work copy;
     // here the clash is staged by putting b.sav's work copy in place before its turn.
