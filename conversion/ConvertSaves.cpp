@@ -474,10 +474,9 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
         return false;
     }
     if (!outcome.succeeded()) {
-        std::string reason =
-            "cipher tool " + std::string(outcome.kind == ProcessOutcome::Kind::Exited
-                                             ? "failed (" + outcome.describe() + ")"
-                                             : outcome.describe());
+        const bool failed = outcome.kind == ProcessOutcome::Kind::Exited && !outcome.crashed();
+        std::string reason = "cipher tool " + (failed ? "failed (" + outcome.describe() + ")"
+                                                      : outcome.describe());
         if (std::string said = outcome.lastOutputLine(); !said.empty()) {
             reason += ": " + said;
         }

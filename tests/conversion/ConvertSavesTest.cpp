@@ -163,7 +163,10 @@ const ToolFault kToolFaults[] = {
      "cipher tool failed (exit code 3): stand-in: decrypt of b.sav failed on purpose"},
     {"encrypt:exit=1:b.sav",
      "cipher tool failed (exit code 1): stand-in: encrypt of b.sav failed on purpose"},
-#ifndef _WIN32 // no signals there
+#ifdef _WIN32
+    {"decrypt:crash:b.sav",
+     "cipher tool crashed (access violation, 0xC0000005): stand-in: crashing on purpose"},
+#else // no signals on Windows
     {"decrypt:signal=9:b.sav", "cipher tool killed by signal 9 (Killed)"},
     {"encrypt:signal=11:b.sav", "cipher tool killed by signal 11 (Segmentation fault)"},
 #endif

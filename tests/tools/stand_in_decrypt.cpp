@@ -19,6 +19,7 @@
 //   lenient     decipher what has no header too, as a tool that validates nothing would
 //   corrupt     flip one byte of the result, exit 0
 //   linger=MS   leave a helper process behind that lives MS milliseconds after the run
+//   crash       write where no program may: an access violation (SIGSEGV elsewhere)
 // Every rule that matches applies, in order.
 //
 // On Windows, STAND_IN_CIPHER_STRICT=1 refuses (exit 64) any command line but exactly
@@ -31,6 +32,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -204,6 +206,13 @@ int Run(int argc, char** argv) {
         } else if (fault.action == "signal") {
             std::signal(static_cast<int>(fault.argument), SIG_DFL);
             std::raise(static_cast<int>(fault.argument));
+            return 1;
+        } else if (fault.action == "crash") {
+            std::fprintf(stderr, "stand-in: crashing on purpose\n");
+            std::fflush(stderr);
+            // Not address 0, which Wine lets a program write to; a kernel address never is.
+            int* volatile nowhere = reinterpret_cast<int*>(std::uintptr_t{0xFFFF800000000000u});
+            *nowhere = 1;
             return 1;
         } else if (fault.action == "truncate") {
             truncateTo = fault.argument;
