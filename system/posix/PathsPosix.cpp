@@ -15,4 +15,8 @@ std::string ApplicationDirectory() {
     return WithTrailingSeparator(ParentOf(buffer));
 }
 
+std::string PathForAnsiPrograms(const std::string& path) {
+    return path;
+}
+
 } // namespace ostrapel

@@ -8,10 +8,13 @@
 
 namespace ostrapel {
 
-std::string DefaultBackupFolder() {
+namespace {
+
+// $XDG_DATA_HOME/ostrapel or ~/.local/share/ostrapel; empty when unknown.
+std::string DataFolder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data != nullptr && data[0] == '/') {
-        return JoinPath(JoinPath(data, "ostrapel"), "backups");
+        return JoinPath(data, "ostrapel");
     }
     std::string home;
     if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
@@ -22,7 +25,19 @@ std::string DefaultBackupFolder() {
     } else {
         return {};
     }
-    return JoinPath(JoinPath(JoinPath(JoinPath(home, ".local"), "share"), "ostrapel"), "backups");
+    return JoinPath(JoinPath(JoinPath(home, ".local"), "share"), "ostrapel");
+}
+
+} // namespace
+
+std::string DefaultBackupFolder() {
+    const std::string folder = DataFolder();
+    return folder.empty() ? folder : JoinPath(folder, "backups");
+}
+
+std::string UserWorkFolder() {
+    const std::string folder = DataFolder();
+    return folder.empty() ? folder : JoinPath(JoinPath(folder, "Decrypt"), "temp");
 }
 
 std::string LocalTimeText(std::int64_t secondsSinceEpoch) {

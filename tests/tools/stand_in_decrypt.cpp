@@ -3,6 +3,7 @@
 // replaces the file at PATH in place and leaves PATH.backup with its previous content.
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_PATH_LOG=FILE appends the PATH it was given per run.
 // STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
 // STAND_IN_CIPHER_FAULTS holds rules separated by ';', each DIRECTION:ACTION:NAME with
 // DIRECTION decrypt, encrypt or any; NAME a file name or '*'; ACTION one of
@@ -132,10 +133,14 @@ bool WritePaced(const std::string& path, std::string_view data, long millisecond
     return static_cast<bool>(out);
 }
 
-void Log(std::string_view direction, const std::string& name) {
+void Log(std::string_view direction, const std::string& path, const std::string& name) {
     const char* log = std::getenv("STAND_IN_CIPHER_LOG");
     if (log != nullptr) {
         std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    }
+    const char* pathLog = std::getenv("STAND_IN_CIPHER_PATH_LOG");
+    if (pathLog != nullptr) {
+        std::ofstream(pathLog, std::ios::app) << path << '\n';
     }
     const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
     if (folderLog != nullptr) {
@@ -191,7 +196,7 @@ int Run(int argc, char** argv) {
     }
     const std::string path = argument.substr(9);
     const std::string name = BaseName(path);
-    Log(direction, name);
+    Log(direction, path, name);
 
     bool backup = true;
     bool lenient = false;
