@@ -592,7 +592,11 @@ std::string ChooseWorkFolder(const std::string& appDir, const std::string& userW
 }
 
 std::string WorkFolderOf(const std::string& appDir) {
+#ifdef _WIN32
     return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
+#else
+    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
+#endif
 }
 
 std::string CipherToolOf(const std::string& appDir) {

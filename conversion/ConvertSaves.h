@@ -13,8 +13,9 @@
 namespace ostrapel {
 
 // Folder layout beside the program, from AppDir (which ends in a separator).
-// The work folder, where saves are deciphered and the lock is held: ChooseWorkFolder with the
-// per-user work folder (UserWorkFolder) and whether files can be made in a folder.
+// The work folder, where saves are deciphered and the lock is held: ChooseWorkFolder with, on
+// Windows, the per-user work folder (UserWorkFolder) and whether files can be made in a folder;
+// elsewhere always Decrypt/temp/ in the program folder.
 std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 

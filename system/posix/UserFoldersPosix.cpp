@@ -8,13 +8,10 @@
 
 namespace ostrapel {
 
-namespace {
-
-// $XDG_DATA_HOME/ostrapel or ~/.local/share/ostrapel; empty when unknown.
-std::string DataFolder() {
+std::string DefaultBackupFolder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data != nullptr && data[0] == '/') {
-        return JoinPath(data, "ostrapel");
+        return JoinPath(JoinPath(data, "ostrapel"), "backups");
     }
     std::string home;
     if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
@@ -25,19 +22,7 @@ std::string DataFolder() {
     } else {
         return {};
     }
-    return JoinPath(JoinPath(JoinPath(home, ".local"), "share"), "ostrapel");
-}
-
-} // namespace
-
-std::string DefaultBackupFolder() {
-    const std::string folder = DataFolder();
-    return folder.empty() ? folder : JoinPath(folder, "backups");
-}
-
-std::string UserWorkFolder() {
-    const std::string folder = DataFolder();
-    return folder.empty() ? folder : JoinPath(JoinPath(folder, "Decrypt"), "temp");
+    return JoinPath(JoinPath(JoinPath(JoinPath(home, ".local"), "share"), "ostrapel"), "backups");
 }
 
 std::string LocalTimeText(std::int64_t secondsSinceEpoch) {
