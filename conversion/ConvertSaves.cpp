@@ -8,6 +8,7 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
+#include "system/UserFolders.h"
 #include "system/Wine.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <system_error>
 #include <thread>
 
@@ -257,7 +259,8 @@ BatchResult Batch::run() {
     if (request_.saveFolder.empty() && !request_.names.empty()) {
         return refuse("No save folder chosen");
     }
-    workFolder_ = WorkFolderOf(request_.appDir);
+    workFolder_ = request_.workFolder.empty() ? WorkFolderOf(request_.appDir)
+                                              : WithTrailingSeparator(request_.workFolder);
     if (Status made = MakeDirectory(workFolder_); !made) {
         return refuse("Work folder unavailable: " + workFolder_ + ": " + made.reason());
     }
@@ -284,6 +287,10 @@ BatchResult Batch::run() {
     if (Status made = MakeDirectory(JoinPath(workFolder_, kScratchFolder)); !made) {
         return refuse("Work folder unavailable: " + JoinPath(workFolder_, kScratchFolder) + ": " +
                       made.reason());
+    }
+    // The tool may be an ANSI program: its work copies need a path it can be handed.
+    if (PathForAnsiPrograms(JoinPath(workFolder_, kScratchFolder)).empty()) {
+        return refuse(std::string(kWorkFolderNotForTool) + ": " + workFolder_);
     }
     if (!request_.saveFolder.empty() && !readOnly_) {
         (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
@@ -608,20 +615,27 @@ void Batch::finishBackup(BackupWriter& backup) {
 }
 
 bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
+    const std::string forTool = PathForAnsiPrograms(file);
+    if (forTool.empty()) {
+        fail(index, kNameNotForTool);
+        return false;
+    }
     states_[index].ranTool = true;
     ProcessOutcome outcome =
-        runner_.Run_Process(CipherCommand(request_.appDir, file, decipher), Scn_Process::kHidden,
+        runner_.Run_Process(CipherCommand(request_.appDir, forTool, decipher), Scn_Process::kHidden,
                             {request_.toolTimeLimit, request_.cancel});
     (void)RemoveFile(file + kSideFileSuffix);
+    if (forTool != file) {
+        (void)RemoveFile(forTool + kSideFileSuffix); // the side file of the short name
+    }
     if (outcome.kind == ProcessOutcome::Kind::Cancelled) {
         fail(index, "cancelled");
         return false;
     }
     if (!outcome.succeeded()) {
+        const bool failed = outcome.kind == ProcessOutcome::Kind::Exited && !outcome.crashed();
         std::string reason =
-            "cipher tool " + std::string(outcome.kind == ProcessOutcome::Kind::Exited
-                                             ? "failed (" + outcome.describe() + ")"
-                                             : outcome.describe());
+            "cipher tool " + (failed ? "failed (" + outcome.describe() + ")" : outcome.describe());
         if (std::string said = outcome.lastOutputLine(); !said.empty()) {
             reason += ": " + said;
         }
@@ -692,8 +706,50 @@ std::size_t DefaultJobs() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
+namespace {
+
+// Whether a file can be made in the folder, which is made when missing.
+bool CanWriteIn(const std::string& folder) {
+    if (!MakeDirectory(folder)) {
+        return false;
+    }
+    // A name of its own, so instances testing at once do not meet.
+    const std::string probe = JoinPath(folder, kTemporaryPrefix + std::string("write-test-") +
+                                                   std::to_string(std::random_device{}()));
+    if (!WriteNewFile(probe, {})) {
+        return false;
+    }
+    (void)RemoveFile(probe);
+    return true;
+}
+
+// Makes a folder and the folders above it that are missing.
+Status MakeFolders(const std::string& folder) {
+    const std::string parent = ParentOf(folder);
+    if (parent != folder && KindOf(parent) != EntryKind::Directory) {
+        (void)MakeFolders(parent);
+    }
+    return MakeDirectory(folder);
+}
+
+} // namespace
+
+std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
+                             bool (*canWriteIn)(const std::string& folder)) {
+    const std::string beside = WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
+    if (userWorkFolder.empty() || canWriteIn(beside)) {
+        return beside;
+    }
+    (void)MakeFolders(userWorkFolder);
+    return WithTrailingSeparator(userWorkFolder);
+}
+
 std::string WorkFolderOf(const std::string& appDir) {
-    return WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
+#ifdef _WIN32
+    return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
+#else
+    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
+#endif
 }
 
 std::string CipherToolOf(const std::string& appDir) {
@@ -704,7 +760,7 @@ Status ClearWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
     // With no save folder to check it against, a work folder that is a link may lead anywhere,
     // a save folder among them: it is left as it is, and a batch checks and empties it.
-    if (IsSymbolicLink(Join({appDir, "Decrypt", "temp"}))) {
+    if (IsSymbolicLink(folder.substr(0, folder.size() - 1))) { // without its trailing separator
         return Status::Ok();
     }
     FolderLock lock(folder);

@@ -13,8 +13,18 @@
 namespace ostrapel {
 
 // Folder layout beside the program, from AppDir (which ends in a separator).
+// The work folder, where saves are deciphered and the lock is held: ChooseWorkFolder with, on
+// Windows, the per-user work folder (UserWorkFolder) and whether files can be made in a folder;
+// elsewhere always Decrypt/temp/ in the program folder.
 std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
+
+// Decrypt/temp/ in the program folder when it can be made and written in (canWriteIn);
+// otherwise userWorkFolder, made when missing (a program folder the user cannot write, such as
+// one under C:\Program Files), unless there is none. Ends in a separator. The cipher tool
+// stays in the program folder either way.
+std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
+                             bool (*canWriteIn)(const std::string& folder));
 
 class CancelFlag;
 class DecipheredSaves;
@@ -30,6 +40,16 @@ inline constexpr const char* kToolStillRunning =
 // Why the work folder is busy: kWorkFolderBusy while another conversion uses it, or which
 // leftover cipher tool process holds it.
 std::string WhoHoldsTheWorkFolder(const std::string& appDir);
+
+// Refusal when the work folder's path cannot be handed to a cipher tool that takes its command
+// line in the system's ANSI code page (see PathForAnsiPrograms).
+inline constexpr const char* kWorkFolderNotForTool =
+    "The cipher tool cannot open files in the work folder: move the program to a folder whose "
+    "path has only characters of the system's language";
+
+// Said of a save whose name a cipher tool taking the ANSI code page cannot be handed.
+inline constexpr const char* kNameNotForTool =
+    "the cipher tool cannot open a name with characters outside the system's language";
 
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
 // Why a save whose name ends in a dot or a space is left alone when the cipher tool is a
@@ -72,6 +92,7 @@ struct BatchRequest {
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit; // per tool run
     const CancelFlag* cancel = nullptr; // raised: no new step starts, a tool run is ended
     std::string backupFolder = {};      // where originals are kept; empty: BackupFolderFor(appDir)
+    std::string workFolder = {};        // the work folder; empty: WorkFolderOf(appDir)
     // How many saves a pass may run the cipher tool on at once. The passes keep their order
     // and the results are those of one job; replacements are made one after another. With
     // more than one, a save whose tool run failed is tried once more alone before it fails.

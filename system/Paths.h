@@ -46,6 +46,12 @@ bool PathIsWithin(std::string_view path, std::string_view folder);
 // Two texts of names compared that way (the platform's part of the two above).
 bool SameNamesText(std::string_view a, std::string_view b);
 
+// The path as a program that takes its command line in the system's ANSI code page can open it
+// (the cipher tool may be one): on Windows the path itself when every character has a place in
+// that code page, otherwise its 8.3 short form when the volume gives one that does, otherwise
+// empty. The path must exist. Elsewhere the path as it is.
+std::string PathForAnsiPrograms(const std::string& path);
+
 // Whether a name has path syntax in it and so could name something other than one entry of
 // its folder: a separator ('/' also on Windows), a NUL, and on Windows a ':' (a drive or a
 // file's stream).

@@ -27,6 +27,13 @@ CommandLine ParseWindowsCommandLine(const std::string& text);
 // The platform's name of a signal ("Killed"); Windows has none and says "signal".
 std::string SignalName(int signal);
 
+// Whether an exit code is the code of an exception that ended a Windows program: an NTSTATUS
+// error (0xC0000000 to 0xCFFFFFFF) or one of the other exception codes CrashName knows.
+bool IsCrashCode(int exitCode);
+
+// "access violation, 0xC0000005" for a well-known exception code; "0xC0001234" for others.
+std::string CrashName(int exitCode);
+
 class CancelFlag;
 class WineRunner;
 
@@ -50,8 +57,10 @@ struct ProcessOutcome {
     static constexpr std::size_t kOutputKept = 4096;
 
     bool succeeded() const { return kind == Kind::Exited && exitCode == 0; }
-    // "exit code 3", "killed by signal 9 (Killed)", "could not be started: ...",
-    // "did not finish within 120 s", "cancelled"
+    // Whether a Windows program ended by an exception it did not handle (IsCrashCode).
+    bool crashed() const { return kind == Kind::Exited && IsCrashCode(exitCode); }
+    // "exit code 3", "crashed (access violation, 0xC0000005)", "killed by signal 9 (Killed)",
+    // "could not be started: ...", "did not finish within 120 s", "cancelled"
     std::string describe() const;
     // The last non-empty line of the output, at most maxLength characters.
     std::string lastOutputLine(std::size_t maxLength = 200) const;

@@ -10,6 +10,14 @@ namespace ostrapel {
 // unset or not absolute. No trailing separator; empty when the platform cannot tell.
 std::string DefaultBackupFolder();
 
+#ifdef _WIN32
+// The work folder to use when the program folder cannot be written (unpacked under
+// C:\Program Files, say): %LOCALAPPDATA%\Ostrapel\Decrypt\temp. No trailing separator, not
+// created; empty when it cannot be told. Elsewhere an installed program's folder is the
+// per-user one already (ProgramFolder).
+std::string UserWorkFolder();
+#endif
+
 // A moment (seconds since 1970-01-01 UTC) as the local date and time "YYYY-MM-DD HH:MM:SS".
 std::string LocalTimeText(std::int64_t secondsSinceEpoch);
 

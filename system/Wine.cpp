@@ -19,6 +19,14 @@ std::string Environment(const char* name) {
 
 } // namespace
 
+std::string WineOverridesWithoutDebugger(const std::string& overrides) {
+    constexpr std::string_view kNoDebugger = "winedbg.exe=d";
+    if (overrides.empty()) {
+        return std::string(kNoDebugger);
+    }
+    return overrides + (overrides.back() == ';' ? "" : ";") + std::string(kNoDebugger);
+}
+
 bool IsWindowsProgram(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char header[64];

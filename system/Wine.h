@@ -12,6 +12,12 @@ inline constexpr const char* kWineMissing =
 // command line (`wine PROGRAM ARGS` quotes each argument anew).
 inline constexpr const char* kWineBridgeName = "ostrapel-winebridge.exe";
 
+// The value of WINEDLLOVERRIDES for a program started under Wine: the given value with Wine's
+// debugger turned off, so a program that crashes ends at once with its exception code instead
+// of waiting behind Wine's crash dialog. Only the programs started with it are affected; the
+// prefix and its other programs keep their settings.
+std::string WineOverridesWithoutDebugger(const std::string& overrides);
+
 // Whether the file is a Windows program: an "MZ" header whose e_lfanew (at 0x3C) points at
 // a "PE\0\0" signature.
 bool IsWindowsProgram(const std::string& path);

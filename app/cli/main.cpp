@@ -1,4 +1,5 @@
 #include "CliApp.h"
+#include "Console.h"
 #include "system/Cancel.h"
 
 #include <csignal>
@@ -20,11 +21,18 @@ void Interrupt(int signal) {
 }
 
 #ifdef _WIN32
-// Ctrl-C is SIGINT; Ctrl-Break, closing the console, logging off and shutting down are
-// SIGTERM. The batch stops at once and reports; returning TRUE keeps the process alive for
-// that, within the time the system allows.
+// Set once the batch has wound down: its temporaries removed, its backup set whole or gone.
+HANDLE windDown = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+// Every console event cancels the batch, which then reports (AnswerConsoleEvent). The process
+// ends as soon as the handler returns from closing the console, logging off or shutting down,
+// so the handler holds it until the batch has wound down (within the time the system allows).
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    Interrupt(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+    const ostrapel::ConsoleEventAnswer answer = ostrapel::AnswerConsoleEvent(event);
+    Interrupt(answer.signal);
+    if (answer.holdUntilDone && windDown != nullptr) {
+        ::WaitForSingleObject(windDown, INFINITE);
+    }
     return TRUE;
 }
 
@@ -53,18 +61,28 @@ void HandleSignals() {
 #ifdef _WIN32
 // The arguments as UTF-16, turned into the UTF-8 the core takes; output in UTF-8 too.
 int wmain(int argc, wchar_t** argv) {
-    ::SetConsoleOutputCP(CP_UTF8);
-    HandleSignals();
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int length =
-            ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), length, nullptr, nullptr);
-        arg.resize(arg.size() - 1); // the terminating NUL
-        args.push_back(std::move(arg));
+    int status = 0;
+    {
+        const ostrapel::Utf8ConsoleOutput utf8;
+        HandleSignals();
+        std::vector<std::string> args;
+        for (int i = 1; i < argc; ++i) {
+            const int length =
+                ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string arg(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
+            ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), length, nullptr, nullptr);
+            arg.resize(arg.size() - 1); // the terminating NUL
+            args.push_back(std::move(arg));
+        }
+        status = ostrapel::RunCli(ostrapel::MendTrailingQuotes(args), std::cout, std::cerr,
+                                  {&cancel, &interruptedBy});
+        std::cout.flush();
+        std::cerr.flush();
+    } // the user's code page is back
+    if (windDown != nullptr) {
+        ::SetEvent(windDown);
     }
-    return ostrapel::RunCli(args, std::cout, std::cerr, {&cancel, &interruptedBy});
+    return status;
 }
 #else
 int main(int argc, char** argv) {

@@ -364,7 +364,9 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
 
     Handle job(::CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // A crash ends the program with its exception code, whatever error mode it sets itself.
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
     ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
     OutputPipe output;
@@ -466,7 +468,10 @@ int wmain(int argc, wchar_t** argv) {
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
         ::SetHandleInformation(::GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
     }
-    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    // Inherited by the programs it starts: no box waits for a click when one crashes or misses
+    // a file. Wine shows its crash dialog regardless; the runner turns its debugger off for
+    // the bridge's programs (WineOverridesWithoutDebugger).
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 
     // Never destroyed: the reader thread may still be using it while the process exits.
     Inbox& inbox = *new Inbox;

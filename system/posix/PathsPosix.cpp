@@ -19,4 +19,8 @@ bool SameNamesText(std::string_view a, std::string_view b) {
     return a == b;
 }
 
+std::string PathForAnsiPrograms(const std::string& path) {
+    return path;
+}
+
 } // namespace ostrapel

@@ -301,11 +301,21 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
 
     bridge->environment = variables;
     bool debugSet = false;
-    for (const std::string& variable : variables) {
+    bool overridesSet = false;
+    for (std::string& variable : variables) {
         debugSet = debugSet || variable.starts_with("WINEDEBUG=");
+        if (variable.starts_with("WINEDLLOVERRIDES=")) {
+            overridesSet = true;
+            variable = "WINEDLLOVERRIDES=" + WineOverridesWithoutDebugger(variable.substr(17));
+        }
     }
     if (!debugSet) {
         variables.emplace_back("WINEDEBUG=-all"); // no debugging noise unless asked for
+    }
+    // A tool that crashes ends at once, not behind a crash dialog the user must close; the
+    // prefix's own setting stays as it is for every other program.
+    if (!overridesSet) {
+        variables.emplace_back("WINEDLLOVERRIDES=" + WineOverridesWithoutDebugger({}));
     }
     std::vector<char*> envp;
     for (std::string& variable : variables) {

@@ -1,3 +1,5 @@
+#include "ProcessWindows.h"
+
 #include "WindowsText.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
@@ -5,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <vector>
 #include <windows.h>
 
@@ -126,16 +129,20 @@ private:
     char buffer_[4096];
 };
 
-// A job whose processes all end when it is closed or terminated.
-HANDLE MakeJob() {
-    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) {
-        return nullptr;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    return job;
+// Creates the process with ToolErrorMode() added to this program's error mode, which it inherits;
+// this program's own mode is put back at once. Runs started side by side take turns here.
+BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
+                         PROCESS_INFORMATION& started) {
+    static std::mutex turn;
+    std::lock_guard lock(turn);
+    const UINT own = ::GetErrorMode();
+    ::SetErrorMode(own | win::ToolErrorMode());
+    const BOOL created = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
+                                          nullptr, nullptr, &startup, &started);
+    const DWORD error = ::GetLastError();
+    ::SetErrorMode(own);
+    ::SetLastError(error);
+    return created;
 }
 
 enum class WaitEnd { Ended, TimedOut, Cancelled };
@@ -199,6 +206,30 @@ void Drain(OutputPipe& pipe, std::string& output) {
         }
     }
     pipe.stop();
+}
+
+} // namespace
+
+UINT win::ToolErrorMode() {
+    return SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+}
+
+DWORD win::ToolJobLimits() {
+    return JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+}
+
+namespace {
+
+// A job with ToolJobLimits().
+HANDLE MakeJob() {
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = win::ToolJobLimits();
+    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return job;
 }
 
 } // namespace
@@ -275,8 +306,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
             ::Sleep(static_cast<DWORD>(50 * attempt));
         }
         std::wstring attemptLine = wideLine; // CreateProcessW may write into it
-        created = ::CreateProcessW(nullptr, attemptLine.data(), nullptr, nullptr, TRUE, flags,
-                                   nullptr, nullptr, &startup.StartupInfo, &started);
+        created = CreateWithErrorMode(attemptLine, flags, startup.StartupInfo, started);
         startError = created ? ERROR_SUCCESS : ::GetLastError();
         if (created || startError != ERROR_INTERNAL_ERROR) {
             break;

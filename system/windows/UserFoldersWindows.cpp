@@ -8,7 +8,10 @@
 
 namespace ostrapel {
 
-std::string DefaultBackupFolder() {
+namespace {
+
+// %LOCALAPPDATA%\Ostrapel; empty when unknown.
+std::string LocalDataFolder() {
     PWSTR local = nullptr;
     if (::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local) != S_OK) {
         ::CoTaskMemFree(local);
@@ -16,7 +19,19 @@ std::string DefaultBackupFolder() {
     }
     const std::string folder = win::Utf8(local);
     ::CoTaskMemFree(local);
-    return JoinPath(JoinPath(folder, "Ostrapel"), "Backups");
+    return JoinPath(folder, "Ostrapel");
+}
+
+} // namespace
+
+std::string DefaultBackupFolder() {
+    const std::string folder = LocalDataFolder();
+    return folder.empty() ? folder : JoinPath(folder, "Backups");
+}
+
+std::string UserWorkFolder() {
+    const std::string folder = LocalDataFolder();
+    return folder.empty() ? folder : JoinPath(JoinPath(folder, "Decrypt"), "temp");
 }
 
 std::string LocalTimeText(std::int64_t secondsSinceEpoch) {

@@ -60,6 +60,11 @@ cp "$root/saves/x" "$root/original-x"
 out=$(cli --list "$(native "$root/saves")")
 check "--list prints the listed names in name order" \
     test "$out" = "$(printf '%s\n' '-b save.sav' 'a.sav' 'sub folder')"
+if [ -n "$exe" ]; then
+    # "Z:\...\saves\" as PowerShell 5.1 completes it reaches the program as Z:\...\saves"
+    check "a folder argument ending in a quote is the folder" \
+        test "$(cli --list "$(native "$root/saves")\"")" = "$out"
+fi
 mkdir "$root/order"
 for name in slot10.sav Slot2.sav slot1.sav screenshot_52.png screenshot_9.png; do
     : >"$root/order/$name"

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "system/FileSystem.h"
+#include "system/Paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -194,7 +195,10 @@ const ToolFault kToolFaults[] = {
      "cipher tool failed (exit code 3): stand-in: decrypt of b.sav failed on purpose"},
     {"encrypt:exit=1:b.sav",
      "cipher tool failed (exit code 1): stand-in: encrypt of b.sav failed on purpose"},
-#ifndef _WIN32 // no signals there
+#ifdef _WIN32
+    {"decrypt:crash:b.sav",
+     "cipher tool crashed (access violation, 0xC0000005): stand-in: crashing on purpose"},
+#else // no signals on Windows
     {"decrypt:signal=9:b.sav", "cipher tool killed by signal 9 (Killed)"},
     {"encrypt:signal=11:b.sav", "cipher tool killed by signal 11 (Segmentation fault)"},
 #endif
@@ -214,6 +218,60 @@ INSTANTIATE_TEST_SUITE_P(EachFailure, ToolFaultTest, ::testing::ValuesIn(kToolFa
                              }
                              return name;
                          });
+
+// A program folder the user cannot write (unpacked under C:\Program Files) moves the work
+// folder to the user's own; the tests run as root, so "cannot write" comes through the seam.
+TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTheUsers) {
+    std::string user = root.path();
+    for (const char* name : {"local", "Ostrapel", "Decrypt", "temp"}) {
+        user = JoinPath(user, name);
+    }
+    const std::string beside = appDir + "Decrypt" + kPathSeparator + "temp" + kPathSeparator;
+    const auto writable = [](const std::string&) { return true; };
+    const auto unwritable = [](const std::string&) { return false; };
+    EXPECT_EQ(ChooseWorkFolder(appDir, user, writable), beside);
+    EXPECT_EQ(ChooseWorkFolder(appDir, {}, unwritable), beside); // nowhere else to go
+    const std::string moved = ChooseWorkFolder(appDir, user, unwritable);
+    EXPECT_EQ(moved, user + kPathSeparator);
+    EXPECT_EQ(KindOf(user), EntryKind::Directory) << "made with the folders above it";
+
+    AddSave("a.sav");
+    BatchRequest request{saves, names, appDir, "200"};
+    request.workFolder = moved;
+    Scn_Process runner;
+    BatchResult result = ConvertSaves(request, runner, &recorder);
+    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(ReadLines(log).size(), 3u) << "the tool beside the program ran";
+    EXPECT_EQ(SortedNames(moved), std::vector<std::string>{});
+    EXPECT_EQ(SortedNames(beside), std::vector<std::string>{}) << "nothing written beside it";
+}
+
+#ifdef _WIN32
+// A program folder whose path has characters outside the system's code page: an ANSI cipher
+// tool would get '?' for them, so it is handed each work copy's 8.3 short form.
+TEST_F(ConvertSavesTest, AWorkCopyPathOutsideTheCodePageReachesTheToolInAFormItCanOpen) {
+    const std::string program =
+        JoinPath(root.path(), "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3 \xe2\x82\xac");
+    testsupport::MakeDir(program);
+    testsupport::MakeDir(JoinPath(program, "Decrypt"));
+    WriteFile(JoinPath(JoinPath(program, "Decrypt"), "decrypt.exe"),
+              ReadFile(testsupport::StandInToolPath()));
+    const std::string paths = root / "paths.log";
+    ScopedEnv pathLog("STAND_IN_CIPHER_PATH_LOG", paths);
+    AddSave("a.sav");
+    Scn_Process runner;
+    BatchResult result =
+        ConvertSaves({saves, names, WithTrailingSeparator(program), "200"}, runner, &recorder);
+    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    const std::vector<std::string> handed = ReadLines(paths);
+    ASSERT_EQ(handed.size(), 3u);
+    for (const std::string& path : handed) {
+        EXPECT_EQ(PathForAnsiPrograms(path), path) << "not in the ANSI code page: " << path;
+    }
+}
+#endif
 
 TEST_F(ConvertSavesTest, ASaveThatIsNotEncipheredIsLeftAlone) {
     AddSave("good.sav");

@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 #include "system/Process.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 
 using namespace ostrapel;
@@ -115,5 +116,30 @@ TEST(WindowsCommandLine, OddNamesSurviveTheRoundTrip) {
             ASSERT_TRUE(text.has_value()) << argument;
             EXPECT_EQ(ParseWindowsCommandLine(*text), command) << *text;
         }
+    }
+}
+
+TEST(ProcessOutcomeText, AWindowsExceptionCodeIsACrashNamedInWords) {
+    struct Case {
+        std::uint32_t code;
+        const char* said;
+    };
+    const Case cases[] = {
+        {0xC0000005, "crashed (access violation, 0xC0000005)"},
+        {0xC00000FD, "crashed (stack overflow, 0xC00000FD)"},
+        {0xC0000135, "crashed (a DLL it needs was not found, 0xC0000135)"},
+        {0x80000003, "crashed (breakpoint, 0x80000003)"},
+        {0xE06D7363, "crashed (unhandled C++ exception, 0xE06D7363)"},
+        {0xC0001234, "crashed (0xC0001234)"},
+        // Ordinary exit codes, -1 among them, are not crashes.
+        {3, "exit code 3"},
+        {0xFFFFFFFF, "exit code -1"},
+        {0x80001234, "exit code -2147478988"},
+    };
+    for (const Case& c : cases) {
+        ProcessOutcome outcome;
+        outcome.kind = ProcessOutcome::Kind::Exited;
+        outcome.exitCode = static_cast<int>(c.code);
+        EXPECT_EQ(outcome.describe(), c.said) << std::hex << c.code;
     }
 }

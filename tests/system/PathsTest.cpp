@@ -1,6 +1,10 @@
 #include "system/Paths.h"
 
 #include "TestSupport.h"
+#ifdef _WIN32
+#include "system/windows/AnsiPaths.h"
+#include "system/windows/WindowsText.h"
+#endif
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -29,6 +33,47 @@ TEST(Paths, ApplicationDirectoryIsTheExecutablesFolder) {
     EXPECT_EQ(appDir.back(), '\\');
     EXPECT_NE(appDir.substr(0, appDir.size() - 1).back(), '\\');
     EXPECT_TRUE(testsupport::Exists(appDir + "core_tests.exe")) << appDir;
+}
+
+namespace {
+
+const std::wstring kCyrillic = L"C:\\Users\\\u0418\u0432\u0430\u043d\\Downloads\\Ostrapel\\a.sav";
+const std::wstring kShortened = L"C:\\Users\\D2C1~1\\DOWNLO~1\\Ostrapel\\a.sav";
+
+std::wstring ShortNames(const std::wstring& path) {
+    return path == kCyrillic ? kShortened : L"C:\\SHORT~1\\a.sav";
+}
+std::wstring NoShortNames(const std::wstring& path) {
+    return path;
+}
+
+} // namespace
+
+// An ANSI cipher tool gets each path in the system's code page: one with characters outside it
+// would reach the tool as '?', so its 8.3 short form goes instead, where the volume has one.
+TEST(Paths, APathAnAnsiProgramCannotTakeGoesInItsShortForm) {
+    struct Case {
+        std::wstring path;
+        unsigned codePage;
+        std::wstring (*shortForm)(const std::wstring&);
+        std::wstring handed; // empty: refused
+    };
+    const std::wstring accented = L"C:\\Jeux\\\u00e9t\u00e9\\a.sav";
+    const std::wstring bestFit = L"C:\\Games\\\u0101\\a.sav"; // 1252 would make it 'a'
+    const Case cases[] = {
+        {L"C:\\Games\\Ostrapel\\a.sav", 1252, ShortNames, L"C:\\Games\\Ostrapel\\a.sav"},
+        {accented, 1252, ShortNames, accented},
+        {accented, 1251, ShortNames, L"C:\\SHORT~1\\a.sav"},
+        {bestFit, 1252, ShortNames, L"C:\\SHORT~1\\a.sav"},
+        {kCyrillic, 1251, ShortNames, kCyrillic},
+        {kCyrillic, 65001, NoShortNames, kCyrillic}, // the system code page is UTF-8
+        {kCyrillic, 1252, ShortNames, kShortened},
+        {kCyrillic, 1252, NoShortNames, L""}, // a volume without 8.3 names
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(win::AnsiOpenableForm(c.path, c.codePage, c.shortForm), c.handed)
+            << win::Utf8(c.path) << " in code page " << c.codePage;
+    }
 }
 
 TEST(Paths, NamesWithPathSyntaxAreTold) {

@@ -1,10 +1,13 @@
 // The process runner on Windows, driven through a probe program.
 
+#include "system/windows/ProcessWindows.h"
+
 #include "TestSupport.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
 
 #include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -22,6 +25,10 @@ std::string Probe() {
 ProcessOutcome RunProbe(std::vector<std::string> arguments, int style = Scn_Process::kHidden,
                         const RunLimits& limits = {}) {
     return Scn_Process().Run_Process(CommandLine{Probe(), std::move(arguments)}, style, limits);
+}
+
+bool UnderWine() {
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 bool StillRunning(DWORD pid) {
@@ -91,6 +98,32 @@ TEST(WindowsProcessRunner, GivesTheShowWindowStyleAndNoConsoleWindow) {
     EXPECT_EQ(RunProbe({"startup"}, Scn_Process::kHidden).output, "show=0 console=none");
     EXPECT_EQ(RunProbe({"startup"}, Scn_Process::kMinimizedWithFocus).output,
               "show=2 console=none");
+}
+
+// A program that crashes ends with its exception code and no box waiting for a click: it
+// inherits an error mode that asks for no boxes, and its job ends a crashing process. Wine
+// neither passes the error mode on nor keeps a job's limits, so there only the flags chosen
+// are seen; Windows shows them in the program.
+TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
+    const unsigned long quiet =
+        SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+    EXPECT_EQ(win::ToolErrorMode() & quiet, quiet);
+    EXPECT_NE(win::ToolJobLimits() & JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION, 0u);
+    EXPECT_NE(win::ToolJobLimits() & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, 0u);
+
+    const UINT own = ::GetErrorMode();
+    ProcessOutcome outcome = RunProbe({"crashguard"});
+    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    EXPECT_EQ(::GetErrorMode(), own) << "the runner's own error mode is put back";
+    if (UnderWine()) {
+        return;
+    }
+    unsigned long mode = 0;
+    unsigned long inJob = 0;
+    ASSERT_EQ(std::sscanf(outcome.output.c_str(), "errormode=%lu job=%lu", &mode, &inJob), 2)
+        << outcome.output;
+    EXPECT_EQ(mode & quiet, quiet) << outcome.output;
+    EXPECT_NE(inJob & JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION, 0u) << outcome.output;
 }
 
 TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {

@@ -116,8 +116,27 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
     EXPECT_EQ(unmapped.kind, ProcessOutcome::Kind::NotStarted);
     EXPECT_NE(unmapped.error.find("no Windows form"), std::string::npos) << unmapped.error;
 
-    // The runner goes on with the same bridge after all of these.
+    // A crash is named; the runner goes on with the same bridge after all of these.
+    {
+        ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:crash:a.sav");
+        ProcessOutcome crashed = scene.run("decrypt", save);
+        EXPECT_EQ(crashed.describe(), "crashed (access violation, 0xC0000005)") << crashed.output;
+        EXPECT_EQ(ReadFile(save), EncipheredSave(1000, 1));
+    }
     EXPECT_TRUE(scene.run("decrypt", save).succeeded());
+}
+
+// Wine shows its crash dialog whatever the error mode, and with a display a crashing tool would
+// wait behind it until its time limit. The bridge's programs run with Wine's debugger off, the
+// user's own overrides kept; the prefix is left as it is.
+TEST(WineBridge, RunsProgramsWithWinesDebuggerOff) {
+    Scn_Process runner;
+    runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
+    const CommandLine overrides{OSTRAPEL_WINDOWS_PROBE, {"env", "WINEDLLOVERRIDES"}};
+    EXPECT_EQ(runner.Run_Process(overrides, Scn_Process::kHidden).output, "winedbg.exe=d");
+    ScopedEnv own("WINEDLLOVERRIDES", "mscoree=d");
+    EXPECT_EQ(runner.Run_Process(overrides, Scn_Process::kHidden).output,
+              "mscoree=d;winedbg.exe=d");
 }
 
 TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {

@@ -8,6 +8,8 @@
 //   stdin              print "eof" when its standard input is empty, else "got"
 //   sleep MS           sleep, then exit 0
 //   spawn FILE         start "sleep 60000" as a child of its own, write its id to FILE, exit 0
+//   crashguard         print its error mode and its job's limit flags
+//   env NAME           print the value of the environment variable NAME
 
 #include <cstdio>
 #include <cwchar>
@@ -81,6 +83,20 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"sleep" && argc == 3) {
         ::Sleep(static_cast<DWORD>(std::wcstol(argv[2], nullptr, 10)));
+        return 0;
+    }
+    if (mode == L"env" && argc == 3) {
+        wchar_t value[4096] = L"";
+        ::GetEnvironmentVariableW(argv[2], value, 4096);
+        Print(value);
+        return 0;
+    }
+    if (mode == L"crashguard") {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        const bool inJob = ::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation,
+                                                       &limits, sizeof limits, nullptr) != 0;
+        Print(L"errormode=" + std::to_wstring(::GetErrorMode()) + L" job=" +
+              (inJob ? std::to_wstring(limits.BasicLimitInformation.LimitFlags) : L"none"));
         return 0;
     }
     if (mode == L"spawn" && argc == 3) {

@@ -3,6 +3,7 @@
 // replaces the file at PATH in place and leaves PATH.backup with its previous content.
 //
 // STAND_IN_CIPHER_LOG=FILE appends "decrypt NAME" or "encrypt NAME" per run.
+// STAND_IN_CIPHER_PATH_LOG=FILE appends the PATH it was given per run.
 // STAND_IN_CIPHER_FOLDER_LOG=FILE appends the folder the tool runs in (its current folder) per run.
 // STAND_IN_CIPHER_BUSY=FILE makes a tool that cannot run beside itself: FILE exists while a run
 // goes on, and a run that finds it there fails (exit 75) and leaves the file alone.
@@ -21,6 +22,7 @@
 //   lenient     decipher what has no header too, as a tool that validates nothing would
 //   corrupt     flip one byte of the result, exit 0
 //   linger=MS   leave a helper process behind that lives MS milliseconds after the run
+//   crash       write where no program may: an access violation (SIGSEGV elsewhere)
 // Every rule that matches applies, in order.
 //
 // On Windows, STAND_IN_CIPHER_STRICT=1 refuses (exit 64) any command line but exactly
@@ -33,6 +35,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,10 +136,14 @@ bool WritePaced(const std::string& path, std::string_view data, long millisecond
     return static_cast<bool>(out);
 }
 
-void Log(std::string_view direction, const std::string& name) {
+void Log(std::string_view direction, const std::string& path, const std::string& name) {
     const char* log = std::getenv("STAND_IN_CIPHER_LOG");
     if (log != nullptr) {
         std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    }
+    const char* pathLog = std::getenv("STAND_IN_CIPHER_PATH_LOG");
+    if (pathLog != nullptr) {
+        std::ofstream(pathLog, std::ios::app) << path << '\n';
     }
     const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
     if (folderLog != nullptr) {
@@ -237,7 +244,7 @@ int Run(int argc, char** argv) {
     }
     const std::string path = argument.substr(9);
     const std::string name = BaseName(path);
-    Log(direction, name);
+    Log(direction, path, name);
     const BusyMark busy;
     if (busy.refused()) {
         std::fprintf(stderr, "stand-in: another run is in progress\n");
@@ -257,6 +264,13 @@ int Run(int argc, char** argv) {
         } else if (fault.action == "signal") {
             std::signal(static_cast<int>(fault.argument), SIG_DFL);
             std::raise(static_cast<int>(fault.argument));
+            return 1;
+        } else if (fault.action == "crash") {
+            std::fprintf(stderr, "stand-in: crashing on purpose\n");
+            std::fflush(stderr);
+            // Not address 0, which Wine lets a program write to; a kernel address never is.
+            int* volatile nowhere = reinterpret_cast<int*>(std::uintptr_t{0xFFFF800000000000u});
+            *nowhere = 1;
             return 1;
         } else if (fault.action == "truncate") {
             truncateTo = fault.argument;
