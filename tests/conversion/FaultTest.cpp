@@ -150,9 +150,11 @@ protected:
     }
     std::string Save(const std::string& name) const { return ReadFile(saves + "/" + name); }
 
-    BatchResult Run(BatchObserver* observer = nullptr) {
+    BatchResult Run(BatchObserver* observer = nullptr, std::size_t jobs = DefaultJobs()) {
         Scn_Process runner;
-        return ConvertSaves({saves, names, appDir, "200"}, runner, observer);
+        BatchRequest request{saves, names, appDir, "200"};
+        request.jobs = jobs;
+        return ConvertSaves(request, runner, observer);
     }
 
     // Every save as it was, each named with the reason, nothing left behind.
@@ -402,7 +404,7 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     pid_t batch = ::fork();
     if (batch == 0) {
         ::setenv("STAND_IN_CIPHER_FAULTS", "encrypt:hang=60000:b.sav", 1);
-        Run();
+        Run(nullptr, 1); // one job: no other run is starting when the batch is killed
         ::_exit(0);
     }
     std::vector<pid_t> tool;
