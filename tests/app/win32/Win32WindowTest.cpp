@@ -404,8 +404,9 @@ protected:
         }();
         ASSERT_TRUE(initialised);
     }
-    frmMain& Open() {
-        window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false);
+    frmMain& Open(ostrapel::WindowOptions options = {}) {
+        window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false,
+                                           std::move(options));
         window->setReportPresenter([this](HWND, const ostrapel::ReportBox& box) {
             Report& seen = box.kind == ostrapel::ReportBox::Kind::Batch ? report : restored;
             const ostrapel::BoxReport composed = box.Compose();
@@ -694,6 +695,30 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
+}
+
+// The rows scrolled into view during the reading are read next.
+TEST_F(Win32WindowTest, ReadsTheRowsScrolledIntoViewBeforeTheOthers) {
+    for (int i = 0; i < 30; ++i) { // of different bytes: a save deciphered once serves its twins
+        WriteFile(saves + "\\s" + std::to_string(10 + i) + ".sav",
+                  testsupport::ConvertedSave(1200, static_cast<unsigned>(i), 100));
+    }
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    ostrapel::WindowOptions options;
+    options.jobs = 1;
+    Open(options);
+    HWND list = Control(frmMain::kList);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt s11.sav"); }));
+    ::SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+    ASSERT_GT(::SendMessageW(list, LB_GETTOPINDEX, 0, 0), 15);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    const std::vector<std::string> runs = testsupport::ReadLines(log);
+    const auto at = [&](const std::string& run) {
+        return std::find(runs.begin(), runs.end(), run) - runs.begin();
+    };
+    EXPECT_LT(at("decrypt s39.sav"), at("decrypt s25.sav"));
 }
 
 // A batch: the controls locked and the save button a cancel button, the progress in the file
