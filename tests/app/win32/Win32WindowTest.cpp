@@ -5,6 +5,7 @@
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
+#include "mdlFileList.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
@@ -719,6 +720,44 @@ TEST_F(Win32WindowTest, ReadsTheRowsScrolledIntoViewBeforeTheOthers) {
         return std::find(runs.begin(), runs.end(), run) - runs.begin();
     };
     EXPECT_LT(at("decrypt s39.sav"), at("decrypt s25.sav"));
+}
+
+// A name too long for its room loses its middle: the end, which tells saves apart, stays, and
+// as much of it as fits shows.
+TEST(Win32FileList, CutsALongNameInTheMiddle) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HFONT font = mdlLayout::MessageFont(96);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const auto width = [&](const std::wstring& text) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    const std::string name = "screenshot_2026_12_07_t_12.png";
+    struct Case {
+        std::string prefix;
+        int room; // in characters of name's width
+        bool cut;
+    };
+    for (const Case& c : {Case{"", 40, false}, Case{"", 15, true}, Case{"3 of 12: ", 15, true},
+                          Case{"", 7, true}}) {
+        SCOPED_TRACE(c.prefix + std::to_string(c.room));
+        const int room =
+            width(Wide(c.prefix)) + width(Wide(name)) * c.room / static_cast<int>(name.size());
+        const std::wstring fitted = mdlFileList::FittedInTheMiddle(dc, c.prefix, name, room);
+        if (!c.cut) {
+            EXPECT_EQ(fitted, Wide(name));
+            continue;
+        }
+        EXPECT_LE(width(fitted), room);
+        const std::size_t length = fitted.size() - c.prefix.size();
+        EXPECT_EQ(fitted, Wide(c.prefix + ostrapel::ShortenedInTheMiddle(name, length)));
+        EXPECT_GT(width(Wide(c.prefix + ostrapel::ShortenedInTheMiddle(name, length + 1))), room);
+        EXPECT_EQ(fitted.substr(fitted.size() - 2), L"ng") << fitted;
+    }
+    ::SelectObject(dc, old);
+    ::DeleteObject(font);
+    ::DeleteDC(dc);
 }
 
 // A batch: the controls locked and the save button a cancel button, the progress in the file
