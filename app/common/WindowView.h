@@ -18,7 +18,7 @@ struct RestoreResult;
 struct ListRow {
     std::string name;    // the entry's name exactly as the folder listing gave it
     std::string shown;   // what the list draws for the name
-    std::string version; // drawn beside the name, on the right: "2.00", "250", "not read";
+    std::string version; // drawn beside the name, on the right: "2.00", "250", "?" (not read);
                          // empty until read
     std::string tooltip; // the whole name, ": " and the version once known
     bool operator==(const ListRow&) const = default;

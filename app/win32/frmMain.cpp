@@ -217,6 +217,7 @@ void frmMain::LayOut() {
         mdlLayout::FitLabel(Control(id), labelFont_, frame.left, Scale(kLabelGap));
     }
     ShowListCaption(listCaption_);
+    TellRowsInView();
     ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -228,7 +229,23 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         if (message == WM_MOUSEMOVE) {
             window->ListMouseMoved(lParam);
         }
-        return ::DefSubclassProc(hwnd, message, wParam, lParam);
+        const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+        switch (message) {
+        // What may move the list's top: the scroll bar, the wheel, the keys, a selection
+        // brought into view, the list box's own scrolling while the mouse drags, a new size.
+        case WM_VSCROLL:
+        case WM_MOUSEWHEEL:
+        case WM_KEYDOWN:
+        case WM_TIMER:
+        case WM_SIZE:
+        case LB_SETTOPINDEX:
+        case LB_SETCURSEL:
+            window->TellRowsInView();
+            break;
+        default:
+            break;
+        }
+        return result;
     }
     switch (message) {
     case WM_ERASEBKGND: {
@@ -413,6 +430,23 @@ void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     }
     ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(list, nullptr, TRUE);
+    TellRowsInView();
+}
+
+void frmMain::TellRowsInView() {
+    HWND list = Control(kList);
+    if (!model_ || rows_.empty() || list == nullptr) {
+        return;
+    }
+    const LRESULT top = ::SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+    const LRESULT height = ::SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    if (top == LB_ERR || height == LB_ERR || height <= 0) {
+        return;
+    }
+    RECT client{};
+    ::GetClientRect(list, &client);
+    model_->RowsInView(static_cast<std::size_t>(top),
+                       static_cast<std::size_t>(client.bottom / height + 1));
 }
 
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {

@@ -96,6 +96,8 @@ private:
     HWND ParentOf(int id) const;
     int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     void ListMouseMoved(LPARAM at);
+    // Tells the model which rows the list shows, whose versions it reads first.
+    void TellRowsInView();
     void RefreshTip();
     void FilesDropped(WPARAM drop);
     void ComboDLC_Change();

@@ -20,13 +20,12 @@ void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT fo
     ::FillRect(item.hDC, &item.rcItem,
                ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     if (row != nullptr) {
-        const std::wstring name = Wide(row->shown);
         const std::wstring version = Wide(row->version);
         HGDIOBJ oldFont = ::SelectObject(item.hDC, font);
         const int oldMode = ::SetBkMode(item.hDC, TRANSPARENT);
         const COLORREF oldColour = ::SetTextColor(
             item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+        constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
         RECT text = item.rcItem;
         text.left += ::MulDiv(2, dpi, 96);
         text.right -= ::MulDiv(2, dpi, 96);
@@ -36,9 +35,11 @@ void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT fo
             ::GetTextExtentPoint32W(item.hDC, version.c_str(), static_cast<int>(version.size()),
                                     &extent);
             ::DrawTextW(item.hDC, version.c_str(), static_cast<int>(version.size()), &text,
-                        kLine | DT_RIGHT);
+                        kLine | DT_RIGHT | DT_END_ELLIPSIS);
             nameRect.right = std::max(text.left, text.right - extent.cx - ::MulDiv(6, dpi, 96));
         }
+        const std::wstring name =
+            FittedInTheMiddle(item.hDC, {}, row->shown, nameRect.right - nameRect.left);
         ::DrawTextW(item.hDC, name.c_str(), static_cast<int>(name.size()), &nameRect,
                     kLine | DT_LEFT);
         ::SetTextColor(item.hDC, oldColour);
@@ -56,18 +57,35 @@ std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& 
     const int room = client.right - ::MulDiv(16, dpi, 96);
     HDC dc = ::GetDC(frame);
     HGDIOBJ old = ::SelectObject(dc, font);
+    std::wstring text = FittedInTheMiddle(dc, caption.prefix, caption.name, room);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(frame, dc);
+    return text;
+}
+
+std::wstring FittedInTheMiddle(HDC dc, const std::string& prefix, const std::string& name,
+                               int room) {
+    const auto fitted = [&](std::size_t length) {
+        return Wide(prefix + ostrapel::ShortenedInTheMiddle(name, length));
+    };
     const auto fits = [&](const std::wstring& text) {
         SIZE extent{};
         ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
         return extent.cx <= room;
     };
-    std::wstring text = Wide(caption.prefix + caption.name);
-    for (std::size_t length = ostrapel::CharacterCount(caption.name); !fits(text) && length > 1;) {
-        text = Wide(caption.prefix + ostrapel::ShortenedInTheMiddle(caption.name, --length));
+    const std::size_t length = ostrapel::CharacterCount(name);
+    std::wstring whole = Wide(prefix + name);
+    if (length <= 1 || fits(whole)) {
+        return whole;
     }
-    ::SelectObject(dc, old);
-    ::ReleaseDC(frame, dc);
-    return text;
+    // The longest cut that fits, by halving: rows are drawn often, and names may be long.
+    std::size_t fitting = 1; // the shortest cut there is, whether it fits or not
+    std::size_t tooLong = length;
+    while (tooLong - fitting > 1) {
+        const std::size_t middle = fitting + (tooLong - fitting) / 2;
+        (fits(fitted(middle)) ? fitting : tooLong) = middle;
+    }
+    return fitted(fitting);
 }
 
 POINT MenuPoint(HWND list, LPARAM at) {

@@ -9,12 +9,18 @@
 // from the model's rows, in a frame whose caption shows the batch's progress.
 namespace mdlFileList {
 
-// Draws a row: the shown name at the left, the version at the right; the name gives way first.
+// Draws a row: the version at the right in the width it needs, the shown name in the rest, cut
+// in the middle when too long so that its end, which tells saves apart, stays.
 void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT font, int dpi);
 
 // The frame's caption: the prefix always shows; a name too long for the frame is cut short in
 // the middle.
 std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi);
+
+// prefix and as much of name as fit in room pixels with the font selected into dc; a name cut
+// short loses its middle ("screens...t_12.png").
+std::wstring FittedInTheMiddle(HDC dc, const std::string& prefix, const std::string& name,
+                               int room);
 
 // Where the list's menu opens, in screen coordinates: at the point given, or when it was asked
 // for from the keyboard (both coordinates -1) below the selected entry when it shows, else at

@@ -5,6 +5,7 @@
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
+#include "mdlFileList.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
@@ -404,8 +405,9 @@ protected:
         }();
         ASSERT_TRUE(initialised);
     }
-    frmMain& Open() {
-        window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false);
+    frmMain& Open(ostrapel::WindowOptions options = {}) {
+        window = std::make_unique<frmMain>(::GetModuleHandleW(nullptr), appDir, chooser, false,
+                                           std::move(options));
         window->setReportPresenter([this](HWND, const ostrapel::ReportBox& box) {
             Report& seen = box.kind == ostrapel::ReportBox::Kind::Batch ? report : restored;
             const ostrapel::BoxReport composed = box.Compose();
@@ -694,6 +696,68 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
+}
+
+// The rows scrolled into view during the reading are read next.
+TEST_F(Win32WindowTest, ReadsTheRowsScrolledIntoViewBeforeTheOthers) {
+    for (int i = 0; i < 30; ++i) { // of different bytes: a save deciphered once serves its twins
+        WriteFile(saves + "\\s" + std::to_string(10 + i) + ".sav",
+                  testsupport::ConvertedSave(1200, static_cast<unsigned>(i), 100));
+    }
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    ostrapel::WindowOptions options;
+    options.jobs = 1;
+    Open(options);
+    HWND list = Control(frmMain::kList);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return Ran(log, "decrypt s11.sav"); }));
+    ::SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+    ASSERT_GT(::SendMessageW(list, LB_GETTOPINDEX, 0, 0), 15);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    const std::vector<std::string> runs = testsupport::ReadLines(log);
+    const auto at = [&](const std::string& run) {
+        return std::find(runs.begin(), runs.end(), run) - runs.begin();
+    };
+    EXPECT_LT(at("decrypt s39.sav"), at("decrypt s25.sav"));
+}
+
+// A name too long for its room loses its middle: the end, which tells saves apart, stays, and
+// as much of it as fits shows.
+TEST(Win32FileList, CutsALongNameInTheMiddle) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HFONT font = mdlLayout::MessageFont(96);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const auto width = [&](const std::wstring& text) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    const std::string name = "screenshot_2026_12_07_t_12.png";
+    struct Case {
+        std::string prefix;
+        int room; // in characters of name's width
+        bool cut;
+    };
+    for (const Case& c : {Case{"", 40, false}, Case{"", 15, true}, Case{"3 of 12: ", 15, true},
+                          Case{"", 7, true}}) {
+        SCOPED_TRACE(c.prefix + std::to_string(c.room));
+        const int room =
+            width(Wide(c.prefix)) + width(Wide(name)) * c.room / static_cast<int>(name.size());
+        const std::wstring fitted = mdlFileList::FittedInTheMiddle(dc, c.prefix, name, room);
+        if (!c.cut) {
+            EXPECT_EQ(fitted, Wide(name));
+            continue;
+        }
+        EXPECT_LE(width(fitted), room);
+        const std::size_t length = fitted.size() - c.prefix.size();
+        EXPECT_EQ(fitted, Wide(c.prefix + ostrapel::ShortenedInTheMiddle(name, length)));
+        EXPECT_GT(width(Wide(c.prefix + ostrapel::ShortenedInTheMiddle(name, length + 1))), room);
+        EXPECT_EQ(fitted.substr(fitted.size() - 2), L"ng") << fitted;
+    }
+    ::SelectObject(dc, old);
+    ::DeleteObject(font);
+    ::DeleteDC(dc);
 }
 
 // A batch: the controls locked and the save button a cancel button, the progress in the file
