@@ -54,7 +54,7 @@ void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
     if (outcome.oldValue) {
         return SetVersion(row, ReadVersionText(outcome));
     }
-    row.version = kVersionNotReadMark;
+    row.version = std::string(kVersionNotReadMark);
     row.tooltip = row.shown + ": " + kVersionNotRead +
                   (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
 }
