@@ -548,7 +548,9 @@ TEST(WindowModel, ClosingDuringABatchAsksWhetherToCancel) {
         EXPECT_EQ(window.view.asked.size(), 1u);
         EXPECT_EQ(window.view.asked[0], "A conversion is running. Cancel it and close the "
                                         "window?\n\nSaves not yet replaced stay as they were.");
-        EXPECT_FALSE(window.WorkFolderEmpty()); // not cleared under the batch
+        if (!answer) { // a cancelled batch may already have ended and emptied it itself
+            EXPECT_FALSE(window.WorkFolderEmpty()); // not cleared under the batch
+        }
         // Asked again, or closing once the batch has been cancelled.
         EXPECT_FALSE(window.model->CloseRequested());
         EXPECT_EQ(window.view.asked.size(), answer ? 1u : 2u);
