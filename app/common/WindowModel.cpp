@@ -480,16 +480,11 @@ void WindowModel::BatchEnded(BatchResult result) {
     const bool close = rules_.EndBatch();
     caption_ = kTitle;
     view_.ShowCaption(caption_);
-    ShowControls();
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
     box.warning = !result.allChanged();
     box.batch = &result;
-    view_.ShowReport(box);
-    view_.Ended(WindowView::Work::Batch);
-    if (close) {
-        view_.Close();
-    }
+    ShowEnded(box, WindowView::Work::Batch, close);
 }
 
 RestoreMenuItem WindowModel::RestoreMenu() const {
@@ -519,18 +514,23 @@ void WindowModel::RestoreEnded(RestoreResult result) {
     restore_.join();
     state_ = State::Idle;
     const bool close = rules_.EndBatch();
-    ShowControls();
     ReportBox box;
     box.kind = ReportBox::Kind::Restore;
     box.warning = !result.allRestored();
     box.restore = &result;
+    if (!ShowEnded(box, WindowView::Work::Restore, close)) {
+        StartReading(); // the saves put back hold their old versions again
+    }
+}
+
+bool WindowModel::ShowEnded(const ReportBox& box, WindowView::Work work, bool close) {
+    ShowControls(); // the work has ended before its box shows
     view_.ShowReport(box);
-    view_.Ended(WindowView::Work::Restore);
+    view_.Ended(work);
     if (close) {
         view_.Close();
-        return;
     }
-    StartReading(); // the saves put back hold their old versions again
+    return close;
 }
 
 bool WindowModel::CloseRequested() {

@@ -156,6 +156,9 @@ private:
     void StartBatch();
     void BatchEnded(BatchResult result);
     void RestoreEnded(RestoreResult result);
+    // Unlocks the controls, then shows the box and tells the view the work ended; closes the
+    // window when a close waited for it. Returns whether it closed.
+    bool ShowEnded(const ReportBox& box, WindowView::Work work, bool close);
     void ShowCursor(std::size_t index);
     void ShowControls();
     void ClearWorkFolder();

@@ -100,27 +100,7 @@ const std::string& Content(const Save& save, int value) {
     return it->second;
 }
 
-// The whole content of a file, or nothing when it cannot be read (a file under /proc goes
-// away with its process, even midway).
-std::optional<std::string> ReadIfThere(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string content;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
-        if (got > 0) {
-            content.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
-    if (got < 0) {
-        return std::nullopt;
-    }
-    return content;
-}
+using testsupport::ReadIfThere;
 
 std::vector<std::string> EntriesOf(const std::string& folder) {
     std::vector<std::string> names;

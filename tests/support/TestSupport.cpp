@@ -221,10 +221,6 @@ struct PrivateBackupFolder {
 } // namespace
 
 #ifndef _WIN32
-namespace {
-
-// A file's whole content, or nothing when it cannot be opened or a read fails (a file under
-// /proc goes away with its process, even midway).
 std::optional<std::string> ReadIfThere(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -244,8 +240,6 @@ std::optional<std::string> ReadIfThere(const std::string& path) {
     }
     return content;
 }
-
-} // namespace
 
 std::map<int, std::string> ProcessCommandLines(const std::string& procRoot) {
     std::map<int, std::string> lines;

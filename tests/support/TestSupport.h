@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +93,10 @@ struct BatchScene {
 };
 
 #ifndef _WIN32
+// A file's whole content, or nothing when it cannot be opened or a read fails (a file under
+// /proc goes away with its process, even midway).
+std::optional<std::string> ReadIfThere(const std::string& path);
+
 // Every process's command line by process id, as procRoot shows them: each argument ended by
 // a NUL. A process that ends while it is being read is left out.
 std::map<int, std::string> ProcessCommandLines(const std::string& procRoot = "/proc");
