@@ -17,7 +17,6 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <thread>
 
@@ -293,7 +292,7 @@ BatchResult Batch::run() {
         return refuse(std::string(kWorkFolderNotForTool) + ": " + workFolder_);
     }
     if (!request_.saveFolder.empty() && !readOnly_) {
-        (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
+        (void)RemoveTemporaries(request_.saveFolder);
     }
 
     states_.resize(request_.names.size());
@@ -714,8 +713,7 @@ bool CanWriteIn(const std::string& folder) {
         return false;
     }
     // A name of its own, so instances testing at once do not meet.
-    const std::string probe = JoinPath(folder, kTemporaryPrefix + std::string("write-test-") +
-                                                   std::to_string(std::random_device{}()));
+    const std::string probe = JoinPath(folder, NewTemporaryName());
     if (!WriteNewFile(probe, {})) {
         return false;
     }

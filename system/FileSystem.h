@@ -15,8 +15,16 @@
 
 namespace ostrapel {
 
-// Prefix of the temporary files the program writes beside a save; hidden from listings.
+// Prefix of the files the program makes for itself (temporaries, lock files).
 inline constexpr const char* kTemporaryPrefix = ".ostrapel-";
+
+// A new name for a temporary file: ".ostrapel-PID-RANDOM.tmp", PID this process's id in
+// decimal, RANDOM ten of a-z and 0-9.
+std::string NewTemporaryName();
+
+// Whether a name has exactly the form NewTemporaryName gives: only such files are taken for
+// the program's own, so a player's file that merely begins alike is never hidden or removed.
+bool IsTemporaryName(std::string_view name);
 
 enum class EntryKind { Missing, File, Directory, Other };
 
@@ -27,7 +35,7 @@ struct DirectoryEntry {
 };
 
 // Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
-// Windows, where hiding is an attribute, only this program's own temporaries.
+// Windows, where hiding is an attribute, only this program's own temporaries (IsTemporaryName).
 bool IsHiddenName(const std::string& name);
 
 // What a file looked like when it was read; two equal identities mean nobody wrote it since.
@@ -134,8 +142,8 @@ Status RemoveFile(const std::string& path);
 // Deletes every entry of a folder that is not a folder. Sub-folders stay.
 Status RemoveFilesIn(const std::string& folder);
 
-// Deletes every file of a folder whose name starts with prefix.
-Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix);
+// Deletes every file of a folder whose name IsTemporaryName.
+Status RemoveTemporaries(const std::string& folder);
 
 // Creates a folder; an existing one is fine.
 Status MakeDirectory(const std::string& path);

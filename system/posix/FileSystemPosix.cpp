@@ -7,7 +7,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,16 +113,6 @@ int CopyContents(int in, int out, std::string* kept = nullptr) {
             kept->append(buffer, static_cast<std::size_t>(got));
         }
     }
-}
-
-std::string RandomSuffix() {
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) {
-        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
-    }
-    return suffix;
 }
 
 } // namespace
@@ -398,7 +387,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     // An unnamed temporary is linked into the folder only once it is complete. That takes
     // /proc; without it, a named temporary is created exclusively instead.
     bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
-    std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    std::string temporary = JoinPath(folder, NewTemporaryName());
     Fd out(unnamed ? OpenRetrying(folder.c_str(), O_WRONLY | O_TMPFILE, 0600) : -1);
     if (!out.valid()) {
         if (unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL &&
@@ -493,7 +482,7 @@ Status SyncFile(const std::string& path) {
 
 Status WriteFileAtomically(const std::string& path, std::string_view content) {
     const std::string folder = ParentOf(path);
-    const std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    const std::string temporary = JoinPath(folder, NewTemporaryName());
     Fd out(OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
     if (!out.valid()) {
         return Status::FromErrno(errno);

@@ -6,7 +6,6 @@
 #include <aclapi.h>
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <windows.h>
 #undef SetCurrentDirectory // the wide macro would rename this program's own function
 
@@ -113,16 +112,6 @@ DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept = nullptr) {
             kept->append(buffer.data(), got);
         }
     }
-}
-
-std::string RandomSuffix() {
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) {
-        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
-    }
-    return suffix;
 }
 
 bool InUse(DWORD error) {
@@ -253,7 +242,7 @@ DWORD RenameOver(HANDLE handle, const std::wstring& target) {
 } // namespace
 
 bool IsHiddenName(const std::string& name) {
-    return name.rfind(kTemporaryPrefix, 0) == 0;
+    return IsTemporaryName(name);
 }
 
 ListingResult ListDirectory(const std::string& folder) {
@@ -738,8 +727,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
 
     // Hidden while it is written, so a temporary left by a killed run stays out of listings.
     const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
-    const std::wstring temporary =
-        folder + L"\\" + win::Wide(kTemporaryPrefix + RandomSuffix() + ".tmp");
+    const std::wstring temporary = folder + L"\\" + win::Wide(NewTemporaryName());
     // No WRITE_OWNER: it is not the creator's by right, and asking for it could fail the create.
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
                              0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
@@ -811,8 +799,7 @@ Status SyncFile(const std::string& path) {
 }
 
 Status WriteFileAtomically(const std::string& path, std::string_view content) {
-    const std::wstring temporary =
-        win::FilePath(JoinPath(ParentOf(path), kTemporaryPrefix + RandomSuffix() + ".tmp"));
+    const std::wstring temporary = win::FilePath(JoinPath(ParentOf(path), NewTemporaryName()));
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {

@@ -383,10 +383,12 @@ TEST_F(ConvertSavesTest, KeepsPermissionsAndWritesThroughLinks) {
 TEST_F(ConvertSavesTest, CreatesAMissingWorkFolderAndRemovesOldTemporaries) {
     AddSave("a.sav");
     ASSERT_EQ(::rmdir(WorkFolderOf(appDir).c_str()), 0);
-    WriteFile(saves + "/.ostrapel-left-by-a-kill.tmp", "partial");
+    WriteFile(saves + "/.ostrapel-4242-leftbykill.tmp", "partial");
+    WriteFile(saves + "/.ostrapel-notes", "the player's own");
     EXPECT_TRUE(Run().allChanged());
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav"}));
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{".ostrapel-notes", "a.sav"}));
+    EXPECT_EQ(Save(".ostrapel-notes"), "the player's own");
 }
 
 TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
