@@ -112,10 +112,16 @@ struct FakeView final : WindowView {
     std::vector<ListRow> rows;
     std::optional<std::size_t> selected;
     std::vector<std::size_t> selects;
-    WindowControls controls;
-    std::string caption;
-    ListCaption listCaption;
-    std::string value;
+    // Nothing the model would show, so a check of what it showed cannot pass on these.
+    WindowControls controls{.open = false,
+                            .combo = false,
+                            .save = true,
+                            .saveText = "not shown",
+                            .busy = true,
+                            .folders = false};
+    std::string caption = "not shown";
+    ListCaption listCaption{"not shown", "not shown", "not shown"};
+    std::string value = "not shown";
     std::vector<Report> reports;
     std::vector<std::string> asked;
     bool answer = false;
@@ -151,6 +157,29 @@ private:
     std::mutex mutex_;
     std::condition_variable posted_;
     int posts_ = 0;
+};
+
+// Makes a folder current for its life and then puts the one before back.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(before_, ignored);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    // An earlier model may have made a scene's program folder current that is gone by now.
+    static std::filesystem::path Current() {
+        std::error_code gone;
+        std::filesystem::path current = std::filesystem::current_path(gone);
+        return gone ? std::filesystem::temp_directory_path() : current;
+    }
+    std::filesystem::path before_ = Current();
 };
 
 // A program folder with the stand-in tool, a save folder, and a window model over both.
@@ -226,9 +255,16 @@ struct Window {
 TEST(WindowModel, StartsIdleWithNothingListed) {
     Window window;
     EXPECT_EQ(window.view.caption, "Ostrapel by Penmorrow");
-    EXPECT_EQ(window.view.controls, WindowControls{});
-    EXPECT_FALSE(window.view.controls.save);
-    EXPECT_EQ(window.view.listCaption, ListCaption{});
+    const WindowControls& controls = window.view.controls;
+    EXPECT_TRUE(controls.open);
+    EXPECT_TRUE(controls.combo);
+    EXPECT_FALSE(controls.save);
+    EXPECT_EQ(controls.saveText, "Apply and Save");
+    EXPECT_FALSE(controls.busy);
+    EXPECT_TRUE(controls.folders);
+    EXPECT_EQ(window.view.listCaption.prefix, "File List");
+    EXPECT_EQ(window.view.listCaption.name, "");
+    EXPECT_EQ(window.view.listCaption.tooltip, "");
     EXPECT_EQ(window.view.value, "400");
     EXPECT_TRUE(window.view.rows.empty());
     EXPECT_EQ(WindowModel::VersionLabels().front(), "0.00");
@@ -265,6 +301,8 @@ TEST(WindowModel, StartupNoticeNamesWhatIsMissing) {
 // no work folder there is emptied.
 TEST(WindowModel, WithoutAProgramFolderTheBatchIsRefused) {
     Window window([](WindowOptions& options) { options.appDir.clear(); });
+    // Where a relative "Decrypt" would lead.
+    CurrentFolder current(testsupport::Native(window.scene.appDir));
     window.WriteSave("a.sav", 100);
     const std::string keep = window.scene.appDir + "Decrypt/temp/keep.sav";
     WriteFile(keep, "someone else's");
@@ -300,7 +338,7 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
 
     // The program folder is made current on every open; the cipher tool inherits it.
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    CurrentFolder elsewhere(std::filesystem::temp_directory_path());
     window.ListAndRead(window.scene.saves + kPathSeparator);
     EXPECT_EQ(KindOf(std::string("Decrypt") + kPathSeparator + "decrypt.exe"), EntryKind::File);
     EXPECT_EQ(window.model->Folder(), window.scene.saves);
@@ -382,7 +420,8 @@ TEST(WindowModel, RowsInViewAreReadFirst) {
               (std::vector<std::string>{"decrypt e.sav", "decrypt f.sav", "decrypt a.sav"}));
 
     WriteFile(window.scene.log, "");
-    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    // Long enough for the rows in view to change before the next is taken.
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "decrypt:sleep=3000:v.sav");
     window.model->RowsInView(0, 2);
     window.view.folders.push_back(window.other);
     window.model->OpenClicked();
@@ -445,7 +484,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     window.WriteSave("a.sav", 100);
     window.WriteSave("b.sav", 100);
     window.ListAndRead();
-    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "encrypt:sleep=3000:a.sav");
 
     window.Convert("3.00");
     const WindowControls locked{.open = false,
@@ -498,6 +537,11 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             window.WriteSave(name, 100);
         }
         window.ListAndRead();
+        // New bytes, so the batch deciphers them again rather than take the reading's.
+        WriteFile(window.scene.log, "");
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            window.WriteSave(name, 150);
+        }
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
 
         window.Convert("3.00");
@@ -506,6 +550,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             [&] { return window.Ran(hanging) && window.view.listCaption.prefix == "2 of 3: "; }));
         EXPECT_EQ(window.view.listCaption, (ListCaption{"2 of 3: ", "b.sav", "2 of 3: b.sav"}));
         EXPECT_EQ(window.view.selected, 1u);
+        EXPECT_EQ(window.Ran("encrypt a.sav"), c.fault[0] == 'e'); // in the pass of the fault
         if (c.escape) {
             window.model->CancelPressed();
         } else {
@@ -520,7 +565,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         EXPECT_NE(text.find("files: cancelled: a.sav, b.sav, c.sav"), std::string::npos) << text;
         EXPECT_TRUE(window.view.reports[0].warning);
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            EXPECT_TRUE(window.Holds(name, 100)) << name;
+            EXPECT_TRUE(window.Holds(name, 150)) << name;
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_EQ(window.view.listCaption, ListCaption{});
@@ -539,7 +584,7 @@ TEST(WindowModel, ClosingDuringABatchAsksWhetherToCancel) {
         window.WriteSave("b.sav", 100);
         window.ListAndRead();
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS",
-                       answer ? "encrypt:hang=20000:a.sav" : "any:sleep=100:*");
+                       answer ? "encrypt:hang=20000:a.sav" : "encrypt:sleep=3000:a.sav");
         window.Convert("2.00");
         ASSERT_TRUE(window.RunUntil([&] { return window.Ran("encrypt a.sav"); }));
 
