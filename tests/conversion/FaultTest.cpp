@@ -699,7 +699,24 @@ TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
 // it: a planted set, or a planted folder for the save folder's sets, is refused and left
 // alone, and whatever lies behind it stays. A set planted to put its bytes into a.sav (its
 // manifest names a.sav's present SHA-256 as what the batch wrote) is never restored.
-TEST_F(FaultTest, NothingInTheBackupsIsUsedThroughALinkOrFromAnotherUser) {
+class PlantedBackupsTest : public FaultTest {
+protected:
+    // The rows whose plant is another user's, or those whose plant is a link.
+    void ExpectLeftAlone(bool byAnotherUser);
+};
+
+TEST_F(PlantedBackupsTest, ThroughALink) {
+    ExpectLeftAlone(false);
+}
+
+TEST_F(PlantedBackupsTest, FromAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can make folders that belong to another user";
+    }
+    ExpectLeftAlone(true);
+}
+
+void PlantedBackupsTest::ExpectLeftAlone(bool byAnotherUser) {
     AddSaves();
     const std::string victim = root / "victim";
     testsupport::MakeDir(victim);
@@ -757,8 +774,8 @@ TEST_F(FaultTest, NothingInTheBackupsIsUsedThroughALinkOrFromAnotherUser) {
          usedIn + " belongs to another user; it is left alone", sets + "/0000000001/manifest"},
     };
     for (const Case& c : cases) {
-        if (c.byAnotherUser && ::geteuid() != 0) {
-            continue; // only root can make another user's folders
+        if (c.byAnotherUser != byAnotherUser) {
+            continue;
         }
         SCOPED_TRACE(c.what);
         testsupport::RemoveTree(backups);
