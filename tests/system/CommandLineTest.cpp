@@ -29,10 +29,6 @@ TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
         "\"C:\\Ostrapel\\Decrypt\\decrypt.exe\" /decrypt:\"C:\\Ostrapel\\Decrypt\\temp\\a.sav\" ");
     EXPECT_EQ(CipherCommand("C:\\", "C:\\Decrypt\\temp\\a.sav", false).arguments[0],
               "/encrypt:C:\\Decrypt\\temp\\a.sav");
-    // Where the program folder can be written (WorkFolderOf asks the disk).
-    EXPECT_EQ(ChooseWorkFolder("C:\\", "C:\\Users\\me\\AppData\\Local\\Ostrapel\\Decrypt\\temp",
-                               [](const std::string&) { return true; }),
-              "C:\\Decrypt\\temp\\");
 }
 #else
 TEST(WindowsCommandLine, CipherCommandUsesTheProgramFolderLayout) {
