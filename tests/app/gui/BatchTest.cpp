@@ -115,7 +115,8 @@ private slots:
             fixture.log.presenter()(&window, result);
         });
         QSignalSpy ended(&window, &frmMain::batchFinished);
-        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+        // Long enough for the caption to show a save before the batch ends.
+        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "encrypt:sleep=3000:b.sav");
 
         StartBatch(fixture, 3);
         QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("300"));
