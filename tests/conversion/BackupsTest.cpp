@@ -295,15 +295,24 @@ TEST_F(BackupsTest, ASecondRestoreWaitsForTheFirst) {
     ExpectAll(200, "while another holds the backups");
 }
 
-// The backups never go into the save folder itself.
-TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefused) {
+// The backups never go into the save folder itself: such a backup folder is refused before
+// it is made, nor any folder above it.
+TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
     AddSaves();
-    ScopedEnv inside("OSTRAPEL_BACKUP_DIR", saves + "/.backups");
-    BatchResult result = Run(200);
-    EXPECT_EQ(result.changedCount, 0u);
-    EXPECT_EQ(result.files[0].reason,
-              "Cannot keep a backup in " + saves + "/.backups: it lies inside the save folder");
-    ExpectAll(-1, "with the backups refused");
+    const struct {
+        std::string backups;
+        std::string notMade;
+    } cases[] = {{saves + "/.backups", saves + "/.backups"}, {saves + "/a/b/bk", saves + "/a"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.backups);
+        ScopedEnv inside("OSTRAPEL_BACKUP_DIR", c.backups);
+        BatchResult result = Run(200);
+        EXPECT_EQ(result.changedCount, 0u);
+        EXPECT_EQ(result.files[0].reason,
+                  "Cannot keep a backup in " + c.backups + ": it lies inside the save folder");
+        EXPECT_FALSE(Exists(c.notMade));
+        ExpectAll(-1, "with the backups refused");
+    }
 }
 
 TEST(BackupNoteTest, EachFrontEndSaysHowToUndoInItsOwnTerms) {
@@ -345,19 +354,6 @@ TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
         EXPECT_EQ(BackupFolderFor(app), root / "home/.local/share/ostrapel/backups");
     }
 #endif
-}
-
-// A backup folder that would lie inside the save folder is refused before it is made.
-TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
-    AddSaves();
-    const std::string inside = saves + "/a/b/bk";
-    ScopedEnv backupsInside("OSTRAPEL_BACKUP_DIR", inside);
-    BatchResult result = Run(200);
-    EXPECT_EQ(result.changedCount, 0u);
-    EXPECT_EQ(result.files[0].reason,
-              "Cannot keep a backup in " + inside + ": it lies inside the save folder");
-    EXPECT_FALSE(Exists(saves + "/a"));
-    ExpectAll(-1, "after the refusal");
 }
 
 // A symbolic link to another entry's save is converted once, through that entry, and stays a
