@@ -334,17 +334,17 @@ portable="$root/portable"
 mkdir -p "$portable/Decrypt/temp" "$portable/Backups"
 cp "$cli" "$portable/"
 cp "$STAND_IN_TOOL" "$portable/Decrypt/decrypt.exe"
-OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --dlc 4.00 "$undo" >"$root/out" 2>&1
-check "a portable program keeps its backups beside it" grep -q "kept in $portable/Backups/" "$root/out"
-check "a portable program restores from there" env OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --restore "$undo"
-
-# A relative OSTRAPEL_BACKUP_DIR means the folder the program was started in, for the batch
-# (which then works from the program folder) as for --backups and --restore.
-(cd "$root" && OSTRAPEL_BACKUP_DIR=relative "$cli" --dlc 3.00 "$undo" >"$root/out" 2>&1)
-check "a relative backup folder is taken from where the program started" \
-    grep -q "kept in $root/relative/" "$root/out"
-check "--restore finds the batch there" \
-    bash -c "cd '$root' && OSTRAPEL_BACKUP_DIR=relative '$cli' --restore '$undo' >/dev/null"
+# A relative OSTRAPEL_BACKUP_DIR means the folder the program was started in (here $root), for
+# the batch (which then works from the program folder) as for --backups and --restore.
+while IFS='|' read -r -u 3 what program backups label kept; do
+    (cd "$root" && OSTRAPEL_BACKUP_DIR="$backups" "$program" --dlc "$label" "$undo" >"$root/out" 2>&1)
+    check "$what: the backups are kept in $kept" grep -q "kept in $kept/" "$root/out"
+    check "$what: --restore finds the batch there" \
+        bash -c "cd '$root' && OSTRAPEL_BACKUP_DIR='$backups' '$program' --restore '$undo' >/dev/null"
+done 3<<TABLE
+a portable program|$portable/ostrapel-cli||4.00|$portable/Backups
+a relative backup folder|$cli|relative|3.00|$root/relative
+TABLE
 
 # --show reads each save's version in work copies and changes nothing.
 shown="$root/shown"
@@ -425,36 +425,33 @@ for bad in 0 65 two ""; do
     check "--jobs '$bad' is bad usage" test $? -eq 2
 done
 
-# A signal cancels a batch of several jobs in the decipher pass and in the encipher pass.
-for fault in decrypt encrypt; do
+# A signal cancels a batch in the decipher pass and in the encipher pass. --jobs 3 runs three
+# saves at once; without --jobs as many as there are processors, at most 8 (here at most the
+# four saves).
+processors=$(getconf _NPROCESSORS_ONLN)
+[ "$processors" -gt 4 ] && processors=4
+while read -r -u 3 fault jobs expected; do
+    options=(--jobs "$jobs")
+    [ "$jobs" = - ] && options=()
+    what="${options[*]:-without --jobs}, $fault pass"
     : >"$root/tool.log"
     STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="$fault:hang=20000:*" \
-        "$cli" --jobs 3 --dlc 1.00 "$many" >"$root/out" 2>&1 &
+        "$cli" "${options[@]}" --dlc 1.00 "$many" >"$root/out" 2>&1 &
     pid=$!
-    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge 3 ] && break; sleep 0.02; done
-    check "with --jobs 3 three ${fault} runs hang at once" test "$(grep -c "^$fault" "$root/tool.log")" -ge 3
+    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge "$expected" ] && break; sleep 0.02; done
+    sleep 0.3 # time for a run too many to show
+    check "$what: $expected runs hang at once" test "$(grep -c "^$fault" "$root/tool.log")" -eq "$expected"
     kill -s INT "$pid"
     wait "$pid"
-    check "--jobs 3, $fault pass: SIGINT cancels with exit 130" test $? -eq 130
-    check "--jobs 3, $fault pass: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
-    check "--jobs 3, $fault pass: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
-    check "--jobs 3, $fault pass: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
-done
-
-# Without --jobs the tool runs on as many saves at once as there are processors, at most 8
-# (and here at most the four saves).
-expected=$(getconf _NPROCESSORS_ONLN)
-[ "$expected" -gt 4 ] && expected=4
-: >"$root/tool.log"
-STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="decrypt:hang=20000:*" \
-    "$cli" --dlc 1.00 "$many" >"$root/out" 2>&1 &
-pid=$!
-for i in $(seq 500); do [ "$(grep -c '^decrypt' "$root/tool.log")" -ge "$expected" ] && break; sleep 0.02; done
-sleep 0.3
-check "without --jobs $expected runs hang at once" test "$(grep -c '^decrypt' "$root/tool.log")" -eq "$expected"
-kill -s INT "$pid"
-wait "$pid"
-check "without --jobs SIGINT still cancels with exit 130" test $? -eq 130
+    check "$what: SIGINT cancels with exit 130" test $? -eq 130
+    check "$what: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
+    check "$what: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "$what: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
+done 3<<TABLE
+decrypt 3 3
+encrypt 3 3
+decrypt - $processors
+TABLE
 
 fi
 
