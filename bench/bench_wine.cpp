@@ -228,8 +228,10 @@ int main(int argc, char** argv) {
     std::vector<double> bareSave;
     std::vector<double> bareAtOnceSave; // as many starts, the default jobs at a time
     std::vector<double> ratios;
-    std::vector<double> bridgedRuns; // single runs through the running bridge
-    std::vector<double> bareRuns;    // single bare starts, alternating with those
+    std::vector<double> atOnceRatios; // the batch against bareAtOnceSave, round by round
+    std::vector<double> oneJobRatios; // oneJobSave against the round's floor
+    std::vector<double> bridgedRuns;  // single runs through the running bridge
+    std::vector<double> bareRuns;     // single bare starts, alternating with those
     std::vector<double> bridgeStarts;
     auto timed = [](auto&& what) {
         const auto start = Clock::now();
@@ -252,6 +254,8 @@ int main(int argc, char** argv) {
         bareSave.push_back(floor);
         ratios.push_back(batch / floor);
         oneJobSave.push_back(Batch(appDir, root / "saves", perRound, 1));
+        atOnceRatios.push_back(batch / bareAtOnceSave.back());
+        oneJobRatios.push_back(oneJobSave.back() / floor);
 
         // Tool runs alone: one through the running bridge, then one bare start, and so on.
         std::vector<double> alone;
@@ -293,9 +297,9 @@ int main(int argc, char** argv) {
                 Best(batchSave) / Best(bareSave));
     std::printf("bare starts, %zu at a time, ms per %d starts %6.1f       %8.1f (ratio %.2f)\n",
                 jobs, kRunsPerSave, Median(bareAtOnceSave), Best(bareAtOnceSave),
-                Median(batchSave) / Median(bareAtOnceSave));
+                Median(atOnceRatios));
     std::printf("through the bridge with one job, ms per save %5.1f       %8.1f (ratio %.2f)\n",
-                Median(oneJobSave), Best(oneJobSave), Median(oneJobSave) / Median(bareSave));
+                Median(oneJobSave), Best(oneJobSave), Median(oneJobRatios));
     std::printf("per tool run (%zu each way, alternating, after each batch):\n", runs);
     std::printf("  median %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
                 Median(bridgedRuns), Median(bareRuns), Median(bridgedRuns) / Median(bareRuns));
