@@ -9,7 +9,9 @@
 // each round is one batch of SAVES/ROUNDS saves with the default jobs and its own bridge
 // starts, and as many bare starts as it makes tool runs, the two taking turns going first; the
 // median round is what counts. A batch with one job is timed each round too, and single runs
-// through a running bridge alternate with single bare starts for the figures per run.
+// through a running bridge alternate with single bare starts for the figures per run, split by
+// the times the minimal tool prints into the wait for its start, its work and the wait for its
+// end to be seen.
 //   bench_wine [SAVES] [ROUNDS]   (default 120 6; WINEPREFIX, when set, is used, else a prefix
 //                                  of the build's)
 
@@ -24,8 +26,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +84,57 @@ double Best(const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
 }
 
+// The host's clock as Wine's QueryPerformanceCounter counts, which the minimal tool prints.
+double RawMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Where one run's time went: until the tool's wmain began, the tool's own work, and from its
+// end until the run was seen to be over.
+struct Phases {
+    double toStart = 0;
+    double running = 0;
+    double toSeen = 0;
+};
+
+// The phases of a run from before to after (RawMilliseconds), by what the minimal tool printed:
+// "ran BEGAN ENDED". None when the figures do not fall within the run (a Wine whose counter
+// is another clock).
+std::optional<Phases> PhasesOf(double before, double after, const std::string& output) {
+    double began = 0;
+    double ended = 0;
+    const std::size_t at = output.rfind("ran ");
+    if (at == std::string::npos ||
+        std::sscanf(output.c_str() + at, "ran %lf %lf", &began, &ended) != 2 || began < before ||
+        ended < began || after < ended) {
+        return std::nullopt;
+    }
+    return Phases{began - before, ended - began, after - ended};
+}
+
+struct PhaseList {
+    std::vector<double> toStart;
+    std::vector<double> running;
+    std::vector<double> toSeen;
+    void add(const std::optional<Phases>& phases) {
+        if (phases) {
+            toStart.push_back(phases->toStart);
+            running.push_back(phases->running);
+            toSeen.push_back(phases->toSeen);
+        }
+    }
+    void print(const char* what) const {
+        if (toStart.empty()) {
+            std::printf("  %-28s not known (the tool's clock is not the host's)\n", what);
+            return;
+        }
+        std::printf("  %-28s %8.1f       %8.1f    %8.1f\n", what, Median(toStart), Median(running),
+                    Median(toSeen));
+    }
+};
+
 std::vector<std::string> WriteSaves(const fs::path& folder, std::size_t count) {
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -102,13 +157,18 @@ public:
     // Makes one start: its ms. Now and then Wine's loader fails on its way out (an assertion
     // of the system's dynamic loader); such a start is made again, and only the one that
     // succeeds is counted, which favours the bare side.
-    double start() {
+    double start(PhaseList* phases = nullptr) {
         for (int attempt = 0;; ++attempt) {
             const auto start = Clock::now();
+            const double before = RawMilliseconds();
             const ostrapel::ProcessOutcome outcome = runner_.Run_Process(
                 CommandLine{wine_, {tool_, "/decrypt:" + windowsPath_}}, Scn_Process::kHidden);
+            const double after = RawMilliseconds();
             const double took = Milliseconds(Clock::now() - start);
             if (outcome.succeeded()) {
+                if (phases != nullptr) {
+                    phases->add(PhasesOf(before, after, outcome.output));
+                }
                 return took;
             }
             std::fprintf(stderr, "a bare wine start failed, %s: %s\n", outcome.describe().c_str(),
@@ -233,6 +293,8 @@ int main(int argc, char** argv) {
     std::vector<double> bridgedRuns;  // single runs through the running bridge
     std::vector<double> bareRuns;     // single bare starts, alternating with those
     std::vector<double> bridgeStarts;
+    PhaseList bridgedPhases;
+    PhaseList barePhases;
     auto timed = [](auto&& what) {
         const auto start = Clock::now();
         what();
@@ -261,10 +323,13 @@ int main(int argc, char** argv) {
         std::vector<double> alone;
         for (std::size_t i = 0; i < runsPerRound; ++i) {
             alone.push_back(timed([&] {
-                Check(keeper.Run_Process(bridged, Scn_Process::kHidden).succeeded(),
-                      "a run through the bridge");
+                const double before = RawMilliseconds();
+                const ostrapel::ProcessOutcome outcome =
+                    keeper.Run_Process(bridged, Scn_Process::kHidden);
+                bridgedPhases.add(PhasesOf(before, RawMilliseconds(), outcome.output));
+                Check(outcome.succeeded(), "a run through the bridge");
             }));
-            bareRuns.push_back(bare[0].start());
+            bareRuns.push_back(bare[0].start(&barePhases));
         }
         bridgedRuns.insert(bridgedRuns.end(), alone.begin(), alone.end());
         // A bridge's start: a fresh runner's first run, less a run.
@@ -305,6 +370,10 @@ int main(int argc, char** argv) {
                 Median(bridgedRuns), Median(bareRuns), Median(bridgedRuns) / Median(bareRuns));
     std::printf("  mean   %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
                 Mean(bridgedRuns), Mean(bareRuns), Mean(bridgedRuns) / Mean(bareRuns));
+    std::printf(
+        "  where it goes (median ms):   to the tool's start   its work   to its end seen\n");
+    bridgedPhases.print("through a running bridge");
+    barePhases.print("bare `wine TOOL ARG`");
     std::printf("a bridge start, once per batch and job: %.1f ms (median)\n", Median(bridgeStarts));
     int failed = 0;
     for (const BareStarts& starts : bare) {
