@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -138,25 +139,32 @@ void frmMain::CreateControls() {
         create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
     GroupBox2_ =
         create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
-    // Drawn by the window, each name with its version beside it; the items hold the names.
+    // Drawn by the window, each name with its version beside it. The items hold the names; asked
+    // for their texts (as a screen reader does), they give the rows' tooltips: the whole name and
+    // the version, or why there is none.
     HWND list = create(WC_LISTBOXW, L"File List",
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
     HWND combo = create(WC_COMBOBOXW, L"Select DLC Version",
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
-    HWND open = create(WC_BUTTONW, L"Open Your save Folder",
+    HWND open = create(WC_BUTTONW, L"&Open Your save Folder",
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
-    create(WC_STATICW, L"", visible | SS_OWNERDRAW, kImage1);
-    create(WC_STATICW, L"Select DLC Version :", visible | SS_LEFT | SS_NOPREFIX, kLabelBase + 1);
-    create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
+    // The logo's text is its name to a screen reader.
+    HWND logo = create(WC_STATICW, L"Ostrapel logo", visible | SS_OWNERDRAW, kImage1);
+    // A label's access key moves to the control after it, which takes its name from it too.
+    HWND versionLabel =
+        create(WC_STATICW, L"Select DLC &Version :", visible | SS_LEFT, kLabelBase + 1);
+    HWND openLabel =
+        create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
     LayOut();
 
-    // Tab order: open, versions, file list, save.
-    ::SetWindowPos(open, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(combo, open, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(GroupBox2_, combo, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(save, GroupBox2_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Each label just before its control; the tab order: open, versions, file list, save.
+    HWND after = HWND_TOP;
+    for (HWND control : {openLabel, open, versionLabel, combo, GroupBox2_, save, logo}) {
+        ::SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+    }
 
     // The open button shows no caption: its tooltip says what it does. A row's tooltip gives
     // its whole name and version.
@@ -229,6 +237,27 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         if (message == WM_MOUSEMOVE) {
             window->ListMouseMoved(lParam);
         }
+        if (message == LB_GETTEXT || message == LB_GETTEXTLEN) {
+            // Answered from the rows: rewriting an item as each version is read held the window
+            // up for seconds in a folder of a few hundred saves.
+            if (wParam >= window->rows_.size()) {
+                return LB_ERR;
+            }
+            const std::wstring spoken = Wide(window->rows_[wParam].tooltip);
+            if (message == LB_GETTEXT && lParam != 0) {
+                std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(lParam));
+            }
+            return static_cast<LRESULT>(spoken.size());
+        }
+        switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
+        case mdlFileList::KeyStep::OpenMenu:
+            window->List_ContextMenu(MAKELPARAM(-1, -1));
+            return 0;
+        case mdlFileList::KeyStep::Swallow:
+            return 0;
+        case mdlFileList::KeyStep::Pass:
+            break;
+        }
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
         switch (message) {
         // What may move the list's top: the scroll bar, the wheel, the keys, a selection
@@ -296,6 +325,13 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             model_->OpenClicked();
         } else if (id == kCmdSave && code == BN_CLICKED) {
             model_->SaveClicked();
+        } else if (id == IDOK) {
+            // Enter, as the dialog keys give it: the focused push button is pressed.
+            HWND focus = ::GetFocus();
+            if (focus != nullptr && ::IsChild(hwnd_, focus) &&
+                (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+                ::SendMessageW(focus, BM_CLICK, 0, 0);
+            }
         } else if (id == IDCANCEL) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
@@ -400,6 +436,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void frmMain::ShowStartupNotice() {
     const std::string notice = model_->StartupNotice();
     if (!notice.empty()) {
+        const mdlReportBox::CentredBoxes centred(hwnd_);
         ::MessageBoxW(hwnd_, Wide(notice).c_str(), L"Ostrapel", MB_OK | MB_ICONWARNING);
     }
 }
@@ -494,7 +531,7 @@ void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     ::EnableWindow(Control(kCmdOpen), controls.open);
     ::EnableWindow(Control(kComboDLC), controls.combo);
     ::EnableWindow(save, controls.save);
-    ::SetWindowTextW(save, Wide(controls.saveText).c_str());
+    ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
     busy_ = controls.busy;
     // Keys go on reaching the window, Esc among them, when the focused control was locked.
     focus = ::GetFocus();
@@ -509,8 +546,12 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     listCaption_ = caption;
+    ostrapel::ListCaption shown = caption;
+    if (shown.name.empty()) {
+        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
+    }
     ::SetWindowTextW(GroupBox2_,
-                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, caption, dpi_).c_str());
+                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_).c_str());
 }
 
 void frmMain::ShowValue(const std::string& value) {
@@ -524,9 +565,9 @@ void frmMain::ShowReport(const ostrapel::ReportBox& box) {
 }
 
 void frmMain::ShowReportBox(HWND owner, const ostrapel::ReportBox& box) {
-    // The first line and the entries left grouped by reason, bounded so that the box fits the
-    // screen whatever the folder held; every entry left in the details.
-    const ostrapel::BoxReport report = box.Compose();
+    // The first line and the entries left grouped by reason, as many reasons as let the box fit
+    // the work area of the window's monitor; every entry left in the details.
+    const ostrapel::BoxReport report = mdlReportBox::FittingReport(owner, box);
     mdlReportBox::Show(owner, Wide(report.text), Wide(report.details), !box.warning);
 }
 
@@ -534,6 +575,7 @@ bool frmMain::Ask(const ostrapel::Question& question) {
     if (ask_) {
         return ask_(hwnd_, question);
     }
+    const mdlReportBox::CentredBoxes centred(hwnd_);
     return ::MessageBoxW(hwnd_, Wide(question.text).c_str(), Wide(question.title).c_str(),
                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
@@ -553,7 +595,10 @@ void frmMain::StartPaceTimer(std::chrono::milliseconds delay) {
 }
 
 void frmMain::Close() {
-    ::DestroyWindow(hwnd_);
+    // The way a user's close goes: the model stops the reading and empties the work folder.
+    if (hwnd_ != nullptr && model_->CloseRequested()) {
+        ::DestroyWindow(hwnd_);
+    }
 }
 
 void frmMain::FilesDropped(WPARAM drop) {
