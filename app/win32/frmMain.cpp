@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shellapi.h>
 
 namespace {
@@ -35,6 +36,32 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase + 1, 120, 1080, 1785, 195},
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
+
+// What a screen reader cannot take from the controls themselves: the file list's name (it has
+// no label before it; its frame's title is the name) and the logo as a picture. Through the
+// accessibility annotations where the system has them; without, the controls' own texts stay.
+void Annotate(HWND list, HWND logo) {
+    static constexpr CLSID kAccPropServices = {
+        0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+    static constexpr IID kIAccPropServices = {
+        0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+    static constexpr MSAAPROPID kName = {
+        0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+    static constexpr MSAAPROPID kRole = {
+        0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIAccPropServices, reinterpret_cast<void**>(&services)))) {
+        return;
+    }
+    services->SetHwndPropStr(list, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kName,
+                             L"File List");
+    VARIANT role{};
+    role.vt = VT_I4;
+    role.lVal = ROLE_SYSTEM_GRAPHIC;
+    services->SetHwndProp(logo, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kRole, role);
+    services->Release();
+}
 
 } // namespace
 
@@ -182,6 +209,8 @@ void frmMain::CreateControls() {
         ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
+
+    Annotate(list, logo);
 
     // Containers pass their children's notifications on to the window; the list its mouse.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
@@ -385,6 +414,26 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
+    case WM_NEXTDLGCTL: {
+        // The dialog keys move the focus with it, a label's access key among them: to the control
+        // given, or to the next (or previous) that takes the tab key; from a frame (the file
+        // list's, by its access key) to the first inside it.
+        HWND focus = ::GetFocus();
+        HWND next = nullptr;
+        if (LOWORD(lParam) != 0) {
+            next = reinterpret_cast<HWND>(wParam);
+        } else if (wParam == 0 && focus != nullptr &&
+                   (::GetWindowLongW(focus, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) != 0) {
+            next = ::GetNextDlgTabItem(focus, nullptr, FALSE);
+        }
+        if (next == nullptr) {
+            next = ::GetNextDlgTabItem(hwnd_, focus, wParam != 0);
+        }
+        if (next != nullptr) {
+            ::SetFocus(next);
+        }
+        return 0;
+    }
     case WM_DROPFILES:
         FilesDropped(wParam);
         return 0;
@@ -462,6 +511,8 @@ void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     // second under Wine.
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ::SendMessageW(list, LB_INITSTORAGE, rows_.size(),
+                   static_cast<LPARAM>(rows_.size() * 64 * sizeof(wchar_t)));
     for (const ostrapel::ListRow& row : rows_) {
         ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row.name).c_str()));
     }

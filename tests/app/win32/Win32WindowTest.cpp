@@ -20,6 +20,7 @@
 #include <map>
 #include <shlobj.h>
 #include <thread>
+#include <tuple>
 // windows.h, included after system/FileSystem.h, maps the program's SetCurrentDirectory again.
 #undef SetCurrentDirectory
 
@@ -293,13 +294,17 @@ void CALLBACK WatchMenu(HWND, UINT, UINT_PTR, DWORD) {
 
 // Sends the list the request for its context menu (at a screen point, or from the keyboard
 // with both coordinates -1) and returns what the watch saw of the menu.
-MenuWatch OpenListMenu(HWND list, POINT at, bool choose) {
+MenuWatch OpenListMenu(HWND list, POINT at, bool choose, const std::function<void()>& ask = {}) {
     MenuWatch watch;
     watch.choose = choose;
     watchingMenu = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchMenu);
-    ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
-                   MAKELPARAM(static_cast<short>(at.x), static_cast<short>(at.y)));
+    if (ask) {
+        ask();
+    } else {
+        ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                       MAKELPARAM(static_cast<short>(at.x), static_cast<short>(at.y)));
+    }
     ::KillTimer(nullptr, timer);
     watchingMenu = nullptr;
     return watch;
@@ -394,6 +399,16 @@ void Drop(HWND window, const std::string& path) {
 }
 
 // Esc pressed in the window, through the dialog keys as the program's message loop has them.
+// A key message to the focused control, through the dialog keys as the program's loop has them.
+void Press(HWND window, UINT message, WPARAM key) {
+    HWND focus = ::GetFocus();
+    MSG sent{focus != nullptr ? focus : window, message, key, 0x00010001, 0, {}};
+    if (!::IsDialogMessageW(window, &sent)) {
+        ::TranslateMessage(&sent);
+        ::DispatchMessageW(&sent);
+    }
+}
+
 void PressEscape(HWND window) {
     HWND focus = ::GetFocus();
     MSG message{focus != nullptr ? focus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
@@ -725,6 +740,7 @@ TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
     Click(frmMain::kCmdOpen);
     EXPECT_TRUE(ListItems(Control(frmMain::kList)).empty());
     EXPECT_EQ(window->Model().Folder(), "");
+    EXPECT_EQ(mdlSHBrowseForFolder::StartFolder(), saves); // the chooser starts there still
 }
 
 // The versions are drawn beside the exact names, at the right; a row's tooltip has the whole
@@ -896,6 +912,82 @@ TEST_F(Win32WindowTest, ClosingDuringARestoreEmptiesTheWorkFolder) {
     EXPECT_EQ(restored.shown, 1);
     EXPECT_TRUE(Holds("a.sav", 100));
     EXPECT_TRUE(std::filesystem::is_empty(testsupport::Native(work)));
+}
+
+// The keys, the platform's way: Enter presses the focused button; access keys reach their
+// controls (a label's the control after it); Shift+F10 and the menu key open the list's menu. A
+// file name in the list's caption marks no access key.
+TEST_F(Win32WindowTest, TheKeysReachTheControls) {
+    AddSave("a.sav", 100);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    // Tab goes round the controls shown and enabled, never to the hidden EditPanel's field.
+    std::vector<HWND> tabbed{Control(frmMain::kCmdOpen)};
+    while (tabbed.size() < 8) {
+        HWND next = ::GetNextDlgTabItem(main.Handle(), tabbed.back(), FALSE);
+        if (next == nullptr || next == tabbed.front()) {
+            break;
+        }
+        tabbed.push_back(next);
+    }
+    EXPECT_EQ(tabbed,
+              (std::vector<HWND>{Control(frmMain::kCmdOpen), Control(frmMain::kComboDLC), list}));
+    chooser->next = saves;
+    ::SetFocus(Control(frmMain::kCmdOpen));
+    Press(main.Handle(), WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(chooser->calls, 1);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    ::SetFocus(list);
+    Press(main.Handle(), WM_SYSCHAR, 'o');
+    EXPECT_EQ(chooser->calls, 2);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    for (auto [key, id] : {std::pair{'v', frmMain::kComboDLC}, std::pair{'f', frmMain::kList}}) {
+        ::SetFocus(Control(frmMain::kCmdOpen));
+        Press(main.Handle(), WM_SYSCHAR, static_cast<WPARAM>(key));
+        EXPECT_EQ(::GetFocus(), Control(id)) << key;
+    }
+
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    for (auto [message, key, shift] : {std::tuple{UINT{WM_SYSKEYDOWN}, VK_F10, true},
+                                       std::tuple{UINT{WM_KEYDOWN}, VK_APPS, false}}) {
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(keys);
+        const MenuWatch seen = OpenListMenu(list, {}, false, [&, message = message, key = key] {
+            ::SendMessageW(list, message, static_cast<WPARAM>(key), 0x00010001);
+        });
+        EXPECT_TRUE(seen.seen) << key;
+        EXPECT_EQ(seen.text, L"Restore saves as they were before the last conversion");
+    }
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+
+    ostrapel::ListCaption caption;
+    caption.prefix = "1 of 2: ";
+    caption.name = "R&D.sav";
+    main.ShowListCaption(caption);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"1 of 2: R&&D.sav");
+}
+
+TEST(Win32FileList, ShiftF10AndTheMenuKeyOpenTheMenuOnceOnTheKeyGoingDown) {
+    using mdlFileList::KeyStep;
+    struct Case {
+        UINT message;
+        WPARAM key;
+        bool shift;
+        KeyStep step;
+    };
+    for (const Case& c : {Case{WM_SYSKEYDOWN, VK_F10, true, KeyStep::OpenMenu},
+                          Case{WM_KEYDOWN, VK_F10, true, KeyStep::OpenMenu},
+                          Case{WM_SYSKEYUP, VK_F10, true, KeyStep::Swallow},
+                          Case{WM_SYSKEYDOWN, VK_F10, false, KeyStep::Pass},
+                          Case{WM_KEYDOWN, VK_APPS, false, KeyStep::OpenMenu},
+                          Case{WM_KEYUP, VK_APPS, false, KeyStep::Swallow},
+                          Case{WM_KEYDOWN, VK_DOWN, true, KeyStep::Pass},
+                          Case{WM_CHAR, VK_APPS, false, KeyStep::Pass}}) {
+        EXPECT_EQ(mdlFileList::MenuKey(c.message, c.key, c.shift), c.step)
+            << c.message << " " << c.key << " " << c.shift;
+    }
 }
 
 TEST_F(Win32WindowTest, DroppingAFileListsItsFolder) {
