@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <oleacc.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 namespace {
 
@@ -63,6 +64,27 @@ void Annotate(HWND list, HWND logo) {
     services->Release();
 }
 
+// The taskbar button's progress, through the shell's taskbar where it has one.
+void ShowOnTaskbar(HWND window, int state, std::size_t done, std::size_t total) {
+    static ITaskbarList3* const taskbar = [] {
+        ITaskbarList3* made = nullptr;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(&made))) &&
+            FAILED(made->HrInit())) {
+            made->Release();
+            made = nullptr;
+        }
+        return made; // kept for the process
+    }();
+    if (taskbar == nullptr) {
+        return;
+    }
+    taskbar->SetProgressState(window, static_cast<TBPFLAG>(state));
+    if (state == TBPF_NORMAL) {
+        taskbar->SetProgressValue(window, done, total);
+    }
+}
+
 } // namespace
 
 frmMain::frmMain(HINSTANCE instance, std::string appDir,
@@ -71,7 +93,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     : instance_(instance),
       chooser_(chooser ? std::move(chooser)
                        : std::make_shared<mdlSHBrowseForFolder::ShellFolderChooser>()),
-      quitOnClose_(quitOnClose) {
+      quitOnClose_(quitOnClose), taskbar_(&ShowOnTaskbar) {
     icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL), IMAGE_ICON,
                                             ::GetSystemMetrics(SM_CXICON),
                                             ::GetSystemMetrics(SM_CYICON), 0));
@@ -554,6 +576,10 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
 
 void frmMain::Select(std::size_t index) {
     ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
+    if (busy_ && taskbar_) {
+        // The entry being worked on: those before it are done.
+        taskbar_(hwnd_, TBPF_NORMAL, index, rows_.size());
+    }
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
@@ -583,6 +609,9 @@ void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     ::EnableWindow(Control(kComboDLC), controls.combo);
     ::EnableWindow(save, controls.save);
     ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
+    if (controls.busy != busy_ && taskbar_) {
+        taskbar_(hwnd_, controls.busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS, 0, 0);
+    }
     busy_ = controls.busy;
     // Keys go on reaching the window, Esc among them, when the focused control was locked.
     focus = ::GetFocus();

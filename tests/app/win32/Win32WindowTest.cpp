@@ -12,6 +12,7 @@
 #include "system/Paths.h"
 #include "system/UserFolders.h"
 
+#include <array>
 #include <chrono>
 #include <commctrl.h>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <shlobj.h>
+#include <shobjidl.h>
 #include <thread>
 #include <tuple>
 // windows.h, included after system/FileSystem.h, maps the program's SetCurrentDirectory again.
@@ -859,6 +861,11 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     }
     frmMain& main = Open();
     HWND frame = Control(frmMain::kGroupBox2);
+    std::vector<std::array<std::size_t, 3>> taskbar; // state, done, total
+    main.setTaskbarPresenter([&](HWND shown, int state, std::size_t done, std::size_t total) {
+        EXPECT_EQ(shown, main.Handle());
+        taskbar.push_back({static_cast<std::size_t>(state), done, total});
+    });
     ListAndRead();
     WriteFile(log, "");
     testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "encrypt:hang=40000:b.sav");
@@ -871,6 +878,10 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     ASSERT_TRUE(Wait([&] { return Ran(log, "encrypt b.sav"); }));
     ASSERT_TRUE(Wait([&] { return Text(frame) == L"2 of 3: b.sav"; })) << Text(frame);
     EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 1);
+    // The taskbar button: busy, then one of three done.
+    ASSERT_GE(taskbar.size(), 2u);
+    EXPECT_EQ(taskbar.front(), (std::array<std::size_t, 3>{TBPF_INDETERMINATE, 0, 0}));
+    EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NORMAL, 1, 3}));
 
     ASSERT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
     PressEscape(main.Handle());
@@ -883,6 +894,7 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     EXPECT_EQ(report.saveText, L"&Apply and Save");
     EXPECT_EQ(report.caption, L"Ostrapel by Penmorrow");
     EXPECT_EQ(Text(frame), L"&File List");
+    EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NOPROGRESS, 0, 0})); // cleared
     for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
         EXPECT_TRUE(Holds(name, 100)) << name;
     }
