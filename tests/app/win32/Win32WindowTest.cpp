@@ -1001,42 +1001,6 @@ TEST_F(Win32WindowTest, TheKeysReachTheControls) {
     EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"1 of 2: R&&D.sav");
 }
 
-// The focused list shows which row has the focus, a dotted frame around it; the frame goes with
-// the focus.
-TEST_F(Win32WindowTest, TheFocusedListFramesItsRow) {
-    AddSave("a.sav", 100);
-    AddSave("b.sav", 100);
-    frmMain& main = Open();
-    ListAndRead();
-    HWND list = Control(frmMain::kList);
-    const auto coloursOnTopEdge = [&] {
-        RECT client{};
-        ::GetClientRect(list, &client);
-        RECT item{};
-        ::SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
-        HDC screen = ::GetDC(list);
-        HDC memory = ::CreateCompatibleDC(screen);
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
-        std::set<COLORREF> colours;
-        for (int x = item.left + 2; x < item.right - 2; ++x) {
-            colours.insert(::GetPixel(memory, x, item.top));
-        }
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(memory);
-        ::ReleaseDC(list, screen);
-        return colours.size();
-    };
-    ::SendMessageW(main.Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
-    ::SetFocus(list);
-    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
-    EXPECT_GT(coloursOnTopEdge(), 1u);
-    ::SetFocus(Control(frmMain::kCmdOpen));
-    EXPECT_EQ(coloursOnTopEdge(), 1u);
-}
-
 // Not while the window hides keyboard cues, as it does until a key is used: the list box says so
 // with ODS_NOFOCUSRECT, which Wine never sends, so the drawing is asked directly.
 TEST(Win32FileList, DrawsNoFocusFrameWhileKeyboardCuesAreHidden) {
