@@ -647,6 +647,7 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_FALSE(window.model->RestoreMenu().enabled);
         window.model->SaveClicked(); // nothing to cancel
         if (closing) {
+            WriteFile(window.scene.appDir + "Decrypt/temp/left.sav", "left");
             EXPECT_FALSE(window.model->CloseRequested());
         }
         ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Restore));
@@ -659,6 +660,8 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_EQ(report.controls, WindowControls{.save = true});
         EXPECT_TRUE(window.view.asked.empty());
         EXPECT_EQ(window.view.closed, closing);
+        EXPECT_EQ(window.view.closeAccepted, closing); // as the user's close
+        EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_TRUE(window.Holds("a.sav", 100) && window.Holds("b.sav", 300));
         if (!closing) {
             ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
