@@ -131,7 +131,7 @@ private slots:
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QCOMPARE(behindTheReport,
-                 QStringList({"Apply and Save", "1", "1", "File List", "Ostrapel by Penmorrow"}));
+                 QStringList({"&Apply and Save", "1", "1", "&File List", "Ostrapel by Penmorrow"}));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(list->item(1)->data(frmMain::kVersionRole).toString(), QStringLiteral("3.00"));
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));
@@ -298,6 +298,11 @@ private slots:
         const qsizetype notChanged = static_cast<qsizetype>(result.files.size()) - 2;
         QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), notChanged);
         QVERIFY2(seen->misfit().isEmpty(), qPrintable(seen->misfit()));
+        QCOMPARE(seen->copied, seen->text + QStringLiteral("\n\n") + seen->details);
+        // Where the screen has room, the details show a dozen entries at once.
+        if (seen->available.height() >= 600) {
+            QVERIFY2(seen->detailsLines >= 12, qPrintable(QString::number(seen->detailsLines)));
+        }
     }
 };
 

@@ -7,6 +7,7 @@
 #include "mdlSHBrowseForFolder.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
 #include <deque>
@@ -174,6 +176,8 @@ struct BoxSeen {
     bool detailsButton = false;
     QRect frameWithDetails;
     QRect okWithDetails;
+    int detailsLines = 0; // the lines the details pane shows
+    QString copied;       // what Ctrl+C put on the clipboard
 
     // Empty when the box and its OK button stood within the screen's available area, details
     // shown or not, and the details made it taller; else what did not.
@@ -237,7 +241,14 @@ struct BoxWatch {
                 QApplication::processEvents();
                 seen->frameWithDetails = box->frameGeometry();
                 seen->okWithDetails = GlobalRect(box->button(QMessageBox::Ok));
+                if (const auto* pane = box->findChild<QTextEdit*>()) {
+                    seen->detailsLines =
+                        pane->viewport()->height() / std::max(pane->fontMetrics().lineSpacing(), 1);
+                }
             }
+            QGuiApplication::clipboard()->clear();
+            QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+            seen->copied = QGuiApplication::clipboard()->text();
             box->accept();
         });
         closer.start(10);
