@@ -7,6 +7,7 @@
 #include "conversion/Report.h"
 #include "mdlReportBox.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -224,6 +225,7 @@ void frmMain::CreateControls() {
     ComboDLC->setEditable(false);
     ComboDLC->setAccessibleName(QStringLiteral("Select DLC Version"));
     ComboDLC->setStyle(focusCue);
+    ComboDLC->view()->setAccessibleName(QStringLiteral("Select DLC Version"));
 
     cmdOpen = new QPushButton(GroupBox1);
     cmdOpen->setObjectName(QStringLiteral("cmdOpen"));
@@ -453,9 +455,12 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const int room =
         GroupBox2->width() - 16 -
         metrics.horizontalAdvance(FromBytes(ostrapel::WithoutAccessKey(caption.prefix)));
-    QString name = metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
-    // Setting the title tells a screen reader of the batch's progress (a name change).
-    GroupBox2->setTitle(prefix + name.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    const QString name =
+        metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
+    GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // Named by its own title, not by the frame around it; the change tells a screen reader of
+    // the batch's progress.
+    GroupBox2->setAccessibleName(FromBytes(ostrapel::WithoutAccessKey(caption.prefix)) + name);
     GroupBox2->setToolTip(FromBytes(caption.tooltip));
 }
 

@@ -4,6 +4,7 @@
 #include "system/FileSystem.h"
 #include "system/Wine.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -163,7 +164,11 @@ private slots:
              {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
             QTimer::singleShot(50, [&menus] {
                 if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                    menus << menu->actions().value(0)->text();
+                    // As a screen reader has it: a pop-up menu with its item.
+                    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(menu);
+                    if (read->role() == QAccessible::PopupMenu && read->childCount() == 1) {
+                        menus << read->child(0)->text(QAccessible::Name);
+                    }
                     menu->close();
                 }
             });
