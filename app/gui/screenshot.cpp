@@ -10,8 +10,9 @@
 // open. --restore: a folder of 64 saves is converted, then the game writes 57 of them and 3 go,
 // and the whole screen is written with the box reporting the restore; --restore-details does the
 // same with the box's details shown.
-// With OSTRAPEL_SHOT_STAY set, the window of the first three stays open once written, for tools
-// that look at it (the accessibility test); it closes when the process is ended.
+// With OSTRAPEL_SHOT_STAY set, the window of the first three and the report box of --report and
+// --report-details stay open once written, for tools that look at them (the accessibility
+// test); they close when the process is ended.
 
 #include "frmMain.h"
 
@@ -206,7 +207,12 @@ int main(int argc, char** argv) {
         }
         QTimer::singleShot(500, box, [&save, box] {
             save(box->screen()->grabWindow(0));
-            box->accept();
+            if (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                box->accept();
+            } else {
+                std::printf("shown\n");
+                std::fflush(stdout);
+            }
         });
     });
     if (restore) {

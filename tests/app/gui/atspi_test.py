@@ -5,7 +5,7 @@ on a wrong or missing name.
     dbus-run-session -- xvfb-run -a /usr/bin/python3 atspi_test.py BUILD/app/gui/ostrapel_screenshot
 
 The window is the screenshot tool's --loaded scene, kept open: four saves listed, one of which
-cannot be read, and version 2.00 chosen.
+cannot be read, and version 2.00 chosen; then its --report scene, the report box kept open.
 """
 import os
 import subprocess
@@ -69,17 +69,39 @@ def find_app():
     return None
 
 
+def shown(tool, scene, folder):
+    """The screenshot tool showing scene, once it is up."""
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+               QT_ACCESSIBILITY="1", OSTRAPEL_SHOT_STAY="1")
+    process = subprocess.Popen([tool, os.path.join(folder, "shot.png"), scene], env=env,
+                               stdout=subprocess.PIPE, text=True)
+    if process.stdout.readline().strip() != "shown":
+        process.kill()
+        raise AssertionError("the window did not show: " + scene)
+    return process
+
+
+def check_report(tool, folder, failures):
+    """The report box is an alert, which a screen reader reads out as it shows, with its text."""
+    process = shown(tool, "--report", folder)
+    try:
+        app = wait_for(find_app, "the window in the accessibility tree")
+        alerts = [top for top in app if top is not None and top.getRoleName() == "alert"]
+        texts = [node.name for alert in alerts for node in walk(alert)]
+        if not any(text.startswith("Changed versions DLC in 4 files") for text in texts):
+            failures.append("the report is not read out as an alert: %r" % texts)
+    finally:
+        process.terminate()
+        process.wait(10)
+
+
 def main():
     tool = sys.argv[1]
     failures = []
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-               QT_ACCESSIBILITY="1", OSTRAPEL_SHOT_STAY="1")
+    seen = []
     with tempfile.TemporaryDirectory() as folder:
-        process = subprocess.Popen([tool, os.path.join(folder, "shot.png"), "--loaded"], env=env,
-                                   stdout=subprocess.PIPE, text=True)
+        process = shown(tool, "--loaded", folder)
         try:
-            if process.stdout.readline().strip() != "shown":
-                raise AssertionError("the window did not show")
             app = wait_for(find_app, "the window in the accessibility tree")
             window = next(child for child in app if child is not None and child.name == TITLE)
             seen = [describe(node) for node in walk(window)]
@@ -111,6 +133,7 @@ def main():
         finally:
             process.terminate()
             process.wait(10)
+        check_report(tool, folder, failures)
     # The pop-ups (the list's menu) are no children of the application: the window's own test
     # checks what they expose.
     for failure in failures:
