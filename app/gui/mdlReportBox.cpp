@@ -48,8 +48,8 @@ void FillReportBox(QMessageBox& box, const ostrapel::BoxReport& report, bool all
     }
 }
 
-// Lets the user resize the box: the message box fixes its size whenever its layout changes,
-// so the limits are lifted again right after, its size then the least.
+// Lets the user make the box larger: the message box fixes its size whenever its contents
+// change (the details shown or hidden), so the upper limit is lifted again right after.
 class Resizable final : public QObject {
 public:
     explicit Resizable(QMessageBox& box) : QObject(&box), box_(box) {
@@ -59,11 +59,13 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
         if (watched == &box_ &&
-            (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show)) {
+            (type == QEvent::LayoutRequest || type == QEvent::Show || type == QEvent::Resize)) {
             QTimer::singleShot(0, this, [this] {
-                box_.setMinimumSize(box_.size());
-                box_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+                if (box_.minimumSize() == box_.maximumSize()) {
+                    box_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+                }
             });
         }
         return false;

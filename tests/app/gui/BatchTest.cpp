@@ -299,6 +299,7 @@ private slots:
         QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), notChanged);
         QVERIFY2(seen->misfit().isEmpty(), qPrintable(seen->misfit()));
         QCOMPARE(seen->copied, seen->text + QStringLiteral("\n\n") + seen->details);
+        QVERIFY(seen->resizable);
         // Where the screen has room, the details show a dozen entries at once.
         if (seen->available.height() >= 600) {
             QVERIFY2(seen->detailsLines >= 12, qPrintable(QString::number(seen->detailsLines)));
