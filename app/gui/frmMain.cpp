@@ -458,9 +458,11 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString name =
         metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
     GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    // Named by its own title, not by the frame around it; the change tells a screen reader of
-    // the batch's progress.
-    GroupBox2->setAccessibleName(FromBytes(ostrapel::WithoutAccessKey(caption.prefix)) + name);
+    // Named by its own title with the whole name, not by the frame around it; the change tells
+    // a screen reader of the batch's progress.
+    GroupBox2->setAccessibleName(caption.tooltip.empty()
+                                     ? FromBytes(ostrapel::WithoutAccessKey(caption.prefix))
+                                     : FromBytes(caption.tooltip));
     GroupBox2->setToolTip(FromBytes(caption.tooltip));
 }
 

@@ -128,6 +128,7 @@ private slots:
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
         QTRY_VERIFY_WITH_TIMEOUT(frame->title().endsWith(QStringLiteral(".sav")), kBatchTimeoutMs);
         QVERIFY(frame->title().contains(QStringLiteral(" of 2: ")));
+        QCOMPARE(frame->accessibleName(), frame->toolTip()); // the whole name, read out
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QCOMPARE(behindTheReport,
