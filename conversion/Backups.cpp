@@ -574,7 +574,8 @@ std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
 std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
     const auto restored = std::count_if(files.begin(), files.end(),
                                         [](const RestoreOutcome& file) { return file.restored; });
-    std::string report = "Restored " + std::to_string(restored) + " files";
+    std::string report =
+        "Restored " + std::to_string(restored) + (restored == 1 ? " file" : " files");
     if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
         report += "\n\nNot restored:\n" + notRestored;
     }

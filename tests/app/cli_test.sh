@@ -392,7 +392,7 @@ check "progress writes other values as numbers" grep -qx "\[[0-9]/4\] odd.sav: c
 check "progress says already" grep -qx "\[[0-9]/4\] three.sav: already 3.00" "$root/out"
 check "the first report line counts the replaced saves" \
     grep -qx "Changed versions DLC in 3 files" "$root/out"
-check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 files" "$root/out"
+check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 file" "$root/out"
 check "the save already at the value keeps bytes and time" \
     test "$(state "$shown" | grep three.sav)" = "$before"
 
@@ -419,7 +419,7 @@ check "--jobs 4 prints the progress of --jobs 1" \
     test "$(grep '^\[' "$root/out4" | sort)" = "$(grep '^\[' "$root/out1" | sort)"
 check "--jobs 4 leaves the saves byte for byte as --jobs 1" diff -r "$root/jobs1" "$root/jobs4"
 check "--jobs 4 changes what it should" grep -qx "Changed versions DLC in 6 files" "$root/out4"
-check "--jobs 4 counts the save already at the value" grep -qx "Already at 2.00: 1 files" "$root/out4"
+check "--jobs 4 counts the save already at the value" grep -qx "Already at 2.00: 1 file" "$root/out4"
 for bad in 0 65 two ""; do
     "$cli" --jobs "$bad" --dlc 2.00 "$many" >/dev/null 2>&1
     check "--jobs '$bad' is bad usage" test $? -eq 2

@@ -147,7 +147,7 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     RestoreResult restored = Restore();
     ASSERT_TRUE(restored.status.ok()) << restored.report;
     const BoxReport box = ComposeRestoreBoxReport(restored);
-    EXPECT_EQ(box.text, "Restored 1 files\n\nNot restored:\n"
+    EXPECT_EQ(box.text, "Restored 1 file\n\nNot restored:\n"
                         "3 files: changed since the conversion: b.sav, c.sav, e.sav\n"
                         "1 file: removed since the conversion: d.sav\n\n"
                         "The originals of the saves not restored are kept in " +

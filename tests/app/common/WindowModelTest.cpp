@@ -64,6 +64,7 @@ struct FakeView final : WindowView {
     void ShowControls(const WindowControls& shown) override { controls = shown; }
     void ShowCaption(const std::string& shown) override { caption = shown; }
     void ShowListCaption(const ListCaption& shown) override { listCaption = shown; }
+    void ShowFolder(const std::string& shown) override { listFolder = shown; }
     void ShowValue(const std::string& shown) override { value = shown; }
     void ShowReport(const ReportBox& box) override {
         reports.push_back({box.kind, box.warning, box.Compose(), controls, caption, listCaption});
@@ -121,6 +122,7 @@ struct FakeView final : WindowView {
                             .folders = false};
     std::string caption = "not shown";
     ListCaption listCaption{"not shown", "not shown", "not shown"};
+    std::string listFolder = "not shown";
     std::string value = "not shown";
     std::vector<Report> reports;
     std::vector<std::string> asked;
@@ -259,10 +261,10 @@ TEST(WindowModel, StartsIdleWithNothingListed) {
     EXPECT_TRUE(controls.open);
     EXPECT_TRUE(controls.combo);
     EXPECT_FALSE(controls.save);
-    EXPECT_EQ(controls.saveText, "Apply and Save");
+    EXPECT_EQ(controls.saveText, "&Apply and Save");
     EXPECT_FALSE(controls.busy);
     EXPECT_TRUE(controls.folders);
-    EXPECT_EQ(window.view.listCaption.prefix, "File List");
+    EXPECT_EQ(window.view.listCaption.prefix, "&File List");
     EXPECT_EQ(window.view.listCaption.name, "");
     EXPECT_EQ(window.view.listCaption.tooltip, "");
     EXPECT_EQ(window.view.value, "400");
@@ -353,6 +355,13 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_EQ(
         window.view.rows[2].tooltip,
         "plain.sav: not read (cipher tool failed (exit code 65): plain.sav is not enciphered)");
+    // A screen reader hears the name and the version, and why it was not read.
+    EXPECT_EQ(window.view.rows[1].accessibleName, "one.sav, 1.00");
+    EXPECT_EQ(window.view.rows[1].description, "");
+    EXPECT_EQ(window.view.rows[2].accessibleName, "plain.sav, not read");
+    EXPECT_EQ(window.view.rows[2].description,
+              "cipher tool failed (exit code 65): plain.sav is not enciphered");
+    EXPECT_EQ(window.view.listFolder, window.scene.saves);
     EXPECT_EQ(window.view.rows, window.model->Rows());
     EXPECT_FALSE(window.model->ReadingVersions());
     EXPECT_TRUE(window.Holds("one.sav", 100));
@@ -363,6 +372,7 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_EQ(window.view.chooserCalls, 2);
     EXPECT_TRUE(window.view.rows.empty());
     EXPECT_TRUE(window.model->Folder().empty());
+    EXPECT_EQ(window.view.listFolder, "");
     EXPECT_FALSE(window.model->RestoreMenu().enabled);
 }
 
@@ -374,7 +384,7 @@ TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
     window.model->OpenClicked();
     EXPECT_FALSE(window.model->ReadingVersions());
     ASSERT_EQ(window.view.rows.size(), 1u);
-    EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav"}));
+    EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav", "a.sav", ""}));
 }
 
 // The saves deciphered to read their versions are not deciphered again by the batch; listing
@@ -569,7 +579,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_EQ(window.view.listCaption, ListCaption{});
-        EXPECT_EQ(window.view.controls.saveText, "Apply and Save");
+        EXPECT_EQ(window.view.controls.saveText, "&Apply and Save");
     }
 }
 
@@ -641,7 +651,7 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_EQ(window.view.controls, (WindowControls{.open = false,
                                                         .combo = false,
                                                         .save = false,
-                                                        .saveText = "Apply and Save",
+                                                        .saveText = kApplyText,
                                                         .busy = true,
                                                         .folders = false}));
         EXPECT_FALSE(window.model->RestoreMenu().enabled);
