@@ -233,6 +233,9 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
         }
     }
     std::string text = "Restored " + std::to_string(result.restoredCount) + " files";
+    for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
+        text = Printable(*note) + "\n\n" + text;
+    }
     if (!left.empty()) {
         text += "\n\nNot restored:\n" + GroupedSummary(left, limits);
     }
