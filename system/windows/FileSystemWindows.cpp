@@ -685,6 +685,24 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     return Status::Ok();
 }
 
+Status OverwriteFile(const std::string& path, std::string_view content) {
+    const std::wstring name = win::FilePath(path);
+    Handle out;
+    const DWORD opened = Retrying([&] {
+        out.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                TRUNCATE_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return out.valid() ? DWORD{0} : ::GetLastError();
+    });
+    if (opened != 0) {
+        return WriteFailure(opened, FolderOf(path));
+    }
+    DWORD error = WriteAll(out.get(), content.data(), content.size());
+    if (error == 0 && !::CloseHandle(out.release())) {
+        error = ::GetLastError();
+    }
+    return error != 0 ? win::ErrorStatus(error) : Status::Ok();
+}
+
 namespace {
 
 // A save's security descriptor, as the replacement is to keep it.
