@@ -952,7 +952,7 @@ Status WriteFileAtomically(const std::string& path, std::string_view content) {
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
-        return win::LastErrorStatus();
+        return WriteFailure(::GetLastError(), FolderOf(path));
     }
     DWORD error = 0;
     for (std::size_t at = 0; at < content.size() && error == 0;) {
