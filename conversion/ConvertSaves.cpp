@@ -447,12 +447,11 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     if (kept != nullptr) {
         if (std::optional<std::string> deciphered = kept->find(digest)) {
             // Unchanged since it was deciphered: the kept bytes stand for the tool's run.
-            (void)RemoveFile(copy);
-            if (!readOnly_) {
-                if (Status written = WriteNewFile(copy, *deciphered); !written) {
-                    fail(index, "copy failed: " + written.reason());
-                    return std::nullopt;
-                }
+            if (readOnly_) {
+                (void)RemoveFile(copy);
+            } else if (Status written = OverwriteFile(copy, *deciphered); !written) {
+                fail(index, "copy failed: " + written.reason());
+                return std::nullopt;
             }
             return deciphered;
         }

@@ -254,6 +254,9 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
         }
     }
     std::string text = "Restored " + Files(result.restoredCount);
+    for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
+        text = Printable(*note) + "\n\n" + text;
+    }
     if (!left.empty()) {
         text += "\n\nNot restored:\n" + GroupedSummary(left, limits);
     }

@@ -109,6 +109,11 @@ Status CopyFileTo(const std::string& source, const std::string& target,
 // is removed.
 Status WriteNewFile(const std::string& path, std::string_view content);
 
+// Writes content over the file at path in place: the same file, cut to the content's length,
+// never through a symbolic link. Not removed and created again under its name, which a delete
+// still pending refuses on FAT, exFAT and network shares. A missing file fails.
+Status OverwriteFile(const std::string& path, std::string_view content);
+
 // OwnerNotKept: the target's owner or group could not be given to the replacement, so it
 // was left alone.
 enum class ReplaceOutcome { Replaced, TargetChanged, OwnerNotKept, Failed };

@@ -348,6 +348,18 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     return Status::Ok();
 }
 
+Status OverwriteFile(const std::string& path, std::string_view content) {
+    Fd out(OpenRetrying(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW));
+    if (!out.valid()) {
+        return Status::FromErrno(errno);
+    }
+    int err = WriteAll(out.get(), content.data(), content.size());
+    if (int closed = out.close(); err == 0) {
+        err = closed;
+    }
+    return err != 0 ? Status::FromErrno(err) : Status::Ok();
+}
+
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected) {
     auto fail = [](int err) {

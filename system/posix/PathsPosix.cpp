@@ -19,6 +19,10 @@ bool SameNamesText(std::string_view a, std::string_view b) {
     return a == b;
 }
 
+std::string NamesKeyText(std::string_view text) {
+    return std::string(text);
+}
+
 std::string PathForAnsiPrograms(const std::string& path) {
     return path;
 }

@@ -37,6 +37,22 @@ bool SameNamesText(std::string_view a, std::string_view b) {
                                   static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::string NamesKeyText(std::string_view text) {
+    const std::wstring wide = win::Wide(text);
+    if (wide.empty()) {
+        return {};
+    }
+    std::wstring upper(wide.size(), L'\0');
+    const int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                       static_cast<int>(wide.size()), upper.data(),
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (length <= 0) {
+        return std::string(text);
+    }
+    upper.resize(static_cast<std::size_t>(length));
+    return win::Utf8(upper);
+}
+
 namespace {
 
 // Whether every character of the text has a place of its own in the code page.

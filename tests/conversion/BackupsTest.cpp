@@ -391,3 +391,29 @@ TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
     EXPECT_EQ(restored.report, "Restored 3 files");
     EXPECT_TRUE(Save("d.sav") == Original("c.sav"));
 }
+
+#ifdef _WIN32
+// A save folder renamed only in case keeps its backups; a set folder keyed by the path's exact
+// case, as sets were before, is still found.
+TEST_F(BackupsTest, ASaveFolderRenamedInCaseKeepsItsBackups) {
+    AddSaves({"a.sav"});
+    BatchResult first = Run(100);
+    ASSERT_TRUE(first.allChanged()) << first.report;
+    const std::string renamed = root / "SAVES";
+    // Through another name: Wine leaves a rename in case only undone.
+    std::filesystem::rename(testsupport::Native(saves), testsupport::Native(root / "moved"));
+    std::filesystem::rename(testsupport::Native(root / "moved"), testsupport::Native(renamed));
+    ASSERT_NE(ResolvedPath(renamed).find("SAVES"), std::string::npos) << ResolvedPath(renamed);
+    EXPECT_EQ(RestoreLastConversion(backups, renamed).report, "Restored 1 files");
+    EXPECT_TRUE(ReadFile(renamed + "/a.sav") == Original("a.sav"));
+
+    BatchResult second = Run(200);
+    ASSERT_TRUE(second.allChanged()) << second.report;
+    const std::string earlier = JoinPath(backups, Sha256Hex(ResolvedPath(renamed)).substr(0, 32));
+    std::filesystem::rename(testsupport::Native(ParentOf(second.backupSet)),
+                            testsupport::Native(earlier));
+    ASSERT_EQ(ListBackupSets(backups, saves).sets.size(), 2u);
+    EXPECT_TRUE(RestoreLastConversion(backups, saves).allRestored());
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+}
+#endif

@@ -445,6 +445,48 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     }
 }
 
+// A batch killed after it kept the originals but before it replaced any save leaves a set that
+// undoes nothing: the restore passes over it, marked undone, and undoes the batch before.
+TEST_F(FaultTest, ARestorePassesOverTheSetOfABatchKilledBeforeItReplacedAnything) {
+    AddSaves();
+    BatchResult first = Run();
+    ASSERT_TRUE(first.allChanged()) << first.report;
+    pid_t batch = ::fork();
+    if (batch == 0) {
+        struct Kill : BatchObserver {
+            std::size_t moves = 0;
+            void cursorMoved(std::size_t) override {
+                if (++moves == 7) { // the replacement pass begins: the originals are kept
+                    ::kill(::getpid(), SIGKILL);
+                }
+            }
+        } kill;
+        Scn_Process runner;
+        BatchRequest request{saves, names, appDir, "100"};
+        request.jobs = 1;
+        ConvertSaves(request, runner, &kill);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(batch, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    BackupSetListing listing = ListBackupSets(backups, saves);
+    ASSERT_EQ(listing.sets.size(), 2u);
+    const std::string killed = listing.sets[0].folder;
+    ASSERT_FALSE(listing.sets[0].manifest.complete);
+
+    RestoreResult restored = RestoreLastConversion(backups, saves);
+    EXPECT_TRUE(restored.allRestored()) << restored.report;
+    EXPECT_EQ(restored.setFolder, first.backupSet);
+    EXPECT_EQ(restored.report, "Passed over the backup set " + killed +
+                                   ": its conversion was stopped before it changed any save; it "
+                                   "is marked undone\n\nRestored 3 files");
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name)) << name;
+    }
+    EXPECT_EQ(NewestNotUndone(ListBackupSets(backups, saves)), nullptr);
+}
+
 // The program folder and everything in it, the work folder first, is never a save folder:
 // the work folder is emptied at the start of a batch, and the program's own files would be
 // rewritten by a tool that accepts anything.

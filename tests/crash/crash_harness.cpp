@@ -386,8 +386,13 @@ void Harness::restoreAndCheck(const std::vector<int>& before, bool mayHaveNone,
     int status = 0;
     const std::string output = runCli({"--restore", saves_}, status);
     ++restores_;
+    // The set of a batch killed before it replaced anything is passed over with a note.
+    std::string rest = output;
+    while (rest.rfind("Passed over the backup set ", 0) == 0 && rest.find("\n\n") != rest.npos) {
+        rest.erase(0, rest.find("\n\n") + 2);
+    }
     const bool none = WIFEXITED(status) && WEXITSTATUS(status) == 2 &&
-                      output == "No conversion of " + saves_ + " to undo\n";
+                      rest == "No conversion of " + saves_ + " to undo\n";
     if (none) {
         ++nothingToUndo_;
     }

@@ -275,6 +275,25 @@ TEST(WriteNewFile, WritesANewFileAndNeverAnExistingOne) {
 #endif
 }
 
+// The same file gets the new content, cut to its length; a missing file is not made.
+TEST(OverwriteFile, WritesOverTheSameFileInPlace) {
+    TempDir dir;
+    WriteFile(dir / "copy", std::string(5000, 'e'));
+    const auto before = IdentityOf(dir / "copy");
+    ASSERT_TRUE(OverwriteFile(dir / "copy", "deciphered").ok());
+    EXPECT_EQ(ReadFile(dir / "copy"), "deciphered");
+    ASSERT_TRUE(before && IdentityOf(dir / "copy"));
+    EXPECT_EQ(IdentityOf(dir / "copy")->inode, before->inode);
+    EXPECT_FALSE(OverwriteFile(dir / "missing", "x").ok());
+    EXPECT_FALSE(Exists(dir / "missing"));
+#ifndef _WIN32
+    WriteFile(dir / "victim", "keep me");
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_FALSE(OverwriteFile(dir / "link", "new").ok());
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
+#endif
+}
+
 #ifndef _WIN32
 // A file that does not fit is not left behind partly written.
 TEST(WriteNewFile, RemovesWhatDidNotFit) {
