@@ -45,6 +45,8 @@ bool PathIsWithin(std::string_view path, std::string_view folder);
 
 // Two texts of names compared that way (the platform's part of the two above).
 bool SameNamesText(std::string_view a, std::string_view b);
+// Their order that way: negative, zero (SameNamesText) or positive.
+int CompareNamesText(std::string_view a, std::string_view b);
 
 // The path as a program that takes its command line in the system's ANSI code page can open it
 // (the cipher tool may be one): on Windows the path itself when every character has a place in

@@ -19,6 +19,10 @@ bool SameNamesText(std::string_view a, std::string_view b) {
     return a == b;
 }
 
+int CompareNamesText(std::string_view a, std::string_view b) {
+    return a.compare(b);
+}
+
 std::string PathForAnsiPrograms(const std::string& path) {
     return path;
 }
