@@ -1,5 +1,7 @@
 #include "conversion/DecipheredSaves.h"
 
+#include <iterator>
+
 namespace ostrapel {
 
 void DecipheredSaves::useFor(const std::string& folder) {
@@ -42,6 +44,30 @@ std::optional<std::string> DecipheredSaves::find(const Sha256Digest& enciphered)
         return std::nullopt;
     }
     return at->second->second;
+}
+
+void DecipheredSaves::drop(const Sha256Digest& enciphered) {
+    std::lock_guard lock(mutex_);
+    if (auto at = byDigest_.find(enciphered); at != byDigest_.end()) {
+        dropLocked(at);
+    }
+}
+
+bool DecipheredSaves::dropTwins(const Sha256Digest& enciphered, std::string_view deciphered) {
+    std::lock_guard lock(mutex_);
+    bool found = false;
+    for (auto at = byDigest_.begin(); at != byDigest_.end();) {
+        const auto next = std::next(at);
+        if (at->first != enciphered && at->second->second == deciphered) {
+            dropLocked(at);
+            found = true;
+        }
+        at = next;
+    }
+    if (auto own = byDigest_.find(enciphered); found && own != byDigest_.end()) {
+        dropLocked(own);
+    }
+    return found;
 }
 
 std::size_t DecipheredSaves::count() const {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace ostrapel {
@@ -34,6 +35,13 @@ public:
     void keep(const Sha256Digest& enciphered, std::string deciphered);
     // A copy of what was kept under the digest, if it still is.
     std::optional<std::string> find(const Sha256Digest& enciphered) const;
+
+    // Drops what was kept under the digest.
+    void drop(const Sha256Digest& enciphered);
+    // Whether bytes deciphered from the save of digest enciphered are kept under another digest
+    // too: two saves that differ yet decipher alike show a wrong decipher. Drops those, and the
+    // entry of enciphered itself, when there are any.
+    bool dropTwins(const Sha256Digest& enciphered, std::string_view deciphered);
 
     std::size_t count() const;
     std::size_t bytes() const;
