@@ -591,7 +591,7 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     auto deciphered = [&](std::string bytes) {
         state.plain = Sha256Of(bytes);
         state.deciphered = true;
-        if (kept != nullptr && kept->dropTwins(state.original, bytes)) {
+        if (kept != nullptr && kept->dropTwins(state.original, state.plain)) {
             std::lock_guard lock(mutex_);
             twins_.push_back(index);
         }
@@ -620,7 +620,7 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     }
     std::optional<std::string> result = deciphered(bytes);
     if (kept != nullptr && readOnly_) {
-        kept->keep(state.original, std::move(bytes));
+        kept->keep(state.original, std::move(bytes), &state.plain);
     }
     return result;
 }
@@ -780,7 +780,7 @@ void Batch::encipherAndCheck(std::size_t index) {
     state.result = result;
     if (request_.deciphered != nullptr) {
         // The save to be, deciphered: reading it after the batch needs no tool run.
-        request_.deciphered->keep(result, std::move(proof));
+        request_.deciphered->keep(result, std::move(proof), &state.patched);
     }
 }
 
