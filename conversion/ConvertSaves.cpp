@@ -67,6 +67,9 @@ Status CopyFolder(const std::string& from, const std::string& to, const std::str
         return listing.status;
     }
     for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.starts_with(kTemporaryPrefix)) {
+            continue; // this program's own, such as the work folder's lock on Windows
+        }
         const std::string source = JoinPath(from, entry.name);
         const std::string target = JoinPath(to, entry.name);
         Status copied = Status::Ok();
@@ -631,8 +634,11 @@ void Batch::makeJobPlaces(std::size_t jobs) {
     }
     const std::string toolFolder = ParentOf(CipherToolOf(request_.appDir));
     const std::string workFolder = ResolvedPath(workFolder_);
-    const std::string all = JoinPath(workFolder_, kJobsFolder);
-    if (!MakeDirectory(all)) {
+    // A folder of this batch's own: copies an earlier batch could not remove (a tool it started
+    // still runs from one) are left as they are.
+    const std::string all =
+        JoinPath(JoinPath(workFolder_, kJobsFolder), std::to_string(std::random_device{}()));
+    if (!MakeDirectory(JoinPath(workFolder_, kJobsFolder)) || !MakeDirectory(all)) {
         return;
     }
     for (std::size_t job = 0; job < jobs; ++job) {

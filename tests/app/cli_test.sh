@@ -465,7 +465,7 @@ for place in beside folder temp; do
     check "scratch $place: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
 done
 check "jobs run the tool in folders of their own" \
-    test "$(sort -u "$root/folders" | grep -c 'Decrypt.temp..jobs.[0-9]*$')" -ge 2
+    test "$(sort -u "$root/folders" | grep -c 'Decrypt/temp/\.jobs/[0-9]*/[0-9]*$')" -ge 2
 
 # Without --jobs the tool runs on as many saves at once as there are processors, at most 8
 # (and here at most the four saves).

@@ -291,6 +291,7 @@ private:
     long restores_ = 0;
     long nothingToUndo_ = 0;
     long refusedWhileToolLived_ = 0;
+    long suspendedToolsEnded_ = 0;
     long failures_ = 0;
 };
 
@@ -468,7 +469,21 @@ void Harness::reapOrphans() {
     int status;
     if (options_.variant == Variant::Windows) {
         // Wine's server is an orphan of ours too, and outlives the runs: only the ended are
-        // reaped. A killed program's tool ends with its job.
+        // reaped. A tool the killed program had created but not yet put in its job (it starts
+        // suspended) is left waiting: it is ended here.
+        const std::string tools = OnDriveZ(work_);
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+            const std::string pid = entry.path().filename().string();
+            if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const std::vector<std::string> args = CommandLineOf(std::stoi(pid));
+            if (!args.empty() && args.front().rfind(tools, 0) == 0) {
+                ::kill(std::stoi(pid), SIGKILL);
+                ++suspendedToolsEnded_;
+            }
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         while (::waitpid(-1, &status, WNOHANG) > 0 || errno == EINTR) {
         }
@@ -542,7 +557,12 @@ void Harness::checkComplete(int value, const std::string& when) {
         }
     }
     if (!EntriesOf(work_).empty()) {
-        fail(when + ": the work folder is not empty");
+        std::string left;
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(work_, ec)) {
+            left += " " + entry.path().string().substr(work_.size());
+        }
+        fail(when + ": the work folder is not empty:" + left);
     }
 }
 
@@ -594,7 +614,10 @@ void Harness::calibrate() {
     for (int i = 0; i < kRuns; ++i) {
         if (i == 1) {
             // The first batch made the save folder's backups folder; its sets appear in it.
-            const std::vector<std::string> folders = EntriesOf(backups_);
+            std::vector<std::string> folders = EntriesOf(backups_);
+            std::erase_if(folders, [&](const std::string& name) { // a lock file beside it
+                return !fs::is_directory(backups_ + "/" + name);
+            });
             backupInotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             if (folders.size() != 1 || backupInotify_ < 0 ||
                 ::inotify_add_watch(backupInotify_, (backups_ + "/" + folders[0]).c_str(),
@@ -770,6 +793,10 @@ void Harness::runProgramVariant() {
     std::printf("kills that left files in the work folder: %ld; next batches refused while a "
                 "killed run's tool still ran: %ld\n",
                 leftInWorkFolder_, refusedWhileToolLived_);
+    if (options_.variant == Variant::Windows) {
+        std::printf("tools left suspended by a kill, ended by the harness: %ld\n",
+                    suspendedToolsEnded_);
+    }
     if (2 * inCopyBack_ < killPoints_) {
         fail("fewer than half of the kill points landed in the copy-back pass");
     }
