@@ -138,18 +138,20 @@ std::vector<std::string> SplitNul(const std::string& text) {
     return parts;
 }
 
+// The children of every thread of the process: with several jobs, helper threads start tools.
 std::vector<pid_t> ChildrenOf(pid_t pid) {
     std::vector<pid_t> children;
-    const std::string list =
-        ReadIfThere("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children")
-            .value_or("");
-    const char* at = list.c_str();
-    for (char* end = nullptr;; at = end) {
-        const long child = std::strtol(at, &end, 10);
-        if (end == at) {
-            break;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        const std::string list = ReadIfThere(task.path().string() + "/children").value_or("");
+        const char* at = list.c_str();
+        for (char* end = nullptr;; at = end) {
+            const long child = std::strtol(at, &end, 10);
+            if (end == at) {
+                break;
+            }
+            children.push_back(static_cast<pid_t>(child));
         }
-        children.push_back(static_cast<pid_t>(child));
     }
     return children;
 }
