@@ -1,5 +1,6 @@
 #pragma once
 
+#include "system/Sha256.h"
 #include "system/Status.h"
 
 #include <cstdint>
@@ -94,6 +95,7 @@ struct CopyOptions {
     FileIdentity* sourceIdentity = nullptr; // set to the source's identity as it was read
     std::string* content = nullptr;         // set to the bytes copied
     bool flush = false;                     // the copy is on disk before the call returns
+    bool keepMode = false; // the copy gets the source's permission bits (a program stays one)
 };
 
 // Copies a regular file to a new file at target, which must not exist yet (so two sources
@@ -116,6 +118,9 @@ Status OverwriteFile(const std::string& path, std::string_view content);
 
 // OwnerNotKept: the target's owner or group could not be given to the replacement, so it
 // was left alone.
+// Why a replacement whose content was not the one proven was not made.
+inline constexpr const char* kChangedAfterProof = "changed after it was proven";
+
 enum class ReplaceOutcome { Replaced, TargetChanged, OwnerNotKept, Failed };
 
 struct ReplaceResult {
@@ -127,9 +132,11 @@ struct ReplaceResult {
 // (a link target's folder, when target is a symbolic link) is written, flushed and renamed
 // over it. The target keeps its permission bits, owner and group. When expected is given and the
 // target no longer matches it, nothing is written; nor when the target is read-only. The target is
-// never left partly written.
+// never left partly written. When content is given, the bytes copied must have that SHA-256:
+// otherwise nothing is replaced (Failed, "changed after it was proven").
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected);
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content = nullptr);
 
 // Flushes a folder's entries (renames into it) to disk.
 Status SyncDirectory(const std::string& folder);

@@ -309,6 +309,9 @@ Status CopyFileTo(const std::string& source, const std::string& target,
         options.content->clear();
         options.content->reserve(static_cast<std::size_t>(st.st_size));
     }
+    if (options.keepMode && ::fchmod(out.get(), st.st_mode & 0777) != 0) {
+        return Status::FromErrno(errno);
+    }
     if (int err = CopyContents(in.get(), out.get(), options.content); err != 0) {
         return Status::FromErrno(err);
     }
@@ -361,7 +364,8 @@ Status OverwriteFile(const std::string& path, std::string_view content) {
 }
 
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected) {
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content) {
     auto fail = [](int err) {
         return ReplaceResult{ReplaceOutcome::Failed, Status::FromErrno(err)};
     };
@@ -419,8 +423,16 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return fail(err);
     };
 
-    if (int err = CopyContents(in.get(), out.get()); err != 0) {
+    std::string copied;
+    if (int err = CopyContents(in.get(), out.get(), content != nullptr ? &copied : nullptr);
+        err != 0) {
         return abandon(err);
+    }
+    if (content != nullptr && Sha256Of(copied) != *content) {
+        if (!unnamed) {
+            ::unlink(temporary.c_str());
+        }
+        return {ReplaceOutcome::Failed, Status::Fail(kChangedAfterProof)};
     }
     if (::fchmod(out.get(), targetStat.st_mode & 07777) != 0) {
         return abandon(errno);

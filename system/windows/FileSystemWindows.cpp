@@ -785,7 +785,8 @@ private:
 } // namespace
 
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected) {
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content) {
     auto fail = [](DWORD error) {
         return ReplaceResult{ReplaceOutcome::Failed, win::ErrorStatus(error)};
     };
@@ -873,8 +874,15 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return fail(error);
     };
 
-    if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
+    std::string copied;
+    if (DWORD error = CopyContents(in.get(), out.get(), content != nullptr ? &copied : nullptr);
+        error != 0) {
         return abandon(error);
+    }
+    if (content != nullptr && Sha256Of(copied) != *content) {
+        out.reset();
+        ::DeleteFileW(temporary.c_str());
+        return {ReplaceOutcome::Failed, Status::Fail(kChangedAfterProof)};
     }
     // The replacement keeps the save's attributes (archive, hidden, system, ...), its creation
     // time and its security, as ReplaceFileW would.

@@ -31,10 +31,15 @@ std::string ApplicationDirectory() {
 }
 
 bool SameNamesText(std::string_view a, std::string_view b) {
+    return CompareNamesText(a, b) == 0;
+}
+
+int CompareNamesText(std::string_view a, std::string_view b) {
     const std::wstring wideA = win::Wide(a);
     const std::wstring wideB = win::Wide(b);
     return ::CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
-                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+                                  static_cast<int>(wideB.size()), TRUE) -
+           CSTR_EQUAL;
 }
 
 std::string NamesKeyText(std::string_view text) {

@@ -130,16 +130,62 @@ private:
     char buffer_[4096];
 };
 
+// This program's environment block with TEMP and TMP naming folder, sorted by name as a block
+// handed to CreateProcessW must be.
+std::wstring EnvironmentWithTemporaryFolder(const std::wstring& folder) {
+    std::vector<std::wstring> variables;
+    wchar_t* current = ::GetEnvironmentStringsW();
+    for (const wchar_t* at = current; at != nullptr && *at != L'\0';
+         at += variables.back().size() + 1) {
+        variables.emplace_back(at);
+    }
+    if (current != nullptr) {
+        ::FreeEnvironmentStringsW(current);
+    }
+    auto name = [](const std::wstring& variable) {
+        return static_cast<int>(variable.find(L'=', 1) == std::wstring::npos
+                                    ? variable.size()
+                                    : variable.find(L'=', 1));
+    };
+    auto named = [&](const std::wstring& variable, const wchar_t* wanted) {
+        return ::CompareStringOrdinal(variable.c_str(), name(variable), wanted, -1, TRUE) ==
+               CSTR_EQUAL;
+    };
+    std::erase_if(variables,
+                  [&](const std::wstring& v) { return named(v, L"TEMP") || named(v, L"TMP"); });
+    variables.push_back(L"TEMP=" + folder);
+    variables.push_back(L"TMP=" + folder);
+    std::sort(variables.begin(), variables.end(),
+              [&](const std::wstring& a, const std::wstring& b) {
+                  return ::CompareStringOrdinal(a.c_str(), name(a), b.c_str(), name(b), TRUE) ==
+                         CSTR_LESS_THAN;
+              });
+    std::wstring block;
+    for (const std::wstring& variable : variables) {
+        block += variable;
+        block += L'\0';
+    }
+    block += L'\0';
+    return block;
+}
+
 // Creates the process with ToolErrorMode() added to this program's error mode, which it inherits;
 // this program's own mode is put back at once. Runs started side by side take turns here.
 BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
-                         PROCESS_INFORMATION& started) {
+                         PROCESS_INFORMATION& started, const RunLimits& limits) {
+    const std::wstring folder = win::Wide(limits.workingFolder);
+    std::wstring environment;
+    if (!limits.temporaryFolder.empty()) {
+        environment = EnvironmentWithTemporaryFolder(win::Wide(limits.temporaryFolder));
+    }
     static std::mutex turn;
     std::lock_guard lock(turn);
     const UINT own = ::GetErrorMode();
     ::SetErrorMode(own | win::ToolErrorMode());
-    const BOOL created = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
-                                          nullptr, nullptr, &startup, &started);
+    const BOOL created =
+        ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
+                         environment.empty() ? nullptr : environment.data(),
+                         folder.empty() ? nullptr : folder.c_str(), &startup, &started);
     const DWORD error = ::GetLastError();
     ::SetErrorMode(own);
     ::SetLastError(error);
@@ -303,7 +349,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
             ::Sleep(static_cast<DWORD>(50 * attempt));
         }
         std::wstring attemptLine = wideLine; // CreateProcessW may write into it
-        created = CreateWithErrorMode(attemptLine, flags, startup.StartupInfo, started);
+        created = CreateWithErrorMode(attemptLine, flags, startup.StartupInfo, started, limits);
         startError = created ? ERROR_SUCCESS : ::GetLastError();
         if (created || startError != ERROR_INTERNAL_ERROR) {
             break;

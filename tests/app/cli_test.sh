@@ -86,10 +86,10 @@ cli --frobnicate "$(native "$root/saves")" >/dev/null 2>&1
 check "an unknown option is bad usage" test $? -eq 2
 check "bad usage touches no save" test "$(md5sum "$root/saves/a.sav")" = "$sums"
 
-(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --dlc 2.00 "$(native "$root/saves")") \
+(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --jobs 1 --dlc 2.00 "$(native "$root/saves")") \
     >"$root/out" 2>&1
 status=$?
-check "the cipher tool runs in the program folder" \
+check "one job runs the cipher tool in the program folder" \
     test "$(sort -u "$root/folders" | tr -d '\r')" = "$(native "$(cd "$app" && pwd -P)")"
 check "the cipher tool ran three times a save (decipher, encipher, check)" \
     test "$(wc -l <"$root/folders")" -eq 6
@@ -446,12 +446,38 @@ while read -r -u 3 fault jobs expected; do
     check "$what: SIGINT cancels with exit 130" test $? -eq 130
     check "$what: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
     check "$what: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
-    check "$what: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
+    check "$what: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/")"
 done 3<<TABLE
 decrypt 3 3
 encrypt 3 3
 decrypt - $processors
 TABLE
+
+# A tool sound alone but keeping one fixed scratch file, beside itself, in its working folder or
+# in the temporary folder: a default batch gives every save its own data, and runs each job's
+# tool in a folder of its own, laid out as the program folder.
+for place in beside folder temp; do
+    rm -rf "$root/mixed" "$root/wanted" && mkdir "$root/mixed" "$root/wanted" && : >"$root/folders"
+    for i in 1 2 3 4 5 6; do # each save and, in wanted/, its own data at 2.00
+        make_save_at "$root/wanted" "s$i.sav" 200
+        "$app/Decrypt/decrypt.exe" "/decrypt:$root/wanted/s$i.sav" && rm "$root/wanted/s$i.sav.backup"
+        cp "$root/wanted/s$i.sav" "$root/mixed/s$i.sav"
+        printf '\144\000' | dd of="$root/mixed/s$i.sav" bs=1 seek=788 conv=notrunc status=none
+        "$app/Decrypt/decrypt.exe" "/encrypt:$root/mixed/s$i.sav" && rm "$root/mixed/s$i.sav.backup"
+    done
+    STAND_IN_CIPHER_SCRATCH=$place STAND_IN_CIPHER_SCRATCH_MS=40 STAND_IN_CIPHER_FOLDER_LOG="$root/folders" \
+        "$cli" --dlc 2.00 "$root/mixed" >"$root/out" 2>&1
+    check "scratch $place: a default batch changes every save" grep -qx "Changed versions DLC in 6 files" "$root/out"
+    own=yes
+    for i in 1 2 3 4 5 6; do
+        cp "$root/mixed/s$i.sav" "$root/scratch" && "$app/Decrypt/decrypt.exe" "/decrypt:$root/scratch" >/dev/null
+        cmp -s "$root/scratch" "$root/wanted/s$i.sav" || own=no
+    done
+    check "scratch $place: every save holds its own data" test $own = yes
+    check "scratch $place: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+done
+check "jobs run the tool in folders of their own" \
+    test "$(sort -u "$root/folders" | grep -c 'Decrypt/temp/\.jobs/[0-9]*/[0-9]*$')" -ge 2
 
 fi
 

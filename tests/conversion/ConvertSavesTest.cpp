@@ -2,8 +2,10 @@
 
 #include "TestSupport.h"
 #include "conversion/Backups.h"
+#include "conversion/DecipheredSaves.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
 #include <cctype>
@@ -458,6 +460,10 @@ TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
     AddSave("a.sav.backup");
     names.push_back("a.sav");
     names.push_back("../a.sav");
+    // Names compared as Windows compares them: the tool's side file of x.sav is X.SAV.BACKUP.
+    AddSave("x.sav");
+    AddSave("X.SAV.BACKUP");
+    names.push_back("A.SAV");
 #ifdef _WIN32
     for (const char* name : {"..\\a.sav", "C:a.sav", "a.sav:stream"}) {
         names.push_back(name);
@@ -466,12 +472,24 @@ TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
     BatchResult result = Run();
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     EXPECT_EQ(Save("a.sav.backup"), Original("a.sav.backup"));
+    EXPECT_EQ(Save("x.sav"), Converted("x.sav"));
     EXPECT_EQ(result.files[1].reason, "its name is the cipher tool's side file of a.sav");
     EXPECT_EQ(result.files[2].reason, "listed twice");
-    for (std::size_t i = 3; i < names.size(); ++i) {
+    EXPECT_EQ(result.files[3].reason, "not a plain file name");
+#ifdef _WIN32
+    EXPECT_EQ(Save("X.SAV.BACKUP"), Original("X.SAV.BACKUP"));
+    EXPECT_EQ(result.files[5].reason, "its name is the cipher tool's side file of x.sav");
+    EXPECT_EQ(result.files[6].reason, "listed twice: the file system takes it for a.sav");
+    for (std::size_t i = 7; i < names.size(); ++i) {
         EXPECT_EQ(result.files[i].reason, "not a plain file name") << names[i];
     }
-    EXPECT_EQ(result.changedCount, 1u);
+    EXPECT_EQ(result.changedCount, 2u);
+#else
+    // Here names differ by case, and the stand-in is no Windows program.
+    EXPECT_EQ(Save("X.SAV.BACKUP"), Converted("X.SAV.BACKUP"));
+    EXPECT_EQ(result.files[6].reason, "not found");
+    EXPECT_EQ(result.changedCount, 3u);
+#endif
 }
 
 TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
@@ -505,6 +523,70 @@ TEST_F(ConvertSavesTest, AWorkFolderThatIsALinkIsNotEmptiedWithoutASaveFolderToC
 
     EXPECT_TRUE(ClearWorkFolder(appDir).ok());
     EXPECT_EQ(ReadFile(elsewhere + "/slot1.sav"), "a save");
+}
+#endif
+
+// What replaces a save is what its proof covered: a work copy rewritten after the proof fails
+// the save, which stays as it was.
+TEST_F(ConvertSavesTest, AWorkCopyRewrittenAfterItsProofNeverReachesTheSave) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    recorder.onCursor = [&](std::size_t index) {
+        if (recorder.cursor.size() == 5 && index == 0) { // the replacement of a.sav
+            WriteFile(WorkFolderOf(appDir) + "a.sav", Converted("b.sav"));
+        }
+    };
+    BatchResult result = Run();
+    EXPECT_EQ(Outcome(result, "a.sav").reason, std::string("copy failed: ") + kChangedAfterProof);
+    EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+    EXPECT_EQ(Save("b.sav"), Converted("b.sav"));
+}
+
+// Kept deciphered saves that two different saves share show a wrong decipher: the saves are
+// deciphered again, alone, and converted from their own data, whether the other save is in the
+// batch or only kept.
+TEST_F(ConvertSavesTest, SavesThatDecipherAlikeAreDecipheredAgainAlone) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    for (bool bothListed : {true, false}) {
+        SCOPED_TRACE(bothListed);
+        WriteFile(saves + "/a.sav", Original("a.sav"));
+        WriteFile(saves + "/b.sav", Original("b.sav"));
+        WriteFile(log, "");
+        DecipheredSaves kept;
+        kept.useFor(saves);
+        const std::string plainB = testsupport::PlainSave(kSaveSize, Seed("b.sav"));
+        kept.keep(Sha256Of(Original("a.sav")), plainB); // b's data kept for a
+        kept.keep(Sha256Of(Original("b.sav")), plainB);
+        Scn_Process runner;
+        BatchRequest request{saves, bothListed ? names : std::vector<std::string>{"a.sav"}, appDir,
+                             "200"};
+        request.deciphered = &kept;
+        EXPECT_EQ(ConvertSaves(request, runner).changedCount, request.names.size());
+        EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+        EXPECT_EQ(Save("b.sav"), bothListed ? Converted("b.sav") : Original("b.sav"));
+        const std::vector<std::string> runs = ReadLines(log);
+        EXPECT_GE(std::count(runs.begin(), runs.end(), "decrypt a.sav"), 2);
+    }
+}
+
+#ifndef _WIN32
+// A link is the same file as a listed save only when it leads to that save's own path: a link
+// to another hard link of it is converted there.
+TEST_F(ConvertSavesTest, ALinkIsTheSameFileOnlyWhenItLeadsToTheListedSave) {
+    AddSave("a.sav");
+    testsupport::MakeDir(root / "other");
+    ASSERT_EQ(::link((saves + "/a.sav").c_str(), (root / "other/x.sav").c_str()), 0);
+    ASSERT_EQ(::symlink("../other/x.sav", (saves + "/c.sav").c_str()), 0);
+    ASSERT_EQ(::symlink("a.sav", (saves + "/b.sav").c_str()), 0);
+    names = {"a.sav", "b.sav", "c.sav"};
+    BatchResult result = Run();
+    EXPECT_EQ(result.changedCount, 2u);
+    EXPECT_EQ(Outcome(result, "b.sav").reason, "same file as a.sav");
+    EXPECT_TRUE(Outcome(result, "c.sav").changed);
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(Save("c.sav"), Converted("a.sav"));
+    EXPECT_EQ(ReadFile(root / "other/x.sav"), Converted("a.sav"));
 }
 #endif
 

@@ -7,6 +7,7 @@
 #include "system/Process.h"
 #include "system/windows/WindowsText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -62,6 +63,19 @@ TEST(WindowsProcessRunner, ReportsExitCodesAndKeepsTheOutputsTail) {
     EXPECT_EQ(chatty.lastOutputLine(), "line1999");
 
     EXPECT_EQ(RunProbe({"stdin"}).output, "eof");
+}
+
+TEST(WindowsProcessRunner, GivesTheProgramTheWorkingAndTemporaryFolderOfItsRun) {
+    testsupport::TempDir dir;
+    std::string folder = dir.path();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    RunLimits limits;
+    limits.workingFolder = folder;
+    limits.temporaryFolder = folder + "\\temp";
+    EXPECT_EQ(RunProbe({"place"}, Scn_Process::kHidden, limits).output,
+              folder + "\n" + folder + "\\temp\n" + folder + "\\temp\n");
+    const std::string own = RunProbe({"place"}).output;
+    EXPECT_EQ(own.find(folder), std::string::npos) << own;
 }
 
 TEST(WindowsProcessRunner, ReportsAProgramThatCannotStart) {

@@ -413,6 +413,28 @@ TEST(WindowModel, TheBatchDeciphersNoSaveTheReadingDidAndAnotherFolderDropsThem)
     EXPECT_TRUE(window.Ran("decrypt a.sav") && window.Ran("decrypt b.sav"));
 }
 
+// A tool sound alone that keeps one fixed scratch file, beside itself, in its working folder or
+// in the temporary folder, reads and converts every save from its own data with several jobs.
+TEST(WindowModel, AToolWithOneScratchFileGivesEverySaveItsOwnDataWithSeveralJobs) {
+    for (const char* place : {"beside", "folder", "temp"}) {
+        SCOPED_TRACE(place);
+        ScopedEnv scratch("STAND_IN_CIPHER_SCRATCH", place);
+        ScopedEnv pause("STAND_IN_CIPHER_SCRATCH_MS", "30");
+        Window window([](WindowOptions& options) { options.jobs = 4; });
+        const std::vector<std::string> names{"a.sav", "b.sav", "c.sav", "d.sav", "e.sav", "f.sav"};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            window.WriteSave(names[i], i % 2 == 0 ? 100 : 300);
+        }
+        window.ListAndRead();
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        for (const std::string& name : names) {
+            EXPECT_TRUE(window.Holds(name, 200)) << name;
+        }
+        EXPECT_TRUE(window.WorkFolderEmpty());
+    }
+}
+
 // The rows in view are read first, also when they come into view during the reading.
 TEST(WindowModel, RowsInViewAreReadFirst) {
     Window window([](WindowOptions& options) { options.jobs = 1; });
