@@ -404,7 +404,7 @@ TEST_F(BackupsTest, ASaveFolderRenamedInCaseKeepsItsBackups) {
     std::filesystem::rename(testsupport::Native(saves), testsupport::Native(root / "moved"));
     std::filesystem::rename(testsupport::Native(root / "moved"), testsupport::Native(renamed));
     ASSERT_NE(ResolvedPath(renamed).find("SAVES"), std::string::npos) << ResolvedPath(renamed);
-    EXPECT_EQ(RestoreLastConversion(backups, renamed).report, "Restored 1 files");
+    EXPECT_EQ(RestoreLastConversion(backups, renamed).report, "Restored 1 file");
     EXPECT_TRUE(ReadFile(renamed + "/a.sav") == Original("a.sav"));
 
     BatchResult second = Run(200);
