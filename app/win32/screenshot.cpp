@@ -17,6 +17,7 @@
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Sha256.h"
 
 #include <array>
 #include <commctrl.h>
@@ -313,10 +314,8 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
         if (!identity) {
             return false;
         }
-        // What the batch would have written; the set records its hash.
-        const std::string result = ostrapel::JoinPath(app, "Decrypt\\temp\\" + name);
-        (void)ostrapel::WriteBytesAt(result, 0, "converted");
-        kept.push_back({name, result, *identity});
+        // The set records the hash of what the batch would have written.
+        kept.push_back({name, ostrapel::Sha256Hex("converted"), *identity});
     }
     ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
     for (const std::string& reason : writer.keep(kept)) {
