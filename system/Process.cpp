@@ -33,6 +33,7 @@ constexpr KnownCrash kKnownCrashes[] = {
     {0xC0000139, "an entry point it needs was not found"},
     {0xC000013A, "ended by Ctrl-C"},
     {0xC0000142, "a DLL failed to initialize"},
+    {0xC0000144, "unhandled exception"},
     {0xC0000374, "heap corruption"},
     {0xC0000409, "stack buffer overrun"},
     {0xC0000417, "invalid parameter"},

@@ -7,7 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <tlhelp32.h>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -192,9 +197,47 @@ BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
     return created;
 }
 
-enum class WaitEnd { Ended, TimedOut, Cancelled };
+// STATUS_UNHANDLED_EXCEPTION: a crash whose exception is not known.
+constexpr DWORD kUnhandledException = 0xC0000144;
 
-WaitEnd Collect(HANDLE process, OutputPipe& pipe, const RunLimits& limits, std::string& output) {
+enum class WaitEnd { Ended, TimedOut, Cancelled, Crashed };
+
+// The processes of Wine's debugger started for the program or for a process of its job.
+std::vector<DWORD> WineDebuggersOf(HANDLE job, DWORD program) {
+    std::vector<DWORD> members{program};
+    if (job != nullptr) {
+        struct {
+            JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+            ULONG_PTR more[255];
+        } ids{};
+        if (::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids,
+                                        nullptr)) {
+            for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && i < 256; ++i) {
+                members.push_back(static_cast<DWORD>(ids.list.ProcessIdList[i]));
+            }
+        }
+    }
+    std::vector<DWORD> debuggers;
+    Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) {
+        return debuggers;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (::CompareStringOrdinal(entry.szExeFile, -1, L"winedbg.exe", -1, TRUE) == CSTR_EQUAL &&
+            std::find(members.begin(), members.end(), entry.th32ParentProcessID) != members.end()) {
+            debuggers.push_back(entry.th32ProcessID);
+        }
+    }
+    return debuggers;
+}
+
+// Waits for the program's end, its time limit or a cancel, gathering its output meanwhile.
+// crashed, when given, is asked now and then whether the program crashed without ending.
+WaitEnd Collect(HANDLE process, OutputPipe& pipe, const RunLimits& limits, std::string& output,
+                const std::function<bool()>& crashed) {
     using Clock = std::chrono::steady_clock;
     const bool limited = limits.timeLimit.count() > 0;
     const Clock::time_point deadline = Clock::now() + limits.timeLimit;
@@ -217,6 +260,9 @@ WaitEnd Collect(HANDLE process, OutputPipe& pipe, const RunLimits& limits, std::
         if (limits.cancel != nullptr && (cancel == nullptr || cancel == INVALID_HANDLE_VALUE)) {
             waitMs = std::min<DWORD>(waitMs, 5);
         }
+        if (crashed) {
+            waitMs = std::min<DWORD>(waitMs, 100);
+        }
         HANDLE handles[3];
         DWORD count = 0;
         handles[count++] = process;
@@ -236,6 +282,9 @@ WaitEnd Collect(HANDLE process, OutputPipe& pipe, const RunLimits& limits, std::
         }
         if (pipe.isOpen()) {
             pipe.pump(output);
+        }
+        if (crashed && rc == WAIT_TIMEOUT && crashed()) {
+            return WaitEnd::Crashed;
         }
     }
 }
@@ -275,6 +324,48 @@ HANDLE win::MakeToolJob() {
     limits.BasicLimitInformation.LimitFlags = win::ToolJobLimits();
     ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     return job;
+}
+
+bool win::UnderWine() {
+    static const bool wine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+DWORD win::WineCrashCode(std::string_view output) {
+    // The last such line: a crash of the program itself comes after any of a helper's.
+    const std::size_t line = output.rfind("wine: Unhandled ");
+    if (line == std::string_view::npos) {
+        return kUnhandledException;
+    }
+    const std::string_view what = output.substr(line + 16);
+    static constexpr std::pair<std::string_view, DWORD> kNamed[] = {
+        {"page fault", STATUS_ACCESS_VIOLATION},
+        {"stack overflow", STATUS_STACK_OVERFLOW},
+        {"division by zero", STATUS_INTEGER_DIVIDE_BY_ZERO},
+        {"overflow", STATUS_INTEGER_OVERFLOW},
+        {"illegal instruction", STATUS_ILLEGAL_INSTRUCTION},
+        {"privileged instruction", STATUS_PRIVILEGED_INSTRUCTION},
+        {"array bounds", STATUS_ARRAY_BOUNDS_EXCEEDED},
+        {"alignment", STATUS_DATATYPE_MISALIGNMENT},
+        {"^C", STATUS_CONTROL_C_EXIT},
+    };
+    for (const auto& [name, code] : kNamed) {
+        if (what.substr(0, name.size()) == name) {
+            return code;
+        }
+    }
+    // "Unhandled exception 0x%08x in thread ..."
+    constexpr std::string_view kException = "exception 0x";
+    if (what.substr(0, kException.size()) == kException) {
+        const std::string hex(what.substr(kException.size(), 8));
+        char* end = nullptr;
+        const unsigned long code = std::strtoul(hex.c_str(), &end, 16);
+        if (end == hex.c_str() + 8) {
+            return static_cast<DWORD>(code);
+        }
+    }
+    return kUnhandledException;
 }
 
 std::string SignalName(int signal) {
@@ -372,12 +463,28 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     ::ResumeThread(thread.get());
 
-    const WaitEnd end = Collect(process.get(), pipe, limits, outcome.output);
+    std::vector<DWORD> debuggers;
+    std::function<bool()> crashed;
+    if (win::UnderWine()) {
+        crashed = [&] {
+            debuggers = WineDebuggersOf(job.get(), started.dwProcessId);
+            return !debuggers.empty();
+        };
+    }
+    const WaitEnd end = Collect(process.get(), pipe, limits, outcome.output, crashed);
     // End everything the program started, and the program itself when it still runs.
+    constexpr DWORD kEnded = 1;
+    const DWORD endCode = end == WaitEnd::Crashed ? kUnhandledException : kEnded;
     if (job.valid()) {
-        ::TerminateJobObject(job.get(), 1);
+        ::TerminateJobObject(job.get(), endCode);
     } else if (end != WaitEnd::Ended) {
-        ::TerminateProcess(process.get(), 1);
+        ::TerminateProcess(process.get(), endCode);
+    }
+    for (DWORD debugger : debuggers) { // outside the job where Wine starts it without one
+        Handle running(::OpenProcess(PROCESS_TERMINATE, FALSE, debugger));
+        if (running.valid()) {
+            ::TerminateProcess(running.get(), kEnded);
+        }
     }
     ::WaitForSingleObject(process.get(), INFINITE);
     Drain(pipe, outcome.output);
@@ -399,6 +506,9 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     if (!::GetExitCodeProcess(process.get(), &exitCode)) {
         outcome.error = "lost track of the process: " + win::ErrorText(::GetLastError());
         return outcome;
+    }
+    if (end == WaitEnd::Crashed) {
+        exitCode = win::WineCrashCode(outcome.output);
     }
     outcome.kind = ProcessOutcome::Kind::Exited;
     outcome.exitCode = static_cast<int>(exitCode);

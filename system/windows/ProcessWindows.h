@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string_view>
 #include <windows.h>
 
 namespace ostrapel::win {
@@ -13,5 +14,13 @@ UINT ToolErrorMode();
 DWORD ToolJobLimits();
 // A new job object with ToolJobLimits(); null when none can be made.
 HANDLE MakeToolJob();
+
+// Under Wine a program's unhandled exception starts Wine's debugger, which with a display
+// shows its crash dialog and holds the program until the dialog is closed: Wine heeds neither
+// the error mode nor the job's limits there. The runner then ends the run itself as a crash.
+bool UnderWine();
+// The exception code Wine's "wine: Unhandled ..., starting debugger..." line in a program's
+// output names, or 0xC0000144 (an unhandled exception) where none does.
+DWORD WineCrashCode(std::string_view output);
 
 } // namespace ostrapel::win

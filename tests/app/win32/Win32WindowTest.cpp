@@ -10,6 +10,7 @@
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Process.h"
 #include "system/UserFolders.h"
 
 #include <array>
@@ -1219,4 +1220,20 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
           std::pair{0, summaries.size() - 1}}) {
         EXPECT_EQ(mdlReportBox::FittingSummary(box, lineHeight, room), expected) << room;
     }
+}
+
+// With a display, Wine shows its crash dialog for a program that crashes and holds it there
+// until the dialog is closed; the runner ends such a run at once, as a crash.
+TEST(Win32Window, ACipherToolThatCrashesEndsAtOnceWithADisplay) {
+    testsupport::TempDir dir;
+    const std::string save = dir / "crash.sav";
+    testsupport::WriteFile(save, "enciphered");
+    testsupport::ScopedEnv faults{"STAND_IN_CIPHER_FAULTS", "decrypt:crash:*"};
+    ostrapel::RunLimits limits;
+    limits.timeLimit = std::chrono::seconds(60);
+    const ostrapel::ProcessOutcome outcome =
+        ostrapel::Scn_Process().Run_Process({testsupport::StandInToolPath(), {"/decrypt:" + save}},
+                                            ostrapel::Scn_Process::kHidden, limits);
+    EXPECT_EQ(outcome.kind, ostrapel::ProcessOutcome::Kind::Exited) << outcome.describe();
+    EXPECT_EQ(outcome.describe(), "crashed (access violation, 0xC0000005)") << outcome.output;
 }
