@@ -3,6 +3,7 @@
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/JobPlaces.h"
 #include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -16,7 +17,6 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <thread>
 
@@ -25,55 +25,9 @@ namespace ostrapel {
 namespace {
 
 constexpr const char* kSideFileSuffix = ".backup";
-// Deeper than this, a copy of the tool's folder is not made (a link loop).
-constexpr int kToolFolderDepth = 16;
-
-// Copies the files and folders of from into the new folder to, leaving out skip (resolved).
-Status CopyFolder(const std::string& from, const std::string& to, const std::string& skip,
-                  int depth = 0) {
-    if (depth > kToolFolderDepth) {
-        return Status::Fail("folders too deep: " + from);
-    }
-    if (Status made = MakeDirectory(to); !made) {
-        return made;
-    }
-    ListingResult listing = ListDirectory(from);
-    if (!listing.status) {
-        return listing.status;
-    }
-    for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.starts_with(kTemporaryPrefix)) {
-            continue; // this program's own, such as the work folder's lock on Windows
-        }
-        const std::string source = JoinPath(from, entry.name);
-        const std::string target = JoinPath(to, entry.name);
-        Status copied = Status::Ok();
-        if (entry.kind == EntryKind::Directory) {
-            if (!SamePathText(ResolvedPath(source), skip)) {
-                copied = CopyFolder(source, target, skip, depth + 1);
-            }
-        } else if (entry.kind == EntryKind::File) {
-            CopyOptions options;
-            options.keepMode = true;
-            copied = CopyFileTo(source, target, options);
-        }
-        if (!copied) {
-            return copied;
-        }
-    }
-    return Status::Ok();
-}
 
 // The cipher tool runs where it is: one run at a time.
 constexpr std::size_t kAlone = static_cast<std::size_t>(-1);
-
-// Where one job runs the cipher tool: its own copy of the tool's folder, working folder and
-// temporary folder.
-struct JobPlace {
-    std::string tool;
-    std::string workingFolder;
-    std::string temporaryFolder;
-};
 
 // Per entry only what the passes hand on; paths are built when needed, so a large folder
 // costs little more than its names.
@@ -114,8 +68,6 @@ private:
     std::string scratchCopy(std::size_t index) const {
         return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
     }
-    // Makes the jobs' places for a batch of this many jobs; none when they cannot all be made.
-    void makeJobPlaces(std::size_t jobs);
     // Entries whose saves differ yet decipher to the same bytes, among themselves or with the
     // kept deciphered saves, are deciphered again, alone, by again; then every entry held back
     // is finished.
@@ -347,7 +299,9 @@ BatchResult Batch::run() {
     if (request_.deciphered != nullptr) {
         request_.deciphered->useFor(request_.saveFolder);
     }
-    makeJobPlaces(std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
+    places_ = MakeJobPlaces(
+        request_.appDir, workFolder_,
+        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
     if (readOnly_) {
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
         recheckTwins(&Batch::decipherAndRead);
@@ -570,36 +524,6 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
         kept->keep(state.original, std::move(bytes), &state.plain);
     }
     return result;
-}
-
-void Batch::makeJobPlaces(std::size_t jobs) {
-    if (jobs < 2) {
-        return;
-    }
-    const std::string toolFolder = ParentOf(CipherToolOf(request_.appDir));
-    const std::string workFolder = ResolvedPath(workFolder_);
-    // A folder of this batch's own: copies an earlier batch could not remove (a tool it started
-    // still runs from one) are left as they are.
-    const std::string all =
-        JoinPath(JoinPath(workFolder_, kJobsFolder), std::to_string(std::random_device{}()));
-    if (!MakeDirectory(JoinPath(workFolder_, kJobsFolder)) || !MakeDirectory(all)) {
-        return;
-    }
-    for (std::size_t job = 0; job < jobs; ++job) {
-        const std::string folder = JoinPath(all, std::to_string(job));
-        // Laid out as the program folder is, which one job alone runs the tool in: a path the
-        // tool takes from its working folder ("Decrypt/...") leads into the job's copy.
-        JobPlace place{Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
-        if (!MakeDirectory(folder) ||
-            !CopyFolder(toolFolder, JoinPath(folder, "Decrypt"), workFolder) ||
-            !MakeDirectory(place.workingFolder) || !MakeDirectory(place.temporaryFolder)) {
-            // Without a place for every job, the tool runs where it is, one run at a time.
-            places_.clear();
-            (void)RemoveTree(all);
-            return;
-        }
-        places_.push_back(std::move(place));
-    }
 }
 
 template <typename Step> void Batch::recheckTwins(Step again) {
