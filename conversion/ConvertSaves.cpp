@@ -794,32 +794,6 @@ std::size_t DefaultJobs() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
-std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
-    std::string report = ChangedVersionsLine(files);
-    if (std::string already = AlreadyLine(files); !already.empty()) {
-        report += "\n" + already;
-    }
-    if (cancelled) {
-        report += "\n\n" + std::string(kCancelledLine);
-    }
-    if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
-        report += "\n\nNot changed:\n" + notChanged;
-    }
-    return report;
-}
-
-std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
-    std::string listing;
-    for (const FileOutcome& file : files) {
-        if (file.changed) {
-            listing += "\n" + file.name + ": " +
-                       (file.oldValue ? DlcValueText(*file.oldValue) : std::string("?")) + " -> " +
-                       (file.newValue ? DlcValueText(*file.newValue) : std::string("?"));
-        }
-    }
-    return listing.empty() ? listing : "Changed:" + listing;
-}
-
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer) {
     return Batch(request, runner, observer).run();

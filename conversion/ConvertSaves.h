@@ -25,9 +25,6 @@ inline constexpr const char* kNameNotForTool =
 inline constexpr const char* kTrailingDotOrSpace =
     "the name ends in a dot or a space, which Windows programs cannot open";
 
-// The report's line after the first when the batch was cancelled.
-inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
-
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
 
@@ -121,13 +118,5 @@ BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
 // it empty; refuses what a batch refuses.
 BatchResult ReadSaveVersions(const BatchRequest& request, Scn_Process& runner,
                              BatchObserver* observer = nullptr);
-
-// "Changed versions DLC in N files" (the saves replaced), then "Already at LABEL: K files"
-// when K saves held the value already, then "Cancelled" when the batch was, then the entries
-// not changed with their reasons.
-std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled = false);
-
-// "Changed:" and a line "NAME: OLD -> NEW" per save replaced; empty when none was.
-std::string ListChangedSaves(const std::vector<FileOutcome>& files);
 
 } // namespace ostrapel
