@@ -3,12 +3,12 @@
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/JobPlaces.h"
 #include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
-#include "system/UserFolders.h"
 #include "system/Wine.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <thread>
 
@@ -26,109 +25,9 @@ namespace ostrapel {
 namespace {
 
 constexpr const char* kSideFileSuffix = ".backup";
-// The batch's own folder inside the work folder, for the scratch copies the enciphered results
-// are deciphered in to prove them. Its name starts with a dot, so no listed save's work copy
-// can take it.
-constexpr const char* kScratchFolder = ".scratch";
-// Where earlier versions kept copies of the patched saves; cleared like the batch's own.
-constexpr const char* kEarlierPatchedFolder = ".patched";
-// The places of the jobs of a batch, one folder each: the working folder of the job's runs, with
-// a copy of the tool's folder and the runs' temporary folder in it, so runs side by side share
-// nothing the tool may write in.
-constexpr const char* kJobsFolder = ".jobs";
-// Deeper than this, a copy of the tool's folder is not made (a link loop).
-constexpr int kToolFolderDepth = 16;
-
-// Deletes a folder with everything in it; a link inside is removed, never followed.
-Status RemoveTree(const std::string& folder) {
-    ListingResult listing = ListDirectory(folder);
-    for (const DirectoryEntry& entry : listing.entries) {
-        const std::string path = JoinPath(folder, entry.name);
-        if (entry.kind == EntryKind::Directory && !IsSymbolicLink(path)) {
-            (void)RemoveTree(path);
-        } else if (!RemoveFile(path)) {
-            (void)RemoveEmptyDirectory(path); // a link to a folder, on Windows
-        }
-    }
-    return RemoveEmptyDirectory(folder);
-}
-
-// Copies the files and folders of from into the new folder to, leaving out skip (resolved).
-Status CopyFolder(const std::string& from, const std::string& to, const std::string& skip,
-                  int depth = 0) {
-    if (depth > kToolFolderDepth) {
-        return Status::Fail("folders too deep: " + from);
-    }
-    if (Status made = MakeDirectory(to); !made) {
-        return made;
-    }
-    ListingResult listing = ListDirectory(from);
-    if (!listing.status) {
-        return listing.status;
-    }
-    for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.starts_with(kTemporaryPrefix)) {
-            continue; // this program's own, such as the work folder's lock on Windows
-        }
-        const std::string source = JoinPath(from, entry.name);
-        const std::string target = JoinPath(to, entry.name);
-        Status copied = Status::Ok();
-        if (entry.kind == EntryKind::Directory) {
-            if (!SamePathText(ResolvedPath(source), skip)) {
-                copied = CopyFolder(source, target, skip, depth + 1);
-            }
-        } else if (entry.kind == EntryKind::File) {
-            CopyOptions options;
-            options.keepMode = true;
-            copied = CopyFileTo(source, target, options);
-        }
-        if (!copied) {
-            return copied;
-        }
-    }
-    return Status::Ok();
-}
-
-// Empties the work folder, the batch's own folders in it included, which go too.
-Status ClearWorkArea(const std::string& workFolder) {
-    if (const std::string jobs = JoinPath(workFolder, kJobsFolder);
-        KindOf(jobs) == EntryKind::Directory && !IsSymbolicLink(jobs)) {
-        (void)RemoveTree(jobs);
-    }
-    Status cleared = RemoveFilesIn(workFolder);
-    for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
-        const std::string folder = JoinPath(workFolder, own);
-        if (KindOf(folder) == EntryKind::Directory) {
-            Status removed = RemoveFilesIn(folder);
-            if (removed) {
-                removed = RemoveEmptyDirectory(folder);
-            }
-            if (!removed && cleared) {
-                cleared = removed;
-            }
-        }
-    }
-    return cleared;
-}
-
-std::string Join(std::initializer_list<std::string_view> parts) {
-    std::string path;
-    for (std::string_view part : parts) {
-        path = path.empty() ? std::string(part) : JoinPath(path, part);
-    }
-    return path;
-}
 
 // The cipher tool runs where it is: one run at a time.
 constexpr std::size_t kAlone = static_cast<std::size_t>(-1);
-
-// Where one job runs the cipher tool: its own copy of the tool's folder, working folder and
-// temporary folder.
-struct JobPlace {
-    std::string tool;
-    std::string workingFolder;
-    std::string temporaryFolder;
-};
 
 // Per entry only what the passes hand on; paths are built when needed, so a large folder
 // costs little more than its names.
@@ -169,8 +68,6 @@ private:
     std::string scratchCopy(std::size_t index) const {
         return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
     }
-    // Makes the jobs' places for a batch of this many jobs; none when they cannot all be made.
-    void makeJobPlaces(std::size_t jobs);
     // Entries whose saves differ yet decipher to the same bytes, among themselves or with the
     // kept deciphered saves, are deciphered again, alone, by again; then every entry held back
     // is finished.
@@ -402,7 +299,9 @@ BatchResult Batch::run() {
     if (request_.deciphered != nullptr) {
         request_.deciphered->useFor(request_.saveFolder);
     }
-    makeJobPlaces(std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
+    places_ = MakeJobPlaces(
+        request_.appDir, workFolder_,
+        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
     if (readOnly_) {
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
         recheckTwins(&Batch::decipherAndRead);
@@ -625,36 +524,6 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
         kept->keep(state.original, std::move(bytes), &state.plain);
     }
     return result;
-}
-
-void Batch::makeJobPlaces(std::size_t jobs) {
-    if (jobs < 2) {
-        return;
-    }
-    const std::string toolFolder = ParentOf(CipherToolOf(request_.appDir));
-    const std::string workFolder = ResolvedPath(workFolder_);
-    // A folder of this batch's own: copies an earlier batch could not remove (a tool it started
-    // still runs from one) are left as they are.
-    const std::string all =
-        JoinPath(JoinPath(workFolder_, kJobsFolder), std::to_string(std::random_device{}()));
-    if (!MakeDirectory(JoinPath(workFolder_, kJobsFolder)) || !MakeDirectory(all)) {
-        return;
-    }
-    for (std::size_t job = 0; job < jobs; ++job) {
-        const std::string folder = JoinPath(all, std::to_string(job));
-        // Laid out as the program folder is, which one job alone runs the tool in: a path the
-        // tool takes from its working folder ("Decrypt/...") leads into the job's copy.
-        JobPlace place{Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
-        if (!MakeDirectory(folder) ||
-            !CopyFolder(toolFolder, JoinPath(folder, "Decrypt"), workFolder) ||
-            !MakeDirectory(place.workingFolder) || !MakeDirectory(place.temporaryFolder)) {
-            // Without a place for every job, the tool runs where it is, one run at a time.
-            places_.clear();
-            (void)RemoveTree(all);
-            return;
-        }
-        places_.push_back(std::move(place));
-    }
 }
 
 template <typename Step> void Batch::recheckTwins(Step again) {
@@ -921,176 +790,8 @@ void Batch::succeed(std::size_t index) {
 
 } // namespace
 
-std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
-    const std::string folder = WorkFolderOf(appDir);
-    const std::string tool = ResolvedPath(CipherToolOf(appDir));
-    std::vector<RunningProgram> holders = ProgramsUsing(ResolvedPath(folder));
-    if (tool.empty() || holders.empty()) {
-        return kWorkFolderBusy;
-    }
-    // The tool runs where it is, or from a job's copy of its folder in the work folder.
-    const std::string copies = JoinPath(ResolvedPath(folder), kJobsFolder);
-    std::string ids;
-    for (const RunningProgram& holder : holders) {
-        if (holder.executable != tool && !PathIsWithin(holder.executable, copies)) {
-            return kWorkFolderBusy; // a conversion, with its tool run if one is under way
-        }
-        ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
-    }
-    return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
-           " in use (process " + ids + "). Wait for it to end, or end it, then try again";
-}
-
 std::size_t DefaultJobs() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
-}
-
-namespace {
-
-// Whether a file can be made in the folder, which is made when missing.
-bool CanWriteIn(const std::string& folder) {
-    if (!MakeDirectory(folder)) {
-        return false;
-    }
-    // A name of its own, so instances testing at once do not meet.
-    const std::string probe = JoinPath(folder, NewTemporaryName());
-    if (!WriteNewFile(probe, {})) {
-        return false;
-    }
-    (void)RemoveFile(probe);
-    return true;
-}
-
-// Makes a folder and the folders above it that are missing.
-Status MakeFolders(const std::string& folder) {
-    const std::string parent = ParentOf(folder);
-    if (parent != folder && KindOf(parent) != EntryKind::Directory) {
-        (void)MakeFolders(parent);
-    }
-    return MakeDirectory(folder);
-}
-
-} // namespace
-
-std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
-                             bool (*canWriteIn)(const std::string& folder)) {
-    const std::string beside = WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
-    if (userWorkFolder.empty() || canWriteIn(beside)) {
-        return beside;
-    }
-    (void)MakeFolders(userWorkFolder);
-    return WithTrailingSeparator(userWorkFolder);
-}
-
-std::string WorkFolderOf(const std::string& appDir) {
-#ifdef _WIN32
-    return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
-#else
-    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
-#endif
-}
-
-std::string CipherToolOf(const std::string& appDir) {
-    return Join({appDir, "Decrypt", "decrypt.exe"});
-}
-
-Status ClearWorkFolder(const std::string& appDir) {
-    const std::string folder = WorkFolderOf(appDir);
-    // With no save folder to check it against, a work folder that is a link may lead anywhere,
-    // a save folder among them: it is left as it is, and a batch checks and empties it.
-    if (IsSymbolicLink(folder.substr(0, folder.size() - 1))) { // without its trailing separator
-        return Status::Ok();
-    }
-    FolderLock lock(folder);
-    if (!lock.held()) {
-        return lock.busy() ? Status::Fail(WhoHoldsTheWorkFolder(appDir)) : lock.status();
-    }
-    return ClearWorkArea(folder);
-}
-
-Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir) {
-    if (saveFolder.empty() || appDir.empty()) {
-        return Status::Ok();
-    }
-    auto resolved = [](const std::string& path) {
-        std::string real = ResolvedPath(path);
-        return real.empty() ? path : real;
-    };
-    const std::string program = resolved(appDir);
-    std::string folder = resolved(saveFolder);
-    const auto refused =
-        Status::Fail("The save folder is inside the program folder: " + saveFolder);
-    if (PathIsWithin(folder, program)) {
-        return refused;
-    }
-    // The same folder under another name (a short name, a second mount): the save folder or a
-    // folder above it is the program folder itself.
-    const auto programId = IdentityOf(program);
-    if (!programId) {
-        return Status::Ok();
-    }
-    for (;;) {
-        if (auto id = IdentityOf(folder);
-            id && id->device == programId->device && id->inode == programId->inode) {
-            return refused;
-        }
-        std::string parent = ParentOf(folder);
-        if (parent == folder || parent == ".") {
-            return Status::Ok();
-        }
-        folder = std::move(parent);
-    }
-}
-
-Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFolder) {
-    if (saveFolder.empty()) {
-        return Status::Ok();
-    }
-    const std::string work = ResolvedPath(workFolder);
-    const std::string saves = ResolvedPath(saveFolder);
-    if (work.empty() || saves.empty()) {
-        return Status::Ok(); // what cannot be resolved fails on its own later
-    }
-    const char* how = SamePathText(work, saves)   ? "is the save folder"
-                      : PathIsWithin(work, saves) ? "lies inside the save folder"
-                      : PathIsWithin(saves, work) ? "contains the save folder"
-                                                  : nullptr;
-    if (how == nullptr) {
-        return Status::Ok();
-    }
-    return Status::Fail("The work folder " + workFolder + " " + how + " " + saveFolder +
-                        " (symbolic links resolved); it is emptied at every batch, so nothing "
-                        "was done");
-}
-
-CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {
-    return {CipherToolOf(appDir), {(decipher ? "/decrypt:" : "/encrypt:") + workCopy}};
-}
-
-std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
-    std::string report = ChangedVersionsLine(files);
-    if (std::string already = AlreadyLine(files); !already.empty()) {
-        report += "\n" + already;
-    }
-    if (cancelled) {
-        report += "\n\n" + std::string(kCancelledLine);
-    }
-    if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
-        report += "\n\nNot changed:\n" + notChanged;
-    }
-    return report;
-}
-
-std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
-    std::string listing;
-    for (const FileOutcome& file : files) {
-        if (file.changed) {
-            listing += "\n" + file.name + ": " +
-                       (file.oldValue ? DlcValueText(*file.oldValue) : std::string("?")) + " -> " +
-                       (file.newValue ? DlcValueText(*file.newValue) : std::string("?"));
-        }
-    }
-    return listing.empty() ? listing : "Changed:" + listing;
 }
 
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,

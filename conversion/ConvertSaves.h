@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ProgramFolder.h"
 #include "system/Process.h"
 #include "system/Status.h"
 
@@ -12,73 +13,20 @@
 
 namespace ostrapel {
 
-// Folder layout beside the program, from AppDir (which ends in a separator).
-// The work folder, where saves are deciphered and the lock is held: ChooseWorkFolder with, on
-// Windows, the per-user work folder (UserWorkFolder) and whether files can be made in a folder;
-// elsewhere always Decrypt/temp/ in the program folder.
-std::string WorkFolderOf(const std::string& appDir);
-std::string CipherToolOf(const std::string& appDir);
-
-// Decrypt/temp/ in the program folder when it can be made and written in (canWriteIn);
-// otherwise userWorkFolder, made when missing (a program folder the user cannot write, such as
-// one under C:\Program Files), unless there is none. Ends in a separator. The cipher tool
-// stays in the program folder either way.
-std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
-                             bool (*canWriteIn)(const std::string& folder));
-
 class CancelFlag;
 class DecipheredSaves;
-
-// Said when another instance of the program holds the work folder.
-inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
-
-// How the refusal starts when a cipher tool left by an interrupted conversion holds the work
-// folder.
-inline constexpr const char* kToolStillRunning =
-    "The cipher tool is still running from a conversion that was interrupted";
-
-// Why the work folder is busy: kWorkFolderBusy while another conversion uses it, or which
-// leftover cipher tool process holds it.
-std::string WhoHoldsTheWorkFolder(const std::string& appDir);
-
-// Refusal when the work folder's path cannot be handed to a cipher tool that takes its command
-// line in the system's ANSI code page (see PathForAnsiPrograms).
-inline constexpr const char* kWorkFolderNotForTool =
-    "The cipher tool cannot open files in the work folder: move the program to a folder whose "
-    "path has only characters of the system's language";
 
 // Said of a save whose name a cipher tool taking the ANSI code page cannot be handed.
 inline constexpr const char* kNameNotForTool =
     "the cipher tool cannot open a name with characters outside the system's language";
 
-// Said when the program folder is not known, so neither the cipher tool nor the work folder is.
 // Why a save whose name ends in a dot or a space is left alone when the cipher tool is a
 // Windows program.
 inline constexpr const char* kTrailingDotOrSpace =
     "the name ends in a dot or a space, which Windows programs cannot open";
-inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
-
-// The report's line after the first when the batch was cancelled.
-inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
 
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
-
-// Deletes the files of the work folder and of the batch's own folders inside it; other
-// sub-folders stay. Touches nothing while another instance holds the work folder.
-Status ClearWorkFolder(const std::string& appDir);
-
-// Refuses a save folder that is the program folder or lies inside it (the work folder among
-// them): converting there would clear the saves with the work folder or rewrite the program.
-// Paths are compared resolved, symbolic links followed.
-Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir);
-
-// Refuses a work folder that, resolved, is the save folder, lies inside it or contains it (a
-// link in the program folder can take it there): emptying it would take saves with it.
-Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFolder);
-
-// The cipher tool's command for one work copy; decipher when decipher is true.
-CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher);
 
 // How many saves a pass runs the cipher tool on at once unless told otherwise: one per logical
 // processor, at most 8.
@@ -170,13 +118,5 @@ BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
 // it empty; refuses what a batch refuses.
 BatchResult ReadSaveVersions(const BatchRequest& request, Scn_Process& runner,
                              BatchObserver* observer = nullptr);
-
-// "Changed versions DLC in N files" (the saves replaced), then "Already at LABEL: K files"
-// when K saves held the value already, then "Cancelled" when the batch was, then the entries
-// not changed with their reasons.
-std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled = false);
-
-// "Changed:" and a line "NAME: OLD -> NEW" per save replaced; empty when none was.
-std::string ListChangedSaves(const std::vector<FileOutcome>& files);
 
 } // namespace ostrapel

@@ -270,4 +270,30 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
     return {text, NotRestoredLines(result.files)};
 }
 
+std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled) {
+    std::string report = ChangedVersionsLine(files);
+    if (std::string already = AlreadyLine(files); !already.empty()) {
+        report += "\n" + already;
+    }
+    if (cancelled) {
+        report += "\n\n" + std::string(kCancelledLine);
+    }
+    if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
+        report += "\n\nNot changed:\n" + notChanged;
+    }
+    return report;
+}
+
+std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
+    std::string listing;
+    for (const FileOutcome& file : files) {
+        if (file.changed) {
+            listing += "\n" + file.name + ": " +
+                       (file.oldValue ? DlcValueText(*file.oldValue) : std::string("?")) + " -> " +
+                       (file.newValue ? DlcValueText(*file.newValue) : std::string("?"));
+        }
+    }
+    return listing.empty() ? listing : "Changed:" + listing;
+}
+
 } // namespace ostrapel

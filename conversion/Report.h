@@ -10,6 +10,17 @@
 
 namespace ostrapel {
 
+// The report's line after the first when the batch was cancelled.
+inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
+
+// "Changed versions DLC in N files" (the saves replaced), then "Already at LABEL: K files"
+// when K saves held the value already, then "Cancelled" when the batch was, then the entries
+// not changed with their reasons.
+std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled = false);
+
+// "Changed:" and a line "NAME: OLD -> NEW" per save replaced; empty when none was.
+std::string ListChangedSaves(const std::vector<FileOutcome>& files);
+
 // "Changed versions DLC in N files", N the entries changed: a report's first line.
 std::string ChangedVersionsLine(const std::vector<FileOutcome>& files);
 

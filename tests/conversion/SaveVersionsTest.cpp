@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 

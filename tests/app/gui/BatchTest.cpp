@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
+#include "conversion/Report.h"
 
 #include <QApplication>
 #include <QComboBox>

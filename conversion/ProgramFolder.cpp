@@ -1,0 +1,200 @@
+// The program folder's layout and the rules that keep its work folder apart from the saves.
+#include "conversion/ProgramFolder.h"
+
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+#include "system/UserFolders.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ostrapel {
+
+// Deletes a folder with everything in it; a link inside is removed, never followed.
+Status RemoveTree(const std::string& folder) {
+    ListingResult listing = ListDirectory(folder);
+    for (const DirectoryEntry& entry : listing.entries) {
+        const std::string path = JoinPath(folder, entry.name);
+        if (entry.kind == EntryKind::Directory && !IsSymbolicLink(path)) {
+            (void)RemoveTree(path);
+        } else if (!RemoveFile(path)) {
+            (void)RemoveEmptyDirectory(path); // a link to a folder, on Windows
+        }
+    }
+    return RemoveEmptyDirectory(folder);
+}
+
+// Empties the work folder, the batch's own folders in it included, which go too.
+Status ClearWorkArea(const std::string& workFolder) {
+    if (const std::string jobs = JoinPath(workFolder, kJobsFolder);
+        KindOf(jobs) == EntryKind::Directory && !IsSymbolicLink(jobs)) {
+        (void)RemoveTree(jobs);
+    }
+    Status cleared = RemoveFilesIn(workFolder);
+    for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
+        const std::string folder = JoinPath(workFolder, own);
+        if (KindOf(folder) == EntryKind::Directory) {
+            Status removed = RemoveFilesIn(folder);
+            if (removed) {
+                removed = RemoveEmptyDirectory(folder);
+            }
+            if (!removed && cleared) {
+                cleared = removed;
+            }
+        }
+    }
+    return cleared;
+}
+
+std::string Join(std::initializer_list<std::string_view> parts) {
+    std::string path;
+    for (std::string_view part : parts) {
+        path = path.empty() ? std::string(part) : JoinPath(path, part);
+    }
+    return path;
+}
+
+std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
+    const std::string folder = WorkFolderOf(appDir);
+    const std::string tool = ResolvedPath(CipherToolOf(appDir));
+    std::vector<RunningProgram> holders = ProgramsUsing(ResolvedPath(folder));
+    if (tool.empty() || holders.empty()) {
+        return kWorkFolderBusy;
+    }
+    // The tool runs where it is, or from a job's copy of its folder in the work folder.
+    const std::string copies = JoinPath(ResolvedPath(folder), kJobsFolder);
+    std::string ids;
+    for (const RunningProgram& holder : holders) {
+        if (holder.executable != tool && !PathIsWithin(holder.executable, copies)) {
+            return kWorkFolderBusy; // a conversion, with its tool run if one is under way
+        }
+        ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
+    }
+    return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
+           " in use (process " + ids + "). Wait for it to end, or end it, then try again";
+}
+
+namespace {
+
+// Whether a file can be made in the folder, which is made when missing.
+bool CanWriteIn(const std::string& folder) {
+    if (!MakeDirectory(folder)) {
+        return false;
+    }
+    // A name of its own, so instances testing at once do not meet.
+    const std::string probe = JoinPath(folder, NewTemporaryName());
+    if (!WriteNewFile(probe, {})) {
+        return false;
+    }
+    (void)RemoveFile(probe);
+    return true;
+}
+
+// Makes a folder and the folders above it that are missing.
+Status MakeFolders(const std::string& folder) {
+    const std::string parent = ParentOf(folder);
+    if (parent != folder && KindOf(parent) != EntryKind::Directory) {
+        (void)MakeFolders(parent);
+    }
+    return MakeDirectory(folder);
+}
+
+} // namespace
+
+std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
+                             bool (*canWriteIn)(const std::string& folder)) {
+    const std::string beside = WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
+    if (userWorkFolder.empty() || canWriteIn(beside)) {
+        return beside;
+    }
+    (void)MakeFolders(userWorkFolder);
+    return WithTrailingSeparator(userWorkFolder);
+}
+
+std::string WorkFolderOf(const std::string& appDir) {
+#ifdef _WIN32
+    return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
+#else
+    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
+#endif
+}
+
+std::string CipherToolOf(const std::string& appDir) {
+    return Join({appDir, "Decrypt", "decrypt.exe"});
+}
+
+Status ClearWorkFolder(const std::string& appDir) {
+    const std::string folder = WorkFolderOf(appDir);
+    // With no save folder to check it against, a work folder that is a link may lead anywhere,
+    // a save folder among them: it is left as it is, and a batch checks and empties it.
+    if (IsSymbolicLink(folder.substr(0, folder.size() - 1))) { // without its trailing separator
+        return Status::Ok();
+    }
+    FolderLock lock(folder);
+    if (!lock.held()) {
+        return lock.busy() ? Status::Fail(WhoHoldsTheWorkFolder(appDir)) : lock.status();
+    }
+    return ClearWorkArea(folder);
+}
+
+Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir) {
+    if (saveFolder.empty() || appDir.empty()) {
+        return Status::Ok();
+    }
+    auto resolved = [](const std::string& path) {
+        std::string real = ResolvedPath(path);
+        return real.empty() ? path : real;
+    };
+    const std::string program = resolved(appDir);
+    std::string folder = resolved(saveFolder);
+    const auto refused =
+        Status::Fail("The save folder is inside the program folder: " + saveFolder);
+    if (PathIsWithin(folder, program)) {
+        return refused;
+    }
+    // The same folder under another name (a short name, a second mount): the save folder or a
+    // folder above it is the program folder itself.
+    const auto programId = IdentityOf(program);
+    if (!programId) {
+        return Status::Ok();
+    }
+    for (;;) {
+        if (auto id = IdentityOf(folder);
+            id && id->device == programId->device && id->inode == programId->inode) {
+            return refused;
+        }
+        std::string parent = ParentOf(folder);
+        if (parent == folder || parent == ".") {
+            return Status::Ok();
+        }
+        folder = std::move(parent);
+    }
+}
+
+Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFolder) {
+    if (saveFolder.empty()) {
+        return Status::Ok();
+    }
+    const std::string work = ResolvedPath(workFolder);
+    const std::string saves = ResolvedPath(saveFolder);
+    if (work.empty() || saves.empty()) {
+        return Status::Ok(); // what cannot be resolved fails on its own later
+    }
+    const char* how = SamePathText(work, saves)   ? "is the save folder"
+                      : PathIsWithin(work, saves) ? "lies inside the save folder"
+                      : PathIsWithin(saves, work) ? "contains the save folder"
+                                                  : nullptr;
+    if (how == nullptr) {
+        return Status::Ok();
+    }
+    return Status::Fail("The work folder " + workFolder + " " + how + " " + saveFolder +
+                        " (symbolic links resolved); it is emptied at every batch, so nothing "
+                        "was done");
+}
+
+CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {
+    return {CipherToolOf(appDir), {(decipher ? "/decrypt:" : "/encrypt:") + workCopy}};
+}
+
+} // namespace ostrapel
