@@ -1,0 +1,100 @@
+#pragma once
+
+// What the pieces of the Windows file system share: an owned handle, looking at an entry, trying
+// again while another program holds a file, and naming a refused write.
+
+#include "WindowsText.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <windows.h>
+#undef SetCurrentDirectory // the wide macro would rename this program's own function
+
+namespace ostrapel::win {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+        if (valid()) {
+            ::CloseHandle(handle_);
+        }
+        handle_ = handle;
+    }
+    HANDLE release() {
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Any sharing: the program's own opens never stand in another program's way.
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+inline DWORD AttributesOf(const std::string& path) {
+    return ::GetFileAttributesW(win::FilePath(path).c_str());
+}
+
+// Opens an entry only to look at it; folders too, following links.
+inline HANDLE OpenToLookAt(const std::string& path) {
+    return ::CreateFileW(win::FilePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE handle);
+
+// Copies everything from in to out, appending it to kept when given; returns 0 or the error
+// code.
+DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept = nullptr);
+
+inline bool InUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_USER_MAPPED_FILE;
+}
+
+// Why a write in folder failed with error, in words a player can act on.
+Status WriteFailure(DWORD error, const std::wstring& folder);
+
+inline std::wstring FolderOf(const std::string& path) {
+    return win::FilePath(ParentOf(path));
+}
+
+// Tries an operation again while another program holds the file for a moment (a virus scanner,
+// the search indexer, a sync client): pauses of 10 ms doubling up to 250 ms, about 2 s in all.
+// attempt returns 0 or an error code.
+template <class Attempt> DWORD Retrying(Attempt attempt) {
+    DWORD waited = 0;
+    DWORD pause = 10;
+    for (;;) {
+        const DWORD error = attempt();
+        if (error == 0 || !(InUse(error) || error == ERROR_ACCESS_DENIED) ||
+            waited >= win::kInUsePatienceMs) {
+            return error;
+        }
+        ::Sleep(pause);
+        waited += pause;
+        pause = std::min<DWORD>(pause * 2, 250);
+    }
+}
+
+// Opens an existing file, tried again while it is in use. Readers share deleting too, so they
+// never keep a program from replacing or removing the file.
+HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD flags);
+
+// The final path of an open file, in the \\?\ form: by drive letter, or by volume GUID on a
+// volume without one. Empty when the system cannot tell.
+std::wstring FinalPathOf(HANDLE handle, DWORD volumeName);
+
+} // namespace ostrapel::win
