@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "mdlAccessibility.h"
 #include "mdlFileList.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <commctrl.h>
-#include <oleacc.h>
 #include <shellapi.h>
 #include <shobjidl.h>
 
@@ -37,32 +37,6 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase + 1, 120, 1080, 1785, 195},
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
-
-// What a screen reader cannot take from the controls themselves: the file list's name (it has
-// no label before it; its frame's title is the name) and the logo as a picture. Through the
-// accessibility annotations where the system has them; without, the controls' own texts stay.
-void Annotate(HWND list, HWND logo) {
-    static constexpr CLSID kAccPropServices = {
-        0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
-    static constexpr IID kIAccPropServices = {
-        0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
-    static constexpr MSAAPROPID kName = {
-        0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
-    static constexpr MSAAPROPID kRole = {
-        0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
-    IAccPropServices* services = nullptr;
-    if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                  kIAccPropServices, reinterpret_cast<void**>(&services)))) {
-        return;
-    }
-    services->SetHwndPropStr(list, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kName,
-                             L"File List");
-    VARIANT role{};
-    role.vt = VT_I4;
-    role.lVal = ROLE_SYSTEM_GRAPHIC;
-    services->SetHwndProp(logo, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kRole, role);
-    services->Release();
-}
 
 // The taskbar button's progress, through the shell's taskbar where it has one.
 void ShowOnTaskbar(HWND window, int state, std::size_t done, std::size_t total) {
@@ -232,7 +206,7 @@ void frmMain::CreateControls() {
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
 
-    Annotate(list, logo);
+    mdlAccessibility::Annotate(list, logo);
 
     // Containers pass their children's notifications on to the window; the list its mouse.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
