@@ -4,6 +4,7 @@
 #include "mdlFileList.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
+#include "mdlTaskbar.h"
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
@@ -38,27 +39,6 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
 
-// The taskbar button's progress, through the shell's taskbar where it has one.
-void ShowOnTaskbar(HWND window, int state, std::size_t done, std::size_t total) {
-    static ITaskbarList3* const taskbar = [] {
-        ITaskbarList3* made = nullptr;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_PPV_ARGS(&made))) &&
-            FAILED(made->HrInit())) {
-            made->Release();
-            made = nullptr;
-        }
-        return made; // kept for the process
-    }();
-    if (taskbar == nullptr) {
-        return;
-    }
-    taskbar->SetProgressState(window, static_cast<TBPFLAG>(state));
-    if (state == TBPF_NORMAL) {
-        taskbar->SetProgressValue(window, done, total);
-    }
-}
-
 } // namespace
 
 frmMain::frmMain(HINSTANCE instance, std::string appDir,
@@ -67,7 +47,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     : instance_(instance),
       chooser_(chooser ? std::move(chooser)
                        : std::make_shared<mdlSHBrowseForFolder::ShellFolderChooser>()),
-      quitOnClose_(quitOnClose), taskbar_(&ShowOnTaskbar) {
+      quitOnClose_(quitOnClose), taskbar_(&mdlTaskbar::ShowOnTaskbar) {
     icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL), IMAGE_ICON,
                                             ::GetSystemMetrics(SM_CXICON),
                                             ::GetSystemMetrics(SM_CYICON), 0));
