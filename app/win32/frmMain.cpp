@@ -2,6 +2,7 @@
 
 #include "mdlAccessibility.h"
 #include "mdlFileList.h"
+#include "mdlKeys.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
 #include "mdlTaskbar.h"
@@ -331,12 +332,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         } else if (id == kCmdSave && code == BN_CLICKED) {
             model_->SaveClicked();
         } else if (id == IDOK) {
-            // Enter, as the dialog keys give it: the focused push button is pressed.
-            HWND focus = ::GetFocus();
-            if (focus != nullptr && ::IsChild(hwnd_, focus) &&
-                (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
-                ::SendMessageW(focus, BM_CLICK, 0, 0);
-            }
+            mdlKeys::PressFocusedButton(hwnd_);
         } else if (id == IDCANCEL) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
@@ -390,26 +386,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
-    case WM_NEXTDLGCTL: {
-        // The dialog keys move the focus with it, a label's access key among them: to the control
-        // given, or to the next (or previous) that takes the tab key; from a frame (the file
-        // list's, by its access key) to the first inside it.
-        HWND focus = ::GetFocus();
-        HWND next = nullptr;
-        if (LOWORD(lParam) != 0) {
-            next = reinterpret_cast<HWND>(wParam);
-        } else if (wParam == 0 && focus != nullptr &&
-                   (::GetWindowLongW(focus, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) != 0) {
-            next = ::GetNextDlgTabItem(focus, nullptr, FALSE);
-        }
-        if (next == nullptr) {
-            next = ::GetNextDlgTabItem(hwnd_, focus, wParam != 0);
-        }
-        if (next != nullptr) {
-            ::SetFocus(next);
-        }
+    case WM_NEXTDLGCTL:
+        mdlKeys::NextDlgCtl(hwnd_, wParam, lParam);
         return 0;
-    }
     case WM_DROPFILES:
         FilesDropped(wParam);
         return 0;
