@@ -9,7 +9,6 @@
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
-#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shobjidl.h>
@@ -244,16 +243,7 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
             window->ListMouseMoved(lParam);
         }
         if (message == LB_GETTEXT || message == LB_GETTEXTLEN) {
-            // Answered from the rows: rewriting an item as each version is read held the window
-            // up for seconds in a folder of a few hundred saves.
-            if (wParam >= window->rows_.size()) {
-                return LB_ERR;
-            }
-            const std::wstring spoken = Wide(window->rows_[wParam].tooltip);
-            if (message == LB_GETTEXT && lParam != 0) {
-                std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(lParam));
-            }
-            return static_cast<LRESULT>(spoken.size());
+            return mdlFileList::ItemText(window->rows_, message, wParam, lParam);
         }
         switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
         case mdlFileList::KeyStep::OpenMenu:
@@ -265,20 +255,8 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
             break;
         }
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
-        switch (message) {
-        // What may move the list's top: the scroll bar, the wheel, the keys, a selection
-        // brought into view, the list box's own scrolling while the mouse drags, a new size.
-        case WM_VSCROLL:
-        case WM_MOUSEWHEEL:
-        case WM_KEYDOWN:
-        case WM_TIMER:
-        case WM_SIZE:
-        case LB_SETTOPINDEX:
-        case LB_SETCURSEL:
+        if (mdlFileList::MayMoveTop(message)) {
             window->TellRowsInView();
-            break;
-        default:
-            break;
         }
         return result;
     }
@@ -461,18 +439,7 @@ void frmMain::ComboDLC_Change() {
 void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     rows_ = rows;
     hovered_ = -1;
-    HWND list = Control(kList);
-    // Drawn once when all are in: redrawn after each, a few hundred names took a third of a
-    // second under Wine.
-    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    ::SendMessageW(list, LB_INITSTORAGE, rows_.size(),
-                   static_cast<LPARAM>(rows_.size() * 64 * sizeof(wchar_t)));
-    for (const ostrapel::ListRow& row : rows_) {
-        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row.name).c_str()));
-    }
-    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(list, nullptr, TRUE);
+    mdlFileList::Fill(Control(kList), rows_);
     TellRowsInView();
 }
 
@@ -497,11 +464,7 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
         return;
     }
     rows_[index] = row;
-    RECT item{};
-    HWND list = Control(kList);
-    if (::SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
-        ::InvalidateRect(list, &item, TRUE);
-    }
+    mdlFileList::RedrawRow(Control(kList), index);
     if (static_cast<int>(index) == hovered_) {
         RefreshTip();
     }
@@ -516,8 +479,7 @@ void frmMain::Select(std::size_t index) {
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
-    const LRESULT hit = ::SendMessageW(Control(kList), LB_ITEMFROMPOINT, 0, at);
-    const int row = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+    const int row = mdlFileList::RowAt(Control(kList), at);
     if (row != hovered_) {
         hovered_ = row;
         RefreshTip();
