@@ -1,14 +1,15 @@
 #include "frmMain.h"
 
+#include "mdlAccessibility.h"
 #include "mdlFileList.h"
+#include "mdlKeys.h"
 #include "mdlLayout.h"
 #include "mdlReportBox.h"
+#include "mdlTaskbar.h"
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
-#include <algorithm>
 #include <commctrl.h>
-#include <oleacc.h>
 #include <shellapi.h>
 #include <shobjidl.h>
 
@@ -38,53 +39,6 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
 
-// What a screen reader cannot take from the controls themselves: the file list's name (it has
-// no label before it; its frame's title is the name) and the logo as a picture. Through the
-// accessibility annotations where the system has them; without, the controls' own texts stay.
-void Annotate(HWND list, HWND logo) {
-    static constexpr CLSID kAccPropServices = {
-        0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
-    static constexpr IID kIAccPropServices = {
-        0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
-    static constexpr MSAAPROPID kName = {
-        0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
-    static constexpr MSAAPROPID kRole = {
-        0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
-    IAccPropServices* services = nullptr;
-    if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                  kIAccPropServices, reinterpret_cast<void**>(&services)))) {
-        return;
-    }
-    services->SetHwndPropStr(list, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kName,
-                             L"File List");
-    VARIANT role{};
-    role.vt = VT_I4;
-    role.lVal = ROLE_SYSTEM_GRAPHIC;
-    services->SetHwndProp(logo, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kRole, role);
-    services->Release();
-}
-
-// The taskbar button's progress, through the shell's taskbar where it has one.
-void ShowOnTaskbar(HWND window, int state, std::size_t done, std::size_t total) {
-    static ITaskbarList3* const taskbar = [] {
-        ITaskbarList3* made = nullptr;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_PPV_ARGS(&made))) &&
-            FAILED(made->HrInit())) {
-            made->Release();
-            made = nullptr;
-        }
-        return made; // kept for the process
-    }();
-    if (taskbar == nullptr) {
-        return;
-    }
-    taskbar->SetProgressState(window, static_cast<TBPFLAG>(state));
-    if (state == TBPF_NORMAL) {
-        taskbar->SetProgressValue(window, done, total);
-    }
-}
-
 } // namespace
 
 frmMain::frmMain(HINSTANCE instance, std::string appDir,
@@ -93,7 +47,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     : instance_(instance),
       chooser_(chooser ? std::move(chooser)
                        : std::make_shared<mdlSHBrowseForFolder::ShellFolderChooser>()),
-      quitOnClose_(quitOnClose), taskbar_(&ShowOnTaskbar) {
+      quitOnClose_(quitOnClose), taskbar_(&mdlTaskbar::ShowOnTaskbar) {
     icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL), IMAGE_ICON,
                                             ::GetSystemMetrics(SM_CXICON),
                                             ::GetSystemMetrics(SM_CYICON), 0));
@@ -232,7 +186,7 @@ void frmMain::CreateControls() {
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
 
-    Annotate(list, logo);
+    mdlAccessibility::Annotate(list, logo);
 
     // Containers pass their children's notifications on to the window; the list its mouse.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
@@ -289,16 +243,7 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
             window->ListMouseMoved(lParam);
         }
         if (message == LB_GETTEXT || message == LB_GETTEXTLEN) {
-            // Answered from the rows: rewriting an item as each version is read held the window
-            // up for seconds in a folder of a few hundred saves.
-            if (wParam >= window->rows_.size()) {
-                return LB_ERR;
-            }
-            const std::wstring spoken = Wide(window->rows_[wParam].tooltip);
-            if (message == LB_GETTEXT && lParam != 0) {
-                std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(lParam));
-            }
-            return static_cast<LRESULT>(spoken.size());
+            return mdlFileList::ItemText(window->rows_, message, wParam, lParam);
         }
         switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
         case mdlFileList::KeyStep::OpenMenu:
@@ -310,20 +255,8 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
             break;
         }
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
-        switch (message) {
-        // What may move the list's top: the scroll bar, the wheel, the keys, a selection
-        // brought into view, the list box's own scrolling while the mouse drags, a new size.
-        case WM_VSCROLL:
-        case WM_MOUSEWHEEL:
-        case WM_KEYDOWN:
-        case WM_TIMER:
-        case WM_SIZE:
-        case LB_SETTOPINDEX:
-        case LB_SETCURSEL:
+        if (mdlFileList::MayMoveTop(message)) {
             window->TellRowsInView();
-            break;
-        default:
-            break;
         }
         return result;
     }
@@ -377,12 +310,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         } else if (id == kCmdSave && code == BN_CLICKED) {
             model_->SaveClicked();
         } else if (id == IDOK) {
-            // Enter, as the dialog keys give it: the focused push button is pressed.
-            HWND focus = ::GetFocus();
-            if (focus != nullptr && ::IsChild(hwnd_, focus) &&
-                (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
-                ::SendMessageW(focus, BM_CLICK, 0, 0);
-            }
+            mdlKeys::PressFocusedButton(hwnd_);
         } else if (id == IDCANCEL) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
@@ -436,26 +364,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
-    case WM_NEXTDLGCTL: {
-        // The dialog keys move the focus with it, a label's access key among them: to the control
-        // given, or to the next (or previous) that takes the tab key; from a frame (the file
-        // list's, by its access key) to the first inside it.
-        HWND focus = ::GetFocus();
-        HWND next = nullptr;
-        if (LOWORD(lParam) != 0) {
-            next = reinterpret_cast<HWND>(wParam);
-        } else if (wParam == 0 && focus != nullptr &&
-                   (::GetWindowLongW(focus, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) != 0) {
-            next = ::GetNextDlgTabItem(focus, nullptr, FALSE);
-        }
-        if (next == nullptr) {
-            next = ::GetNextDlgTabItem(hwnd_, focus, wParam != 0);
-        }
-        if (next != nullptr) {
-            ::SetFocus(next);
-        }
+    case WM_NEXTDLGCTL:
+        mdlKeys::NextDlgCtl(hwnd_, wParam, lParam);
         return 0;
-    }
     case WM_DROPFILES:
         FilesDropped(wParam);
         return 0;
@@ -528,18 +439,7 @@ void frmMain::ComboDLC_Change() {
 void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     rows_ = rows;
     hovered_ = -1;
-    HWND list = Control(kList);
-    // Drawn once when all are in: redrawn after each, a few hundred names took a third of a
-    // second under Wine.
-    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    ::SendMessageW(list, LB_INITSTORAGE, rows_.size(),
-                   static_cast<LPARAM>(rows_.size() * 64 * sizeof(wchar_t)));
-    for (const ostrapel::ListRow& row : rows_) {
-        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row.name).c_str()));
-    }
-    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(list, nullptr, TRUE);
+    mdlFileList::Fill(Control(kList), rows_);
     TellRowsInView();
 }
 
@@ -564,11 +464,7 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
         return;
     }
     rows_[index] = row;
-    RECT item{};
-    HWND list = Control(kList);
-    if (::SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
-        ::InvalidateRect(list, &item, TRUE);
-    }
+    mdlFileList::RedrawRow(Control(kList), index);
     if (static_cast<int>(index) == hovered_) {
         RefreshTip();
     }
@@ -583,8 +479,7 @@ void frmMain::Select(std::size_t index) {
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
-    const LRESULT hit = ::SendMessageW(Control(kList), LB_ITEMFROMPOINT, 0, at);
-    const int row = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+    const int row = mdlFileList::RowAt(Control(kList), at);
     if (row != hovered_) {
         hovered_ = row;
         RefreshTip();

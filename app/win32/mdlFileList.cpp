@@ -128,6 +128,57 @@ KeyStep MenuKey(UINT message, WPARAM key, bool shift) {
     return down ? KeyStep::OpenMenu : KeyStep::Swallow;
 }
 
+LRESULT ItemText(const std::vector<ostrapel::ListRow>& rows, UINT message, WPARAM index,
+                 LPARAM buffer) {
+    if (index >= rows.size()) {
+        return LB_ERR;
+    }
+    const std::wstring spoken = Wide(rows[index].tooltip);
+    if (message == LB_GETTEXT && buffer != 0) {
+        std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(buffer));
+    }
+    return static_cast<LRESULT>(spoken.size());
+}
+
+bool MayMoveTop(UINT message) {
+    switch (message) {
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL:
+    case WM_KEYDOWN:
+    case WM_TIMER:
+    case WM_SIZE:
+    case LB_SETTOPINDEX:
+    case LB_SETCURSEL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Fill(HWND list, const std::vector<ostrapel::ListRow>& rows) {
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ::SendMessageW(list, LB_INITSTORAGE, rows.size(),
+                   static_cast<LPARAM>(rows.size() * 64 * sizeof(wchar_t)));
+    for (const ostrapel::ListRow& row : rows) {
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row.name).c_str()));
+    }
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+void RedrawRow(HWND list, std::size_t index) {
+    RECT item{};
+    if (::SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
+        ::InvalidateRect(list, &item, TRUE);
+    }
+}
+
+int RowAt(HWND list, LPARAM at) {
+    const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, at);
+    return HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+}
+
 std::wstring WithAccessKey(const std::string& text) {
     const std::wstring wide = Wide(text);
     return wide.empty() || wide.find(L'&') != std::wstring::npos ? wide : L"&" + wide;
