@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tlhelp32.h>
-#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -332,42 +331,6 @@ bool win::UnderWine() {
     return wine;
 }
 
-DWORD win::WineCrashCode(std::string_view output) {
-    // The last such line: a crash of the program itself comes after any of a helper's.
-    const std::size_t line = output.rfind("wine: Unhandled ");
-    if (line == std::string_view::npos) {
-        return kUnhandledException;
-    }
-    const std::string_view what = output.substr(line + 16);
-    static constexpr std::pair<std::string_view, DWORD> kNamed[] = {
-        {"page fault", STATUS_ACCESS_VIOLATION},
-        {"stack overflow", STATUS_STACK_OVERFLOW},
-        {"division by zero", STATUS_INTEGER_DIVIDE_BY_ZERO},
-        {"overflow", STATUS_INTEGER_OVERFLOW},
-        {"illegal instruction", STATUS_ILLEGAL_INSTRUCTION},
-        {"privileged instruction", STATUS_PRIVILEGED_INSTRUCTION},
-        {"array bounds", STATUS_ARRAY_BOUNDS_EXCEEDED},
-        {"alignment", STATUS_DATATYPE_MISALIGNMENT},
-        {"^C", STATUS_CONTROL_C_EXIT},
-    };
-    for (const auto& [name, code] : kNamed) {
-        if (what.substr(0, name.size()) == name) {
-            return code;
-        }
-    }
-    // "Unhandled exception 0x%08x in thread ..."
-    constexpr std::string_view kException = "exception 0x";
-    if (what.substr(0, kException.size()) == kException) {
-        const std::string hex(what.substr(kException.size(), 8));
-        char* end = nullptr;
-        const unsigned long code = std::strtoul(hex.c_str(), &end, 16);
-        if (end == hex.c_str() + 8) {
-            return static_cast<DWORD>(code);
-        }
-    }
-    return kUnhandledException;
-}
-
 std::string SignalName(int signal) {
     (void)signal;
     return "signal";
@@ -463,12 +426,22 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     ::ResumeThread(thread.get());
 
+    // Without a display Wine's debugger writes what it knows and ends the program with its
+    // exception code within moments; with one it holds the program behind its dialog. So a
+    // debugger still there after a grace ends the run as a crash whose code is not known.
     std::vector<DWORD> debuggers;
     std::function<bool()> crashed;
+    std::optional<std::chrono::steady_clock::time_point> debuggerSeen;
     if (win::UnderWine()) {
         crashed = [&] {
             debuggers = WineDebuggersOf(job.get(), started.dwProcessId);
-            return !debuggers.empty();
+            const auto now = std::chrono::steady_clock::now();
+            if (debuggers.empty()) {
+                debuggerSeen.reset();
+            } else if (!debuggerSeen) {
+                debuggerSeen = now;
+            }
+            return debuggerSeen && now - *debuggerSeen >= std::chrono::seconds(2);
         };
     }
     const WaitEnd end = Collect(process.get(), pipe, limits, outcome.output, crashed);
@@ -508,7 +481,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         return outcome;
     }
     if (end == WaitEnd::Crashed) {
-        exitCode = win::WineCrashCode(outcome.output);
+        exitCode = kUnhandledException;
     }
     outcome.kind = ProcessOutcome::Kind::Exited;
     outcome.exitCode = static_cast<int>(exitCode);

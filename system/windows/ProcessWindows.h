@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string_view>
 #include <windows.h>
 
 namespace ostrapel::win {
@@ -19,8 +18,5 @@ HANDLE MakeToolJob();
 // shows its crash dialog and holds the program until the dialog is closed: Wine heeds neither
 // the error mode nor the job's limits there. The runner then ends the run itself as a crash.
 bool UnderWine();
-// The exception code Wine's "wine: Unhandled ..., starting debugger..." line in a program's
-// output names, or 0xC0000144 (an unhandled exception) where none does.
-DWORD WineCrashCode(std::string_view output);
 
 } // namespace ostrapel::win

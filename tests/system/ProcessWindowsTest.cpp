@@ -213,26 +213,3 @@ TEST(WindowsProcessRunner, ACancelEndsTheRunAtOnce) {
     EXPECT_EQ(RunProbe({"exit", "0"}, Scn_Process::kHidden, limits).kind,
               ProcessOutcome::Kind::Cancelled);
 }
-
-// Under Wine the crash is told by Wine's own line in the program's output.
-TEST(WindowsProcessRunner, WinesCrashLineGivesTheExceptionCode) {
-    const std::vector<std::pair<std::string, DWORD>> cases = {
-        {"stand-in: crashing on purpose\nwine: Unhandled page fault on write access to "
-         "FFFF800000000000 at address 00000001400052BA (thread 014c), starting debugger...\n",
-         0xC0000005},
-        {"wine: Unhandled stack overflow at address 0000000140001000 (thread 0024), starting "
-         "debugger...",
-         0xC00000FD},
-        {"wine: Unhandled division by zero at address ...", 0xC0000094},
-        {"wine: Unhandled overflow at address ...", 0xC0000095},
-        {"wine: Unhandled illegal instruction at address ...", 0xC000001D},
-        {"wine: Unhandled exception 0xe06d7363 in thread 24 at address ...", 0xE06D7363},
-        {"wine: Unhandled page fault ...\nwine: Unhandled exception 0xc0000409 in thread 30",
-         0xC0000409}, // the last line: the program's own crash after a helper's
-        {"wine: Unhandled exception 0xzz in thread 24", 0xC0000144},
-        {"no line of Wine's", 0xC0000144},
-    };
-    for (const auto& [output, code] : cases) {
-        EXPECT_EQ(win::WineCrashCode(output), code) << output;
-    }
-}
