@@ -4,11 +4,14 @@
 // the same run. A save takes three tool runs (decipher, encipher, decipher the proof), so a
 // save through the bridge is set against three bare starts.
 //
-// The machine's load changes within seconds, so the two are interleaved finely: as the batch
-// moves on to an entry, as many bare starts are made and timed as the step makes tool runs,
-// and their time is taken off the batch's. Each round is one batch of SAVES/ROUNDS saves with
-// its own bridge start; the median round is what counts. Single runs through a running bridge
-// alternate with single bare starts for the figures per run.
+// The floor is warm: the bare starts are made one at a time, nothing else running, while the
+// wineserver runs (an idle bridge keeps it). The machine's load changes within seconds, so
+// each round is one batch of SAVES/ROUNDS saves with the default jobs and its own bridge
+// starts, and as many bare starts as it makes tool runs, the two taking turns going first; the
+// median round is what counts. A batch with one job is timed each round too, and single runs
+// through a running bridge alternate with single bare starts for the figures per run, split by
+// the times the minimal tool prints into the wait for its start, its work and the wait for its
+// end to be seen.
 //   bench_wine [SAVES] [ROUNDS]   (default 120 6; WINEPREFIX, when set, is used, else a prefix
 //                                  of the build's)
 
@@ -21,12 +24,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -81,6 +84,57 @@ double Best(const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
 }
 
+// The host's clock as Wine's QueryPerformanceCounter counts, which the minimal tool prints.
+double RawMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Where one run's time went: until the tool's wmain began, the tool's own work, and from its
+// end until the run was seen to be over.
+struct Phases {
+    double toStart = 0;
+    double running = 0;
+    double toSeen = 0;
+};
+
+// The phases of a run from before to after (RawMilliseconds), by what the minimal tool printed:
+// "ran BEGAN ENDED". None when the figures do not fall within the run (a Wine whose counter
+// is another clock).
+std::optional<Phases> PhasesOf(double before, double after, const std::string& output) {
+    double began = 0;
+    double ended = 0;
+    const std::size_t at = output.rfind("ran ");
+    if (at == std::string::npos ||
+        std::sscanf(output.c_str() + at, "ran %lf %lf", &began, &ended) != 2 || began < before ||
+        ended < began || after < ended) {
+        return std::nullopt;
+    }
+    return Phases{began - before, ended - began, after - ended};
+}
+
+struct PhaseList {
+    std::vector<double> toStart;
+    std::vector<double> running;
+    std::vector<double> toSeen;
+    void add(const std::optional<Phases>& phases) {
+        if (phases) {
+            toStart.push_back(phases->toStart);
+            running.push_back(phases->running);
+            toSeen.push_back(phases->toSeen);
+        }
+    }
+    void print(const char* what) const {
+        if (toStart.empty()) {
+            std::printf("  %-28s not known (the tool's clock is not the host's)\n", what);
+            return;
+        }
+        std::printf("  %-28s %8.1f       %8.1f    %8.1f\n", what, Median(toStart), Median(running),
+                    Median(toSeen));
+    }
+};
+
 std::vector<std::string> WriteSaves(const fs::path& folder, std::size_t count) {
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -103,13 +157,18 @@ public:
     // Makes one start: its ms. Now and then Wine's loader fails on its way out (an assertion
     // of the system's dynamic loader); such a start is made again, and only the one that
     // succeeds is counted, which favours the bare side.
-    double start() {
+    double start(PhaseList* phases = nullptr) {
         for (int attempt = 0;; ++attempt) {
             const auto start = Clock::now();
+            const double before = RawMilliseconds();
             const ostrapel::ProcessOutcome outcome = runner_.Run_Process(
                 CommandLine{wine_, {tool_, "/decrypt:" + windowsPath_}}, Scn_Process::kHidden);
+            const double after = RawMilliseconds();
             const double took = Milliseconds(Clock::now() - start);
             if (outcome.succeeded()) {
+                if (phases != nullptr) {
+                    phases->add(PhasesOf(before, after, outcome.output));
+                }
                 return took;
             }
             std::fprintf(stderr, "a bare wine start failed, %s: %s\n", outcome.describe().c_str(),
@@ -128,74 +187,44 @@ private:
     int failed_ = 0;
 };
 
-// The batch holds its work folder's lock on a descriptor that the programs it starts inherit;
-// a bare start made meanwhile, and a wineserver it may start, must not keep it.
-void KeepDescriptorsFromChildren() {
-    DIR* fds = ::opendir("/proc/self/fd");
-    Check(fds != nullptr, "listing /proc/self/fd");
-    while (const dirent* entry = ::readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd > STDERR_FILENO && fd != ::dirfd(fds)) {
-            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-        }
-    }
-    ::closedir(fds);
-}
-
-// Makes bare starts as the batch moves on to an entry, as many as the step about to be done
-// makes tool runs: one in the first pass (decipher), two in the second (encipher, and
-// decipher the proof), none in the third, which puts the saves back and flushes them.
-class Interleaved : public ostrapel::BatchObserver {
-public:
-    Interleaved(BareStarts& bare, std::size_t saves) : bare_(bare), saves_(saves) {}
-    void cursorMoved(std::size_t) override {
-        const std::size_t pass = moves_++ / saves_;
-        for (std::size_t i = 0; i < kRunsInPass[std::min<std::size_t>(pass, 2)]; ++i) {
-            KeepDescriptorsFromChildren();
-            took_ += bare_.start();
-            ++made_;
-        }
-    }
-    std::size_t made() const { return made_; }
-    double took() const { return took_; }
-
-private:
-    static constexpr std::size_t kRunsInPass[3] = {1, 2, 0};
-
-    BareStarts& bare_;
-    const std::size_t saves_;
-    std::size_t moves_ = 0;
-    std::size_t made_ = 0;
-    double took_ = 0;
-};
-
-struct Round {
-    double bridgePerSave = 0; // ms, the batch's own time, its bridge start included
-    double barePerSave = 0;   // ms of kRunsPerSave bare starts
-};
-
-// One batch with a runner of its own, so its bridge start is counted, interleaved with
-// kRunsPerSave bare starts a save.
-Round Batch(const std::string& appDir, const fs::path& saves, std::size_t count, BareStarts& bare) {
+// One batch alone with a runner of its own, so its bridge starts are counted: ms per save.
+double Batch(const std::string& appDir, const fs::path& saves, std::size_t count,
+             std::size_t jobs) {
     BatchRequest request;
     request.saveFolder = saves.string();
     request.names = WriteSaves(saves, count);
     request.appDir = appDir;
     request.valueText = "200";
-    Interleaved interleaved(bare, count);
+    request.jobs = jobs;
     const auto start = Clock::now();
     Scn_Process runner;
     runner.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    BatchResult result = ostrapel::ConvertSaves(request, runner, &interleaved);
+    BatchResult result = ostrapel::ConvertSaves(request, runner);
     const double took = Milliseconds(Clock::now() - start);
     if (!result.allChanged()) {
         std::fprintf(stderr, "%s\n", result.report.c_str());
     }
     Check(result.allChanged(), "the batch through Wine");
-    Check(interleaved.made() == count * kRunsPerSave,
-          "a bare start for each of the batch's tool runs");
-    const double saved = static_cast<double>(count);
-    return {(took - interleaved.took()) / saved, interleaved.took() / saved};
+    return took / static_cast<double>(count);
+}
+
+// As many bare starts as a batch of count saves makes tool runs, made by `at` threads at once
+// and nothing else running: ms per save.
+double BareRound(std::vector<BareStarts>& bare, std::size_t count, std::size_t at) {
+    const std::size_t starts = count * kRunsPerSave;
+    const auto start = Clock::now();
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < at; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t i = t; i < starts; i += at) {
+                bare[t].start();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return Milliseconds(Clock::now() - start) / static_cast<double>(count);
 }
 
 } // namespace
@@ -203,6 +232,7 @@ Round Batch(const std::string& appDir, const fs::path& saves, std::size_t count,
 int main(int argc, char** argv) {
     const std::size_t saves = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 120;
     const std::size_t rounds = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 6;
+    const std::size_t jobs = ostrapel::DefaultJobs();
     Check(rounds >= 1 && saves >= rounds, "the counts (SAVES at least ROUNDS, ROUNDS at least 1)");
     const std::string wine = ostrapel::FindWine();
     Check(!wine.empty(), "finding wine");
@@ -218,60 +248,88 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_WINDOWS_TOOL, app / "Decrypt" / "decrypt.exe");
     const std::string appDir = ostrapel::WithTrailingSeparator(app.string());
     const std::string tool = (app / "Decrypt" / "decrypt.exe").string();
-    const fs::path bareFile = root / "bare.sav";
     const fs::path bridgedFile = root / "bridged.sav";
-    for (const fs::path& file : {bareFile, bridgedFile}) {
+    std::ofstream(bridgedFile, std::ios::binary) << std::string(2048, 's');
+    // One file for each thread of bare starts: the tool opens its file for itself alone.
+    std::vector<BareStarts> bare;
+    for (std::size_t t = 0; t < jobs; ++t) {
+        const fs::path file = root / ("bare " + std::to_string(t) + ".sav");
         std::ofstream(file, std::ios::binary) << std::string(2048, 's');
+        bare.emplace_back(wine, tool, file);
     }
-    BareStarts bare(wine, tool, bareFile);
 
     std::printf("Goal: a save converted through the Wine bridge takes at most %.2f times as long "
-                "as its %d tool runs started as bare `wine TOOL ARG`\n",
+                "as its %d tool runs started as bare `wine TOOL ARG`, one at a time, with the "
+                "wineserver running\n",
                 kGoal, kRunsPerSave);
     std::printf("Wine %s, prefix %s%s\n", wine.c_str(), std::getenv("WINEPREFIX"),
                 ostrapel::WinePrefixReady(std::getenv("WINEPREFIX"))
                     ? ""
                     : " (setting it up first, not timed)");
-    std::printf("load average before: %s (%u CPUs)\n", LoadAverage().c_str(),
-                std::thread::hardware_concurrency());
+    std::printf("load average before: %s (%u CPUs), %zu jobs (the default)\n",
+                LoadAverage().c_str(), std::thread::hardware_concurrency(), jobs);
     std::fflush(stdout);
+    const CommandLine bridged{tool, {"/decrypt:" + bridgedFile.string()}};
     // The wineserver and Wine's background programs end a few seconds after its last program
     // does, and the next start brings them back, which takes half a second or so: an idle
-    // bridge kept throughout keeps them for both sides.
+    // bridge kept throughout keeps them running for both sides, as `wineserver -p` would. The
+    // floor is warm, as for a user who works with Wine.
     Scn_Process keeper;
     keeper.UseWineBridge(OSTRAPEL_WINE_BRIDGE);
-    Check(keeper.Run_Process(CommandLine{tool, {"/decrypt:" + bareFile.string()}}).succeeded(),
-          "starting a bridge to keep");
-    Batch(appDir, root / "warm-up", 2, bare); // the prefix, wineserver and caches, not counted
+    Check(keeper.Run_Process(bridged).succeeded(), "starting a bridge to keep");
+    // Not counted: the prefix, the wineserver and the caches.
+    Batch(appDir, root / "warm-up", 2, jobs);
+    BareRound(bare, 2, jobs);
 
     const std::size_t perRound = saves / rounds;
     const std::size_t runsPerRound = perRound * kRunsPerSave;
-    const CommandLine bridged{tool, {"/decrypt:" + bridgedFile.string()}};
-    std::vector<double> bridgeSave;
+    std::vector<double> batchSave;
+    std::vector<double> oneJobSave;
     std::vector<double> bareSave;
+    std::vector<double> bareAtOnceSave; // as many starts, the default jobs at a time
     std::vector<double> ratios;
-    std::vector<double> bridgedRuns; // single runs through the running bridge
-    std::vector<double> bareRuns;    // single bare starts, alternating with those
+    std::vector<double> atOnceRatios; // the batch against bareAtOnceSave, round by round
+    std::vector<double> oneJobRatios; // oneJobSave against the round's floor
+    std::vector<double> bridgedRuns;  // single runs through the running bridge
+    std::vector<double> bareRuns;     // single bare starts, alternating with those
     std::vector<double> bridgeStarts;
+    PhaseList bridgedPhases;
+    PhaseList barePhases;
     auto timed = [](auto&& what) {
         const auto start = Clock::now();
         what();
         return Milliseconds(Clock::now() - start);
     };
     for (std::size_t round = 0; round < rounds; ++round) {
-        const Round batch = Batch(appDir, root / "saves", perRound, bare);
-        bridgeSave.push_back(batch.bridgePerSave);
-        bareSave.push_back(batch.barePerSave);
-        ratios.push_back(batch.bridgePerSave / batch.barePerSave);
+        // The batch and its floor alternate which goes first, as the load drifts.
+        double batch = 0;
+        double floor = 0;
+        if (round % 2 == 0) {
+            batch = Batch(appDir, root / "saves", perRound, jobs);
+            floor = BareRound(bare, perRound, 1);
+        } else {
+            floor = BareRound(bare, perRound, 1);
+            batch = Batch(appDir, root / "saves", perRound, jobs);
+        }
+        bareAtOnceSave.push_back(BareRound(bare, perRound, jobs));
+        batchSave.push_back(batch);
+        bareSave.push_back(floor);
+        ratios.push_back(batch / floor);
+        oneJobSave.push_back(Batch(appDir, root / "saves", perRound, 1));
+        atOnceRatios.push_back(batch / bareAtOnceSave.back());
+        oneJobRatios.push_back(oneJobSave.back() / floor);
 
         // Tool runs alone: one through the running bridge, then one bare start, and so on.
         std::vector<double> alone;
         for (std::size_t i = 0; i < runsPerRound; ++i) {
             alone.push_back(timed([&] {
-                Check(keeper.Run_Process(bridged, Scn_Process::kHidden).succeeded(),
-                      "a run through the bridge");
+                const double before = RawMilliseconds();
+                const ostrapel::ProcessOutcome outcome =
+                    keeper.Run_Process(bridged, Scn_Process::kHidden);
+                bridgedPhases.add(PhasesOf(before, RawMilliseconds(), outcome.output));
+                Check(outcome.succeeded(), "a run through the bridge");
             }));
-            bareRuns.push_back(bare.start());
+            bareRuns.push_back(bare[0].start(&barePhases));
         }
         bridgedRuns.insert(bridgedRuns.end(), alone.begin(), alone.end());
         // A bridge's start: a fresh runner's first run, less a run.
@@ -284,31 +342,45 @@ int main(int argc, char** argv) {
                                }) -
                                Median(alone));
         std::printf("  round %zu: %6.1f ms per save through the bridge, %6.1f ms of bare starts, "
-                    "ratio %.2f\n",
-                    round + 1, batch.bridgePerSave, batch.barePerSave, ratios.back());
+                    "ratio %.2f; one job %6.1f ms per save\n",
+                    round + 1, batch, floor, ratios.back(), oneJobSave.back());
         std::fflush(stdout);
     }
     const std::size_t runs = runsPerRound * rounds;
 
     const double ratio = Median(ratios);
-    std::printf("%zu saves in %zu rounds of %zu (a batch and a bridge start each), %d bare "
-                "starts a save interleaved\n",
-                perRound * rounds, rounds, perRound, kRunsPerSave);
+    std::printf(
+        "%zu saves in %zu rounds of %zu (a batch with its bridge starts, and %d bare starts "
+        "a save, each round)\n",
+        perRound * rounds, rounds, perRound, kRunsPerSave);
     std::printf("                                          median round   best round\n");
-    std::printf("through the bridge, ms per save           %8.1f       %8.1f\n", Median(bridgeSave),
-                Best(bridgeSave));
+    std::printf("through the bridge, ms per save           %8.1f       %8.1f\n", Median(batchSave),
+                Best(batchSave));
     std::printf("bare `wine TOOL ARG`, ms per %d starts     %8.1f       %8.1f\n", kRunsPerSave,
                 Median(bareSave), Best(bareSave));
     std::printf("ratio (goal at most %.2f)                  %8.2f       %8.2f\n", kGoal, ratio,
-                Best(bridgeSave) / Best(bareSave));
+                Best(batchSave) / Best(bareSave));
+    std::printf("bare starts, %zu at a time, ms per %d starts %6.1f       %8.1f (ratio %.2f)\n",
+                jobs, kRunsPerSave, Median(bareAtOnceSave), Best(bareAtOnceSave),
+                Median(atOnceRatios));
+    std::printf("through the bridge with one job, ms per save %5.1f       %8.1f (ratio %.2f)\n",
+                Median(oneJobSave), Best(oneJobSave), Median(oneJobRatios));
     std::printf("per tool run (%zu each way, alternating, after each batch):\n", runs);
     std::printf("  median %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
                 Median(bridgedRuns), Median(bareRuns), Median(bridgedRuns) / Median(bareRuns));
     std::printf("  mean   %.1f ms through a running bridge, %.1f ms a bare start, ratio %.2f\n",
                 Mean(bridgedRuns), Mean(bareRuns), Mean(bridgedRuns) / Mean(bareRuns));
-    std::printf("a bridge start, once per batch: %.1f ms (median)\n", Median(bridgeStarts));
-    if (bare.failed() > 0) {
-        std::printf("bare starts Wine failed and that were made again: %d\n", bare.failed());
+    std::printf(
+        "  where it goes (median ms):   to the tool's start   its work   to its end seen\n");
+    bridgedPhases.print("through a running bridge");
+    barePhases.print("bare `wine TOOL ARG`");
+    std::printf("a bridge start, once per batch and job: %.1f ms (median)\n", Median(bridgeStarts));
+    int failed = 0;
+    for (const BareStarts& starts : bare) {
+        failed += starts.failed();
+    }
+    if (failed > 0) {
+        std::printf("bare starts Wine failed and that were made again: %d\n", failed);
     }
     std::printf("load average after: %s\n", LoadAverage().c_str());
     std::printf("goal %s: ratio %.2f (median round) %s %.2f\n", ratio <= kGoal ? "met" : "NOT met",

@@ -70,9 +70,22 @@ std::string NotOwn(const std::string& path, EntryKind kind) {
     return own ? std::string() : path + " " + own.reason();
 }
 
-// The folder of one save folder's sets: named by a hash of its resolved path.
+// A key for a save folder: a hash of its resolved path, in the form that every spelling the
+// platform takes for that path shares (on Windows, whatever its case).
+std::string FolderKey(const std::string& resolvedFolder) {
+    return Sha256Hex(NamesKeyText(resolvedFolder)).substr(0, 32);
+}
+
+// The folder of one save folder's sets, named by its key; the one named by a hash of the path as
+// it is, where such a set folder was made before the key ignored case and no other is there.
 std::string SetsFolderOf(const std::string& backupFolder, const std::string& resolvedFolder) {
-    return JoinPath(backupFolder, Sha256Hex(resolvedFolder).substr(0, 32));
+    const std::string sets = JoinPath(backupFolder, FolderKey(resolvedFolder));
+    const std::string earlier = JoinPath(backupFolder, Sha256Hex(resolvedFolder).substr(0, 32));
+    if (earlier != sets && KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets) &&
+        (KindOf(earlier) != EntryKind::Missing || IsSymbolicLink(earlier))) {
+        return earlier;
+    }
+    return sets;
 }
 
 std::string SetName(std::uint64_t number) {
@@ -190,6 +203,25 @@ Status CheckOriginals(const BackupSet& set) {
     return Status::Ok();
 }
 
+Status MarkUndone(const BackupSet& set) {
+    BackupManifest undone = set.manifest;
+    undone.undone = Now();
+    return WriteFileAtomically(JoinPath(set.folder, kManifestName), ComposeManifest(undone));
+}
+
+// Whether every save of a set still holds its original, read steadily.
+bool NothingReplaced(const BackupSet& set, const std::string& folder) {
+    for (const BackupManifest::Save& save : set.manifest.saves) {
+        std::string content;
+        FileIdentity identity;
+        if (!ReadSteadily(JoinPath(folder, save.name), content, identity) ||
+            Sha256Hex(content) != save.originalSha256) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string Resolved(const std::string& folder) {
     return folder.empty() ? std::string() : ResolvedPath(folder);
 }
@@ -219,7 +251,7 @@ SaveFolderLock::SaveFolderLock(const std::string& saveFolder) {
         return;
     }
     const std::string locks = JoinPath(ParentOf(data), "locks");
-    const std::string lockFolder = JoinPath(locks, Sha256Hex(folder).substr(0, 32));
+    const std::string lockFolder = JoinPath(locks, FolderKey(folder));
     // Only taken, never written through: whoever made the folder, it serves as it is.
     if (Status made = MakeDirectories(lockFolder); !made) {
         status_ =
@@ -438,6 +470,11 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing) {
     return nullptr;
 }
 
+std::string PassedOverNote(const std::string& setFolder) {
+    return "Passed over the backup set " + setFolder +
+           ": its conversion was stopped before it changed any save; it is marked undone";
+}
+
 std::string NothingToUndo(const std::string& saveFolder) {
     return "No conversion of " + saveFolder + " to undo";
 }
@@ -483,9 +520,33 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (!listing.status) {
         return refuse("Cannot read the backups in " + sets + ": " + listing.status.reason());
     }
-    const BackupSet* found = NewestNotUndone(listing);
+    // A set whose batch was stopped before it replaced any save undoes nothing: it is marked
+    // undone and the restore goes on to the newest set that changed something.
+    const BackupSet* found = nullptr;
+    for (const BackupSet& set : listing.sets) {
+        if (set.status && set.manifest.undone) {
+            continue;
+        }
+        if (!set.status || set.manifest.complete || !NothingReplaced(set, folder)) {
+            found = &set;
+            break;
+        }
+        if (Status marked = MarkUndone(set); !marked) {
+            return refuse("Cannot mark the backup set " + set.folder +
+                          " undone: " + marked.reason() + ". Nothing was restored");
+        }
+        result.passedOver.push_back(PassedOverNote(set.folder));
+    }
+    auto withNote = [&result](std::string report) {
+        for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
+            report = *note + "\n\n" + report;
+        }
+        return report;
+    };
     if (found == nullptr) {
-        return nothing();
+        nothing();
+        result.report = withNote(result.report);
+        return result;
     }
     const BackupSet& set = *found;
     result.setFolder = set.folder;
@@ -542,12 +603,9 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (replacedAny) {
         (void)SyncDirectory(folder);
     }
-    result.report = ComposeRestoreReport(result.files);
+    result.report = withNote(ComposeRestoreReport(result.files));
     if (settled) {
-        BackupManifest undone = set.manifest;
-        undone.undone = Now();
-        const std::string manifest = JoinPath(set.folder, kManifestName);
-        if (Status marked = WriteFileAtomically(manifest, ComposeManifest(undone)); !marked) {
+        if (Status marked = MarkUndone(set); !marked) {
             // Unmarked, the next restore would undo this batch again instead of the one before.
             result.notMarked =
                 "Cannot mark the backup set " + set.folder + " undone: " + marked.reason();
@@ -574,7 +632,8 @@ std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
 std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
     const auto restored = std::count_if(files.begin(), files.end(),
                                         [](const RestoreOutcome& file) { return file.restored; });
-    std::string report = "Restored " + std::to_string(restored) + " files";
+    std::string report =
+        "Restored " + std::to_string(restored) + (restored == 1 ? " file" : " files");
     if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
         report += "\n\nNot restored:\n" + notRestored;
     }

@@ -140,6 +140,7 @@ struct RestoreResult {
     std::vector<RestoreOutcome> files;
     std::size_t restoredCount = 0;
     std::string notMarked; // why the set could not be marked undone, when it could not
+    std::vector<std::string> passedOver; // PassedOverNote of each set passed over
     std::string report;
 
     bool allRestored() const {
@@ -159,12 +160,17 @@ public:
 // Undoes the newest batch on the save folder not undone yet, holding the SaveFolderLock. The
 // set is checked first (this user's own and no link, as are its manifest and originals; every
 // original there and matching its SHA-256); a set that fails is refused and nothing is touched.
-// Then per save: one holding what the batch wrote gets its original back by atomic replacement; one
-// holding the original counts as restored; any other was written since and is left alone. The set
-// is marked undone unless a save could not be put back for another reason (so that a second try
-// can).
+// A newer set whose batch was stopped before it replaced any save (not complete, every save still
+// its original) is marked undone and passed over, with its note before the report. Then per save:
+// one holding what the batch wrote gets its original back by atomic replacement; one holding the
+// original counts as restored; any other was written since and is left alone. The set is marked
+// undone unless a save could not be put back for another reason (so that a second try can).
 RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
                                     RestoreObserver* observer = nullptr);
+
+// "Passed over the backup set SET: its conversion was stopped before it changed any save; it is
+// marked undone"
+std::string PassedOverNote(const std::string& setFolder);
 
 // "No conversion of FOLDER to undo"
 std::string NothingToUndo(const std::string& saveFolder);

@@ -32,9 +32,69 @@ constexpr const char* kSideFileSuffix = ".backup";
 constexpr const char* kScratchFolder = ".scratch";
 // Where earlier versions kept copies of the patched saves; cleared like the batch's own.
 constexpr const char* kEarlierPatchedFolder = ".patched";
+// The places of the jobs of a batch, one folder each: the working folder of the job's runs, with
+// a copy of the tool's folder and the runs' temporary folder in it, so runs side by side share
+// nothing the tool may write in.
+constexpr const char* kJobsFolder = ".jobs";
+// Deeper than this, a copy of the tool's folder is not made (a link loop).
+constexpr int kToolFolderDepth = 16;
+
+// Deletes a folder with everything in it; a link inside is removed, never followed.
+Status RemoveTree(const std::string& folder) {
+    ListingResult listing = ListDirectory(folder);
+    for (const DirectoryEntry& entry : listing.entries) {
+        const std::string path = JoinPath(folder, entry.name);
+        if (entry.kind == EntryKind::Directory && !IsSymbolicLink(path)) {
+            (void)RemoveTree(path);
+        } else if (!RemoveFile(path)) {
+            (void)RemoveEmptyDirectory(path); // a link to a folder, on Windows
+        }
+    }
+    return RemoveEmptyDirectory(folder);
+}
+
+// Copies the files and folders of from into the new folder to, leaving out skip (resolved).
+Status CopyFolder(const std::string& from, const std::string& to, const std::string& skip,
+                  int depth = 0) {
+    if (depth > kToolFolderDepth) {
+        return Status::Fail("folders too deep: " + from);
+    }
+    if (Status made = MakeDirectory(to); !made) {
+        return made;
+    }
+    ListingResult listing = ListDirectory(from);
+    if (!listing.status) {
+        return listing.status;
+    }
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.starts_with(kTemporaryPrefix)) {
+            continue; // this program's own, such as the work folder's lock on Windows
+        }
+        const std::string source = JoinPath(from, entry.name);
+        const std::string target = JoinPath(to, entry.name);
+        Status copied = Status::Ok();
+        if (entry.kind == EntryKind::Directory) {
+            if (!SamePathText(ResolvedPath(source), skip)) {
+                copied = CopyFolder(source, target, skip, depth + 1);
+            }
+        } else if (entry.kind == EntryKind::File) {
+            CopyOptions options;
+            options.keepMode = true;
+            copied = CopyFileTo(source, target, options);
+        }
+        if (!copied) {
+            return copied;
+        }
+    }
+    return Status::Ok();
+}
 
 // Empties the work folder, the batch's own folders in it included, which go too.
 Status ClearWorkArea(const std::string& workFolder) {
+    if (const std::string jobs = JoinPath(workFolder, kJobsFolder);
+        KindOf(jobs) == EntryKind::Directory && !IsSymbolicLink(jobs)) {
+        (void)RemoveTree(jobs);
+    }
     Status cleared = RemoveFilesIn(workFolder);
     for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
         const std::string folder = JoinPath(workFolder, own);
@@ -59,12 +119,28 @@ std::string Join(std::initializer_list<std::string_view> parts) {
     return path;
 }
 
+// The cipher tool runs where it is: one run at a time.
+constexpr std::size_t kAlone = static_cast<std::size_t>(-1);
+
+// Where one job runs the cipher tool: its own copy of the tool's folder, working folder and
+// temporary folder.
+struct JobPlace {
+    std::string tool;
+    std::string workingFolder;
+    std::string temporaryFolder;
+};
+
 // Per entry only what the passes hand on; paths are built when needed, so a large folder
 // costs little more than its names.
 struct FileState {
     FileIdentity identity;
-    Sha256Digest patched{}; // the patched save the enciphered result must decipher back to
-    Sha256Digest result{};  // the enciphered result, which is to replace the save
+    Sha256Digest original{};  // the save as copied in
+    Sha256Digest plain{};     // the save deciphered, when deciphered is set
+    bool deciphered = false;  // deciphered in the pass under way
+    bool heldBack = false;    // held the value already: finished once no twin needs it again
+    std::size_t job = kAlone; // whose place the cipher tool runs in: a job's, or its own
+    Sha256Digest patched{};   // the patched save the enciphered result must decipher back to
+    Sha256Digest result{};    // the enciphered result, which is to replace the save
     bool alive = true;
     bool ranTool = false; // the cipher tool has run for it in the step under way
     bool retry = false;   // failed beside other tool runs: to be tried once more alone
@@ -93,6 +169,12 @@ private:
     std::string scratchCopy(std::size_t index) const {
         return JoinPath(JoinPath(workFolder_, kScratchFolder), request_.names[index]);
     }
+    // Makes the jobs' places for a batch of this many jobs; none when they cannot all be made.
+    void makeJobPlaces(std::size_t jobs);
+    // Entries whose saves differ yet decipher to the same bytes, among themselves or with the
+    // kept deciphered saves, are deciphered again, alone, by again; then every entry held back
+    // is finished.
+    template <typename Step> void recheckTwins(Step again);
     // Copies the save in, deciphers the copy and reads it back; empty when the entry failed.
     std::optional<std::string> copyInAndDecipher(std::size_t index);
     void decipherAndPatch(std::size_t index);
@@ -132,7 +214,7 @@ private:
     template <typename Step> void pass(Step step, Step again, bool parallel = true) {
         const std::size_t count = states_.size();
         std::size_t next = 0;
-        auto work = [&] {
+        auto work = [&](std::size_t job) {
             for (;;) {
                 std::size_t index = 0;
                 {
@@ -150,22 +232,24 @@ private:
                 }
                 if (states_[index].alive) {
                     states_[index].ranTool = false;
+                    states_[index].job = job;
                     (this->*step)(index);
                 }
             }
         };
+        // One job runs the tool where it is; several run it each in a place of its own.
         const std::size_t workers =
-            parallel ? std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, count}) : 1;
+            parallel && places_.size() > 1 ? std::min(places_.size(), count) : 1;
         deferring_ = workers > 1;
         std::vector<std::thread> helpers;
         try {
             for (std::size_t k = 1; k < workers; ++k) {
-                helpers.emplace_back(work);
+                helpers.emplace_back(work, k);
             }
         } catch (const std::system_error&) {
             // Fewer threads than asked for: the ones there share the work.
         }
-        work();
+        work(workers > 1 ? 0 : kAlone);
         for (std::thread& helper : helpers) {
             helper.join();
         }
@@ -192,15 +276,26 @@ private:
                     observer_->cursorMoved(index);
                 }
             }
-            for (const std::string& file : {workCopy(index), scratchCopy(index)}) {
-                (void)RemoveFile(file);
-                (void)RemoveFile(file + kSideFileSuffix);
-            }
-            state.alive = true;
-            result_.files[index].reason.clear();
-            result_.files[index].oldValue.reset();
-            (this->*again)(index);
+            redo(index, again);
         }
+    }
+
+    // Works on an entry again from the start, alone.
+    template <typename Step> void redo(std::size_t index, Step again) {
+        FileState& state = states_[index];
+        for (const std::string& file : {workCopy(index), scratchCopy(index)}) {
+            (void)RemoveFile(file);
+            (void)RemoveFile(file + kSideFileSuffix);
+        }
+        state.alive = true;
+        state.heldBack = false;
+        state.deciphered = false;
+        state.ranTool = false;
+        state.job = kAlone;
+        result_.files[index].reason.clear();
+        result_.files[index].oldValue.reset();
+        result_.files[index].already = false;
+        (this->*again)(index);
     }
 
     const BatchRequest& request_;
@@ -211,7 +306,9 @@ private:
     std::int16_t target_ = 0;
     std::string workFolder_;
     std::vector<FileState> states_;
-    std::vector<std::size_t> kept_; // entries handed to the backup, in order
+    std::vector<std::size_t> kept_;  // entries handed to the backup, in order
+    std::vector<JobPlace> places_;   // one per job when jobs run side by side
+    std::vector<std::size_t> twins_; // entries whose kept deciphered bytes had a twin
     // Guards what the entries of a pass share: the counts and the observer.
     std::mutex mutex_;
     // Several jobs are at work: a failure after a tool run waits for a retry alone.
@@ -293,7 +390,7 @@ BatchResult Batch::run() {
         return refuse(std::string(kWorkFolderNotForTool) + ": " + workFolder_);
     }
     if (!request_.saveFolder.empty() && !readOnly_) {
-        (void)RemoveFilesWithPrefix(request_.saveFolder, kTemporaryPrefix);
+        (void)RemoveTemporaries(request_.saveFolder);
     }
 
     states_.resize(request_.names.size());
@@ -305,10 +402,13 @@ BatchResult Batch::run() {
     if (request_.deciphered != nullptr) {
         request_.deciphered->useFor(request_.saveFolder);
     }
+    makeJobPlaces(std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
     if (readOnly_) {
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
+        recheckTwins(&Batch::decipherAndRead);
     } else {
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
+        recheckTwins(&Batch::decipherAndPatch);
         pass(&Batch::encipherAndCheck, &Batch::decipherAndEncipher);
         BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
                                                           : request_.backupFolder,
@@ -343,36 +443,79 @@ BatchResult Batch::run() {
     return result_;
 }
 
+// Names ordered as a Windows program opening a file compares them: without regard to case.
+// Through Wine on a POSIX file system only ASCII letters are told apart here.
+int CompareAsWindows(std::string_view a, std::string_view b) {
+#ifdef _WIN32
+    return CompareNamesText(a, b);
+#else
+    const auto upper = [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A')
+                                    : static_cast<unsigned char>(c);
+    };
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (upper(a[i]) != upper(b[i])) {
+            return upper(a[i]) < upper(b[i]) ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+#endif
+}
+
 void Batch::refuseUnsafeNames() {
     const std::vector<std::string>& names = request_.names;
+    // Two entries are one save when the platform's file system takes their names for one; a
+    // side file is the tool's when the tool, a Windows program among them, takes it for one.
+    const auto inFolder = [](std::string_view a, std::string_view b) {
+        return CompareNamesText(a, b);
+    };
+    const auto forTool = [this](std::string_view a, std::string_view b) {
+        return windowsTool_ ? CompareAsWindows(a, b) : a.compare(b);
+    };
     // Entry indexes by name, then list position: a repeated name follows its first place.
-    std::vector<std::size_t> byName(names.size());
-    std::iota(byName.begin(), byName.end(), std::size_t{0});
-    std::stable_sort(byName.begin(), byName.end(),
-                     [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
-    auto listed = [&](std::string_view name) {
-        auto it = std::lower_bound(byName.begin(), byName.end(), name,
-                                   [&](std::size_t i, std::string_view n) { return names[i] < n; });
-        return it != byName.end() && names[*it] == name;
+    const auto sorted = [&](auto order) {
+        std::vector<std::size_t> byName(names.size());
+        std::iota(byName.begin(), byName.end(), std::size_t{0});
+        std::stable_sort(byName.begin(), byName.end(), [&](std::size_t a, std::size_t b) {
+            return order(names[a], names[b]) < 0;
+        });
+        return byName;
+    };
+    const std::vector<std::size_t> byName = sorted(inFolder);
+    const std::vector<std::size_t> byToolName = sorted(forTool);
+    auto listedForTool = [&](std::string_view name) -> const std::string* {
+        auto it = std::lower_bound(
+            byToolName.begin(), byToolName.end(), name,
+            [&](std::size_t i, std::string_view n) { return forTool(names[i], n) < 0; });
+        return it != byToolName.end() && forTool(names[*it], name) == 0 ? &names[*it] : nullptr;
     };
 
     const std::string_view suffix = kSideFileSuffix;
     for (std::size_t k = 0; k < byName.size(); ++k) {
         const std::size_t index = byName[k];
         const std::string& name = names[index];
+        // The suffix is ASCII: compared as the tool compares, a part of it cannot be another
+        // letter's case.
+        const bool sideFileName =
+            name.size() > suffix.size() &&
+            forTool(std::string_view(name).substr(name.size() - suffix.size()), suffix) == 0;
+        const std::string* sideFileOf =
+            sideFileName
+                ? listedForTool(std::string_view(name).substr(0, name.size() - suffix.size()))
+                : nullptr;
         if (name.empty() || name == "." || name == ".." || HasPathSyntax(name)) {
             fail(index, "not a plain file name");
         } else if (windowsTool_ && (name.back() == '.' || name.back() == ' ')) {
             // Windows strips the dot or space from the work copy's name the tool is given, so
             // it would open another file.
             fail(index, kTrailingDotOrSpace);
-        } else if (k > 0 && names[byName[k - 1]] == name) {
-            fail(index, "listed twice");
-        } else if (name.size() > suffix.size() && name.ends_with(suffix) &&
-                   listed(std::string_view(name).substr(0, name.size() - suffix.size()))) {
+        } else if (k > 0 && inFolder(names[byName[k - 1]], name) == 0) {
+            fail(index, names[byName[k - 1]] == name
+                            ? std::string("listed twice")
+                            : "listed twice: the file system takes it for " + names[byName[k - 1]]);
+        } else if (sideFileOf != nullptr) {
             // The tool's side file for one save would land on the other's work copy.
-            fail(index, "its name is the cipher tool's side file of " +
-                            name.substr(0, name.size() - suffix.size()));
+            fail(index, "its name is the cipher tool's side file of " + *sideFileOf);
         }
     }
 }
@@ -380,17 +523,18 @@ void Batch::refuseUnsafeNames() {
 void Batch::settleSameFiles() {
     // A save is replaced through a symbolic link, so a link to another entry's file would be
     // converted twice; it is settled by the first entry of that file that is no link (else the
-    // first link). Hard links are each converted: a replacement gives each name a file of its own.
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::size_t>> byFile;
+    // first link). Only a link that leads to that entry's own path is that file: a hard link
+    // gets a file of its own at its replacement, so each name of one is converted.
+    std::map<std::string, std::vector<std::size_t>> byPath;
     for (std::size_t i = 0; i < states_.size(); ++i) {
         if (!states_[i].alive || KindOf(savePath(i)) != EntryKind::File) {
             continue;
         }
-        if (auto identity = IdentityOf(savePath(i))) {
-            byFile[{identity->device, identity->inode}].push_back(i);
+        if (std::string resolved = ResolvedPath(savePath(i)); !resolved.empty()) {
+            byPath[resolved].push_back(i);
         }
     }
-    for (const auto& [file, entries] : byFile) {
+    for (const auto& [path, entries] : byPath) {
         std::vector<bool> link(entries.size());
         for (std::size_t k = 0; k < entries.size(); ++k) {
             link[k] = IsSymbolicLink(savePath(entries[k]));
@@ -444,32 +588,116 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
         return std::nullopt;
     }
     DecipheredSaves* const kept = request_.deciphered;
-    const Sha256Digest digest = kept != nullptr ? Sha256Of(original) : Sha256Digest{};
+    FileState& state = states_[index];
+    state.original = Sha256Of(original);
+    // Kept bytes that another save deciphered to as well are not trusted: it is deciphered again.
+    auto deciphered = [&](std::string bytes) {
+        state.plain = Sha256Of(bytes);
+        state.deciphered = true;
+        if (kept != nullptr && kept->dropTwins(state.original, state.plain)) {
+            std::lock_guard lock(mutex_);
+            twins_.push_back(index);
+        }
+        return std::optional<std::string>(std::move(bytes));
+    };
     if (kept != nullptr) {
-        if (std::optional<std::string> deciphered = kept->find(digest)) {
+        if (std::optional<std::string> bytes = kept->find(state.original)) {
             // Unchanged since it was deciphered: the kept bytes stand for the tool's run.
-            (void)RemoveFile(copy);
-            if (!readOnly_) {
-                if (Status written = WriteNewFile(copy, *deciphered); !written) {
-                    fail(index, "copy failed: " + written.reason());
-                    return std::nullopt;
-                }
+            if (readOnly_) {
+                (void)RemoveFile(copy);
+            } else if (Status written = OverwriteFile(copy, *bytes); !written) {
+                fail(index, "copy failed: " + written.reason());
+                return std::nullopt;
             }
-            return deciphered;
+            return deciphered(std::move(*bytes));
         }
     }
-    std::string deciphered;
-    if (!runTool(index, copy, true) || !readBack(index, copy, deciphered)) {
+    std::string bytes;
+    if (!runTool(index, copy, true) || !readBack(index, copy, bytes)) {
         return std::nullopt;
     }
-    if (deciphered == original) {
+    if (bytes == original) {
         fail(index, "cipher tool changed nothing");
         return std::nullopt;
     }
+    std::optional<std::string> result = deciphered(bytes);
     if (kept != nullptr && readOnly_) {
-        kept->keep(digest, deciphered);
+        kept->keep(state.original, std::move(bytes), &state.plain);
     }
-    return deciphered;
+    return result;
+}
+
+void Batch::makeJobPlaces(std::size_t jobs) {
+    if (jobs < 2) {
+        return;
+    }
+    const std::string toolFolder = ParentOf(CipherToolOf(request_.appDir));
+    const std::string workFolder = ResolvedPath(workFolder_);
+    // A folder of this batch's own: copies an earlier batch could not remove (a tool it started
+    // still runs from one) are left as they are.
+    const std::string all =
+        JoinPath(JoinPath(workFolder_, kJobsFolder), std::to_string(std::random_device{}()));
+    if (!MakeDirectory(JoinPath(workFolder_, kJobsFolder)) || !MakeDirectory(all)) {
+        return;
+    }
+    for (std::size_t job = 0; job < jobs; ++job) {
+        const std::string folder = JoinPath(all, std::to_string(job));
+        // Laid out as the program folder is, which one job alone runs the tool in: a path the
+        // tool takes from its working folder ("Decrypt/...") leads into the job's copy.
+        JobPlace place{Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
+        if (!MakeDirectory(folder) ||
+            !CopyFolder(toolFolder, JoinPath(folder, "Decrypt"), workFolder) ||
+            !MakeDirectory(place.workingFolder) || !MakeDirectory(place.temporaryFolder)) {
+            // Without a place for every job, the tool runs where it is, one run at a time.
+            places_.clear();
+            (void)RemoveTree(all);
+            return;
+        }
+        places_.push_back(std::move(place));
+    }
+}
+
+template <typename Step> void Batch::recheckTwins(Step again) {
+    std::map<Sha256Digest, std::vector<std::size_t>> byPlain;
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+        if (states_[i].deciphered) {
+            byPlain[states_[i].plain].push_back(i);
+        }
+    }
+    std::vector<std::size_t> twins = std::move(twins_);
+    for (const auto& [plain, entries] : byPlain) {
+        const bool differ = std::any_of(entries.begin(), entries.end(), [&](std::size_t i) {
+            return states_[i].original != states_[entries.front()].original;
+        });
+        if (differ) {
+            twins.insert(twins.end(), entries.begin(), entries.end());
+        }
+    }
+    std::sort(twins.begin(), twins.end());
+    twins.erase(std::unique(twins.begin(), twins.end()), twins.end());
+    for (std::size_t index : twins) {
+        if (request_.deciphered != nullptr) {
+            request_.deciphered->drop(states_[index].original);
+        }
+        std::lock_guard lock(mutex_);
+        if (!cancelled() && observer_ != nullptr) {
+            observer_->cursorMoved(index);
+        }
+    }
+    for (std::size_t index : twins) {
+        if (cancelled()) {
+            states_[index].heldBack = false;
+            states_[index].alive = true; // failed as cancelled with the rest
+            continue;
+        }
+        redo(index, again);
+    }
+    for (std::size_t index = 0; index < states_.size(); ++index) {
+        if (states_[index].heldBack) {
+            states_[index].heldBack = false;
+            succeed(index);
+        }
+    }
 }
 
 std::optional<std::int16_t> Batch::readField(std::size_t index, std::string_view deciphered) {
@@ -505,10 +733,13 @@ void Batch::decipherAndPatch(std::size_t index) {
         return;
     }
     if (*old == target_) {
-        // Nothing to change: the save is neither enciphered again nor replaced.
+        // Nothing to change: the save is neither enciphered again nor replaced. It is finished
+        // once no other save turns out to decipher alike.
         (void)RemoveFile(copy);
         result_.files[index].already = true;
-        return succeed(index);
+        states_[index].alive = false;
+        states_[index].heldBack = true;
+        return;
     }
     std::string& patched = *deciphered;
     SetDlcField(patched, target_);
@@ -554,7 +785,7 @@ void Batch::encipherAndCheck(std::size_t index) {
     state.result = result;
     if (request_.deciphered != nullptr) {
         // The save to be, deciphered: reading it after the batch needs no tool run.
-        request_.deciphered->keep(result, std::move(proof));
+        request_.deciphered->keep(result, std::move(proof), &state.patched);
     }
 }
 
@@ -567,8 +798,9 @@ void Batch::decipherAndEncipher(std::size_t index) {
 
 void Batch::copyBack(std::size_t index) {
     FileState& state = states_[index];
+    // The bytes that land are those the proof covered, whatever touched the work copy since.
     ReplaceResult replaced =
-        ReplaceFileAtomically(workCopy(index), savePath(index), state.identity);
+        ReplaceFileAtomically(workCopy(index), savePath(index), state.identity, &state.result);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         result_.files[index].changed = true;
@@ -621,9 +853,14 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
         return false;
     }
     states_[index].ranTool = true;
-    ProcessOutcome outcome =
-        runner_.Run_Process(CipherCommand(request_.appDir, forTool, decipher), Scn_Process::kHidden,
-                            {request_.toolTimeLimit, request_.cancel});
+    CommandLine command = CipherCommand(request_.appDir, forTool, decipher);
+    RunLimits limits{request_.toolTimeLimit, request_.cancel};
+    if (const std::size_t job = states_[index].job; job < places_.size()) {
+        command.program = places_[job].tool;
+        limits.workingFolder = places_[job].workingFolder;
+        limits.temporaryFolder = places_[job].temporaryFolder;
+    }
+    ProcessOutcome outcome = runner_.Run_Process(command, Scn_Process::kHidden, limits);
     (void)RemoveFile(file + kSideFileSuffix);
     if (forTool != file) {
         (void)RemoveFile(forTool + kSideFileSuffix); // the side file of the short name
@@ -691,9 +928,11 @@ std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
     if (tool.empty() || holders.empty()) {
         return kWorkFolderBusy;
     }
+    // The tool runs where it is, or from a job's copy of its folder in the work folder.
+    const std::string copies = JoinPath(ResolvedPath(folder), kJobsFolder);
     std::string ids;
     for (const RunningProgram& holder : holders) {
-        if (holder.executable != tool) {
+        if (holder.executable != tool && !PathIsWithin(holder.executable, copies)) {
             return kWorkFolderBusy; // a conversion, with its tool run if one is under way
         }
         ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
@@ -714,8 +953,7 @@ bool CanWriteIn(const std::string& folder) {
         return false;
     }
     // A name of its own, so instances testing at once do not meet.
-    const std::string probe = JoinPath(folder, kTemporaryPrefix + std::string("write-test-") +
-                                                   std::to_string(std::random_device{}()));
+    const std::string probe = JoinPath(folder, NewTemporaryName());
     if (!WriteNewFile(probe, {})) {
         return false;
     }

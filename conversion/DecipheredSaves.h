@@ -31,9 +31,18 @@ public:
     void clear();
 
     // Keeps deciphered under the digest of the enciphered save; more than the bound is not kept.
-    void keep(const Sha256Digest& enciphered, std::string deciphered);
+    // plain: the SHA-256 of deciphered, when known.
+    void keep(const Sha256Digest& enciphered, std::string deciphered,
+              const Sha256Digest* plain = nullptr);
     // A copy of what was kept under the digest, if it still is.
     std::optional<std::string> find(const Sha256Digest& enciphered) const;
+
+    // Drops what was kept under the digest.
+    void drop(const Sha256Digest& enciphered);
+    // Whether bytes deciphered from the save of digest enciphered (plain: their SHA-256) are kept
+    // under another digest too: two saves that differ yet decipher alike show a wrong decipher.
+    // Drops those, and the entry of enciphered itself, when there are any.
+    bool dropTwins(const Sha256Digest& enciphered, const Sha256Digest& plain);
 
     std::size_t count() const;
     std::size_t bytes() const;
@@ -49,6 +58,8 @@ private:
     std::string folder_;
     Entries entries_;
     std::map<Sha256Digest, Entries::iterator> byDigest_;
+    std::map<Sha256Digest, Sha256Digest> plainOf_;      // enciphered -> deciphered digest
+    std::multimap<Sha256Digest, Sha256Digest> byPlain_; // deciphered -> enciphered digest
 };
 
 } // namespace ostrapel

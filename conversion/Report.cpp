@@ -77,7 +77,7 @@ std::string AlreadyLine(const std::vector<FileOutcome>& files) {
         return {};
     }
     return "Already at " + (value ? DlcValueText(*value) : std::string("the value")) + ": " +
-           std::to_string(already) + " files";
+           Files(already);
 }
 
 std::string NotChangedLines(const std::vector<FileOutcome>& files) {
@@ -105,13 +105,30 @@ std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files) 
     return entries;
 }
 
+std::string_view CauseOf(const EntryLeft& entry) {
+    constexpr std::string_view kApart = ": ";
+    const std::string_view reason = entry.reason;
+    if (entry.name.empty()) {
+        return reason;
+    }
+    // The words from the first part that names the entry on are its own; the parts before them
+    // say what went wrong.
+    const std::size_t named = reason.find(entry.name);
+    if (named == std::string_view::npos) {
+        return reason;
+    }
+    const std::size_t cut = reason.rfind(kApart, named);
+    return cut == std::string_view::npos || cut == 0 ? reason : reason.substr(0, cut);
+}
+
 std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries) {
     std::vector<ReasonGroup> groups;
     std::map<std::string_view, std::size_t> groupOf;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto [at, added] = groupOf.try_emplace(entries[i].reason, groups.size());
+        const std::string_view cause = CauseOf(entries[i]);
+        auto [at, added] = groupOf.try_emplace(cause, groups.size());
         if (added) {
-            groups.push_back({std::string(entries[i].reason), {}});
+            groups.push_back({std::string(cause), {}});
         }
         groups[at->second].entries.push_back(i);
     }
@@ -177,6 +194,10 @@ std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryL
     return GroupedSummary(EntriesNotChanged(files), limits);
 }
 
+std::string BoxReport::Copied() const {
+    return details.empty() ? text : text + "\n\n" + details;
+}
+
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits) {
     if (!result.refusal.empty() || NotChangedCount(result.files) == 0) {
         return {result.report, {}};
@@ -232,7 +253,10 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
             originalsNamed = originalsNamed || !file.original.empty();
         }
     }
-    std::string text = "Restored " + std::to_string(result.restoredCount) + " files";
+    std::string text = "Restored " + Files(result.restoredCount);
+    for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
+        text = Printable(*note) + "\n\n" + text;
+    }
     if (!left.empty()) {
         text += "\n\nNot restored:\n" + GroupedSummary(left, limits);
     }

@@ -13,7 +13,8 @@ namespace ostrapel {
 // "Changed versions DLC in N files", N the entries changed: a report's first line.
 std::string ChangedVersionsLine(const std::vector<FileOutcome>& files);
 
-// "Already at LABEL: K files", K the saves that held the value already; empty when none did.
+// "Already at LABEL: K files" ("1 file" for one), K the saves that held the value already; empty
+// when none did.
 std::string AlreadyLine(const std::vector<FileOutcome>& files);
 
 // Every entry not changed, one "NAME: REASON" line each in list order, lines joined by '\n'.
@@ -31,13 +32,19 @@ struct EntryLeft {
 // The entries not changed, in list order.
 std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files);
 
-// The entries left alone for one reason.
+// What went wrong with an entry: its reason without the words from the first ": "-separated part
+// that names the entry on, e.g. "cipher tool failed (exit code 65)" for notes.txt left with
+// "cipher tool failed (exit code 65): cannot read notes.txt: not a save". The whole reason when
+// it does not name the entry after its first part.
+std::string_view CauseOf(const EntryLeft& entry);
+
+// The entries left alone for one cause.
 struct ReasonGroup {
-    std::string reason;
+    std::string reason;               // the entries' cause
     std::vector<std::size_t> entries; // indexes into the entries grouped, in list order
 };
 
-// The entries grouped by reason: the most frequent reason first, reasons as frequent as each
+// The entries grouped by cause (CauseOf): the most frequent first, reasons as frequent as each
 // other in the order their first entries are listed.
 std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries);
 // The same for the entries not changed, with indexes into the outcomes.
@@ -69,13 +76,16 @@ std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryL
 struct BoxReport {
     std::string text;
     std::string details; // empty when every entry was changed
+
+    // What copying the box gives (Ctrl+C): its text, then its details after a blank line.
+    std::string Copied() const;
 };
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits = {});
 
-// The same for a restore: "Restored N files", then, when some save was not restored, those
-// grouped by reason and the folder keeping their originals as its text, and every one of them,
-// "NAME: REASON" a line as ComposeRestoreReport gives them, as its details. A refused restore
-// shows its report as it is.
+// The same for a restore: "Restored N files" ("1 file" for one), then, when some save was not
+// restored, those grouped by reason and the folder keeping their originals as its text, and every
+// one of them, "NAME: REASON" a line as ComposeRestoreReport gives them, as its details. A refused
+// restore shows its report as it is.
 BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimits& limits = {});
 
 // text cut to at most maxLength characters (UTF-8, a stray byte one character), with "..." in

@@ -2,10 +2,59 @@
 
 #include "system/Paths.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <random>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace ostrapel {
+
+namespace {
+
+constexpr std::string_view kTemporaryExtension = ".tmp";
+constexpr std::size_t kRandomLength = 10;
+
+bool IsRandomCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+} // namespace
+
+std::string NewTemporaryName() {
+    static thread_local std::mt19937_64 engine{std::random_device{}()};
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+#ifdef _WIN32
+    const long long pid = ::_getpid();
+#else
+    const long long pid = ::getpid();
+#endif
+    std::string name = kTemporaryPrefix + std::to_string(pid) + "-";
+    for (std::size_t i = 0; i < kRandomLength; ++i) {
+        name.push_back(kChars[engine() % (sizeof kChars - 1)]);
+    }
+    return name.append(kTemporaryExtension);
+}
+
+bool IsTemporaryName(std::string_view name) {
+    const std::string_view prefix = kTemporaryPrefix;
+    if (!name.starts_with(prefix) || !name.ends_with(kTemporaryExtension)) {
+        return false;
+    }
+    name.remove_prefix(prefix.size());
+    name.remove_suffix(kTemporaryExtension.size());
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || name.size() - dash - 1 != kRandomLength) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.begin() + dash,
+                       [](char c) { return c >= '0' && c <= '9'; }) &&
+           std::all_of(name.begin() + dash + 1, name.end(), IsRandomCharacter);
+}
 
 ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
     // Files of different sizes differ; only files of one size need reading.
@@ -32,11 +81,11 @@ Status CopyFileTo(const std::string& source, const std::string& target,
 
 namespace {
 
-Status RemoveMatching(const std::string& folder, const std::string& prefix) {
+Status RemoveMatching(const std::string& folder, bool (*matches)(std::string_view)) {
     ListingResult listing = ListDirectory(folder);
     Status result = listing.status;
     for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.compare(0, prefix.size(), prefix) != 0) {
+        if (!matches(entry.name)) {
             continue;
         }
         // The kind follows links: a folder stays, a link to one goes where the platform lets
@@ -52,11 +101,11 @@ Status RemoveMatching(const std::string& folder, const std::string& prefix) {
 } // namespace
 
 Status RemoveFilesIn(const std::string& folder) {
-    return RemoveMatching(folder, "");
+    return RemoveMatching(folder, [](std::string_view) { return true; });
 }
 
-Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix) {
-    return RemoveMatching(folder, prefix);
+Status RemoveTemporaries(const std::string& folder) {
+    return RemoveMatching(folder, IsTemporaryName);
 }
 
 void ResolveEnvironmentPaths() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "system/Sha256.h"
 #include "system/Status.h"
 
 #include <cstdint>
@@ -15,8 +16,16 @@
 
 namespace ostrapel {
 
-// Prefix of the temporary files the program writes beside a save; hidden from listings.
+// Prefix of the files the program makes for itself (temporaries, lock files).
 inline constexpr const char* kTemporaryPrefix = ".ostrapel-";
+
+// A new name for a temporary file: ".ostrapel-PID-RANDOM.tmp", PID this process's id in
+// decimal, RANDOM ten of a-z and 0-9.
+std::string NewTemporaryName();
+
+// Whether a name has exactly the form NewTemporaryName gives: only such files are taken for
+// the program's own, so a player's file that merely begins alike is never hidden or removed.
+bool IsTemporaryName(std::string_view name);
 
 enum class EntryKind { Missing, File, Directory, Other };
 
@@ -27,7 +36,7 @@ struct DirectoryEntry {
 };
 
 // Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
-// Windows, where hiding is an attribute, only this program's own temporaries.
+// Windows, where hiding is an attribute, only this program's own temporaries (IsTemporaryName).
 bool IsHiddenName(const std::string& name);
 
 // What a file looked like when it was read; two equal identities mean nobody wrote it since.
@@ -86,6 +95,7 @@ struct CopyOptions {
     FileIdentity* sourceIdentity = nullptr; // set to the source's identity as it was read
     std::string* content = nullptr;         // set to the bytes copied
     bool flush = false;                     // the copy is on disk before the call returns
+    bool keepMode = false; // the copy gets the source's permission bits (a program stays one)
 };
 
 // Copies a regular file to a new file at target, which must not exist yet (so two sources
@@ -101,8 +111,16 @@ Status CopyFileTo(const std::string& source, const std::string& target,
 // is removed.
 Status WriteNewFile(const std::string& path, std::string_view content);
 
+// Writes content over the file at path in place: the same file, cut to the content's length,
+// never through a symbolic link. Not removed and created again under its name, which a delete
+// still pending refuses on FAT, exFAT and network shares. A missing file fails.
+Status OverwriteFile(const std::string& path, std::string_view content);
+
 // OwnerNotKept: the target's owner or group could not be given to the replacement, so it
 // was left alone.
+// Why a replacement whose content was not the one proven was not made.
+inline constexpr const char* kChangedAfterProof = "changed after it was proven";
+
 enum class ReplaceOutcome { Replaced, TargetChanged, OwnerNotKept, Failed };
 
 struct ReplaceResult {
@@ -114,9 +132,11 @@ struct ReplaceResult {
 // (a link target's folder, when target is a symbolic link) is written, flushed and renamed
 // over it. The target keeps its permission bits, owner and group. When expected is given and the
 // target no longer matches it, nothing is written; nor when the target is read-only. The target is
-// never left partly written.
+// never left partly written. When content is given, the bytes copied must have that SHA-256:
+// otherwise nothing is replaced (Failed, "changed after it was proven").
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected);
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content = nullptr);
 
 // Flushes a folder's entries (renames into it) to disk.
 Status SyncDirectory(const std::string& folder);
@@ -134,8 +154,8 @@ Status RemoveFile(const std::string& path);
 // Deletes every entry of a folder that is not a folder. Sub-folders stay.
 Status RemoveFilesIn(const std::string& folder);
 
-// Deletes every file of a folder whose name starts with prefix.
-Status RemoveFilesWithPrefix(const std::string& folder, const std::string& prefix);
+// Deletes every file of a folder whose name IsTemporaryName.
+Status RemoveTemporaries(const std::string& folder);
 
 // Creates a folder; an existing one is fine.
 Status MakeDirectory(const std::string& path);

@@ -45,6 +45,12 @@ bool PathIsWithin(std::string_view path, std::string_view folder);
 
 // Two texts of names compared that way (the platform's part of the two above).
 bool SameNamesText(std::string_view a, std::string_view b);
+// Their order that way: negative, zero (SameNamesText) or positive.
+int CompareNamesText(std::string_view a, std::string_view b);
+
+// The one form of a text of names that all texts SameNamesText takes for it share: on Windows
+// in upper case (invariant), elsewhere the text itself. For keys made from paths.
+std::string NamesKeyText(std::string_view text);
 
 // The path as a program that takes its command line in the system's ANSI code page can open it
 // (the cipher tool may be one): on Windows the path itself when every character has a place in

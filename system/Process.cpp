@@ -55,7 +55,9 @@ const char* KnownCrashName(std::uint32_t code) {
 
 bool IsCrashCode(int exitCode) {
     const auto code = static_cast<std::uint32_t>(exitCode);
-    return (code & 0xF0000000u) == 0xC0000000u || KnownCrashName(code) != nullptr;
+    // Errors (0xC...) and software exceptions left unhandled (0xE...: C++, .NET, Delphi).
+    return (code & 0xF0000000u) == 0xC0000000u || (code & 0xF0000000u) == 0xE0000000u ||
+           KnownCrashName(code) != nullptr;
 }
 
 std::string CrashName(int exitCode) {
@@ -73,6 +75,9 @@ std::string ProcessOutcome::describe() const {
     case Kind::Exited:
         if (IsCrashCode(exitCode)) {
             return "crashed (" + CrashName(exitCode) + ")";
+        }
+        if (static_cast<std::uint32_t>(exitCode) >= 0x80000000u) {
+            return "exit code " + CrashName(exitCode); // a status code, read in hex
         }
         return "exit code " + std::to_string(exitCode);
     case Kind::Signaled:

@@ -37,10 +37,14 @@ std::string CrashName(int exitCode);
 class CancelFlag;
 class WineRunner;
 
-// Bounds on one run: a time limit, and a flag that ends the run early.
+// Bounds on one run: a time limit, and a flag that ends the run early; and, where given, the
+// places of the run's own: its working folder, and its temporary folder (TMPDIR; TEMP and TMP
+// for a Windows program, natively and through Wine). Empty: this program's own.
 struct RunLimits {
     std::chrono::milliseconds timeLimit{0}; // none when zero
     const CancelFlag* cancel = nullptr;
+    std::string workingFolder = {};
+    std::string temporaryFolder = {};
 };
 
 struct ProcessOutcome {

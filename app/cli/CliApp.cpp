@@ -142,6 +142,9 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     RestorePrinter printer(out);
     RestoreResult result =
         RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
+    for (const std::string& note : result.passedOver) {
+        out << Printable(note) << "\n\n";
+    }
     if (result.nothingToUndo) {
         out << Printable(NothingToUndo(folderArg)) << '\n';
         return kExitBadUsage;

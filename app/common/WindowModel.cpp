@@ -14,9 +14,6 @@ namespace ostrapel {
 
 namespace {
 
-constexpr const char* kApplyText = "Apply and Save";
-constexpr const char* kCancelText = "Cancel";
-
 // Full, without trailing separators but the root's; a relative path gives empty.
 std::string NormalisedFolder(std::string path) {
 #ifdef _WIN32
@@ -36,27 +33,35 @@ std::string NormalisedFolder(std::string path) {
     return path;
 }
 
-ListRow RowFor(std::string name) {
-    ListRow row;
-    row.shown = name;
-    row.tooltip = name;
-    row.name = std::move(name);
-    return row;
+std::vector<ListRow> RowsFor(std::vector<std::string> names) {
+    const std::vector<std::string> shown = ShownNames(names);
+    std::vector<ListRow> rows(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        rows[i].shown = shown[i];
+        rows[i].tooltip = names[i];
+        rows[i].accessibleName = names[i];
+        rows[i].name = std::move(names[i]);
+    }
+    return rows;
 }
 
 void SetVersion(ListRow& row, std::string version) {
-    row.tooltip = row.shown + ": " + version;
+    row.tooltip = row.name + ": " + version;
+    row.accessibleName = row.name + ", " + version;
+    row.description.clear();
     row.version = std::move(version);
 }
 
-// A version not read takes a short mark in the list; the tooltip says why.
+// A version not read takes a short mark in the list; the tooltip and the description say why.
 void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
     if (outcome.oldValue) {
         return SetVersion(row, ReadVersionText(outcome));
     }
     row.version = std::string(kVersionNotReadMark);
-    row.tooltip = row.shown + ": " + kVersionNotRead +
+    row.tooltip = row.name + ": " + kVersionNotRead +
                   (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
+    row.accessibleName = row.name + ", " + kVersionNotRead;
+    row.description = outcome.reason;
 }
 
 } // namespace
@@ -233,12 +238,11 @@ void WindowModel::ListFolder(std::string folder) {
         deciphered_.clear();
     }
     folder_ = std::move(folder);
+    view_.ShowFolder(folder_);
     if (folder_.empty()) {
         return;
     }
-    for (std::string& name : ListSaveFolder(folder_)) {
-        rows_.push_back(RowFor(std::move(name)));
-    }
+    rows_ = RowsFor(ListSaveFolder(folder_));
     view_.ShowRows(rows_);
     if (!rows_.empty()) {
         view_.Select(0);
@@ -452,7 +456,7 @@ void WindowModel::ShowCursor(std::size_t index) {
     ListCaption caption;
     caption.prefix = ProgressCount(index, rows_.size());
     caption.name = rows_[index].shown;
-    caption.tooltip = caption.prefix + caption.name;
+    caption.tooltip = caption.prefix + rows_[index].name;
     view_.ShowListCaption(caption);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WindowTexts.h"
 #include "conversion/Report.h"
 
 #include <chrono>
@@ -17,19 +18,22 @@ struct RestoreResult;
 // One entry of the file list. Texts are UTF-8.
 struct ListRow {
     std::string name;    // the entry's name exactly as the folder listing gave it
-    std::string shown;   // what the list draws for the name
+    std::string shown;   // what the list draws for the name (ShownNames)
     std::string version; // drawn beside the name, on the right: "2.00", "250", "?" (not read);
                          // empty until read
     std::string tooltip; // the whole name, ": " and the version once known
+    std::string accessibleName; // what a screen reader says: the whole name, ", " and the
+                                // version once known ("not read" for "?")
+    std::string description;    // why the version was not read; empty otherwise
     bool operator==(const ListRow&) const = default;
 };
 
 // Every working control's state; the other controls never change.
 struct WindowControls {
-    bool open = true;                        // cmdOpen enabled
-    bool combo = true;                       // ComboDLC enabled
-    bool save = false;                       // cmdSave enabled
-    std::string saveText = "Apply and Save"; // cmdSave's text: "Apply and Save" or "Cancel"
+    bool open = true;                  // cmdOpen enabled
+    bool combo = true;                 // ComboDLC enabled
+    bool save = false;                 // cmdSave enabled
+    std::string saveText = kApplyText; // cmdSave's text: kApplyText or kCancelText
     bool busy = false;   // a batch or a restore runs: the busy cursor shows over the window
     bool folders = true; // a folder may be opened or dropped now
     bool operator==(const WindowControls&) const = default;
@@ -39,9 +43,11 @@ struct WindowControls {
 // in the middle (the prefix always shows); the tooltip then gives it whole. The tooltip is empty
 // when there is no name.
 struct ListCaption {
-    std::string prefix = "File List"; // "File List", or the batch's count "3 of 12: "
-    std::string name;                 // the entry being worked on; empty when no batch runs
-    std::string tooltip;              // prefix + name, when there is a name
+    std::string prefix = kListTitle; // kListTitle ('&' marks its access key), or the batch's
+                                     // count "3 of 12: "
+    std::string name;    // the entry being worked on, as the list shows it (plain text); empty
+                         // when no batch runs
+    std::string tooltip; // the prefix and the whole name, when there is a name
     bool operator==(const ListCaption&) const = default;
 };
 
@@ -88,6 +94,8 @@ public:
     // The window's title bar text.
     virtual void ShowCaption(const std::string& caption) = 0;
     virtual void ShowListCaption(const ListCaption& caption) = 0;
+    // The folder the list shows, full (its tooltip names it); empty when none.
+    virtual void ShowFolder(const std::string& folder) { (void)folder; }
     // The DLC value the batch writes, kept in the hidden text box txt ("400" at start-up).
     virtual void ShowValue(const std::string& value) = 0;
     // Modal: the report of the batch or restore that has just ended.

@@ -46,6 +46,49 @@ public:
     }
 };
 
+// The base style with a focus cue that shows: two pixels of the highlight colour inside the
+// control's edge.
+class FocusCueStyle final : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element == CE_PushButton || element == CE_ShapedFrame) {
+            DrawCue(option, painter, widget);
+        }
+    }
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_ComboBox) {
+            DrawCue(option, painter, widget);
+        }
+    }
+
+    // A list's frame is as wide as its cue, which its contents would cover otherwise.
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_DefaultFrameWidth && qobject_cast<const QAbstractItemView*>(widget)) {
+            return std::max(2, QProxyStyle::pixelMetric(metric, option, widget));
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+private:
+    static void DrawCue(const QStyleOption* option, QPainter* painter, const QWidget* widget) {
+        if ((option->state & State_HasFocus) == 0 || widget == nullptr || !widget->hasFocus()) {
+            return;
+        }
+        painter->save();
+        QPen pen(option->palette.color(QPalette::Active, QPalette::Highlight), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option->rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
+
 // Draws a listed save's name with its version beside it, set apart on the right, in the
 // list's narrow column; the version takes the width it needs, and the name gives way, cut in
 // the middle so that its end, which tells saves apart, stays. Rows are no wider than the list.
@@ -62,7 +105,7 @@ public:
         }
         QStyleOptionViewItem item = option;
         initStyleOption(&item, index);
-        const QString name = QString::fromUtf8(index.data(frmMain::kNameRole).toByteArray());
+        const QString name = index.data(frmMain::kShownRole).toString();
         item.text.clear();
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
@@ -107,6 +150,12 @@ private:
 
 QStyle* NewFrameWithoutFillStyle(QObject* parent) {
     auto* style = new FrameWithoutFillStyle;
+    style->setParent(parent);
+    return style;
+}
+
+QStyle* NewFocusCueStyle(QObject* parent) {
+    auto* style = new FocusCueStyle;
     style->setParent(parent);
     return style;
 }

@@ -8,7 +8,11 @@ class QStyle;
 // styles (Fusion) lay over its inside, so a white box stays white. Owned by parent.
 QStyle* NewFrameWithoutFillStyle(QObject* parent);
 
-// Draws a listed save's name (frmMain::kNameRole) with its version (frmMain::kVersionRole)
-// beside it, set apart on the right, in the list's narrow column; the name gives way first when
-// both do not fit. Rows are no wider than the list. Owned by parent.
+// A style that draws the base style's controls with a clear focus cue: a frame in the
+// highlight colour around the button, combo box or list that has the focus. Owned by parent.
+QStyle* NewFocusCueStyle(QObject* parent);
+
+// Draws a listed save's name as shown (frmMain::kShownRole) with its version
+// (frmMain::kVersionRole) beside it, set apart on the right, in the list's narrow column; the name
+// gives way first when both do not fit. Rows are no wider than the list. Owned by parent.
 QAbstractItemDelegate* NewVersionDelegate(QObject* parent);

@@ -2,10 +2,15 @@
 
 #include "Drawing.h"
 #include "Pictures.h"
+#include "WindowTexts.h"
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "mdlReportBox.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -15,6 +20,7 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -65,6 +71,47 @@ QFont LabelFont() {
     return font;
 }
 
+// The window as a screen reader sees it: without the controls that are never shown (EP and its
+// text box), which would otherwise be read out as if they were there.
+class WindowAccessible final : public QAccessibleWidget {
+public:
+    explicit WindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+
+    int childCount() const override { return static_cast<int>(Shown().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QList<QWidget*> shown = Shown();
+        return index >= 0 && index < shown.size()
+                   ? QAccessible::queryAccessibleInterface(shown[index])
+                   : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr ? static_cast<int>(Shown().indexOf(child->object())) : -1;
+    }
+
+private:
+    QList<QWidget*> Shown() const {
+        QList<QWidget*> shown;
+        for (QObject* object : widget()->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (child != nullptr && !child->isWindow() && !child->isHidden()) {
+                shown.push_back(child);
+            }
+        }
+        return shown;
+    }
+};
+
+QAccessibleInterface* WindowAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("frmMain") && object != nullptr && object->isWidgetType()) {
+        return new WindowAccessible(static_cast<QWidget*>(object));
+    }
+    return nullptr;
+}
+
+QString Plain(const char* text) {
+    return QString::fromUtf8(ostrapel::WithoutAccessKey(text));
+}
+
 } // namespace
 
 frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser,
@@ -98,12 +145,29 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(List->verticalScrollBar(), &QScrollBar::valueChanged, this, &frmMain::TellRowsInView);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
+    for (QWidget* control : {static_cast<QWidget*>(cmdOpen), static_cast<QWidget*>(cmdSave),
+                             static_cast<QWidget*>(List)}) {
+        control->installEventFilter(this);
+    }
+    // The focus cue follows the focus at once.
+    connect(qApp, &QApplication::focusChanged, this, [](QWidget* old, QWidget* now) {
+        for (QWidget* widget : {old, now}) {
+            if (widget != nullptr) {
+                widget->update();
+            }
+        }
+    });
     setAcceptDrops(true);
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::CreateControls() {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(WindowAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(pictures::WindowIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -124,6 +188,7 @@ void frmMain::CreateControls() {
     EP->hide();
 
     QStyle* whiteFrames = NewFrameWithoutFillStyle(this);
+    QStyle* focusCue = NewFocusCueStyle(this);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -131,12 +196,13 @@ void frmMain::CreateControls() {
     GroupBox1->setStyle(whiteFrames);
     PaintWhite(GroupBox1);
 
-    cmdSave = new QPushButton(QStringLiteral("Apply and Save"), GroupBox1);
+    cmdSave = new QPushButton(QString::fromUtf8(ostrapel::kApplyText), GroupBox1);
     cmdSave->setObjectName(QStringLiteral("cmdSave"));
+    cmdSave->setStyle(focusCue);
     cmdSave->setGeometry(Twips(120, 2040, 2655, 375));
     cmdSave->setEnabled(false);
 
-    GroupBox2 = new QGroupBox(QStringLiteral("File List"), GroupBox1);
+    GroupBox2 = new QGroupBox(QString::fromUtf8(ostrapel::kListTitle), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
     GroupBox2->setStyle(whiteFrames);
@@ -146,7 +212,8 @@ void frmMain::CreateControls() {
     List->setObjectName(QStringLiteral("List"));
     List->setGeometry(Twips(120, 240, 1575, 1815));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
-    List->setAccessibleName(QStringLiteral("File List"));
+    List->setAccessibleName(Plain(ostrapel::kListTitle));
+    List->setStyle(focusCue);
     List->setItemDelegate(NewVersionDelegate(List));
     // Rows as wide as the list, names cut short with the full name in the tooltip: a long
     // list lays out at once, however often versions arrive.
@@ -157,25 +224,29 @@ void frmMain::CreateControls() {
     ComboDLC->setGeometry(Twips(120, 1440, 2655, 315));
     ComboDLC->setEditable(false);
     ComboDLC->setAccessibleName(QStringLiteral("Select DLC Version"));
+    ComboDLC->setStyle(focusCue);
+    ComboDLC->view()->setAccessibleName(QStringLiteral("Select DLC Version"));
 
     cmdOpen = new QPushButton(GroupBox1);
     cmdOpen->setObjectName(QStringLiteral("cmdOpen"));
     cmdOpen->setGeometry(Twips(120, 360, 615, 495));
     cmdOpen->setIcon(QIcon(pictures::OpenFolder()));
     cmdOpen->setIconSize(QSize(32, 32));
-    cmdOpen->setAccessibleName(QStringLiteral("Open Your save Folder"));
-    cmdOpen->setToolTip(QStringLiteral("Open Your save Folder"));
+    cmdOpen->setAccessibleName(Plain(ostrapel::kOpenLabel));
+    cmdOpen->setToolTip(Plain(ostrapel::kOpenLabel));
+    cmdOpen->setStyle(focusCue);
 
     Image1 = new QLabel(GroupBox1);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(Twips(4920, 240, 2940, 2100));
     Image1->setPixmap(pictures::Logo());
     Image1->setScaledContents(true);
+    Image1->setAccessibleName(QStringLiteral("Ostrapel logo"));
 
     const QFont labelFont = LabelFont();
     const std::array<std::pair<QString, QRect>, 2> labels{{
-        {QStringLiteral("Open Your save Folder"), Twips(840, 360, 1965, 195)},
-        {QStringLiteral("Select DLC Version :"), Twips(120, 1080, 1785, 195)},
+        {QString::fromUtf8(ostrapel::kOpenLabel), Twips(840, 360, 1965, 195)},
+        {QString::fromUtf8(ostrapel::kVersionLabel), Twips(120, 1080, 1785, 195)},
     }};
     for (int index : {1, 0}) {
         const auto& [caption, geometry] = labels[static_cast<std::size_t>(index)];
@@ -193,6 +264,8 @@ void frmMain::CreateControls() {
             std::clamp(wanted.height(), geometry.height(), geometry.height() + kLabelGap));
         lbl[static_cast<std::size_t>(index)] = label;
     }
+    // The labels' access keys: Alt+O presses the open button, Alt+V goes to the versions.
+    lbl[0]->setBuddy(cmdOpen);
     lbl[1]->setBuddy(ComboDLC);
 
     setTabOrder(cmdOpen, ComboDLC);
@@ -245,6 +318,29 @@ std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
 void frmMain::List_ContextMenu(const QPoint& at) {
     std::unique_ptr<QMenu> menu = CreateFileListMenu();
     menu->exec(List->viewport()->mapToGlobal(at));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (auto* button = qobject_cast<QPushButton*>(watched);
+        button != nullptr && enter && key->modifiers() == Qt::NoModifier) {
+        // Enter presses the focused button, as Space does.
+        button->animateClick();
+        return true;
+    }
+    const bool menuKey = key->key() == Qt::Key_Menu ||
+                         (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+    if (watched == List && menuKey) {
+        // The menu opens at the current row, or at the list's top left.
+        const QRect row = List->visualItemRect(List->currentItem());
+        List_ContextMenu(row.isValid() ? row.center() : QPoint(4, 4));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
@@ -323,6 +419,9 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
     }
     const QString version = FromBytes(row.version);
     item->setData(kNameRole, QByteArray(row.name.data(), static_cast<qsizetype>(row.name.size())));
+    item->setData(kShownRole, FromBytes(row.shown));
+    item->setData(Qt::AccessibleTextRole, FromBytes(row.accessibleName));
+    item->setData(Qt::AccessibleDescriptionRole, FromBytes(row.description));
     item->setData(kVersionRole, version.isEmpty() ? QVariant() : QVariant(version));
     item->setText(version.isEmpty() ? FromBytes(row.shown)
                                     : FromBytes(row.shown) + QStringLiteral("   ") + version);
@@ -353,10 +452,22 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString prefix = FromBytes(caption.prefix);
     // The prefix always shows; a name too long for the caption is cut short.
     const QFontMetrics metrics(GroupBox2->font());
-    const int room = GroupBox2->width() - 16 - metrics.horizontalAdvance(prefix);
-    GroupBox2->setTitle(
-        prefix + metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0)));
+    const int room =
+        GroupBox2->width() - 16 -
+        metrics.horizontalAdvance(FromBytes(ostrapel::WithoutAccessKey(caption.prefix)));
+    const QString name =
+        metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
+    GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // Named by its own title with the whole name, not by the frame around it; the change tells
+    // a screen reader of the batch's progress.
+    GroupBox2->setAccessibleName(caption.tooltip.empty()
+                                     ? FromBytes(ostrapel::WithoutAccessKey(caption.prefix))
+                                     : FromBytes(caption.tooltip));
     GroupBox2->setToolTip(FromBytes(caption.tooltip));
+}
+
+void frmMain::ShowFolder(const std::string& folder) {
+    List->setToolTip(FromBytes(folder));
 }
 
 void frmMain::ShowValue(const std::string& value) {

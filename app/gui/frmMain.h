@@ -44,6 +44,8 @@ public:
     // Item data role holding the save's current version as shown ("2.00", "250", "not read"),
     // or nothing before it has been read.
     static constexpr int kVersionRole = Qt::UserRole + 2;
+    // Item data role holding the name as the list draws it (ListRow::shown).
+    static constexpr int kShownRole = Qt::UserRole + 3;
 
     // Start-up: clears the work folder of appDir, makes appDir current and fills the versions.
     explicit frmMain(std::string appDir = ostrapel::ProgramFolder(),
@@ -97,6 +99,8 @@ signals:
     void versionsRead();
 
 protected:
+    // Enter on a focused button presses it; Shift+F10 and the Menu key open the list's menu.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -116,6 +120,7 @@ private:
     void ShowControls(const ostrapel::WindowControls& controls) override;
     void ShowCaption(const std::string& caption) override;
     void ShowListCaption(const ostrapel::ListCaption& caption) override;
+    void ShowFolder(const std::string& folder) override;
     void ShowValue(const std::string& value) override;
     void ShowReport(const ostrapel::ReportBox& box) override;
     bool Ask(const ostrapel::Question& question) override;

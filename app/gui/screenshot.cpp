@@ -10,6 +10,9 @@
 // open. --restore: a folder of 64 saves is converted, then the game writes 57 of them and 3 go,
 // and the whole screen is written with the box reporting the restore; --restore-details does the
 // same with the box's details shown.
+// With OSTRAPEL_SHOT_STAY set, the window of the first three and the report box of --report and
+// --report-details stay open once written, for tools that look at them (the accessibility
+// test); they close when the process is ended.
 
 #include "frmMain.h"
 
@@ -174,7 +177,13 @@ int main(int argc, char** argv) {
     if (!report) {
         QTimer::singleShot(300, &window, [&] {
             save(window.grab());
-            window.close();
+            if (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                window.close();
+            } else {
+                window.activateWindow(); // no window manager gives it the keyboard
+                std::printf("shown\n");
+                std::fflush(stdout);
+            }
         });
         return QApplication::exec() == 0 ? status : 1;
     }
@@ -198,7 +207,12 @@ int main(int argc, char** argv) {
         }
         QTimer::singleShot(500, box, [&save, box] {
             save(box->screen()->grabWindow(0));
-            box->accept();
+            if (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                box->accept();
+            } else {
+                std::printf("shown\n");
+                std::fflush(stdout);
+            }
         });
     });
     if (restore) {

@@ -6,8 +6,11 @@
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
+#include <algorithm>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 namespace {
 
@@ -35,6 +38,53 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
 
+// What a screen reader cannot take from the controls themselves: the file list's name (it has
+// no label before it; its frame's title is the name) and the logo as a picture. Through the
+// accessibility annotations where the system has them; without, the controls' own texts stay.
+void Annotate(HWND list, HWND logo) {
+    static constexpr CLSID kAccPropServices = {
+        0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+    static constexpr IID kIAccPropServices = {
+        0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+    static constexpr MSAAPROPID kName = {
+        0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+    static constexpr MSAAPROPID kRole = {
+        0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIAccPropServices, reinterpret_cast<void**>(&services)))) {
+        return;
+    }
+    services->SetHwndPropStr(list, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kName,
+                             L"File List");
+    VARIANT role{};
+    role.vt = VT_I4;
+    role.lVal = ROLE_SYSTEM_GRAPHIC;
+    services->SetHwndProp(logo, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kRole, role);
+    services->Release();
+}
+
+// The taskbar button's progress, through the shell's taskbar where it has one.
+void ShowOnTaskbar(HWND window, int state, std::size_t done, std::size_t total) {
+    static ITaskbarList3* const taskbar = [] {
+        ITaskbarList3* made = nullptr;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(&made))) &&
+            FAILED(made->HrInit())) {
+            made->Release();
+            made = nullptr;
+        }
+        return made; // kept for the process
+    }();
+    if (taskbar == nullptr) {
+        return;
+    }
+    taskbar->SetProgressState(window, static_cast<TBPFLAG>(state));
+    if (state == TBPF_NORMAL) {
+        taskbar->SetProgressValue(window, done, total);
+    }
+}
+
 } // namespace
 
 frmMain::frmMain(HINSTANCE instance, std::string appDir,
@@ -43,7 +93,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     : instance_(instance),
       chooser_(chooser ? std::move(chooser)
                        : std::make_shared<mdlSHBrowseForFolder::ShellFolderChooser>()),
-      quitOnClose_(quitOnClose) {
+      quitOnClose_(quitOnClose), taskbar_(&ShowOnTaskbar) {
     icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OSTRAPEL), IMAGE_ICON,
                                             ::GetSystemMetrics(SM_CXICON),
                                             ::GetSystemMetrics(SM_CYICON), 0));
@@ -138,25 +188,32 @@ void frmMain::CreateControls() {
         create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
     GroupBox2_ =
         create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
-    // Drawn by the window, each name with its version beside it; the items hold the names.
+    // Drawn by the window, each name with its version beside it. The items hold the names; asked
+    // for their texts (as a screen reader does), they give the rows' tooltips: the whole name and
+    // the version, or why there is none.
     HWND list = create(WC_LISTBOXW, L"File List",
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
     HWND combo = create(WC_COMBOBOXW, L"Select DLC Version",
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
-    HWND open = create(WC_BUTTONW, L"Open Your save Folder",
+    HWND open = create(WC_BUTTONW, L"&Open Your save Folder",
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
-    create(WC_STATICW, L"", visible | SS_OWNERDRAW, kImage1);
-    create(WC_STATICW, L"Select DLC Version :", visible | SS_LEFT | SS_NOPREFIX, kLabelBase + 1);
-    create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
+    // The logo's text is its name to a screen reader.
+    HWND logo = create(WC_STATICW, L"Ostrapel logo", visible | SS_OWNERDRAW, kImage1);
+    // A label's access key moves to the control after it, which takes its name from it too.
+    HWND versionLabel =
+        create(WC_STATICW, L"Select DLC &Version :", visible | SS_LEFT, kLabelBase + 1);
+    HWND openLabel =
+        create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
     LayOut();
 
-    // Tab order: open, versions, file list, save.
-    ::SetWindowPos(open, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(combo, open, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(GroupBox2_, combo, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(save, GroupBox2_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Each label just before its control; the tab order: open, versions, file list, save.
+    HWND after = HWND_TOP;
+    for (HWND control : {openLabel, open, versionLabel, combo, GroupBox2_, save, logo}) {
+        ::SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+    }
 
     // The open button shows no caption: its tooltip says what it does. A row's tooltip gives
     // its whole name and version.
@@ -174,6 +231,8 @@ void frmMain::CreateControls() {
         ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tip));
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
+
+    Annotate(list, logo);
 
     // Containers pass their children's notifications on to the window; the list its mouse.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
@@ -228,6 +287,27 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
     if (hwnd == window->Control(kList)) {
         if (message == WM_MOUSEMOVE) {
             window->ListMouseMoved(lParam);
+        }
+        if (message == LB_GETTEXT || message == LB_GETTEXTLEN) {
+            // Answered from the rows: rewriting an item as each version is read held the window
+            // up for seconds in a folder of a few hundred saves.
+            if (wParam >= window->rows_.size()) {
+                return LB_ERR;
+            }
+            const std::wstring spoken = Wide(window->rows_[wParam].tooltip);
+            if (message == LB_GETTEXT && lParam != 0) {
+                std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(lParam));
+            }
+            return static_cast<LRESULT>(spoken.size());
+        }
+        switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
+        case mdlFileList::KeyStep::OpenMenu:
+            window->List_ContextMenu(MAKELPARAM(-1, -1));
+            return 0;
+        case mdlFileList::KeyStep::Swallow:
+            return 0;
+        case mdlFileList::KeyStep::Pass:
+            break;
         }
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
         switch (message) {
@@ -296,6 +376,13 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             model_->OpenClicked();
         } else if (id == kCmdSave && code == BN_CLICKED) {
             model_->SaveClicked();
+        } else if (id == IDOK) {
+            // Enter, as the dialog keys give it: the focused push button is pressed.
+            HWND focus = ::GetFocus();
+            if (focus != nullptr && ::IsChild(hwnd_, focus) &&
+                (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+                ::SendMessageW(focus, BM_CLICK, 0, 0);
+            }
         } else if (id == IDCANCEL) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
@@ -349,6 +436,26 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
+    case WM_NEXTDLGCTL: {
+        // The dialog keys move the focus with it, a label's access key among them: to the control
+        // given, or to the next (or previous) that takes the tab key; from a frame (the file
+        // list's, by its access key) to the first inside it.
+        HWND focus = ::GetFocus();
+        HWND next = nullptr;
+        if (LOWORD(lParam) != 0) {
+            next = reinterpret_cast<HWND>(wParam);
+        } else if (wParam == 0 && focus != nullptr &&
+                   (::GetWindowLongW(focus, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) != 0) {
+            next = ::GetNextDlgTabItem(focus, nullptr, FALSE);
+        }
+        if (next == nullptr) {
+            next = ::GetNextDlgTabItem(hwnd_, focus, wParam != 0);
+        }
+        if (next != nullptr) {
+            ::SetFocus(next);
+        }
+        return 0;
+    }
     case WM_DROPFILES:
         FilesDropped(wParam);
         return 0;
@@ -400,6 +507,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void frmMain::ShowStartupNotice() {
     const std::string notice = model_->StartupNotice();
     if (!notice.empty()) {
+        const mdlReportBox::CentredBoxes centred(hwnd_);
         ::MessageBoxW(hwnd_, Wide(notice).c_str(), L"Ostrapel", MB_OK | MB_ICONWARNING);
     }
 }
@@ -425,6 +533,8 @@ void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     // second under Wine.
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ::SendMessageW(list, LB_INITSTORAGE, rows_.size(),
+                   static_cast<LPARAM>(rows_.size() * 64 * sizeof(wchar_t)));
     for (const ostrapel::ListRow& row : rows_) {
         ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row.name).c_str()));
     }
@@ -466,6 +576,10 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
 
 void frmMain::Select(std::size_t index) {
     ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
+    if (busy_ && taskbar_) {
+        // The entry being worked on: those before it are done.
+        taskbar_(hwnd_, TBPF_NORMAL, index, rows_.size());
+    }
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
@@ -494,7 +608,10 @@ void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     ::EnableWindow(Control(kCmdOpen), controls.open);
     ::EnableWindow(Control(kComboDLC), controls.combo);
     ::EnableWindow(save, controls.save);
-    ::SetWindowTextW(save, Wide(controls.saveText).c_str());
+    ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
+    if (controls.busy != busy_ && taskbar_) {
+        taskbar_(hwnd_, controls.busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS, 0, 0);
+    }
     busy_ = controls.busy;
     // Keys go on reaching the window, Esc among them, when the focused control was locked.
     focus = ::GetFocus();
@@ -509,8 +626,12 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     listCaption_ = caption;
+    ostrapel::ListCaption shown = caption;
+    if (shown.name.empty()) {
+        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
+    }
     ::SetWindowTextW(GroupBox2_,
-                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, caption, dpi_).c_str());
+                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_).c_str());
 }
 
 void frmMain::ShowValue(const std::string& value) {
@@ -524,9 +645,9 @@ void frmMain::ShowReport(const ostrapel::ReportBox& box) {
 }
 
 void frmMain::ShowReportBox(HWND owner, const ostrapel::ReportBox& box) {
-    // The first line and the entries left grouped by reason, bounded so that the box fits the
-    // screen whatever the folder held; every entry left in the details.
-    const ostrapel::BoxReport report = box.Compose();
+    // The first line and the entries left grouped by reason, as many reasons as let the box fit
+    // the work area of the window's monitor; every entry left in the details.
+    const ostrapel::BoxReport report = mdlReportBox::FittingReport(owner, box);
     mdlReportBox::Show(owner, Wide(report.text), Wide(report.details), !box.warning);
 }
 
@@ -534,6 +655,7 @@ bool frmMain::Ask(const ostrapel::Question& question) {
     if (ask_) {
         return ask_(hwnd_, question);
     }
+    const mdlReportBox::CentredBoxes centred(hwnd_);
     return ::MessageBoxW(hwnd_, Wide(question.text).c_str(), Wide(question.title).c_str(),
                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
@@ -553,7 +675,10 @@ void frmMain::StartPaceTimer(std::chrono::milliseconds delay) {
 }
 
 void frmMain::Close() {
-    ::DestroyWindow(hwnd_);
+    // The way a user's close goes: the model stops the reading and empties the work folder.
+    if (hwnd_ != nullptr && model_->CloseRequested()) {
+        ::DestroyWindow(hwnd_);
+    }
 }
 
 void frmMain::FilesDropped(WPARAM drop) {

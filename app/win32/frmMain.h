@@ -34,6 +34,10 @@ public:
 
     // Shows the report of a batch or a restore; returns once the user has dismissed it.
     using ReportPresenter = std::function<void(HWND owner, const ostrapel::ReportBox& box)>;
+    // Shows on the taskbar button how far the work has gone: TBPF_NOPROGRESS, TBPF_INDETERMINATE
+    // or TBPF_NORMAL with done of total.
+    using TaskbarPresenter =
+        std::function<void(HWND window, int state, std::size_t done, std::size_t total)>;
     // Asks a yes/no question; true for yes.
     using QuestionPresenter = std::function<bool(HWND owner, const ostrapel::Question& question)>;
 
@@ -52,6 +56,7 @@ public:
     const ostrapel::WindowModel& Model() const { return *model_; }
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
     void setQuestionPresenter(QuestionPresenter presenter) { ask_ = std::move(presenter); }
+    void setTaskbarPresenter(TaskbarPresenter presenter) { taskbar_ = std::move(presenter); }
     // The model's start-up notice (a missing cipher tool) in a warning box, when there is one.
     void ShowStartupNotice();
 
@@ -109,6 +114,7 @@ private:
     bool quitOnClose_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     QuestionPresenter ask_;
+    TaskbarPresenter taskbar_;
     std::unique_ptr<ostrapel::WindowModel> model_;
     std::vector<ostrapel::ListRow> rows_; // as the list draws them
     ostrapel::ListCaption listCaption_;

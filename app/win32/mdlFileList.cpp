@@ -12,8 +12,13 @@ namespace mdlFileList {
 using ostrapel::win::Wide;
 
 void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT font, int dpi) {
+    // The focus rectangle is drawn by exclusive or, shown and hidden alike; not at all while the
+    // window hides keyboard cues (until a key is used).
+    const bool cue = (item.itemState & ODS_NOFOCUSRECT) == 0;
     if (item.itemAction == ODA_FOCUS) {
-        ::DrawFocusRect(item.hDC, &item.rcItem);
+        if (cue) {
+            ::DrawFocusRect(item.hDC, &item.rcItem);
+        }
         return;
     }
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
@@ -46,7 +51,7 @@ void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT fo
         ::SetBkMode(item.hDC, oldMode);
         ::SelectObject(item.hDC, oldFont);
     }
-    if ((item.itemState & ODS_FOCUS) != 0) {
+    if (cue && (item.itemState & ODS_FOCUS) != 0) {
         ::DrawFocusRect(item.hDC, &item.rcItem);
     }
 }
@@ -57,9 +62,15 @@ std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& 
     const int room = client.right - ::MulDiv(16, dpi, 96);
     HDC dc = ::GetDC(frame);
     HGDIOBJ old = ::SelectObject(dc, font);
-    std::wstring text = FittedInTheMiddle(dc, caption.prefix, caption.name, room);
+    const std::wstring fitted = FittedInTheMiddle(dc, caption.prefix, caption.name, room);
     ::SelectObject(dc, old);
     ::ReleaseDC(frame, dc);
+    // The prefix may mark an access key; a name never does.
+    const std::size_t prefix = std::min(Wide(caption.prefix).size(), fitted.size());
+    std::wstring text = fitted.substr(0, prefix);
+    for (wchar_t c : fitted.substr(prefix)) {
+        text += c == L'&' ? std::wstring(L"&&") : std::wstring(1, c);
+    }
     return text;
 }
 
@@ -106,6 +117,20 @@ POINT MenuPoint(HWND list, LPARAM at) {
     }
     ::ClientToScreen(list, &point);
     return point;
+}
+
+KeyStep MenuKey(UINT message, WPARAM key, bool shift) {
+    const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+    const bool up = message == WM_KEYUP || message == WM_SYSKEYUP;
+    if ((!down && !up) || (key != VK_APPS && !(key == VK_F10 && shift))) {
+        return KeyStep::Pass;
+    }
+    return down ? KeyStep::OpenMenu : KeyStep::Swallow;
+}
+
+std::wstring WithAccessKey(const std::string& text) {
+    const std::wstring wide = Wide(text);
+    return wide.empty() || wide.find(L'&') != std::wstring::npos ? wide : L"&" + wide;
 }
 
 } // namespace mdlFileList

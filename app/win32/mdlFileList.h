@@ -27,4 +27,14 @@ std::wstring FittedInTheMiddle(HDC dc, const std::string& prefix, const std::str
 // the list's corner.
 POINT MenuPoint(HWND list, LPARAM at);
 
+// What the list does with a key message it is sent: Shift+F10 and the menu key open its menu
+// (on the key going down; its going up is swallowed, so that F10 does not then enter the menu
+// bar's mode and the menu does not open twice); other keys pass on.
+enum class KeyStep { Pass, OpenMenu, Swallow };
+KeyStep MenuKey(UINT message, WPARAM key, bool shift);
+
+// text as a control shows it with an access key: as it is when it marks one ('&'), else with its
+// first letter marked.
+std::wstring WithAccessKey(const std::string& text);
+
 } // namespace mdlFileList

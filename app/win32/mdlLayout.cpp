@@ -78,8 +78,19 @@ void FitLabel(HWND label, HFONT font, int right, int gap) {
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     const int room = right - gap - rect.left;
-    ::SetWindowPos(label, nullptr, 0, 0, std::clamp<int>(wanted.cx, width, std::max(room, width)),
-                   std::clamp<int>(wanted.cy, height, height + gap),
+    const int fitted = std::clamp<int>(wanted.cx, width, std::max(room, width));
+    // What does not fit on one line wraps at words: as many lines as the text takes then.
+    const auto style = static_cast<UINT>(::GetWindowLongW(label, GWL_STYLE));
+    RECT lines{0, 0, fitted, 0};
+    HDC dc = ::GetDC(label);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    ::DrawTextW(dc, text, -1, &lines,
+                DT_CALCRECT | DT_WORDBREAK | ((style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0));
+    ::SelectObject(dc, old);
+    ::ReleaseDC(label, dc);
+    const int tall = fitted < wanted.cx ? static_cast<int>(lines.bottom)
+                                        : std::clamp<int>(wanted.cy, height, height + gap);
+    ::SetWindowPos(label, nullptr, 0, 0, fitted, std::max(tall, height),
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

@@ -31,7 +31,8 @@ void FitListItems(HWND list, HFONT font);
 // field is the item height plus its frame).
 void FitComboField(HWND combo, int height);
 // Fonts wider than the classic one would clip a label: it grows to show its text, but no
-// further than gap short of right (in its parent) and at most gap taller.
+// further than gap short of right (in its parent); a text still too wide wraps at words and the
+// label grows as tall as its lines, else it grows at most gap taller.
 void FitLabel(HWND label, HFONT font, int right, int gap);
 
 } // namespace mdlLayout

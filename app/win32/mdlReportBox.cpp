@@ -1,5 +1,9 @@
 #include "mdlReportBox.h"
 
+#include "WindowView.h"
+#include "mdlLayout.h"
+#include "system/windows/WindowsText.h"
+
 #include <algorithm>
 #include <commctrl.h>
 
@@ -27,6 +31,11 @@ void ShowMessageBox(HWND owner, const std::wstring& text, bool allChanged) {
 }
 
 HRESULT CALLBACK ReportCallback(HWND box, UINT notification, WPARAM wParam, LPARAM, LONG_PTR data) {
+    if (notification == TDN_CREATED) {
+        // Placed once made: the task dialog places itself after it was first activated.
+        mdlReportBox::CentreOn(box, ::GetWindow(box, GW_OWNER));
+        return S_OK;
+    }
     if (notification == TDN_BUTTON_CLICKED && wParam == mdlReportBox::kShowDetails) {
         mdlReportBox::ShowDetails(box, *reinterpret_cast<const std::wstring*>(data));
         return S_FALSE; // the report box stays up
@@ -162,7 +171,133 @@ INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 namespace mdlReportBox {
 
+namespace {
+thread_local CentredBoxes* innermost = nullptr;
+} // namespace
+
+void CentreOn(HWND window, HWND owner) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT work = monitor.rcWork;
+    RECT around{};
+    RECT box{};
+    ::GetWindowRect(owner, &around);
+    ::GetWindowRect(window, &box);
+    const int width = box.right - box.left;
+    const int height = box.bottom - box.top;
+    const int left = std::max<int>(
+        work.left, std::min<int>((around.left + around.right - width) / 2, work.right - width));
+    const int top = std::max<int>(
+        work.top, std::min<int>((around.top + around.bottom - height) / 2, work.bottom - height));
+    ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool CopyText(HWND owner, const std::wstring& text) {
+    const std::wstring lines = WithCrLf(text);
+    const std::size_t bytes = (lines.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (memory == nullptr) {
+        return false;
+    }
+    std::copy_n(lines.c_str(), lines.size() + 1, static_cast<wchar_t*>(::GlobalLock(memory)));
+    ::GlobalUnlock(memory);
+    if (!::OpenClipboard(owner)) {
+        ::GlobalFree(memory);
+        return false;
+    }
+    ::EmptyClipboard();
+    const bool put = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    ::CloseClipboard();
+    if (!put) {
+        ::GlobalFree(memory);
+    }
+    return put;
+}
+
+CentredBoxes::CentredBoxes(HWND owner, std::wstring copyText)
+    : owner_(owner), copyText_(std::move(copyText)), outer_(innermost) {
+    innermost = this;
+    const DWORD thread = ::GetCurrentThreadId();
+    activating_ = ::SetWindowsHookExW(WH_CBT, &CentredBoxes::Activating, nullptr, thread);
+    filtering_ = ::SetWindowsHookExW(WH_MSGFILTER, &CentredBoxes::Filtering, nullptr, thread);
+}
+
+CentredBoxes::~CentredBoxes() {
+    for (HHOOK hook : {activating_, filtering_}) {
+        if (hook != nullptr) {
+            ::UnhookWindowsHookEx(hook);
+        }
+    }
+    innermost = outer_;
+}
+
+LRESULT CALLBACK CentredBoxes::Activating(int code, WPARAM wParam, LPARAM lParam) {
+    // A box is activated once it has its size: it is placed then, before it first shows.
+    const CentredBoxes* boxes = innermost;
+    if (code == HCBT_ACTIVATE && boxes != nullptr) {
+        auto* window = reinterpret_cast<HWND>(wParam);
+        if (::GetWindow(window, GW_OWNER) == boxes->owner_ && !::IsWindowVisible(window)) {
+            CentreOn(window, boxes->owner_);
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK CentredBoxes::Filtering(int code, WPARAM wParam, LPARAM lParam) {
+    const CentredBoxes* boxes = innermost;
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code >= 0 && boxes != nullptr && !boxes->copyText_.empty() &&
+        message->message == WM_KEYDOWN && message->wParam == 'C' && ::GetKeyState(VK_CONTROL) < 0 &&
+        ::GetKeyState(VK_MENU) >= 0 &&
+        ::GetWindow(::GetAncestor(message->hwnd, GA_ROOT), GW_OWNER) == boxes->owner_) {
+        CopyText(message->hwnd, boxes->copyText_);
+        return TRUE;
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+std::size_t FittingSummary(const ostrapel::ReportBox& box,
+                           const std::function<int(const std::wstring&)>& textHeight, int room) {
+    const auto summaries = ostrapel::ReportBox::ShorterSummaries();
+    for (std::size_t i = 0; i + 1 < summaries.size(); ++i) {
+        if (textHeight(ostrapel::win::Wide(box.Compose(summaries[i]).text)) <= room) {
+            return i;
+        }
+    }
+    return summaries.size() - 1;
+}
+
+ostrapel::BoxReport FittingReport(HWND owner, const ostrapel::ReportBox& box) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
+    const int dpi = mdlLayout::SystemDpi(); // the boxes' own
+    HFONT font = mdlLayout::MessageFont(dpi);
+    HDC dc = ::GetDC(owner);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    // The task dialog's text is at most about this wide; around it go the title bar, the margins
+    // and the buttons' row.
+    const int width = Scaled(420, dpi);
+    const int room =
+        static_cast<int>(monitor.rcWork.bottom - monitor.rcWork.top) - Scaled(150, dpi);
+    const std::size_t fitting = FittingSummary(
+        box,
+        [&](const std::wstring& text) {
+            RECT area{0, 0, width, 0};
+            ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                        DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+            return static_cast<int>(area.bottom);
+        },
+        room);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(owner, dc);
+    ::DeleteObject(font);
+    return box.Compose(ostrapel::ReportBox::ShorterSummaries()[fitting]);
+}
+
 void Show(HWND owner, const std::wstring& text, const std::wstring& details, bool allChanged) {
+    const CentredBoxes centred(owner, details.empty() ? text : text + L"\n\n" + details);
     TaskDialogIndirectFunction taskDialog = TaskDialog();
     if (taskDialog == nullptr) {
         ShowMessageBox(owner, text, allChanged);

@@ -15,8 +15,10 @@ public:
     virtual std::optional<std::string> ChooseFolder(HWND owner, const std::wstring& title) = 0;
 };
 
-// The shell's folder browser: modal to its owner, the whole namespace from the desktop down,
-// only file-system folders can be confirmed.
+// The shell's folder chooser (the file dialog picking folders: a path field, the places), or,
+// where the system has none, the older folder browser: modal to its owner, starting at
+// StartFolder, only file-system folders can be confirmed. title: the instruction, shown as the
+// chooser's title.
 class ShellFolderChooser final : public FolderChooser {
 public:
     std::optional<std::string> ChooseFolder(HWND owner, const std::wstring& title) override;
@@ -41,6 +43,10 @@ void BrowseForFolder(HWND owner, FolderChooser& chooser);
 
 // The folder last chosen with BrowseForFolder; empty before the first choice and after a cancel.
 const std::string& SelectedFolder();
+
+// Where the chooser starts: the last folder chosen or selected, kept over a cancel; empty at
+// first.
+const std::string& StartFolder();
 
 // Makes folder (normalised as the browser's answer is) the selected folder, as if it had been
 // chosen in the browser: a folder dropped on the window.

@@ -4,12 +4,14 @@
 //
 // It talks through its standard input and output in frames: a kind letter, a blank, the
 // payload's length in decimal, a newline, then the payload (UTF-8). It first says
-//   H "ostrapel-winebridge 1"
+//   H "ostrapel-winebridge 2"
 // and then answers, one request at a time:
 //   P unix-path                 P windows-path, or E reason when the path has no Windows form
 //                               that leads back to it
 //   R program NUL command-line  E reason when it cannot start; otherwise, once the program
-//                               has ended, X exit-code NUL output (its last 4096 bytes)
+//     [NUL working-folder       has ended, X exit-code NUL output (its last 4096 bytes).
+//      NUL temporary-folder]    Version 2 added the two folders (Windows paths, each may be
+//                               empty): the program's working folder, and its TEMP and TMP.
 //   C                           while a program runs: it is ended, and R is answered with
 //                               K output
 // The program runs hidden, with an empty standard input and its output collected, in a job
@@ -18,11 +20,13 @@
 //
 //   ostrapel-winebridge.exe [--creation-flags N]   N: CreateProcessW flags (default 0)
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <deque>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 namespace {
@@ -348,19 +352,73 @@ void EndJob(HANDLE job) {
     }
 }
 
+// This process's environment block with TEMP and TMP naming folder, sorted by name as a block
+// handed to CreateProcessW must be.
+std::wstring EnvironmentWithTemporaryFolder(const std::wstring& folder) {
+    std::vector<std::wstring> variables;
+    wchar_t* current = ::GetEnvironmentStringsW();
+    for (const wchar_t* at = current; at != nullptr && *at != L'\0';
+         at += variables.back().size() + 1) {
+        variables.emplace_back(at);
+    }
+    if (current != nullptr) {
+        ::FreeEnvironmentStringsW(current);
+    }
+    auto name = [](const std::wstring& variable) {
+        const std::size_t equals = variable.find(L'=', 1);
+        return static_cast<int>(equals == std::wstring::npos ? variable.size() : equals);
+    };
+    auto named = [&](const std::wstring& variable, const wchar_t* wanted) {
+        return ::CompareStringOrdinal(variable.c_str(), name(variable), wanted, -1, TRUE) ==
+               CSTR_EQUAL;
+    };
+    std::erase_if(variables, [&](const std::wstring& variable) {
+        return named(variable, L"TEMP") || named(variable, L"TMP");
+    });
+    variables.push_back(L"TEMP=" + folder);
+    variables.push_back(L"TMP=" + folder);
+    std::sort(variables.begin(), variables.end(),
+              [&](const std::wstring& a, const std::wstring& b) {
+                  return ::CompareStringOrdinal(a.c_str(), name(a), b.c_str(), name(b), TRUE) ==
+                         CSTR_LESS_THAN;
+              });
+    std::wstring block;
+    for (const std::wstring& variable : variables) {
+        block += variable;
+        block += L'\0';
+    }
+    return block + L'\0';
+}
+
 // Runs one program; answers E, X or K. False when the input has ended meanwhile.
 bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
-    const std::size_t split = payload.find('\0');
-    if (split == std::string::npos) {
+    // program NUL command-line [NUL working-folder NUL temporary-folder]
+    std::string parts[4];
+    std::size_t count = 0;
+    for (std::size_t at = 0; count < 4; ++count) {
+        const std::size_t end = payload.find('\0', at);
+        parts[count] = payload.substr(at, end == std::string::npos ? end : end - at);
+        if (end == std::string::npos) {
+            ++count;
+            break;
+        }
+        at = end + 1;
+    }
+    if (count != 2 && count != 4) {
         Send('E', "malformed request");
         return true;
     }
-    const std::wstring program = Wide(payload.substr(0, split));
-    std::wstring line = Wide(payload.substr(split + 1));
-    if (program.empty() || line.empty()) {
+    const std::wstring program = Wide(parts[0]);
+    std::wstring line = Wide(parts[1]);
+    const std::wstring folder = Wide(parts[2]);
+    const std::wstring temporary = Wide(parts[3]);
+    if (program.empty() || line.empty() || (folder.empty() && !parts[2].empty()) ||
+        (temporary.empty() && !parts[3].empty())) {
         Send('E', "the command line is not UTF-8");
         return true;
     }
+    std::wstring environment =
+        temporary.empty() ? std::wstring() : EnvironmentWithTemporaryFolder(temporary);
 
     Handle job(::CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -397,7 +455,8 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
         std::wstring attemptLine = line; // CreateProcessW may write into it
         startError = ::CreateProcessW(program.c_str(), attemptLine.data(), nullptr, nullptr, TRUE,
                                       creationFlags | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
-                                      nullptr, nullptr, &startup, &started)
+                                      environment.empty() ? nullptr : environment.data(),
+                                      folder.empty() ? nullptr : folder.c_str(), &startup, &started)
                          ? ERROR_SUCCESS
                          : ::GetLastError();
         if (startError != ERROR_INTERNAL_ERROR) {
@@ -476,7 +535,7 @@ int wmain(int argc, wchar_t** argv) {
     // Never destroyed: the reader thread may still be using it while the process exits.
     Inbox& inbox = *new Inbox;
     ::CreateThread(nullptr, 0, ReadFrames, &inbox, 0, nullptr);
-    if (!Send('H', "ostrapel-winebridge 1")) {
+    if (!Send('H', "ostrapel-winebridge 2")) {
         ::ExitProcess(1);
     }
     for (;;) {

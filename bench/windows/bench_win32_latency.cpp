@@ -1,6 +1,8 @@
 // How long the Win32 window goes without handling its messages while the versions of many saves
 // are read, and while a batch of them runs (started while their versions are being read).
-//   bench_win32_latency [N]   (default 100 saves; under Wine it wants a display, e.g. xvfb-run)
+//   bench_win32_latency [N] [long]   (default 100 saves; under Wine it wants a display, e.g.
+//   xvfb-run; "long": names such as Autosave_Chapter03_Checkpoint_123.sav, and a few files that
+//   are not saves)
 // Prints, for each, the longest single message dispatch of the window's message loop and the
 // longest stall of a 5 ms heartbeat timer, against a target of 16 ms (one frame at 60 Hz). The
 // cipher tool is the least one (minimal_decrypt.cpp), so the figures are the window's, not the
@@ -198,11 +200,20 @@ int wmain(int argc, wchar_t** argv) {
                      Wide(ostrapel::JoinPath(app, "Decrypt\\decrypt.exe")).c_str(), FALSE)) {
         Fail("copying the cipher tool");
     }
+    const bool longNames = argc > 2 && std::wstring(argv[2]) == L"long";
     const std::string content(4096, 's');
     for (int i = 0; i < count; ++i) {
-        if (!ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, "save" + std::to_string(i) + ".sav"),
-                                    0, content)) {
+        const std::string name = longNames ? "Autosave_Chapter" + std::to_string(10 + i % 9) +
+                                                 "_Checkpoint_" + std::to_string(100 + i) + ".sav"
+                                           : "save" + std::to_string(i) + ".sav";
+        if (!ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, content)) {
             Fail("writing the saves");
+        }
+    }
+    for (int i = 0; longNames && i < 7; ++i) {
+        if (!ostrapel::WriteBytesAt(
+                ostrapel::JoinPath(saves, "notes_" + std::to_string(i) + ".txt"), 0, "notes")) {
+            Fail("writing the other files");
         }
     }
 

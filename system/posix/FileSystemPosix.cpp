@@ -7,7 +7,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,16 +113,6 @@ int CopyContents(int in, int out, std::string* kept = nullptr) {
             kept->append(buffer, static_cast<std::size_t>(got));
         }
     }
-}
-
-std::string RandomSuffix() {
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) {
-        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
-    }
-    return suffix;
 }
 
 } // namespace
@@ -320,6 +309,9 @@ Status CopyFileTo(const std::string& source, const std::string& target,
         options.content->clear();
         options.content->reserve(static_cast<std::size_t>(st.st_size));
     }
+    if (options.keepMode && ::fchmod(out.get(), st.st_mode & 0777) != 0) {
+        return Status::FromErrno(errno);
+    }
     if (int err = CopyContents(in.get(), out.get(), options.content); err != 0) {
         return Status::FromErrno(err);
     }
@@ -359,8 +351,21 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     return Status::Ok();
 }
 
+Status OverwriteFile(const std::string& path, std::string_view content) {
+    Fd out(OpenRetrying(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW));
+    if (!out.valid()) {
+        return Status::FromErrno(errno);
+    }
+    int err = WriteAll(out.get(), content.data(), content.size());
+    if (int closed = out.close(); err == 0) {
+        err = closed;
+    }
+    return err != 0 ? Status::FromErrno(err) : Status::Ok();
+}
+
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected) {
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content) {
     auto fail = [](int err) {
         return ReplaceResult{ReplaceOutcome::Failed, Status::FromErrno(err)};
     };
@@ -398,7 +403,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     // An unnamed temporary is linked into the folder only once it is complete. That takes
     // /proc; without it, a named temporary is created exclusively instead.
     bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
-    std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    std::string temporary = JoinPath(folder, NewTemporaryName());
     Fd out(unnamed ? OpenRetrying(folder.c_str(), O_WRONLY | O_TMPFILE, 0600) : -1);
     if (!out.valid()) {
         if (unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL &&
@@ -418,8 +423,16 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return fail(err);
     };
 
-    if (int err = CopyContents(in.get(), out.get()); err != 0) {
+    std::string copied;
+    if (int err = CopyContents(in.get(), out.get(), content != nullptr ? &copied : nullptr);
+        err != 0) {
         return abandon(err);
+    }
+    if (content != nullptr && Sha256Of(copied) != *content) {
+        if (!unnamed) {
+            ::unlink(temporary.c_str());
+        }
+        return {ReplaceOutcome::Failed, Status::Fail(kChangedAfterProof)};
     }
     if (::fchmod(out.get(), targetStat.st_mode & 07777) != 0) {
         return abandon(errno);
@@ -493,7 +506,7 @@ Status SyncFile(const std::string& path) {
 
 Status WriteFileAtomically(const std::string& path, std::string_view content) {
     const std::string folder = ParentOf(path);
-    const std::string temporary = JoinPath(folder, kTemporaryPrefix + RandomSuffix() + ".tmp");
+    const std::string temporary = JoinPath(folder, NewTemporaryName());
     Fd out(OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
     if (!out.valid()) {
         return Status::FromErrno(errno);

@@ -19,6 +19,14 @@ bool SameNamesText(std::string_view a, std::string_view b) {
     return a == b;
 }
 
+std::string NamesKeyText(std::string_view text) {
+    return std::string(text);
+}
+
+int CompareNamesText(std::string_view a, std::string_view b) {
+    return a.compare(b);
+}
+
 std::string PathForAnsiPrograms(const std::string& path) {
     return path;
 }

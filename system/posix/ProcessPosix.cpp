@@ -19,6 +19,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -234,9 +235,26 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     argv.push_back(nullptr);
 
+    if (!limits.workingFolder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, limits.workingFolder.c_str());
+    }
+    // The environment as it is, with the run's own temporary folder when it has one.
+    std::vector<std::string> variables;
+    std::vector<char*> envp;
+    if (!limits.temporaryFolder.empty()) {
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            if (!std::string_view(*variable).starts_with("TMPDIR=")) {
+                envp.push_back(*variable);
+            }
+        }
+        variables.push_back("TMPDIR=" + limits.temporaryFolder);
+        envp.push_back(variables.back().data());
+        envp.push_back(nullptr);
+    }
+
     pid_t pid = 0;
-    int rc =
-        posix_spawn(&pid, command.program.c_str(), &actions, &attributes, argv.data(), environ);
+    int rc = posix_spawn(&pid, command.program.c_str(), &actions, &attributes, argv.data(),
+                         envp.empty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
@@ -123,9 +124,9 @@ struct WineRunner::Bridge {
     int input = -1;                       // the bridge's standard input
     int output = -1;                      // its standard output, read without blocking
     std::string buffered;
-    // The program last run and its Windows form: a batch runs the same tool every time.
-    std::string program;
-    std::string windowsProgram;
+    // Windows forms of the programs and folders of earlier runs: a batch runs the same tools in
+    // the same folders every time.
+    std::map<std::string, std::string> windowsForms;
 
     enum class Wait { Frame, TimedOut, Cancelled, Broken };
 
@@ -341,7 +342,7 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
     Frame hello;
     switch (bridge->receive(hello, Clock::now() + kStartLimit, limits.cancel)) {
     case Bridge::Wait::Frame:
-        if (hello.kind == 'H' && hello.payload.starts_with("ostrapel-winebridge 1")) {
+        if (hello.kind == 'H' && hello.payload.starts_with("ostrapel-winebridge 2")) {
             return bridge;
         }
         outcome.error = "the Wine bridge " + bridgePath_ + " is not this version's";
@@ -397,16 +398,35 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
         return frame.payload;
     };
 
-    CommandLine windows;
-    std::optional<std::string> program;
-    if (!bridge->program.empty() && bridge->program == command.program) {
-        program = bridge->windowsProgram;
-    } else {
-        program = windowsPath(command.program);
-        if (program) {
-            bridge->program = command.program;
-            bridge->windowsProgram = *program;
+    // The same, kept for the next runs.
+    auto windowsForm = [&](const std::string& path) -> std::optional<std::string> {
+        if (auto known = bridge->windowsForms.find(path); known != bridge->windowsForms.end()) {
+            return known->second;
         }
+        std::optional<std::string> form = windowsPath(path);
+        if (form) {
+            if (bridge->windowsForms.size() >= 256) {
+                bridge->windowsForms.clear();
+            }
+            bridge->windowsForms.emplace(path, *form);
+        }
+        return form;
+    };
+
+    CommandLine windows;
+    std::optional<std::string> program = windowsForm(command.program);
+    // The run's own working and temporary folders (protocol version 2), empty when it has none.
+    std::string places;
+    for (const std::string* folder : {&limits.workingFolder, &limits.temporaryFolder}) {
+        std::optional<std::string> form = std::string();
+        if (program && !folder->empty()) {
+            form = windowsForm(*folder);
+        }
+        if (!form) {
+            program.reset();
+            break;
+        }
+        places += std::string(1, '\0') + *form;
     }
     if (program) {
         windows.program = *program;
@@ -432,7 +452,9 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
         }
     }
     if (line) {
-        if (!bridge->send('R', windows.program + std::string(1, '\0') + *line)) {
+        const bool placed = !limits.workingFolder.empty() || !limits.temporaryFolder.empty();
+        if (!bridge->send('R', windows.program + std::string(1, '\0') + *line +
+                                   (placed ? places : std::string()))) {
             healthy = false;
             outcome.error = "the Wine bridge ended unexpectedly";
         } else {

@@ -6,7 +6,6 @@
 #include <aclapi.h>
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <windows.h>
 #undef SetCurrentDirectory // the wide macro would rename this program's own function
 
@@ -115,19 +114,79 @@ DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept = nullptr) {
     }
 }
 
-std::string RandomSuffix() {
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) {
-        suffix.push_back(kChars[engine() % (sizeof kChars - 1)]);
-    }
-    return suffix;
-}
-
 bool InUse(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
            error == ERROR_USER_MAPPED_FILE;
+}
+
+// The reparse tag of an entry itself (a link not followed); 0 for none.
+DWORD ReparseTagOf(const std::string& path) {
+    Handle entry(::CreateFileW(win::FilePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                               nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!entry.valid() ||
+        !::GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &info, sizeof info)) {
+        return 0;
+    }
+    return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? info.ReparseTag : 0;
+}
+
+// Whether the access list of path grants this process access (whatever a filter such as
+// Controlled folder access then decides).
+bool AccessListAllows(const std::wstring& path, DWORD access) {
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    (void)::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
+    if (needed == 0) {
+        return false;
+    }
+    std::vector<unsigned char> descriptor(needed);
+    HANDLE token = nullptr;
+    if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed) ||
+        !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
+        return false;
+    }
+    Handle process(token);
+    HANDLE copy = nullptr;
+    if (!::DuplicateToken(process.get(), SecurityImpersonation, &copy)) {
+        return false;
+    }
+    Handle impersonation(copy);
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                            FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof privileges;
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    return ::AccessCheck(descriptor.data(), impersonation.get(), access, &mapping, &privileges,
+                         &privilegesSize, &granted, &allowed) &&
+           allowed;
+}
+
+// Why a write in folder failed with error, in words a player can act on.
+Status WriteFailure(DWORD error, const std::wstring& folder) {
+    return Status::Fail(win::WriteRefusalText(error, error == ERROR_ACCESS_DENIED &&
+                                                         AccessListAllows(folder, FILE_ADD_FILE)));
+}
+
+// Why the rename over target failed: refused on access where another program holds the target
+// open (the classic rename cannot replace an open file) is "in use" too.
+Status RenameFailure(DWORD error, const std::wstring& target, const std::wstring& folder) {
+    if (error == ERROR_ACCESS_DENIED) {
+        Handle probe(::CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+        if (!probe.valid() && InUse(::GetLastError())) {
+            error = ERROR_SHARING_VIOLATION;
+        }
+    }
+    return WriteFailure(error, folder);
+}
+
+std::wstring FolderOf(const std::string& path) {
+    return win::FilePath(ParentOf(path));
 }
 
 // Tries an operation again while another program holds the file for a moment (a virus scanner,
@@ -218,6 +277,35 @@ SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner) {
     return keep;
 }
 
+bool IsLinkTag(unsigned long tag) {
+    return IsReparseTagNameSurrogate(tag);
+}
+
+ReplacementBasics ReplacementBasicsFor(unsigned long saveAttributes, long long saveCreationTime) {
+    constexpr DWORD kRecallOnOpen = 0x00040000;
+    constexpr DWORD kRecallOnDataAccess = 0x00400000;
+    constexpr DWORD kNotCarriedOver = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
+                                      FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE |
+                                      FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess;
+    ReplacementBasics basics;
+    basics.attributes = saveAttributes & ~kNotCarriedOver;
+    if (basics.attributes == 0) {
+        basics.attributes = FILE_ATTRIBUTE_NORMAL;
+    }
+    basics.creationTime = saveCreationTime;
+    return basics;
+}
+
+std::string WriteRefusalText(unsigned long error, bool accessListAllows) {
+    if (InUse(error)) {
+        return kInUse;
+    }
+    if (error == ERROR_ACCESS_DENIED && accessListAllows) {
+        return kWriteRefused;
+    }
+    return ErrorText(error);
+}
+
 } // namespace win
 
 namespace {
@@ -253,7 +341,7 @@ DWORD RenameOver(HANDLE handle, const std::wstring& target) {
 } // namespace
 
 bool IsHiddenName(const std::string& name) {
-    return name.rfind(kTemporaryPrefix, 0) == 0;
+    return IsTemporaryName(name);
 }
 
 ListingResult ListDirectory(const std::string& folder) {
@@ -275,8 +363,10 @@ ListingResult ListDirectory(const std::string& folder) {
             continue;
         }
         EntryKind kind = KindOfAttributes(data.dwFileAttributes);
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            kind = KindOf(JoinPath(folder, name)); // what the link leads to
+        // A link's kind is what it leads to; a cloud file or the like is the entry itself.
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+            win::IsLinkTag(data.dwReserved0)) {
+            kind = KindOf(JoinPath(folder, name));
         } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
             kind = EntryKind::Other;
         }
@@ -420,11 +510,15 @@ std::string ResolvedPath(const std::string& path) {
 }
 
 Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {
-    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-    if (!file.valid()) {
-        return win::LastErrorStatus();
+    const std::wstring name = win::FilePath(path);
+    Handle file;
+    const DWORD opened = Retrying([&] {
+        file.reset(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.valid() ? DWORD{0} : ::GetLastError();
+    });
+    if (opened != 0) {
+        return WriteFailure(opened, FolderOf(path));
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -534,7 +628,7 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     Handle out(::CreateFileW(win::FilePath(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!out.valid()) {
-        return win::LastErrorStatus();
+        return WriteFailure(::GetLastError(), FolderOf(target));
     }
     if (options.content != nullptr) {
         options.content->clear();
@@ -566,7 +660,7 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     Handle out(::CreateFileW(win::FilePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!out.valid()) {
-        return win::LastErrorStatus();
+        return WriteFailure(::GetLastError(), FolderOf(path));
     }
     DWORD error = WriteAll(out.get(), content.data(), content.size());
     if (error == 0 && !::CloseHandle(out.release())) {
@@ -580,16 +674,44 @@ Status WriteNewFile(const std::string& path, std::string_view content) {
     return Status::Ok();
 }
 
+Status OverwriteFile(const std::string& path, std::string_view content) {
+    const std::wstring name = win::FilePath(path);
+    Handle out;
+    const DWORD opened = Retrying([&] {
+        out.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                TRUNCATE_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return out.valid() ? DWORD{0} : ::GetLastError();
+    });
+    if (opened != 0) {
+        return WriteFailure(opened, FolderOf(path));
+    }
+    DWORD error = WriteAll(out.get(), content.data(), content.size());
+    if (error == 0 && !::CloseHandle(out.release())) {
+        error = ::GetLastError();
+    }
+    return error != 0 ? win::ErrorStatus(error) : Status::Ok();
+}
+
 namespace {
 
 // A save's security descriptor, as the replacement is to keep it.
 class SavedSecurity {
 public:
     explicit SavedSecurity(HANDLE file) {
+        // The integrity label (in the SACL) with the rest: a save a low-integrity game wrote stays
+        // writable by it.
         read_ = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                      DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                  &owner_, &group_, &dacl_, &label_, &descriptor_) == ERROR_SUCCESS;
+        if (!read_) {
+            label_ = nullptr;
+            read_ =
+                ::GetSecurityInfo(file, SE_FILE_OBJECT,
                                   OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                       DACL_SECURITY_INFORMATION,
                                   &owner_, &group_, &dacl_, nullptr, &descriptor_) == ERROR_SUCCESS;
+        }
     }
     ~SavedSecurity() {
         if (descriptor_ != nullptr) {
@@ -599,9 +721,11 @@ public:
     SavedSecurity(const SavedSecurity&) = delete;
     SavedSecurity& operator=(const SavedSecurity&) = delete;
 
-    // Gives it to the new file, open as file at path: its DACL, and its owner and group where
-    // this user may set them (through a handle of their own, which asks for WRITE_OWNER).
-    // Returns 0 or the error code.
+    // Gives it to the new file, open as file at path: its DACL, its integrity label, and its owner
+    // and group where this user may set them. Each is set by name, through a handle of its own
+    // asking for what it needs, so the file's own handle asks for no WRITE_DAC; a refusal leaves
+    // the new file's own (the folder's inherited) access list, as for the owner. Returns 0 or the
+    // error code.
     DWORD giveTo(HANDLE file, const std::wstring& path) const {
         if (!read_) {
             return 0; // nothing readable to keep (a file system without security)
@@ -622,18 +746,22 @@ public:
             ::LocalFree(current);
         }
         const win::SecurityToKeep keep = win::SecurityToKeepFor(control, sameOwner);
+        std::wstring name = path;
         if (keep.dacl != 0) {
-            const DWORD error = ::SetSecurityInfo(file, SE_FILE_OBJECT, keep.dacl, nullptr, nullptr,
-                                                  dacl_, nullptr);
+            const DWORD error = ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, keep.dacl,
+                                                        nullptr, nullptr, dacl_, nullptr);
             if (error != ERROR_SUCCESS && error != ERROR_NOT_SUPPORTED &&
-                error != ERROR_INVALID_FUNCTION) {
+                error != ERROR_INVALID_FUNCTION && error != ERROR_ACCESS_DENIED) {
                 return error;
             }
+        }
+        if (label_ != nullptr && label_->AceCount > 0) {
+            (void)::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION,
+                                          nullptr, nullptr, nullptr, label_);
         }
         if (keep.owner) {
             // Another owner takes a privilege most users lack; then the file stays theirs, as
             // with ReplaceFileW.
-            std::wstring name = path;
             (void)::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
                                           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
                                           owner_, group_, nullptr, nullptr);
@@ -650,26 +778,20 @@ private:
     PSID owner_ = nullptr;
     PSID group_ = nullptr;
     PACL dacl_ = nullptr;
+    PACL label_ = nullptr;
     bool read_ = false;
 };
 
 } // namespace
 
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
-                                    const std::optional<FileIdentity>& expected) {
+                                    const std::optional<FileIdentity>& expected,
+                                    const Sha256Digest* content) {
     auto fail = [](DWORD error) {
         return ReplaceResult{ReplaceOutcome::Failed, win::ErrorStatus(error)};
     };
     auto changed = [] {
         return ReplaceResult{ReplaceOutcome::TargetChanged, Status::Fail("changed on disk")};
-    };
-    auto inUseOr = [&fail](DWORD error) {
-        // A file held open by another program refuses to be replaced; so does a read-only one,
-        // which is looked for first.
-        if (error == ERROR_ACCESS_DENIED || InUse(error)) {
-            return ReplaceResult{ReplaceOutcome::Failed, Status::Fail(win::kInUse)};
-        }
-        return fail(error);
     };
 
     DWORD attributes = AttributesOf(target);
@@ -738,13 +860,13 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
 
     // Hidden while it is written, so a temporary left by a killed run stays out of listings.
     const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
-    const std::wstring temporary =
-        folder + L"\\" + win::Wide(kTemporaryPrefix + RandomSuffix() + ".tmp");
-    // No WRITE_OWNER: it is not the creator's by right, and asking for it could fail the create.
-    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
-                             0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    const std::wstring temporary = folder + L"\\" + win::Wide(NewTemporaryName());
+    // Neither WRITE_OWNER nor WRITE_DAC: asking for what is not the creator's by right could
+    // fail the create; the save's security is set afterwards.
+    Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
-        return fail(::GetLastError());
+        return ReplaceResult{ReplaceOutcome::Failed, WriteFailure(::GetLastError(), folder)};
     }
     auto abandon = [&](DWORD error) {
         out.reset();
@@ -752,19 +874,23 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return fail(error);
     };
 
-    if (DWORD error = CopyContents(in.get(), out.get()); error != 0) {
+    std::string copied;
+    if (DWORD error = CopyContents(in.get(), out.get(), content != nullptr ? &copied : nullptr);
+        error != 0) {
         return abandon(error);
+    }
+    if (content != nullptr && Sha256Of(copied) != *content) {
+        out.reset();
+        ::DeleteFileW(temporary.c_str());
+        return {ReplaceOutcome::Failed, Status::Fail(kChangedAfterProof)};
     }
     // The replacement keeps the save's attributes (archive, hidden, system, ...), its creation
     // time and its security, as ReplaceFileW would.
+    const win::ReplacementBasics basics =
+        win::ReplacementBasicsFor(attributes, saveTimes.CreationTime.QuadPart);
     FILE_BASIC_INFO basic{};
-    constexpr DWORD kNotSettable = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
-                                   FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE;
-    basic.FileAttributes = attributes & ~kNotSettable;
-    if (basic.FileAttributes == 0) {
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    }
-    basic.CreationTime = saveTimes.CreationTime;
+    basic.FileAttributes = basics.attributes;
+    basic.CreationTime.QuadPart = basics.creationTime;
     if (!::SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof basic)) {
         return abandon(::GetLastError());
     }
@@ -774,20 +900,26 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     if (!::FlushFileBuffers(out.get())) {
         return abandon(::GetLastError());
     }
-    // Last look before the replacement, to keep the window for a racing writer small.
-    if (expected) {
-        Handle now(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!now.valid() || IdentityOfHandle(now.get()) != *expected) {
-            out.reset();
-            ::DeleteFileW(temporary.c_str());
-            return changed();
+    // A look before every try of the rename: a game that held its save while the rename was
+    // refused may have written it before letting go, and keeps what it wrote.
+    bool changedMeanwhile = false;
+    const DWORD error = Retrying([&] {
+        if (expected) {
+            Handle now(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (!now.valid() || IdentityOfHandle(now.get()) != *expected) {
+                changedMeanwhile = true;
+                return DWORD{0};
+            }
         }
-    }
-    if (DWORD error = Retrying([&] { return RenameOver(out.get(), real); }); error != 0) {
+        return RenameOver(out.get(), real);
+    });
+    if (changedMeanwhile || error != 0) {
         out.reset();
         ::DeleteFileW(temporary.c_str());
-        return inUseOr(error);
+        return changedMeanwhile
+                   ? changed()
+                   : ReplaceResult{ReplaceOutcome::Failed, RenameFailure(error, real, folder)};
     }
     // The rename on disk with the file's metadata; the save is replaced either way.
     (void)::FlushFileBuffers(out.get());
@@ -811,12 +943,11 @@ Status SyncFile(const std::string& path) {
 }
 
 Status WriteFileAtomically(const std::string& path, std::string_view content) {
-    const std::wstring temporary =
-        win::FilePath(JoinPath(ParentOf(path), kTemporaryPrefix + RandomSuffix() + ".tmp"));
+    const std::wstring temporary = win::FilePath(JoinPath(ParentOf(path), NewTemporaryName()));
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!out.valid()) {
-        return win::LastErrorStatus();
+        return WriteFailure(::GetLastError(), FolderOf(path));
     }
     DWORD error = 0;
     for (std::size_t at = 0; at < content.size() && error == 0;) {
@@ -920,7 +1051,7 @@ Status CheckOwnEntry(const std::string& path, EntryKind kind) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return win::LastErrorStatus();
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && win::IsLinkTag(ReparseTagOf(path))) {
         return Status::Fail("is a symbolic link");
     }
     const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -936,7 +1067,7 @@ Status CheckOwnEntry(const std::string& path, EntryKind kind) {
 bool IsSymbolicLink(const std::string& path) {
     const DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && win::IsLinkTag(ReparseTagOf(path));
 }
 
 Status MakePrivateDirectory(const std::string& path) {

@@ -31,10 +31,31 @@ std::string ApplicationDirectory() {
 }
 
 bool SameNamesText(std::string_view a, std::string_view b) {
+    return CompareNamesText(a, b) == 0;
+}
+
+int CompareNamesText(std::string_view a, std::string_view b) {
     const std::wstring wideA = win::Wide(a);
     const std::wstring wideB = win::Wide(b);
     return ::CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
-                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+                                  static_cast<int>(wideB.size()), TRUE) -
+           CSTR_EQUAL;
+}
+
+std::string NamesKeyText(std::string_view text) {
+    const std::wstring wide = win::Wide(text);
+    if (wide.empty()) {
+        return {};
+    }
+    std::wstring upper(wide.size(), L'\0');
+    const int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                       static_cast<int>(wide.size()), upper.data(),
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (length <= 0) {
+        return std::string(text);
+    }
+    upper.resize(static_cast<std::size_t>(length));
+    return win::Utf8(upper);
 }
 
 namespace {

@@ -11,5 +11,7 @@ UINT ToolErrorMode();
 // The limits of the job it runs in with all it starts: everything ends when the job is closed,
 // and a process that crashes ends, whatever error mode it sets itself.
 DWORD ToolJobLimits();
+// A new job object with ToolJobLimits(); null when none can be made.
+HANDLE MakeToolJob();
 
 } // namespace ostrapel::win

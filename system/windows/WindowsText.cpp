@@ -106,7 +106,26 @@ std::wstring FilePath(const std::string& utf8) {
     return extended;
 }
 
-std::string ErrorText(unsigned long code) {
+namespace {
+
+std::string SystemMessage(unsigned long code, unsigned long language) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, language, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text != nullptr) {
+        message = Utf8(std::wstring_view(text, length));
+    }
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    return message;
+}
+
+} // namespace
+
+std::string ErrorTextWith(unsigned long code, MessageLookup lookup) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -130,21 +149,34 @@ std::string ErrorText(unsigned long code) {
     default:
         break;
     }
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0 && text != nullptr) {
-        message = Utf8(std::wstring_view(text, length));
-        ::LocalFree(text);
+    std::string message = lookup(code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (message.empty()) {
+        message = lookup(code, 0);
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == '.' || message.back() == ' ')) {
         message.pop_back();
     }
     return message.empty() ? "Windows error " + std::to_string(code) : message;
+}
+
+std::string ErrorText(unsigned long code) {
+    return ErrorTextWith(code, SystemMessage);
+}
+
+std::string ToolOutputText(std::string_view bytes, unsigned codePage) {
+    const int size = static_cast<int>(bytes.size());
+    if (bytes.empty() ||
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0) {
+        return std::string(bytes);
+    }
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (length <= 0) {
+        return std::string(bytes);
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), length);
+    return Utf8(wide);
 }
 
 Status ErrorStatus(unsigned long code) {

@@ -23,10 +23,25 @@ std::string ErrorText(unsigned long code);
 Status ErrorStatus(unsigned long code);
 Status LastErrorStatus();
 
+// What a program printed, as UTF-8: as it is when it is UTF-8 already, otherwise read in
+// codePage (the system's ANSI code page, in which programs write their narrow text).
+std::string ToolOutputText(std::string_view bytes, unsigned codePage);
+
 // How long, in milliseconds, a file another program holds open is tried again before it is
 // reported in use.
 inline constexpr unsigned long kInUsePatienceMs = 2000;
 
 inline constexpr const char* kInUse = "in use by another program (is the game running?)";
+
+inline constexpr const char* kWriteRefused =
+    "Windows refused to write there (Controlled folder access? allow ostrapel.exe in Windows "
+    "Security)";
+
+// A system message for code in a language (0: the user's), empty when there is none.
+using MessageLookup = std::string (*)(unsigned long code, unsigned long language);
+
+// ErrorText with the system's messages looked up by lookup: in US English, else in the user's
+// language (a Windows without the English pack), else "Windows error N".
+std::string ErrorTextWith(unsigned long code, MessageLookup lookup);
 
 } // namespace ostrapel::win

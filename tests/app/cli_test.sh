@@ -86,10 +86,10 @@ cli --frobnicate "$(native "$root/saves")" >/dev/null 2>&1
 check "an unknown option is bad usage" test $? -eq 2
 check "bad usage touches no save" test "$(md5sum "$root/saves/a.sav")" = "$sums"
 
-(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --dlc 2.00 "$(native "$root/saves")") \
+(cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --jobs 1 --dlc 2.00 "$(native "$root/saves")") \
     >"$root/out" 2>&1
 status=$?
-check "the cipher tool runs in the program folder" \
+check "one job runs the cipher tool in the program folder" \
     test "$(sort -u "$root/folders" | tr -d '\r')" = "$(native "$(cd "$app" && pwd -P)")"
 check "the cipher tool ran three times a save (decipher, encipher, check)" \
     test "$(wc -l <"$root/folders")" -eq 6
@@ -334,17 +334,17 @@ portable="$root/portable"
 mkdir -p "$portable/Decrypt/temp" "$portable/Backups"
 cp "$cli" "$portable/"
 cp "$STAND_IN_TOOL" "$portable/Decrypt/decrypt.exe"
-OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --dlc 4.00 "$undo" >"$root/out" 2>&1
-check "a portable program keeps its backups beside it" grep -q "kept in $portable/Backups/" "$root/out"
-check "a portable program restores from there" env OSTRAPEL_BACKUP_DIR= "$portable/ostrapel-cli" --restore "$undo"
-
-# A relative OSTRAPEL_BACKUP_DIR means the folder the program was started in, for the batch
-# (which then works from the program folder) as for --backups and --restore.
-(cd "$root" && OSTRAPEL_BACKUP_DIR=relative "$cli" --dlc 3.00 "$undo" >"$root/out" 2>&1)
-check "a relative backup folder is taken from where the program started" \
-    grep -q "kept in $root/relative/" "$root/out"
-check "--restore finds the batch there" \
-    bash -c "cd '$root' && OSTRAPEL_BACKUP_DIR=relative '$cli' --restore '$undo' >/dev/null"
+# A relative OSTRAPEL_BACKUP_DIR means the folder the program was started in (here $root), for
+# the batch (which then works from the program folder) as for --backups and --restore.
+while IFS='|' read -r -u 3 what program backups label kept; do
+    (cd "$root" && OSTRAPEL_BACKUP_DIR="$backups" "$program" --dlc "$label" "$undo" >"$root/out" 2>&1)
+    check "$what: the backups are kept in $kept" grep -q "kept in $kept/" "$root/out"
+    check "$what: --restore finds the batch there" \
+        bash -c "cd '$root' && OSTRAPEL_BACKUP_DIR='$backups' '$program' --restore '$undo' >/dev/null"
+done 3<<TABLE
+a portable program|$portable/ostrapel-cli||4.00|$portable/Backups
+a relative backup folder|$cli|relative|3.00|$root/relative
+TABLE
 
 # --show reads each save's version in work copies and changes nothing.
 shown="$root/shown"
@@ -392,7 +392,7 @@ check "progress writes other values as numbers" grep -qx "\[[0-9]/4\] odd.sav: c
 check "progress says already" grep -qx "\[[0-9]/4\] three.sav: already 3.00" "$root/out"
 check "the first report line counts the replaced saves" \
     grep -qx "Changed versions DLC in 3 files" "$root/out"
-check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 files" "$root/out"
+check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 file" "$root/out"
 check "the save already at the value keeps bytes and time" \
     test "$(state "$shown" | grep three.sav)" = "$before"
 
@@ -419,42 +419,65 @@ check "--jobs 4 prints the progress of --jobs 1" \
     test "$(grep '^\[' "$root/out4" | sort)" = "$(grep '^\[' "$root/out1" | sort)"
 check "--jobs 4 leaves the saves byte for byte as --jobs 1" diff -r "$root/jobs1" "$root/jobs4"
 check "--jobs 4 changes what it should" grep -qx "Changed versions DLC in 6 files" "$root/out4"
-check "--jobs 4 counts the save already at the value" grep -qx "Already at 2.00: 1 files" "$root/out4"
+check "--jobs 4 counts the save already at the value" grep -qx "Already at 2.00: 1 file" "$root/out4"
 for bad in 0 65 two ""; do
     "$cli" --jobs "$bad" --dlc 2.00 "$many" >/dev/null 2>&1
     check "--jobs '$bad' is bad usage" test $? -eq 2
 done
 
-# A signal cancels a batch of several jobs in the decipher pass and in the encipher pass.
-for fault in decrypt encrypt; do
+# A signal cancels a batch in the decipher pass and in the encipher pass. --jobs 3 runs three
+# saves at once; without --jobs as many as there are processors, at most 8 (here at most the
+# four saves).
+processors=$(getconf _NPROCESSORS_ONLN)
+[ "$processors" -gt 4 ] && processors=4
+while read -r -u 3 fault jobs expected; do
+    options=(--jobs "$jobs")
+    [ "$jobs" = - ] && options=()
+    what="${options[*]:-without --jobs}, $fault pass"
     : >"$root/tool.log"
     STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="$fault:hang=20000:*" \
-        "$cli" --jobs 3 --dlc 1.00 "$many" >"$root/out" 2>&1 &
+        "$cli" "${options[@]}" --dlc 1.00 "$many" >"$root/out" 2>&1 &
     pid=$!
-    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge 3 ] && break; sleep 0.02; done
-    check "with --jobs 3 three ${fault} runs hang at once" test "$(grep -c "^$fault" "$root/tool.log")" -ge 3
+    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge "$expected" ] && break; sleep 0.02; done
+    sleep 0.3 # time for a run too many to show
+    check "$what: $expected runs hang at once" test "$(grep -c "^$fault" "$root/tool.log")" -eq "$expected"
     kill -s INT "$pid"
     wait "$pid"
-    check "--jobs 3, $fault pass: SIGINT cancels with exit 130" test $? -eq 130
-    check "--jobs 3, $fault pass: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
-    check "--jobs 3, $fault pass: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
-    check "--jobs 3, $fault pass: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/decrypt.exe")"
-done
+    check "$what: SIGINT cancels with exit 130" test $? -eq 130
+    check "$what: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
+    check "$what: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "$what: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/")"
+done 3<<TABLE
+decrypt 3 3
+encrypt 3 3
+decrypt - $processors
+TABLE
 
-# Without --jobs the tool runs on as many saves at once as there are processors, at most 8
-# (and here at most the four saves).
-expected=$(getconf _NPROCESSORS_ONLN)
-[ "$expected" -gt 4 ] && expected=4
-: >"$root/tool.log"
-STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="decrypt:hang=20000:*" \
-    "$cli" --dlc 1.00 "$many" >"$root/out" 2>&1 &
-pid=$!
-for i in $(seq 500); do [ "$(grep -c '^decrypt' "$root/tool.log")" -ge "$expected" ] && break; sleep 0.02; done
-sleep 0.3
-check "without --jobs $expected runs hang at once" test "$(grep -c '^decrypt' "$root/tool.log")" -eq "$expected"
-kill -s INT "$pid"
-wait "$pid"
-check "without --jobs SIGINT still cancels with exit 130" test $? -eq 130
+# A tool sound alone but keeping one fixed scratch file, beside itself, in its working folder or
+# in the temporary folder: a default batch gives every save its own data, and runs each job's
+# tool in a folder of its own, laid out as the program folder.
+for place in beside folder temp; do
+    rm -rf "$root/mixed" "$root/wanted" && mkdir "$root/mixed" "$root/wanted" && : >"$root/folders"
+    for i in 1 2 3 4 5 6; do # each save and, in wanted/, its own data at 2.00
+        make_save_at "$root/wanted" "s$i.sav" 200
+        "$app/Decrypt/decrypt.exe" "/decrypt:$root/wanted/s$i.sav" && rm "$root/wanted/s$i.sav.backup"
+        cp "$root/wanted/s$i.sav" "$root/mixed/s$i.sav"
+        printf '\144\000' | dd of="$root/mixed/s$i.sav" bs=1 seek=788 conv=notrunc status=none
+        "$app/Decrypt/decrypt.exe" "/encrypt:$root/mixed/s$i.sav" && rm "$root/mixed/s$i.sav.backup"
+    done
+    STAND_IN_CIPHER_SCRATCH=$place STAND_IN_CIPHER_SCRATCH_MS=40 STAND_IN_CIPHER_FOLDER_LOG="$root/folders" \
+        "$cli" --dlc 2.00 "$root/mixed" >"$root/out" 2>&1
+    check "scratch $place: a default batch changes every save" grep -qx "Changed versions DLC in 6 files" "$root/out"
+    own=yes
+    for i in 1 2 3 4 5 6; do
+        cp "$root/mixed/s$i.sav" "$root/scratch" && "$app/Decrypt/decrypt.exe" "/decrypt:$root/scratch" >/dev/null
+        cmp -s "$root/scratch" "$root/wanted/s$i.sav" || own=no
+    done
+    check "scratch $place: every save holds its own data" test $own = yes
+    check "scratch $place: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+done
+check "jobs run the tool in folders of their own" \
+    test "$(sort -u "$root/folders" | grep -c 'Decrypt/temp/\.jobs/[0-9]*/[0-9]*$')" -ge 2
 
 fi
 

@@ -79,4 +79,29 @@ check "the first use of a prefix is announced before the batch" test "$(head -1 
     "Wine sets up its prefix $root/new prefix on this first use; that takes a while"
 check "the saves are left as they were" test "$(cd "$saves" && md5sum -- *)" = "$sums"
 
+# A tool sound alone that keeps one fixed scratch file (beside itself, in its working folder, in
+# its temporary folder): with the default jobs, through the bridge, every save gets its own data,
+# and each job's copy of the tool gets the exact command line naming that copy.
+mixed="$root/mixed"
+for place in beside folder temp; do
+    rm -rf "$mixed" "$root/wanted" && mkdir "$mixed" "$root/wanted"
+    for i in 1 2 3 4 5 6; do # each save and, in wanted/, its own data at 2.00
+        head -c 1000 /dev/urandom >"$root/wanted/s$i.sav"
+        printf '\310\000' | dd of="$root/wanted/s$i.sav" bs=1 seek=788 conv=notrunc status=none
+        cp "$root/wanted/s$i.sav" "$mixed/s$i.sav"
+        printf '\144\000' | dd of="$mixed/s$i.sav" bs=1 seek=788 conv=notrunc status=none
+        "$STAND_IN_TOOL" "/encrypt:$mixed/s$i.sav" && rm "$mixed/s$i.sav.backup"
+    done
+    STAND_IN_CIPHER_SCRATCH=$place STAND_IN_CIPHER_SCRATCH_MS=40 "$cli" --jobs 3 --dlc 2.00 "$mixed" \
+        >"$root/out" 2>&1
+    check "through Wine, scratch $place: every save is changed" \
+        grep -qx "Changed versions DLC in 6 files" "$root/out"
+    own=yes
+    for i in 1 2 3 4 5 6; do
+        cp "$mixed/s$i.sav" "$root/scratch" && "$STAND_IN_TOOL" "/decrypt:$root/scratch" >/dev/null
+        cmp -s "$root/scratch" "$root/wanted/s$i.sav" || own=no
+    done
+    check "through Wine, scratch $place: every save holds its own data" test $own = yes
+done
+
 report_checks

@@ -147,7 +147,7 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     RestoreResult restored = Restore();
     ASSERT_TRUE(restored.status.ok()) << restored.report;
     const BoxReport box = ComposeRestoreBoxReport(restored);
-    EXPECT_EQ(box.text, "Restored 1 files\n\nNot restored:\n"
+    EXPECT_EQ(box.text, "Restored 1 file\n\nNot restored:\n"
                         "3 files: changed since the conversion: b.sav, c.sav, e.sav\n"
                         "1 file: removed since the conversion: d.sav\n\n"
                         "The originals of the saves not restored are kept in " +
@@ -295,15 +295,24 @@ TEST_F(BackupsTest, ASecondRestoreWaitsForTheFirst) {
     ExpectAll(200, "while another holds the backups");
 }
 
-// The backups never go into the save folder itself.
-TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefused) {
+// The backups never go into the save folder itself: such a backup folder is refused before
+// it is made, nor any folder above it.
+TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
     AddSaves();
-    ScopedEnv inside("OSTRAPEL_BACKUP_DIR", saves + "/.backups");
-    BatchResult result = Run(200);
-    EXPECT_EQ(result.changedCount, 0u);
-    EXPECT_EQ(result.files[0].reason,
-              "Cannot keep a backup in " + saves + "/.backups: it lies inside the save folder");
-    ExpectAll(-1, "with the backups refused");
+    const struct {
+        std::string backups;
+        std::string notMade;
+    } cases[] = {{saves + "/.backups", saves + "/.backups"}, {saves + "/a/b/bk", saves + "/a"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.backups);
+        ScopedEnv inside("OSTRAPEL_BACKUP_DIR", c.backups);
+        BatchResult result = Run(200);
+        EXPECT_EQ(result.changedCount, 0u);
+        EXPECT_EQ(result.files[0].reason,
+                  "Cannot keep a backup in " + c.backups + ": it lies inside the save folder");
+        EXPECT_FALSE(Exists(c.notMade));
+        ExpectAll(-1, "with the backups refused");
+    }
 }
 
 TEST(BackupNoteTest, EachFrontEndSaysHowToUndoInItsOwnTerms) {
@@ -347,19 +356,6 @@ TEST(BackupFolderTest, ChosenPortableOrTheUsersDataFolder) {
 #endif
 }
 
-// A backup folder that would lie inside the save folder is refused before it is made.
-TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
-    AddSaves();
-    const std::string inside = saves + "/a/b/bk";
-    ScopedEnv backupsInside("OSTRAPEL_BACKUP_DIR", inside);
-    BatchResult result = Run(200);
-    EXPECT_EQ(result.changedCount, 0u);
-    EXPECT_EQ(result.files[0].reason,
-              "Cannot keep a backup in " + inside + ": it lies inside the save folder");
-    EXPECT_FALSE(Exists(saves + "/a"));
-    ExpectAll(-1, "after the refusal");
-}
-
 // A symbolic link to another entry's save is converted once, through that entry, and stays a
 // link; it names the entry and is no failure. Hard links are each converted: the replacement
 // gives each name a file of its own.
@@ -395,3 +391,29 @@ TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
     EXPECT_EQ(restored.report, "Restored 3 files");
     EXPECT_TRUE(Save("d.sav") == Original("c.sav"));
 }
+
+#ifdef _WIN32
+// A save folder renamed only in case keeps its backups; a set folder keyed by the path's exact
+// case, as sets were before, is still found.
+TEST_F(BackupsTest, ASaveFolderRenamedInCaseKeepsItsBackups) {
+    AddSaves({"a.sav"});
+    BatchResult first = Run(100);
+    ASSERT_TRUE(first.allChanged()) << first.report;
+    const std::string renamed = root / "SAVES";
+    // Through another name: Wine leaves a rename in case only undone.
+    std::filesystem::rename(testsupport::Native(saves), testsupport::Native(root / "moved"));
+    std::filesystem::rename(testsupport::Native(root / "moved"), testsupport::Native(renamed));
+    ASSERT_NE(ResolvedPath(renamed).find("SAVES"), std::string::npos) << ResolvedPath(renamed);
+    EXPECT_EQ(RestoreLastConversion(backups, renamed).report, "Restored 1 files");
+    EXPECT_TRUE(ReadFile(renamed + "/a.sav") == Original("a.sav"));
+
+    BatchResult second = Run(200);
+    ASSERT_TRUE(second.allChanged()) << second.report;
+    const std::string earlier = JoinPath(backups, Sha256Hex(ResolvedPath(renamed)).substr(0, 32));
+    std::filesystem::rename(testsupport::Native(ParentOf(second.backupSet)),
+                            testsupport::Native(earlier));
+    ASSERT_EQ(ListBackupSets(backups, saves).sets.size(), 2u);
+    EXPECT_TRUE(RestoreLastConversion(backups, saves).allRestored());
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+}
+#endif

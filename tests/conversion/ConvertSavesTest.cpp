@@ -2,8 +2,10 @@
 
 #include "TestSupport.h"
 #include "conversion/Backups.h"
+#include "conversion/DecipheredSaves.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
+#include "system/Sha256.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +14,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace ostrapel;
 using testsupport::ConvertedSave;
@@ -227,12 +232,29 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
         user = JoinPath(user, name);
     }
     const std::string beside = appDir + "Decrypt" + kPathSeparator + "temp" + kPathSeparator;
-    const auto writable = [](const std::string&) { return true; };
-    const auto unwritable = [](const std::string&) { return false; };
-    EXPECT_EQ(ChooseWorkFolder(appDir, user, writable), beside);
-    EXPECT_EQ(ChooseWorkFolder(appDir, {}, unwritable), beside); // nowhere else to go
-    const std::string moved = ChooseWorkFolder(appDir, user, unwritable);
-    EXPECT_EQ(moved, user + kPathSeparator);
+    const std::string moved = user + kPathSeparator;
+    using CanWrite = bool (*)(const std::string&);
+    const CanWrite writable = [](const std::string&) { return true; };
+    const CanWrite unwritable = [](const std::string&) { return false; };
+    struct Case {
+        std::string appDir;
+        std::string user;
+        CanWrite canWrite;
+        std::string chosen;
+    };
+    const Case cases[] = {
+        {appDir, user, writable, beside},
+        {appDir, "", unwritable, beside}, // nowhere else to go
+        {appDir, user, unwritable, moved},
+#ifdef _WIN32
+        {"C:\\", "C:\\Users\\me\\AppData\\Local\\Ostrapel\\Decrypt\\temp", writable,
+         "C:\\Decrypt\\temp\\"}, // a drive's root
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.appDir + " " + c.user);
+        EXPECT_EQ(ChooseWorkFolder(c.appDir, c.user, c.canWrite), c.chosen);
+    }
     EXPECT_EQ(KindOf(user), EntryKind::Directory) << "made with the folders above it";
 
     AddSave("a.sav");
@@ -248,11 +270,27 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
 }
 
 #ifdef _WIN32
+// Whether a path comes through the system's ANSI code page with no character replaced.
+bool SurvivesTheAnsiCodePage(const std::string& path) {
+    const std::wstring wide = testsupport::Native(path).wstring();
+    BOOL replaced = FALSE;
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(),
+                              static_cast<int>(wide.size()), nullptr, 0, nullptr, &replaced);
+    return size > 0 && !replaced;
+}
+
 // A program folder whose path has characters outside the system's code page: an ANSI cipher
 // tool would get '?' for them, so it is handed each work copy's 8.3 short form.
 TEST_F(ConvertSavesTest, AWorkCopyPathOutsideTheCodePageReachesTheToolInAFormItCanOpen) {
+    if (::GetACP() == CP_UTF8) {
+        GTEST_SKIP() << "the ANSI code page is UTF-8: every path comes through it";
+    }
     const std::string program =
         JoinPath(root.path(), "\xd0\x9f\xd1\x80\xd0\xbe\xd0\xb3 \xe2\x82\xac");
+    if (SurvivesTheAnsiCodePage(program)) {
+        GTEST_SKIP() << "the ANSI code page " << ::GetACP() << " holds " << program;
+    }
     testsupport::MakeDir(program);
     testsupport::MakeDir(JoinPath(program, "Decrypt"));
     WriteFile(JoinPath(JoinPath(program, "Decrypt"), "decrypt.exe"),
@@ -268,7 +306,8 @@ TEST_F(ConvertSavesTest, AWorkCopyPathOutsideTheCodePageReachesTheToolInAFormItC
     const std::vector<std::string> handed = ReadLines(paths);
     ASSERT_EQ(handed.size(), 3u);
     for (const std::string& path : handed) {
-        EXPECT_EQ(PathForAnsiPrograms(path), path) << "not in the ANSI code page: " << path;
+        EXPECT_TRUE(SurvivesTheAnsiCodePage(path)) << path;
+        EXPECT_NE(path.find('~'), std::string::npos) << "not a short form: " << path;
     }
 }
 #endif
@@ -383,10 +422,12 @@ TEST_F(ConvertSavesTest, KeepsPermissionsAndWritesThroughLinks) {
 TEST_F(ConvertSavesTest, CreatesAMissingWorkFolderAndRemovesOldTemporaries) {
     AddSave("a.sav");
     ASSERT_EQ(::rmdir(WorkFolderOf(appDir).c_str()), 0);
-    WriteFile(saves + "/.ostrapel-left-by-a-kill.tmp", "partial");
+    WriteFile(saves + "/.ostrapel-4242-leftbykill.tmp", "partial");
+    WriteFile(saves + "/.ostrapel-notes", "the player's own");
     EXPECT_TRUE(Run().allChanged());
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav"}));
+    EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{".ostrapel-notes", "a.sav"}));
+    EXPECT_EQ(Save(".ostrapel-notes"), "the player's own");
 }
 
 TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
@@ -419,6 +460,10 @@ TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
     AddSave("a.sav.backup");
     names.push_back("a.sav");
     names.push_back("../a.sav");
+    // Names compared as Windows compares them: the tool's side file of x.sav is X.SAV.BACKUP.
+    AddSave("x.sav");
+    AddSave("X.SAV.BACKUP");
+    names.push_back("A.SAV");
 #ifdef _WIN32
     for (const char* name : {"..\\a.sav", "C:a.sav", "a.sav:stream"}) {
         names.push_back(name);
@@ -427,12 +472,24 @@ TEST_F(ConvertSavesTest, RefusesNamesThatCannotStandForOneSave) {
     BatchResult result = Run();
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     EXPECT_EQ(Save("a.sav.backup"), Original("a.sav.backup"));
+    EXPECT_EQ(Save("x.sav"), Converted("x.sav"));
     EXPECT_EQ(result.files[1].reason, "its name is the cipher tool's side file of a.sav");
     EXPECT_EQ(result.files[2].reason, "listed twice");
-    for (std::size_t i = 3; i < names.size(); ++i) {
+    EXPECT_EQ(result.files[3].reason, "not a plain file name");
+#ifdef _WIN32
+    EXPECT_EQ(Save("X.SAV.BACKUP"), Original("X.SAV.BACKUP"));
+    EXPECT_EQ(result.files[5].reason, "its name is the cipher tool's side file of x.sav");
+    EXPECT_EQ(result.files[6].reason, "listed twice: the file system takes it for a.sav");
+    for (std::size_t i = 7; i < names.size(); ++i) {
         EXPECT_EQ(result.files[i].reason, "not a plain file name") << names[i];
     }
-    EXPECT_EQ(result.changedCount, 1u);
+    EXPECT_EQ(result.changedCount, 2u);
+#else
+    // Here names differ by case, and the stand-in is no Windows program.
+    EXPECT_EQ(Save("X.SAV.BACKUP"), Converted("X.SAV.BACKUP"));
+    EXPECT_EQ(result.files[6].reason, "not found");
+    EXPECT_EQ(result.changedCount, 3u);
+#endif
 }
 
 TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
@@ -466,6 +523,70 @@ TEST_F(ConvertSavesTest, AWorkFolderThatIsALinkIsNotEmptiedWithoutASaveFolderToC
 
     EXPECT_TRUE(ClearWorkFolder(appDir).ok());
     EXPECT_EQ(ReadFile(elsewhere + "/slot1.sav"), "a save");
+}
+#endif
+
+// What replaces a save is what its proof covered: a work copy rewritten after the proof fails
+// the save, which stays as it was.
+TEST_F(ConvertSavesTest, AWorkCopyRewrittenAfterItsProofNeverReachesTheSave) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    recorder.onCursor = [&](std::size_t index) {
+        if (recorder.cursor.size() == 5 && index == 0) { // the replacement of a.sav
+            WriteFile(WorkFolderOf(appDir) + "a.sav", Converted("b.sav"));
+        }
+    };
+    BatchResult result = Run();
+    EXPECT_EQ(Outcome(result, "a.sav").reason, std::string("copy failed: ") + kChangedAfterProof);
+    EXPECT_EQ(Save("a.sav"), Original("a.sav"));
+    EXPECT_EQ(Save("b.sav"), Converted("b.sav"));
+}
+
+// Kept deciphered saves that two different saves share show a wrong decipher: the saves are
+// deciphered again, alone, and converted from their own data, whether the other save is in the
+// batch or only kept.
+TEST_F(ConvertSavesTest, SavesThatDecipherAlikeAreDecipheredAgainAlone) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    for (bool bothListed : {true, false}) {
+        SCOPED_TRACE(bothListed);
+        WriteFile(saves + "/a.sav", Original("a.sav"));
+        WriteFile(saves + "/b.sav", Original("b.sav"));
+        WriteFile(log, "");
+        DecipheredSaves kept;
+        kept.useFor(saves);
+        const std::string plainB = testsupport::PlainSave(kSaveSize, Seed("b.sav"));
+        kept.keep(Sha256Of(Original("a.sav")), plainB); // b's data kept for a
+        kept.keep(Sha256Of(Original("b.sav")), plainB);
+        Scn_Process runner;
+        BatchRequest request{saves, bothListed ? names : std::vector<std::string>{"a.sav"}, appDir,
+                             "200"};
+        request.deciphered = &kept;
+        EXPECT_EQ(ConvertSaves(request, runner).changedCount, request.names.size());
+        EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+        EXPECT_EQ(Save("b.sav"), bothListed ? Converted("b.sav") : Original("b.sav"));
+        const std::vector<std::string> runs = ReadLines(log);
+        EXPECT_GE(std::count(runs.begin(), runs.end(), "decrypt a.sav"), 2);
+    }
+}
+
+#ifndef _WIN32
+// A link is the same file as a listed save only when it leads to that save's own path: a link
+// to another hard link of it is converted there.
+TEST_F(ConvertSavesTest, ALinkIsTheSameFileOnlyWhenItLeadsToTheListedSave) {
+    AddSave("a.sav");
+    testsupport::MakeDir(root / "other");
+    ASSERT_EQ(::link((saves + "/a.sav").c_str(), (root / "other/x.sav").c_str()), 0);
+    ASSERT_EQ(::symlink("../other/x.sav", (saves + "/c.sav").c_str()), 0);
+    ASSERT_EQ(::symlink("a.sav", (saves + "/b.sav").c_str()), 0);
+    names = {"a.sav", "b.sav", "c.sav"};
+    BatchResult result = Run();
+    EXPECT_EQ(result.changedCount, 2u);
+    EXPECT_EQ(Outcome(result, "b.sav").reason, "same file as a.sav");
+    EXPECT_TRUE(Outcome(result, "c.sav").changed);
+    EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+    EXPECT_EQ(Save("c.sav"), Converted("a.sav"));
+    EXPECT_EQ(ReadFile(root / "other/x.sav"), Converted("a.sav"));
 }
 #endif
 

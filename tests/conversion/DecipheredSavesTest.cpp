@@ -67,6 +67,22 @@ TEST(DecipheredSaves, KeepsWithinItsBoundAndTheNewestUnderADigest) {
     EXPECT_EQ(kept.count(), 2u);
 }
 
+// Only what is kept now counts as a twin: bytes replaced or dropped are not.
+TEST(DecipheredSaves, TwinsAreTheSameBytesKeptUnderAnotherDigest) {
+    DecipheredSaves kept(25);
+    const Sha256Digest one = Sha256Of("1"), two = Sha256Of("2"), three = Sha256Of("3");
+    kept.keep(one, "same");
+    kept.keep(one, "other");
+    EXPECT_FALSE(kept.dropTwins(two, Sha256Of("same")));
+    kept.keep(two, "same");
+    kept.keep(three, std::string(20, 'x')); // drops one
+    EXPECT_FALSE(kept.dropTwins(three, Sha256Of("other")));
+    EXPECT_FALSE(kept.dropTwins(two, Sha256Of("same")));
+    EXPECT_TRUE(kept.dropTwins(one, Sha256Of("same")));
+    EXPECT_FALSE(kept.find(two));
+    EXPECT_EQ(kept.count(), 1u);
+}
+
 TEST_F(DecipheredSavesTest, ABatchDeciphersAgainOnlyWhatChangedOrWasDroppedSinceReading) {
     const std::vector<std::string> names{"a.sav", "b.sav", "c.sav", "d.sav"};
     for (const std::string& name : names) {

@@ -445,6 +445,48 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     }
 }
 
+// A batch killed after it kept the originals but before it replaced any save leaves a set that
+// undoes nothing: the restore passes over it, marked undone, and undoes the batch before.
+TEST_F(FaultTest, ARestorePassesOverTheSetOfABatchKilledBeforeItReplacedAnything) {
+    AddSaves();
+    BatchResult first = Run();
+    ASSERT_TRUE(first.allChanged()) << first.report;
+    pid_t batch = ::fork();
+    if (batch == 0) {
+        struct Kill : BatchObserver {
+            std::size_t moves = 0;
+            void cursorMoved(std::size_t) override {
+                if (++moves == 7) { // the replacement pass begins: the originals are kept
+                    ::kill(::getpid(), SIGKILL);
+                }
+            }
+        } kill;
+        Scn_Process runner;
+        BatchRequest request{saves, names, appDir, "100"};
+        request.jobs = 1;
+        ConvertSaves(request, runner, &kill);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(batch, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    BackupSetListing listing = ListBackupSets(backups, saves);
+    ASSERT_EQ(listing.sets.size(), 2u);
+    const std::string killed = listing.sets[0].folder;
+    ASSERT_FALSE(listing.sets[0].manifest.complete);
+
+    RestoreResult restored = RestoreLastConversion(backups, saves);
+    EXPECT_TRUE(restored.allRestored()) << restored.report;
+    EXPECT_EQ(restored.setFolder, first.backupSet);
+    EXPECT_EQ(restored.report, "Passed over the backup set " + killed +
+                                   ": its conversion was stopped before it changed any save; it "
+                                   "is marked undone\n\nRestored 3 files");
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name)) << name;
+    }
+    EXPECT_EQ(NewestNotUndone(ListBackupSets(backups, saves)), nullptr);
+}
+
 // The program folder and everything in it, the work folder first, is never a save folder:
 // the work folder is emptied at the start of a batch, and the program's own files would be
 // rewritten by a tool that accepts anything.
@@ -699,7 +741,24 @@ TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
 // it: a planted set, or a planted folder for the save folder's sets, is refused and left
 // alone, and whatever lies behind it stays. A set planted to put its bytes into a.sav (its
 // manifest names a.sav's present SHA-256 as what the batch wrote) is never restored.
-TEST_F(FaultTest, NothingInTheBackupsIsUsedThroughALinkOrFromAnotherUser) {
+class PlantedBackupsTest : public FaultTest {
+protected:
+    // The rows whose plant is another user's, or those whose plant is a link.
+    void ExpectLeftAlone(bool byAnotherUser);
+};
+
+TEST_F(PlantedBackupsTest, ThroughALink) {
+    ExpectLeftAlone(false);
+}
+
+TEST_F(PlantedBackupsTest, FromAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can make folders that belong to another user";
+    }
+    ExpectLeftAlone(true);
+}
+
+void PlantedBackupsTest::ExpectLeftAlone(bool byAnotherUser) {
     AddSaves();
     const std::string victim = root / "victim";
     testsupport::MakeDir(victim);
@@ -757,8 +816,8 @@ TEST_F(FaultTest, NothingInTheBackupsIsUsedThroughALinkOrFromAnotherUser) {
          usedIn + " belongs to another user; it is left alone", sets + "/0000000001/manifest"},
     };
     for (const Case& c : cases) {
-        if (c.byAnotherUser && ::geteuid() != 0) {
-            continue; // only root can make another user's folders
+        if (c.byAnotherUser != byAnotherUser) {
+            continue;
         }
         SCOPED_TRACE(c.what);
         testsupport::RemoveTree(backups);

@@ -3,8 +3,10 @@
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
+#include "system/FileSystem.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 #include <windows.h>
 
 using namespace ostrapel;
@@ -87,4 +89,40 @@ TEST_F(InUseTest, ASaveTheGameOpensDuringTheBatchIsLeftAsItWas) {
         << result.report;
     EXPECT_EQ(ReadFile(saves + "/a.sav"), testsupport::ConvertedSave(kSaveSize, 1, 300));
     EXPECT_EQ(testsupport::SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav"}));
+}
+
+TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame) {
+    AddSave("slot1.sav", 1);
+    // The game holds its save for writing as fopen does (no delete sharing), so the replacement's
+    // rename is refused and tried again; it writes a new save and closes during those tries.
+    HANDLE game =
+        ::CreateFileW(testsupport::Native(saves + "/slot1.sav").c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(game, INVALID_HANDLE_VALUE);
+    const std::string progress = "the game's new save";
+    std::thread writer([&] {
+        // The replacement's temporary beside the save: its rename is about to be tried.
+        for (int i = 0; i < 3000; ++i) {
+            bool temporary = false;
+            for (const std::string& name : testsupport::SortedNames(saves)) {
+                temporary = temporary || name.rfind(kTemporaryPrefix, 0) == 0;
+            }
+            if (temporary) {
+                break;
+            }
+            ::Sleep(10);
+        }
+        ::Sleep(300);
+        DWORD put = 0;
+        ::WriteFile(game, progress.data(), static_cast<DWORD>(progress.size()), &put, nullptr);
+        ::SetEndOfFile(game);
+        ::CloseHandle(game);
+    });
+    BatchResult result = Run();
+    writer.join();
+
+    EXPECT_TRUE(ReadFile(saves + "/slot1.sav") == progress) << "the game's save was replaced";
+    EXPECT_EQ(result.changedCount, 0u);
+    EXPECT_NE(result.report.find("slot1.sav: changed on disk during conversion"), std::string::npos)
+        << result.report;
 }

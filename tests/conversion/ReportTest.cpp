@@ -251,3 +251,57 @@ TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
     nothing.report = NothingToUndo("/saves");
     EXPECT_EQ(ComposeRestoreBoxReport(nothing).text, "No conversion of /saves to undo");
 }
+
+TEST(Report, GroupsByCauseWhenTheToolsWordsNameEachFile) {
+    constexpr const char* kFailed = "cipher tool failed (exit code 65)";
+    const std::vector<FileOutcome> files = {
+        {"notes.txt", false, std::string(kFailed) + ": cannot read notes.txt: not a save"},
+        {"a.sav", true, {}},
+        {"list.txt", false, std::string(kFailed) + ": cannot read /work/list.txt"},
+        {"todo.txt", false, std::string(kFailed) + ": todo.txt: not a save"},
+        {"b.sav", false, std::string(kFailed) + ": bad header"},
+        {"c.sav", false, "c.sav is a folder"},
+    };
+    EXPECT_EQ(GroupedSummary(files),
+              "3 files: cipher tool failed (exit code 65): notes.txt, list.txt, todo.txt\n"
+              "1 file: cipher tool failed (exit code 65): bad header: b.sav\n"
+              "1 file: c.sav is a folder: c.sav");
+    // The details keep each file's own words.
+    EXPECT_EQ(Lines(NotChangedLines(files))[0],
+              "notes.txt: cipher tool failed (exit code 65): cannot read notes.txt: not a save");
+}
+
+TEST(Report, OurOwnCountsUseTheSingularForOne) {
+    const auto already = [](std::size_t count) {
+        std::vector<FileOutcome> files(count, {"a.sav", false, {}});
+        for (FileOutcome& file : files) {
+            file.already = true;
+            file.oldValue = 200;
+        }
+        return AlreadyLine(files);
+    };
+    const auto restored = [](std::size_t count) {
+        RestoreResult result;
+        result.restoredCount = count;
+        result.files.assign(count, {});
+        for (RestoreOutcome& file : result.files) {
+            file.restored = true;
+        }
+        return ComposeRestoreBoxReport(result).text;
+    };
+    const std::vector<FileOutcome> oneChanged = {{"a.sav", true, {}}};
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    for (const Case& c : std::vector<Case>{
+             {already(1), "Already at 2.00: 1 file"},
+             {already(2), "Already at 2.00: 2 files"},
+             {restored(1), "Restored 1 file"},
+             {restored(3), "Restored 3 files"},
+             // The headline is kept as it stands.
+             {ChangedVersionsLine(oneChanged), "Changed versions DLC in 1 files"},
+         }) {
+        EXPECT_EQ(c.text, c.expected);
+    }
+}

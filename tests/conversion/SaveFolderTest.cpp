@@ -1,6 +1,7 @@
 #include "conversion/SaveFolder.h"
 
 #include "TestSupport.h"
+#include "system/FileSystem.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -105,7 +106,7 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_TRUE(IsListedName("abc"));
     EXPECT_FALSE(IsListedName("ab"));
     EXPECT_FALSE(IsListedName("éé"));
-    EXPECT_FALSE(IsListedName(".ostrapel-x.tmp"));
+    EXPECT_FALSE(IsListedName(NewTemporaryName()));
     // Names that are not valid UTF-8 count their characters as they are shown.
     EXPECT_TRUE(IsListedName("ab\xB2"));        // a stray byte: "ab\uFFFD"
     EXPECT_TRUE(IsListedName("a\xC0\xAF"));     // an overlong sequence: two characters
@@ -114,6 +115,7 @@ TEST(SaveFolder, TellsWhichNamesAreListed) {
     EXPECT_FALSE(IsListedName("a\xB2"));
 #ifdef _WIN32
     EXPECT_TRUE(IsListedName(".dotted")); // hidden is an attribute there
+    EXPECT_TRUE(IsListedName(".ostrapel-notes"));
 #else
     EXPECT_FALSE(IsListedName("..."));
 #endif

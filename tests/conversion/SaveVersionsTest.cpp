@@ -194,7 +194,7 @@ TEST_F(SaveVersionsTest, ASaveAlreadyAtTheValueIsLeftAloneAfterOneToolRun) {
     EXPECT_EQ(result.changedCount, 2u);
     EXPECT_EQ(result.alreadyCount, 1u);
     EXPECT_EQ(result.report.rfind(
-                  "Changed versions DLC in 2 files\nAlready at 2.00: 1 files\n\nThe originals are "
+                  "Changed versions DLC in 2 files\nAlready at 2.00: 1 file\n\nThe originals are "
                   "kept in ",
                   0),
               0u)

@@ -4,9 +4,11 @@
 // or as the batch makes it: never partial, never missing. Then `--restore` must bring every
 // save back to what it was before the killed batch (or say there is nothing to undo when that
 // batch replaced nothing). The next batch must remove what the killed one left behind,
-// convert everything and leave the work folder empty, and a restore must undo it too.
+// convert everything and leave the work folder empty, and a restore must undo it too. Batches
+// run as many jobs as players get by default (the hang variant one).
 //
-//   crash_harness [--variant program|tool|hang] [--kills N] [--saves N] [--seed N] [--short]
+//   crash_harness [--variant program|tool|hang|windows] [--kills N] [--saves N] [--seed N]
+//                 [--short] [--windows-cli EXE --windows-tool EXE]
 //   (--short: 8 saves and a few dozen kill points, for the test suite)
 //
 //   program  SIGKILL to ostrapel-cli. About 30% of the kill points are spread in time over the
@@ -16,6 +18,8 @@
 //            with a random delay after the chosen event.
 //   tool     SIGKILL to the cipher tool at a random moment of a random run (the tool writes
 //            its result in paced pieces, so kills land mid-write too).
+//   windows  as program, with the Windows build's ostrapel-cli.exe and the Windows stand-in run
+//            through Wine (WINEPREFIX as the environment gives it): the program is killed.
 //   hang     the tool hangs on one run until killed. Mostly the hanging tool is killed; every
 //            third time the program is, and a second batch must then keep off the work folder
 //            while the orphaned tool lives.
@@ -45,6 +49,7 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -68,7 +73,7 @@ constexpr const char* kToolKilled = "cipher tool killed by signal 9 (Killed)";
 // A hanging tool gives up by itself after this long, should nobody be left to kill it.
 constexpr int kHangLimitMs = 120000;
 
-enum class Variant { Program, Tool, Hang };
+enum class Variant { Program, Tool, Hang, Windows };
 
 struct Options {
     Variant variant = Variant::Program;
@@ -76,7 +81,15 @@ struct Options {
     int saves = -1; // -1: 20, or 8 in a short run
     std::uint64_t seed = 20240601;
     bool shortRun = false;
+    std::string windowsCli;  // the Windows build's ostrapel-cli.exe (variant windows)
+    std::string windowsTool; // the Windows stand-in cipher tool (variant windows)
 };
+
+// A path as a Windows program under Wine takes it: on drive Z:.
+std::string OnDriveZ(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
 
 struct Save {
     std::string name;
@@ -125,18 +138,20 @@ std::vector<std::string> SplitNul(const std::string& text) {
     return parts;
 }
 
+// The children of every thread of the process: with several jobs, helper threads start tools.
 std::vector<pid_t> ChildrenOf(pid_t pid) {
     std::vector<pid_t> children;
-    const std::string list =
-        ReadIfThere("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children")
-            .value_or("");
-    const char* at = list.c_str();
-    for (char* end = nullptr;; at = end) {
-        const long child = std::strtol(at, &end, 10);
-        if (end == at) {
-            break;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        const std::string list = ReadIfThere(task.path().string() + "/children").value_or("");
+        const char* at = list.c_str();
+        for (char* end = nullptr;; at = end) {
+            const long child = std::strtol(at, &end, 10);
+            if (end == at) {
+                break;
+            }
+            children.push_back(static_cast<pid_t>(child));
         }
-        children.push_back(static_cast<pid_t>(child));
     }
     return children;
 }
@@ -225,6 +240,9 @@ private:
     void programRound(Aim aim);
     void runToolVariant();
     void runHangVariant();
+    // Whether the stand-in ran more than a save's three times on the named save: a run killed
+    // beside others was tried again alone.
+    bool ranAgain(const std::string& name) const;
     // Finds the tool run of the given argument among the program's children.
     pid_t waitForTool(const Run& run, const std::string& argument, Clock::duration limit);
     void checkOneNotChanged(const Run& run, int status, std::size_t index, int value,
@@ -246,7 +264,9 @@ private:
     std::string cli_;
     std::string work_;
     std::string saves_;
+    std::string savesArg_; // the save folder as the program is given it
     std::string outPath_;
+    std::string toolLog_; // the stand-in's runs in the batch last started
     std::string backups_;
     std::vector<Save> state_;
     int inotify_ = -1;
@@ -273,6 +293,7 @@ private:
     long restores_ = 0;
     long nothingToUndo_ = 0;
     long refusedWhileToolLived_ = 0;
+    long suspendedToolsEnded_ = 0;
     long failures_ = 0;
 };
 
@@ -285,14 +306,28 @@ void Harness::setUp() {
     ::prctl(PR_SET_CHILD_SUBREAPER, 1); // tools orphaned by a kill become ours to reap
     app_ = testsupport::MakeProgramFolder(root_);
     cli_ = app_ + "ostrapel-cli";
-    fs::copy_file(OSTRAPEL_CLI_PATH, cli_);
+    if (options_.variant != Variant::Windows) {
+        fs::copy_file(OSTRAPEL_CLI_PATH, cli_);
+    }
     work_ = app_ + "Decrypt/temp/";
     saves_ = root_ / "saves";
     outPath_ = root_ / "output.txt";
+    toolLog_ = root_ / "tool.log";
     backups_ = root_ / "backups";
     ::setenv("OSTRAPEL_BACKUP_DIR", backups_.c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1); // the save-folder locks
     testsupport::MakeDir(saves_);
+    savesArg_ = saves_;
+    if (options_.variant == Variant::Windows) {
+        // The Windows build and the Windows stand-in, run through Wine.
+        cli_ = app_ + "ostrapel-cli.exe";
+        fs::copy_file(options_.windowsCli, cli_);
+        fs::copy_file(options_.windowsTool, app_ + "Decrypt/decrypt.exe",
+                      fs::copy_options::overwrite_existing);
+        savesArg_ = OnDriveZ(saves_);
+        ::setenv("OSTRAPEL_BACKUP_DIR", OnDriveZ(backups_).c_str(), 1);
+        ::setenv("WINEDEBUG", "-all", 1);
+    }
     if (options_.saves < 0) {
         options_.saves = options_.shortRun ? 8 : 20;
     }
@@ -319,12 +354,17 @@ void Harness::setUp() {
 }
 
 Harness::Run Harness::start(const std::string& label, const std::string& faults) {
-    // One job: a killed tool run is then that save's one failure, not retried alone.
-    return startArgs({"--jobs", "1", "--dlc", label, saves_}, faults);
+    // As many jobs as players get by default, but for hangs: the hang rule would hold the
+    // retry alone of the killed run too.
+    if (options_.variant == Variant::Hang) {
+        return startArgs({"--jobs", "1", "--dlc", label, savesArg_}, faults);
+    }
+    return startArgs({"--dlc", label, savesArg_}, faults);
 }
 
 Harness::Run Harness::startArgs(const std::vector<std::string>& args, const std::string& faults) {
     Run run;
+    ::truncate(toolLog_.c_str(), 0);
     run.pid = ::fork();
     if (run.pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // no program left behind if the harness dies
@@ -338,13 +378,17 @@ Harness::Run Harness::startArgs(const std::vector<std::string>& args, const std:
         } else {
             ::setenv("STAND_IN_CIPHER_FAULTS", faults.c_str(), 1);
         }
-        ::unsetenv("STAND_IN_CIPHER_LOG");
+        ::setenv("STAND_IN_CIPHER_LOG", toolLog_.c_str(), 1);
+        std::string wine = "wine";
         std::vector<char*> argv{cli_.data()};
+        if (options_.variant == Variant::Windows) {
+            argv.insert(argv.begin(), wine.data());
+        }
         for (const std::string& arg : args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         argv.push_back(nullptr);
-        ::execv(cli_.c_str(), argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     run.pidFd = OpenPidFd(run.pid);
@@ -358,6 +402,7 @@ int Harness::finish(Run& run) {
         run.pidFd = -1;
     }
     run.output = ReadIfThere(outPath_).value_or("");
+    std::erase(run.output, '\r'); // Windows lines
     return status;
 }
 
@@ -384,10 +429,15 @@ std::vector<int> Harness::values() const {
 void Harness::restoreAndCheck(const std::vector<int>& before, bool mayHaveNone,
                               const std::string& when) {
     int status = 0;
-    const std::string output = runCli({"--restore", saves_}, status);
+    const std::string output = runCli({"--restore", savesArg_}, status);
     ++restores_;
+    // The set of a batch killed before it replaced anything is passed over with a note.
+    std::string rest = output;
+    while (rest.rfind("Passed over the backup set ", 0) == 0 && rest.find("\n\n") != rest.npos) {
+        rest.erase(0, rest.find("\n\n") + 2);
+    }
     const bool none = WIFEXITED(status) && WEXITSTATUS(status) == 2 &&
-                      output == "No conversion of " + saves_ + " to undo\n";
+                      rest == "No conversion of " + savesArg_ + " to undo\n";
     if (none) {
         ++nothingToUndo_;
     }
@@ -409,7 +459,7 @@ void Harness::restoreAndCheck(const std::vector<int>& before, bool mayHaveNone,
 void Harness::undoAll() {
     for (int round = 0; round < 10; ++round) {
         int status = 0;
-        const std::string output = runCli({"--restore", saves_}, status);
+        const std::string output = runCli({"--restore", savesArg_}, status);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 2) {
             break;
         }
@@ -424,6 +474,28 @@ void Harness::undoAll() {
 
 void Harness::reapOrphans() {
     int status;
+    if (options_.variant == Variant::Windows) {
+        // Wine's server is an orphan of ours too, and outlives the runs: only the ended are
+        // reaped. A tool the killed program had created but not yet put in its job (it starts
+        // suspended) is left waiting: it is ended here.
+        const std::string tools = OnDriveZ(work_);
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+            const std::string pid = entry.path().filename().string();
+            if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const std::vector<std::string> args = CommandLineOf(std::stoi(pid));
+            if (!args.empty() && args.front().rfind(tools, 0) == 0) {
+                ::kill(std::stoi(pid), SIGKILL);
+                ++suspendedToolsEnded_;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        while (::waitpid(-1, &status, WNOHANG) > 0 || errno == EINTR) {
+        }
+        return;
+    }
     while (::waitpid(-1, &status, 0) > 0 || errno == EINTR) {
     }
 }
@@ -492,7 +564,12 @@ void Harness::checkComplete(int value, const std::string& when) {
         }
     }
     if (!EntriesOf(work_).empty()) {
-        fail(when + ": the work folder is not empty");
+        std::string left;
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(work_, ec)) {
+            left += " " + entry.path().string().substr(work_.size());
+        }
+        fail(when + ": the work folder is not empty:" + left);
     }
 }
 
@@ -544,7 +621,10 @@ void Harness::calibrate() {
     for (int i = 0; i < kRuns; ++i) {
         if (i == 1) {
             // The first batch made the save folder's backups folder; its sets appear in it.
-            const std::vector<std::string> folders = EntriesOf(backups_);
+            std::vector<std::string> folders = EntriesOf(backups_);
+            std::erase_if(folders, [&](const std::string& name) { // a lock file beside it
+                return !fs::is_directory(backups_ + "/" + name);
+            });
             backupInotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             if (folders.size() != 1 || backupInotify_ < 0 ||
                 ::inotify_add_watch(backupInotify_, (backups_ + "/" + folders[0]).c_str(),
@@ -720,9 +800,24 @@ void Harness::runProgramVariant() {
     std::printf("kills that left files in the work folder: %ld; next batches refused while a "
                 "killed run's tool still ran: %ld\n",
                 leftInWorkFolder_, refusedWhileToolLived_);
+    if (options_.variant == Variant::Windows) {
+        std::printf("tools left suspended by a kill, ended by the harness: %ld\n",
+                    suspendedToolsEnded_);
+    }
     if (2 * inCopyBack_ < killPoints_) {
         fail("fewer than half of the kill points landed in the copy-back pass");
     }
+}
+
+bool Harness::ranAgain(const std::string& name) const {
+    // A save takes three runs: decipher, encipher, and the decipher of the proof.
+    const std::string log = ReadIfThere(toolLog_).value_or("");
+    std::size_t runs = 0;
+    for (std::size_t at = log.find(' ' + name + '\n'); at != std::string::npos;
+         at = log.find(' ' + name + '\n', at + 1)) {
+        ++runs;
+    }
+    return runs > 3;
 }
 
 pid_t Harness::waitForTool(const Run& run, const std::string& argument, Clock::duration limit) {
@@ -741,10 +836,19 @@ pid_t Harness::waitForTool(const Run& run, const std::string& argument, Clock::d
     return -1;
 }
 
-// After a batch in which the tool run for one save was killed: that save is as it was and
-// named with the kill, every other save is converted.
+// After a batch in which the tool run for one save was killed: with one job that save is as it
+// was and named with the kill, every other save is converted; with several, the save is tried
+// again alone and converted too.
 void Harness::checkOneNotChanged(const Run& run, int status, std::size_t index, int value,
                                  const std::string& when) {
+    if (options_.variant != Variant::Hang) {
+        checkSaves(value, when);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            fail(when + ": exit status " + std::to_string(status) + ":\n" + run.output);
+        }
+        checkComplete(value, when);
+        return;
+    }
     checkSaves(value, when);
     const std::string expected = state_[index].name + ": " + kToolKilled;
     if (run.output.find(expected) == std::string::npos) {
@@ -809,7 +913,7 @@ void Harness::runToolVariant() {
             }
         }
         const int status = finish(run);
-        if (run.output.find(kToolKilled) == std::string::npos) {
+        if (!ranAgain(state_[index].name)) {
             ++missed_; // the run had ended before the kill
             checkSaves(value, "a batch whose tool ended before its kill");
             savesChecked_ -= static_cast<long>(state_.size());
@@ -886,7 +990,7 @@ void Harness::runHangVariant() {
 
 int Harness::run() {
     setUp();
-    const char* names[] = {"program", "tool", "hang"};
+    const char* names[] = {"program", "tool", "hang", "windows"};
     std::printf("variant %s, %d saves, seed %llu%s\n", names[static_cast<int>(options_.variant)],
                 options_.saves, static_cast<unsigned long long>(options_.seed),
                 options_.shortRun ? ", short run" : "");
@@ -894,6 +998,7 @@ int Harness::run() {
     if (failures_ == 0) {
         switch (options_.variant) {
         case Variant::Program:
+        case Variant::Windows:
             runProgramVariant();
             break;
         case Variant::Tool:
@@ -916,8 +1021,9 @@ int Harness::run() {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: crash_harness [--variant program|tool|hang] [--kills N] "
-                         "[--saves N] [--seed N] [--short]\n");
+    std::fprintf(stderr, "usage: crash_harness [--variant program|tool|hang|windows] [--kills N] "
+                         "[--saves N] [--seed N] [--short]\n"
+                         "       [--windows-cli EXE --windows-tool EXE] (variant windows)\n");
     return 2;
 }
 
@@ -938,9 +1044,15 @@ int main(int argc, char** argv) {
                 options.variant = Variant::Tool;
             } else if (variant == "hang") {
                 options.variant = Variant::Hang;
+            } else if (variant == "windows") {
+                options.variant = Variant::Windows;
             } else {
                 return Usage();
             }
+        } else if (arg == "--windows-cli" && hasValue) {
+            options.windowsCli = argv[++i];
+        } else if (arg == "--windows-tool" && hasValue) {
+            options.windowsTool = argv[++i];
         } else if (arg == "--kills" && hasValue) {
             options.kills = std::atoi(argv[++i]);
         } else if (arg == "--saves" && hasValue) {
@@ -950,6 +1062,10 @@ int main(int argc, char** argv) {
         } else {
             return Usage();
         }
+    }
+    if (options.variant == Variant::Windows &&
+        (options.windowsCli.empty() || options.windowsTool.empty())) {
+        return Usage();
     }
     try {
         return Harness(options).run();

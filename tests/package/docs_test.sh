@@ -44,15 +44,19 @@ completions() { # completions WORD... (the last one is being completed)
 }
 mkdir -p "$root/folder/my saves" "$root/folder/more"
 touch "$root/folder/slot1.sav"
-check "options complete" test "$(completions --j)" = --jobs
 check "every option completes from --" test "$(completions -- | wc -l)" -eq 10
-check "after --dlc, the version labels" \
-    test "$(completions --dlc '' | tr '\n' ' ')" = "0.00 1.00 2.00 3.00 4.00 "
-check "after --dlc, a label completes" test "$(completions --dlc 2)" = 2.00
-check "then folders, not files" \
-    test "$(completions --dlc 2.00 '' | sort | tr '\n' '|')" = "more|my saves|"
-check "a folder completes after --restore" test "$(completions --restore my)" = "my saves"
-check "no option after --" test "$(completions -- --)" = ""
+# What the words typed complete to, in name order and joined by '|'.
+while IFS='|' read -r -u 3 what words expected; do
+    eval "typed=($words)"
+    check "$what" test "$(completions "${typed[@]}" | sort | paste -sd '|')" = "$expected"
+done 3<<'TABLE'
+options complete|--j|--jobs
+after --dlc, the version labels|--dlc ''|0.00|1.00|2.00|3.00|4.00
+after --dlc, a label completes|--dlc 2|2.00
+then folders, not files|--dlc 2.00 ''|more|my saves
+a folder completes after --restore|--restore my|my saves
+no option after --|-- --|
+TABLE
 
 if command -v desktop-file-validate >/dev/null; then
     check "desktop-file-validate has nothing to say" \

@@ -186,10 +186,29 @@ TEST(ReadWholeFile, ReadsFilesAndComparesThem) {
     EXPECT_FALSE(ReadWholeFile(dir.path(), content).ok());
 }
 
+TEST(TemporaryName, OnlyTheExactFormIsTheProgramsOwn) {
+    const std::string made = NewTemporaryName();
+    EXPECT_TRUE(IsTemporaryName(made)) << made;
+    EXPECT_NE(made, NewTemporaryName());
+    EXPECT_TRUE(IsTemporaryName(".ostrapel-1-0123456789.tmp"));
+    for (const char* name : {".ostrapel-notes", ".ostrapel-left.tmp", ".ostrapel-12-abcdefghij",
+                             ".ostrapel--abcdefghij.tmp", ".ostrapel-12-abcdefghi.tmp",
+                             ".ostrapel-12-abcdefghijk.tmp", ".ostrapel-12-abcdEfghij.tmp",
+                             ".ostrapel-1x-abcdefghij.tmp", ".ostrapel-12-abcde-ghij.tmp",
+                             "x.ostrapel-12-abcdefghij.tmp", ".ostrapel-12-abcdefghij.tmp.sav"}) {
+        EXPECT_FALSE(IsTemporaryName(name)) << name;
+    }
+#ifdef _WIN32
+    EXPECT_TRUE(IsHiddenName(made));
+    EXPECT_FALSE(IsHiddenName(".ostrapel-notes"));
+#endif
+}
+
 TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
     TempDir dir;
     WriteFile(dir / "a", "");
-    WriteFile(dir / ".ostrapel-left.tmp", "");
+    WriteFile(dir / NewTemporaryName(), "");
+    WriteFile(dir / ".ostrapel-notes", "");
     WriteFile(dir / "keep.ostrapel-", "");
     testsupport::MakeDir(dir / "sub");
     WriteFile(dir / "sub/inner", "");
@@ -199,9 +218,9 @@ TEST(RemoveFiles, KeepsFoldersAndOtherNames) {
     ASSERT_EQ(::symlink("sub", (dir / "link").c_str()), 0);
 #endif
 
-    EXPECT_TRUE(RemoveFilesWithPrefix(dir.path(), kTemporaryPrefix).ok());
+    EXPECT_TRUE(RemoveTemporaries(dir.path()).ok());
     EXPECT_EQ(SortedNames(dir.path()),
-              (std::vector<std::string>{"a", "keep.ostrapel-", "link", "sub"}));
+              (std::vector<std::string>{".ostrapel-notes", "a", "keep.ostrapel-", "link", "sub"}));
     EXPECT_TRUE(RemoveFilesIn(dir.path()).ok());
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"sub"}));
     EXPECT_TRUE(Exists(dir / "sub/inner"));
@@ -252,6 +271,25 @@ TEST(WriteNewFile, WritesANewFileAndNeverAnExistingOne) {
     WriteFile(dir / "victim", "keep me");
     ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "link").c_str()), 0);
     EXPECT_FALSE(WriteNewFile(dir / "link", "new").ok());
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
+#endif
+}
+
+// The same file gets the new content, cut to its length; a missing file is not made.
+TEST(OverwriteFile, WritesOverTheSameFileInPlace) {
+    TempDir dir;
+    WriteFile(dir / "copy", std::string(5000, 'e'));
+    const auto before = IdentityOf(dir / "copy");
+    ASSERT_TRUE(OverwriteFile(dir / "copy", "deciphered").ok());
+    EXPECT_EQ(ReadFile(dir / "copy"), "deciphered");
+    ASSERT_TRUE(before && IdentityOf(dir / "copy"));
+    EXPECT_EQ(IdentityOf(dir / "copy")->inode, before->inode);
+    EXPECT_FALSE(OverwriteFile(dir / "missing", "x").ok());
+    EXPECT_FALSE(Exists(dir / "missing"));
+#ifndef _WIN32
+    WriteFile(dir / "victim", "keep me");
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_FALSE(OverwriteFile(dir / "link", "new").ok());
     EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
 #endif
 }

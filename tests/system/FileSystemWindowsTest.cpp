@@ -4,6 +4,7 @@
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/windows/ReplaceRules.h"
+#include "system/windows/WindowsText.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -433,4 +434,80 @@ TEST(WindowsReplaceRules, TheDaclKeepsItsProtectionAndAnotherOwnerIsTried) {
     for (const auto& [control, sameOwner, keep] : cases) {
         EXPECT_EQ(SecurityToKeepFor(control, sameOwner), keep) << control << " " << sameOwner;
     }
+}
+
+// Cloud files (OneDrive) and other storage are reparse points too: only a tag that stands for
+// another name is a link.
+TEST(WindowsReplaceRules, OnlyNameSurrogateReparseTagsAreLinks) {
+    const std::vector<std::pair<DWORD, bool>> cases = {
+        {IO_REPARSE_TAG_SYMLINK, true},
+        {IO_REPARSE_TAG_MOUNT_POINT, true}, // junctions and mounted volumes
+        {0xA000001B, true},                 // a name surrogate of another kind
+        {0x9000001A, false},                // cloud file (OneDrive placeholder)
+        {0x9000101A, false},                // cloud file, another variant
+        {0x80000017, false},                // compressed by the system (WOF)
+        {0x80000013, false},                // deduplicated
+        {0x8000001B, false},                // app execution alias
+        {0, false},
+    };
+    for (const auto& [tag, link] : cases) {
+        EXPECT_EQ(win::IsLinkTag(tag), link) << std::hex << tag;
+    }
+}
+
+// The replacement keeps the save's creation time and attributes, but none that describe how the
+// old file was stored: an offline or cloud attribute would leave the new file looking absent.
+TEST(WindowsReplaceRules, TheReplacementKeepsTheCreationTimeAndNoStorageAttributes) {
+    using win::ReplacementBasics;
+    constexpr long long k1999 = 0x01C0000012345600;
+    const std::vector<std::tuple<DWORD, ReplacementBasics>> cases = {
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN,
+         {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN, k1999}},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_REPARSE_POINT |
+             0x00400000 /* recall on data access */ | 0x00040000 /* recall on open */,
+         {FILE_ATTRIBUTE_ARCHIVE, k1999}},
+        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_ENCRYPTED,
+         {FILE_ATTRIBUTE_NORMAL, k1999}},
+        {FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
+         {FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, k1999}},
+    };
+    for (const auto& [attributes, basics] : cases) {
+        EXPECT_EQ(win::ReplacementBasicsFor(attributes, k1999), basics) << std::hex << attributes;
+    }
+}
+
+// "In use" only where another program holds the file; an access list that allows the write yet
+// a refusal is Windows Security's Controlled folder access, which the player can change.
+TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
+    const std::string refused = "Windows refused to write there (Controlled folder access? allow "
+                                "ostrapel.exe in Windows Security)";
+    const std::string inUse = "in use by another program (is the game running?)";
+    const std::vector<std::tuple<DWORD, bool, std::string>> cases = {
+        {ERROR_SHARING_VIOLATION, true, inUse},
+        {ERROR_LOCK_VIOLATION, false, inUse},
+        {ERROR_ACCESS_DENIED, true, refused},
+        {ERROR_ACCESS_DENIED, false, "Permission denied"},
+        {ERROR_DISK_FULL, true, "No space left on device"},
+    };
+    for (const auto& [error, allows, said] : cases) {
+        EXPECT_EQ(win::WriteRefusalText(error, allows), said) << error << " " << allows;
+    }
+}
+
+// A Windows without the English language pack still gives its own words, not a number.
+TEST(WindowsErrorText, FallsBackToTheUsersLanguageThenToTheNumber) {
+    static std::map<std::pair<unsigned long, unsigned long>, std::string> messages;
+    messages = {
+        {{1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, "Incorrect function.\r\n"},
+        {{1, 0}, "Funci\xC3\xB3n incorrecta.\r\n"},
+        {{225, 0}, "Die Datei enth\xC3\xA4lt einen Virus.\r\n"},
+    };
+    const auto lookup = [](unsigned long code, unsigned long language) {
+        auto found = messages.find({code, language});
+        return found != messages.end() ? found->second : std::string();
+    };
+    EXPECT_EQ(win::ErrorTextWith(1, lookup), "Incorrect function");
+    EXPECT_EQ(win::ErrorTextWith(225, lookup), "Die Datei enth\xC3\xA4lt einen Virus");
+    EXPECT_EQ(win::ErrorTextWith(1117, lookup), "Windows error 1117");
+    EXPECT_EQ(win::ErrorTextWith(ERROR_ACCESS_DENIED, lookup), "Permission denied");
 }

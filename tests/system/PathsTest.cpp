@@ -201,3 +201,28 @@ TEST(Paths, PathsCompareAsThePlatformsFileSystemsDo) {
             << c.path << " as " << c.folder;
     }
 }
+
+// Keys made from paths are shared by every spelling the platform takes for the same path.
+TEST(Paths, AKeyTextIsSharedByEverySpellingOfAPath) {
+#ifdef _WIN32
+    const std::vector<std::pair<std::string, std::string>> same = {
+        {"C:\\Users\\Me\\Saved Games", "c:\\users\\ME\\saved games"},
+        {"D:\\\xC3\x84rger\\\xC3\xA9t\xC3\xA9", "D:\\\xC3\xA4RGER\\\xC3\x89T\xC3\x89"},
+    };
+    const std::vector<std::pair<std::string, std::string>> different = {
+        {"C:\\Saves", "C:\\Saves2"},
+    };
+#else
+    const std::vector<std::pair<std::string, std::string>> same = {{"/home/me", "/home/me"}};
+    const std::vector<std::pair<std::string, std::string>> different = {
+        {"/home/me/Saves", "/home/me/saves"},
+    };
+#endif
+    for (const auto& [a, b] : same) {
+        EXPECT_TRUE(SamePathText(a, b)) << a;
+        EXPECT_EQ(NamesKeyText(a), NamesKeyText(b)) << a << " " << b;
+    }
+    for (const auto& [a, b] : different) {
+        EXPECT_NE(NamesKeyText(a), NamesKeyText(b)) << a << " " << b;
+    }
+}

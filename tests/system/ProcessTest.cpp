@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -43,6 +44,18 @@ TEST(ProcessRunner, ReportsHowTheProgramEnded) {
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
     EXPECT_EQ(killed.describe().rfind("killed by signal 9", 0), 0u) << killed.describe();
+}
+
+TEST(ProcessRunner, GivesTheProgramTheWorkingAndTemporaryFolderOfItsRun) {
+    TempDir dir;
+    RunLimits limits;
+    limits.workingFolder = dir.path();
+    limits.temporaryFolder = dir / "temp";
+    const CommandLine place{"/bin/sh", {"-c", "pwd -P; printf %s \"$TMPDIR\""}};
+    EXPECT_EQ(Scn_Process().Run_Process(place, Scn_Process::kHidden, limits).output,
+              testsupport::Utf8(std::filesystem::canonical(dir.path())) + "\n" + dir / "temp");
+    const std::string own = Scn_Process().Run_Process(place, Scn_Process::kHidden).output;
+    EXPECT_EQ(own.find(dir.path()), std::string::npos) << own;
 }
 
 TEST(ProcessRunner, ReportsAProgramThatCannotStart) {

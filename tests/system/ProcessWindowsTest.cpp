@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
+#include "system/windows/WindowsText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -63,6 +65,19 @@ TEST(WindowsProcessRunner, ReportsExitCodesAndKeepsTheOutputsTail) {
     EXPECT_EQ(RunProbe({"stdin"}).output, "eof");
 }
 
+TEST(WindowsProcessRunner, GivesTheProgramTheWorkingAndTemporaryFolderOfItsRun) {
+    testsupport::TempDir dir;
+    std::string folder = dir.path();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    RunLimits limits;
+    limits.workingFolder = folder;
+    limits.temporaryFolder = folder + "\\temp";
+    EXPECT_EQ(RunProbe({"place"}, Scn_Process::kHidden, limits).output,
+              folder + "\n" + folder + "\\temp\n" + folder + "\\temp\n");
+    const std::string own = RunProbe({"place"}).output;
+    EXPECT_EQ(own.find(folder), std::string::npos) << own;
+}
+
 TEST(WindowsProcessRunner, ReportsAProgramThatCannotStart) {
     TempDir dir;
     ProcessOutcome missing = Scn_Process().Run_Process(CommandLine{dir / "no-such-tool.exe", {}});
@@ -101,29 +116,63 @@ TEST(WindowsProcessRunner, GivesTheShowWindowStyleAndNoConsoleWindow) {
 }
 
 // A program that crashes ends with its exception code and no box waiting for a click: it
-// inherits an error mode that asks for no boxes, and its job ends a crashing process. Wine
-// neither passes the error mode on nor keeps a job's limits, so there only the flags chosen
-// are seen; Windows shows them in the program.
+// inherits an error mode that asks for no boxes, and its job ends a crashing process. Wine shows
+// neither inside the program (it passes no error mode on and reports no limits of a job), so the
+// job the runner makes is looked at from outside: closing it ends what runs in it.
 TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
     const unsigned long quiet =
         SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
-    EXPECT_EQ(win::ToolErrorMode() & quiet, quiet);
-    EXPECT_NE(win::ToolJobLimits() & JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION, 0u);
-    EXPECT_NE(win::ToolJobLimits() & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, 0u);
+    constexpr DWORD kLimits =
+        JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    HANDLE job = win::MakeToolJob();
+    ASSERT_NE(job, nullptr);
+    std::wstring line = L"\"" + testsupport::Native(Probe()).wstring() + L"\" sleep 60000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                                 &started))
+        << ::GetLastError();
+    EXPECT_TRUE(::AssignProcessToJobObject(job, started.hProcess));
+    ::ResumeThread(started.hThread);
+    ::CloseHandle(job);
+    const bool ended = ::WaitForSingleObject(started.hProcess, 10000) == WAIT_OBJECT_0;
+    if (!ended) {
+        ::TerminateProcess(started.hProcess, 1);
+    }
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    EXPECT_TRUE(ended) << "closing the runner's job left its program running";
 
     const UINT own = ::GetErrorMode();
     ProcessOutcome outcome = RunProbe({"crashguard"});
     ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
     EXPECT_EQ(::GetErrorMode(), own) << "the runner's own error mode is put back";
     if (UnderWine()) {
-        return;
+        GTEST_SKIP() << "Wine passes no error mode on and shows a program no limits of its job: "
+                     << outcome.output;
     }
     unsigned long mode = 0;
     unsigned long inJob = 0;
     ASSERT_EQ(std::sscanf(outcome.output.c_str(), "errormode=%lu job=%lu", &mode, &inJob), 2)
         << outcome.output;
     EXPECT_EQ(mode & quiet, quiet) << outcome.output;
-    EXPECT_NE(inJob & JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION, 0u) << outcome.output;
+    EXPECT_EQ(inJob & kLimits, kLimits) << outcome.output;
+}
+
+// A tool's narrow output is in the ANSI code page unless it is UTF-8 already.
+TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
+    const std::vector<std::tuple<std::string, unsigned, std::string>> cases = {
+        {"plain", 1252, "plain"},
+        {"caf\xC3\xA9", 1252, "caf\xC3\xA9"}, // UTF-8 already
+        {"caf\xE9", 1252, "caf\xC3\xA9"},     // Western European
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", 1251,
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"}, // Cyrillic
+    };
+    for (const auto& [bytes, codePage, text] : cases) {
+        EXPECT_EQ(win::ToolOutputText(bytes, codePage), text) << bytes;
+    }
 }
 
 TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {

@@ -139,6 +139,26 @@ TEST(WineBridge, RunsProgramsWithWinesDebuggerOff) {
               "mscoree=d;winedbg.exe=d");
 }
 
+// A run's own working folder and temporary folder reach the program, in their Windows form;
+// without them it gets the bridge's own.
+TEST(WineBridge, GivesAProgramTheWorkingAndTemporaryFolderOfItsRun) {
+    WindowsScene scene;
+    const std::string work = scene.folder + "/job 1";
+    const std::string temp = work + "/temp";
+    std::filesystem::create_directories(testsupport::Native(temp));
+    const CommandLine place{OSTRAPEL_WINDOWS_PROBE, {"place"}};
+    RunLimits limits;
+    limits.workingFolder = work;
+    limits.temporaryFolder = temp;
+    std::string windowsWork = "Z:" + work;
+    std::replace(windowsWork.begin(), windowsWork.end(), '/', '\\');
+    const std::string windowsTemp = windowsWork + "\\temp";
+    EXPECT_EQ(scene.runner.Run_Process(place, Scn_Process::kHidden, limits).output,
+              windowsWork + "\n" + windowsTemp + "\n" + windowsTemp + "\n");
+    const std::string own = scene.runner.Run_Process(place, Scn_Process::kHidden).output;
+    EXPECT_EQ(own.find(windowsWork), std::string::npos) << own;
+}
+
 TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
     WindowsScene scene;
     const std::string probe = scene.folder + "/probe.exe";

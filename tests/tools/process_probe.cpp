@@ -10,6 +10,7 @@
 //   spawn FILE         start "sleep 60000" as a child of its own, write its id to FILE, exit 0
 //   crashguard         print its error mode and its job's limit flags
 //   env NAME           print the value of the environment variable NAME
+//   place              print its current folder, then TEMP and TMP, one a line
 
 #include <cstdio>
 #include <cwchar>
@@ -89,6 +90,18 @@ int wmain(int argc, wchar_t** argv) {
         wchar_t value[4096] = L"";
         ::GetEnvironmentVariableW(argv[2], value, 4096);
         Print(value);
+        return 0;
+    }
+    if (mode == L"place") {
+        wchar_t text[4096] = L"";
+        ::GetCurrentDirectoryW(4096, text);
+        std::wstring place = std::wstring(text) + L"\n";
+        for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+            text[0] = L'\0';
+            ::GetEnvironmentVariableW(name, text, 4096);
+            place += std::wstring(text) + L"\n";
+        }
+        Print(place);
         return 0;
     }
     if (mode == L"crashguard") {

@@ -24,6 +24,10 @@
 //   linger=MS   leave a helper process behind that lives MS milliseconds after the run
 //   crash       write where no program may: an access violation (SIGSEGV elsewhere)
 // Every rule that matches applies, in order.
+// STAND_IN_CIPHER_SCRATCH=beside|folder|temp makes a tool that is sound alone but keeps one
+// fixed scratch file beside itself, in its working folder or in the temporary folder (TMPDIR;
+// TEMP or TMP on Windows): it copies its file there, waits STAND_IN_CIPHER_SCRATCH_MS
+// milliseconds (default 50) and works on what the scratch file then holds.
 //
 // On Windows, STAND_IN_CIPHER_STRICT=1 refuses (exit 64) any command line but exactly
 //   "TOOL" /decrypt:"PATH"   (or /encrypt:), one blank after each closing quote and nothing
@@ -221,6 +225,26 @@ private:
     bool refused_ = false;
 };
 
+// The fixed scratch file of STAND_IN_CIPHER_SCRATCH; empty when there is none.
+std::string ScratchFile(const std::string& self) {
+    const char* where = std::getenv("STAND_IN_CIPHER_SCRATCH");
+    if (where == nullptr) {
+        return {};
+    }
+    const std::string_view place = where;
+    if (place == "beside") {
+        const auto slash = self.find_last_of("/\\");
+        return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) +
+               "/stand-in-scratch.tmp";
+    }
+    if (place == "folder") {
+        return "stand-in-scratch.tmp";
+    }
+    const std::u8string temp =
+        (std::filesystem::temp_directory_path() / "stand-in-scratch.tmp").u8string();
+    return std::string(temp.begin(), temp.end());
+}
+
 } // namespace
 
 int Run(int argc, char** argv) {
@@ -311,6 +335,19 @@ int Run(int argc, char** argv) {
     if (!ReadAll(path, before)) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return 66;
+    }
+    if (const std::string scratch = ScratchFile(argv[0]); !scratch.empty()) {
+        const char* pause = std::getenv("STAND_IN_CIPHER_SCRATCH_MS");
+        if (!WriteAll(scratch, before)) {
+            std::fprintf(stderr, "cannot write %s\n", scratch.c_str());
+            return 73;
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(pause != nullptr ? std::atol(pause) : 50));
+        if (!ReadAll(scratch, before)) {
+            std::fprintf(stderr, "cannot read %s\n", scratch.c_str());
+            return 66;
+        }
     }
     std::string after;
     if (direction == "decrypt") {

@@ -64,6 +64,7 @@ struct FakeView final : WindowView {
     void ShowControls(const WindowControls& shown) override { controls = shown; }
     void ShowCaption(const std::string& shown) override { caption = shown; }
     void ShowListCaption(const ListCaption& shown) override { listCaption = shown; }
+    void ShowFolder(const std::string& shown) override { listFolder = shown; }
     void ShowValue(const std::string& shown) override { value = shown; }
     void ShowReport(const ReportBox& box) override {
         reports.push_back({box.kind, box.warning, box.Compose(), controls, caption, listCaption});
@@ -112,10 +113,17 @@ struct FakeView final : WindowView {
     std::vector<ListRow> rows;
     std::optional<std::size_t> selected;
     std::vector<std::size_t> selects;
-    WindowControls controls;
-    std::string caption;
-    ListCaption listCaption;
-    std::string value;
+    // Nothing the model would show, so a check of what it showed cannot pass on these.
+    WindowControls controls{.open = false,
+                            .combo = false,
+                            .save = true,
+                            .saveText = "not shown",
+                            .busy = true,
+                            .folders = false};
+    std::string caption = "not shown";
+    ListCaption listCaption{"not shown", "not shown", "not shown"};
+    std::string listFolder = "not shown";
+    std::string value = "not shown";
     std::vector<Report> reports;
     std::vector<std::string> asked;
     bool answer = false;
@@ -151,6 +159,29 @@ private:
     std::mutex mutex_;
     std::condition_variable posted_;
     int posts_ = 0;
+};
+
+// Makes a folder current for its life and then puts the one before back.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(before_, ignored);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    // An earlier model may have made a scene's program folder current that is gone by now.
+    static std::filesystem::path Current() {
+        std::error_code gone;
+        std::filesystem::path current = std::filesystem::current_path(gone);
+        return gone ? std::filesystem::temp_directory_path() : current;
+    }
+    std::filesystem::path before_ = Current();
 };
 
 // A program folder with the stand-in tool, a save folder, and a window model over both.
@@ -226,9 +257,16 @@ struct Window {
 TEST(WindowModel, StartsIdleWithNothingListed) {
     Window window;
     EXPECT_EQ(window.view.caption, "Ostrapel by Penmorrow");
-    EXPECT_EQ(window.view.controls, WindowControls{});
-    EXPECT_FALSE(window.view.controls.save);
-    EXPECT_EQ(window.view.listCaption, ListCaption{});
+    const WindowControls& controls = window.view.controls;
+    EXPECT_TRUE(controls.open);
+    EXPECT_TRUE(controls.combo);
+    EXPECT_FALSE(controls.save);
+    EXPECT_EQ(controls.saveText, "&Apply and Save");
+    EXPECT_FALSE(controls.busy);
+    EXPECT_TRUE(controls.folders);
+    EXPECT_EQ(window.view.listCaption.prefix, "&File List");
+    EXPECT_EQ(window.view.listCaption.name, "");
+    EXPECT_EQ(window.view.listCaption.tooltip, "");
     EXPECT_EQ(window.view.value, "400");
     EXPECT_TRUE(window.view.rows.empty());
     EXPECT_EQ(WindowModel::VersionLabels().front(), "0.00");
@@ -265,6 +303,8 @@ TEST(WindowModel, StartupNoticeNamesWhatIsMissing) {
 // no work folder there is emptied.
 TEST(WindowModel, WithoutAProgramFolderTheBatchIsRefused) {
     Window window([](WindowOptions& options) { options.appDir.clear(); });
+    // Where a relative "Decrypt" would lead.
+    CurrentFolder current(testsupport::Native(window.scene.appDir));
     window.WriteSave("a.sav", 100);
     const std::string keep = window.scene.appDir + "Decrypt/temp/keep.sav";
     WriteFile(keep, "someone else's");
@@ -300,7 +340,7 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
 
     // The program folder is made current on every open; the cipher tool inherits it.
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    CurrentFolder elsewhere(std::filesystem::temp_directory_path());
     window.ListAndRead(window.scene.saves + kPathSeparator);
     EXPECT_EQ(KindOf(std::string("Decrypt") + kPathSeparator + "decrypt.exe"), EntryKind::File);
     EXPECT_EQ(window.model->Folder(), window.scene.saves);
@@ -315,6 +355,13 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_EQ(
         window.view.rows[2].tooltip,
         "plain.sav: not read (cipher tool failed (exit code 65): plain.sav is not enciphered)");
+    // A screen reader hears the name and the version, and why it was not read.
+    EXPECT_EQ(window.view.rows[1].accessibleName, "one.sav, 1.00");
+    EXPECT_EQ(window.view.rows[1].description, "");
+    EXPECT_EQ(window.view.rows[2].accessibleName, "plain.sav, not read");
+    EXPECT_EQ(window.view.rows[2].description,
+              "cipher tool failed (exit code 65): plain.sav is not enciphered");
+    EXPECT_EQ(window.view.listFolder, window.scene.saves);
     EXPECT_EQ(window.view.rows, window.model->Rows());
     EXPECT_FALSE(window.model->ReadingVersions());
     EXPECT_TRUE(window.Holds("one.sav", 100));
@@ -325,6 +372,7 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_EQ(window.view.chooserCalls, 2);
     EXPECT_TRUE(window.view.rows.empty());
     EXPECT_TRUE(window.model->Folder().empty());
+    EXPECT_EQ(window.view.listFolder, "");
     EXPECT_FALSE(window.model->RestoreMenu().enabled);
 }
 
@@ -336,7 +384,7 @@ TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
     window.model->OpenClicked();
     EXPECT_FALSE(window.model->ReadingVersions());
     ASSERT_EQ(window.view.rows.size(), 1u);
-    EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav"}));
+    EXPECT_EQ(window.view.rows[0], (ListRow{"a.sav", "a.sav", "", "a.sav", "a.sav", ""}));
 }
 
 // The saves deciphered to read their versions are not deciphered again by the batch; listing
@@ -365,6 +413,28 @@ TEST(WindowModel, TheBatchDeciphersNoSaveTheReadingDidAndAnotherFolderDropsThem)
     EXPECT_TRUE(window.Ran("decrypt a.sav") && window.Ran("decrypt b.sav"));
 }
 
+// A tool sound alone that keeps one fixed scratch file, beside itself, in its working folder or
+// in the temporary folder, reads and converts every save from its own data with several jobs.
+TEST(WindowModel, AToolWithOneScratchFileGivesEverySaveItsOwnDataWithSeveralJobs) {
+    for (const char* place : {"beside", "folder", "temp"}) {
+        SCOPED_TRACE(place);
+        ScopedEnv scratch("STAND_IN_CIPHER_SCRATCH", place);
+        ScopedEnv pause("STAND_IN_CIPHER_SCRATCH_MS", "30");
+        Window window([](WindowOptions& options) { options.jobs = 4; });
+        const std::vector<std::string> names{"a.sav", "b.sav", "c.sav", "d.sav", "e.sav", "f.sav"};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            window.WriteSave(names[i], i % 2 == 0 ? 100 : 300);
+        }
+        window.ListAndRead();
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        for (const std::string& name : names) {
+            EXPECT_TRUE(window.Holds(name, 200)) << name;
+        }
+        EXPECT_TRUE(window.WorkFolderEmpty());
+    }
+}
+
 // The rows in view are read first, also when they come into view during the reading.
 TEST(WindowModel, RowsInViewAreReadFirst) {
     Window window([](WindowOptions& options) { options.jobs = 1; });
@@ -382,7 +452,8 @@ TEST(WindowModel, RowsInViewAreReadFirst) {
               (std::vector<std::string>{"decrypt e.sav", "decrypt f.sav", "decrypt a.sav"}));
 
     WriteFile(window.scene.log, "");
-    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    // Long enough for the rows in view to change before the next is taken.
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "decrypt:sleep=3000:v.sav");
     window.model->RowsInView(0, 2);
     window.view.folders.push_back(window.other);
     window.model->OpenClicked();
@@ -445,7 +516,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     window.WriteSave("a.sav", 100);
     window.WriteSave("b.sav", 100);
     window.ListAndRead();
-    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+    ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "encrypt:sleep=3000:a.sav");
 
     window.Convert("3.00");
     const WindowControls locked{.open = false,
@@ -498,6 +569,11 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             window.WriteSave(name, 100);
         }
         window.ListAndRead();
+        // New bytes, so the batch deciphers them again rather than take the reading's.
+        WriteFile(window.scene.log, "");
+        for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+            window.WriteSave(name, 150);
+        }
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
 
         window.Convert("3.00");
@@ -506,6 +582,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             [&] { return window.Ran(hanging) && window.view.listCaption.prefix == "2 of 3: "; }));
         EXPECT_EQ(window.view.listCaption, (ListCaption{"2 of 3: ", "b.sav", "2 of 3: b.sav"}));
         EXPECT_EQ(window.view.selected, 1u);
+        EXPECT_EQ(window.Ran("encrypt a.sav"), c.fault[0] == 'e'); // in the pass of the fault
         if (c.escape) {
             window.model->CancelPressed();
         } else {
@@ -520,11 +597,11 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         EXPECT_NE(text.find("files: cancelled: a.sav, b.sav, c.sav"), std::string::npos) << text;
         EXPECT_TRUE(window.view.reports[0].warning);
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            EXPECT_TRUE(window.Holds(name, 100)) << name;
+            EXPECT_TRUE(window.Holds(name, 150)) << name;
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_EQ(window.view.listCaption, ListCaption{});
-        EXPECT_EQ(window.view.controls.saveText, "Apply and Save");
+        EXPECT_EQ(window.view.controls.saveText, "&Apply and Save");
     }
 }
 
@@ -539,7 +616,7 @@ TEST(WindowModel, ClosingDuringABatchAsksWhetherToCancel) {
         window.WriteSave("b.sav", 100);
         window.ListAndRead();
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS",
-                       answer ? "encrypt:hang=20000:a.sav" : "any:sleep=100:*");
+                       answer ? "encrypt:hang=20000:a.sav" : "encrypt:sleep=3000:a.sav");
         window.Convert("2.00");
         ASSERT_TRUE(window.RunUntil([&] { return window.Ran("encrypt a.sav"); }));
 
@@ -596,12 +673,13 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_EQ(window.view.controls, (WindowControls{.open = false,
                                                         .combo = false,
                                                         .save = false,
-                                                        .saveText = "Apply and Save",
+                                                        .saveText = kApplyText,
                                                         .busy = true,
                                                         .folders = false}));
         EXPECT_FALSE(window.model->RestoreMenu().enabled);
         window.model->SaveClicked(); // nothing to cancel
         if (closing) {
+            WriteFile(window.scene.appDir + "Decrypt/temp/left.sav", "left");
             EXPECT_FALSE(window.model->CloseRequested());
         }
         ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Restore));
@@ -614,6 +692,8 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_EQ(report.controls, WindowControls{.save = true});
         EXPECT_TRUE(window.view.asked.empty());
         EXPECT_EQ(window.view.closed, closing);
+        EXPECT_EQ(window.view.closeAccepted, closing); // as the user's close
+        EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_TRUE(window.Holds("a.sav", 100) && window.Holds("b.sav", 300));
         if (!closing) {
             ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));

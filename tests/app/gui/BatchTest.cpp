@@ -115,7 +115,8 @@ private slots:
             fixture.log.presenter()(&window, result);
         });
         QSignalSpy ended(&window, &frmMain::batchFinished);
-        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=100:*");
+        // Long enough for the caption to show a save before the batch ends.
+        ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "encrypt:sleep=3000:b.sav");
 
         StartBatch(fixture, 3);
         QCOMPARE(Control<QLineEdit>(window, "txt")->text(), QStringLiteral("300"));
@@ -128,10 +129,11 @@ private slots:
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
         QTRY_VERIFY_WITH_TIMEOUT(frame->title().endsWith(QStringLiteral(".sav")), kBatchTimeoutMs);
         QVERIFY(frame->title().contains(QStringLiteral(" of 2: ")));
+        QCOMPARE(frame->accessibleName(), frame->toolTip()); // the whole name, read out
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QCOMPARE(behindTheReport,
-                 QStringList({"Apply and Save", "1", "1", "File List", "Ostrapel by Penmorrow"}));
+                 QStringList({"&Apply and Save", "1", "1", "&File List", "Ostrapel by Penmorrow"}));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(list->item(1)->data(frmMain::kVersionRole).toString(), QStringLiteral("3.00"));
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));
@@ -298,6 +300,12 @@ private slots:
         const qsizetype notChanged = static_cast<qsizetype>(result.files.size()) - 2;
         QCOMPARE(seen->details.split(QLatin1Char('\n')).size(), notChanged);
         QVERIFY2(seen->misfit().isEmpty(), qPrintable(seen->misfit()));
+        QCOMPARE(seen->copied, seen->text + QStringLiteral("\n\n") + seen->details);
+        QVERIFY(seen->resizable);
+        // Where the screen has room, the details show a dozen entries at once.
+        if (seen->available.height() >= 600) {
+            QVERIFY2(seen->detailsLines >= 12, qPrintable(QString::number(seen->detailsLines)));
+        }
     }
 };
 

@@ -7,6 +7,7 @@
 #include "mdlSHBrowseForFolder.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWindow>
 #include <deque>
@@ -174,6 +176,9 @@ struct BoxSeen {
     bool detailsButton = false;
     QRect frameWithDetails;
     QRect okWithDetails;
+    int detailsLines = 0;   // the lines the details pane shows
+    bool resizable = false; // the box, details shown, may be made taller
+    QString copied;         // what Ctrl+C put on the clipboard
 
     // Empty when the box and its OK button stood within the screen's available area, details
     // shown or not, and the details made it taller; else what did not.
@@ -237,7 +242,18 @@ struct BoxWatch {
                 QApplication::processEvents();
                 seen->frameWithDetails = box->frameGeometry();
                 seen->okWithDetails = GlobalRect(box->button(QMessageBox::Ok));
+                for (int wait = 0; wait < 100 && box->maximumHeight() <= box->height(); ++wait) {
+                    QTest::qWait(10);
+                }
+                seen->resizable = box->maximumHeight() > box->height();
+                if (const auto* pane = box->findChild<QTextEdit*>()) {
+                    seen->detailsLines =
+                        pane->viewport()->height() / std::max(pane->fontMetrics().lineSpacing(), 1);
+                }
             }
+            QGuiApplication::clipboard()->clear();
+            QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+            seen->copied = QGuiApplication::clipboard()->text();
             box->accept();
         });
         closer.start(10);

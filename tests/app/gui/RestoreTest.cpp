@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 
 Q_DECLARE_METATYPE(ostrapel::RestoreResult)
@@ -146,6 +147,24 @@ private slots:
         QCOMPARE(watch.seen->text, QStringLiteral("Restored 2 files"));
         QCOMPARE(watch.seen->icon, QMessageBox::Information);
         QVERIFY(!watch.seen->detailsButton);
+    }
+
+    // A close that waited for a restore closes as the user's close does: the work folder is
+    // emptied of what was left in it.
+    void closingDuringARestoreEmptiesTheWorkFolder() {
+        guitest::WindowFixture fixture;
+        WriteSaves(fixture);
+        frmMain& window = fixture.open();
+        window.show();
+        QVERIFY(ConvertAll(fixture, 1));
+        WriteFile(fixture.work + "left.sav", "left");
+        QSignalSpy ended(&window, &frmMain::restoreFinished);
+        RestoreAction(*window.CreateFileListMenu())->trigger();
+        QVERIFY(!window.close()); // it waits for the restore
+        QVERIFY(ended.wait(kTimeoutMs));
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(std::filesystem::is_empty(testsupport::Native(fixture.work)));
+        QVERIFY(AllOriginal(fixture));
     }
 
     // The menu's item reaches the window model: the saves get their originals back.

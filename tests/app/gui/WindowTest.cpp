@@ -4,6 +4,7 @@
 #include "system/FileSystem.h"
 #include "system/Wine.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -11,11 +12,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <initializer_list>
 #include <utility>
@@ -89,18 +92,19 @@ private slots:
         QCOMPARE(Control<QPushButton>(window, "cmdSave")->geometry(), QRect(8, 136, 177, 25));
         QCOMPARE(Control<QPushButton>(window, "cmdOpen")->geometry(), QRect(8, 24, 41, 33));
         QCOMPARE(Control<QLabel>(window, "Image1")->geometry(), QRect(328, 16, 196, 140));
-        QCOMPARE(Control<QPushButton>(window, "cmdSave")->text(), QStringLiteral("Apply and Save"));
+        QCOMPARE(Control<QPushButton>(window, "cmdSave")->text(),
+                 QStringLiteral("&Apply and Save"));
         QCOMPARE(Control<QGroupBox>(window, "GroupBox1")->title(),
                  QStringLiteral("Open Folder save"));
-        QCOMPARE(Control<QGroupBox>(window, "GroupBox2")->title(), QStringLiteral("File List"));
+        QCOMPARE(Control<QGroupBox>(window, "GroupBox2")->title(), QStringLiteral("&File List"));
         QCOMPARE(Control<QGroupBox>(window, "EP")->title(), QStringLiteral("EditPanel"));
 
         const QList<QLabel*> labels = window.findChildren<QLabel*>(QStringLiteral("lbl"));
         QCOMPARE(labels.size(), 2);
         for (QLabel* label : labels) {
             const bool first = label->property("index").toInt() == 0;
-            QCOMPARE(label->text(), first ? QStringLiteral("Open Your save Folder")
-                                          : QStringLiteral("Select DLC Version :"));
+            QCOMPARE(label->text(), first ? QStringLiteral("&Open Your save Folder")
+                                          : QStringLiteral("Select DLC &Version :"));
             QVERIFY(label->font().bold());
             QCOMPARE(label->font().pointSizeF(), 8.25);
             QVERIFY2(label->width() >= label->sizeHint().width(), "caption clipped");
@@ -130,6 +134,65 @@ private slots:
         }
         QCOMPARE(visited, QStringList({"cmdOpen", "ComboDLC", "List", "cmdSave"}));
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdOpen"));
+    }
+
+    // Enter presses the focused button; the access keys reach their controls; Shift+F10 and the
+    // Menu key open the list's menu; the control with the focus shows it.
+    void keyboard() {
+        guitest::WindowFixture fixture;
+        frmMain& window = fixture.open();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* open = Control<QPushButton>(window, "cmdOpen");
+        auto* combo = Control<QComboBox>(window, "ComboDLC");
+        auto* list = Control<QListWidget>(window, "List");
+        auto* save = Control<QPushButton>(window, "cmdSave");
+
+        open->setFocus();
+        QTest::keyClick(open, Qt::Key_Return);
+        QTRY_COMPARE(fixture.chooser->calls, 1);
+        QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+        QTRY_COMPARE(fixture.chooser->calls, 2);
+        QTest::keyClick(&window, Qt::Key_V, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), combo);
+        QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), list);
+
+        QStringList menus;
+        for (const auto& [key, modifiers] :
+             {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+            QTimer::singleShot(50, [&menus] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    // As a screen reader has it: a pop-up menu with its item.
+                    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(menu);
+                    if (read->role() == QAccessible::PopupMenu && read->childCount() == 1) {
+                        menus << read->child(0)->text(QAccessible::Name);
+                    }
+                    menu->close();
+                }
+            });
+            QTest::keyClick(list, key, modifiers);
+        }
+        QCOMPARE(menus.size(), 2);
+        QVERIFY(menus[0].startsWith(QStringLiteral("Restore saves as they were before")));
+
+        // Focused or not, as drawn: the cue in the highlight colour at the control's edge.
+        combo->setCurrentIndex(1);
+        const QColor cue = window.palette().color(QPalette::Active, QPalette::Highlight);
+        for (QWidget* control : std::initializer_list<QWidget*>{open, combo, list, save}) {
+            const auto edge = [control] {
+                return control->grab().toImage().pixelColor(1, control->height() / 2);
+            };
+            control->setFocus();
+            QCOMPARE(edge(), cue);
+            window.setFocus();
+            QVERIFY2(edge() != cue, qPrintable(control->objectName()));
+        }
+
+        QSignalSpy ended(&window, &frmMain::batchFinished);
+        QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
+        QVERIFY(ended.wait(60000));
     }
 
     // White, as drawn: around the frames, inside them and in their title rows.

@@ -12,13 +12,18 @@
 #include "system/Paths.h"
 #include "system/UserFolders.h"
 
+#include <array>
 #include <chrono>
 #include <commctrl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <shlobj.h>
+#include <shobjidl.h>
 #include <thread>
+#include <tuple>
 // windows.h, included after system/FileSystem.h, maps the program's SetCurrentDirectory again.
 #undef SetCurrentDirectory
 
@@ -107,6 +112,8 @@ testing::AssertionResult At(HWND control, int left, int top, int width, int heig
 struct BoxWatch {
     HWND owner = nullptr;
     bool openDetails = false;
+    bool copy = false; // presses Ctrl+C in the box before closing it
+    std::wstring copied;
     HWND box = nullptr;
     RECT boxRect{};
     std::wstring boxTitle;
@@ -180,6 +187,31 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
             reinterpret_cast<LPARAM>(&watch.icon));
         // Wine's task dialog makes its buttons child windows with the buttons' identifiers.
         watch.detailsButton = ::GetDlgItem(watch.box, mdlReportBox::kShowDetails) != nullptr;
+        if (watch.copy) {
+            BYTE keys[256] = {};
+            ::GetKeyboardState(keys);
+            keys[VK_CONTROL] = 0x80;
+            ::SetKeyboardState(keys);
+            ::PostMessageW(::GetFocus() != nullptr ? ::GetFocus() : watch.box, WM_KEYDOWN, 'C', 1);
+            return;
+        }
+        ::PostMessageW(watch.box, TDM_CLICK_BUTTON,
+                       watch.openDetails ? mdlReportBox::kShowDetails : IDOK, 0);
+        return;
+    }
+    if (watch.copy) {
+        watch.copy = false;
+        BYTE keys[256] = {};
+        ::GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0;
+        ::SetKeyboardState(keys);
+        if (::OpenClipboard(nullptr)) {
+            if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT); data != nullptr) {
+                watch.copied = static_cast<const wchar_t*>(::GlobalLock(data));
+                ::GlobalUnlock(data);
+            }
+            ::CloseClipboard();
+        }
         ::PostMessageW(watch.box, TDM_CLICK_BUTTON,
                        watch.openDetails ? mdlReportBox::kShowDetails : IDOK, 0);
         return;
@@ -265,23 +297,29 @@ void CALLBACK WatchMenu(HWND, UINT, UINT_PTR, DWORD) {
 
 // Sends the list the request for its context menu (at a screen point, or from the keyboard
 // with both coordinates -1) and returns what the watch saw of the menu.
-MenuWatch OpenListMenu(HWND list, POINT at, bool choose) {
+MenuWatch OpenListMenu(HWND list, POINT at, bool choose, const std::function<void()>& ask = {}) {
     MenuWatch watch;
     watch.choose = choose;
     watchingMenu = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchMenu);
-    ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
-                   MAKELPARAM(static_cast<short>(at.x), static_cast<short>(at.y)));
+    if (ask) {
+        ask();
+    } else {
+        ::SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                       MAKELPARAM(static_cast<short>(at.x), static_cast<short>(at.y)));
+    }
     ::KillTimer(nullptr, timer);
     watchingMenu = nullptr;
     return watch;
 }
 
 // Runs show, which puts up a real box over owner, and returns what the watch saw of it.
-BoxWatch WatchBoxesWhile(HWND owner, bool openDetails, const std::function<void()>& show) {
+BoxWatch WatchBoxesWhile(HWND owner, bool openDetails, const std::function<void()>& show,
+                         bool copy = false) {
     BoxWatch watch;
     watch.owner = owner;
     watch.openDetails = openDetails;
+    watch.copy = copy;
     watching = &watch;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &WatchBoxes);
     show();
@@ -298,6 +336,18 @@ testing::AssertionResult Within(const RECT& rect, const RECT& area) {
     return testing::AssertionFailure() << rect.left << "," << rect.top << "-" << rect.right << ","
                                        << rect.bottom << " is not within " << area.left << ","
                                        << area.top << "-" << area.right << "," << area.bottom;
+}
+
+// Whether rect is centred on window, as near as whole pixels allow.
+testing::AssertionResult CentredOn(const RECT& rect, HWND window) {
+    RECT around{};
+    ::GetWindowRect(window, &around);
+    const int dx = (rect.left + rect.right) - (around.left + around.right);
+    const int dy = (rect.top + rect.bottom) - (around.top + around.bottom);
+    if (rect.right > rect.left && std::abs(dx) <= 1 && std::abs(dy) <= 1) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "off the window's centre by " << dx / 2 << "," << dy / 2;
 }
 
 // Whether the stand-in tool has logged a run ("decrypt a.sav").
@@ -352,6 +402,16 @@ void Drop(HWND window, const std::string& path) {
 }
 
 // Esc pressed in the window, through the dialog keys as the program's message loop has them.
+// A key message to the focused control, through the dialog keys as the program's loop has them.
+void Press(HWND window, UINT message, WPARAM key) {
+    HWND focus = ::GetFocus();
+    MSG sent{focus != nullptr ? focus : window, message, key, 0x00010001, 0, {}};
+    if (!::IsDialogMessageW(window, &sent)) {
+        ::TranslateMessage(&sent);
+        ::DispatchMessageW(&sent);
+    }
+}
+
 void PressEscape(HWND window) {
     HWND focus = ::GetFocus();
     MSG message{focus != nullptr ? focus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
@@ -379,6 +439,7 @@ struct NoticeWatch {
     HWND owner = nullptr;
     std::wstring title;
     std::wstring text;
+    RECT rect{};
     int ticks = 0;
 };
 NoticeWatch* watchingNotice = nullptr;
@@ -391,6 +452,7 @@ void CALLBACK WatchNotice(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     watch.title = Text(boxes.front());
+    ::GetWindowRect(boxes.front(), &watch.rect);
     watch.text = Text(::GetDlgItem(boxes.front(), 0xFFFF));
     ::PostMessageW(boxes.front(), WM_COMMAND, IDOK, 0);
 }
@@ -499,7 +561,7 @@ TEST_F(Win32WindowTest, StartsWithTheVersionsListedAndNothingChosen) {
     EXPECT_TRUE(ListItems(Control(frmMain::kList)).empty());
     EXPECT_NE(::GetClassLongPtrW(main.Handle(), GCLP_HICON), 0);
     EXPECT_NE(::SendMessageW(Control(frmMain::kCmdOpen), BM_GETIMAGE, IMAGE_ICON, 0), 0);
-    EXPECT_EQ(Text(Control(frmMain::kCmdOpen)), L"Open Your save Folder"); // its accessible name
+    EXPECT_EQ(Text(Control(frmMain::kCmdOpen)), L"&Open Your save Folder"); // its accessible name
 
     // The combo box reaches the model, and the hidden field shows its value.
     ChooseVersion(2);
@@ -521,6 +583,7 @@ TEST_F(Win32WindowTest, NamesAMissingCipherToolAtStartUp) {
     EXPECT_NE(watch.text.find(L"Cipher tool not found: " + Wide(appDir) + L"Decrypt\\decrypt.exe"),
               std::wstring::npos)
         << watch.text;
+    EXPECT_TRUE(CentredOn(watch.rect, main.Handle()));
 }
 
 TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
@@ -563,10 +626,10 @@ TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
         EXPECT_LT(rect.right, list.left);
     }
     EXPECT_EQ(Text(Control(frmMain::kLabelBase)), L"Open Your save Folder");
-    EXPECT_EQ(Text(Control(frmMain::kLabelBase + 1)), L"Select DLC Version :");
+    EXPECT_EQ(Text(Control(frmMain::kLabelBase + 1)), L"Select DLC &Version :");
     EXPECT_EQ(Text(Control(frmMain::kGroupBox1)), L"Open Folder save");
-    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"File List");
-    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Apply and Save");
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"&File List");
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"&Apply and Save");
 
     // Centred on the screen's work area.
     RECT frame{};
@@ -619,7 +682,7 @@ TEST_F(Win32WindowTest, LaysItselfOutAgainWhenTheDpiChanges) {
     };
     const int icon = iconSide();
 
-    for (int dpi : {120, 144}) { // a frame that fits the test screen
+    for (int dpi : {120, 144, 192}) {
         SCOPED_TRACE(dpi);
         RECT suggested{start.left + 10, start.top + 20, start.left + 10 + 542 * dpi / 96 + 8,
                        start.top + 20 + 180 * dpi / 96 + 30};
@@ -627,32 +690,58 @@ TEST_F(Win32WindowTest, LaysItselfOutAgainWhenTheDpiChanges) {
                        reinterpret_cast<LPARAM>(&suggested));
         RECT frame{};
         ::GetWindowRect(main.Handle(), &frame);
-        EXPECT_TRUE(::EqualRect(&frame, &suggested))
-            << frame.left << "," << frame.top << "-" << frame.right << "," << frame.bottom;
-        for (auto [id, left, top, width, height] :
-             {std::array<int, 5>{frmMain::kGroupBox1, 120, 120, 7935, 2535},
-              std::array<int, 5>{frmMain::kCmdSave, 120, 2040, 2655, 375},
-              std::array<int, 5>{frmMain::kList, 120, 240, 1575, 1815},
-              std::array<int, 5>{frmMain::kComboDLC, 120, 1440, 2655, 315},
-              std::array<int, 5>{frmMain::kImage1, 4920, 240, 2940, 2100}}) {
-            RECT expected = mdlLayout::Placement({id, left, top, width, height}, dpi);
-            const RECT rect = Placement(Control(id));
-            if (id == frmMain::kComboDLC && std::abs(rect.bottom - expected.bottom) <= 2) {
+        if (dpi < 192) { // a frame that fits the test screen
+            EXPECT_TRUE(::EqualRect(&frame, &suggested))
+                << frame.left << "," << frame.top << "-" << frame.right << "," << frame.bottom;
+        }
+        // Each label shows its whole text in its font, wrapped if need be, left of the list.
+        RECT listFrame = Placement(Control(frmMain::kGroupBox2));
+        for (int label : {int{frmMain::kLabelBase}, frmMain::kLabelBase + 1}) {
+            HWND control = Control(label);
+            const RECT rect = Placement(control);
+            HDC dc = ::GetDC(control);
+            HGDIOBJ old = ::SelectObject(
+                dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+            const std::wstring text = Text(control);
+            RECT needed{0, 0, rect.right - rect.left, 0};
+            ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK);
+            ::SelectObject(dc, old);
+            ::ReleaseDC(control, dc);
+            EXPECT_LE(needed.right, rect.right - rect.left) << label;
+            EXPECT_LE(needed.bottom, rect.bottom - rect.top) << label;
+            EXPECT_LT(rect.right, listFrame.left) << label;
+        }
+        // Each layout pixel at 96 DPI scaled, rounded to the nearest.
+        struct Expected {
+            int dpi, id;
+            RECT rect;
+        };
+        for (const Expected& c : {Expected{120, frmMain::kGroupBox1, {10, 10, 671, 221}},
+                                  Expected{120, frmMain::kCmdSave, {10, 170, 231, 201}},
+                                  Expected{120, frmMain::kList, {10, 20, 141, 171}},
+                                  Expected{120, frmMain::kComboDLC, {10, 120, 231, 146}},
+                                  Expected{120, frmMain::kImage1, {410, 20, 655, 195}},
+                                  Expected{144, frmMain::kGroupBox1, {12, 12, 806, 266}},
+                                  Expected{144, frmMain::kCmdSave, {12, 204, 278, 242}},
+                                  Expected{144, frmMain::kList, {12, 24, 170, 206}},
+                                  Expected{144, frmMain::kComboDLC, {12, 144, 278, 176}},
+                                  Expected{144, frmMain::kImage1, {492, 24, 786, 234}}}) {
+            if (c.dpi != dpi) {
+                continue;
+            }
+            RECT expected = c.rect;
+            const RECT rect = Placement(Control(c.id));
+            if (c.id == frmMain::kComboDLC && std::abs(rect.bottom - expected.bottom) <= 2) {
                 expected.bottom = rect.bottom; // the closed field as near as its font allows
             }
-            EXPECT_TRUE(::EqualRect(&rect, &expected)) << id << ": " << rect.left << "," << rect.top
-                                                       << "-" << rect.right << "," << rect.bottom;
+            EXPECT_TRUE(::EqualRect(&rect, &expected))
+                << c.id << ": " << rect.left << "," << rect.top << "-" << rect.right << ","
+                << rect.bottom;
         }
         EXPECT_EQ(fontHeight(frmMain::kList), ::MulDiv(listFont, dpi, 96));
         EXPECT_EQ(fontHeight(frmMain::kLabelBase), ::MulDiv(labelFont, dpi, 96));
         EXPECT_EQ(iconSide(), ::MulDiv(icon, dpi, 96));
     }
-    // 150 % of a layout rectangle is the pixels at 96 DPI, each scaled.
-    const RECT list = mdlLayout::Placement({frmMain::kList, 120, 240, 1575, 1815}, 144);
-    EXPECT_EQ(list.left, 12);
-    EXPECT_EQ(list.top, 24);
-    EXPECT_EQ(list.right, 12 + 158);
-    EXPECT_EQ(list.bottom, 24 + 182);
 }
 
 TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
@@ -673,6 +762,7 @@ TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
     Click(frmMain::kCmdOpen);
     EXPECT_TRUE(ListItems(Control(frmMain::kList)).empty());
     EXPECT_EQ(window->Model().Folder(), "");
+    EXPECT_EQ(mdlSHBrowseForFolder::StartFolder(), saves); // the chooser starts there still
 }
 
 // The versions are drawn beside the exact names, at the right; a row's tooltip has the whole
@@ -692,7 +782,10 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_EQ(InkInRow(list, shortRow, 0.65), 0); // nothing yet right of the short name
     ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
 
-    EXPECT_EQ(ListItems(list), names);
+    // The items, what a screen reader says of the rows, carry the versions.
+    const std::vector<std::wstring> spoken = ListItems(list);
+    EXPECT_EQ(spoken[shortRow == 0 ? 0u : 1u], L"one.sav: 1.00");
+    EXPECT_EQ(spoken[shortRow == 0 ? 1u : 0u], Wide(longName) + L": 3.00");
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
@@ -769,6 +862,11 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     }
     frmMain& main = Open();
     HWND frame = Control(frmMain::kGroupBox2);
+    std::vector<std::array<std::size_t, 3>> taskbar; // state, done, total
+    main.setTaskbarPresenter([&](HWND shown, int state, std::size_t done, std::size_t total) {
+        EXPECT_EQ(shown, main.Handle());
+        taskbar.push_back({static_cast<std::size_t>(state), done, total});
+    });
     ListAndRead();
     WriteFile(log, "");
     testsupport::ScopedEnv hang("STAND_IN_CIPHER_FAULTS", "encrypt:hang=40000:b.sav");
@@ -777,10 +875,14 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     EXPECT_FALSE(::IsWindowEnabled(Control(frmMain::kCmdOpen)));
     EXPECT_FALSE(::IsWindowEnabled(Control(frmMain::kComboDLC)));
     EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
-    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"Cancel");
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"&Cancel");
     ASSERT_TRUE(Wait([&] { return Ran(log, "encrypt b.sav"); }));
     ASSERT_TRUE(Wait([&] { return Text(frame) == L"2 of 3: b.sav"; })) << Text(frame);
     EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 1);
+    // The taskbar button: busy, then one of three done.
+    ASSERT_GE(taskbar.size(), 2u);
+    EXPECT_EQ(taskbar.front(), (std::array<std::size_t, 3>{TBPF_INDETERMINATE, 0, 0}));
+    EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NORMAL, 1, 3}));
 
     ASSERT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
     PressEscape(main.Handle());
@@ -790,9 +892,10 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     EXPECT_TRUE(report.openEnabled);
     EXPECT_TRUE(report.comboEnabled);
     EXPECT_TRUE(report.saveEnabled);
-    EXPECT_EQ(report.saveText, L"Apply and Save");
+    EXPECT_EQ(report.saveText, L"&Apply and Save");
     EXPECT_EQ(report.caption, L"Ostrapel by Penmorrow");
-    EXPECT_EQ(Text(frame), L"File List");
+    EXPECT_EQ(Text(frame), L"&File List");
+    EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NOPROGRESS, 0, 0})); // cleared
     for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
         EXPECT_TRUE(Holds(name, 100)) << name;
     }
@@ -820,6 +923,135 @@ TEST_F(Win32WindowTest, ClosingDuringABatchAsksAndClosesOnceItHasEnded) {
     ASSERT_TRUE(Wait([&] { return !::IsWindow(handle); }));
     EXPECT_EQ(report.shown, 1);
     EXPECT_TRUE(Holds("a.sav", 100));
+}
+
+// A close that waited for a restore closes as the user's close does: the work folder is emptied
+// of what was left in it.
+TEST_F(Win32WindowTest, ClosingDuringARestoreEmptiesTheWorkFolder) {
+    AddSave("a.sav", 100);
+    frmMain& main = Open();
+    ListAndRead();
+    ChooseVersion(3);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
+    const std::string work = appDir + "Decrypt\\temp";
+    WriteFile(work + "\\left.sav", "left");
+    HWND handle = main.Handle();
+    main.Model().RestoreChosen();
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(::IsWindow(handle)); // it waits for the restore
+    ASSERT_TRUE(Wait([&] { return !::IsWindow(handle); }));
+    EXPECT_EQ(restored.shown, 1);
+    EXPECT_TRUE(Holds("a.sav", 100));
+    EXPECT_TRUE(std::filesystem::is_empty(testsupport::Native(work)));
+}
+
+// The keys, the platform's way: Enter presses the focused button; access keys reach their
+// controls (a label's the control after it); Shift+F10 and the menu key open the list's menu. A
+// file name in the list's caption marks no access key.
+TEST_F(Win32WindowTest, TheKeysReachTheControls) {
+    AddSave("a.sav", 100);
+    frmMain& main = Open();
+    HWND list = Control(frmMain::kList);
+    // Tab goes round the controls shown and enabled, never to the hidden EditPanel's field.
+    std::vector<HWND> tabbed{Control(frmMain::kCmdOpen)};
+    while (tabbed.size() < 8) {
+        HWND next = ::GetNextDlgTabItem(main.Handle(), tabbed.back(), FALSE);
+        if (next == nullptr || next == tabbed.front()) {
+            break;
+        }
+        tabbed.push_back(next);
+    }
+    EXPECT_EQ(tabbed,
+              (std::vector<HWND>{Control(frmMain::kCmdOpen), Control(frmMain::kComboDLC), list}));
+    chooser->next = saves;
+    ::SetFocus(Control(frmMain::kCmdOpen));
+    Press(main.Handle(), WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(chooser->calls, 1);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    ::SetFocus(list);
+    Press(main.Handle(), WM_SYSCHAR, 'o');
+    EXPECT_EQ(chooser->calls, 2);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    for (auto [key, id] : {std::pair{'v', frmMain::kComboDLC}, std::pair{'f', frmMain::kList}}) {
+        ::SetFocus(Control(frmMain::kCmdOpen));
+        Press(main.Handle(), WM_SYSCHAR, static_cast<WPARAM>(key));
+        EXPECT_EQ(::GetFocus(), Control(id)) << key;
+    }
+
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    for (auto [message, key, shift] : {std::tuple{UINT{WM_SYSKEYDOWN}, VK_F10, true},
+                                       std::tuple{UINT{WM_KEYDOWN}, VK_APPS, false}}) {
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(keys);
+        const MenuWatch seen = OpenListMenu(list, {}, false, [&, message = message, key = key] {
+            ::SendMessageW(list, message, static_cast<WPARAM>(key), 0x00010001);
+        });
+        EXPECT_TRUE(seen.seen) << key;
+        EXPECT_EQ(seen.text, L"Restore saves as they were before the last conversion");
+    }
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+
+    ostrapel::ListCaption caption;
+    caption.prefix = "1 of 2: ";
+    caption.name = "R&D.sav";
+    main.ShowListCaption(caption);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)), L"1 of 2: R&&D.sav");
+}
+
+// Not while the window hides keyboard cues, as it does until a key is used: the list box says so
+// with ODS_NOFOCUSRECT, which Wine never sends, so the drawing is asked directly.
+TEST(Win32FileList, DrawsNoFocusFrameWhileKeyboardCuesAreHidden) {
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 100, 16);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    for (UINT hidden : {0u, UINT{ODS_NOFOCUSRECT}}) {
+        for (UINT action : {UINT{ODA_DRAWENTIRE}, UINT{ODA_FOCUS}}) {
+            RECT all{0, 0, 100, 16};
+            ::FillRect(memory, &all, ::GetSysColorBrush(COLOR_WINDOW));
+            DRAWITEMSTRUCT item{};
+            item.CtlType = ODT_LISTBOX;
+            item.itemAction = action;
+            item.itemState = ODS_FOCUS | hidden;
+            item.hDC = memory;
+            item.rcItem = all;
+            mdlFileList::DrawItem(item, nullptr,
+                                  static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)), 96);
+            std::set<COLORREF> colours;
+            for (int x = 2; x < 98; ++x) {
+                colours.insert(::GetPixel(memory, x, 0));
+            }
+            EXPECT_EQ(colours.size() > 1, hidden == 0) << hidden << " " << action;
+        }
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+TEST(Win32FileList, ShiftF10AndTheMenuKeyOpenTheMenuOnceOnTheKeyGoingDown) {
+    using mdlFileList::KeyStep;
+    struct Case {
+        UINT message;
+        WPARAM key;
+        bool shift;
+        KeyStep step;
+    };
+    for (const Case& c : {Case{WM_SYSKEYDOWN, VK_F10, true, KeyStep::OpenMenu},
+                          Case{WM_KEYDOWN, VK_F10, true, KeyStep::OpenMenu},
+                          Case{WM_SYSKEYUP, VK_F10, true, KeyStep::Swallow},
+                          Case{WM_SYSKEYDOWN, VK_F10, false, KeyStep::Pass},
+                          Case{WM_KEYDOWN, VK_APPS, false, KeyStep::OpenMenu},
+                          Case{WM_KEYUP, VK_APPS, false, KeyStep::Swallow},
+                          Case{WM_KEYDOWN, VK_DOWN, true, KeyStep::Pass},
+                          Case{WM_CHAR, VK_APPS, false, KeyStep::Pass}}) {
+        EXPECT_EQ(mdlFileList::MenuKey(c.message, c.key, c.shift), c.step)
+            << c.message << " " << c.key << " " << c.shift;
+    }
 }
 
 TEST_F(Win32WindowTest, DroppingAFileListsItsFolder) {
@@ -877,7 +1109,7 @@ TEST_F(Win32WindowTest, TheFileListMenuRestoresTheNewestBatch) {
     EXPECT_TRUE(restored.openEnabled);
     EXPECT_TRUE(restored.comboEnabled);
     EXPECT_TRUE(restored.saveEnabled);
-    EXPECT_EQ(restored.saveText, L"Apply and Save");
+    EXPECT_EQ(restored.saveText, L"&Apply and Save");
     EXPECT_TRUE(Holds("a.sav", 100) && Holds("b.sav", 100));
 }
 
@@ -947,12 +1179,44 @@ TEST_F(Win32WindowTest, TheBoxesIconSaysWhetherAllWentWell) {
         box.warning = c.warning;
         box.batch = &batch;
         box.restore = &restore;
-        const BoxWatch seen = WatchBoxesWhile(main.Handle(), false,
-                                              [&] { frmMain::ShowReportBox(main.Handle(), box); });
+        const BoxWatch seen = WatchBoxesWhile(
+            main.Handle(), false, [&] { frmMain::ShowReportBox(main.Handle(), box); }, true);
         ASSERT_FALSE(seen.gaveUp);
         ASSERT_NE(seen.box, nullptr);
         EXPECT_EQ(seen.boxTitle, L"Ostrapel");
         EXPECT_EQ(seen.detailsButton, c.details);
         EXPECT_EQ(seen.icon, standard(c.warning ? IDI_WARNING : IDI_INFORMATION));
+        EXPECT_TRUE(CentredOn(seen.boxRect, main.Handle()));
+        // Ctrl+C copies the report, its details after a blank line.
+        const ostrapel::BoxReport composed = box.Compose();
+        std::wstring copy;
+        for (wchar_t ch : Wide(composed.text + (c.details ? "\n\n" + composed.details : ""))) {
+            copy += ch == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, ch);
+        }
+        EXPECT_EQ(seen.copied, copy);
+    }
+}
+
+// The report shows as many reasons as fit the screen: the first of the ever shorter summaries
+// whose text fits the room, the shortest when none does.
+TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
+    ostrapel::BatchResult result;
+    for (int i = 0; i < 70; ++i) {
+        result.files.push_back({"save_" + std::to_string(i) + ".sav", false,
+                                "cipher tool failed (exit code " + std::to_string(i % 7) + ")"});
+    }
+    ostrapel::ReportBox box;
+    box.warning = true;
+    box.batch = &result;
+    const auto lineHeight = [](const std::wstring& text) {
+        return 10 * static_cast<int>(1 + std::count(text.begin(), text.end(), L'\n'));
+    };
+    const auto summaries = ostrapel::ReportBox::ShorterSummaries();
+    const int second = lineHeight(Wide(box.Compose(summaries[1]).text));
+    ASSERT_GT(lineHeight(Wide(box.Compose(summaries[0]).text)), second);
+    for (auto [room, expected] :
+         {std::pair{100000, std::size_t{0}}, std::pair{second, std::size_t{1}},
+          std::pair{0, summaries.size() - 1}}) {
+        EXPECT_EQ(mdlReportBox::FittingSummary(box, lineHeight, room), expected) << room;
     }
 }
