@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the Windows zip as a player gets it, unpacked, under Wine: it holds exactly the files
-# README.md lists, the programs say what they are and which Windows they need, ostrapel-cli.exe
+# docs/windows.md lists, the programs say what they are and which Windows they need, ostrapel-cli.exe
 # converts saves with the strict stand-in tool and --restore puts them back, and ostrapel.exe
 # shows its window.
 #   tests/package/windows_zip_test.sh Ostrapel-VERSION-win64.zip
@@ -24,14 +24,14 @@ mkdir -p "$unpacked"
 unzip -q "$zip" -d "$unpacked"
 app="$unpacked/Ostrapel-$version"
 
-# Exactly the files README.md's Windows section lists (a folder that must be empty ends in /).
-listed=$(sed -n '/^## Windows/,/^## [^W]/p' "$source_root/README.md" |
+# Exactly the files docs/windows.md lists under "The zip" (a folder that must be empty ends in /).
+listed=$(sed -n '/^## The zip/,/^## /p' "$source_root/docs/windows.md" |
     sed -n 's/^    Ostrapel-VERSION\/\([^ ]*\).*/\1/p' | LC_ALL=C sort)
 held=$(cd "$app" && { find . -type f; find . -mindepth 1 -type d -empty -printf '%p/\n'; } |
     sed 's|^\./||' | LC_ALL=C sort)
 check "the zip unpacks to Ostrapel-$version" test -d "$app"
-check "README.md lists the zip's files" test -n "$listed"
-check "the zip holds exactly the files README.md lists" test "$held" = "$listed"
+check "docs/windows.md lists the zip's files" test -n "$listed"
+check "the zip holds exactly the files docs/windows.md lists" test "$held" = "$listed"
 [ "$held" = "$listed" ] || diff <(echo "$listed") <(echo "$held")
 
 # The oldest Windows, as cmake/WindowsPrograms.cmake states it.
