@@ -20,6 +20,8 @@
 //
 //   ostrapel-winebridge.exe [--creation-flags N]   N: CreateProcessW flags (default 0)
 
+#include "system/windows/ToolEnvironment.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -352,44 +354,6 @@ void EndJob(HANDLE job) {
     }
 }
 
-// This process's environment block with TEMP and TMP naming folder, sorted by name as a block
-// handed to CreateProcessW must be.
-std::wstring EnvironmentWithTemporaryFolder(const std::wstring& folder) {
-    std::vector<std::wstring> variables;
-    wchar_t* current = ::GetEnvironmentStringsW();
-    for (const wchar_t* at = current; at != nullptr && *at != L'\0';
-         at += variables.back().size() + 1) {
-        variables.emplace_back(at);
-    }
-    if (current != nullptr) {
-        ::FreeEnvironmentStringsW(current);
-    }
-    auto name = [](const std::wstring& variable) {
-        const std::size_t equals = variable.find(L'=', 1);
-        return static_cast<int>(equals == std::wstring::npos ? variable.size() : equals);
-    };
-    auto named = [&](const std::wstring& variable, const wchar_t* wanted) {
-        return ::CompareStringOrdinal(variable.c_str(), name(variable), wanted, -1, TRUE) ==
-               CSTR_EQUAL;
-    };
-    std::erase_if(variables, [&](const std::wstring& variable) {
-        return named(variable, L"TEMP") || named(variable, L"TMP");
-    });
-    variables.push_back(L"TEMP=" + folder);
-    variables.push_back(L"TMP=" + folder);
-    std::sort(variables.begin(), variables.end(),
-              [&](const std::wstring& a, const std::wstring& b) {
-                  return ::CompareStringOrdinal(a.c_str(), name(a), b.c_str(), name(b), TRUE) ==
-                         CSTR_LESS_THAN;
-              });
-    std::wstring block;
-    for (const std::wstring& variable : variables) {
-        block += variable;
-        block += L'\0';
-    }
-    return block + L'\0';
-}
-
 // Runs one program; answers E, X or K. False when the input has ended meanwhile.
 bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     // program NUL command-line [NUL working-folder NUL temporary-folder]
@@ -417,8 +381,9 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
         Send('E', "the command line is not UTF-8");
         return true;
     }
-    std::wstring environment =
-        temporary.empty() ? std::wstring() : EnvironmentWithTemporaryFolder(temporary);
+    std::wstring environment = temporary.empty()
+                                   ? std::wstring()
+                                   : ostrapel::win::EnvironmentWithTemporaryFolder(temporary);
 
     Handle job(::CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};

@@ -1,5 +1,6 @@
 #include "ProcessWindows.h"
 
+#include "ToolEnvironment.h"
 #include "WindowsText.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
@@ -134,45 +135,6 @@ private:
     char buffer_[4096];
 };
 
-// This program's environment block with TEMP and TMP naming folder, sorted by name as a block
-// handed to CreateProcessW must be.
-std::wstring EnvironmentWithTemporaryFolder(const std::wstring& folder) {
-    std::vector<std::wstring> variables;
-    wchar_t* current = ::GetEnvironmentStringsW();
-    for (const wchar_t* at = current; at != nullptr && *at != L'\0';
-         at += variables.back().size() + 1) {
-        variables.emplace_back(at);
-    }
-    if (current != nullptr) {
-        ::FreeEnvironmentStringsW(current);
-    }
-    auto name = [](const std::wstring& variable) {
-        return static_cast<int>(variable.find(L'=', 1) == std::wstring::npos
-                                    ? variable.size()
-                                    : variable.find(L'=', 1));
-    };
-    auto named = [&](const std::wstring& variable, const wchar_t* wanted) {
-        return ::CompareStringOrdinal(variable.c_str(), name(variable), wanted, -1, TRUE) ==
-               CSTR_EQUAL;
-    };
-    std::erase_if(variables,
-                  [&](const std::wstring& v) { return named(v, L"TEMP") || named(v, L"TMP"); });
-    variables.push_back(L"TEMP=" + folder);
-    variables.push_back(L"TMP=" + folder);
-    std::sort(variables.begin(), variables.end(),
-              [&](const std::wstring& a, const std::wstring& b) {
-                  return ::CompareStringOrdinal(a.c_str(), name(a), b.c_str(), name(b), TRUE) ==
-                         CSTR_LESS_THAN;
-              });
-    std::wstring block;
-    for (const std::wstring& variable : variables) {
-        block += variable;
-        block += L'\0';
-    }
-    block += L'\0';
-    return block;
-}
-
 // Creates the process with ToolErrorMode() added to this program's error mode, which it inherits;
 // this program's own mode is put back at once. Runs started side by side take turns here.
 BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
@@ -180,7 +142,7 @@ BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
     const std::wstring folder = win::Wide(limits.workingFolder);
     std::wstring environment;
     if (!limits.temporaryFolder.empty()) {
-        environment = EnvironmentWithTemporaryFolder(win::Wide(limits.temporaryFolder));
+        environment = win::EnvironmentWithTemporaryFolder(win::Wide(limits.temporaryFolder));
     }
     static std::mutex turn;
     std::lock_guard lock(turn);
