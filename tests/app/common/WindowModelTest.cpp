@@ -693,10 +693,13 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_TRUE(window.view.asked.empty());
         EXPECT_EQ(window.view.closed, closing);
         EXPECT_EQ(window.view.closeAccepted, closing); // as the user's close
-        EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_TRUE(window.Holds("a.sav", 100) && window.Holds("b.sav", 300));
-        if (!closing) {
+        if (closing) {
+            EXPECT_TRUE(window.WorkFolderEmpty());
+        } else {
+            // The versions are read again, in work copies, until the reading ends.
             ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
+            EXPECT_TRUE(window.WorkFolderEmpty());
             EXPECT_EQ(window.view.Versions(),
                       (std::map<std::string, std::string>{{"a.sav", "1.00"}, {"b.sav", "3.00"}}));
             EXPECT_FALSE(window.model->RestoreMenu().enabled);
