@@ -1,8 +1,9 @@
 #pragma once
 
-// What the pieces of the Windows file system share: an owned handle, looking at an entry, trying
+// What the pieces of the Windows file system share: looking at an entry, trying
 // again while another program holds a file, and naming a refused write.
 
+#include "Handle.h"
 #include "WindowsText.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -15,30 +16,6 @@
 #undef SetCurrentDirectory // the wide macro would rename this program's own function
 
 namespace ostrapel::win {
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-        if (valid()) {
-            ::CloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return handle;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 // Any sharing: the program's own opens never stand in another program's way.
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -1,5 +1,6 @@
 #include "ProcessWindows.h"
 
+#include "Handle.h"
 #include "ToolEnvironment.h"
 #include "WindowsText.h"
 #include "system/Cancel.h"
@@ -20,24 +21,7 @@ namespace ostrapel {
 
 namespace {
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = nullptr) {
-        if (valid()) {
-            ::CloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_;
-};
+using win::Handle;
 
 // No console window for the tool: it gets a console without a window, which a console program
 // it starts shares, so that one shows no window either (under DETACHED_PROCESS it would open
@@ -396,7 +380,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     std::optional<std::chrono::steady_clock::time_point> debuggerSeen;
     if (win::UnderWine()) {
         crashed = [&] {
-            debuggers = WineDebuggersOf(job.get(), started.dwProcessId);
+            debuggers = WineDebuggersOf(job.valid() ? job.get() : nullptr, started.dwProcessId);
             const auto now = std::chrono::steady_clock::now();
             if (debuggers.empty()) {
                 debuggerSeen.reset();
