@@ -1,0 +1,166 @@
+#include "conversion/Batch.h"
+#include "conversion/DecipheredSaves.h"
+#include "system/FileSystem.h"
+
+#include <algorithm>
+#include <map>
+#include <system_error>
+#include <thread>
+
+namespace ostrapel::batch {
+
+void Batch::pass(Step step, Step again, bool parallel) {
+    const std::size_t count = states_.size();
+    std::size_t next = 0;
+    auto work = [&](std::size_t job) {
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(mutex_);
+                if (cancelled() || next >= count) {
+                    return;
+                }
+                index = next++;
+                if (observer_ != nullptr) {
+                    observer_->cursorMoved(index);
+                }
+                if (cancelled()) {
+                    return;
+                }
+            }
+            if (states_[index].alive) {
+                states_[index].ranTool = false;
+                states_[index].job = job;
+                (this->*step)(index);
+            }
+        }
+    };
+    // One job runs the tool where it is; several run it each in a place of its own.
+    const std::size_t workers =
+        parallel && places_.size() > 1 ? std::min(places_.size(), count) : 1;
+    deferring_ = workers > 1;
+    std::vector<std::thread> helpers;
+    try {
+        for (std::size_t k = 1; k < workers; ++k) {
+            helpers.emplace_back(work, k);
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones there share the work.
+    }
+    work(workers > 1 ? 0 : kAlone);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    deferring_ = false;
+    retryAlone(again);
+}
+
+void Batch::retryAlone(Step again) {
+    for (std::size_t index = 0; index < states_.size(); ++index) {
+        FileState& state = states_[index];
+        if (!state.retry) {
+            continue;
+        }
+        state.retry = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (cancelled()) {
+                notifyFinished(index); // failed as it did
+                continue;
+            }
+            if (observer_ != nullptr) {
+                observer_->cursorMoved(index);
+            }
+        }
+        redo(index, again);
+    }
+}
+
+void Batch::redo(std::size_t index, Step again) {
+    FileState& state = states_[index];
+    for (const std::string& file : {workCopy(index), scratchCopy(index)}) {
+        (void)RemoveFile(file);
+        (void)RemoveFile(file + kSideFileSuffix);
+    }
+    state.alive = true;
+    state.heldBack = false;
+    state.deciphered = false;
+    state.ranTool = false;
+    state.job = kAlone;
+    result_.files[index].reason.clear();
+    result_.files[index].oldValue.reset();
+    result_.files[index].already = false;
+    (this->*again)(index);
+}
+
+void Batch::recheckTwins(Step again) {
+    std::map<Sha256Digest, std::vector<std::size_t>> byPlain;
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+        if (states_[i].deciphered) {
+            byPlain[states_[i].plain].push_back(i);
+        }
+    }
+    std::vector<std::size_t> twins = std::move(twins_);
+    for (const auto& [plain, entries] : byPlain) {
+        const bool differ = std::any_of(entries.begin(), entries.end(), [&](std::size_t i) {
+            return states_[i].original != states_[entries.front()].original;
+        });
+        if (differ) {
+            twins.insert(twins.end(), entries.begin(), entries.end());
+        }
+    }
+    std::sort(twins.begin(), twins.end());
+    twins.erase(std::unique(twins.begin(), twins.end()), twins.end());
+    for (std::size_t index : twins) {
+        if (request_.deciphered != nullptr) {
+            request_.deciphered->drop(states_[index].original);
+        }
+        std::lock_guard lock(mutex_);
+        if (!cancelled() && observer_ != nullptr) {
+            observer_->cursorMoved(index);
+        }
+    }
+    for (std::size_t index : twins) {
+        if (cancelled()) {
+            states_[index].heldBack = false;
+            states_[index].alive = true; // failed as cancelled with the rest
+            continue;
+        }
+        redo(index, again);
+    }
+    for (std::size_t index = 0; index < states_.size(); ++index) {
+        if (states_[index].heldBack) {
+            states_[index].heldBack = false;
+            succeed(index);
+        }
+    }
+}
+
+void Batch::fail(std::size_t index, std::string reason) {
+    std::lock_guard lock(mutex_);
+    FileState& state = states_[index];
+    state.alive = false;
+    result_.files[index].reason = std::move(reason);
+    if (deferring_ && state.ranTool && !cancelled()) {
+        state.retry = true;
+        return;
+    }
+    notifyFinished(index);
+}
+
+void Batch::succeed(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    states_[index].alive = false;
+    FileOutcome& file = result_.files[index];
+    if (file.changed) {
+        ++result_.changedCount;
+    } else if (file.already) {
+        ++result_.alreadyCount;
+    }
+    if (file.changed || file.already) {
+        file.newValue = target_;
+    }
+    notifyFinished(index);
+}
+
+} // namespace ostrapel::batch

@@ -1,0 +1,276 @@
+#include "conversion/Batch.h"
+#include "conversion/DecipheredSaves.h"
+#include "conversion/DlcVersion.h"
+#include "system/FileSystem.h"
+#include "system/Paths.h"
+#include "system/Sha256.h"
+
+#include <utility>
+
+namespace ostrapel::batch {
+
+std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
+    const std::string save = savePath(index);
+    const std::string copy = workCopy(index);
+    switch (KindOf(save)) {
+    case EntryKind::Directory:
+        fail(index, "is a folder");
+        return std::nullopt;
+    case EntryKind::Missing:
+        fail(index, "not found");
+        return std::nullopt;
+    case EntryKind::Other:
+        fail(index, "is not a regular file");
+        return std::nullopt;
+    case EntryKind::File:
+        break;
+    }
+    // Only a save that is to be replaced must be writable.
+    if (!readOnly_ && IsReadOnly(save)) {
+        fail(index, "is read-only");
+        return std::nullopt;
+    }
+    // The work folder starts empty, so a work copy already there belongs to another save
+    // whose name differs only in case, on a file system that ignores it.
+    if (KindOf(copy) != EntryKind::Missing) {
+        fail(index, "its work copy clashes with another save's");
+        return std::nullopt;
+    }
+    std::string original;
+    if (Status copied = CopyFileTo(save, copy, {&states_[index].identity, &original}); !copied) {
+        fail(index, "copy failed: " + copied.reason());
+        return std::nullopt;
+    }
+    DecipheredSaves* const kept = request_.deciphered;
+    FileState& state = states_[index];
+    state.original = Sha256Of(original);
+    // Kept bytes that another save deciphered to as well are not trusted: it is deciphered again.
+    auto deciphered = [&](std::string bytes) {
+        state.plain = Sha256Of(bytes);
+        state.deciphered = true;
+        if (kept != nullptr && kept->dropTwins(state.original, state.plain)) {
+            std::lock_guard lock(mutex_);
+            twins_.push_back(index);
+        }
+        return std::optional<std::string>(std::move(bytes));
+    };
+    if (kept != nullptr) {
+        if (std::optional<std::string> bytes = kept->find(state.original)) {
+            // Unchanged since it was deciphered: the kept bytes stand for the tool's run.
+            if (readOnly_) {
+                (void)RemoveFile(copy);
+            } else if (Status written = OverwriteFile(copy, *bytes); !written) {
+                fail(index, "copy failed: " + written.reason());
+                return std::nullopt;
+            }
+            return deciphered(std::move(*bytes));
+        }
+    }
+    std::string bytes;
+    if (!runTool(index, copy, true) || !readBack(index, copy, bytes)) {
+        return std::nullopt;
+    }
+    if (bytes == original) {
+        fail(index, "cipher tool changed nothing");
+        return std::nullopt;
+    }
+    std::optional<std::string> result = deciphered(bytes);
+    if (kept != nullptr && readOnly_) {
+        kept->keep(state.original, std::move(bytes), &state.plain);
+    }
+    return result;
+}
+
+std::optional<std::int16_t> Batch::readField(std::size_t index, std::string_view deciphered) {
+    auto value = DlcFieldOf(deciphered);
+    if (!value) {
+        fail(index, "deciphered save too short (" + std::to_string(deciphered.size()) + " bytes)");
+        return std::nullopt;
+    }
+    result_.files[index].oldValue = value;
+    return value;
+}
+
+void Batch::decipherAndRead(std::size_t index) {
+    auto deciphered = copyInAndDecipher(index);
+    if (!deciphered) {
+        return;
+    }
+    const bool read = readField(index, *deciphered).has_value();
+    (void)RemoveFile(workCopy(index));
+    if (read) {
+        succeed(index);
+    }
+}
+
+void Batch::decipherAndPatch(std::size_t index) {
+    auto deciphered = copyInAndDecipher(index);
+    if (!deciphered) {
+        return;
+    }
+    const std::string copy = workCopy(index);
+    auto old = readField(index, *deciphered);
+    if (!old) {
+        return;
+    }
+    if (*old == target_) {
+        // Nothing to change: the save is neither enciphered again nor replaced. It is finished
+        // once no other save turns out to decipher alike.
+        (void)RemoveFile(copy);
+        result_.files[index].already = true;
+        states_[index].alive = false;
+        states_[index].heldBack = true;
+        return;
+    }
+    std::string& patched = *deciphered;
+    SetDlcField(patched, target_);
+    const auto field = static_cast<std::size_t>(DlcField::kOffset);
+    if (Status written =
+            WriteBytesAt(copy, DlcField::kOffset, std::string_view(patched).substr(field, 2));
+        !written) {
+        return fail(index, "could not write the DLC field: " + written.reason());
+    }
+    // Kept to prove the enciphered result against.
+    states_[index].patched = Sha256Of(patched);
+}
+
+void Batch::encipherAndCheck(std::size_t index) {
+    const std::string copy = workCopy(index);
+    FileState& state = states_[index];
+    std::string enciphered;
+    if (!runTool(index, copy, false) || !readBack(index, copy, enciphered)) {
+        return;
+    }
+    const Sha256Digest result = Sha256Of(enciphered);
+    if (result == state.patched) {
+        return fail(index, "cipher tool changed nothing");
+    }
+    if (enciphered.empty()) {
+        return fail(index, "cipher tool left an empty file");
+    }
+    // The result must decipher back to exactly the patched save, or it is not put back.
+    const std::string scratch = scratchCopy(index);
+    if (Status copied = WriteNewFile(scratch, enciphered); !copied) {
+        return fail(index, "copy failed: " + copied.reason());
+    }
+    // No check that this run changed the scratch copy: it must now equal the patched save,
+    // which the enciphered result was just shown to differ from.
+    std::string proof;
+    if (!runTool(index, scratch, true) || !readBack(index, scratch, proof)) {
+        return;
+    }
+    if (Sha256Of(proof) != state.patched) {
+        return fail(index, "the enciphered result does not decipher back to the patched save");
+    }
+    (void)RemoveFile(scratch);
+    state.result = result;
+    if (request_.deciphered != nullptr) {
+        // The save to be, deciphered: reading it after the batch needs no tool run.
+        request_.deciphered->keep(result, std::move(proof), &state.patched);
+    }
+}
+
+void Batch::decipherAndEncipher(std::size_t index) {
+    decipherAndPatch(index);
+    if (states_[index].alive) {
+        encipherAndCheck(index);
+    }
+}
+
+void Batch::copyBack(std::size_t index) {
+    FileState& state = states_[index];
+    // The bytes that land are those the proof covered, whatever touched the work copy since.
+    ReplaceResult replaced =
+        ReplaceFileAtomically(workCopy(index), savePath(index), state.identity, &state.result);
+    switch (replaced.outcome) {
+    case ReplaceOutcome::Replaced:
+        result_.files[index].changed = true;
+        return succeed(index);
+    case ReplaceOutcome::TargetChanged:
+        return fail(index, "changed on disk during conversion");
+    case ReplaceOutcome::OwnerNotKept:
+        return fail(index, replaced.status.reason());
+    case ReplaceOutcome::Failed:
+        return fail(index, "copy failed: " + replaced.status.reason());
+    }
+}
+
+void Batch::keepOriginals(BackupWriter& backup) {
+    std::vector<SaveToKeep> saves;
+    for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
+        if (states_[i].alive) {
+            kept_.push_back(i);
+            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity});
+        }
+    }
+    if (cancelled()) {
+        kept_.clear();
+        return;
+    }
+    std::vector<std::string> reasons = backup.keep(saves);
+    for (std::size_t k = 0; k < kept_.size(); ++k) {
+        if (!reasons[k].empty()) {
+            fail(kept_[k], std::move(reasons[k]));
+        }
+    }
+}
+
+void Batch::finishBackup(BackupWriter& backup) {
+    std::vector<bool> replaced;
+    for (std::size_t index : kept_) {
+        replaced.push_back(result_.files[index].changed);
+    }
+    if (Status finished = backup.finish(replaced); !finished) {
+        result_.warning = "the backup set could not be completed: " + finished.reason() +
+                          "; --restore still works";
+    }
+    result_.backupSet = backup.setFolder();
+}
+
+bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
+    const std::string forTool = PathForAnsiPrograms(file);
+    if (forTool.empty()) {
+        fail(index, kNameNotForTool);
+        return false;
+    }
+    states_[index].ranTool = true;
+    CommandLine command = CipherCommand(request_.appDir, forTool, decipher);
+    RunLimits limits{request_.toolTimeLimit, request_.cancel};
+    if (const std::size_t job = states_[index].job; job < places_.size()) {
+        command.program = places_[job].tool;
+        limits.workingFolder = places_[job].workingFolder;
+        limits.temporaryFolder = places_[job].temporaryFolder;
+    }
+    ProcessOutcome outcome = runner_.Run_Process(command, Scn_Process::kHidden, limits);
+    (void)RemoveFile(file + kSideFileSuffix);
+    if (forTool != file) {
+        (void)RemoveFile(forTool + kSideFileSuffix); // the side file of the short name
+    }
+    if (outcome.kind == ProcessOutcome::Kind::Cancelled) {
+        fail(index, "cancelled");
+        return false;
+    }
+    if (!outcome.succeeded()) {
+        const bool failed = outcome.kind == ProcessOutcome::Kind::Exited && !outcome.crashed();
+        std::string reason =
+            "cipher tool " + (failed ? "failed (" + outcome.describe() + ")" : outcome.describe());
+        if (std::string said = outcome.lastOutputLine(); !said.empty()) {
+            reason += ": " + said;
+        }
+        fail(index, std::move(reason));
+        return false;
+    }
+    return true;
+}
+
+bool Batch::readBack(std::size_t index, const std::string& file, std::string& content) {
+    if (Status read = ReadWholeFile(file, content); !read) {
+        fail(index, KindOf(file) != EntryKind::File
+                        ? std::string("cipher tool removed the work copy")
+                        : "could not read back the work copy: " + read.reason());
+        return false;
+    }
+    return true;
+}
+
+} // namespace ostrapel::batch
