@@ -1,0 +1,124 @@
+#include "conversion/BackupSets.h"
+
+#include "system/Paths.h"
+#include "system/Sha256.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace ostrapel::backups {
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+Status MakeDirectories(const std::string& path) {
+    if (MakePrivateDirectory(path)) {
+        return Status::Ok();
+    }
+    const std::string parent = ParentOf(path);
+    if (parent == path || KindOf(parent) != EntryKind::Missing) {
+        return MakePrivateDirectory(path);
+    }
+    if (Status made = MakeDirectories(parent); !made) {
+        return made;
+    }
+    return MakePrivateDirectory(path);
+}
+
+std::string ResolvedAsFarAsItExists(const std::string& path) {
+#ifdef _WIN32
+    constexpr const char* kSeparators = "\\/";
+#else
+    constexpr const char* kSeparators = "/";
+#endif
+    std::string at = path;
+    std::string rest;
+    for (;;) {
+        if (std::string real = ResolvedPath(at); !real.empty()) {
+            return rest.empty() ? real : JoinPath(real, rest);
+        }
+        const auto end = at.find_last_not_of(kSeparators);
+        const auto slash = end == std::string::npos ? end : at.find_last_of(kSeparators, end);
+        if (slash == std::string::npos) {
+            return path;
+        }
+        const std::string name = at.substr(slash + 1, end - slash);
+        rest = rest.empty() ? name : JoinPath(name, rest);
+        at = at.substr(0, slash + 1);
+    }
+}
+
+std::string NotOwn(const std::string& path, EntryKind kind) {
+    Status own = CheckOwnEntry(path, kind);
+    return own ? std::string() : path + " " + own.reason();
+}
+
+std::string FolderKey(const std::string& resolvedFolder) {
+    return Sha256Hex(NamesKeyText(resolvedFolder)).substr(0, 32);
+}
+
+std::string SetsFolderOf(const std::string& backupFolder, const std::string& resolvedFolder) {
+    const std::string sets = JoinPath(backupFolder, FolderKey(resolvedFolder));
+    const std::string earlier = JoinPath(backupFolder, Sha256Hex(resolvedFolder).substr(0, 32));
+    if (earlier != sets && KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets) &&
+        (KindOf(earlier) != EntryKind::Missing || IsSymbolicLink(earlier))) {
+        return earlier;
+    }
+    return sets;
+}
+
+std::string SetName(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    return std::string(kSetNameDigits - std::min(kSetNameDigits, digits.size()), '0') + digits;
+}
+
+std::vector<std::uint64_t> SetNumbers(const std::string& setsFolder, Status* status) {
+    ListingResult listing = ListDirectory(setsFolder);
+    if (status != nullptr) {
+        *status = listing.status;
+    }
+    std::vector<std::uint64_t> numbers;
+    for (const DirectoryEntry& entry : listing.entries) {
+        if (entry.name.size() == kSetNameDigits &&
+            entry.name.find_first_not_of("0123456789") == std::string::npos) {
+            numbers.push_back(std::stoull(entry.name));
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+void RemoveSetFolder(const std::string& set) {
+    (void)RemoveOwnFolder(set);
+}
+
+bool HasManifest(const std::string& set) {
+    const std::string manifest = JoinPath(set, kManifestName);
+    return KindOf(manifest) != EntryKind::Missing || IsSymbolicLink(manifest);
+}
+
+Status ReadSteadily(const std::string& path, std::string& content, FileIdentity& identity) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto before = IdentityOf(path);
+        if (!before) {
+            return Status::Fail("cannot be looked at");
+        }
+        if (Status read = ReadWholeFile(path, content); !read) {
+            return read;
+        }
+        if (auto after = IdentityOf(path); after && *after == *before) {
+            identity = *before;
+            return Status::Ok();
+        }
+    }
+    return Status::Fail("keeps changing");
+}
+
+std::string Resolved(const std::string& folder) {
+    return folder.empty() ? std::string() : ResolvedPath(folder);
+}
+
+} // namespace ostrapel::backups
