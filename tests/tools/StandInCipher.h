@@ -25,7 +25,35 @@ inline std::string Encipher(std::string_view plain) {
     return out;
 }
 
+// The salted form: its own header, eight bytes of salt, then every byte mixed with the key and
+// the salt. The same plain form enciphers differently each time; the length is the same.
+inline constexpr std::string_view kSaltedHeader = "OSTRAPEL-STAND-IN-SALTED\n";
+inline constexpr std::size_t kSaltSize = 8;
+
+inline std::string EncipherSalted(std::string_view plain, std::string_view salt) {
+    std::string out(kSaltedHeader);
+    out.append(salt.substr(0, kSaltSize));
+    out.reserve(out.size() + plain.size());
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        out.push_back(static_cast<char>(static_cast<unsigned char>(plain[i]) ^ KeyAt(i) ^
+                                        static_cast<unsigned char>(salt[i % kSaltSize])));
+    }
+    return out;
+}
+
 inline std::optional<std::string> Decipher(std::string_view enciphered) {
+    if (enciphered.substr(0, kSaltedHeader.size()) == kSaltedHeader &&
+        enciphered.size() >= kSaltedHeader.size() + kSaltSize) {
+        const std::string_view salt = enciphered.substr(kSaltedHeader.size(), kSaltSize);
+        const std::string_view body = enciphered.substr(kSaltedHeader.size() + kSaltSize);
+        std::string out;
+        out.reserve(body.size());
+        for (std::size_t i = 0; i < body.size(); ++i) {
+            out.push_back(static_cast<char>(static_cast<unsigned char>(body[i]) ^ KeyAt(i) ^
+                                            static_cast<unsigned char>(salt[i % kSaltSize])));
+        }
+        return out;
+    }
     if (enciphered.substr(0, kHeader.size()) != kHeader) {
         return std::nullopt;
     }

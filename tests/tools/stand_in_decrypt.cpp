@@ -23,11 +23,16 @@
 //   corrupt     flip one byte of the result, exit 0
 //   linger=MS   leave a helper process behind that lives MS milliseconds after the run
 //   crash       write where no program may: an access violation (SIGSEGV elsewhere)
+// NAME#K matches only the K-th run of that direction on NAME, counted in the folder
+// STAND_IN_CIPHER_STATE (a rule "decrypt:truncate=900:a.sav#1" cuts a.sav's first decipher).
 // Every rule that matches applies, in order.
-// STAND_IN_CIPHER_SCRATCH=beside|folder|temp makes a tool that is sound alone but keeps one
-// fixed scratch file beside itself, in its working folder or in the temporary folder (TMPDIR;
-// TEMP or TMP on Windows): it copies its file there, waits STAND_IN_CIPHER_SCRATCH_MS
-// milliseconds (default 50) and works on what the scratch file then holds.
+// STAND_IN_CIPHER_SALT=1 enciphers with a fresh random salt each run (StandInCipher.h), as
+// tools with a salt or an IV do; either form is deciphered.
+// STAND_IN_CIPHER_SCRATCH=beside|folder|temp|PATH makes a tool that is sound alone but keeps
+// one fixed scratch file beside itself, in its working folder, in the temporary folder (TMPDIR;
+// TEMP or TMP on Windows) or at the absolute PATH: it copies its file there, waits
+// STAND_IN_CIPHER_SCRATCH_MS milliseconds (default 50) and works on what the scratch file then
+// holds.
 //
 // On Windows, STAND_IN_CIPHER_STRICT=1 refuses (exit 64) any command line but exactly
 //   "TOOL" /decrypt:"PATH"   (or /encrypt:), one blank after each closing quote and nothing
@@ -46,6 +51,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -74,7 +80,22 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::vector<Fault> FaultsFor(std::string_view direction, const std::string& name) {
+// Counts this run among the runs of its direction on name; 0 without STAND_IN_CIPHER_STATE.
+long CountRun(std::string_view direction, const std::string& name) {
+    const char* state = std::getenv("STAND_IN_CIPHER_STATE");
+    if (state == nullptr) {
+        return 0;
+    }
+    const std::filesystem::path file = Native(state) / Native(std::string(direction) + "-" + name);
+    long count = 0;
+    if (std::ifstream in(file); in) {
+        in >> count;
+    }
+    std::ofstream(file, std::ios::trunc) << ++count;
+    return count;
+}
+
+std::vector<Fault> FaultsFor(std::string_view direction, const std::string& name, long run) {
     std::vector<Fault> faults;
     const char* env = std::getenv("STAND_IN_CIPHER_FAULTS");
     if (env == nullptr) {
@@ -93,6 +114,12 @@ std::vector<Fault> FaultsFor(std::string_view direction, const std::string& name
         std::string_view dir = rule.substr(0, first);
         std::string_view action = rule.substr(first + 1, second - first - 1);
         std::string_view target = rule.substr(second + 1);
+        if (const auto hash = target.rfind('#'); hash != std::string_view::npos) {
+            if (std::strtol(std::string(target.substr(hash + 1)).c_str(), nullptr, 10) != run) {
+                continue;
+            }
+            target = target.substr(0, hash);
+        }
         if ((dir != "any" && dir != direction) || (target != "*" && target != name)) {
             continue;
         }
@@ -240,6 +267,9 @@ std::string ScratchFile(const std::string& self) {
     if (place == "folder") {
         return "stand-in-scratch.tmp";
     }
+    if (place != "temp") {
+        return std::string(place);
+    }
     const std::u8string temp =
         (std::filesystem::temp_directory_path() / "stand-in-scratch.tmp").u8string();
     return std::string(temp.begin(), temp.end());
@@ -280,7 +310,7 @@ int Run(int argc, char** argv) {
     bool corrupt = false;
     long truncateTo = -1;
     long paceMs = -1;
-    for (const Fault& fault : FaultsFor(direction, name)) {
+    for (const Fault& fault : FaultsFor(direction, name, CountRun(direction, name))) {
         if (fault.action == "exit") {
             std::fprintf(stderr, "stand-in: %s of %s failed on purpose\n",
                          std::string(direction).c_str(), name.c_str());
@@ -360,6 +390,14 @@ int Run(int argc, char** argv) {
             return 65;
         }
         after = std::move(*plain);
+    } else if (const char* salted = std::getenv("STAND_IN_CIPHER_SALT");
+               salted != nullptr && std::string_view(salted) == "1") {
+        std::random_device random;
+        std::string salt;
+        for (std::size_t i = 0; i < standin::kSaltSize; ++i) {
+            salt.push_back(static_cast<char>(random() & 0xFF));
+        }
+        after = standin::EncipherSalted(before, salt);
     } else {
         after = standin::Encipher(before);
     }
