@@ -36,8 +36,21 @@ struct FileState {
     Sha256Digest patched{};   // the patched save the enciphered result must decipher back to
     Sha256Digest result{};    // the enciphered result, which is to replace the save
     bool alive = true;
-    bool ranTool = false; // the cipher tool has run for it in the step under way
-    bool retry = false;   // failed beside other tool runs: to be tried once more alone
+    bool ranTool = false;         // the cipher tool has run for it in the step under way
+    bool retry = false;           // failed beside other tool runs: to be tried once more alone
+    std::size_t originalSize = 0; // of the save as copied in
+    std::size_t plainSize = 0;    // of its plain form
+    bool witnessed = false;       // its plain form is confirmed by the second witness
+    bool disagreed = false;       // its witnesses disagreed: to be tried once more alone
+    bool witnessRetried = false;  // it was, so a second disagreement fails it
+    bool aloneForTwins = false;   // deciphered again alone because it had a twin
+};
+
+// What confirms a save's plain form before it is patched (docs/design.md).
+enum class Witness {
+    Unknown,         // not found out yet in this batch
+    EnciphersBack,   // the tool enciphers alike: the plain form enciphers back to the save
+    DecipheredTwice, // it does not: a second decipher, in another place, gives the same bytes
 };
 
 class Batch {
@@ -77,6 +90,18 @@ private:
     void encipherAndCheck(std::size_t index);
     // Tries an entry whose encipher step failed from the start: its work copy is gone.
     void decipherAndEncipher(std::size_t index);
+    // Finds out, on the first entry to be patched, which witness the tool allows.
+    void chooseWitness();
+    // Confirms the entry's plain form by the batch's witness, or has it tried once more alone.
+    void witness(std::size_t index);
+    void decipherAndWitness(std::size_t index);
+    // The tool's enciphering of the entry's unpatched plain form; empty when the entry failed.
+    std::optional<std::string> encipherUnpatched(std::size_t index);
+    // Whether a second decipher of the save gives the plain form of the first; empty when the
+    // entry failed.
+    std::optional<bool> decipheredAlike(std::size_t index);
+    // The witnesses disagree: the entry is tried once more alone, or fails when it was.
+    void disagree(std::size_t index);
     void copyBack(std::size_t index);
     // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
     void keepOriginals(BackupWriter& backup);
@@ -128,6 +153,13 @@ private:
     std::mutex mutex_;
     // Several jobs are at work: a failure after a tool run waits for a retry alone.
     bool deferring_ = false;
+    Witness witness_ = Witness::Unknown;
+    // With a second decipher as the witness: what the tool adds to a plain form's length when
+    // it enciphers one, where that is a few bytes whatever the plain form (a salt, an IV,
+    // padding), not a compression. A save longer or shorter by more was not deciphered whole.
+    std::optional<std::size_t> overhead_;
+    // Added to a job's number to choose its place: a second decipher runs in another place.
+    std::size_t placeShift_ = 0;
     BatchResult result_;
 };
 

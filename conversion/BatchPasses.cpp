@@ -56,23 +56,28 @@ void Batch::pass(Step step, Step again, bool parallel) {
 }
 
 void Batch::retryAlone(Step again) {
-    for (std::size_t index = 0; index < states_.size(); ++index) {
-        FileState& state = states_[index];
-        if (!state.retry) {
-            continue;
-        }
-        state.retry = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (cancelled()) {
-                notifyFinished(index); // failed as it did
+    // A try alone may call for one more, when its witnesses disagree; there is never a third.
+    for (bool any = true; any;) {
+        any = false;
+        for (std::size_t index = 0; index < states_.size(); ++index) {
+            FileState& state = states_[index];
+            if (!state.retry) {
                 continue;
             }
-            if (observer_ != nullptr) {
-                observer_->cursorMoved(index);
+            any = true;
+            state.retry = false;
+            {
+                std::lock_guard lock(mutex_);
+                if (cancelled()) {
+                    notifyFinished(index); // failed as it did
+                    continue;
+                }
+                if (observer_ != nullptr) {
+                    observer_->cursorMoved(index);
+                }
             }
+            redo(index, again);
         }
-        redo(index, again);
     }
 }
 
@@ -86,6 +91,7 @@ void Batch::redo(std::size_t index, Step again) {
     state.heldBack = false;
     state.deciphered = false;
     state.ranTool = false;
+    state.witnessed = false;
     state.job = kAlone;
     result_.files[index].reason.clear();
     result_.files[index].oldValue.reset();
@@ -94,39 +100,50 @@ void Batch::redo(std::size_t index, Step again) {
 }
 
 void Batch::recheckTwins(Step again) {
-    std::map<Sha256Digest, std::vector<std::size_t>> byPlain;
-    for (std::size_t i = 0; i < states_.size(); ++i) {
-        if (states_[i].deciphered) {
-            byPlain[states_[i].plain].push_back(i);
-        }
-    }
     std::vector<std::size_t> twins = std::move(twins_);
-    for (const auto& [plain, entries] : byPlain) {
-        const bool differ = std::any_of(entries.begin(), entries.end(), [&](std::size_t i) {
-            return states_[i].original != states_[entries.front()].original;
-        });
-        if (differ) {
-            twins.insert(twins.end(), entries.begin(), entries.end());
+    // Each round deciphers alone the twins not yet deciphered alone, which may give one of them
+    // the plain form of a save not rechecked yet; those left once all were are genuine.
+    for (;;) {
+        std::map<Sha256Digest, std::vector<std::size_t>> byPlain;
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            if (states_[i].deciphered) {
+                byPlain[states_[i].plain].push_back(i);
+            }
         }
-    }
-    std::sort(twins.begin(), twins.end());
-    twins.erase(std::unique(twins.begin(), twins.end()), twins.end());
-    for (std::size_t index : twins) {
-        if (request_.deciphered != nullptr) {
-            request_.deciphered->drop(states_[index].original);
+        for (const auto& [plain, entries] : byPlain) {
+            const bool differ = std::any_of(entries.begin(), entries.end(), [&](std::size_t i) {
+                return states_[i].original != states_[entries.front()].original;
+            });
+            if (differ) {
+                twins.insert(twins.end(), entries.begin(), entries.end());
+            }
         }
-        std::lock_guard lock(mutex_);
-        if (!cancelled() && observer_ != nullptr) {
-            observer_->cursorMoved(index);
+        std::erase_if(twins, [&](std::size_t i) { return states_[i].aloneForTwins; });
+        std::sort(twins.begin(), twins.end());
+        twins.erase(std::unique(twins.begin(), twins.end()), twins.end());
+        if (twins.empty()) {
+            break;
         }
-    }
-    for (std::size_t index : twins) {
-        if (cancelled()) {
-            states_[index].heldBack = false;
-            states_[index].alive = true; // failed as cancelled with the rest
-            continue;
+        for (std::size_t index : twins) {
+            if (request_.deciphered != nullptr) {
+                request_.deciphered->drop(states_[index].original);
+            }
+            std::lock_guard lock(mutex_);
+            if (!cancelled() && observer_ != nullptr) {
+                observer_->cursorMoved(index);
+            }
         }
-        redo(index, again);
+        for (std::size_t index : twins) {
+            states_[index].aloneForTwins = true;
+            if (cancelled()) {
+                states_[index].heldBack = false;
+                states_[index].alive = true; // failed as cancelled with the rest
+                continue;
+            }
+            redo(index, again);
+        }
+        retryAlone(again);
+        twins.clear();
     }
     for (std::size_t index = 0; index < states_.size(); ++index) {
         if (states_[index].heldBack) {
@@ -141,7 +158,8 @@ void Batch::fail(std::size_t index, std::string reason) {
     FileState& state = states_[index];
     state.alive = false;
     result_.files[index].reason = std::move(reason);
-    if (deferring_ && state.ranTool && !cancelled()) {
+    if ((state.disagreed || (deferring_ && state.ranTool)) && !cancelled()) {
+        state.disagreed = false;
         state.retry = true;
         return;
     }

@@ -44,9 +44,11 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     DecipheredSaves* const kept = request_.deciphered;
     FileState& state = states_[index];
     state.original = Sha256Of(original);
+    state.originalSize = original.size();
     // Kept bytes that another save deciphered to as well are not trusted: it is deciphered again.
     auto deciphered = [&](std::string bytes) {
         state.plain = Sha256Of(bytes);
+        state.plainSize = bytes.size();
         state.deciphered = true;
         if (kept != nullptr && kept->dropTwins(state.original, state.plain)) {
             std::lock_guard lock(mutex_);
@@ -137,6 +139,9 @@ void Batch::decipherAndPatch(std::size_t index) {
 void Batch::encipherAndCheck(std::size_t index) {
     const std::string copy = workCopy(index);
     FileState& state = states_[index];
+    if (!state.witnessed) {
+        return fail(index, kTwoResults); // never built on a plain form not confirmed
+    }
     std::string enciphered;
     if (!runTool(index, copy, false) || !readBack(index, copy, enciphered)) {
         return;
@@ -171,7 +176,7 @@ void Batch::encipherAndCheck(std::size_t index) {
 }
 
 void Batch::decipherAndEncipher(std::size_t index) {
-    decipherAndPatch(index);
+    decipherAndWitness(index);
     if (states_[index].alive) {
         encipherAndCheck(index);
     }
@@ -236,7 +241,8 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
     states_[index].ranTool = true;
     CommandLine command = CipherCommand(request_.appDir, forTool, decipher);
     RunLimits limits{request_.toolTimeLimit, request_.cancel};
-    if (const std::size_t job = states_[index].job; job < places_.size()) {
+    if (std::size_t job = states_[index].job; job < places_.size()) {
+        job = (job + placeShift_) % places_.size();
         command.program = places_[job].tool;
         limits.workingFolder = places_[job].workingFolder;
         limits.temporaryFolder = places_[job].temporaryFolder;

@@ -135,7 +135,12 @@ BatchResult Batch::run() {
         recheckTwins(&Batch::decipherAndRead);
     } else {
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
-        recheckTwins(&Batch::decipherAndPatch);
+        // Every plain form is confirmed by a second witness before anything is built on it.
+        chooseWitness();
+        placeShift_ = witness_ == Witness::DecipheredTwice ? 1 : 0;
+        pass(&Batch::witness, &Batch::decipherAndWitness);
+        placeShift_ = 0;
+        recheckTwins(&Batch::decipherAndWitness);
         pass(&Batch::encipherAndCheck, &Batch::decipherAndEncipher);
         BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
                                                           : request_.backupFolder,

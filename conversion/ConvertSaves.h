@@ -25,6 +25,10 @@ inline constexpr const char* kNameNotForTool =
 inline constexpr const char* kTrailingDotOrSpace =
     "the name ends in a dot or a space, which Windows programs cannot open";
 
+// Why a save is left alone whose plain form two witnesses, taken once more alone, do not agree on.
+inline constexpr const char* kTwoResults =
+    "the cipher tool gave two different results for this save";
+
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
 

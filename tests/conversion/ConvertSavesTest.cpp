@@ -1,5 +1,6 @@
 #include "conversion/ConvertSaves.h"
 
+#include "../tools/StandInCipher.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
@@ -103,7 +105,7 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
     }
     std::size_t runsBeforeFirstReplace = 0;
     recorder.onCursor = [&](std::size_t) {
-        if (recorder.cursor.size() == 7) { // the first step of the third pass
+        if (recorder.cursor.size() == 11) { // the first step of the last pass
             runsBeforeFirstReplace = ReadLines(log).size();
             for (const std::string& name : names) {
                 EXPECT_EQ(Save(name), Original(name)) << "replaced before the last tool run";
@@ -118,13 +120,16 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
     EXPECT_EQ(result.report, "Changed versions DLC in 3 files\n\n" +
                                  BackupNote(result.backupSet, saves, FrontEnd::Window));
     EXPECT_TRUE(result.allChanged());
-    // Every result is proven by deciphering a scratch copy of it before anything is replaced.
+    // Every plain form enciphers back to its save (the first run of which shows the tool enciphers
+    // alike), and every result is proven by deciphering a scratch copy of it, before anything is
+    // replaced.
     EXPECT_EQ(ReadLines(log),
               (std::vector<std::string>{"decrypt a.sav", "decrypt b.sav", "decrypt c.sav",
+                                        "encrypt a.sav", "encrypt b.sav", "encrypt c.sav",
                                         "encrypt a.sav", "decrypt a.sav", "encrypt b.sav",
                                         "decrypt b.sav", "encrypt c.sav", "decrypt c.sav"}));
-    EXPECT_EQ(runsBeforeFirstReplace, 9u);
-    EXPECT_EQ(recorder.cursor, (std::vector<std::size_t>{0, 1, 2, 0, 1, 2, 0, 1, 2}));
+    EXPECT_EQ(runsBeforeFirstReplace, 12u);
+    EXPECT_EQ(recorder.cursor, (std::vector<std::size_t>{0, 1, 2, 0, 0, 1, 2, 0, 1, 2, 0, 1, 2}));
     for (const std::string& name : names) {
         EXPECT_EQ(Save(name), Converted(name)) << name;
     }
@@ -264,7 +269,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     BatchResult result = ConvertSaves(request, runner, &recorder);
     EXPECT_TRUE(result.allChanged()) << result.report;
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(ReadLines(log).size(), 3u) << "the tool beside the program ran";
+    EXPECT_EQ(ReadLines(log).size(), 4u) << "the tool beside the program ran";
     EXPECT_EQ(SortedNames(moved), std::vector<std::string>{});
     EXPECT_EQ(SortedNames(beside), std::vector<std::string>{}) << "nothing written beside it";
 }
@@ -382,7 +387,7 @@ TEST_F(ConvertSavesTest, ListedFoldersAndOddEntriesStayAsTheyAre) {
     EXPECT_EQ(Outcome(result, "gone.sav").reason, "not found");
     EXPECT_EQ(ReadFile(saves + "/slots/inner.sav"), "inside");
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
-    EXPECT_EQ(ReadLines(log).size(), 3u);
+    EXPECT_EQ(ReadLines(log).size(), 4u);
     ExpectCleanWorkFolder();
 }
 
@@ -532,7 +537,7 @@ TEST_F(ConvertSavesTest, AWorkCopyRewrittenAfterItsProofNeverReachesTheSave) {
     AddSave("a.sav");
     AddSave("b.sav");
     recorder.onCursor = [&](std::size_t index) {
-        if (recorder.cursor.size() == 5 && index == 0) { // the replacement of a.sav
+        if (recorder.cursor.size() == 8 && index == 0) { // the replacement of a.sav
             WriteFile(WorkFolderOf(appDir) + "a.sav", Converted("b.sav"));
         }
     };
@@ -604,4 +609,98 @@ TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
     EXPECT_EQ(Outcome(result, "b.sav").reason, "its work copy clashes with another save's");
     EXPECT_EQ(Save("b.sav"), Original("b.sav"));
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
+}
+
+// A plain form is patched only once confirmed: by enciphering back to its save where the tool
+// enciphers alike, else by a second decipher and the length a salt leaves. A decipher cut once
+// is done again alone; one cut every time, or kept from another tool, never reaches a save,
+// whichever save shows the batch which witness the tool allows.
+TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
+    const struct {
+        bool salted;
+        const char* faults; // "kept": a.sav's plain form kept from another tool
+        const char* failed; // the one save left alone, if any
+    } cases[] = {
+        {false, "", ""},
+        {false, "decrypt:truncate=1000:b.sav#1", ""},
+        {false, "decrypt:truncate=1000:b.sav", "b.sav"},
+        {false, "decrypt:truncate=1000:a.sav", "a.sav"},
+        {false, "kept", ""},
+        {true, "", ""},
+        {true, "decrypt:truncate=1000:b.sav#1", ""},
+        {true, "decrypt:truncate=1000:b.sav", "b.sav"},
+        {true, "decrypt:truncate=1000:a.sav", "a.sav"},
+        {true, "kept", ""},
+    };
+    names = {"a.sav", "b.sav", "c.sav"};
+    for (std::size_t jobs : {1u, 3u}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.salted ? "salted " : "") + c.faults + ", " +
+                         std::to_string(jobs) + " jobs");
+            const std::string counts =
+                root / ("state" + std::to_string(&c - cases) + "-" + std::to_string(jobs));
+            testsupport::MakeDir(counts);
+            ScopedEnv count("STAND_IN_CIPHER_STATE", counts);
+            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.salted ? "1" : "0");
+            const bool kept = std::string_view(c.faults) == "kept";
+            ScopedEnv faults("STAND_IN_CIPHER_FAULTS", kept ? "" : c.faults);
+            std::map<std::string, std::string> originals;
+            for (const std::string& name : names) {
+                const std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+                originals[name] = c.salted ? standin::EncipherSalted(plain, name + "-salt!")
+                                           : standin::Encipher(plain);
+                WriteFile(saves + "/" + name, originals[name]);
+            }
+            DecipheredSaves other;
+            other.useFor(saves);
+            other.keep(Sha256Of(originals["a.sav"]), std::string(kSaveSize, '\x01'));
+            Scn_Process runner;
+            BatchRequest request{saves, names, appDir, "200"};
+            request.jobs = jobs;
+            request.deciphered = kept ? &other : nullptr;
+
+            BatchResult result = ConvertSaves(request, runner);
+
+            for (const std::string& name : names) {
+                if (name == c.failed) {
+                    EXPECT_EQ(Outcome(result, name).reason, kTwoResults);
+                    EXPECT_TRUE(Save(name) == originals[name]) << name;
+                } else {
+                    EXPECT_TRUE(Outcome(result, name).changed) << Outcome(result, name).reason;
+                    EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
+                        << name;
+                }
+            }
+            ExpectCleanWorkFolder();
+        }
+    }
+}
+
+// Three saves, one scratch file at a fixed path and three jobs: a.sav deciphers to b.sav's data
+// and b.sav to c.sav's. Twins are deciphered again alone until none are left, so each save is
+// converted from its own data, whether the witness is the save itself or a second decipher.
+TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
+    names = {"a.sav", "b.sav", "c.sav"};
+    ScopedEnv scratch("STAND_IN_CIPHER_SCRATCH", root / "fixed-scratch.tmp");
+    ScopedEnv wait("STAND_IN_CIPHER_SCRATCH_MS", "75");
+    // Each run waits before it writes the scratch file: a.sav first, b.sav, then c.sav.
+    ScopedEnv order("STAND_IN_CIPHER_FAULTS", "decrypt:sleep=50:b.sav;decrypt:sleep=100:c.sav");
+    for (bool salted : {false, true}) {
+        SCOPED_TRACE(salted ? "salted" : "enciphered alike");
+        ScopedEnv salt("STAND_IN_CIPHER_SALT", salted ? "1" : "0");
+        for (const std::string& name : names) {
+            const std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+            WriteFile(saves + "/" + name,
+                      salted ? standin::EncipherSalted(plain, name + "-salt!") : Original(name));
+        }
+        Scn_Process runner;
+        BatchRequest request{saves, names, appDir, "200"};
+        request.jobs = 3;
+        BatchResult result = ConvertSaves(request, runner);
+        EXPECT_TRUE(result.allChanged()) << result.report;
+        for (const std::string& name : names) {
+            EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
+                << name;
+        }
+    }
 }

@@ -9,6 +9,7 @@
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
+#include "system/Paths.h"
 #include "system/Sha256.h"
 
 #include <algorithm>
@@ -399,8 +400,10 @@ std::vector<pid_t> ProcessesRunning(const std::vector<std::string>& args) {
 // batch must not clear the work folder and copy saves into it while that tool may still write.
 TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     AddSaves();
-    const std::vector<std::string> toolRun = {CipherToolOf(appDir),
-                                              "/encrypt:" + WorkFolderOf(appDir) + "b.sav"};
+    // The run that hangs enciphers b.sav's plain form to confirm it by its save.
+    const std::vector<std::string> toolRun = {
+        CipherToolOf(appDir),
+        "/encrypt:" + JoinPath(WorkFolderOf(appDir) + kScratchFolder, "b.sav")};
     pid_t batch = ::fork();
     if (batch == 0) {
         ::setenv("STAND_IN_CIPHER_FAULTS", "encrypt:hang=60000:b.sav", 1);
@@ -456,7 +459,7 @@ TEST_F(FaultTest, ARestorePassesOverTheSetOfABatchKilledBeforeItReplacedAnything
         struct Kill : BatchObserver {
             std::size_t moves = 0;
             void cursorMoved(std::size_t) override {
-                if (++moves == 7) { // the replacement pass begins: the originals are kept
+                if (++moves == 11) { // the replacement pass begins: the originals are kept
                     ::kill(::getpid(), SIGKILL);
                 }
             }
@@ -539,8 +542,13 @@ TEST_F(FaultTest, AToolRunThatChangesNothingIsAFailedRun) {
 // patched save byte for byte before it may replace anything.
 TEST_F(FaultTest, ADamagedEncipheredResultNeverReplacesTheSave) {
     AddSaves();
-    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:truncate=100:a.sav;encrypt:corrupt:b.sav");
-    BatchResult result = Run();
+    // The first encipher of each is its witness, the second the result; with one job a failed
+    // run is not tried again.
+    testsupport::MakeDir(root / "state");
+    ScopedEnv state("STAND_IN_CIPHER_STATE", root / "state");
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS",
+                     "encrypt:truncate=100:a.sav#2;encrypt:corrupt:b.sav#2");
+    BatchResult result = Run(nullptr, 1);
     const std::string why = "the enciphered result does not decipher back to the patched save";
     EXPECT_EQ(result.files[0].reason, why);
     EXPECT_EQ(result.files[1].reason, why);
@@ -634,9 +642,10 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
         }
     };
     AddSaves();
-    // Cursor moves 1-3 are the decipher pass, 4-6 the encipher pass, 7-9 the replacements.
+    // Cursor moves 1-3 are the decipher pass, 4 the choice of the witness, 5-7 the witnesses,
+    // 8-10 the encipher pass, 11-13 the replacements.
     for (std::size_t jobs : {1u, 3u})
-        for (std::size_t at : {2u, 5u, 8u}) {
+        for (std::size_t at : {2u, 6u, 9u, 12u}) {
             for (const std::string& name : names) {
                 WriteFile(saves + "/" + name, Original(name));
             }
@@ -651,7 +660,7 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
 
             EXPECT_TRUE(result.cancelled);
             EXPECT_NE(result.report.find("\nCancelled"), std::string::npos) << result.report;
-            const std::size_t replaced = at == 8u ? 1u : 0u;
+            const std::size_t replaced = at == 12u ? 1u : 0u;
             EXPECT_EQ(result.changedCount, replaced) << "cancelled at " << at;
             for (std::size_t i = 0; i < names.size(); ++i) {
                 EXPECT_TRUE(Save(names[i]) ==
@@ -661,9 +670,11 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
                     EXPECT_EQ(result.files[i].reason, "cancelled");
                 }
             }
-            // Runs before the cancel: one per save in the first pass, two in the second. Several
-            // jobs may have started the runs of the saves before the cursor's.
-            const std::size_t runs = at == 2u ? 1u : at == 5u ? 3u + 2u : 9u;
+            // Runs before the cancel: one per save in the first pass, one to choose the witness
+            // (the first save's), one per other save for the witness, two per save in the
+            // encipher pass. Several jobs may have started the runs of the saves before the
+            // cursor's.
+            const std::size_t runs = at == 2u ? 1u : at == 6u ? 4u : at == 9u ? 8u : 12u;
             if (jobs == 1) {
                 EXPECT_EQ(ReadLines(log).size(), runs) << "cancelled at " << at;
             } else {

@@ -208,7 +208,7 @@ TEST_F(SaveVersionsTest, ASaveAlreadyAtTheValueIsLeftAloneAfterOneToolRun) {
     EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
                             [](const std::string& run) { return run.ends_with(" b.sav"); }),
               1);
-    EXPECT_EQ(runs.size(), 7u);
+    EXPECT_EQ(runs.size(), 9u);
 
     const FileOutcome& already = result.files[1];
     EXPECT_TRUE(already.already && !already.changed);
