@@ -77,6 +77,12 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
         return refuse("Not a folder: " + saveFolder);
     }
+    // No batch or restore of another copy of the program works on the save folder meanwhile. Taken
+    // first: a batch that has not kept its originals yet is at work, not absent.
+    SaveFolderLock saveLock(folder);
+    if (!saveLock.status()) {
+        return refuse(saveLock.status().reason());
+    }
     const std::string sets = SetsFolderOf(backupFolder, folder);
     auto nothing = [&] {
         result.nothingToUndo = true;
@@ -89,11 +95,6 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
         return refuse("Cannot use the backups in " + sets + ": the folder " + notOwn +
                       "; it is left alone. Nothing was restored");
-    }
-    // No batch or restore of another copy of the program works on the save folder meanwhile.
-    SaveFolderLock saveLock(folder);
-    if (!saveLock.status()) {
-        return refuse(saveLock.status().reason());
     }
     // Kept for the whole restore: no batch keeps or prunes sets meanwhile.
     FolderLock lock(sets);

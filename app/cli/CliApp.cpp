@@ -147,7 +147,8 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     }
     if (result.nothingToUndo) {
         out << Printable(NothingToUndo(folderArg)) << '\n';
-        return kExitBadUsage;
+        // Sets passed over were marked undone: not untouched, yet no save was restored.
+        return result.passedOver.empty() ? kExitBadUsage : kExitSomeNotChanged;
     }
     if (!result.status) {
         err << Printable(result.status.reason()) << '\n';

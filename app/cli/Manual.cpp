@@ -232,7 +232,8 @@ Manual CliManual() {
          {{"0", "Every save was changed or already at LABEL (--show: every save was read); "
                 "--restore: every save was restored."},
           {"1", "Some save was not changed (not read, not restored), the cipher tool is "
-                "missing, or the conversion was cancelled"
+                "missing, a restore only passed over sets that undo nothing, or the conversion "
+                "was cancelled"
 #ifdef _WIN32
                 " otherwise than by Ctrl-C."
 #else

@@ -355,6 +355,20 @@ make_save_at() { # make_save_at FOLDER NAME VALUE: an enciphered save whose fiel
         dd of="$1/$2" bs=1 seek=788 conv=notrunc status=none
     "$app/Decrypt/decrypt.exe" "/encrypt:$1/$2" && rm -f "$1/$2.backup"
 }
+
+# A set whose batch was stopped before it replaced any save (made so by hand here: not complete,
+# every save its original) is passed over: the restore changed nothing, and says why.
+rm -rf "$root/stopped" "$root/stopped-originals" && mkdir "$root/stopped"
+make_save_at "$root/stopped" a.sav 0
+cp -a "$root/stopped" "$root/stopped-originals"
+"$cli" --dlc 2.00 "$root/stopped" >"$root/out" 2>&1
+cp "$root/stopped-originals/a.sav" "$root/stopped/a.sav"
+stopped_set=$(sed -n 's/^The originals are kept in \(.*\); to put them back.*/\1/p' "$root/out")
+sed -i '/^complete$/d' "$stopped_set/manifest"
+"$cli" --restore "$root/stopped" >"$root/out" 2>&1
+check "a restore that only passed over sets exits 1" test $? -eq 1
+check "a restore that only passed over sets says so" grep -q "^Passed over the backup set " "$root/out"
+check "a set passed over leaves its save as it was" cmp -s "$root/stopped/a.sav" "$root/stopped-originals/a.sav"
 make_save_at "$shown" zero.sav 0
 make_save_at "$shown" one.sav 100
 make_save_at "$shown" three.sav 300

@@ -295,6 +295,17 @@ TEST_F(BackupsTest, ASecondRestoreWaitsForTheFirst) {
     ExpectAll(200, "while another holds the backups");
 }
 
+// A restore during the first batch on a folder, before the batch has kept its originals, says
+// another conversion is at work, not that there is nothing to undo.
+TEST_F(BackupsTest, ARestoreDuringABatchWithoutASetYetSaysTheFolderIsBusy) {
+    AddSaves();
+    SaveFolderLock batch(saves);
+    ASSERT_TRUE(batch.status());
+    RestoreResult restored = Restore();
+    EXPECT_FALSE(restored.nothingToUndo);
+    EXPECT_EQ(restored.report, kSaveFolderBusy);
+}
+
 // The backups never go into the save folder itself: such a backup folder is refused before
 // it is made, nor any folder above it.
 TEST_F(BackupsTest, ABackupFolderInsideTheSaveFolderIsRefusedAndNotMade) {
