@@ -213,9 +213,12 @@ TEST(Paths, AKeyTextIsSharedByEverySpellingOfAPath) {
         {"C:\\Saves", "C:\\Saves2"},
     };
 #else
-    const std::vector<std::pair<std::string, std::string>> same = {{"/home/me", "/home/me"}};
+    // Only the text itself is the same path: its key is that text, case and all.
+    const std::vector<std::pair<std::string, std::string>> same = {};
+    EXPECT_EQ(NamesKeyText("/home/Me/\xC3\x84rger"), "/home/Me/\xC3\x84rger");
     const std::vector<std::pair<std::string, std::string>> different = {
         {"/home/me/Saves", "/home/me/saves"},
+        {"/home/me/\xC3\x84rger", "/home/me/\xC3\xA4rger"},
     };
 #endif
     for (const auto& [a, b] : same) {
