@@ -126,10 +126,21 @@ std::string CipherToolOf(const std::string& appDir) {
 
 Status ClearWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
-    // With no save folder to check it against, a work folder that is a link may lead anywhere,
-    // a save folder among them: it is left as it is, and a batch checks and empties it.
-    if (IsSymbolicLink(folder.substr(0, folder.size() - 1))) { // without its trailing separator
-        return Status::Ok();
+    // With no save folder to check it against, a work folder reached through a link (itself, or
+    // a folder on the way down from the program folder) may lead anywhere, a save folder among
+    // them: it is left as it is, and a batch checks and empties it.
+    std::string at = folder.substr(0, folder.size() - 1); // without its trailing separator
+    const std::string top = PathIsWithin(at, appDir) ? appDir : at;
+    for (;;) {
+        if (IsSymbolicLink(at)) {
+            return Status::Ok();
+        }
+        const std::string parent = ParentOf(at);
+        if (SamePathText(at, top) || parent.empty() || SamePathText(parent, at) ||
+            SamePathText(parent, top)) {
+            break;
+        }
+        at = parent;
     }
     FolderLock lock(folder);
     if (!lock.held()) {

@@ -519,15 +519,27 @@ TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
 }
 
 #ifndef _WIN32
+// Whichever folder on the way from the program folder is the link: the work folder itself, or
+// the Decrypt folder that holds it.
 TEST_F(ConvertSavesTest, AWorkFolderThatIsALinkIsNotEmptiedWithoutASaveFolderToCheck) {
-    const std::string elsewhere = root / "elsewhere";
-    std::filesystem::create_directories(elsewhere);
-    WriteFile(elsewhere + "/slot1.sav", "a save");
-    std::filesystem::remove_all(WorkFolderOf(appDir));
-    std::filesystem::create_directory_symlink(elsewhere, appDir + "/Decrypt/temp");
+    for (const std::string linked : {"Decrypt/temp", "Decrypt"}) {
+        SCOPED_TRACE(linked);
+        const std::string elsewhere = root / ("elsewhere-" + std::to_string(linked.size()));
+        std::filesystem::create_directories(elsewhere + "/temp");
+        std::filesystem::copy(appDir + "Decrypt/decrypt.exe", elsewhere + "/decrypt.exe");
+        WriteFile(elsewhere + "/temp/slot1.sav", "a save");
+        std::filesystem::rename(appDir + "Decrypt", root / "Decrypt-aside");
+        std::filesystem::create_directories(appDir + "Decrypt");
+        std::filesystem::remove_all(appDir + linked);
+        std::filesystem::create_directory_symlink(
+            linked == "Decrypt" ? elsewhere : elsewhere + "/temp", appDir + linked);
 
-    EXPECT_TRUE(ClearWorkFolder(appDir).ok());
-    EXPECT_EQ(ReadFile(elsewhere + "/slot1.sav"), "a save");
+        EXPECT_TRUE(ClearWorkFolder(appDir).ok());
+        EXPECT_EQ(ReadFile(elsewhere + "/temp/slot1.sav"), "a save");
+        std::filesystem::remove(appDir + linked);
+        std::filesystem::remove_all(appDir + "Decrypt");
+        std::filesystem::rename(root / "Decrypt-aside", appDir + "Decrypt");
+    }
 }
 #endif
 
