@@ -1,7 +1,8 @@
 // Converts N saves with a cipher tool that does next to nothing and compares the time per save
 // with floors timed in the same run: loops doing only what a correct batch must do.
-//   floor           per save the tool's three runs (the proof's included), the copies, the
-//                   field, and a flushed temporary renamed over the save;
+//   floor           per save the tool's four runs (a second decipher of the save as the witness
+//                   of the first, and the proof's), the copies, the field, and a flushed
+//                   temporary renamed over the save;
 //   backup floor    that and a flushed backup copy of the original;
 //   required floor  that, the checks that each run changed its file, the SHA-256 of the
 //                   original and of the result that a backup set's manifest records, and the
@@ -75,8 +76,9 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The least a correct batch does per save: copy in, decipher, read the field (a save holding
-// the value already is left alone) and write it, encipher, decipher a scratch copy and compare
+// The least a correct batch does per save: copy in, decipher, decipher a second copy of the save
+// as its witness and compare, read the field (a save holding the value already is left alone)
+// and write it, encipher, decipher a scratch copy and compare
 // it with the patched save, then a flushed temporary renamed over the save; with backups, a
 // flushed copy of the original too.
 double Floor(const fs::path& saves, const std::vector<std::string>& names,
@@ -93,6 +95,10 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
         const std::string scratch = work + "scratch-" + name;
         CopyFile(save, copy, false);
         Check(runner.Run_Process(ostrapel::CipherCommand(appDir, copy, true)).succeeded(), "tool");
+        CopyFile(save, scratch, false);
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
+              "tool");
+        Check(ReadAll(scratch) == ReadAll(copy), "witness");
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
         unsigned char old[2] = {0, 0};
         Check(::pread(fd, old, 2, 788) == 2 && (old[0] != 0xC8 || old[1] != 0x00), "old field");
@@ -120,7 +126,8 @@ double Floor(const fs::path& saves, const std::vector<std::string>& names,
 // changed its file (made on bytes read anyway), the SHA-256 of the original and of the result
 // that the backup's manifest records, and the passes' order (every decipher, then every
 // encipher with its proof, then the backups, flushed, then the replacements), with the work
-// copies kept from one pass to the next and the patched saves kept in memory.
+// copies kept from one pass to the next and the patched saves kept in memory; the witness of
+// each decipher, a second decipher of the save, in a pass of its own between the first two.
 double RequiredFloor(const fs::path& saves, const std::vector<std::string>& names,
                      const std::string& appDir, const fs::path& backups) {
     const std::string work = appDir + "Decrypt/temp/";
@@ -142,6 +149,17 @@ double RequiredFloor(const fs::path& saves, const std::vector<std::string>& name
         patched[i][789] = '\0';
         int fd = ::open(copy.c_str(), O_RDWR | O_CLOEXEC);
         Check(::pwrite(fd, patched[i].data() + 788, 2, 788) == 2 && ::close(fd) == 0, "field");
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string scratch = work + "scratch-" + names[i];
+        CopyFile((saves / names[i]).string(), scratch, false);
+        Check(runner.Run_Process(ostrapel::CipherCommand(appDir, scratch, true)).succeeded(),
+              "tool");
+        std::string plain = ReadAll(scratch);
+        plain[788] = '\xC8';
+        plain[789] = '\0';
+        Check(plain == patched[i], "witness");
+        ::unlink(scratch.c_str());
     }
     std::vector<std::string> results(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {

@@ -1,8 +1,8 @@
 // Wall time of a batch against the number of jobs, with a cipher tool that takes a while per
 // run (a slow tool is where running several at once pays).
 //   bench_jobs [SAVES] [TOOL_MS]   (default 24 saves, 50 ms per tool run)
-// Each save costs three tool runs (decipher, encipher, the check's decipher), so one job takes
-// at least 3 x SAVES x TOOL_MS; N jobs ideally a N-th of that.
+// Each save costs four tool runs (decipher, its witness, encipher, the check's decipher), so one
+// job takes at least 4 x SAVES x TOOL_MS; N jobs ideally a N-th of that.
 
 #include "conversion/ConvertSaves.h"
 #include "system/Process.h"
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     fs::copy_file(OSTRAPEL_MINIMAL_TOOL, appDir + "Decrypt/decrypt.exe");
 
     std::printf("saves: %zu, tool run: %ld ms, floor for one job: %.0f ms\n", count, toolMs,
-                3.0 * static_cast<double>(count) * static_cast<double>(toolMs));
+                4.0 * static_cast<double>(count) * static_cast<double>(toolMs));
     std::printf("%6s %12s %10s %14s\n", "jobs", "wall ms", "speed-up", "ideal ms");
     double oneJobMs = 0;
     for (std::size_t jobs : {1u, 2u, 4u, 8u, 16u}) {
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
             oneJobMs = ms;
         }
         const double ideal =
-            3.0 * static_cast<double>(toolMs) * static_cast<double>((count + jobs - 1) / jobs);
+            4.0 * static_cast<double>(toolMs) * static_cast<double>((count + jobs - 1) / jobs);
         std::printf("%6zu %12.0f %9.2fx %14.0f\n", jobs, ms, oneJobMs / ms, ideal);
     }
     fs::remove_all(root);
