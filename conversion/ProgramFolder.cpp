@@ -1,6 +1,7 @@
 // The program folder's layout and the rules that keep its work folder apart from the saves.
 #include "conversion/ProgramFolder.h"
 
+#include "conversion/JobPlaces.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/UserFolders.h"
@@ -25,12 +26,10 @@ Status RemoveTree(const std::string& folder) {
     return RemoveEmptyDirectory(folder);
 }
 
-// Empties the work folder, the batch's own folders in it included, which go too.
+// Empties the work folder, the batch's own folders in it included, which go too; the job
+// places keep their copies of the tool's folder.
 Status ClearWorkArea(const std::string& workFolder) {
-    if (const std::string jobs = JoinPath(workFolder, kJobsFolder);
-        KindOf(jobs) == EntryKind::Directory && !IsSymbolicLink(jobs)) {
-        (void)RemoveTree(jobs);
-    }
+    ClearJobPlaces(workFolder);
     Status cleared = RemoveFilesIn(workFolder);
     for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
         const std::string folder = JoinPath(workFolder, own);

@@ -70,10 +70,11 @@ inline constexpr const char* kScratchFolder = ".scratch";
 inline constexpr const char* kEarlierPatchedFolder = ".patched";
 // The places of the jobs of a batch, one folder each: the working folder of the job's runs, with
 // a copy of the tool's folder and the runs' temporary folder in it, so runs side by side share
-// nothing the tool may write in.
+// nothing the tool may write in. They stay from batch to batch (JobPlaces).
 inline constexpr const char* kJobsFolder = ".jobs";
 
-// Empties the work folder, the batch's own folders in it included, which go too.
+// Empties the work folder, the batch's own folders in it included, which go too; the job
+// places keep their copies of the tool's folder (ClearJobPlaces).
 Status ClearWorkArea(const std::string& workFolder);
 
 // Deletes a folder with everything in it; a link inside is removed, never followed.

@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
+#include "conversion/JobPlaces.h"
+#include "conversion/ProgramFolder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
@@ -25,6 +27,7 @@ using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::ReadLines;
 using testsupport::ScopedEnv;
+using testsupport::LeftInWorkFolder;
 using testsupport::SortedNames;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -84,7 +87,7 @@ protected:
     }
 
     void ExpectCleanWorkFolder() {
-        EXPECT_EQ(SortedNames(WorkFolderOf(appDir)), std::vector<std::string>{});
+        EXPECT_EQ(LeftInWorkFolder(WorkFolderOf(appDir)), std::vector<std::string>{});
         for (const std::string& name : SortedNames(saves)) {
             EXPECT_EQ(name.rfind(kTemporaryPrefix, 0), std::string::npos) << name;
             EXPECT_FALSE(name.ends_with(".backup")) << name;
@@ -554,7 +557,7 @@ TEST_F(ConvertSavesTest, SavesThatDecipherAlikeAreDecipheredAgainAlone) {
         WriteFile(saves + "/b.sav", Original("b.sav"));
         WriteFile(log, "");
         DecipheredSaves kept;
-        kept.useFor(saves);
+        kept.useFor(saves, ToolStamp(appDir, WorkFolderOf(appDir)));
         const std::string plainB = testsupport::PlainSave(kSaveSize, Seed("b.sav"));
         kept.keep(Sha256Of(Original("a.sav")), plainB); // b's data kept for a
         kept.keep(Sha256Of(Original("b.sav")), plainB);
