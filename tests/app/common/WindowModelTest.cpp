@@ -414,6 +414,29 @@ TEST(WindowModel, TheBatchDeciphersNoSaveTheReadingDidAndAnotherFolderDropsThem)
     EXPECT_TRUE(window.Ran("decrypt a.sav") && window.Ran("decrypt b.sav"));
 }
 
+// Versions read with a tool that deciphers wrongly, then applied once the right tool is in
+// place: nothing the first tool deciphered reaches a save, with one job or several.
+TEST(WindowModel, ApplyingWithAnotherToolUsesNothingTheFirstDeciphered) {
+    for (std::size_t jobs : {1u, 4u}) {
+        SCOPED_TRACE(jobs);
+        Window window([jobs](WindowOptions& options) { options.jobs = jobs; });
+        window.WriteSave("a.sav", 100);
+        window.WriteSave("b.sav", 300);
+        {
+            ScopedEnv wrong("STAND_IN_CIPHER_FAULTS", "decrypt:corrupt:*");
+            window.ListAndRead();
+        }
+        const std::filesystem::path tool =
+            testsupport::Native(window.scene.appDir + "Decrypt/decrypt.exe");
+        std::filesystem::remove(tool);
+        std::filesystem::copy_file(testsupport::Native(testsupport::StandInToolPath()), tool);
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        EXPECT_TRUE(window.Holds("a.sav", 200));
+        EXPECT_TRUE(window.Holds("b.sav", 200));
+    }
+}
+
 // A tool sound alone that keeps one fixed scratch file, beside itself, in its working folder or
 // in the temporary folder, reads and converts every save from its own data with several jobs.
 TEST(WindowModel, AToolWithOneScratchFileGivesEverySaveItsOwnDataWithSeveralJobs) {
