@@ -102,20 +102,38 @@ Status MakeFolders(const std::string& folder) {
 } // namespace
 
 std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
-                             bool (*canWriteIn)(const std::string& folder)) {
+                             bool keepOut, bool (*canWriteIn)(const std::string& folder)) {
     const std::string beside = WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
-    if (userWorkFolder.empty() || canWriteIn(beside)) {
+    if (userWorkFolder.empty() || (!keepOut && canWriteIn(beside))) {
         return beside;
     }
     (void)MakeFolders(userWorkFolder);
     return WithTrailingSeparator(userWorkFolder);
 }
 
+bool KeepsWorkFolderOut(const std::string& appDir, const std::vector<std::string>& keptOut,
+                        bool underSyncRoot) {
+    if (underSyncRoot) {
+        return true;
+    }
+    const std::string resolved = ResolvedPath(appDir);
+    for (const std::string& folder : keptOut) {
+        if (!folder.empty() && (PathIsWithin(appDir, folder) ||
+                                (!resolved.empty() && PathIsWithin(resolved, folder)))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string WorkFolderOf(const std::string& appDir) {
 #ifdef _WIN32
-    return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
+    const SyncedOrProtected places = SyncedOrProtectedFolders(appDir);
+    return ChooseWorkFolder(appDir, UserWorkFolder(),
+                            KeepsWorkFolderOut(appDir, places.folders, places.underSyncRoot),
+                            CanWriteIn);
 #else
-    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
+    return ChooseWorkFolder(appDir, {}, false, CanWriteIn); // see ProgramFolder
 #endif
 }
 

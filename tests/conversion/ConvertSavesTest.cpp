@@ -256,7 +256,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.appDir + " " + c.user);
-        EXPECT_EQ(ChooseWorkFolder(c.appDir, c.user, c.canWrite), c.chosen);
+        EXPECT_EQ(ChooseWorkFolder(c.appDir, c.user, false, c.canWrite), c.chosen);
     }
     EXPECT_EQ(KindOf(user), EntryKind::Directory) << "made with the folders above it";
 
