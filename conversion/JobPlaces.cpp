@@ -125,8 +125,11 @@ Status MakePlace(const std::string& toolFolder, const std::string& jobs, std::si
     // takes from its working folder ("Decrypt/...") leads into the job's copy.
     place = {Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
     std::string made;
+    // A copy whose tool went missing since (deleted by hand, say) is made again too.
     if (KindOf(folder) != EntryKind::Directory || IsSymbolicLink(folder) ||
-        !ReadWholeFile(stampFile, made) || made != stamp) {
+        !ReadWholeFile(stampFile, made) || made != stamp ||
+        (KindOf(Join({toolFolder, "decrypt.exe"})) == EntryKind::File &&
+         KindOf(place.tool) != EntryKind::File)) {
         // The stamp goes first and comes back last: a place without one is never used.
         if (KindOf(stampFile) != EntryKind::Missing) {
             if (Status removed = RemoveFile(stampFile); !removed) {

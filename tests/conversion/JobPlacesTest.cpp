@@ -121,6 +121,7 @@ TEST_F(JobPlacesTest, WhatAKilledBatchLeftIsRemovedOrRebuilt) {
     testsupport::MakeDir(jobs + "/" + NewTemporaryName()); // a build cut short
     WriteFile(jobs + "/" + NewTemporaryName(), "");        // a stamp's temporary
     std::filesystem::remove(testsupport::Native(jobs + "/1.stamp"));
+    std::filesystem::remove(testsupport::Native(jobs + "/2/Decrypt/decrypt.exe")); // by hand
     WriteFile(jobs + "/0/temp/scratch", "deciphered");
     WriteFile(jobs + "/0/left.sav", "deciphered");
 
@@ -132,7 +133,8 @@ TEST_F(JobPlacesTest, WhatAKilledBatchLeftIsRemovedOrRebuilt) {
               (std::vector<std::string>{"0", "0.stamp", "1", "1.stamp", "2", "2.stamp"}));
     EXPECT_TRUE(Exists(jobs + "/0/Decrypt/mark"));
     EXPECT_FALSE(Exists(jobs + "/1/Decrypt/mark")); // made anew: its stamp was missing
-    EXPECT_TRUE(Exists(again.places[1].tool));
+    EXPECT_FALSE(Exists(jobs + "/2/Decrypt/mark")); // and this one: its tool was missing
+    EXPECT_TRUE(Exists(again.places[1].tool) && Exists(again.places[2].tool));
 }
 
 // Without a place for every job the tool runs where it is, and the note says why once.
