@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace ostrapel {
 
@@ -21,25 +22,40 @@ constexpr int kToolFolderDepth = 16;
 
 constexpr const char* kStampSuffix = ".stamp";
 
-// What a walk of the tool's folder leaves out: the work folder (resolved) and the program's own.
+// What a walk of the tool's folder leaves out: the work folder and the one beside the program,
+// which is a work folder too when the work folder moved to the user's own place (resolved), and
+// the program's own files.
 struct Skips {
-    std::string workFolder;
+    std::vector<std::string> workFolders;
     std::string workFolderName;
 };
 
-Skips SkipsFor(const std::string& workFolder) {
+Skips SkipsFor(const std::string& appDir, const std::string& workFolder) {
     std::string name = workFolder;
     while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) {
         name.pop_back();
     }
     const auto slash = name.find_last_of("/\\");
-    return {ResolvedPath(workFolder), slash == std::string::npos ? name : name.substr(slash + 1)};
+    Skips skips{{}, slash == std::string::npos ? name : name.substr(slash + 1)};
+    for (const std::string& folder : {workFolder, Join({appDir, "Decrypt", "temp"})}) {
+        if (std::string resolved = ResolvedPath(folder); !resolved.empty()) {
+            skips.workFolders.push_back(std::move(resolved));
+        }
+    }
+    return skips;
 }
 
 bool Skipped(const Skips& skips, const DirectoryEntry& entry, const std::string& path) {
-    return IsOwnEntryOfToolFolder(entry.name, skips.workFolderName) ||
-           (entry.kind == EntryKind::Directory && !skips.workFolder.empty() &&
-            SamePathText(ResolvedPath(path), skips.workFolder));
+    if (IsOwnEntryOfToolFolder(entry.name, skips.workFolderName)) {
+        return true;
+    }
+    if (entry.kind != EntryKind::Directory) {
+        return false;
+    }
+    const std::string resolved = ResolvedPath(path);
+    return std::any_of(
+        skips.workFolders.begin(), skips.workFolders.end(),
+        [&resolved](const std::string& work) { return SamePathText(resolved, work); });
 }
 
 // The stamp's lines for the folder's entries, by name, under prefix.
@@ -182,7 +198,7 @@ std::string ToolStamp(const std::string& appDir, const std::string& workFolder) 
         return {};
     }
     std::string lines = toolFolder + '\n';
-    if (!StampLines(toolFolder, {}, SkipsFor(workFolder), lines)) {
+    if (!StampLines(toolFolder, {}, SkipsFor(appDir, workFolder), lines)) {
         return {};
     }
     return Sha256Hex(lines);
@@ -209,7 +225,7 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
         }
     }
     const std::string toolFolder = ParentOf(CipherToolOf(appDir));
-    const Skips skips = SkipsFor(workFolder);
+    const Skips skips = SkipsFor(appDir, workFolder);
     JobPlaces made;
     for (std::size_t job = 0; job < jobs; ++job) {
         JobPlace place;

@@ -17,10 +17,10 @@ struct JobPlace {
 
 // What the cipher tool's folder of appDir is now: its resolved path, then the relative name,
 // size, modification time and file id of every file and folder in it, folders followed (the
-// program's own files and the work folder workFolder left out, as ToolFolderSkips tells),
-// summed up by SHA-256. Any file of the tool's folder replaced, written, added, removed or
-// renamed gives another stamp; reading the folder costs no more than listing it. Empty when
-// the folder cannot be read.
+// program's own files (IsOwnEntryOfToolFolder), the work folder workFolder and Decrypt/temp
+// beside the program left out), summed up by SHA-256. Any file of the tool's folder replaced,
+// written, added, removed or renamed gives another stamp; reading the folder costs no more than
+// listing it. Empty when the folder cannot be read.
 std::string ToolStamp(const std::string& appDir, const std::string& workFolder);
 
 // Whether an entry of the tool's folder is left out of its stamp and of the jobs' copies of it:

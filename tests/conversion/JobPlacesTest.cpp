@@ -108,3 +108,17 @@ TEST_F(JobPlacesTest, WithoutPlacesTheToolRunsAloneAndTheNoteSaysWhy) {
         << made.note;
     EXPECT_TRUE(Make(1).note.empty()); // one job needs none
 }
+
+// With the work folder in the user's own place, the one beside the program is left out too:
+// what it still holds (copies of an earlier layout, say) is neither stamped nor copied.
+TEST_F(JobPlacesTest, AWorkFolderElsewhereLeavesTheOneBesideTheProgramOut) {
+    const std::string elsewhere = root / "user work";
+    testsupport::MakeDir(elsewhere);
+    testsupport::MakeDir(tool + "/temp/.jobs/0");
+    const std::string stamp = ToolStamp(appDir, elsewhere);
+    WriteFile(tool + "/temp/.jobs/0/left", "x");
+    EXPECT_EQ(ToolStamp(appDir, elsewhere), stamp);
+    ASSERT_EQ(MakeJobPlaces(appDir, elsewhere, 2, stamp).places.size(), 2u);
+    EXPECT_EQ(SortedNames(elsewhere + "/.jobs/1/Decrypt"),
+              (std::vector<std::string>{"decrypt.exe", "key.bin"}));
+}
