@@ -33,10 +33,10 @@
 using namespace ostrapel;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
+using testsupport::LeftInWorkFolder;
 using testsupport::ReadFile;
 using testsupport::ReadLines;
 using testsupport::ScopedEnv;
-using testsupport::LeftInWorkFolder;
 using testsupport::SortedNames;
 using testsupport::TempDir;
 using testsupport::WriteFile;
