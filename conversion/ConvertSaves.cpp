@@ -124,12 +124,17 @@ BatchResult Batch::run() {
         settleSameFiles();
     }
 
+    // One look at the tool's folder: what was kept from another tool goes, and the job places
+    // are refreshed when it changed.
+    const std::string toolStamp = ToolStamp(request_.appDir, workFolder_);
     if (request_.deciphered != nullptr) {
-        request_.deciphered->useFor(request_.saveFolder);
+        request_.deciphered->useFor(request_.saveFolder, toolStamp);
     }
-    places_ = MakeJobPlaces(
+    JobPlaces made = MakeJobPlaces(
         request_.appDir, workFolder_,
-        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
+        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), toolStamp);
+    places_ = std::move(made.places);
+    result_.note = std::move(made.note);
     if (readOnly_) {
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
         recheckTwins(&Batch::decipherAndRead);
@@ -166,6 +171,9 @@ BatchResult Batch::run() {
         result_.report = ComposeReport(result_.files, result_.cancelled);
         if (!result_.warning.empty()) {
             result_.report += "\n\n" + result_.warning;
+        }
+        if (!result_.note.empty()) {
+            result_.report += "\n\n" + result_.note;
         }
         if (!result_.backupSet.empty()) {
             result_.report +=

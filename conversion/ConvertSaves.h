@@ -81,6 +81,9 @@ struct BatchResult {
     // Something went wrong after the saves were replaced ("the backup set could not be
     // completed: REASON; --restore still works"); the batch then did not fully succeed.
     std::string warning;
+    // Said once beside the report, the batch's outcome aside: the tool ran on one save at a time
+    // as its copies for several jobs could not be made (JobPlaces).
+    std::string note;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 

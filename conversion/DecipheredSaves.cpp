@@ -5,15 +5,16 @@
 
 namespace ostrapel {
 
-void DecipheredSaves::useFor(const std::string& folder) {
+void DecipheredSaves::useFor(const std::string& folder, const std::string& toolStamp) {
     std::lock_guard lock(mutex_);
-    if (folder != folder_) {
+    if (folder != folder_ || toolStamp != tool_ || toolStamp.empty()) {
         entries_.clear();
         byDigest_.clear();
         plainOf_.clear();
         byPlain_.clear();
         bytes_ = 0;
         folder_ = folder;
+        tool_ = toolStamp;
     }
 }
 

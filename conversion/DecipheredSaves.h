@@ -14,8 +14,9 @@ namespace ostrapel {
 
 // Deciphered saves kept in memory, each under the SHA-256 of the enciphered bytes it was
 // deciphered from, so that a save unchanged since need not go through the cipher tool again.
-// Bounded in bytes: keeping one more drops the oldest first. It belongs to one save folder:
-// used for another, it drops everything. Safe to share between threads.
+// Bounded in bytes: keeping one more drops the oldest first. It belongs to one save folder and
+// one cipher tool (ToolStamp): used for another folder, or with a tool whose folder changed, it
+// drops everything. Safe to share between threads.
 class DecipheredSaves {
 public:
     static constexpr std::size_t kDefaultBound = std::size_t{256} * 1024 * 1024;
@@ -25,8 +26,9 @@ public:
     DecipheredSaves(const DecipheredSaves&) = delete;
     DecipheredSaves& operator=(const DecipheredSaves&) = delete;
 
-    // Makes it the folder's, dropping everything kept for another.
-    void useFor(const std::string& folder);
+    // Makes it the folder's and the tool's (toolStamp: ToolStamp), dropping everything kept for
+    // another folder or from another tool. An empty stamp is no tool's: nothing kept stays.
+    void useFor(const std::string& folder, const std::string& toolStamp);
     // Drops everything.
     void clear();
 
@@ -56,6 +58,7 @@ private:
     const std::size_t bound_;
     std::size_t bytes_ = 0;
     std::string folder_;
+    std::string tool_;
     Entries entries_;
     std::map<Sha256Digest, Entries::iterator> byDigest_;
     std::map<Sha256Digest, Sha256Digest> plainOf_;      // enciphered -> deciphered digest

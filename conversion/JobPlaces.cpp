@@ -3,21 +3,98 @@
 
 #include "conversion/ProgramFolder.h"
 #include "system/FileSystem.h"
+#include "system/MoveFolder.h"
 #include "system/Paths.h"
+#include "system/Sha256.h"
 #include "system/Status.h"
 
-#include <random>
+#include <algorithm>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace ostrapel {
 
 namespace {
 
-// Deeper than this, a copy of the tool's folder is not made (a link loop).
+// Deeper than this, the tool's folder is neither stamped nor copied (a link loop).
 constexpr int kToolFolderDepth = 16;
 
-// Copies the files and folders of from into the new folder to, leaving out skip (resolved).
-Status CopyFolder(const std::string& from, const std::string& to, const std::string& skip,
+constexpr const char* kStampSuffix = ".stamp";
+
+// What a walk of the tool's folder leaves out: the work folder and the one beside the program,
+// which is a work folder too when the work folder moved to the user's own place (resolved), and
+// the program's own files.
+struct Skips {
+    std::vector<std::string> workFolders;
+    std::string workFolderName;
+};
+
+Skips SkipsFor(const std::string& appDir, const std::string& workFolder) {
+    std::string name = workFolder;
+    while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) {
+        name.pop_back();
+    }
+    const auto slash = name.find_last_of("/\\");
+    Skips skips{{}, slash == std::string::npos ? name : name.substr(slash + 1)};
+    for (const std::string& folder : {workFolder, Join({appDir, "Decrypt", "temp"})}) {
+        if (std::string resolved = ResolvedPath(folder); !resolved.empty()) {
+            skips.workFolders.push_back(std::move(resolved));
+        }
+    }
+    return skips;
+}
+
+bool Skipped(const Skips& skips, const DirectoryEntry& entry, const std::string& path) {
+    if (IsOwnEntryOfToolFolder(entry.name, skips.workFolderName)) {
+        return true;
+    }
+    if (entry.kind != EntryKind::Directory) {
+        return false;
+    }
+    const std::string resolved = ResolvedPath(path);
+    return std::any_of(
+        skips.workFolders.begin(), skips.workFolders.end(),
+        [&resolved](const std::string& work) { return SamePathText(resolved, work); });
+}
+
+// The stamp's lines for the folder's entries, by name, under prefix.
+Status StampLines(const std::string& folder, const std::string& prefix, const Skips& skips,
+                  std::string& lines, int depth = 0) {
+    if (depth > kToolFolderDepth) {
+        return Status::Fail("folders too deep: " + folder);
+    }
+    ListingResult listing = ListDirectory(folder);
+    if (!listing.status) {
+        return listing.status;
+    }
+    std::sort(listing.entries.begin(), listing.entries.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    for (const DirectoryEntry& entry : listing.entries) {
+        const std::string path = JoinPath(folder, entry.name);
+        if (Skipped(skips, entry, path)) {
+            continue;
+        }
+        const std::string name = prefix + entry.name;
+        if (entry.kind == EntryKind::Directory) {
+            lines += name + "/\n";
+            if (Status walked = StampLines(path, name + "/", skips, lines, depth + 1); !walked) {
+                return walked;
+            }
+            continue;
+        }
+        const std::optional<FileIdentity> id = IdentityOf(path);
+        if (!id) {
+            return Status::Fail("cannot look at " + path);
+        }
+        lines += name + '\t' + std::to_string(id->size) + '\t' + std::to_string(id->modifiedNs) +
+                 '\t' + std::to_string(id->device) + '\t' + std::to_string(id->inode) + '\n';
+    }
+    return Status::Ok();
+}
+
+// Copies the files and folders of from into the new folder to, leaving out what skips tells.
+Status CopyFolder(const std::string& from, const std::string& to, const Skips& skips,
                   int depth = 0) {
     if (depth > kToolFolderDepth) {
         return Status::Fail("folders too deep: " + from);
@@ -30,16 +107,14 @@ Status CopyFolder(const std::string& from, const std::string& to, const std::str
         return listing.status;
     }
     for (const DirectoryEntry& entry : listing.entries) {
-        if (entry.name.starts_with(kTemporaryPrefix)) {
-            continue; // this program's own, such as the work folder's lock on Windows
-        }
         const std::string source = JoinPath(from, entry.name);
+        if (Skipped(skips, entry, source)) {
+            continue;
+        }
         const std::string target = JoinPath(to, entry.name);
         Status copied = Status::Ok();
         if (entry.kind == EntryKind::Directory) {
-            if (!SamePathText(ResolvedPath(source), skip)) {
-                copied = CopyFolder(source, target, skip, depth + 1);
-            }
+            copied = CopyFolder(source, target, skips, depth + 1);
         } else if (entry.kind == EntryKind::File) {
             CopyOptions options;
             options.keepMode = true;
@@ -52,38 +127,142 @@ Status CopyFolder(const std::string& from, const std::string& to, const std::str
     return Status::Ok();
 }
 
+bool IsPlaceName(std::string_view name) {
+    return !name.empty() && name.size() <= 3 &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The place of one job, built anew from the tool's folder unless its copy has the stamp.
+Status MakePlace(const std::string& toolFolder, const std::string& jobs, std::size_t job,
+                 const std::string& stamp, const Skips& skips, JobPlace& place) {
+    const std::string folder = JoinPath(jobs, std::to_string(job));
+    const std::string stampFile = folder + kStampSuffix;
+    // Laid out as the program folder is, which one job alone runs the tool in: a path the tool
+    // takes from its working folder ("Decrypt/...") leads into the job's copy.
+    place = {Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
+    std::string made;
+    // A copy whose tool went missing since (deleted by hand, say) is made again too.
+    if (KindOf(folder) != EntryKind::Directory || IsSymbolicLink(folder) ||
+        !ReadWholeFile(stampFile, made) || made != stamp ||
+        (KindOf(Join({toolFolder, "decrypt.exe"})) == EntryKind::File &&
+         KindOf(place.tool) != EntryKind::File)) {
+        // The stamp goes first and comes back last: a place without one is never used.
+        if (KindOf(stampFile) != EntryKind::Missing) {
+            if (Status removed = RemoveFile(stampFile); !removed) {
+                return removed;
+            }
+        }
+        const std::string building = JoinPath(jobs, NewTemporaryName());
+        Status built = MakeDirectory(building);
+        if (built) {
+            built = CopyFolder(toolFolder, JoinPath(building, "Decrypt"), skips);
+        }
+        if (built && KindOf(folder) != EntryKind::Missing) {
+            if (IsSymbolicLink(folder)) {
+                built = RemoveFile(folder);
+                if (!built) {
+                    built = RemoveEmptyDirectory(folder); // a link to a folder, on Windows
+                }
+            } else {
+                built = RemoveTree(folder);
+            }
+        }
+        if (built) {
+            built = MoveFolder(building, folder);
+        }
+        if (!built) {
+            (void)RemoveTree(building);
+            return built;
+        }
+        if (Status stamped = WriteFileAtomically(stampFile, stamp); !stamped) {
+            return stamped;
+        }
+    }
+    if (KindOf(place.temporaryFolder) != EntryKind::Directory) {
+        return MakeDirectory(place.temporaryFolder);
+    }
+    return Status::Ok();
+}
+
 } // namespace
 
-std::vector<JobPlace> MakeJobPlaces(const std::string& appDir, const std::string& workFolder,
-                                    std::size_t jobs) {
+bool IsOwnEntryOfToolFolder(const std::string& name, const std::string& workFolderName) {
+    return IsTemporaryName(name) ||
+           (!workFolderName.empty() &&
+            name == std::string(kTemporaryPrefix) + workFolderName + ".lock");
+}
+
+std::string ToolStamp(const std::string& appDir, const std::string& workFolder) {
+    const std::string toolFolder = ResolvedPath(ParentOf(CipherToolOf(appDir)));
+    if (toolFolder.empty()) {
+        return {};
+    }
+    std::string lines = toolFolder + '\n';
+    if (!StampLines(toolFolder, {}, SkipsFor(appDir, workFolder), lines)) {
+        return {};
+    }
+    return Sha256Hex(lines);
+}
+
+JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder, std::size_t jobs,
+                        const std::string& stamp) {
     if (jobs < 2) {
         return {};
     }
-    const std::string toolFolder = ParentOf(CipherToolOf(appDir));
-    const std::string resolved = ResolvedPath(workFolder);
-    // A folder of this batch's own: copies an earlier batch could not remove (a tool it started
-    // still runs from one) are left as they are.
-    const std::string all =
-        JoinPath(JoinPath(workFolder, kJobsFolder), std::to_string(std::random_device{}()));
-    if (!MakeDirectory(JoinPath(workFolder, kJobsFolder)) || !MakeDirectory(all)) {
-        return {};
+    const auto alone = [](const std::string& why) {
+        return JobPlaces{{},
+                         "The cipher tool ran on one save at a time: its copies for running "
+                         "side by side could not be made (" +
+                             why + ")"};
+    };
+    if (stamp.empty()) {
+        return alone("its folder cannot be read");
     }
-    std::vector<JobPlace> places;
-    for (std::size_t job = 0; job < jobs; ++job) {
-        const std::string folder = JoinPath(all, std::to_string(job));
-        // Laid out as the program folder is, which one job alone runs the tool in: a path the
-        // tool takes from its working folder ("Decrypt/...") leads into the job's copy.
-        JobPlace place{Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
-        if (!MakeDirectory(folder) ||
-            !CopyFolder(toolFolder, JoinPath(folder, "Decrypt"), resolved) ||
-            !MakeDirectory(place.workingFolder) || !MakeDirectory(place.temporaryFolder)) {
-            // Without a place for every job, the tool runs where it is, one run at a time.
-            (void)RemoveTree(all);
-            return {};
+    const std::string all = JoinPath(workFolder, kJobsFolder);
+    if (KindOf(all) != EntryKind::Directory) {
+        if (Status made = MakeDirectory(all); !made) {
+            return alone(all + ": " + made.reason());
         }
-        places.push_back(std::move(place));
     }
-    return places;
+    const std::string toolFolder = ParentOf(CipherToolOf(appDir));
+    const Skips skips = SkipsFor(appDir, workFolder);
+    JobPlaces made;
+    for (std::size_t job = 0; job < jobs; ++job) {
+        JobPlace place;
+        if (Status ready = MakePlace(toolFolder, all, job, stamp, skips, place); !ready) {
+            // Without a place for every job, the tool runs where it is, one run at a time.
+            return alone(JoinPath(all, std::to_string(job)) + ": " + ready.reason());
+        }
+        made.places.push_back(std::move(place));
+    }
+    return made;
+}
+
+void ClearJobPlaces(const std::string& workFolder) {
+    const std::string all = JoinPath(workFolder, kJobsFolder);
+    if (KindOf(all) != EntryKind::Directory || IsSymbolicLink(all)) {
+        return;
+    }
+    for (const DirectoryEntry& entry : ListDirectory(all).entries) {
+        const std::string path = JoinPath(all, entry.name);
+        if (entry.kind == EntryKind::Directory && IsPlaceName(entry.name) &&
+            !IsSymbolicLink(path)) {
+            (void)RemoveFilesIn(path);
+            if (const std::string temporary = JoinPath(path, "temp");
+                KindOf(temporary) == EntryKind::Directory && !IsSymbolicLink(temporary)) {
+                (void)RemoveTree(temporary);
+            }
+        } else if (entry.kind == EntryKind::File && entry.name.ends_with(kStampSuffix) &&
+                   IsPlaceName(
+                       std::string_view(entry.name)
+                           .substr(0, entry.name.size() - std::string_view(kStampSuffix).size()))) {
+            continue;
+        } else if (entry.kind == EntryKind::Directory && !IsSymbolicLink(path)) {
+            (void)RemoveTree(path); // a place's build cut short
+        } else if (!RemoveFile(path)) {
+            (void)RemoveEmptyDirectory(path);
+        }
+    }
 }
 
 } // namespace ostrapel

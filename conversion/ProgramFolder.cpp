@@ -1,6 +1,7 @@
 // The program folder's layout and the rules that keep its work folder apart from the saves.
 #include "conversion/ProgramFolder.h"
 
+#include "conversion/JobPlaces.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/UserFolders.h"
@@ -25,12 +26,10 @@ Status RemoveTree(const std::string& folder) {
     return RemoveEmptyDirectory(folder);
 }
 
-// Empties the work folder, the batch's own folders in it included, which go too.
+// Empties the work folder, the batch's own folders in it included, which go too; the job
+// places keep their copies of the tool's folder.
 Status ClearWorkArea(const std::string& workFolder) {
-    if (const std::string jobs = JoinPath(workFolder, kJobsFolder);
-        KindOf(jobs) == EntryKind::Directory && !IsSymbolicLink(jobs)) {
-        (void)RemoveTree(jobs);
-    }
+    ClearJobPlaces(workFolder);
     Status cleared = RemoveFilesIn(workFolder);
     for (const char* own : {kScratchFolder, kEarlierPatchedFolder}) {
         const std::string folder = JoinPath(workFolder, own);
@@ -103,20 +102,38 @@ Status MakeFolders(const std::string& folder) {
 } // namespace
 
 std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
-                             bool (*canWriteIn)(const std::string& folder)) {
+                             bool keepOut, bool (*canWriteIn)(const std::string& folder)) {
     const std::string beside = WithTrailingSeparator(Join({appDir, "Decrypt", "temp"}));
-    if (userWorkFolder.empty() || canWriteIn(beside)) {
+    if (userWorkFolder.empty() || (!keepOut && canWriteIn(beside))) {
         return beside;
     }
     (void)MakeFolders(userWorkFolder);
     return WithTrailingSeparator(userWorkFolder);
 }
 
+bool KeepsWorkFolderOut(const std::string& appDir, const std::vector<std::string>& keptOut,
+                        bool underSyncRoot) {
+    if (underSyncRoot) {
+        return true;
+    }
+    const std::string resolved = ResolvedPath(appDir);
+    for (const std::string& folder : keptOut) {
+        if (!folder.empty() && (PathIsWithin(appDir, folder) ||
+                                (!resolved.empty() && PathIsWithin(resolved, folder)))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string WorkFolderOf(const std::string& appDir) {
 #ifdef _WIN32
-    return ChooseWorkFolder(appDir, UserWorkFolder(), CanWriteIn);
+    const SyncedOrProtected places = SyncedOrProtectedFolders(appDir);
+    return ChooseWorkFolder(appDir, UserWorkFolder(),
+                            KeepsWorkFolderOut(appDir, places.folders, places.underSyncRoot),
+                            CanWriteIn);
 #else
-    return ChooseWorkFolder(appDir, {}, CanWriteIn); // see ProgramFolder
+    return ChooseWorkFolder(appDir, {}, false, CanWriteIn); // see ProgramFolder
 #endif
 }
 

@@ -7,22 +7,32 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ostrapel {
 
 // Folder layout beside the program, from AppDir (which ends in a separator).
 // The work folder, where saves are deciphered and the lock is held: ChooseWorkFolder with, on
-// Windows, the per-user work folder (UserWorkFolder) and whether files can be made in a folder;
-// elsewhere always Decrypt/temp/ in the program folder.
+// Windows, the per-user work folder (UserWorkFolder), whether the program folder is in a synced
+// or protected place and whether files can be made in a folder; elsewhere always Decrypt/temp/
+// in the program folder.
 std::string WorkFolderOf(const std::string& appDir);
 std::string CipherToolOf(const std::string& appDir);
 
-// Decrypt/temp/ in the program folder when it can be made and written in (canWriteIn);
-// otherwise userWorkFolder, made when missing (a program folder the user cannot write, such as
-// one under C:\Program Files), unless there is none. Ends in a separator. The cipher tool
-// stays in the program folder either way.
+// Decrypt/temp/ in the program folder when it can be made and written in (canWriteIn) and the
+// program folder is not in a place to keep out of (keepOut: KeepsWorkFolderOut); otherwise
+// userWorkFolder, made when missing (a program folder the user cannot write, such as one under
+// C:\Program Files, or one on a synced or protected Desktop), unless there is none. Ends in a
+// separator. The cipher tool stays in the program folder either way.
 std::string ChooseWorkFolder(const std::string& appDir, const std::string& userWorkFolder,
-                             bool (*canWriteIn)(const std::string& folder));
+                             bool keepOut, bool (*canWriteIn)(const std::string& folder));
+
+// Whether the work folder, with the deciphered saves and the jobs' copies of the tool, stays out
+// of the program folder: a cloud provider syncs it (underSyncRoot), or it is one of keptOut or
+// lies inside one (on Windows: the Desktop and Documents, redirection resolved, and the OneDrive
+// folders; see SyncedOrProtectedFolders), as given or with its links resolved.
+bool KeepsWorkFolderOut(const std::string& appDir, const std::vector<std::string>& keptOut,
+                        bool underSyncRoot);
 
 // Said when another instance of the program holds the work folder.
 inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
@@ -70,10 +80,11 @@ inline constexpr const char* kScratchFolder = ".scratch";
 inline constexpr const char* kEarlierPatchedFolder = ".patched";
 // The places of the jobs of a batch, one folder each: the working folder of the job's runs, with
 // a copy of the tool's folder and the runs' temporary folder in it, so runs side by side share
-// nothing the tool may write in.
+// nothing the tool may write in. They stay from batch to batch (JobPlaces).
 inline constexpr const char* kJobsFolder = ".jobs";
 
-// Empties the work folder, the batch's own folders in it included, which go too.
+// Empties the work folder, the batch's own folders in it included, which go too; the job
+// places keep their copies of the tool's folder (ClearJobPlaces).
 Status ClearWorkArea(const std::string& workFolder);
 
 // Deletes a folder with everything in it; a link inside is removed, never followed.

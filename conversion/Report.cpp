@@ -233,6 +233,9 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
             text.append("\nand ").append(Files(changed.size() - shown)).append(" more");
         }
     }
+    if (!result.note.empty()) {
+        text += "\n\n" + result.note;
+    }
     if (!result.backupSet.empty()) {
         text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
                                     ShortenedInTheMiddle(result.saveFolder, limits.folderLength),

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ostrapel {
 
@@ -16,6 +17,18 @@ std::string DefaultBackupFolder();
 // created; empty when it cannot be told. Elsewhere an installed program's folder is the
 // per-user one already (ProgramFolder).
 std::string UserWorkFolder();
+
+// Where a work folder with deciphered saves and copies of the cipher tool should not be.
+struct SyncedOrProtected {
+    // The user's Desktop and Documents where they are now (a redirection, to OneDrive say,
+    // followed), and the OneDrive folders the environment names (OneDrive, OneDriveConsumer,
+    // OneDriveCommercial). Unknown ones left out.
+    std::vector<std::string> folders;
+    // A cloud-files sync root (OneDrive or another provider) holds the folder asked about, as
+    // CfGetSyncRootInfoByPath tells; false where that is not there (before Windows 10 1709, Wine).
+    bool underSyncRoot = false;
+};
+SyncedOrProtected SyncedOrProtectedFolders(const std::string& folder);
 #endif
 
 // A moment (seconds since 1970-01-01 UTC) as the local date and time "YYYY-MM-DD HH:MM:SS".

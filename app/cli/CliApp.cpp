@@ -106,6 +106,9 @@ std::string PrintableReport(const BatchResult& result) {
     if (!result.warning.empty()) {
         report += "\n\n" + Printable(result.warning);
     }
+    if (!result.note.empty()) {
+        report += "\n\n" + Printable(result.note);
+    }
     return report;
 }
 
@@ -336,6 +339,9 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
         return kExitSomeNotChanged;
     }
     printer.printRest(result);
+    if (!result.note.empty()) {
+        err << Printable(result.note) << '\n';
+    }
     if (result.cancelled) {
         err << "Cancelled\n";
         return CancelledStatus(interruption);

@@ -10,16 +10,57 @@ namespace ostrapel {
 
 namespace {
 
-// %LOCALAPPDATA%\Ostrapel; empty when unknown.
-std::string LocalDataFolder() {
-    PWSTR local = nullptr;
-    if (::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local) != S_OK) {
-        ::CoTaskMemFree(local);
+// A known folder where it is now (redirected or not); empty when unknown.
+std::string KnownFolder(REFKNOWNFOLDERID id, DWORD flags = KF_FLAG_DEFAULT) {
+    PWSTR path = nullptr;
+    if (::SHGetKnownFolderPath(id, flags, nullptr, &path) != S_OK) {
+        ::CoTaskMemFree(path);
         return {};
     }
-    const std::string folder = win::Utf8(local);
-    ::CoTaskMemFree(local);
-    return JoinPath(folder, "Ostrapel");
+    const std::string folder = win::Utf8(path);
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+// %LOCALAPPDATA%\Ostrapel; empty when unknown.
+std::string LocalDataFolder() {
+    const std::string folder = KnownFolder(FOLDERID_LocalAppData);
+    return folder.empty() ? folder : JoinPath(folder, "Ostrapel");
+}
+
+std::string Environment(const wchar_t* name) {
+    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring value(size, L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
+    if (length == 0 || length >= size) {
+        return {};
+    }
+    value.resize(length);
+    return win::Utf8(value);
+}
+
+// Whether a cloud-files sync root holds the folder: CfGetSyncRootInfoByPath succeeds only for
+// a path under one. Loaded at run time, as cldapi.dll exists from Windows 10 1709 on.
+bool UnderSyncRoot(const std::string& folder) {
+    using GetInfo = HRESULT(WINAPI*)(LPCWSTR, int, PVOID, DWORD, DWORD*);
+    HMODULE cloud = ::LoadLibraryExW(L"cldapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (cloud == nullptr) {
+        return false;
+    }
+    bool under = false;
+    if (auto get = reinterpret_cast<GetInfo>(
+            reinterpret_cast<void*>(::GetProcAddress(cloud, "CfGetSyncRootInfoByPath")))) {
+        constexpr int kBasicInfo = 0; // CF_SYNC_ROOT_INFO_BASIC: the root's file id
+        LARGE_INTEGER rootId{};
+        DWORD returned = 0;
+        under = SUCCEEDED(
+            get(win::FilePath(folder).c_str(), kBasicInfo, &rootId, sizeof rootId, &returned));
+    }
+    ::FreeLibrary(cloud);
+    return under;
 }
 
 } // namespace
@@ -32,6 +73,21 @@ std::string DefaultBackupFolder() {
 std::string UserWorkFolder() {
     const std::string folder = LocalDataFolder();
     return folder.empty() ? folder : JoinPath(JoinPath(folder, "Decrypt"), "temp");
+}
+
+SyncedOrProtected SyncedOrProtectedFolders(const std::string& folder) {
+    SyncedOrProtected places;
+    // KF_FLAG_DONT_VERIFY: the path even when the folder is missing, never made.
+    for (const std::string& found :
+         {KnownFolder(FOLDERID_Desktop, KF_FLAG_DONT_VERIFY),
+          KnownFolder(FOLDERID_Documents, KF_FLAG_DONT_VERIFY), Environment(L"OneDrive"),
+          Environment(L"OneDriveConsumer"), Environment(L"OneDriveCommercial")}) {
+        if (!found.empty()) {
+            places.folders.push_back(found);
+        }
+    }
+    places.underSyncRoot = UnderSyncRoot(folder);
+    return places;
 }
 
 std::string LocalTimeText(std::int64_t secondsSinceEpoch) {

@@ -39,6 +39,11 @@ cp "$OSTRAPEL_CLI" "$app/ostrapel-cli$exe"
 cp "$STAND_IN_TOOL" "$app/Decrypt/decrypt.exe"
 cli="$app/ostrapel-cli$exe"
 cli() { run_quietly "$cli" "$@"; }
+# Nothing in the work folder but the job places, and nothing in their temporary folders.
+work_folder_clear() {
+    test -z "$(ls -A "$app/Decrypt/temp" | grep -vx '\.jobs')" &&
+        test -z "$(for t in "$app"/Decrypt/temp/.jobs/*/temp; do ls -A "$t" 2>/dev/null; done)"
+}
 tool() { run_quietly "$app/Decrypt/decrypt.exe" "$@"; }
 
 make_save() { # make_save NAME: 1000 bytes of plain data, enciphered by the stand-in
@@ -104,7 +109,7 @@ check "progress names each entry by its place in the list, as it finishes" \
 check "a.sav holds 200" test "$(field_of a.sav)" = "c800"
 check "-b save.sav holds 200" test "$(field_of '-b save.sav')" = "c800"
 check "the short name is untouched" cmp -s "$root/saves/x" "$root/original-x"
-check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
+check "the work folder is empty" work_folder_clear
 
 check "a few entries not changed get no summary" bash -c "! grep -q 'by reason' '$root/out'"
 
@@ -190,7 +195,7 @@ fields() { for name in a.sav b.sav c.sav d.sav; do printf '%s ' "$(field_in_many
 (set -o pipefail; STAND_IN_CIPHER_FAULTS="any:sleep=30:*" "$cli" --dlc 3.00 "$many" | head -1 >/dev/null)
 check "a closed output does not stop the batch" test $? -eq 0
 check "with a closed output every save is converted" test "$(fields)" = "2c01 2c01 2c01 2c01 "
-check "with a closed output the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+check "with a closed output the work folder is emptied" work_folder_clear
 
 # The first SIGINT, SIGTERM or SIGHUP cancels: the tool run is ended, nothing more starts.
 interrupt() { # interrupt SIGNAL: starts a batch whose tool hangs on b.sav, then signals it
@@ -210,7 +215,7 @@ for sig in INT TERM HUP; do
     check "SIG$sig: the report says Cancelled" grep -q "^Cancelled" "$root/out"
     check "SIG$sig: the report names the saves left unchanged" grep -q "^b.sav: cancelled" "$root/out"
     check "SIG$sig: no save changed" test "$(fields)" = "2c01 2c01 2c01 2c01 "
-    check "SIG$sig: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "SIG$sig: the work folder is emptied" work_folder_clear
     check "SIG$sig: no tool is left running" test -z "$(pgrep -f "encrypt:$app/Decrypt/temp/b.sav")"
 done
 
@@ -389,7 +394,7 @@ check "--show says what it could not read" \
 check "--show lists in --list order" \
     test "$(sed 's/: .*//' "$root/out")" = "$("$cli" --list "$shown")"
 check "--show leaves bytes and times of the saves" test "$(state "$shown")" = "$before"
-check "--show leaves the work folder empty" test -z "$(ls -A "$app/Decrypt/temp")"
+check "--show leaves the work folder empty" work_folder_clear
 rm "$shown/plain.sav"
 "$cli" --jobs 3 --show "$shown" >"$root/out" 2>&1
 check "--show with every save read exits 0" test $? -eq 0
@@ -466,7 +471,7 @@ while read -r -u 3 fault jobs expected before; do
         test "$(grep -c "^$fault" "$root/tool.log")" -eq $((before + expected))
     check "$what: SIGINT cancels with exit 130" test $status -eq 130
     check "$what: no save changed" test "$(fields)" = "0000 0000 0000 0000 "
-    check "$what: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "$what: the work folder is emptied" work_folder_clear
     check "$what: no tool is left running" test -z "$(pgrep -f "$app/Decrypt/")"
 done 3<<TABLE
 decrypt 3 3 0
@@ -498,10 +503,15 @@ for place in beside folder temp; do
     # Runs side by side that met in one scratch file would disagree with their witnesses and be
     # tried again alone: each save's four runs alone show that the job's places kept them apart.
     check "scratch $place: no save needed a run again" test "$(wc -l <"$root/folders")" -eq 24
-    check "scratch $place: the work folder is emptied" test -z "$(ls -A "$app/Decrypt/temp")"
+    check "scratch $place: the work folder is emptied" work_folder_clear
 done
 check "jobs run the tool in folders of their own" \
-    test "$(sort -u "$root/folders" | grep -c 'Decrypt/temp/\.jobs/[0-9]*/[0-9]*$')" -ge 2
+    test "$(sort -u "$root/folders" | grep -c 'Decrypt/temp/\.jobs/[0-9]*$')" -ge 2
+# The jobs' copies of the tool stay where they are from batch to batch.
+copy_id() { stat -c %i "$app/Decrypt/temp/.jobs/0/Decrypt/decrypt.exe" 2>/dev/null; }
+before=$(copy_id)
+cli --show "$root/mixed" >/dev/null 2>&1
+check "the jobs' copies of the tool are reused" test -n "$before" -a "$(copy_id)" = "$before"
 
 fi
 

@@ -42,7 +42,7 @@ check "the report counts them" grep -qx "Changed versions DLC in 3 files" "$root
 check "no Wine noise in the output" test "$(wc -l <"$root/out")" -eq 6
 check "the output ends with where the originals are kept" \
     grep -q "^The originals are kept in $root/backups/" <(tail -n 1 "$root/out")
-check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
+check "the work folder is empty but for the job places" test -z "$(ls -A "$app/Decrypt/temp" | grep -vx '\.jobs')"
 [ $status -eq 0 ] || cat "$root/out"
 
 STAND_IN_CIPHER_FAULTS="encrypt:exit=7:slot 1.sav" "$cli" --dlc 4.00 "$saves" >"$root/out" 2>&1

@@ -4,6 +4,8 @@
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
+#include "conversion/JobPlaces.h"
+#include "conversion/ProgramFolder.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
@@ -24,6 +26,7 @@ using namespace ostrapel;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
 using testsupport::Exists;
+using testsupport::LeftInWorkFolder;
 using testsupport::ReadFile;
 using testsupport::ReadLines;
 using testsupport::ScopedEnv;
@@ -86,7 +89,7 @@ protected:
     }
 
     void ExpectCleanWorkFolder() {
-        EXPECT_EQ(SortedNames(WorkFolderOf(appDir)), std::vector<std::string>{});
+        EXPECT_EQ(LeftInWorkFolder(WorkFolderOf(appDir)), std::vector<std::string>{});
         for (const std::string& name : SortedNames(saves)) {
             EXPECT_EQ(name.rfind(kTemporaryPrefix, 0), std::string::npos) << name;
             EXPECT_FALSE(name.ends_with(".backup")) << name;
@@ -258,7 +261,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.appDir + " " + c.user);
-        EXPECT_EQ(ChooseWorkFolder(c.appDir, c.user, c.canWrite), c.chosen);
+        EXPECT_EQ(ChooseWorkFolder(c.appDir, c.user, false, c.canWrite), c.chosen);
     }
     EXPECT_EQ(KindOf(user), EntryKind::Directory) << "made with the folders above it";
 
@@ -571,7 +574,7 @@ TEST_F(ConvertSavesTest, SavesThatDecipherAlikeAreDecipheredAgainAlone) {
         WriteFile(saves + "/b.sav", Original("b.sav"));
         WriteFile(log, "");
         DecipheredSaves kept;
-        kept.useFor(saves);
+        kept.useFor(saves, ToolStamp(appDir, WorkFolderOf(appDir)));
         const std::string plainB = testsupport::PlainSave(kSaveSize, Seed("b.sav"));
         kept.keep(Sha256Of(Original("a.sav")), plainB); // b's data kept for a
         kept.keep(Sha256Of(Original("b.sav")), plainB);

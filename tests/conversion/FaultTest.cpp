@@ -34,6 +34,7 @@
 using namespace ostrapel;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
+using testsupport::LeftInWorkFolder;
 using testsupport::ReadFile;
 using testsupport::ReadLines;
 using testsupport::ScopedEnv;
@@ -200,7 +201,7 @@ TEST_F(FaultTest, ASaveFolderThatCannotBeWrittenKeepsEverySave) {
     ExpectPassedAs(InChild(DropPrivileges,
                            [&] {
                                ExpectNothingChanged(Run(), "copy failed: Permission denied");
-                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                               EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
                            }),
                    kNeedsAnotherUser);
 }
@@ -298,7 +299,7 @@ TEST_F(FaultTest, ABackupFolderThatCannotBeWrittenReplacesNothing) {
                                ExpectNothingChanged(Run(), "Cannot keep a backup in " + backups +
                                                                ": Permission denied");
                                EXPECT_TRUE(SortedNames(backups).empty());
-                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                               EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
                            }),
                    kNeedsAnotherUser);
 }
@@ -348,7 +349,7 @@ TEST_F(FaultTest, ADiskFullWhileReplacingLeavesEverySaveWhole) {
                                // Room for the work, not for a second copy of any save.
                                ASSERT_NO_FATAL_FAILURE(FillLeaving(saves, kSaveSize / 2));
                                ExpectNothingChanged(Run(), "copy failed: No space left on device");
-                               EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                               EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
                            }),
                    kNeedsTmpfs);
 }
@@ -369,7 +370,7 @@ TEST_F(FaultTest, ADiskFullInTheWorkFolderLeavesEverySaveWhole) {
                     EXPECT_EQ(result.files[0].reason,
                               "cipher tool failed (exit code 73): cannot write the backup of "
                               "a.sav");
-                    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+                    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
                     EXPECT_EQ(SortedNames(saves),
                               (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
                 }),
@@ -556,7 +557,7 @@ TEST_F(FaultTest, ADamagedEncipheredResultNeverReplacesTheSave) {
     EXPECT_TRUE(Save("b.sav") == Original("b.sav"));
     EXPECT_TRUE(Save("c.sav") == Converted("c.sav"));
     EXPECT_EQ(SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 }
 
 TEST_F(FaultTest, ScratchCopiesNeverMeetAnotherSavesWorkCopy) {
@@ -625,7 +626,7 @@ TEST_F(FaultTest, AHungToolIsEndedAtItsTimeLimitAndTheBatchGoesOn) {
     EXPECT_TRUE(
         ProcessesRunning({CipherToolOf(appDir), "/decrypt:" + WorkFolderOf(appDir) + "b.sav"})
             .empty());
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 }
 
 // Cancelling lets a replacement under way finish, starts no new step, and leaves every save
@@ -680,7 +681,7 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
             } else {
                 EXPECT_LE(ReadLines(log).size(), runs) << "cancelled at " << at;
             }
-            EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+            EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
         }
 }
 
@@ -707,7 +708,7 @@ TEST_F(FaultTest, ACancelEndsAToolRunUnderWay) {
     EXPECT_TRUE(
         ProcessesRunning({CipherToolOf(appDir), "/encrypt:" + WorkFolderOf(appDir) + "b.sav"})
             .empty());
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 }
 
 // A tool that leaves a helper running must not keep the next batch off once its own batch

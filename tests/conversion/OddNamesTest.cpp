@@ -117,7 +117,7 @@ TEST_F(OddNamesTest, LongestNamesAreConvertedOrLeftWholeAndNamed) {
                   std::string::npos)
             << result.report;
     }
-    EXPECT_TRUE(ListDirectory(WorkFolderOf(appDir)).entries.empty());
+    EXPECT_TRUE(testsupport::LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 
     // A tool that leaves no side file converts them.
     ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "any:nobackup:*");

@@ -149,6 +149,8 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     EXPECT_EQ(report[0], "Changed versions DLC in 4 files");
     EXPECT_EQ(report[2], "Not changed:");
     EXPECT_EQ(report[3], details.front());
+    result.note = "The cipher tool ran on one save at a time";
+    EXPECT_TRUE(ComposeBoxReport(result).text.ends_with("and 57 more\n\n" + result.note));
 
     BatchResult allChanged;
     allChanged.files = {{"a.sav", true, {}}};

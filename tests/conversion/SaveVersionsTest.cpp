@@ -19,6 +19,7 @@
 using namespace ostrapel;
 using testsupport::ConvertedSave;
 using testsupport::EncipheredSave;
+using testsupport::LeftInWorkFolder;
 using testsupport::ReadFile;
 using testsupport::ReadLines;
 using testsupport::ScopedEnv;
@@ -160,7 +161,7 @@ TEST_F(SaveVersionsTest, ReadsEveryVersionAndChangesNothing) {
     EXPECT_EQ(recorder.finished[2].oldValue, std::optional<std::int16_t>(300));
 
     EXPECT_EQ(SnapshotSaves(), before);
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
     for (const std::string& line : ReadLines(log)) {
         EXPECT_TRUE(line.starts_with("decrypt ")) << line;
     }
@@ -217,7 +218,7 @@ TEST_F(SaveVersionsTest, ASaveAlreadyAtTheValueIsLeftAloneAfterOneToolRun) {
     EXPECT_EQ(result.files[2].oldValue, std::optional<std::int16_t>(250));
     EXPECT_EQ(result.files[2].newValue, std::optional<std::int16_t>(200));
     EXPECT_TRUE(recorder.finished[1].already);
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
     EXPECT_EQ(ListChangedSaves(result.files), "Changed:\na.sav: 1.00 -> 2.00\nc.sav: 250 -> 2.00");
 }
 
@@ -265,7 +266,7 @@ TEST_F(SaveVersionsTest, FourJobsGiveTheResultsOfOne) {
         runs.push_back(ReadLines(log));
         EXPECT_FALSE(seen.overlapped) << jobs << " jobs";
         EXPECT_EQ(seen.finished.size(), names.size());
-        EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+        EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
     }
 
     // The same but for where each run's originals are kept.
@@ -328,5 +329,5 @@ TEST_F(SaveVersionsTest, JobsRunTheToolOnSeveralSavesAtOnceAndCancelEndsThemAll)
         EXPECT_EQ(file.reason, "cancelled") << file.name;
     }
     EXPECT_EQ(SnapshotSaves(), before);
-    EXPECT_TRUE(SortedNames(WorkFolderOf(appDir)).empty());
+    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 }

@@ -563,7 +563,7 @@ void Harness::checkComplete(int value, const std::string& when) {
             fail(when + ": a temporary is left in the save folder: " + name);
         }
     }
-    if (!EntriesOf(work_).empty()) {
+    if (!testsupport::LeftInWorkFolder(work_).empty()) {
         std::string left;
         std::error_code ec;
         for (const auto& entry : fs::recursive_directory_iterator(work_, ec)) {
@@ -768,7 +768,7 @@ void Harness::programRound(Aim aim) {
     } else {
         ++beforeCopyBack_;
     }
-    if (!EntriesOf(work_).empty()) {
+    if (!testsupport::LeftInWorkFolder(work_).empty()) {
         ++leftInWorkFolder_;
     }
     // Whatever the killed batch replaced goes back; when it replaced nothing, it may have
@@ -863,7 +863,7 @@ void Harness::checkOneNotChanged(const Run& run, int status, std::size_t index, 
             fail(when + ": " + state_[i].name + (changed ? " was changed" : " was not changed"));
         }
     }
-    if (!EntriesOf(work_).empty()) {
+    if (!testsupport::LeftInWorkFolder(work_).empty()) {
         fail(when + ": the work folder is not empty");
     }
 }

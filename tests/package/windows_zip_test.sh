@@ -81,7 +81,7 @@ check "the report counts them" grep -qx "Changed versions DLC in 3 files" <(tr -
 cli --restore "$windows_saves" >"$root/out" 2>&1
 check "--restore puts them back" test $? -eq 0
 check "every save is its original again" test "$(cd "$saves" && sha256sum -- *)" = "$originals"
-check "the work folder is empty" test -z "$(ls -A "$app/Decrypt/temp")"
+check "the work folder is empty but for the job places" test -z "$(ls -A "$app/Decrypt/temp" | grep -vx '\.jobs')"
 [ $failed -eq 0 ] || cat "$root/out"
 
 # The window, on a display of its own: the prefix's Wine server, which has none, ends first.

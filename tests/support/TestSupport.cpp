@@ -3,6 +3,7 @@
 #include "../tools/StandInCipher.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -104,6 +105,40 @@ std::vector<std::string> SortedNames(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> LeftInWorkFolder(const std::string& folder) {
+    const auto isPlace = [](std::string_view name) {
+        return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        });
+    };
+    std::vector<std::string> left;
+    for (const std::string& name : SortedNames(folder)) {
+        if (name != ".jobs") {
+            left.push_back(name);
+            continue;
+        }
+        const std::string jobs = folder + "/.jobs";
+        for (const std::string& entry : SortedNames(jobs)) {
+            const bool stamp = entry.ends_with(".stamp") &&
+                               isPlace(std::string_view(entry).substr(0, entry.size() - 6));
+            if (stamp) {
+                continue;
+            }
+            if (!isPlace(entry) || !fs::is_directory(Native(jobs + "/" + entry))) {
+                left.push_back(".jobs/" + entry);
+                continue;
+            }
+            for (const std::string& inside : SortedNames(jobs + "/" + entry)) {
+                if (inside != "Decrypt" &&
+                    (inside != "temp" || !SortedNames(jobs + "/" + entry + "/temp").empty())) {
+                    left.push_back(".jobs/" + entry + "/" + inside);
+                }
+            }
+        }
+    }
+    return left;
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {

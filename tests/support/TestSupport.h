@@ -38,6 +38,10 @@ bool Exists(const std::string& path);
 void MakeDir(const std::string& path);
 // The names in a folder, sorted; empty when it cannot be read.
 std::vector<std::string> SortedNames(const std::string& folder);
+// What a work folder holds besides the job places that stay from batch to batch (".jobs/N/"
+// with its Decrypt copy and an empty temp, ".jobs/N.stamp"): sorted, those in .jobs as
+// ".jobs/NAME" or ".jobs/N/NAME". Empty when it holds nothing else.
+std::vector<std::string> LeftInWorkFolder(const std::string& folder);
 // The lines of a text file; empty when it does not exist.
 std::vector<std::string> ReadLines(const std::string& path);
 

@@ -212,8 +212,9 @@ struct Window {
         const std::vector<std::string> runs = ReadLines(scene.log);
         return std::find(runs.begin(), runs.end(), run) != runs.end();
     }
+    // Nothing in it but the job places, which stay.
     bool WorkFolderEmpty() const {
-        return std::filesystem::is_empty(testsupport::Native(scene.appDir + "Decrypt/temp"));
+        return testsupport::LeftInWorkFolder(scene.appDir + "Decrypt/temp").empty();
     }
 
     // Runs the window's thread (wake-ups, and the pace timer at once) until done holds.
@@ -412,6 +413,29 @@ TEST(WindowModel, TheBatchDeciphersNoSaveTheReadingDidAndAnotherFolderDropsThem)
     EXPECT_EQ(window.view.Versions(),
               (std::map<std::string, std::string>{{"a.sav", "2.00"}, {"b.sav", "2.00"}}));
     EXPECT_TRUE(window.Ran("decrypt a.sav") && window.Ran("decrypt b.sav"));
+}
+
+// Versions read with a tool that deciphers wrongly, then applied once the right tool is in
+// place: nothing the first tool deciphered reaches a save, with one job or several.
+TEST(WindowModel, ApplyingWithAnotherToolUsesNothingTheFirstDeciphered) {
+    for (std::size_t jobs : {1u, 4u}) {
+        SCOPED_TRACE(jobs);
+        Window window([jobs](WindowOptions& options) { options.jobs = jobs; });
+        window.WriteSave("a.sav", 100);
+        window.WriteSave("b.sav", 300);
+        {
+            ScopedEnv wrong("STAND_IN_CIPHER_FAULTS", "decrypt:corrupt:*");
+            window.ListAndRead();
+        }
+        const std::filesystem::path tool =
+            testsupport::Native(window.scene.appDir + "Decrypt/decrypt.exe");
+        std::filesystem::remove(tool);
+        std::filesystem::copy_file(testsupport::Native(testsupport::StandInToolPath()), tool);
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        EXPECT_TRUE(window.Holds("a.sav", 200));
+        EXPECT_TRUE(window.Holds("b.sav", 200));
+    }
 }
 
 // A tool sound alone that keeps one fixed scratch file, beside itself, in its working folder or

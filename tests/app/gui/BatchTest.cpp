@@ -74,7 +74,7 @@ ostrapel::BatchResult FailedResult(int count, const std::function<std::string(in
 }
 
 bool WorkFolderEmpty(const guitest::WindowFixture& fixture) {
-    return std::filesystem::is_empty(fixture.work);
+    return testsupport::LeftInWorkFolder(fixture.work).empty();
 }
 
 // Lists the saves and lets their versions be read (one decipher each), so the batch's tool

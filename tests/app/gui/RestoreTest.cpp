@@ -163,7 +163,7 @@ private slots:
         QVERIFY(!window.close()); // it waits for the restore
         QVERIFY(ended.wait(kTimeoutMs));
         QTRY_VERIFY(!window.isVisible());
-        QVERIFY(std::filesystem::is_empty(testsupport::Native(fixture.work)));
+        QVERIFY(testsupport::LeftInWorkFolder(fixture.work).empty());
         QVERIFY(AllOriginal(fixture));
     }
 
