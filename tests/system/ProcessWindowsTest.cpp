@@ -5,6 +5,8 @@
 #include "TestSupport.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
+#include "system/windows/Handle.h"
+#include "system/windows/ToolStart.h"
 #include "system/windows/WindowsText.h"
 
 #include <algorithm>
@@ -212,4 +214,55 @@ TEST(WindowsProcessRunner, ACancelEndsTheRunAtOnce) {
     // Raised before the start: nothing starts.
     EXPECT_EQ(RunProbe({"exit", "0"}, Scn_Process::kHidden, limits).kind,
               ProcessOutcome::Kind::Cancelled);
+}
+
+// The program is born in its job where the system takes the job list (Windows 10 and later, and
+// Wine), so no kill between start and assignment can leave it suspended outside any job.
+TEST(WindowsProcessRunner, StartsAProgramInsideItsJob) {
+    win::Handle job(win::MakeToolJob());
+    ASSERT_TRUE(job.valid());
+    win::Handle nothing(
+        ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    win::ToolLaunch launch;
+    launch.line = L"\"" + testsupport::Native(Probe()).wstring() + L"\" exit 7";
+    launch.flags = CREATE_NO_WINDOW;
+    launch.inherited = {nothing.get()};
+    launch.job = job.get();
+    launch.jobRequired = true;
+    PROCESS_INFORMATION started{};
+    win::JobEntry entry = win::JobEntry::None;
+    ASSERT_EQ(win::StartInJob(launch, started, entry), DWORD{ERROR_SUCCESS});
+    win::Handle process(started.hProcess);
+    win::Handle thread(started.hThread);
+    BOOL inJob = FALSE;
+    EXPECT_TRUE(::IsProcessInJob(process.get(), job.get(), &inJob) && inJob);
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    auto rtlGetVersion = reinterpret_cast<GetVersion>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    ASSERT_NE(rtlGetVersion, nullptr);
+    rtlGetVersion(&version);
+    // Wine 8 takes the list whatever version its prefix reports.
+    EXPECT_EQ(entry, version.dwMajorVersion >= 10 || UnderWine() ? win::JobEntry::AtBirth
+                                                                 : win::JobEntry::AfterStart);
+    ASSERT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(process.get(), &code));
+    EXPECT_EQ(code, 7u);
+}
+
+TEST(WindowsProcessRunner, FallsBackToASuspendedStartOnlyWhereTheJobListIsRefused) {
+    using win::JobEntry;
+    const std::vector<std::tuple<JobEntry, DWORD, JobEntry>> cases = {
+        {JobEntry::AtBirth, ERROR_INVALID_PARAMETER, JobEntry::AfterStart}, // unknown attribute
+        {JobEntry::AtBirth, ERROR_NOT_SUPPORTED, JobEntry::AfterStart},
+        {JobEntry::AtBirth, ERROR_ACCESS_DENIED, JobEntry::AfterStart}, // job cannot nest
+        {JobEntry::AtBirth, ERROR_FILE_NOT_FOUND, JobEntry::None},      // the program's fault
+        {JobEntry::AtBirth, ERROR_BAD_EXE_FORMAT, JobEntry::None},
+        {JobEntry::AfterStart, ERROR_INVALID_PARAMETER, JobEntry::None},
+    };
+    for (const auto& [tried, error, next] : cases) {
+        EXPECT_EQ(win::JobEntryAfter(tried, error), next) << error;
+    }
 }
