@@ -338,9 +338,12 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Status::Fail("is a folder");
     }
-    // A save the game holds open without sharing fails here with a sharing violation, once it
-    // has been tried for a while.
-    Handle in(OpenExisting(source, GENERIC_READ, kShareForReading, FILE_FLAG_SEQUENTIAL_SCAN));
+    // Held without write sharing while it is copied: a writer that keeps the file open (with
+    // delete sharing even) moves its last-write time only when it closes, so the identity
+    // check below would not see a torn copy. A file another program holds open for writing
+    // fails here with a sharing violation, once it has been tried for a while.
+    Handle in(
+        OpenExisting(source, GENERIC_READ, win::kShareWithoutWriters, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!in.valid()) {
         return win::LastErrorStatus();
     }

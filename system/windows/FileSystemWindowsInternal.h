@@ -20,6 +20,9 @@ namespace ostrapel::win {
 // Any sharing: the program's own opens never stand in another program's way.
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Readers and deleters only: an open that no writer can share, nor begin while it lasts.
+inline constexpr DWORD kShareWithoutWriters = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
 inline DWORD AttributesOf(const std::string& path) {
     return ::GetFileAttributesW(win::FilePath(path).c_str());
 }

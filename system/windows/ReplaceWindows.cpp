@@ -112,8 +112,9 @@ using win::RenameWay;
 
 // Renames the file open as handle (with DELETE access) over target. POSIX semantics replace
 // a target that others hold open with delete sharing, as scanners and indexers do; the classic
-// rename cannot. Returns 0 or the error code.
-DWORD RenameOver(HANDLE handle, const std::wstring& target) {
+// rename cannot, so held (this program's own open of the target, when given) is let go before
+// it. Returns 0 or the error code.
+DWORD RenameOver(HANDLE handle, const std::wstring& target, Handle* held = nullptr) {
     const std::size_t bytes = target.size() * sizeof(WCHAR);
     std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes, 0);
     auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
@@ -121,6 +122,9 @@ DWORD RenameOver(HANDLE handle, const std::wstring& target) {
     std::memcpy(info->fileName, target.c_str(), bytes);
     for (RenameWay way = RenameWay::PosixSemantics; way != RenameWay::None;) {
         const bool posix = way == RenameWay::PosixSemantics;
+        if (!posix && held != nullptr) {
+            held->reset();
+        }
         // Classic: the first byte is ReplaceIfExists, the rest of the member is ignored.
         info->flags = posix ? kRenameReplaceIfExists | kRenamePosixSemantics : TRUE;
         if (::SetFileInformationByHandle(handle, posix ? kFileRenameInfoEx : FileRenameInfo,
@@ -343,19 +347,30 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return abandon(::GetLastError());
     }
     // A look before every try of the rename: a game that held its save while the rename was
-    // refused may have written it before letting go, and keeps what it wrote.
+    // refused may have written it before letting go, and keeps what it wrote. The save is held
+    // without write sharing from that look to the rename: a writer that keeps it open (with
+    // delete sharing even) moves its last-write time only when it closes, so while one has it
+    // open the save counts as in use, and none can write between the look and the rename.
     bool changedMeanwhile = false;
+    Handle held;
     const DWORD error = Retrying([&] {
-        if (expected) {
-            Handle now(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-            if (!now.valid() || IdentityOfHandle(now.get()) != *expected) {
+        held.reset(::CreateFileW(real.c_str(), GENERIC_READ, win::kShareWithoutWriters, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        if (!held.valid()) {
+            const DWORD failed = ::GetLastError();
+            if (expected && (failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND)) {
                 changedMeanwhile = true;
                 return DWORD{0};
             }
+            return failed;
         }
-        return RenameOver(out.get(), real);
+        if (expected && IdentityOfHandle(held.get()) != *expected) {
+            changedMeanwhile = true;
+            return DWORD{0};
+        }
+        return RenameOver(out.get(), real, &held);
     });
+    held.reset();
     if (changedMeanwhile || error != 0) {
         out.reset();
         ::DeleteFileW(temporary.c_str());

@@ -194,6 +194,45 @@ TEST(WindowsSharing, AFileHeldOpenWithoutSharingIsInUseAndLeftAlone) {
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
 }
 
+// A game that keeps its save open with delete sharing and rewrites it at the same size moves
+// no time the identity shows until it closes (here it even puts the times back): while it
+// holds the save, neither the copy nor the replacement may go ahead on the identity alone.
+TEST(WindowsSharing, ASaveRewrittenByAWriterThatKeepsItOpenIsInUse) {
+    const std::vector<std::string> steps = {"copy", "replacement"};
+    for (const std::string& step : steps) {
+        TempDir dir;
+        WriteFile(dir / "new", "new content");
+        WriteFile(dir / "save", "old content");
+        const auto before = IdentityOf(dir / "save");
+        HANDLE game = ::CreateFileW(Native(dir / "save").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    kShareEverything, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(game, INVALID_HANDLE_VALUE);
+        FILETIME created{};
+        FILETIME accessed{};
+        FILETIME written{};
+        ASSERT_TRUE(::GetFileTime(game, &created, &accessed, &written));
+        const std::string rewritten = "its rewrite";
+        DWORD put = 0;
+        ASSERT_TRUE(::WriteFile(game, rewritten.data(), static_cast<DWORD>(rewritten.size()), &put,
+                                nullptr));
+        ASSERT_TRUE(::SetFileTime(game, &created, &accessed, &written));
+        ASSERT_EQ(IdentityOf(dir / "save"), before) << "the rewrite shows in the identity";
+
+        std::string reason;
+        if (step == "copy") {
+            reason = CopyFileTo(dir / "save", dir / "copy").reason();
+        } else {
+            ReplaceResult result = ReplaceFileAtomically(dir / "new", dir / "save", before);
+            EXPECT_EQ(result.outcome, ReplaceOutcome::Failed) << step;
+            reason = result.status.reason();
+        }
+        ::CloseHandle(game);
+        EXPECT_EQ(reason, "in use by another program (is the game running?)") << step;
+        EXPECT_EQ(ReadFile(dir / "save"), rewritten) << step;
+        EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"})) << step;
+    }
+}
+
 TEST(WindowsCopy, CopiesAFileAndRefusesAFolder) {
     TempDir dir;
     const std::string content = testsupport::PlainSave(200000, 1);
