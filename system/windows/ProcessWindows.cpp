@@ -55,6 +55,8 @@ public:
     void closeWriteEnd() { write_.reset(); }
     HANDLE event() const { return event_.get(); }
     bool isOpen() const { return open_; }
+    // Whether the start of what the child printed was dropped.
+    bool cut() const { return cut_; }
 
     // Takes in what has arrived and starts the next read; false once the pipe has ended.
     bool pump(std::string& output) {
@@ -108,6 +110,7 @@ private:
         output.append(buffer_, size);
         if (output.size() > 2 * ProcessOutcome::kOutputKept) {
             output.erase(0, output.size() - ProcessOutcome::kOutputKept);
+            cut_ = true;
         }
     }
 
@@ -117,8 +120,20 @@ private:
     OVERLAPPED overlapped_{};
     bool pending_ = false;
     bool open_ = true;
+    bool cut_ = false;
     char buffer_[4096];
 };
+
+// Whether the program at path is a console program, which writes in its console's code page.
+bool IsConsoleProgram(const std::string& path) {
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    char head[4096];
+    DWORD got = 0;
+    return file.valid() && ::ReadFile(file.get(), head, sizeof head, &got, nullptr) &&
+           win::IsConsoleImage(std::string_view(head, got));
+}
 
 // Starts the program in its job with ToolErrorMode() added to this program's error mode, which
 // it inherits; this program's own mode is put back at once. Runs started side by side take
@@ -378,9 +393,16 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     ::WaitForSingleObject(process.get(), INFINITE);
     Drain(pipe, outcome.output);
-    outcome.output = win::ToolOutputText(outcome.output, ::GetACP());
+    // A console the tool has no window of its own for starts in the OEM code page.
+    outcome.output = win::ToolOutputText(
+        outcome.output, pipe.cut(), IsConsoleProgram(command.program), ::GetOEMCP(), ::GetACP());
     if (outcome.output.size() > ProcessOutcome::kOutputKept) {
-        outcome.output.erase(0, outcome.output.size() - ProcessOutcome::kOutputKept);
+        std::size_t from = outcome.output.size() - ProcessOutcome::kOutputKept;
+        while (from < outcome.output.size() &&
+               (static_cast<unsigned char>(outcome.output[from]) & 0xC0) == 0x80) {
+            ++from; // whole characters only
+        }
+        outcome.output.erase(0, from);
     }
 
     if (end == WaitEnd::TimedOut) {

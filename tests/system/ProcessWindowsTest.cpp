@@ -163,18 +163,52 @@ TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
     EXPECT_EQ(inJob & kLimits, kLimits) << outcome.output;
 }
 
-// A tool's narrow output is in the ANSI code page unless it is UTF-8 already.
+// A tool's output is UTF-8 where it is (after a character cut at its start, when the start was
+// dropped), otherwise a console program's is in the OEM code page and any other's in the ANSI one.
 TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
-    const std::vector<std::tuple<std::string, unsigned, std::string>> cases = {
-        {"plain", 1252, "plain"},
-        {"caf\xC3\xA9", 1252, "caf\xC3\xA9"}, // UTF-8 already
-        {"caf\xE9", 1252, "caf\xC3\xA9"},     // Western European
-        {"\xCF\xF0\xE8\xE2\xE5\xF2", 1251,
-         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"}, // Cyrillic
+    constexpr unsigned kOem = 866;   // Cyrillic console
+    constexpr unsigned kAnsi = 1251; // Cyrillic
+    const std::string privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+    const std::string lone(1, '\x80'); // a continuation byte, or a character of a code page
+    struct Case {
+        std::string bytes;
+        bool cut;
+        bool console;
+        std::string text;
     };
-    for (const auto& [bytes, codePage, text] : cases) {
-        EXPECT_EQ(win::ToolOutputText(bytes, codePage), text) << bytes;
+    const std::vector<Case> cases = {
+        {"plain", false, true, "plain"},
+        {privet, false, true, privet},                     // UTF-8 already
+        {privet.substr(1), true, false, privet.substr(2)}, // cut inside its first character
+        {lone + "abc", true, false, "abc"},
+        {lone + "abc", false, false, "\xD0\x82" + std::string("abc")}, // not cut: a character
+        {"\x8F\xE0\xA8\xA2\xA5\xE2", false, true, privet},  // OEM 866 from a console program
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", false, false, privet}, // ANSI 1251 from any other
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", true, false, privet},  // cut, not UTF-8 even so
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(win::ToolOutputText(c.bytes, c.cut, c.console, kOem, kAnsi), c.text)
+            << c.bytes << " cut=" << c.cut << " console=" << c.console;
     }
+}
+
+// Whether a tool is a console program is read from its PE header.
+TEST(WindowsProcessRunner, TellsAConsoleProgramByItsHeader) {
+    std::string head(0x200, '\0');
+    head[0] = 'M';
+    head[1] = 'Z';
+    head[0x3C] = '\x80';
+    head.replace(0x80, 4, std::string("PE\0\0", 4));
+    auto withSubsystem = [&](char subsystem) {
+        std::string image = head;
+        image[0x80 + 4 + 20 + 68] = subsystem;
+        return image;
+    };
+    EXPECT_TRUE(win::IsConsoleImage(withSubsystem(IMAGE_SUBSYSTEM_WINDOWS_CUI)));
+    EXPECT_FALSE(win::IsConsoleImage(withSubsystem(IMAGE_SUBSYSTEM_WINDOWS_GUI)));
+    EXPECT_FALSE(win::IsConsoleImage(withSubsystem(IMAGE_SUBSYSTEM_WINDOWS_CUI).substr(0, 0x80)));
+    EXPECT_FALSE(win::IsConsoleImage("#!/bin/sh\n"));
+    EXPECT_TRUE(win::IsConsoleImage(testsupport::ReadFile(Probe()).substr(0, 4096)));
 }
 
 TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {
