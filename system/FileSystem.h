@@ -32,7 +32,8 @@ enum class EntryKind { Missing, File, Directory, Other };
 struct DirectoryEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
-    bool hidden = false; // a leading dot (POSIX); the hidden or system attribute (Windows)
+    bool hidden = false;     // a leading dot (POSIX); the hidden or system attribute (Windows)
+    bool onlineOnly = false; // its data is not on this computer: reading it downloads it
 };
 
 // Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
@@ -61,6 +62,10 @@ ListingResult ListDirectory(const std::string& folder);
 EntryKind KindOf(const std::string& path);
 
 std::optional<std::int64_t> SizeOf(const std::string& path);
+
+// Whether the file's data is not on this computer, so that reading it downloads it (a cloud
+// file marked online-only on Windows); never on POSIX. Asking does not download it.
+bool IsOnlineOnly(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 

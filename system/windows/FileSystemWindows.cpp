@@ -194,7 +194,8 @@ ListingResult ListDirectory(const std::string& folder) {
         const bool hidden =
             (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
             IsHiddenName(name);
-        result.entries.push_back({std::move(name), kind, hidden});
+        result.entries.push_back(
+            {std::move(name), kind, hidden, win::IsOnlineOnlyAttributes(data.dwFileAttributes)});
     } while (::FindNextFileW(find, &data));
     const DWORD error = ::GetLastError();
     if (error != ERROR_NO_MORE_FILES) {
@@ -226,6 +227,11 @@ std::optional<std::int64_t> SizeOf(const std::string& path) {
         return std::nullopt;
     }
     return Combine(data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+bool IsOnlineOnly(const std::string& path) {
+    const DWORD attributes = AttributesOf(path); // attributes alone download nothing
+    return attributes != INVALID_FILE_ATTRIBUTES && win::IsOnlineOnlyAttributes(attributes);
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {

@@ -29,6 +29,11 @@ SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner);
 // are the entry itself.
 bool IsLinkTag(unsigned long tag);
 
+// Whether a file of these attributes has its data elsewhere, so that reading it fetches it:
+// recalled on data access or on open (a cloud file online-only), or offline (moved to remote
+// storage).
+bool IsOnlineOnlyAttributes(unsigned long attributes);
+
 // What of a save's basic information the replacement is given: its attributes but those that
 // describe the old file's storage (a reparse point, compression, encryption, sparseness, data
 // kept offline or recalled from the cloud), and its creation time; the other times are left.

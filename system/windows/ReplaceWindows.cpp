@@ -89,9 +89,14 @@ SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner) {
     return keep;
 }
 
+constexpr DWORD kRecallOnOpen = 0x00040000;
+constexpr DWORD kRecallOnDataAccess = 0x00400000;
+
+bool IsOnlineOnlyAttributes(unsigned long attributes) {
+    return (attributes & (kRecallOnOpen | kRecallOnDataAccess | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
 ReplacementBasics ReplacementBasicsFor(unsigned long saveAttributes, long long saveCreationTime) {
-    constexpr DWORD kRecallOnOpen = 0x00040000;
-    constexpr DWORD kRecallOnDataAccess = 0x00400000;
     constexpr DWORD kNotCarriedOver = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
                                       FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE |
                                       FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess;

@@ -1,4 +1,5 @@
-// A batch over saves that the game holds open, on Windows where that locks them.
+// A batch over saves another program has a hand on, on Windows: the game holding them open
+// (which locks them there), a cloud client keeping their data online only.
 
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
@@ -143,4 +144,27 @@ TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame
     EXPECT_EQ(result.changedCount, 0u);
     EXPECT_NE(result.report.find("slot1.sav: changed on disk during conversion"), std::string::npos)
         << result.report;
+}
+
+// Reading versions downloads no save that is in the cloud only (here marked offline, the one
+// such attribute a program may set); converting reads it as any other.
+TEST_F(InUseTest, ASaveInTheCloudOnlyIsNotReadForItsVersionButIsConverted) {
+    AddSave("a.sav", 1);
+    AddSave("cloud.sav", 2);
+    const std::wstring cloud = testsupport::Native(saves + "/cloud.sav").wstring();
+    ASSERT_TRUE(::SetFileAttributesW(cloud.c_str(), FILE_ATTRIBUTE_OFFLINE));
+    if ((::GetFileAttributesW(cloud.c_str()) & FILE_ATTRIBUTE_OFFLINE) == 0) {
+        GTEST_SKIP() << "this file system keeps no offline attribute";
+    }
+    Scn_Process runner;
+    const BatchRequest request{saves, ListSaveFolder(saves), appDir, "300"};
+    BatchResult read = ReadSaveVersions(request, runner);
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_TRUE(read.files[0].oldValue) << read.files[0].reason;
+    EXPECT_FALSE(read.files[1].oldValue);
+    EXPECT_EQ(read.files[1].reason, "online-only (open it once to download it)");
+
+    BatchResult result = ConvertSaves(request, runner);
+    EXPECT_EQ(result.changedCount, 2u) << result.report;
+    EXPECT_EQ(ReadFile(saves + "/cloud.sav"), testsupport::ConvertedSave(kSaveSize, 2, 300));
 }

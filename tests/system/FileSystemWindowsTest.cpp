@@ -517,6 +517,27 @@ TEST(WindowsReplaceRules, TheReplacementKeepsTheCreationTimeAndNoStorageAttribut
 
 // "In use" only where another program holds the file; an access list that allows the write yet
 // a refusal is Windows Security's Controlled folder access, which the player can change.
+// A cloud file online-only, or a file moved to remote storage, is fetched when read; a file
+// whose data is here (a cloud file kept on this computer too) is not marked so.
+TEST(WindowsReplaceRules, AFileWhoseDataIsElsewhereIsOnlineOnly) {
+    constexpr DWORD kRecallOnOpen = 0x00040000;
+    constexpr DWORD kRecallOnDataAccess = 0x00400000;
+    constexpr DWORD kPinned = 0x00080000;
+    constexpr DWORD kUnpinned = 0x00100000;
+    const std::map<DWORD, bool> cases = {
+        {FILE_ATTRIBUTE_NORMAL, false},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN, false},
+        {FILE_ATTRIBUTE_REPARSE_POINT | kPinned, false}, // always kept here
+        {FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_REPARSE_POINT, false},
+        {kRecallOnDataAccess | FILE_ATTRIBUTE_REPARSE_POINT | kUnpinned, true},
+        {kRecallOnOpen, true},
+        {FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_ARCHIVE, true},
+    };
+    for (const auto& [attributes, online] : cases) {
+        EXPECT_EQ(win::IsOnlineOnlyAttributes(attributes), online) << std::hex << attributes;
+    }
+}
+
 TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
     const std::string refused = "Windows refused to write there (Controlled folder access? allow "
                                 "ostrapel.exe in Windows Security)";
