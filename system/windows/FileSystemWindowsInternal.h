@@ -4,6 +4,7 @@
 // again while another program holds a file, and naming a refused write.
 
 #include "Handle.h"
+#include "ReplaceRules.h"
 #include "WindowsText.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -44,8 +45,21 @@ inline bool InUse(DWORD error) {
            error == ERROR_USER_MAPPED_FILE;
 }
 
-// Why a write in folder failed with error, in words a player can act on.
+// Why a write in folder failed with error, in words a player can act on; the last status
+// is still the failed call's. With facts: what the caller found out besides.
 Status WriteFailure(DWORD error, const std::wstring& folder);
+Status WriteFailure(DWORD error, const std::wstring& folder, RefusalFacts facts);
+
+// Whether the last call failed on a file being deleted (its last status says so).
+bool DeletePending();
+
+// Whether the access list of path grants this process access (whatever a filter such as
+// Controlled folder access then decides); nullopt where it cannot be read (a file system
+// without access lists). Allows: granted for certain.
+std::optional<bool> AccessListGrants(const std::wstring& path, DWORD access);
+inline bool AccessListAllows(const std::wstring& path, DWORD access) {
+    return AccessListGrants(path, access).value_or(false);
+}
 
 inline std::wstring FolderOf(const std::string& path) {
     return win::FilePath(ParentOf(path));

@@ -30,17 +30,27 @@ using win::WriteFailure;
 namespace {
 
 // Why the rename over target failed: refused on access where another program holds the target
-// open (the classic rename cannot replace an open file) is "in use" too.
+// open (the classic rename cannot replace an open file) is "in use" too; otherwise what the
+// target tells: being deleted, or kept by its own access list.
 Status RenameFailure(DWORD error, const std::wstring& target, const std::wstring& folder) {
+    win::RefusalFacts facts;
     if (error == ERROR_ACCESS_DENIED) {
         Handle probe(::CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
-        if (!probe.valid() && InUse(::GetLastError())) {
-            error = ERROR_SHARING_VIOLATION;
+        if (!probe.valid()) {
+            const DWORD failed = ::GetLastError();
+            facts.deletePending = failed == ERROR_ACCESS_DENIED && win::DeletePending();
+            if (InUse(failed)) {
+                error = ERROR_SHARING_VIOLATION;
+            }
         }
+        // Only where both access lists could be read: a file system without them keeps nothing.
+        facts.saveForbidsDelete = !facts.deletePending && error == ERROR_ACCESS_DENIED &&
+                                  win::AccessListGrants(target, DELETE) == false &&
+                                  win::AccessListGrants(folder, FILE_DELETE_CHILD) == false;
     }
-    return WriteFailure(error, folder);
+    return WriteFailure(error, folder, facts);
 }
 
 // FILE_RENAME_INFO with its Flags member (Windows 10 1607 and later); the same layout.

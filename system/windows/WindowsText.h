@@ -40,9 +40,7 @@ inline constexpr unsigned long kInUsePatienceMs = 2000;
 
 inline constexpr const char* kInUse = "in use by another program (is the game running?)";
 
-inline constexpr const char* kWriteRefused =
-    "Windows refused to write there (Controlled folder access? allow ostrapel.exe in Windows "
-    "Security)";
+inline constexpr const char* kWriteRefused = "Windows refused to write there";
 
 // A system message for code in a language (0: the user's), empty when there is none.
 using MessageLookup = std::string (*)(unsigned long code, unsigned long language);

@@ -515,8 +515,6 @@ TEST(WindowsReplaceRules, TheReplacementKeepsTheCreationTimeAndNoStorageAttribut
     }
 }
 
-// "In use" only where another program holds the file; an access list that allows the write yet
-// a refusal is Windows Security's Controlled folder access, which the player can change.
 // A cloud file online-only, or a file moved to remote storage, is fetched when read; a file
 // whose data is here (a cloud file kept on this computer too) is not marked so.
 TEST(WindowsReplaceRules, AFileWhoseDataIsElsewhereIsOnlineOnly) {
@@ -538,19 +536,30 @@ TEST(WindowsReplaceRules, AFileWhoseDataIsElsewhereIsOnlineOnly) {
     }
 }
 
+// "In use" only where another program holds the file; a refusal is named by what is known of
+// it, and where the access lists allow the write, by its likely causes.
 TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
-    const std::string refused = "Windows refused to write there (Controlled folder access? allow "
-                                "ostrapel.exe in Windows Security)";
+    const std::string refused = "Windows refused to write there";
+    const std::string shield = "ransomware protection such as Controlled folder access, which "
+                               "must allow ostrapel.exe";
     const std::string inUse = "in use by another program (is the game running?)";
-    const std::vector<std::tuple<DWORD, bool, std::string>> cases = {
-        {ERROR_SHARING_VIOLATION, true, inUse},
-        {ERROR_LOCK_VIOLATION, false, inUse},
-        {ERROR_ACCESS_DENIED, true, refused},
-        {ERROR_ACCESS_DENIED, false, "Permission denied"},
-        {ERROR_DISK_FULL, true, "No space left on device"},
+    using Facts = win::RefusalFacts;
+    const Facts allows{.folderAllows = true};
+    const std::vector<std::tuple<DWORD, Facts, std::string>> cases = {
+        {ERROR_SHARING_VIOLATION, allows, inUse},
+        {ERROR_LOCK_VIOLATION, Facts{}, inUse},
+        {ERROR_ACCESS_DENIED, allows, refused + " (likely " + shield + ")"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .networkShare = true},
+         refused + " (likely a share you may only read, or " + shield + ")"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .deletePending = true},
+         refused + " (a file of that name is still being deleted: try again shortly)"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .saveForbidsDelete = true},
+         refused + " (the save's permissions forbid replacing it)"},
+        {ERROR_ACCESS_DENIED, Facts{}, "Permission denied"}, // the folder's own access list
+        {ERROR_DISK_FULL, allows, "No space left on device"},
     };
-    for (const auto& [error, allows, said] : cases) {
-        EXPECT_EQ(win::WriteRefusalText(error, allows), said) << error << " " << allows;
+    for (const auto& [error, facts, said] : cases) {
+        EXPECT_EQ(win::WriteRefusalText(error, facts), said) << error;
     }
 }
 
