@@ -321,7 +321,10 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
 
     // Hidden while it is written, so a temporary left by a killed run stays out of listings.
     const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
-    const std::wstring temporary = folder + L"\\" + win::Wide(NewTemporaryName());
+    // Named for its save: where the rename is not atomic (FAT, exFAT), one left beside a save
+    // that is gone holds the save as converted, and is kept until the save is back.
+    const std::wstring temporary =
+        folder + L"\\" + win::Wide(NewTemporaryNameFor(win::Utf8(real.substr(folder.size() + 1))));
     // Neither WRITE_OWNER nor WRITE_DAC: asking for what is not the creator's by right could
     // fail the create; the save's security is set afterwards.
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr,

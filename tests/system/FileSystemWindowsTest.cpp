@@ -160,6 +160,28 @@ TEST(WindowsReplace, KeepsTheSavesAttributesAndLeavesNoTemporary) {
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
 }
 
+// On FAT and exFAT a replacement cut short between the save's removal and the rename leaves
+// only its temporary, which holds the save as converted: it stays until its save is back.
+TEST(WindowsReplace, ATemporaryWhoseSaveIsGoneIsKept) {
+    TempDir dir;
+    WriteFile(dir / "a.sav", "a");
+    const std::string ofA = NewTemporaryNameFor("a.sav");
+    const std::string ofB = NewTemporaryNameFor("b.sav");
+    const std::string plain = NewTemporaryName();
+    const std::string tooLong = NewTemporaryNameFor(std::string(250, 'x'));
+    for (const std::string& name : {ofA, ofB, plain, tooLong, std::string(".ostrapel-notes.tmp")}) {
+        WriteFile(dir / name, "converted");
+    }
+    EXPECT_EQ(SaveOfTemporary(ofB), "b.sav");
+    EXPECT_TRUE(IsTemporaryName(ofB));
+    EXPECT_EQ(SaveOfTemporary(plain), "");
+    EXPECT_EQ(SaveOfTemporary(tooLong), "") << "the plain form where the name would be too long";
+
+    ASSERT_TRUE(RemoveTemporaries(dir.path()).ok());
+    EXPECT_EQ(SortedNames(dir.path()),
+              (std::vector<std::string>{ofB, ".ostrapel-notes.tmp", "a.sav"}));
+}
+
 TEST(WindowsReplace, TheReadOnlyAttributeMeansReadOnly) {
     TempDir dir;
     WriteFile(dir / "new", "new content");
