@@ -1,5 +1,6 @@
 #include "ProcessWindows.h"
 
+#include "AnsiPaths.h"
 #include "Handle.h"
 #include "ToolEnvironment.h"
 #include "ToolStart.h"
@@ -310,7 +311,19 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         outcome.kind = ProcessOutcome::Kind::Cancelled;
         return outcome;
     }
-    const std::optional<std::string> line = BuildWindowsCommandLine(command);
+    // A tool that reads its own location or its folders with the ANSI calls gets them in a
+    // form it can use, where there is one.
+    auto forTool = [](const std::string& path) {
+        return path.empty()
+                   ? path
+                   : win::Utf8(win::ToolPathForm(win::Wide(path), ::GetACP(), win::ShortPathOf));
+    };
+    CommandLine toRun = command;
+    toRun.program = forTool(command.program);
+    RunLimits places = limits;
+    places.workingFolder = forTool(limits.workingFolder);
+    places.temporaryFolder = forTool(limits.temporaryFolder);
+    const std::optional<std::string> line = BuildWindowsCommandLine(toRun);
     if (!line) {
         outcome.error = "its command line cannot be written";
         return outcome;
@@ -344,7 +357,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     launch.job = job.get();
     PROCESS_INFORMATION started{};
     win::JobEntry entry = win::JobEntry::None;
-    const DWORD startError = StartWithErrorMode(launch, started, entry, limits);
+    const DWORD startError = StartWithErrorMode(launch, started, entry, places);
     pipe.closeWriteEnd();
     input.reset();
     if (startError != ERROR_SUCCESS) {

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
+#include "system/windows/AnsiPaths.h"
 #include "system/windows/Handle.h"
 #include "system/windows/ToolStart.h"
 #include "system/windows/WindowsText.h"
@@ -299,4 +300,57 @@ TEST(WindowsProcessRunner, FallsBackToASuspendedStartOnlyWhereTheJobListIsRefuse
     for (const auto& [tried, error, next] : cases) {
         EXPECT_EQ(win::JobEntryAfter(tried, error), next) << error;
     }
+}
+
+namespace {
+
+std::wstring ShortNames(const std::wstring& path) {
+    (void)path;
+    return L"C:\\PROGRA~1\\DECRYPT.EXE";
+}
+
+std::wstring NoShortNames(const std::wstring& path) {
+    return path;
+}
+
+} // namespace
+
+// The tool's own path and its folders go in their short form only where the long form has
+// characters outside the ANSI code page and the short form has none; otherwise as they are.
+TEST(WindowsProcessRunner, HandsTheToolItsPlacesInAFormItCanReadInItsCodePage) {
+    const std::wstring ascii = L"C:\\Games\\Ostrapel\\Decrypt\\decrypt.exe";
+    const std::wstring cyrillic = L"C:\\\u0418\u0433\u0440\u044b\\Decrypt\\decrypt.exe";
+    const std::vector<std::tuple<std::wstring, unsigned, bool, std::wstring>> cases = {
+        {ascii, 1252, true, ascii},        {cyrillic, 1251, true, cyrillic},
+        {cyrillic, 65001, true, cyrillic}, {cyrillic, 1252, true, L"C:\\PROGRA~1\\DECRYPT.EXE"},
+        {cyrillic, 1252, false, cyrillic}, // no short names: a Unicode tool still finds it
+    };
+    for (const auto& [path, codePage, shortNames, handed] : cases) {
+        EXPECT_EQ(win::ToolPathForm(path, codePage, shortNames ? ShortNames : NoShortNames), handed)
+            << win::Utf8(path) << " " << codePage;
+    }
+}
+
+// Under Wine, as on a volume with 8.3 names: a tool in a folder whose name is outside the code
+// page is started, and runs in its folder, by their short forms.
+TEST(WindowsProcessRunner, StartsAToolInAFolderOutsideTheCodePageByItsShortForm) {
+    TempDir dir;
+    const std::string folder = dir / "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B"; // Cyrillic
+    ASSERT_TRUE(::CreateDirectoryW(win::Wide(folder).c_str(), nullptr));
+    const std::string probe = folder + "\\probe.exe";
+    ASSERT_TRUE(::CopyFileW(testsupport::Native(Probe()).c_str(), win::Wide(probe).c_str(), TRUE));
+    const std::wstring shortFolder = win::ShortPathOf(win::Wide(folder));
+    if (::GetACP() == CP_UTF8 || shortFolder == win::Wide(folder)) {
+        GTEST_SKIP() << "the code page takes every character, or the volume has no short names";
+    }
+    RunLimits limits;
+    limits.workingFolder = folder;
+    ProcessOutcome outcome =
+        Scn_Process().Run_Process(CommandLine{probe, {"place"}}, Scn_Process::kHidden, limits);
+    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    const std::string shown = outcome.output.substr(0, outcome.output.find('\n'));
+    EXPECT_EQ(win::Wide(shown), shortFolder);
+    outcome = Scn_Process().Run_Process(CommandLine{probe, {"commandline"}}, Scn_Process::kHidden,
+                                        limits);
+    EXPECT_EQ(outcome.output.find("\xD0\x98"), std::string::npos) << outcome.output;
 }
