@@ -25,6 +25,11 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     case EntryKind::File:
         break;
     }
+    // Reading versions downloads no save that is in the cloud only; converting does.
+    if (readOnly_ && IsOnlineOnly(save)) {
+        fail(index, "online-only (open it once to download it)");
+        return std::nullopt;
+    }
     // Only a save that is to be replaced must be writable.
     if (!readOnly_ && IsReadOnly(save)) {
         fail(index, "is read-only");

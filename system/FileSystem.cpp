@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <random>
 #ifdef _WIN32
 #include <process.h>
@@ -40,20 +41,51 @@ std::string NewTemporaryName() {
     return name.append(kTemporaryExtension);
 }
 
-bool IsTemporaryName(std::string_view name) {
+std::string NewTemporaryNameFor(std::string_view save) {
+    std::string name = NewTemporaryName();
+    // Names are at most 255 UTF-16 units on Windows; the save's name is UTF-8.
+    if (save.empty() || name.size() + 1 + save.size() > 255) {
+        return name;
+    }
+    name.insert(name.size() - kTemporaryExtension.size(), "-" + std::string(save));
+    return name;
+}
+
+namespace {
+
+// The part of a temporary's name after its random characters: empty, or "-SAVE"; nullopt when
+// the name is not a temporary's.
+std::optional<std::string_view> TemporaryTail(std::string_view name) {
     const std::string_view prefix = kTemporaryPrefix;
     if (!name.starts_with(prefix) || !name.ends_with(kTemporaryExtension)) {
-        return false;
+        return std::nullopt;
     }
     name.remove_prefix(prefix.size());
     name.remove_suffix(kTemporaryExtension.size());
     const std::size_t dash = name.find('-');
-    if (dash == 0 || dash == std::string_view::npos || name.size() - dash - 1 != kRandomLength) {
-        return false;
+    if (dash == 0 || dash == std::string_view::npos || name.size() - dash - 1 < kRandomLength) {
+        return std::nullopt;
     }
-    return std::all_of(name.begin(), name.begin() + dash,
-                       [](char c) { return c >= '0' && c <= '9'; }) &&
-           std::all_of(name.begin() + dash + 1, name.end(), IsRandomCharacter);
+    const std::string_view tail = name.substr(dash + 1 + kRandomLength);
+    if (!std::all_of(name.begin(), name.begin() + dash,
+                     [](char c) { return c >= '0' && c <= '9'; }) ||
+        !std::all_of(name.begin() + dash + 1, name.begin() + dash + 1 + kRandomLength,
+                     IsRandomCharacter) ||
+        tail.size() == 1 || (!tail.empty() && tail[0] != '-')) {
+        return std::nullopt;
+    }
+    return tail;
+}
+
+} // namespace
+
+bool IsTemporaryName(std::string_view name) {
+    return TemporaryTail(name).has_value();
+}
+
+std::string SaveOfTemporary(std::string_view name) {
+    const auto tail = TemporaryTail(name);
+    return tail && !tail->empty() ? std::string(tail->substr(1)) : std::string();
 }
 
 ComparisonResult CompareFiles(const std::string& a, const std::string& b) {
@@ -81,7 +113,7 @@ Status CopyFileTo(const std::string& source, const std::string& target,
 
 namespace {
 
-Status RemoveMatching(const std::string& folder, bool (*matches)(std::string_view)) {
+template <class Matches> Status RemoveMatching(const std::string& folder, Matches matches) {
     ListingResult listing = ListDirectory(folder);
     Status result = listing.status;
     for (const DirectoryEntry& entry : listing.entries) {
@@ -105,7 +137,13 @@ Status RemoveFilesIn(const std::string& folder) {
 }
 
 Status RemoveTemporaries(const std::string& folder) {
-    return RemoveMatching(folder, IsTemporaryName);
+    return RemoveMatching(folder, [&](std::string_view name) {
+        if (!IsTemporaryName(name)) {
+            return false;
+        }
+        const std::string save = SaveOfTemporary(name);
+        return save.empty() || KindOf(JoinPath(folder, save)) != EntryKind::Missing;
+    });
 }
 
 void ResolveEnvironmentPaths() {

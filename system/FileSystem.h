@@ -23,16 +23,27 @@ inline constexpr const char* kTemporaryPrefix = ".ostrapel-";
 // decimal, RANDOM ten of a-z and 0-9.
 std::string NewTemporaryName();
 
-// Whether a name has exactly the form NewTemporaryName gives: only such files are taken for
-// the program's own, so a player's file that merely begins alike is never hidden or removed.
+// A new name for a temporary that is to replace the file named save in its folder:
+// ".ostrapel-PID-RANDOM-SAVE.tmp", so that one left by a replacement cut short where the
+// rename is not atomic (FAT, exFAT: the save removed, the temporary not yet renamed) is known
+// for its save's. NewTemporaryName's form where that name would be too long.
+std::string NewTemporaryNameFor(std::string_view save);
+
+// Whether a name has exactly a form NewTemporaryName or NewTemporaryNameFor gives: only such
+// files are taken for the program's own, so a player's file that merely begins alike is never
+// hidden or removed.
 bool IsTemporaryName(std::string_view name);
+
+// The save a temporary named by NewTemporaryNameFor was to replace; empty for other names.
+std::string SaveOfTemporary(std::string_view name);
 
 enum class EntryKind { Missing, File, Directory, Other };
 
 struct DirectoryEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
-    bool hidden = false; // a leading dot (POSIX); the hidden or system attribute (Windows)
+    bool hidden = false;     // a leading dot (POSIX); the hidden or system attribute (Windows)
+    bool onlineOnly = false; // its data is not on this computer: reading it downloads it
 };
 
 // Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
@@ -61,6 +72,10 @@ ListingResult ListDirectory(const std::string& folder);
 EntryKind KindOf(const std::string& path);
 
 std::optional<std::int64_t> SizeOf(const std::string& path);
+
+// Whether the file's data is not on this computer, so that reading it downloads it (a cloud
+// file marked online-only on Windows); never on POSIX. Asking does not download it.
+bool IsOnlineOnly(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
@@ -154,7 +169,8 @@ Status RemoveFile(const std::string& path);
 // Deletes every entry of a folder that is not a folder. Sub-folders stay.
 Status RemoveFilesIn(const std::string& folder);
 
-// Deletes every file of a folder whose name IsTemporaryName.
+// Deletes every file of a folder whose name IsTemporaryName, but a temporary whose save is
+// missing: it may be all that is left of that save.
 Status RemoveTemporaries(const std::string& folder);
 
 // Creates a folder; an existing one is fine.

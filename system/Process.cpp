@@ -14,6 +14,7 @@ struct KnownCrash {
 
 // The exception codes a crashing program is seen to end with, as the platform names them.
 constexpr KnownCrash kKnownCrashes[] = {
+    {0x0EEDFADE, "unhandled Delphi exception"},
     {0x80000002, "misaligned data"},
     {0x80000003, "breakpoint"},
     {0xC0000005, "access violation"},
@@ -56,7 +57,8 @@ const char* KnownCrashName(std::uint32_t code) {
 
 bool IsCrashCode(int exitCode) {
     const auto code = static_cast<std::uint32_t>(exitCode);
-    // Errors (0xC...) and software exceptions left unhandled (0xE...: C++, .NET, Delphi).
+    // Errors (0xC...), software exceptions left unhandled (0xE...: C++ 0xE06D7363, .NET
+    // 0xE0434352) and the named codes, Delphi's 0x0EEDFADE among them (not of the 0xE form).
     return (code & 0xF0000000u) == 0xC0000000u || (code & 0xF0000000u) == 0xE0000000u ||
            KnownCrashName(code) != nullptr;
 }

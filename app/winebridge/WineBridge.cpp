@@ -21,6 +21,7 @@
 //   ostrapel-winebridge.exe [--creation-flags N]   N: CreateProcessW flags (default 0)
 
 #include "system/windows/ToolEnvironment.h"
+#include "system/windows/ToolStart.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -402,45 +403,33 @@ bool Run(const std::string& payload, Inbox& inbox, DWORD creationFlags) {
     Handle nothing(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                  OPEN_EXISTING, 0, nullptr));
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = nothing.get();
-    startup.hStdOutput = outputWrite.get();
-    startup.hStdError = outputWrite.get();
+    // Born in its job, or started suspended and put in it before it runs; it inherits only
+    // its standard handles.
+    ostrapel::win::ToolLaunch launch;
+    launch.program = program.c_str();
+    launch.line = line;
+    launch.flags = creationFlags;
+    launch.environment = environment.empty() ? nullptr : environment.data();
+    launch.folder = folder.empty() ? nullptr : folder.c_str();
+    launch.startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    launch.startup.wShowWindow = SW_HIDE;
+    launch.startup.hStdInput = nothing.get();
+    launch.startup.hStdOutput = outputWrite.get();
+    launch.startup.hStdError = outputWrite.get();
+    launch.inherited = {nothing.get(), outputWrite.get()};
+    launch.job = job.get();
+    launch.jobRequired = true;
     PROCESS_INFORMATION started{};
-    // Under load Wine now and then fails a start with an internal error before the program
-    // has run at all; such a start is tried again.
-    DWORD startError = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (attempt > 0) {
-            ::Sleep(static_cast<DWORD>(50 * attempt));
-        }
-        std::wstring attemptLine = line; // CreateProcessW may write into it
-        startError = ::CreateProcessW(program.c_str(), attemptLine.data(), nullptr, nullptr, TRUE,
-                                      creationFlags | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
-                                      environment.empty() ? nullptr : environment.data(),
-                                      folder.empty() ? nullptr : folder.c_str(), &startup, &started)
-                         ? ERROR_SUCCESS
-                         : ::GetLastError();
-        if (startError != ERROR_INTERNAL_ERROR) {
-            break;
-        }
-    }
-    if (startError != ERROR_SUCCESS) {
-        Send('E', ErrorText(startError));
+    ostrapel::win::JobEntry entry = ostrapel::win::JobEntry::None;
+    if (const DWORD error = ostrapel::win::StartInJob(launch, started, entry);
+        error != ERROR_SUCCESS) {
+        Send('E', entry == ostrapel::win::JobEntry::AfterStart
+                      ? "cannot keep the program in a job: " + ErrorText(error)
+                      : ErrorText(error));
         return true;
     }
     Handle process(started.hProcess);
     Handle thread(started.hThread);
-    if (!::AssignProcessToJobObject(job.get(), process.get())) {
-        const DWORD error = ::GetLastError();
-        ::TerminateProcess(process.get(), 1);
-        Send('E', "cannot keep the program in a job: " + ErrorText(error));
-        return true;
-    }
-    ::ResumeThread(thread.get());
     outputWrite.reset();
     nothing.reset();
 

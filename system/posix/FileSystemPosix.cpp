@@ -80,6 +80,11 @@ bool IsHiddenName(const std::string& name) {
     return !name.empty() && name.front() == '.';
 }
 
+bool IsOnlineOnly(const std::string& path) {
+    (void)path;
+    return false;
+}
+
 ListingResult ListDirectory(const std::string& folder) {
     ListingResult result;
     DIR* dir = ::opendir(folder.c_str());

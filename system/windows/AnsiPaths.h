@@ -11,4 +11,13 @@ namespace ostrapel::win {
 std::wstring AnsiOpenableForm(const std::wstring& path, unsigned codePage,
                               std::wstring (*shortForm)(const std::wstring& path));
 
+// The 8.3 short form of an existing path, or the path itself where the volume has none.
+std::wstring ShortPathOf(const std::wstring& path);
+
+// The form of a path a tool is given as its own location or as its current or temporary folder:
+// AnsiOpenableForm's, so that a tool that reads its location with the ANSI calls finds it,
+// otherwise the path itself (a Unicode tool can still use it).
+std::wstring ToolPathForm(const std::wstring& path, unsigned codePage,
+                          std::wstring (*shortForm)(const std::wstring& path));
+
 } // namespace ostrapel::win

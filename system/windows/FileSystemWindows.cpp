@@ -51,26 +51,30 @@ DWORD WriteAll(HANDLE out, const char* data, std::size_t size) {
     return 0;
 }
 
+} // namespace
+
+namespace win {
+
 // Whether the access list of path grants this process access (whatever a filter such as
 // Controlled folder access then decides).
-bool AccessListAllows(const std::wstring& path, DWORD access) {
+std::optional<bool> AccessListGrants(const std::wstring& path, DWORD access) {
     const SECURITY_INFORMATION what =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
     (void)::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
     if (needed == 0) {
-        return false;
+        return std::nullopt;
     }
     std::vector<unsigned char> descriptor(needed);
     HANDLE token = nullptr;
     if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed) ||
         !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
-        return false;
+        return std::nullopt;
     }
     Handle process(token);
     HANDLE copy = nullptr;
     if (!::DuplicateToken(process.get(), SecurityImpersonation, &copy)) {
-        return false;
+        return std::nullopt;
     }
     Handle impersonation(copy);
     GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
@@ -79,10 +83,16 @@ bool AccessListAllows(const std::wstring& path, DWORD access) {
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
     BOOL allowed = FALSE;
-    return ::AccessCheck(descriptor.data(), impersonation.get(), access, &mapping, &privileges,
-                         &privilegesSize, &granted, &allowed) &&
-           allowed;
+    if (!::AccessCheck(descriptor.data(), impersonation.get(), access, &mapping, &privileges,
+                       &privilegesSize, &granted, &allowed)) {
+        return std::nullopt;
+    }
+    return allowed != FALSE;
 }
+
+} // namespace win
+
+namespace {
 
 constexpr DWORD kShareForReading = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -124,9 +134,29 @@ DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept) {
     }
 }
 
+bool DeletePending() {
+    // STATUS_DELETE_PENDING, which Windows reports as ERROR_ACCESS_DENIED.
+    constexpr LONG kDeletePending = static_cast<LONG>(0xC0000056);
+    using LastStatus = LONG(NTAPI*)();
+    static const auto lastStatus = reinterpret_cast<LastStatus>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus")));
+    return lastStatus != nullptr && lastStatus() == kDeletePending;
+}
+
+Status WriteFailure(DWORD error, const std::wstring& folder, RefusalFacts facts) {
+    if (error == ERROR_ACCESS_DENIED) {
+        facts.folderAllows = AccessListAllows(folder, FILE_ADD_FILE);
+        facts.networkShare = folder.rfind(L"\\\\?\\UNC\\", 0) == 0 ||
+                             (folder.size() >= 7 && folder[5] == L':' &&
+                              ::GetDriveTypeW(folder.substr(4, 3).c_str()) == DRIVE_REMOTE);
+    }
+    return Status::Fail(win::WriteRefusalText(error, facts));
+}
+
 Status WriteFailure(DWORD error, const std::wstring& folder) {
-    return Status::Fail(win::WriteRefusalText(error, error == ERROR_ACCESS_DENIED &&
-                                                         AccessListAllows(folder, FILE_ADD_FILE)));
+    RefusalFacts facts;
+    facts.deletePending = error == ERROR_ACCESS_DENIED && DeletePending();
+    return WriteFailure(error, folder, facts);
 }
 
 HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD flags) {
@@ -149,14 +179,27 @@ HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD fl
     return handle;
 }
 
-std::string WriteRefusalText(unsigned long error, bool accessListAllows) {
+std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts) {
     if (InUse(error)) {
         return kInUse;
     }
-    if (error == ERROR_ACCESS_DENIED && accessListAllows) {
-        return kWriteRefused;
+    if (error != ERROR_ACCESS_DENIED) {
+        return ErrorText(error);
     }
-    return ErrorText(error);
+    const std::string refused = kWriteRefused;
+    if (facts.deletePending) {
+        return refused + " (a file of that name is still being deleted: try again shortly)";
+    }
+    if (facts.saveForbidsDelete) {
+        return refused + " (the save's permissions forbid replacing it)";
+    }
+    if (!facts.folderAllows) {
+        return ErrorText(error); // the folder's access list itself
+    }
+    const std::string shield = "ransomware protection such as Controlled folder access, which "
+                               "must allow ostrapel.exe";
+    return refused + " (likely " +
+           (facts.networkShare ? "a share you may only read, or " + shield : shield) + ")";
 }
 
 } // namespace win
@@ -194,7 +237,8 @@ ListingResult ListDirectory(const std::string& folder) {
         const bool hidden =
             (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
             IsHiddenName(name);
-        result.entries.push_back({std::move(name), kind, hidden});
+        result.entries.push_back(
+            {std::move(name), kind, hidden, win::IsOnlineOnlyAttributes(data.dwFileAttributes)});
     } while (::FindNextFileW(find, &data));
     const DWORD error = ::GetLastError();
     if (error != ERROR_NO_MORE_FILES) {
@@ -226,6 +270,11 @@ std::optional<std::int64_t> SizeOf(const std::string& path) {
         return std::nullopt;
     }
     return Combine(data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+bool IsOnlineOnly(const std::string& path) {
+    const DWORD attributes = AttributesOf(path); // attributes alone download nothing
+    return attributes != INVALID_FILE_ATTRIBUTES && win::IsOnlineOnlyAttributes(attributes);
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
@@ -338,9 +387,12 @@ Status CopyFileTo(const std::string& source, const std::string& target,
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Status::Fail("is a folder");
     }
-    // A save the game holds open without sharing fails here with a sharing violation, once it
-    // has been tried for a while.
-    Handle in(OpenExisting(source, GENERIC_READ, kShareForReading, FILE_FLAG_SEQUENTIAL_SCAN));
+    // Held without write sharing while it is copied: a writer that keeps the file open (with
+    // delete sharing even) moves its last-write time only when it closes, so the identity
+    // check below would not see a torn copy. A file another program holds open for writing
+    // fails here with a sharing violation, once it has been tried for a while.
+    Handle in(
+        OpenExisting(source, GENERIC_READ, win::kShareWithoutWriters, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!in.valid()) {
         return win::LastErrorStatus();
     }

@@ -4,6 +4,7 @@
 // again while another program holds a file, and naming a refused write.
 
 #include "Handle.h"
+#include "ReplaceRules.h"
 #include "WindowsText.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -19,6 +20,9 @@ namespace ostrapel::win {
 
 // Any sharing: the program's own opens never stand in another program's way.
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Readers and deleters only: an open that no writer can share, nor begin while it lasts.
+inline constexpr DWORD kShareWithoutWriters = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 inline DWORD AttributesOf(const std::string& path) {
     return ::GetFileAttributesW(win::FilePath(path).c_str());
@@ -41,8 +45,21 @@ inline bool InUse(DWORD error) {
            error == ERROR_USER_MAPPED_FILE;
 }
 
-// Why a write in folder failed with error, in words a player can act on.
+// Why a write in folder failed with error, in words a player can act on; the last status
+// is still the failed call's. With facts: what the caller found out besides.
 Status WriteFailure(DWORD error, const std::wstring& folder);
+Status WriteFailure(DWORD error, const std::wstring& folder, RefusalFacts facts);
+
+// Whether the last call failed on a file being deleted (its last status says so).
+bool DeletePending();
+
+// Whether the access list of path grants this process access (whatever a filter such as
+// Controlled folder access then decides); nullopt where it cannot be read (a file system
+// without access lists). Allows: granted for certain.
+std::optional<bool> AccessListGrants(const std::wstring& path, DWORD access);
+inline bool AccessListAllows(const std::wstring& path, DWORD access) {
+    return AccessListGrants(path, access).value_or(false);
+}
 
 inline std::wstring FolderOf(const std::string& path) {
     return win::FilePath(ParentOf(path));

@@ -84,7 +84,9 @@ bool SurvivesCodePage(const std::wstring& text, unsigned codePage) {
     return backLength == length && back.compare(0, text.size(), text) == 0;
 }
 
-std::wstring ShortForm(const std::wstring& path) {
+} // namespace
+
+std::wstring win::ShortPathOf(const std::wstring& path) {
     const DWORD size = ::GetShortPathNameW(path.c_str(), nullptr, 0);
     if (size == 0) {
         return path;
@@ -98,8 +100,6 @@ std::wstring ShortForm(const std::wstring& path) {
     return shortPath;
 }
 
-} // namespace
-
 std::wstring win::AnsiOpenableForm(const std::wstring& path, unsigned codePage,
                                    std::wstring (*shortForm)(const std::wstring& path)) {
     if (SurvivesCodePage(path, codePage)) {
@@ -109,8 +109,14 @@ std::wstring win::AnsiOpenableForm(const std::wstring& path, unsigned codePage,
     return SurvivesCodePage(shortPath, codePage) ? shortPath : std::wstring();
 }
 
+std::wstring win::ToolPathForm(const std::wstring& path, unsigned codePage,
+                               std::wstring (*shortForm)(const std::wstring& path)) {
+    const std::wstring openable = AnsiOpenableForm(path, codePage, shortForm);
+    return openable.empty() ? path : openable;
+}
+
 std::string PathForAnsiPrograms(const std::string& path) {
-    return win::Utf8(win::AnsiOpenableForm(win::Wide(path), ::GetACP(), ShortForm));
+    return win::Utf8(win::AnsiOpenableForm(win::Wide(path), ::GetACP(), win::ShortPathOf));
 }
 
 } // namespace ostrapel

@@ -1,7 +1,9 @@
 #include "ProcessWindows.h"
 
+#include "AnsiPaths.h"
 #include "Handle.h"
 #include "ToolEnvironment.h"
+#include "ToolStart.h"
 #include "WindowsText.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
@@ -54,6 +56,8 @@ public:
     void closeWriteEnd() { write_.reset(); }
     HANDLE event() const { return event_.get(); }
     bool isOpen() const { return open_; }
+    // Whether the start of what the child printed was dropped.
+    bool cut() const { return cut_; }
 
     // Takes in what has arrived and starts the next read; false once the pipe has ended.
     bool pump(std::string& output) {
@@ -107,6 +111,7 @@ private:
         output.append(buffer_, size);
         if (output.size() > 2 * ProcessOutcome::kOutputKept) {
             output.erase(0, output.size() - ProcessOutcome::kOutputKept);
+            cut_ = true;
         }
     }
 
@@ -116,30 +121,40 @@ private:
     OVERLAPPED overlapped_{};
     bool pending_ = false;
     bool open_ = true;
+    bool cut_ = false;
     char buffer_[4096];
 };
 
-// Creates the process with ToolErrorMode() added to this program's error mode, which it inherits;
-// this program's own mode is put back at once. Runs started side by side take turns here.
-BOOL CreateWithErrorMode(std::wstring& line, DWORD flags, STARTUPINFOW& startup,
-                         PROCESS_INFORMATION& started, const RunLimits& limits) {
+// Whether the program at path is a console program, which writes in its console's code page.
+bool IsConsoleProgram(const std::string& path) {
+    Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    char head[4096];
+    DWORD got = 0;
+    return file.valid() && ::ReadFile(file.get(), head, sizeof head, &got, nullptr) &&
+           win::IsConsoleImage(std::string_view(head, got));
+}
+
+// Starts the program in its job with ToolErrorMode() added to this program's error mode, which
+// it inherits; this program's own mode is put back at once. Runs started side by side take
+// turns here.
+DWORD StartWithErrorMode(win::ToolLaunch& launch, PROCESS_INFORMATION& started,
+                         win::JobEntry& entry, const RunLimits& limits) {
     const std::wstring folder = win::Wide(limits.workingFolder);
     std::wstring environment;
     if (!limits.temporaryFolder.empty()) {
         environment = win::EnvironmentWithTemporaryFolder(win::Wide(limits.temporaryFolder));
     }
+    launch.environment = environment.empty() ? nullptr : environment.data();
+    launch.folder = folder.empty() ? nullptr : folder.c_str();
     static std::mutex turn;
     std::lock_guard lock(turn);
     const UINT own = ::GetErrorMode();
     ::SetErrorMode(own | win::ToolErrorMode());
-    const BOOL created =
-        ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
-                         environment.empty() ? nullptr : environment.data(),
-                         folder.empty() ? nullptr : folder.c_str(), &startup, &started);
-    const DWORD error = ::GetLastError();
+    const DWORD error = win::StartInJob(launch, started, entry);
     ::SetErrorMode(own);
-    ::SetLastError(error);
-    return created;
+    return error;
 }
 
 // STATUS_UNHANDLED_EXCEPTION: a crash whose exception is not known.
@@ -296,7 +311,19 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         outcome.kind = ProcessOutcome::Kind::Cancelled;
         return outcome;
     }
-    const std::optional<std::string> line = BuildWindowsCommandLine(command);
+    // A tool that reads its own location or its folders with the ANSI calls gets them in a
+    // form it can use, where there is one.
+    auto forTool = [](const std::string& path) {
+        return path.empty()
+                   ? path
+                   : win::Utf8(win::ToolPathForm(win::Wide(path), ::GetACP(), win::ShortPathOf));
+    };
+    CommandLine toRun = command;
+    toRun.program = forTool(command.program);
+    RunLimits places = limits;
+    places.workingFolder = forTool(limits.workingFolder);
+    places.temporaryFolder = forTool(limits.temporaryFolder);
+    const std::optional<std::string> line = BuildWindowsCommandLine(toRun);
     if (!line) {
         outcome.error = "its command line cannot be written";
         return outcome;
@@ -318,59 +345,31 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
 
     // Only the two standard handles are inherited, whatever else is open meanwhile.
-    HANDLE inherited[2] = {input.get(), pipe.writeEnd()};
-    SIZE_T attributeSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
-    std::vector<unsigned char> attributeBuffer(attributeSize);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
-    bool haveList = ::InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize) &&
-                    ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                inherited, sizeof inherited, nullptr, nullptr);
-
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.StartupInfo.wShowWindow = static_cast<WORD>(WindowStyle);
-    startup.StartupInfo.hStdInput = input.get();
-    startup.StartupInfo.hStdOutput = pipe.writeEnd();
-    startup.StartupInfo.hStdError = pipe.writeEnd();
-    startup.lpAttributeList = haveList ? attributes : nullptr;
-
-    // Suspended until it is in the job, so nothing it starts can escape the job.
-    const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | kConsoleFlags |
-                        (haveList ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    win::ToolLaunch launch;
+    launch.line = std::move(wideLine);
+    launch.flags = kConsoleFlags;
+    launch.startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    launch.startup.wShowWindow = static_cast<WORD>(WindowStyle);
+    launch.startup.hStdInput = input.get();
+    launch.startup.hStdOutput = pipe.writeEnd();
+    launch.startup.hStdError = pipe.writeEnd();
+    launch.inherited = {input.get(), pipe.writeEnd()};
+    launch.job = job.get();
     PROCESS_INFORMATION started{};
-    // Under load Wine now and then fails a start with an internal error before the program
-    // has run at all; such a start is tried again, as the Wine bridge does.
-    BOOL created = FALSE;
-    DWORD startError = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (attempt > 0) {
-            ::Sleep(static_cast<DWORD>(50 * attempt));
-        }
-        std::wstring attemptLine = wideLine; // CreateProcessW may write into it
-        created = CreateWithErrorMode(attemptLine, flags, startup.StartupInfo, started, limits);
-        startError = created ? ERROR_SUCCESS : ::GetLastError();
-        if (created || startError != ERROR_INTERNAL_ERROR) {
-            break;
-        }
-    }
-    if (haveList) {
-        ::DeleteProcThreadAttributeList(attributes);
-    }
+    win::JobEntry entry = win::JobEntry::None;
+    const DWORD startError = StartWithErrorMode(launch, started, entry, places);
     pipe.closeWriteEnd();
     input.reset();
-    if (!created) {
+    if (startError != ERROR_SUCCESS) {
         outcome.error = win::ErrorText(startError);
         return outcome;
     }
     Handle process(started.hProcess);
     Handle thread(started.hThread);
-    if (!::AssignProcessToJobObject(job.get(), process.get())) {
+    if (entry == win::JobEntry::None) {
         // Without a job (an old system's nested-job limit) the program itself is still ended.
         job.reset();
     }
-    ::ResumeThread(thread.get());
 
     // Without a display Wine's debugger writes what it knows and ends the program with its
     // exception code within moments; with one it holds the program behind its dialog. So a
@@ -407,9 +406,16 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     ::WaitForSingleObject(process.get(), INFINITE);
     Drain(pipe, outcome.output);
-    outcome.output = win::ToolOutputText(outcome.output, ::GetACP());
+    // A console the tool has no window of its own for starts in the OEM code page.
+    outcome.output = win::ToolOutputText(
+        outcome.output, pipe.cut(), IsConsoleProgram(command.program), ::GetOEMCP(), ::GetACP());
     if (outcome.output.size() > ProcessOutcome::kOutputKept) {
-        outcome.output.erase(0, outcome.output.size() - ProcessOutcome::kOutputKept);
+        std::size_t from = outcome.output.size() - ProcessOutcome::kOutputKept;
+        while (from < outcome.output.size() &&
+               (static_cast<unsigned char>(outcome.output[from]) & 0xC0) == 0x80) {
+            ++from; // whole characters only
+        }
+        outcome.output.erase(0, from);
     }
 
     if (end == WaitEnd::TimedOut) {

@@ -29,6 +29,11 @@ SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner);
 // are the entry itself.
 bool IsLinkTag(unsigned long tag);
 
+// Whether a file of these attributes has its data elsewhere, so that reading it fetches it:
+// recalled on data access or on open (a cloud file online-only), or offline (moved to remote
+// storage).
+bool IsOnlineOnlyAttributes(unsigned long attributes);
+
 // What of a save's basic information the replacement is given: its attributes but those that
 // describe the old file's storage (a reparse point, compression, encryption, sparseness, data
 // kept offline or recalled from the cloud), and its creation time; the other times are left.
@@ -39,9 +44,18 @@ struct ReplacementBasics {
 };
 ReplacementBasics ReplacementBasicsFor(unsigned long saveAttributes, long long saveCreationTime);
 
+// What is known of a write Windows refused.
+struct RefusalFacts {
+    bool folderAllows = false;      // the folder's access list lets this user make files there
+    bool deletePending = false;     // the name is a file being deleted, still open elsewhere
+    bool saveForbidsDelete = false; // the save's and its folder's access lists keep it (a rename)
+    bool networkShare = false;      // the folder is on a network share
+};
+
 // The reason a write refused with error is given: "in use" only after a sharing violation; an
-// access denied where the access list allows the write is Windows refusing it (Controlled folder
-// access); otherwise the system's reason.
-std::string WriteRefusalText(unsigned long error, bool accessListAllows);
+// access denied by what is known of it, and where the access lists allow the write, as Windows
+// refusing it with its likely causes (ransomware protection such as Controlled folder access;
+// on a network share, the share's own permissions). Otherwise the system's reason.
+std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts);
 
 } // namespace ostrapel::win

@@ -30,17 +30,27 @@ using win::WriteFailure;
 namespace {
 
 // Why the rename over target failed: refused on access where another program holds the target
-// open (the classic rename cannot replace an open file) is "in use" too.
+// open (the classic rename cannot replace an open file) is "in use" too; otherwise what the
+// target tells: being deleted, or kept by its own access list.
 Status RenameFailure(DWORD error, const std::wstring& target, const std::wstring& folder) {
+    win::RefusalFacts facts;
     if (error == ERROR_ACCESS_DENIED) {
         Handle probe(::CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
-        if (!probe.valid() && InUse(::GetLastError())) {
-            error = ERROR_SHARING_VIOLATION;
+        if (!probe.valid()) {
+            const DWORD failed = ::GetLastError();
+            facts.deletePending = failed == ERROR_ACCESS_DENIED && win::DeletePending();
+            if (InUse(failed)) {
+                error = ERROR_SHARING_VIOLATION;
+            }
         }
+        // Only where both access lists could be read: a file system without them keeps nothing.
+        facts.saveForbidsDelete = !facts.deletePending && error == ERROR_ACCESS_DENIED &&
+                                  win::AccessListGrants(target, DELETE) == false &&
+                                  win::AccessListGrants(folder, FILE_DELETE_CHILD) == false;
     }
-    return WriteFailure(error, folder);
+    return WriteFailure(error, folder, facts);
 }
 
 // FILE_RENAME_INFO with its Flags member (Windows 10 1607 and later); the same layout.
@@ -89,9 +99,14 @@ SecurityToKeep SecurityToKeepFor(unsigned short control, bool sameOwner) {
     return keep;
 }
 
+constexpr DWORD kRecallOnOpen = 0x00040000;
+constexpr DWORD kRecallOnDataAccess = 0x00400000;
+
+bool IsOnlineOnlyAttributes(unsigned long attributes) {
+    return (attributes & (kRecallOnOpen | kRecallOnDataAccess | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
 ReplacementBasics ReplacementBasicsFor(unsigned long saveAttributes, long long saveCreationTime) {
-    constexpr DWORD kRecallOnOpen = 0x00040000;
-    constexpr DWORD kRecallOnDataAccess = 0x00400000;
     constexpr DWORD kNotCarriedOver = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_COMPRESSED |
                                       FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE |
                                       FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess;
@@ -112,8 +127,9 @@ using win::RenameWay;
 
 // Renames the file open as handle (with DELETE access) over target. POSIX semantics replace
 // a target that others hold open with delete sharing, as scanners and indexers do; the classic
-// rename cannot. Returns 0 or the error code.
-DWORD RenameOver(HANDLE handle, const std::wstring& target) {
+// rename cannot, so held (this program's own open of the target, when given) is let go before
+// it. Returns 0 or the error code.
+DWORD RenameOver(HANDLE handle, const std::wstring& target, Handle* held = nullptr) {
     const std::size_t bytes = target.size() * sizeof(WCHAR);
     std::vector<unsigned char> buffer(sizeof(RenameInformation) + bytes, 0);
     auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
@@ -121,6 +137,9 @@ DWORD RenameOver(HANDLE handle, const std::wstring& target) {
     std::memcpy(info->fileName, target.c_str(), bytes);
     for (RenameWay way = RenameWay::PosixSemantics; way != RenameWay::None;) {
         const bool posix = way == RenameWay::PosixSemantics;
+        if (!posix && held != nullptr) {
+            held->reset();
+        }
         // Classic: the first byte is ReplaceIfExists, the rest of the member is ignored.
         info->flags = posix ? kRenameReplaceIfExists | kRenamePosixSemantics : TRUE;
         if (::SetFileInformationByHandle(handle, posix ? kFileRenameInfoEx : FileRenameInfo,
@@ -302,7 +321,10 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
 
     // Hidden while it is written, so a temporary left by a killed run stays out of listings.
     const std::wstring folder = real.substr(0, real.find_last_of(L'\\'));
-    const std::wstring temporary = folder + L"\\" + win::Wide(NewTemporaryName());
+    // Named for its save: where the rename is not atomic (FAT, exFAT), one left beside a save
+    // that is gone holds the save as converted, and is kept until the save is back.
+    const std::wstring temporary =
+        folder + L"\\" + win::Wide(NewTemporaryNameFor(win::Utf8(real.substr(folder.size() + 1))));
     // Neither WRITE_OWNER nor WRITE_DAC: asking for what is not the creator's by right could
     // fail the create; the save's security is set afterwards.
     Handle out(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr,
@@ -343,19 +365,30 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
         return abandon(::GetLastError());
     }
     // A look before every try of the rename: a game that held its save while the rename was
-    // refused may have written it before letting go, and keeps what it wrote.
+    // refused may have written it before letting go, and keeps what it wrote. The save is held
+    // without write sharing from that look to the rename: a writer that keeps it open (with
+    // delete sharing even) moves its last-write time only when it closes, so while one has it
+    // open the save counts as in use, and none can write between the look and the rename.
     bool changedMeanwhile = false;
+    Handle held;
     const DWORD error = Retrying([&] {
-        if (expected) {
-            Handle now(::CreateFileW(real.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-            if (!now.valid() || IdentityOfHandle(now.get()) != *expected) {
+        held.reset(::CreateFileW(real.c_str(), GENERIC_READ, win::kShareWithoutWriters, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        if (!held.valid()) {
+            const DWORD failed = ::GetLastError();
+            if (expected && (failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND)) {
                 changedMeanwhile = true;
                 return DWORD{0};
             }
+            return failed;
         }
-        return RenameOver(out.get(), real);
+        if (expected && IdentityOfHandle(held.get()) != *expected) {
+            changedMeanwhile = true;
+            return DWORD{0};
+        }
+        return RenameOver(out.get(), real, &held);
     });
+    held.reset();
     if (changedMeanwhile || error != 0) {
         out.reset();
         ::DeleteFileW(temporary.c_str());

@@ -1,6 +1,7 @@
 #include "WindowsText.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 #include <windows.h>
 
@@ -164,12 +165,31 @@ std::string ErrorText(unsigned long code) {
     return ErrorTextWith(code, SystemMessage);
 }
 
-std::string ToolOutputText(std::string_view bytes, unsigned codePage) {
-    const int size = static_cast<int>(bytes.size());
-    if (bytes.empty() ||
-        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0) {
-        return std::string(bytes);
+namespace {
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+bool IsUtf8(std::string_view bytes) {
+    return bytes.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                  static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+} // namespace
+
+std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram,
+                           unsigned oemCodePage, unsigned ansiCodePage) {
+    std::string_view whole = bytes;
+    // A UTF-8 character is at most four bytes: at most three of it can be left at the start.
+    for (int i = 0; cut && i < 3 && !whole.empty() && IsContinuationByte(whole.front()); ++i) {
+        whole.remove_prefix(1);
     }
+    if (IsUtf8(whole)) {
+        return std::string(whole);
+    }
+    const unsigned codePage = consoleProgram ? oemCodePage : ansiCodePage;
+    const int size = static_cast<int>(bytes.size());
     const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
     if (length <= 0) {
         return std::string(bytes);
@@ -177,6 +197,28 @@ std::string ToolOutputText(std::string_view bytes, unsigned codePage) {
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), length);
     return Utf8(wide);
+}
+
+bool IsConsoleImage(std::string_view head) {
+    auto number = [&](std::size_t at, std::size_t size) {
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < size; ++i) {
+            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(head[at + i]))
+                     << (8 * i);
+        }
+        return value;
+    };
+    if (head.size() < 0x40 || head.substr(0, 2) != "MZ") {
+        return false;
+    }
+    const std::size_t pe = number(0x3C, 4);
+    // The signature, the 20-byte file header, then the optional header's Subsystem at 68.
+    constexpr std::size_t kSubsystem = 4 + 20 + 68;
+    if (pe > head.size() || head.size() - pe < kSubsystem + 2 ||
+        head.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
+        return false;
+    }
+    return number(pe + kSubsystem, 2) == IMAGE_SUBSYSTEM_WINDOWS_CUI;
 }
 
 Status ErrorStatus(unsigned long code) {

@@ -23,9 +23,16 @@ std::string ErrorText(unsigned long code);
 Status ErrorStatus(unsigned long code);
 Status LastErrorStatus();
 
-// What a program printed, as UTF-8: as it is when it is UTF-8 already, otherwise read in
-// codePage (the system's ANSI code page, in which programs write their narrow text).
-std::string ToolOutputText(std::string_view bytes, unsigned codePage);
+// What a program printed, as UTF-8: as it is when it is UTF-8 already (cut: its start was
+// dropped, so a character cut there is left out first); otherwise read in the code page it
+// writes its narrow text in: a console program (.NET's Console, the C runtime's console
+// output) in its console's, the OEM code page, any other in the ANSI one.
+std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram,
+                           unsigned oemCodePage, unsigned ansiCodePage);
+
+// Whether a program whose file begins with head (its first kilobytes) is a console program;
+// false where head is no PE image or does not reach its subsystem.
+bool IsConsoleImage(std::string_view head);
 
 // How long, in milliseconds, a file another program holds open is tried again before it is
 // reported in use.
@@ -33,9 +40,7 @@ inline constexpr unsigned long kInUsePatienceMs = 2000;
 
 inline constexpr const char* kInUse = "in use by another program (is the game running?)";
 
-inline constexpr const char* kWriteRefused =
-    "Windows refused to write there (Controlled folder access? allow ostrapel.exe in Windows "
-    "Security)";
+inline constexpr const char* kWriteRefused = "Windows refused to write there";
 
 // A system message for code in a language (0: the user's), empty when there is none.
 using MessageLookup = std::string (*)(unsigned long code, unsigned long language);

@@ -1,10 +1,12 @@
-// A batch over saves that the game holds open, on Windows where that locks them.
+// A batch over saves another program has a hand on, on Windows: the game holding them open
+// (which locks them there), a cloud client keeping their data online only.
 
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 #include <windows.h>
@@ -93,12 +95,25 @@ TEST_F(InUseTest, ASaveTheGameOpensDuringTheBatchIsLeftAsItWas) {
 
 TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame) {
     AddSave("slot1.sav", 1);
-    // The game holds its save for writing as fopen does (no delete sharing), so the replacement's
-    // rename is refused and tried again; it writes a new save and closes during those tries.
-    HANDLE game =
-        ::CreateFileW(testsupport::Native(saves + "/slot1.sav").c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(game, INVALID_HANDLE_VALUE);
+    // Once the save is copied, the game holds it for writing as fopen does (no delete sharing),
+    // so the replacement is refused and tried again; it writes a new save and closes during
+    // those tries.
+    class GameOpensBeforeCopyBack : public BatchObserver {
+    public:
+        explicit GameOpensBeforeCopyBack(std::string path) : path_(std::move(path)) {}
+        void cursorMoved(std::size_t) override {
+            if (++moves_ == 3) { // the copy back is next, the backup made
+                game_ = ::CreateFileW(testsupport::Native(path_).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+            }
+        }
+        std::atomic<HANDLE> game_{INVALID_HANDLE_VALUE};
+
+    private:
+        std::string path_;
+        int moves_ = 0;
+    } observer(saves + "/slot1.sav");
     const std::string progress = "the game's new save";
     std::thread writer([&] {
         // The replacement's temporary beside the save: its rename is about to be tried.
@@ -107,22 +122,49 @@ TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame
             for (const std::string& name : testsupport::SortedNames(saves)) {
                 temporary = temporary || name.rfind(kTemporaryPrefix, 0) == 0;
             }
-            if (temporary) {
+            if (temporary && observer.game_ != INVALID_HANDLE_VALUE) {
                 break;
             }
             ::Sleep(10);
         }
         ::Sleep(300);
+        const HANDLE game = observer.game_;
         DWORD put = 0;
         ::WriteFile(game, progress.data(), static_cast<DWORD>(progress.size()), &put, nullptr);
         ::SetEndOfFile(game);
         ::CloseHandle(game);
     });
-    BatchResult result = Run();
+    Scn_Process runner;
+    BatchResult result =
+        ConvertSaves({saves, ListSaveFolder(saves), appDir, "300"}, runner, &observer);
     writer.join();
 
+    ASSERT_NE(observer.game_.load(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(ReadFile(saves + "/slot1.sav") == progress) << "the game's save was replaced";
     EXPECT_EQ(result.changedCount, 0u);
     EXPECT_NE(result.report.find("slot1.sav: changed on disk during conversion"), std::string::npos)
         << result.report;
+}
+
+// Reading versions downloads no save that is in the cloud only (here marked offline, the one
+// such attribute a program may set); converting reads it as any other.
+TEST_F(InUseTest, ASaveInTheCloudOnlyIsNotReadForItsVersionButIsConverted) {
+    AddSave("a.sav", 1);
+    AddSave("cloud.sav", 2);
+    const std::wstring cloud = testsupport::Native(saves + "/cloud.sav").wstring();
+    ASSERT_TRUE(::SetFileAttributesW(cloud.c_str(), FILE_ATTRIBUTE_OFFLINE));
+    if ((::GetFileAttributesW(cloud.c_str()) & FILE_ATTRIBUTE_OFFLINE) == 0) {
+        GTEST_SKIP() << "this file system keeps no offline attribute";
+    }
+    Scn_Process runner;
+    const BatchRequest request{saves, ListSaveFolder(saves), appDir, "300"};
+    BatchResult read = ReadSaveVersions(request, runner);
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_TRUE(read.files[0].oldValue) << read.files[0].reason;
+    EXPECT_FALSE(read.files[1].oldValue);
+    EXPECT_EQ(read.files[1].reason, "online-only (open it once to download it)");
+
+    BatchResult result = ConvertSaves(request, runner);
+    EXPECT_EQ(result.changedCount, 2u) << result.report;
+    EXPECT_EQ(ReadFile(saves + "/cloud.sav"), testsupport::ConvertedSave(kSaveSize, 2, 300));
 }

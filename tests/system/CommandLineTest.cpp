@@ -131,6 +131,7 @@ TEST(ProcessOutcomeText, AWindowsExceptionCodeIsACrashNamedInWords) {
         {0xE06D7363, "crashed (unhandled C++ exception, 0xE06D7363)"},
         {0xC0001234, "crashed (0xC0001234)"},
         {0xE0434352, "crashed (0xE0434352)"}, // any software exception left unhandled
+        {0x0EEDFADE, "crashed (unhandled Delphi exception, 0x0EEDFADE)"},
         // Other exit codes are not crashes; status codes are read in hex.
         {3, "exit code 3"},
         {0xFFFFFFFF, "exit code 0xFFFFFFFF"},

@@ -160,6 +160,28 @@ TEST(WindowsReplace, KeepsTheSavesAttributesAndLeavesNoTemporary) {
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
 }
 
+// On FAT and exFAT a replacement cut short between the save's removal and the rename leaves
+// only its temporary, which holds the save as converted: it stays until its save is back.
+TEST(WindowsReplace, ATemporaryWhoseSaveIsGoneIsKept) {
+    TempDir dir;
+    WriteFile(dir / "a.sav", "a");
+    const std::string ofA = NewTemporaryNameFor("a.sav");
+    const std::string ofB = NewTemporaryNameFor("b.sav");
+    const std::string plain = NewTemporaryName();
+    const std::string tooLong = NewTemporaryNameFor(std::string(250, 'x'));
+    for (const std::string& name : {ofA, ofB, plain, tooLong, std::string(".ostrapel-notes.tmp")}) {
+        WriteFile(dir / name, "converted");
+    }
+    EXPECT_EQ(SaveOfTemporary(ofB), "b.sav");
+    EXPECT_TRUE(IsTemporaryName(ofB));
+    EXPECT_EQ(SaveOfTemporary(plain), "");
+    EXPECT_EQ(SaveOfTemporary(tooLong), "") << "the plain form where the name would be too long";
+
+    ASSERT_TRUE(RemoveTemporaries(dir.path()).ok());
+    EXPECT_EQ(SortedNames(dir.path()),
+              (std::vector<std::string>{ofB, ".ostrapel-notes.tmp", "a.sav"}));
+}
+
 TEST(WindowsReplace, TheReadOnlyAttributeMeansReadOnly) {
     TempDir dir;
     WriteFile(dir / "new", "new content");
@@ -192,6 +214,45 @@ TEST(WindowsSharing, AFileHeldOpenWithoutSharingIsInUseAndLeftAlone) {
     }
     EXPECT_EQ(ReadFile(dir / "save"), "old content");
     EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+
+// A game that keeps its save open with delete sharing and rewrites it at the same size moves
+// no time the identity shows until it closes (here it even puts the times back): while it
+// holds the save, neither the copy nor the replacement may go ahead on the identity alone.
+TEST(WindowsSharing, ASaveRewrittenByAWriterThatKeepsItOpenIsInUse) {
+    const std::vector<std::string> steps = {"copy", "replacement"};
+    for (const std::string& step : steps) {
+        TempDir dir;
+        WriteFile(dir / "new", "new content");
+        WriteFile(dir / "save", "old content");
+        const auto before = IdentityOf(dir / "save");
+        HANDLE game = ::CreateFileW(Native(dir / "save").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    kShareEverything, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(game, INVALID_HANDLE_VALUE);
+        FILETIME created{};
+        FILETIME accessed{};
+        FILETIME written{};
+        ASSERT_TRUE(::GetFileTime(game, &created, &accessed, &written));
+        const std::string rewritten = "its rewrite";
+        DWORD put = 0;
+        ASSERT_TRUE(::WriteFile(game, rewritten.data(), static_cast<DWORD>(rewritten.size()), &put,
+                                nullptr));
+        ASSERT_TRUE(::SetFileTime(game, &created, &accessed, &written));
+        ASSERT_EQ(IdentityOf(dir / "save"), before) << "the rewrite shows in the identity";
+
+        std::string reason;
+        if (step == "copy") {
+            reason = CopyFileTo(dir / "save", dir / "copy").reason();
+        } else {
+            ReplaceResult result = ReplaceFileAtomically(dir / "new", dir / "save", before);
+            EXPECT_EQ(result.outcome, ReplaceOutcome::Failed) << step;
+            reason = result.status.reason();
+        }
+        ::CloseHandle(game);
+        EXPECT_EQ(reason, "in use by another program (is the game running?)") << step;
+        EXPECT_EQ(ReadFile(dir / "save"), rewritten) << step;
+        EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"})) << step;
+    }
 }
 
 TEST(WindowsCopy, CopiesAFileAndRefusesAFolder) {
@@ -476,21 +537,51 @@ TEST(WindowsReplaceRules, TheReplacementKeepsTheCreationTimeAndNoStorageAttribut
     }
 }
 
-// "In use" only where another program holds the file; an access list that allows the write yet
-// a refusal is Windows Security's Controlled folder access, which the player can change.
-TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
-    const std::string refused = "Windows refused to write there (Controlled folder access? allow "
-                                "ostrapel.exe in Windows Security)";
-    const std::string inUse = "in use by another program (is the game running?)";
-    const std::vector<std::tuple<DWORD, bool, std::string>> cases = {
-        {ERROR_SHARING_VIOLATION, true, inUse},
-        {ERROR_LOCK_VIOLATION, false, inUse},
-        {ERROR_ACCESS_DENIED, true, refused},
-        {ERROR_ACCESS_DENIED, false, "Permission denied"},
-        {ERROR_DISK_FULL, true, "No space left on device"},
+// A cloud file online-only, or a file moved to remote storage, is fetched when read; a file
+// whose data is here (a cloud file kept on this computer too) is not marked so.
+TEST(WindowsReplaceRules, AFileWhoseDataIsElsewhereIsOnlineOnly) {
+    constexpr DWORD kRecallOnOpen = 0x00040000;
+    constexpr DWORD kRecallOnDataAccess = 0x00400000;
+    constexpr DWORD kPinned = 0x00080000;
+    constexpr DWORD kUnpinned = 0x00100000;
+    const std::map<DWORD, bool> cases = {
+        {FILE_ATTRIBUTE_NORMAL, false},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN, false},
+        {FILE_ATTRIBUTE_REPARSE_POINT | kPinned, false}, // always kept here
+        {FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_REPARSE_POINT, false},
+        {kRecallOnDataAccess | FILE_ATTRIBUTE_REPARSE_POINT | kUnpinned, true},
+        {kRecallOnOpen, true},
+        {FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_ARCHIVE, true},
     };
-    for (const auto& [error, allows, said] : cases) {
-        EXPECT_EQ(win::WriteRefusalText(error, allows), said) << error << " " << allows;
+    for (const auto& [attributes, online] : cases) {
+        EXPECT_EQ(win::IsOnlineOnlyAttributes(attributes), online) << std::hex << attributes;
+    }
+}
+
+// "In use" only where another program holds the file; a refusal is named by what is known of
+// it, and where the access lists allow the write, by its likely causes.
+TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
+    const std::string refused = "Windows refused to write there";
+    const std::string shield = "ransomware protection such as Controlled folder access, which "
+                               "must allow ostrapel.exe";
+    const std::string inUse = "in use by another program (is the game running?)";
+    using Facts = win::RefusalFacts;
+    const Facts allows{.folderAllows = true};
+    const std::vector<std::tuple<DWORD, Facts, std::string>> cases = {
+        {ERROR_SHARING_VIOLATION, allows, inUse},
+        {ERROR_LOCK_VIOLATION, Facts{}, inUse},
+        {ERROR_ACCESS_DENIED, allows, refused + " (likely " + shield + ")"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .networkShare = true},
+         refused + " (likely a share you may only read, or " + shield + ")"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .deletePending = true},
+         refused + " (a file of that name is still being deleted: try again shortly)"},
+        {ERROR_ACCESS_DENIED, Facts{.folderAllows = true, .saveForbidsDelete = true},
+         refused + " (the save's permissions forbid replacing it)"},
+        {ERROR_ACCESS_DENIED, Facts{}, "Permission denied"}, // the folder's own access list
+        {ERROR_DISK_FULL, allows, "No space left on device"},
+    };
+    for (const auto& [error, facts, said] : cases) {
+        EXPECT_EQ(win::WriteRefusalText(error, facts), said) << error;
     }
 }
 

@@ -5,6 +5,9 @@
 #include "TestSupport.h"
 #include "system/Cancel.h"
 #include "system/Process.h"
+#include "system/windows/AnsiPaths.h"
+#include "system/windows/Handle.h"
+#include "system/windows/ToolStart.h"
 #include "system/windows/WindowsText.h"
 
 #include <algorithm>
@@ -161,18 +164,46 @@ TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
     EXPECT_EQ(inJob & kLimits, kLimits) << outcome.output;
 }
 
-// A tool's narrow output is in the ANSI code page unless it is UTF-8 already.
+// A tool's output is UTF-8 where it is (after a character cut at its start, when the start was
+// dropped), otherwise a console program's is in the OEM code page and any other's in the ANSI one.
 TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
-    const std::vector<std::tuple<std::string, unsigned, std::string>> cases = {
-        {"plain", 1252, "plain"},
-        {"caf\xC3\xA9", 1252, "caf\xC3\xA9"}, // UTF-8 already
-        {"caf\xE9", 1252, "caf\xC3\xA9"},     // Western European
-        {"\xCF\xF0\xE8\xE2\xE5\xF2", 1251,
-         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"}, // Cyrillic
+    constexpr unsigned kOem = 866;   // Cyrillic console
+    constexpr unsigned kAnsi = 1251; // Cyrillic
+    const std::string privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+    const std::string lone(1, '\x80'); // a continuation byte, or a character of a code page
+    struct Case {
+        std::string bytes;
+        bool cut;
+        bool console;
+        std::string text;
     };
-    for (const auto& [bytes, codePage, text] : cases) {
-        EXPECT_EQ(win::ToolOutputText(bytes, codePage), text) << bytes;
+    const std::vector<Case> cases = {
+        {"plain", false, true, "plain"},
+        {privet, false, true, privet},                     // UTF-8 already
+        {privet.substr(1), true, false, privet.substr(2)}, // cut inside its first character
+        {lone + "abc", true, false, "abc"},
+        {lone + "abc", false, false, "\xD0\x82" + std::string("abc")}, // not cut: a character
+        {"\x8F\xE0\xA8\xA2\xA5\xE2", false, true, privet},  // OEM 866 from a console program
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", false, false, privet}, // ANSI 1251 from any other
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", true, false, privet},  // cut, not UTF-8 even so
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(win::ToolOutputText(c.bytes, c.cut, c.console, kOem, kAnsi), c.text)
+            << c.bytes << " cut=" << c.cut << " console=" << c.console;
     }
+}
+
+// Whether a tool is a console program is read from its PE header.
+TEST(WindowsProcessRunner, TellsAConsoleProgramByItsHeader) {
+    const std::string console = testsupport::ReadFile(Probe()).substr(0, 4096);
+    EXPECT_TRUE(win::IsConsoleImage(console));
+    std::string gui = console;
+    const std::size_t pe = static_cast<unsigned char>(gui[0x3C]) +
+                           256u * static_cast<unsigned char>(gui[0x3D]); // the PE header
+    gui[pe + 4 + 20 + 68] = IMAGE_SUBSYSTEM_WINDOWS_GUI;
+    EXPECT_FALSE(win::IsConsoleImage(gui));
+    EXPECT_FALSE(win::IsConsoleImage(console.substr(0, pe + 4)));
+    EXPECT_FALSE(win::IsConsoleImage("#!/bin/sh\n"));
 }
 
 TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {
@@ -212,4 +243,82 @@ TEST(WindowsProcessRunner, ACancelEndsTheRunAtOnce) {
     // Raised before the start: nothing starts.
     EXPECT_EQ(RunProbe({"exit", "0"}, Scn_Process::kHidden, limits).kind,
               ProcessOutcome::Kind::Cancelled);
+}
+
+// The program is born in its job where the system takes the job list (Windows 10 and later, and
+// Wine), so no kill between start and assignment can leave it suspended outside any job.
+TEST(WindowsProcessRunner, StartsAProgramInsideItsJob) {
+    win::Handle job(win::MakeToolJob());
+    ASSERT_TRUE(job.valid());
+    win::Handle nothing(
+        ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    win::ToolLaunch launch;
+    launch.line = L"\"" + testsupport::Native(Probe()).wstring() + L"\" exit 7";
+    launch.flags = CREATE_NO_WINDOW;
+    launch.inherited = {nothing.get()};
+    launch.job = job.get();
+    launch.jobRequired = true;
+    PROCESS_INFORMATION started{};
+    win::JobEntry entry = win::JobEntry::None;
+    ASSERT_EQ(win::StartInJob(launch, started, entry), DWORD{ERROR_SUCCESS});
+    win::Handle process(started.hProcess);
+    win::Handle thread(started.hThread);
+    BOOL inJob = FALSE;
+    EXPECT_TRUE(::IsProcessInJob(process.get(), job.get(), &inJob) && inJob);
+    EXPECT_NE(entry, win::JobEntry::None);
+    if (UnderWine()) {
+        EXPECT_EQ(entry, win::JobEntry::AtBirth) << "Wine 8 takes the job list";
+    }
+    ASSERT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(process.get(), &code));
+    EXPECT_EQ(code, 7u);
+}
+
+TEST(WindowsProcessRunner, FallsBackToASuspendedStartOnlyWhereTheJobListIsRefused) {
+    using win::JobEntry;
+    const std::vector<std::tuple<JobEntry, DWORD, JobEntry>> cases = {
+        {JobEntry::AtBirth, ERROR_INVALID_PARAMETER, JobEntry::AfterStart}, // unknown attribute
+        {JobEntry::AtBirth, ERROR_NOT_SUPPORTED, JobEntry::AfterStart},
+        {JobEntry::AtBirth, ERROR_ACCESS_DENIED, JobEntry::AfterStart}, // job cannot nest
+        {JobEntry::AtBirth, ERROR_FILE_NOT_FOUND, JobEntry::None},      // the program's fault
+        {JobEntry::AtBirth, ERROR_BAD_EXE_FORMAT, JobEntry::None},
+        {JobEntry::AfterStart, ERROR_INVALID_PARAMETER, JobEntry::None},
+    };
+    for (const auto& [tried, error, next] : cases) {
+        EXPECT_EQ(win::JobEntryAfter(tried, error), next) << error;
+    }
+}
+
+// Unlike a work copy's path, the tool's own places go as they are where no short form helps:
+// a Unicode tool still finds them.
+TEST(WindowsProcessRunner, HandsTheToolItsPlacesAsTheyAreWhereNoShortFormHelps) {
+    const std::wstring cyrillic = L"C:\\\u0418\u0433\u0440\u044b\\decrypt.exe";
+    auto noShortNames = [](const std::wstring& path) { return path; };
+    EXPECT_EQ(win::ToolPathForm(cyrillic, 1252, noShortNames), cyrillic);
+    EXPECT_EQ(win::AnsiOpenableForm(cyrillic, 1252, noShortNames), L"");
+}
+
+// Under Wine, as on a volume with 8.3 names: a tool in a folder whose name is outside the code
+// page is started, and runs in its folder, by their short forms.
+TEST(WindowsProcessRunner, StartsAToolInAFolderOutsideTheCodePageByItsShortForm) {
+    TempDir dir;
+    const std::string folder = dir / "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B"; // Cyrillic
+    ASSERT_TRUE(::CreateDirectoryW(win::Wide(folder).c_str(), nullptr));
+    const std::string probe = folder + "\\probe.exe";
+    ASSERT_TRUE(::CopyFileW(testsupport::Native(Probe()).c_str(), win::Wide(probe).c_str(), TRUE));
+    const std::wstring shortFolder = win::ShortPathOf(win::Wide(folder));
+    if (::GetACP() == CP_UTF8 || shortFolder == win::Wide(folder)) {
+        GTEST_SKIP() << "the code page takes every character, or the volume has no short names";
+    }
+    RunLimits limits;
+    limits.workingFolder = folder;
+    ProcessOutcome outcome =
+        Scn_Process().Run_Process(CommandLine{probe, {"place"}}, Scn_Process::kHidden, limits);
+    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    const std::string shown = outcome.output.substr(0, outcome.output.find('\n'));
+    EXPECT_EQ(win::Wide(shown), shortFolder);
+    outcome = Scn_Process().Run_Process(CommandLine{probe, {"commandline"}}, Scn_Process::kHidden,
+                                        limits);
+    EXPECT_EQ(outcome.output.find("\xD0\x98"), std::string::npos) << outcome.output;
 }
