@@ -667,7 +667,7 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
                 WriteFile(saves + "/" + name, originals[name]);
             }
             DecipheredSaves other;
-            other.useFor(saves);
+            other.useFor(saves, ToolStamp(appDir, WorkFolderOf(appDir)));
             other.keep(Sha256Of(originals["a.sav"]), std::string(kSaveSize, '\x01'));
             Scn_Process runner;
             BatchRequest request{saves, names, appDir, "200"};
