@@ -142,6 +142,8 @@ struct RestoreResult {
     std::string notMarked; // why the set could not be marked undone, when it could not
     std::vector<std::string> passedOver; // PassedOverNote of each set passed over
     std::string report;
+    // "as they were before TIME" when the set restored was chosen by its time; empty otherwise.
+    std::string restoredTo;
 
     bool allRestored() const {
         return status.ok() && !nothingToUndo && notMarked.empty() && restoredCount == files.size();

@@ -77,11 +77,13 @@ BoxReport ReportBox::Compose(const SummaryLimits& limits) const {
 }
 
 std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
-    static constexpr std::array<SummaryLimits, 4> kSummaries{{
+    // Names go before reasons: the last still shows the most frequent reason whole.
+    static constexpr std::array<SummaryLimits, 5> kSummaries{{
         {},
-        {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60, .folderLength = 96},
-        {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40, .folderLength = 64},
-        {.groups = 0, .folderLength = 48},
+        {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 80, .folderLength = 96},
+        {.groups = 3, .namesPerGroup = 0, .reasonLength = 60, .folderLength = 64},
+        {.groups = 1, .namesPerGroup = 0, .reasonLength = 60, .folderLength = 48},
+        {.groups = 1, .namesPerGroup = 0, .reasonLength = 40, .folderLength = 32},
     }};
     return kSummaries;
 }
@@ -486,7 +488,7 @@ void WindowModel::BatchEnded(BatchResult result) {
     view_.ShowCaption(caption_);
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
-    box.warning = !result.allChanged();
+    box.warning = !result.allChanged() || result.files.empty(); // an empty folder changed nothing
     box.batch = &result;
     ShowEnded(box, WindowView::Work::Batch, close);
 }
