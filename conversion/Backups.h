@@ -170,6 +170,25 @@ public:
 RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
                                     RestoreObserver* observer = nullptr);
 
+// What restoring the saves back to one set would do, walking back from the newest set not undone
+// as successive restores do: by name, the saves that would get an original back and those left
+// because they were written (or removed) since. Reads each save once; nothing is changed.
+struct RestorePlan {
+    std::vector<std::string> restored;
+    std::vector<std::string> writtenSince;
+    std::size_t newerSets = 0; // sets not undone newer than the one chosen, undone first
+};
+RestorePlan PlanRestoreBackTo(const BackupSetListing& listing, const std::string& setFolder,
+                              const std::string& saveFolder);
+
+// Undoes the batches on the save folder back to and including setFolder's, newest first, each as
+// RestoreLastConversion does. The result is the last restore's, with the outcomes of every save
+// any of them touched (the oldest restore's word on each), every note passed over, and restoredTo
+// naming the set's time. It stops at a restore that was refused or left its set not undone; why is
+// then in notMarked. A set already undone gives nothing to undo.
+RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& saveFolder,
+                            const std::string& setFolder, RestoreObserver* observer = nullptr);
+
 // "Passed over the backup set SET: its conversion was stopped before it changed any save; it is
 // marked undone"
 std::string PassedOverNote(const std::string& setFolder);

@@ -1,5 +1,6 @@
 #include "WindowModel.h"
 
+#include "RestoreChoices.h"
 #include "WindowTexts.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
@@ -493,11 +494,35 @@ void WindowModel::BatchEnded(BatchResult result) {
     ShowEnded(box, WindowView::Work::Batch, close);
 }
 
-RestoreMenuItem WindowModel::RestoreMenu() const {
-    return rules_.RestoreItem(BackupFolderFor(options_.appDir), folder_);
+std::vector<RestoreMenuItem> WindowModel::RestoreMenu() const {
+    const BackupSetListing listing =
+        folder_.empty() ? BackupSetListing{}
+                        : ListBackupSets(BackupFolderFor(options_.appDir), folder_);
+    return RestoreMenuItems(listing, state_ == State::Idle && !rules_.BatchRunning());
+}
+
+void WindowModel::RestoreChosen(std::size_t index) {
+    if (state_ != State::Idle || folder_.empty()) {
+        return;
+    }
+    const BackupSetListing listing = ListBackupSets(BackupFolderFor(options_.appDir), folder_);
+    const std::vector<RestoreMenuItem> items = RestoreMenuItems(listing, true);
+    if (index >= items.size() || !items[index].enabled) {
+        return;
+    }
+    Question question;
+    question.text =
+        RestoreQuestion(items[index], PlanRestoreBackTo(listing, items[index].setFolder, folder_));
+    if (view_.Ask(question)) {
+        StartRestore(items[index].setFolder);
+    }
 }
 
 void WindowModel::RestoreChosen() {
+    StartRestore({});
+}
+
+void WindowModel::StartRestore(std::string setFolder) {
     if (state_ != State::Idle || folder_.empty() || !rules_.StartBatch(false)) {
         return;
     }
@@ -506,8 +531,10 @@ void WindowModel::RestoreChosen() {
         restore_.join();
     }
     state_ = State::Restore;
-    restore_ = std::thread([this, backups = BackupFolderFor(options_.appDir), folder = folder_] {
-        RestoreResult result = RestoreLastConversion(backups, folder);
+    restore_ = std::thread([this, backups = BackupFolderFor(options_.appDir), folder = folder_,
+                            set = std::move(setFolder)] {
+        RestoreResult result = set.empty() ? RestoreLastConversion(backups, folder)
+                                           : RestoreBackTo(backups, folder, set);
         Hand([&result](Inbox& inbox) {
             inbox.restore = std::move(result);
             return true;

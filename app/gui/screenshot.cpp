@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     frmMain window(QFile::encodeName(app).toStdString(),
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        QFile::encodeName(saves).toStdString()));
-    window.setCloseQuestion([](QWidget*) { return true; });
+    window.setQuestionPresenter([](QWidget*, const ostrapel::Question&) { return true; });
     window.show();
     if (!scene.isEmpty()) {
         QEventLoop reading;

@@ -315,8 +315,8 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
-        } else if (id == kMnuRestore && lParam == 0) {
-            model_->RestoreChosen();
+        } else if (id >= kMnuRestore && id < kMnuRestore + kMnuRestoreItems && lParam == 0) {
+            model_->RestoreChosen(static_cast<std::size_t>(id - kMnuRestore));
         }
         return 0;
     }
@@ -589,16 +589,18 @@ void frmMain::FilesDropped(WPARAM drop) {
 
 frmMain::Menu frmMain::CreateFileListMenu() const {
     Menu menu(::CreatePopupMenu());
-    const ostrapel::RestoreMenuItem item = model_->RestoreMenu();
-    ::AppendMenuW(menu.get(), item.enabled ? MF_STRING : MF_STRING | MF_GRAYED, kMnuRestore,
-                  Wide(item.text).c_str());
+    const std::vector<ostrapel::RestoreMenuItem> items = model_->RestoreMenu();
+    for (std::size_t i = 0; i < items.size() && i < kMnuRestoreItems; ++i) {
+        ::AppendMenuW(menu.get(), items[i].enabled ? MF_STRING : MF_STRING | MF_GRAYED,
+                      kMnuRestore + i, Wide(items[i].text).c_str());
+    }
     return menu;
 }
 
 void frmMain::List_ContextMenu(LPARAM at) {
     const POINT point = mdlFileList::MenuPoint(Control(kList), at);
     const Menu menu = CreateFileListMenu();
-    // The choice comes back as WM_COMMAND with kMnuRestore.
+    // The choice comes back as WM_COMMAND with kMnuRestore plus the item's index.
     ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,
                      0, hwnd_, nullptr);
 }

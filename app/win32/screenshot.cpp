@@ -505,8 +505,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             at.details = sceneName.ends_with(L"-details");
             const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &StepReportScene);
             if (restore) {
-                // As the file list's menu does; the box shows when the restore has ended.
-                ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kMnuRestore, 0), 0);
+                // The menu's newest set, its question answered; the box shows when it has ended.
+                window.Model().RestoreChosen();
                 for (DWORD waited = 0; !at.done && waited < 20000; waited += 50) {
                     Pump(50);
                 }
