@@ -83,6 +83,22 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
                       work.left + (work.right - work.left - width) / 2,
                       work.top + (work.bottom - work.top - height) / 2, width, height, nullptr,
                       nullptr, instance_, this);
+    // Made at the system's DPI; on a monitor whose scale is another, sized and centred there at
+    // its own before the controls are laid out.
+    if (const int own = mdlLayout::WindowDpi(hwnd_); own != dpi_) {
+        dpi_ = own;
+        const RECT sized = mdlLayout::FrameFor({Scale(kClientWidth), Scale(kClientHeight)}, style,
+                                               WS_EX_CONTROLPARENT, dpi_);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor);
+        const RECT& area = monitor.rcWork;
+        const int sizedWidth = sized.right - sized.left;
+        const int sizedHeight = sized.bottom - sized.top;
+        ::SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - sizedWidth) / 2,
+                       area.top + (area.bottom - area.top - sizedHeight) / 2, sizedWidth,
+                       sizedHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     options.appDir = std::move(appDir);
     model_ = std::make_unique<ostrapel::WindowModel>(
         *this, [window = hwnd_] { ::PostMessageW(window, kPosted, 0, 0); }, std::move(options));

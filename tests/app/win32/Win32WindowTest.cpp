@@ -1225,6 +1225,18 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
     }
 }
 
+// Laid out at the window's own DPI where the system gives it (a monitor whose scale changed
+// without signing out differs from the system's), else at the system's; Wine gives the system's.
+TEST(Win32Layout, TheWindowTakesItsOwnDpi) {
+    for (auto [own, system, expected] : {std::tuple{0u, 96, 96}, std::tuple{0u, 144, 144},
+                                         std::tuple{144u, 96, 144}, std::tuple{96u, 192, 96}}) {
+        EXPECT_EQ(mdlLayout::ChosenDpi(own, system), expected) << own << " " << system;
+    }
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    const RECT at96 = mdlLayout::FrameFor({400, 300}, style, 0, 96);
+    EXPECT_EQ(at96.right - at96.left - 400, 2 * ::GetSystemMetrics(SM_CXFIXEDFRAME));
+}
+
 // With a display, Wine shows its crash dialog for a program that crashes and holds it there
 // until the dialog is closed; the runner ends such a run soon, as a crash, well before its time
 // limit.
