@@ -184,8 +184,8 @@ RestorePlan PlanRestoreBackTo(const BackupSetListing& listing, const std::string
 // Undoes the batches on the save folder back to and including setFolder's, newest first, each as
 // RestoreLastConversion does. The result is the last restore's, with the outcomes of every save
 // any of them touched (the oldest restore's word on each), every note passed over, and restoredTo
-// naming the set's time. It stops at a restore that was refused or left its set not undone; why is
-// then in notMarked. A set already undone gives nothing to undo.
+// naming the time of the last set restored. It stops at a restore that was refused or left its set
+// not undone; why is then in notMarked. A set already undone gives nothing to undo.
 RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& saveFolder,
                             const std::string& setFolder, RestoreObserver* observer = nullptr);
 

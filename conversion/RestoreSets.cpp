@@ -127,7 +127,7 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
         merged.restoredCount += file.restored ? 1 : 0;
     }
     for (const BackupSet& set : ListBackupSets(backupFolder, saveFolder).sets) {
-        if (set.folder == setFolder && set.status) {
+        if (set.folder == merged.setFolder && set.status) {
             merged.restoredTo = "as they were before " + LocalTimeText(set.manifest.time);
         }
     }

@@ -519,7 +519,8 @@ void WindowModel::RestoreChosen(std::size_t index) {
 }
 
 void WindowModel::RestoreChosen() {
-    StartRestore({});
+    const std::vector<RestoreMenuItem> items = RestoreMenu();
+    StartRestore(items.front().enabled ? items.front().setFolder : std::string());
 }
 
 void WindowModel::StartRestore(std::string setFolder) {

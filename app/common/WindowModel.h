@@ -91,8 +91,9 @@ public:
     // back and leave, then on yes restores as RestoreChosen does, undoing the later conversions
     // first.
     void RestoreChosen(std::size_t index);
-    // Undoes the newest conversion of the listed folder without asking, off the window's thread,
-    // the controls locked, then shows its report and reads the versions again.
+    // Undoes the newest conversion of the listed folder without asking (the menu's first item),
+    // off the window's thread, the controls locked, then shows its report and reads the
+    // versions again.
     void RestoreChosen();
     // The user asked to close the window. True: close now (reading stopped, work folder
     // cleared). False: keep it open; during a batch the view was asked (Ask) whether to cancel

@@ -685,7 +685,8 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         ASSERT_EQ(window.view.reports.size(), 2u);
         const FakeView::Report& report = window.view.reports[1];
         EXPECT_EQ(report.kind, ReportBox::Kind::Restore);
-        EXPECT_EQ(report.box.text, "Restored 2 files");
+        EXPECT_EQ(report.box.text.rfind("Restored 2 files as they were before 2", 0), 0u)
+            << report.box.text;
         EXPECT_FALSE(report.warning);
         EXPECT_EQ(report.controls, WindowControls{.save = true});
         EXPECT_TRUE(window.view.asked.empty());
