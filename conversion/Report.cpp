@@ -218,11 +218,14 @@ constexpr std::string_view kIndent = "    ";
 } // namespace
 
 ReasonWords SplitReason(std::string_view reason) {
-    if (!reason.starts_with(kCipherTool)) {
+    // A tool that could not be started said nothing: the words after are the system's.
+    if (!reason.starts_with(kCipherTool) ||
+        reason.starts_with("cipher tool could not be started")) {
         return {reason, {}};
     }
-    // Our words never hold ": " inside brackets; the tool's follow the first ": " after them.
-    const std::size_t closed = reason.find(')');
+    // The tool's words follow the first ": " after ours, whose brackets may hold one.
+    const std::size_t open = reason.find('(');
+    const std::size_t closed = open < reason.find(": ") ? reason.find(')', open) : 0;
     const std::size_t apart = reason.find(": ", closed == std::string_view::npos ? 0 : closed);
     if (apart == std::string_view::npos) {
         return {reason, {}};

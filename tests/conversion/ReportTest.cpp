@@ -353,3 +353,26 @@ TEST(Report, TheBoxDropsNamesBeforeReasons) {
     EXPECT_EQ(ComposeBoxReport(empty).text, "Changed versions DLC in 0 files\n\nThere are no "
                                             "files in /saves/empty: nothing was changed");
 }
+
+// The tool's own words are told apart from ours; the system's words never pass for the tool's.
+TEST(Report, SplitsTheToolsWordsFromOurs) {
+    const struct {
+        const char* reason;
+        const char* ours;
+        const char* tools;
+    } cases[] = {
+        {"cipher tool failed (exit code 3): Unknown format", "cipher tool failed (exit code 3)",
+         "Unknown format"},
+        {"cipher tool did not finish within 60 s: at 50% (slot 2): busy",
+         "cipher tool did not finish within 60 s", "at 50% (slot 2): busy"},
+        {"cipher tool could not be started: Access is denied.",
+         "cipher tool could not be started: Access is denied.", ""},
+        {"cipher tool failed (exit code 3)", "cipher tool failed (exit code 3)", ""},
+        {"is read-only: a.sav", "is read-only: a.sav", ""},
+    };
+    for (const auto& c : cases) {
+        const ReasonWords words = SplitReason(c.reason);
+        EXPECT_EQ(words.ours, c.ours) << c.reason;
+        EXPECT_EQ(words.tools, c.tools) << c.reason;
+    }
+}
