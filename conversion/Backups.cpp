@@ -259,7 +259,7 @@ Status BackupWriter::finish(const std::vector<bool>& replaced) {
 std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
                        FrontEnd reader) {
     return "The originals are kept in " + setFolder + "; to put them back, " +
-           (reader == FrontEnd::Window ? "right-click the file list"
+           (reader == FrontEnd::Window ? "right-click the file list, or press Shift+F10"
                                        : "run ostrapel-cli --restore " + saveFolder);
 }
 

@@ -142,6 +142,8 @@ struct RestoreResult {
     std::string notMarked; // why the set could not be marked undone, when it could not
     std::vector<std::string> passedOver; // PassedOverNote of each set passed over
     std::string report;
+    // "as they were before TIME" when the set restored was chosen by its time; empty otherwise.
+    std::string restoredTo;
 
     bool allRestored() const {
         return status.ok() && !nothingToUndo && notMarked.empty() && restoredCount == files.size();
@@ -167,6 +169,25 @@ public:
 // undone unless a save could not be put back for another reason (so that a second try can).
 RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
                                     RestoreObserver* observer = nullptr);
+
+// What restoring the saves back to one set would do, walking back from the newest set not undone
+// as successive restores do: by name, the saves that would get an original back and those left
+// because they were written (or removed) since. Reads each save once; nothing is changed.
+struct RestorePlan {
+    std::vector<std::string> restored;
+    std::vector<std::string> writtenSince;
+    std::size_t newerSets = 0; // sets not undone newer than the one chosen, undone first
+};
+RestorePlan PlanRestoreBackTo(const BackupSetListing& listing, const std::string& setFolder,
+                              const std::string& saveFolder);
+
+// Undoes the batches on the save folder back to and including setFolder's, newest first, each as
+// RestoreLastConversion does. The result is the last restore's, with the outcomes of every save
+// any of them touched (the oldest restore's word on each), every note passed over, and restoredTo
+// naming the time of the last set restored. It stops at a restore that was refused or left its set
+// not undone; why is then in notMarked. A set already undone gives nothing to undo.
+RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& saveFolder,
+                            const std::string& setFolder, RestoreObserver* observer = nullptr);
 
 // "Passed over the backup set SET: its conversion was stopped before it changed any save; it is
 // marked undone"

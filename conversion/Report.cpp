@@ -190,6 +190,108 @@ std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryL
     return summary;
 }
 
+namespace {
+
+// text cut at the end to maxLength characters, between words where a word boundary lies in its
+// second half, with "..." for what was cut.
+std::string ShortenedBetweenWords(std::string_view text, std::size_t maxLength) {
+    const std::vector<std::size_t> starts = CharacterStarts(text);
+    if (starts.size() - 1 <= maxLength || maxLength <= 2 * kEllipsis.size()) {
+        return ShortenedAtTheEnd(text, maxLength);
+    }
+    const std::size_t kept = maxLength - kEllipsis.size();
+    for (std::size_t at = kept; at > kept / 2; --at) {
+        if (text[starts[at]] == ' ') {
+            std::string_view head = text.substr(0, starts[at]);
+            while (!head.empty() && (head.back() == ',' || head.back() == ':')) {
+                head.remove_suffix(1);
+            }
+            return std::string(head) + std::string(kEllipsis);
+        }
+    }
+    return ShortenedAtTheEnd(text, maxLength);
+}
+
+constexpr std::string_view kCipherTool = "cipher tool ";
+constexpr std::string_view kIndent = "    ";
+
+} // namespace
+
+ReasonWords SplitReason(std::string_view reason) {
+    // A tool that could not be started said nothing: the words after are the system's.
+    if (!reason.starts_with(kCipherTool) ||
+        reason.starts_with("cipher tool could not be started")) {
+        return {reason, {}};
+    }
+    // The tool's words follow the first ": " after ours, whose brackets may hold one.
+    const std::size_t open = reason.find('(');
+    const std::size_t closed = open < reason.find(": ") ? reason.find(')', open) : 0;
+    const std::size_t apart = reason.find(": ", closed == std::string_view::npos ? 0 : closed);
+    if (apart == std::string_view::npos) {
+        return {reason, {}};
+    }
+    return {reason.substr(0, apart), reason.substr(apart + 2)};
+}
+
+std::string ReportedValueText(std::int16_t value) {
+    if (auto label = DlcVersionTable::LabelOf(value)) {
+        return std::string(*label);
+    }
+    return "not a known version (" + std::to_string(value) + ")";
+}
+
+std::string CancelledAfterLine(std::size_t replaced) {
+    if (replaced == 0) {
+        return "Cancelled before any save was replaced; every save is as it was";
+    }
+    return "Cancelled after " +
+           (replaced == 1 ? std::string("1 save was") : std::to_string(replaced) + " saves were") +
+           " replaced; all the others are as they were";
+}
+
+std::string ReadableSummary(const std::vector<EntryLeft>& entries, const SummaryLimits& limits) {
+    const std::vector<ReasonGroup> groups = GroupByReason(entries);
+    std::string summary;
+    const auto addLine = [&summary](const std::string& line) {
+        summary += (summary.empty() ? "" : "\n") + line;
+    };
+    const std::size_t shown = std::min(groups.size(), std::max<std::size_t>(limits.groups, 1));
+    for (std::size_t g = 0; g < shown; ++g) {
+        const ReasonGroup& group = groups[g];
+        const ReasonWords words = SplitReason(group.reason);
+        addLine(Files(group.entries.size()) + ": " +
+                Printable(ShortenedBetweenWords(words.ours, 2 * limits.reasonLength)));
+        if (!words.tools.empty()) {
+            addLine(std::string(kIndent) + "The tool said: \"" +
+                    Printable(ShortenedBetweenWords(words.tools, limits.reasonLength)) + "\"");
+        }
+        const std::size_t named = std::min(group.entries.size(), limits.namesPerGroup);
+        if (named == 0) {
+            continue;
+        }
+        std::string names(kIndent);
+        for (std::size_t n = 0; n < named; ++n) {
+            names +=
+                (n == 0 ? "" : ", ") +
+                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength));
+        }
+        if (named < group.entries.size()) {
+            names += " and " + std::to_string(group.entries.size() - named) + " more";
+        }
+        addLine(names);
+    }
+    if (shown < groups.size()) {
+        std::size_t rest = 0;
+        for (std::size_t g = shown; g < groups.size(); ++g) {
+            rest += groups[g].entries.size();
+        }
+        const std::size_t reasons = groups.size() - shown;
+        addLine(Files(rest) + " for " + std::to_string(reasons) +
+                (reasons == 1 ? " other reason" : " other reasons"));
+    }
+    return summary;
+}
+
 std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits) {
     return GroupedSummary(EntriesNotChanged(files), limits);
 }
@@ -199,6 +301,13 @@ std::string BoxReport::Copied() const {
 }
 
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits) {
+    if (result.refusal.empty() && result.files.empty() && !result.cancelled) {
+        // The first line is the program's; what it means here is said after it.
+        return {ChangedVersionsLine(result.files) + "\n\nThere are no files in " +
+                    Printable(ShortenedInTheMiddle(result.saveFolder, limits.folderLength)) +
+                    ": nothing was changed",
+                {}};
+    }
     if (!result.refusal.empty() || NotChangedCount(result.files) == 0) {
         return {result.report, {}};
     }
@@ -206,10 +315,19 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
     if (std::string already = AlreadyLine(result.files); !already.empty()) {
         text += "\n" + already;
     }
-    if (result.cancelled) {
-        text += "\n\n" + std::string(kCancelledLine);
+    // The entries a cancel left are told in one line, not grouped.
+    std::vector<EntryLeft> left;
+    for (const EntryLeft& entry : EntriesNotChanged(result.files)) {
+        if (!result.cancelled || entry.reason != "cancelled") {
+            left.push_back(entry);
+        }
     }
-    text += "\n\nNot changed:\n" + GroupedSummary(result.files, limits);
+    if (result.cancelled) {
+        text += "\n\n" + CancelledAfterLine(result.changedCount);
+    }
+    if (!left.empty()) {
+        text += "\n\nNot changed:\n" + ReadableSummary(left, limits);
+    }
     // Not wholly successful: what did change, and from which version.
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < result.files.size(); ++i) {
@@ -217,17 +335,17 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
             changed.push_back(i);
         }
     }
-    if (!changed.empty()) {
+    const std::size_t shown = std::min(changed.size(), limits.groups);
+    if (shown > 0) {
         text += "\n\nChanged:";
-        const std::size_t shown = std::min(changed.size(), limits.groups);
         for (std::size_t n = 0; n < shown; ++n) {
             const FileOutcome& file = result.files[changed[n]];
             text.append("\n")
                 .append(Printable(ShortenedInTheMiddle(file.name, limits.nameLength)))
                 .append(": ")
-                .append(DlcValueText(*file.oldValue))
+                .append(ReportedValueText(*file.oldValue))
                 .append(" -> ")
-                .append(DlcValueText(*file.newValue));
+                .append(ReportedValueText(*file.newValue));
         }
         if (shown < changed.size()) {
             text.append("\nand ").append(Files(changed.size() - shown)).append(" more");
@@ -257,11 +375,14 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
         }
     }
     std::string text = "Restored " + Files(result.restoredCount);
+    if (!result.restoredTo.empty()) {
+        text += " " + result.restoredTo;
+    }
     for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
         text = Printable(*note) + "\n\n" + text;
     }
     if (!left.empty()) {
-        text += "\n\nNot restored:\n" + GroupedSummary(left, limits);
+        text += "\n\nNot restored:\n" + ReadableSummary(left, limits);
     }
     if (originalsNamed) {
         text += "\n\nThe originals of the saves not restored are kept in " +

@@ -4,6 +4,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,11 @@ namespace ostrapel {
 
 // The report's line after the first when the batch was cancelled.
 inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
+
+// A window's line for a cancelled batch: "Cancelled after 3 saves were replaced; all the others
+// are as they were" ("1 save was"), "Cancelled before any save was replaced; every save is as it
+// was".
+std::string CancelledAfterLine(std::size_t replaced);
 
 // "Changed versions DLC in N files" (the saves replaced), then "Already at LABEL: K files"
 // when K saves held the value already, then "Cancelled" when the batch was, then the entries
@@ -70,6 +76,30 @@ struct SummaryLimits {
     std::size_t folderLength = 260; // longer folders are shortened in the middle, in characters
 };
 
+// A reason split into our words and, when the cipher tool said something, its own words:
+// "cipher tool failed (exit code 3): Unknown format" gives "cipher tool failed (exit code 3)"
+// and "Unknown format".
+struct ReasonWords {
+    std::string_view ours;
+    std::string_view tools; // empty when the reason holds none
+};
+ReasonWords SplitReason(std::string_view reason);
+
+// The summary a report box shows: per reason, the most frequent first, a paragraph of up to
+// three lines:
+//   60 files: cipher tool failed (exit code 3)
+//     The tool said: "Unknown format"
+//     screenshot_1.png, screenshot_2.png, screenshot_3.png and 57 more
+// our reason in full (bounded at twice limits.reasonLength, cut between words), the tool's words
+// quoted on a line of their own (limits.reasonLength), then the first names; no names line when
+// limits.namesPerGroup is 0. At least one group is shown whatever limits.groups; the groups
+// beyond share one line "N files for M other reasons". Empty when there are no entries.
+std::string ReadableSummary(const std::vector<EntryLeft>& entries,
+                            const SummaryLimits& limits = {});
+
+// How a report names a stored value: its label ("2.00"), else "not a known version (257)".
+std::string ReportedValueText(std::int16_t value);
+
 // One line per reason, e.g.
 //   60 files: cipher tool failed (exit code 3): screenshot_1.png, screenshot_2.png,
 //   screenshot_3.png and 57 more
@@ -80,10 +110,12 @@ std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryL
 // The summary of the entries not changed; empty when every entry was changed.
 std::string GroupedSummary(const std::vector<FileOutcome>& files, const SummaryLimits& limits = {});
 
-// What a window's report box shows: the first line and the grouped summary as its text, every
-// entry not changed, one per line, as its details. A refused batch shows its report as it is.
-// When some entry was not changed, the text ends with the saves that were, "NAME: OLD -> NEW",
-// the first limits.groups of them.
+// What a window's report box shows: the first line and the grouped summary (ReadableSummary) as
+// its text, every entry not changed, one per line, as its details. A refused batch shows its
+// report as it is. A cancelled batch says in one line how many saves were replaced before the
+// cancel; the entries it left for the cancel alone get no group. An empty folder's batch keeps the
+// first line and says the folder holds no files. When some entry was not changed, the text ends
+// with the saves that were, "NAME: OLD -> NEW", the first limits.groups of them (none when 0).
 struct BoxReport {
     std::string text;
     std::string details; // empty when every entry was changed
@@ -93,7 +125,8 @@ struct BoxReport {
 };
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits = {});
 
-// The same for a restore: "Restored N files" ("1 file" for one), then, when some save was not
+// The same for a restore: "Restored N files" ("1 file" for one) and, when the result names it,
+// " as they were before TIME", then, when some save was not
 // restored, those grouped by reason and the folder keeping their originals as its text, and every
 // one of them, "NAME: REASON" a line as ComposeRestoreReport gives them, as its details. A refused
 // restore shows its report as it is.

@@ -62,11 +62,12 @@ ManualSection BackupSection(bool window) {
         "save folder. The " +
         std::to_string(kBackupSetsKept) + " newest sets of each save folder are kept.");
     section.paragraphs.push_back(
-        std::string(window ? "To undo, right-click the file list and choose \"Restore saves as "
-                             "they were before\" the time of the conversion, or run "
+        std::string(window ? "To undo, right-click the file list (or press Shift+F10) and choose "
+                             "the conversion to go back before, by its date and time (choosing "
+                             "an older one undoes the newer ones too), or run "
                            : "To undo, run ") +
         "ostrapel-cli --restore FOLDER" +
-        (window ? ". Each undo"
+        (window ? ". Each run"
                 : ", which undoes the newest conversion of FOLDER not undone yet; "
                   "each run") +
         " walks one conversion further back. A save written since the conversion is left "

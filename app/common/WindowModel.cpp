@@ -1,5 +1,6 @@
 #include "WindowModel.h"
 
+#include "RestoreChoices.h"
 #include "WindowTexts.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
@@ -77,11 +78,13 @@ BoxReport ReportBox::Compose(const SummaryLimits& limits) const {
 }
 
 std::span<const SummaryLimits> ReportBox::ShorterSummaries() {
-    static constexpr std::array<SummaryLimits, 4> kSummaries{{
+    // Names go before reasons: the last still shows the most frequent reason whole.
+    static constexpr std::array<SummaryLimits, 5> kSummaries{{
         {},
-        {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 60, .folderLength = 96},
-        {.groups = 1, .namesPerGroup = 1, .nameLength = 24, .reasonLength = 40, .folderLength = 64},
-        {.groups = 0, .folderLength = 48},
+        {.groups = 3, .namesPerGroup = 2, .nameLength = 32, .reasonLength = 80, .folderLength = 96},
+        {.groups = 3, .namesPerGroup = 0, .reasonLength = 60, .folderLength = 64},
+        {.groups = 1, .namesPerGroup = 0, .reasonLength = 60, .folderLength = 48},
+        {.groups = 1, .namesPerGroup = 0, .reasonLength = 40, .folderLength = 32},
     }};
     return kSummaries;
 }
@@ -486,16 +489,41 @@ void WindowModel::BatchEnded(BatchResult result) {
     view_.ShowCaption(caption_);
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
-    box.warning = !result.allChanged();
+    box.warning = !result.allChanged() || result.files.empty(); // an empty folder changed nothing
     box.batch = &result;
     ShowEnded(box, WindowView::Work::Batch, close);
 }
 
-RestoreMenuItem WindowModel::RestoreMenu() const {
-    return rules_.RestoreItem(BackupFolderFor(options_.appDir), folder_);
+std::vector<RestoreMenuItem> WindowModel::RestoreMenu() const {
+    const BackupSetListing listing =
+        folder_.empty() ? BackupSetListing{}
+                        : ListBackupSets(BackupFolderFor(options_.appDir), folder_);
+    return RestoreMenuItems(listing, state_ == State::Idle && !rules_.BatchRunning());
+}
+
+void WindowModel::RestoreChosen(std::size_t index) {
+    if (state_ != State::Idle || folder_.empty()) {
+        return;
+    }
+    const BackupSetListing listing = ListBackupSets(BackupFolderFor(options_.appDir), folder_);
+    const std::vector<RestoreMenuItem> items = RestoreMenuItems(listing, true);
+    if (index >= items.size() || !items[index].enabled) {
+        return;
+    }
+    Question question;
+    question.text =
+        RestoreQuestion(items[index], PlanRestoreBackTo(listing, items[index].setFolder, folder_));
+    if (view_.Ask(question)) {
+        StartRestore(items[index].setFolder);
+    }
 }
 
 void WindowModel::RestoreChosen() {
+    const std::vector<RestoreMenuItem> items = RestoreMenu();
+    StartRestore(items.front().enabled ? items.front().setFolder : std::string());
+}
+
+void WindowModel::StartRestore(std::string setFolder) {
     if (state_ != State::Idle || folder_.empty() || !rules_.StartBatch(false)) {
         return;
     }
@@ -504,8 +532,10 @@ void WindowModel::RestoreChosen() {
         restore_.join();
     }
     state_ = State::Restore;
-    restore_ = std::thread([this, backups = BackupFolderFor(options_.appDir), folder = folder_] {
-        RestoreResult result = RestoreLastConversion(backups, folder);
+    restore_ = std::thread([this, backups = BackupFolderFor(options_.appDir), folder = folder_,
+                            set = std::move(setFolder)] {
+        RestoreResult result = set.empty() ? RestoreLastConversion(backups, folder)
+                                           : RestoreBackTo(backups, folder, set);
         Hand([&result](Inbox& inbox) {
             inbox.restore = std::move(result);
             return true;

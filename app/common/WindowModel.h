@@ -84,12 +84,16 @@ public:
     void SaveClicked();
     // Esc: cancels the running batch.
     void CancelPressed();
-    // The file list's right-click menu: its one item, "Restore saves as they were before
-    // <date time>", for the listed folder; disabled when there is nothing to undo or while a
-    // batch or a restore runs.
-    RestoreMenuItem RestoreMenu() const;
-    // That item was chosen: undoes the newest conversion of the listed folder off the window's
-    // thread, the controls locked, then shows its report and reads the versions again.
+    // The file list's right-click menu (RestoreMenuItems): the listed folder's conversions not
+    // undone, newest first; disabled while a batch or a restore runs.
+    std::vector<RestoreMenuItem> RestoreMenu() const;
+    // The menu's item at index was chosen: asks (Ask) what restoring back to its set would put
+    // back and leave, then on yes restores as RestoreChosen does, undoing the later conversions
+    // first.
+    void RestoreChosen(std::size_t index);
+    // Undoes the newest conversion of the listed folder without asking (the menu's first item),
+    // off the window's thread, the controls locked, then shows its report and reads the
+    // versions again.
     void RestoreChosen();
     // The user asked to close the window. True: close now (reading stopped, work folder
     // cleared). False: keep it open; during a batch the view was asked (Ask) whether to cancel
@@ -154,6 +158,8 @@ private:
     void ReadPending();
     void StopReading();
     void StartBatch();
+    // Restores back to setFolder's set; empty: the newest.
+    void StartRestore(std::string setFolder);
     void BatchEnded(BatchResult result);
     void RestoreEnded(RestoreResult result);
     // Unlocks the controls, then shows the box and tells the view the work ended; closes the

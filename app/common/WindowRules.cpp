@@ -1,8 +1,6 @@
 #include "WindowRules.h"
 
-#include "conversion/Backups.h"
 #include "conversion/DlcVersion.h"
-#include "system/UserFolders.h"
 
 namespace ostrapel {
 
@@ -37,19 +35,6 @@ bool WindowRules::EndBatch() {
     const bool close = closeAfterBatch_;
     closeAfterBatch_ = false;
     return close;
-}
-
-RestoreMenuItem WindowRules::RestoreItem(const std::string& backupFolder,
-                                         const std::string& saveFolder) const {
-    const BackupSetListing listing = saveFolder.empty() || batchRunning_
-                                         ? BackupSetListing{}
-                                         : ListBackupSets(backupFolder, saveFolder);
-    const BackupSet* newest = NewestNotUndone(listing);
-    // A set that cannot be read has no time to show; choosing it reports why.
-    const std::string when = newest != nullptr && newest->status
-                                 ? LocalTimeText(newest->manifest.time)
-                                 : std::string("the last conversion");
-    return {"Restore saves as they were before " + when, newest != nullptr};
 }
 
 CloseStep WindowRules::RequestClose() {

@@ -6,10 +6,12 @@
 
 namespace ostrapel {
 
-// The restore item of the file list's right-click menu.
+// An item of the file list's right-click menu (RestoreMenuItems).
 struct RestoreMenuItem {
-    std::string text; // "Restore saves as they were before <date time>"
+    std::string text; // "&1 As they were before <date time> (N saves set to LABEL)"
     bool enabled = false;
+    std::string setFolder; // the backup set it restores back to; empty: the newest
+    std::string when;      // that set's local date and time
 };
 
 // What the window's three working controls may do; the rest are never disabled.
@@ -49,13 +51,6 @@ public:
     // The batch has ended and its report was seen: the controls are as before it. True when
     // the window is to close now, because closing was asked for during the batch.
     bool EndBatch();
-
-    // The restore item for the listed save folder (empty: none listed), its date and time
-    // those of the newest conversion not undone yet. Disabled when there is nothing to undo or
-    // while a batch or a restore runs. A restore locks and unlocks the controls as a batch
-    // does (StartBatch, EndBatch).
-    RestoreMenuItem RestoreItem(const std::string& backupFolder,
-                                const std::string& saveFolder) const;
 
     // The user asked to close the window. CloseNow: close now (after clearing the work folder).
     // AskToCancel: a batch runs; offer to cancel it. Wait: it is being cancelled to close, or

@@ -141,7 +141,8 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(ComboDLC, &QComboBox::activated, this, chosen);
     connect(ComboDLC, &QComboBox::currentTextChanged, this, chosen);
     List->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(List, &QListWidget::customContextMenuRequested, this, &frmMain::List_ContextMenu);
+    connect(List, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { List_ContextMenu(at); });
     connect(List->verticalScrollBar(), &QScrollBar::valueChanged, this, &frmMain::TellRowsInView);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
@@ -307,16 +308,28 @@ void frmMain::RestoreSaves() {
 
 std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const ostrapel::RestoreMenuItem item = model_->RestoreMenu();
-    QAction* restore = menu->addAction(FromBytes(item.text));
-    restore->setObjectName(QStringLiteral("mnuRestore"));
-    restore->setEnabled(item.enabled);
-    connect(restore, &QAction::triggered, this, &frmMain::RestoreSaves);
+    menu->setObjectName(QStringLiteral("mnuFileList"));
+    menu->setAccessibleName(QStringLiteral("Restore saves"));
+    const std::vector<ostrapel::RestoreMenuItem> items = model_->RestoreMenu();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        QAction* restore = menu->addAction(FromBytes(items[i].text));
+        restore->setObjectName(i == 0 ? QStringLiteral("mnuRestore")
+                                      : QStringLiteral("mnuRestore%1").arg(i));
+        restore->setEnabled(items[i].enabled);
+        connect(restore, &QAction::triggered, this, [this, i] { model_->RestoreChosen(i); });
+    }
     return menu;
 }
 
-void frmMain::List_ContextMenu(const QPoint& at) {
+void frmMain::List_ContextMenu(const QPoint& at, bool byKey) {
     std::unique_ptr<QMenu> menu = CreateFileListMenu();
+    if (byKey) {
+        // Once it shows: the item taking the cursor is what a screen reader announces, as the
+        // pop-up itself is no child of the application in the accessibility tree.
+        QTimer::singleShot(0, menu.get(), [menu = menu.get()] {
+            menu->setActiveAction(menu->actions().value(0));
+        });
+    }
     menu->exec(List->viewport()->mapToGlobal(at));
 }
 
@@ -337,7 +350,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == List && menuKey) {
         // The menu opens at the current row, or at the list's top left.
         const QRect row = List->visualItemRect(List->currentItem());
-        List_ContextMenu(row.isValid() ? row.center() : QPoint(4, 4));
+        List_ContextMenu(row.isValid() ? row.center() : QPoint(4, 4), true);
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -483,8 +496,8 @@ void frmMain::ShowReport(const ostrapel::ReportBox& box) {
 }
 
 bool frmMain::Ask(const ostrapel::Question& question) {
-    if (askClose_) {
-        return askClose_(this);
+    if (ask_) {
+        return ask_(this, question);
     }
     return QMessageBox::question(this, FromBytes(question.title), FromBytes(question.text),
                                  QMessageBox::Yes | QMessageBox::No,

@@ -35,9 +35,9 @@ public:
     // Shows the report of a restore and returns once the user has dismissed it.
     using RestorePresenter =
         std::function<void(QWidget* owner, const ostrapel::RestoreResult& result)>;
-    // Asked when the window is closed during a batch; true cancels the batch and closes the
-    // window once it has ended, false keeps both.
-    using CloseQuestion = std::function<bool(QWidget* owner)>;
+    // Asks a yes/no question (closing during a batch, restoring a backup set); true for yes.
+    using QuestionPresenter =
+        std::function<bool(QWidget* owner, const ostrapel::Question& question)>;
 
     // Item data role holding an entry name's bytes exactly as the folder listing gave them.
     static constexpr int kNameRole = Qt::UserRole + 1;
@@ -75,7 +75,7 @@ public:
 
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
     void setRestorePresenter(RestorePresenter presenter) { presentRestore_ = std::move(presenter); }
-    void setCloseQuestion(CloseQuestion question) { askClose_ = std::move(question); }
+    void setQuestionPresenter(QuestionPresenter presenter) { ask_ = std::move(presenter); }
 
     // The file list's right-click menu with its one item, mnuRestore.
     std::unique_ptr<QMenu> CreateFileListMenu();
@@ -107,7 +107,8 @@ protected:
 
 private:
     void CreateControls();
-    void List_ContextMenu(const QPoint& at);
+    // The list's menu at a point of its viewport; opened by a key, it starts on its first item.
+    void List_ContextMenu(const QPoint& at, bool byKey = false);
     // The workers' wake-up, queued by name: no functor crosses threads.
     Q_INVOKABLE void WorkPosted();
 
@@ -133,7 +134,7 @@ private:
     std::shared_ptr<mdlSHBrowseForFolder::FolderChooser> chooser_;
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     RestorePresenter presentRestore_ = &frmMain::ShowRestoreBox;
-    CloseQuestion askClose_;
+    QuestionPresenter ask_;
 
     QGroupBox* EP = nullptr;
     QLineEdit* txt = nullptr;

@@ -10,9 +10,10 @@
 // open. --restore: a folder of 64 saves is converted, then the game writes 57 of them and 3 go,
 // and the whole screen is written with the box reporting the restore; --restore-details does the
 // same with the box's details shown.
-// With OSTRAPEL_SHOT_STAY set, the window of the first three and the report box of --report and
-// --report-details stay open once written, for tools that look at them (the accessibility
-// test); they close when the process is ended.
+// With OSTRAPEL_SHOT_STAY set, the window of the first three, the report box of --report and
+// --report-details and the menu of --restore-menu (opened by Shift+F10, as from the keyboard)
+// stay open once written, for tools that look at them (the accessibility test); they close when
+// the process is ended.
 
 #include "frmMain.h"
 
@@ -23,6 +24,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -115,7 +117,7 @@ int main(int argc, char** argv) {
     } else {
         for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
             (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
-                             QByteArray(report ? 1000 : 0, '\0'));
+                             report ? SaveHolding(100, 4096) : QByteArray());
         }
     }
     const auto autosave = [&saves](int i) {
@@ -123,7 +125,7 @@ int main(int argc, char** argv) {
     };
     if (restore) {
         for (int i = 1; i <= 60; ++i) {
-            (void)WriteBytes(autosave(i), QByteArray(1000, '\0'));
+            (void)WriteBytes(autosave(i), SaveHolding(100, 4096));
         }
     } else if (report) {
         for (int i = 1; i <= 60; ++i) {
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
     frmMain window(QFile::encodeName(app).toStdString(),
                    std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(
                        QFile::encodeName(saves).toStdString()));
-    window.setCloseQuestion([](QWidget*) { return true; });
+    window.setQuestionPresenter([](QWidget*, const ostrapel::Question&) { return true; });
     window.show();
     if (!scene.isEmpty()) {
         QEventLoop reading;
@@ -239,13 +241,19 @@ int main(int argc, char** argv) {
         // The menu runs a loop of its own: catch it once it is up, write the screen, close it.
         QTimer::singleShot(500, &window, [&save, &window] {
             save(window.screen()->grabWindow(0));
-            if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            if (!qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                std::printf("shown\n");
+                std::fflush(stdout);
+            } else if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
                 popup->close();
             }
         });
         auto* list = window.findChild<QListWidget*>(QStringLiteral("List"));
         QTimer::singleShot(0, &window, [list, &window] {
-            emit list->customContextMenuRequested(QPoint(30, 40));
+            // From the keyboard: the menu starts on its newest item.
+            list->setFocus();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+            QApplication::sendEvent(list, &press);
             window.close();
         });
     });

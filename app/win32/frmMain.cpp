@@ -83,6 +83,22 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
                       work.left + (work.right - work.left - width) / 2,
                       work.top + (work.bottom - work.top - height) / 2, width, height, nullptr,
                       nullptr, instance_, this);
+    // Made at the system's DPI; on a monitor whose scale is another, sized and centred there at
+    // its own before the controls are laid out.
+    if (const int own = mdlLayout::WindowDpi(hwnd_); own != dpi_) {
+        dpi_ = own;
+        const RECT sized = mdlLayout::FrameFor({Scale(kClientWidth), Scale(kClientHeight)}, style,
+                                               WS_EX_CONTROLPARENT, dpi_);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor);
+        const RECT& area = monitor.rcWork;
+        const int sizedWidth = sized.right - sized.left;
+        const int sizedHeight = sized.bottom - sized.top;
+        ::SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - sizedWidth) / 2,
+                       area.top + (area.bottom - area.top - sizedHeight) / 2, sizedWidth,
+                       sizedHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     options.appDir = std::move(appDir);
     model_ = std::make_unique<ostrapel::WindowModel>(
         *this, [window = hwnd_] { ::PostMessageW(window, kPosted, 0, 0); }, std::move(options));
@@ -315,8 +331,8 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
         } else if (id == kComboDLC && code == CBN_SELCHANGE) {
             ComboDLC_Change();
-        } else if (id == kMnuRestore && lParam == 0) {
-            model_->RestoreChosen();
+        } else if (id >= kMnuRestore && id < kMnuRestore + kMnuRestoreItems && lParam == 0) {
+            model_->RestoreChosen(static_cast<std::size_t>(id - kMnuRestore));
         }
         return 0;
     }
@@ -589,16 +605,18 @@ void frmMain::FilesDropped(WPARAM drop) {
 
 frmMain::Menu frmMain::CreateFileListMenu() const {
     Menu menu(::CreatePopupMenu());
-    const ostrapel::RestoreMenuItem item = model_->RestoreMenu();
-    ::AppendMenuW(menu.get(), item.enabled ? MF_STRING : MF_STRING | MF_GRAYED, kMnuRestore,
-                  Wide(item.text).c_str());
+    const std::vector<ostrapel::RestoreMenuItem> items = model_->RestoreMenu();
+    for (std::size_t i = 0; i < items.size() && i < kMnuRestoreItems; ++i) {
+        ::AppendMenuW(menu.get(), items[i].enabled ? MF_STRING : MF_STRING | MF_GRAYED,
+                      kMnuRestore + i, Wide(items[i].text).c_str());
+    }
     return menu;
 }
 
 void frmMain::List_ContextMenu(LPARAM at) {
     const POINT point = mdlFileList::MenuPoint(Control(kList), at);
     const Menu menu = CreateFileListMenu();
-    // The choice comes back as WM_COMMAND with kMnuRestore.
+    // The choice comes back as WM_COMMAND with kMnuRestore plus the item's index.
     ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,
                      0, hwnd_, nullptr);
 }

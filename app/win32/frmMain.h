@@ -29,7 +29,8 @@ public:
         kCmdOpen,
         kImage1,
         kLabelBase = 120,
-        kMnuRestore = 200, // the file list menu's restore item
+        kMnuRestore = 200, // the file list menu's first restore item; the others follow
+        kMnuRestoreItems = 20,
     };
 
     // Shows the report of a batch or a restore; returns once the user has dismissed it.
@@ -64,7 +65,7 @@ public:
         void operator()(HMENU menu) const { ::DestroyMenu(menu); }
     };
     using Menu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
-    // The file list's right-click menu: its one item (kMnuRestore) as the model gives it.
+    // The file list's right-click menu: its items (kMnuRestore on) as the model gives them.
     Menu CreateFileListMenu() const;
 
     // The report box (mdlReportBox) titled "Ostrapel", the details behind a button.

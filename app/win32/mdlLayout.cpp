@@ -17,6 +17,39 @@ int SystemDpi() {
     return dpi;
 }
 
+int ChosenDpi(unsigned ownDpi, int systemDpi) {
+    return ownDpi != 0 ? static_cast<int>(ownDpi) : systemDpi;
+}
+
+namespace {
+
+template <typename Function> Function User32(const char* name) {
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    return user32 == nullptr ? nullptr
+                             : reinterpret_cast<Function>(
+                                   reinterpret_cast<void*>(::GetProcAddress(user32, name)));
+}
+
+} // namespace
+
+int WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32<GetDpiForWindowFunction>("GetDpiForWindow");
+    return ChosenDpi(getDpiForWindow != nullptr ? getDpiForWindow(window) : 0u, SystemDpi());
+}
+
+RECT FrameFor(SIZE client, DWORD style, DWORD exStyle, int dpi) {
+    using AdjustForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32<AdjustForDpiFunction>("AdjustWindowRectExForDpi");
+    RECT frame{0, 0, client.cx, client.cy};
+    if (adjustForDpi == nullptr ||
+        adjustForDpi(&frame, style, FALSE, exStyle, static_cast<UINT>(dpi)) == FALSE) {
+        frame = {0, 0, client.cx, client.cy};
+        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    }
+    return frame;
+}
+
 HFONT MessageFont(int dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;

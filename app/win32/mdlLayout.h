@@ -18,6 +18,16 @@ RECT Placement(const Twips& at, int dpi);
 // The DPI the system runs at: a window's until it is moved to a monitor of another scale.
 int SystemDpi();
 
+// The DPI to lay a window out at: ownDpi, the window's own as GetDpiForWindow gives it, when
+// there is one (0: the call failed or the system lacks it), else the system's. A monitor whose
+// scale changed without signing out has a DPI other than the system's.
+int ChosenDpi(unsigned ownDpi, int systemDpi);
+// ChosenDpi for window, GetDpiForWindow looked up at run time (Windows 10 1607 on).
+int WindowDpi(HWND window);
+// The frame of a window whose client area is client pixels, at dpi (AdjustWindowRectExForDpi
+// where the system has it).
+RECT FrameFor(SIZE client, DWORD style, DWORD exStyle, int dpi);
+
 // The system's message font, made for dpi.
 HFONT MessageFont(int dpi);
 // Bold 8.25-point "MS Sans Serif", Central European character set, made for dpi.

@@ -84,13 +84,10 @@ void LayOut(HWND dialog, int dpi) {
 }
 
 void InitDetails(HWND dialog, DetailsState& state) {
-    HDC screen = ::GetDC(nullptr);
-    state.dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
-    ::ReleaseDC(nullptr, screen);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    state.font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    // Its owner's DPI: the dialog opens on its monitor.
+    HWND owner = ::GetWindow(dialog, GW_OWNER);
+    state.dpi = mdlLayout::WindowDpi(owner != nullptr ? owner : dialog);
+    state.font = mdlLayout::MessageFont(state.dpi);
 
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     HWND text = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_EDITW, L"",
@@ -111,7 +108,6 @@ void InitDetails(HWND dialog, DetailsState& state) {
 
     // At most 560 by 360 pixels at 96 DPI, less where the work area is smaller; centred on the
     // owner, kept within the work area.
-    HWND owner = ::GetWindow(dialog, GW_OWNER);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(
@@ -119,8 +115,8 @@ void InitDetails(HWND dialog, DetailsState& state) {
     const RECT work = monitor.rcWork;
     const auto style = static_cast<DWORD>(::GetWindowLongW(dialog, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(::GetWindowLongW(dialog, GWL_EXSTYLE));
-    RECT frame{0, 0, Scaled(560, state.dpi), Scaled(360, state.dpi)};
-    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const RECT frame = mdlLayout::FrameFor({Scaled(560, state.dpi), Scaled(360, state.dpi)}, style,
+                                           exStyle, state.dpi);
     const int width = std::min<int>(frame.right - frame.left, work.right - work.left);
     const int height = std::min<int>(frame.bottom - frame.top, work.bottom - work.top);
     RECT around = work;
@@ -272,7 +268,7 @@ ostrapel::BoxReport FittingReport(HWND owner, const ostrapel::ReportBox& box) {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
-    const int dpi = mdlLayout::SystemDpi(); // the boxes' own
+    const int dpi = mdlLayout::WindowDpi(owner); // the boxes open on the owner's monitor
     HFONT font = mdlLayout::MessageFont(dpi);
     HDC dc = ::GetDC(owner);
     HGDIOBJ old = ::SelectObject(dc, font);

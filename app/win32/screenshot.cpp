@@ -3,9 +3,11 @@
 //                                --restore-menu | --restore | --restore-details]
 // With --loaded, a sample save folder is listed, its saves' versions read and version 2.00
 // chosen. --batch: the same folder being converted to 3.00, the batch caught under way.
-// --report writes the whole screen with the report box over the loaded window, for four saves
-// changed and 60 screenshots the cipher tool failed on; --report-details does the same with the
-// details shown. For the versions the program serves as its own cipher tool (see CipherTool).
+// --report: a folder of four saves and 60 screenshots is converted to 2.00, the cipher tool
+// failing on the screenshots, and the whole screen is written with the box reporting it;
+// --report-details does the same with the details shown. The program serves as its own cipher
+// tool (see CipherTool). Each picture is taken once what it shows has painted; one that would
+// not fit the screen or comes out blank is not written (status 1).
 // --restore-menu keeps the sample saves' originals as a batch does, then writes the window with
 // the file list's right-click menu open. --restore keeps the originals of 64 saves, has the game
 // write 57 of them and 3 go, restores them from the file list's menu and writes the whole screen
@@ -19,6 +21,7 @@
 #include "system/Paths.h"
 #include "system/Sha256.h"
 
+#include <algorithm>
 #include <array>
 #include <commctrl.h>
 #include <cstdint>
@@ -118,8 +121,43 @@ std::vector<unsigned char> Png(int width, int height, const std::vector<unsigned
     return png;
 }
 
-// Writes the screen's pixels from origin, width by height, as a PNG.
+void Pump(DWORD milliseconds);
+
+// Waits until window and its children have no part left to paint, at most a few seconds.
+void WaitPainted(HWND window) {
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    for (int tries = 0; tries < 100; ++tries) {
+        bool pending = ::GetUpdateRect(window, nullptr, FALSE) != FALSE;
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM data) -> BOOL {
+                *reinterpret_cast<bool*>(data) |= ::GetUpdateRect(child, nullptr, FALSE) != FALSE;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&pending));
+        if (!pending) {
+            break;
+        }
+        Pump(50);
+    }
+    ::GdiFlush();
+}
+
+// Writes the screen's pixels from origin, width by height, as a PNG. Fails, writing nothing, on
+// an area off the screen, and on pixels all of one colour (the display had not drawn them yet)
+// after waiting a few seconds for them.
 bool Capture(POINT origin, int width, int height, const std::wstring& target) {
+    const RECT screen{
+        ::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+        ::GetSystemMetrics(SM_XVIRTUALSCREEN) + ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+        ::GetSystemMetrics(SM_YVIRTUALSCREEN) + ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    if (origin.x < screen.left || origin.y < screen.top || origin.x + width > screen.right ||
+        origin.y + height > screen.bottom) {
+        std::fprintf(stderr, "the picture does not fit the screen: %dx%d at %d,%d\n", width, height,
+                     static_cast<int>(origin.x), static_cast<int>(origin.y));
+        return false;
+    }
     HDC source = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(source);
     BITMAPINFO info{};
@@ -132,15 +170,34 @@ bool Capture(POINT origin, int width, int height, const std::wstring& target) {
     void* bits = nullptr;
     HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = ::SelectObject(memory, bitmap);
-    const bool copied =
-        ::BitBlt(memory, 0, 0, width, height, source, origin.x, origin.y, SRCCOPY) != FALSE;
+    const auto* pixels = static_cast<const std::uint32_t*>(bits);
+    const auto blank = [&] {
+        return std::all_of(pixels, pixels + static_cast<std::ptrdiff_t>(width) * height,
+                           [first = pixels[0] & 0xFFFFFF](std::uint32_t pixel) {
+                               return (pixel & 0xFFFFFF) == first;
+                           });
+    };
+    bool copied = false;
+    for (int tries = 0; tries < 60; ++tries) {
+        copied =
+            ::BitBlt(memory, 0, 0, width, height, source, origin.x, origin.y, SRCCOPY) != FALSE;
+        ::GdiFlush();
+        if (!copied || !blank()) {
+            break;
+        }
+        Pump(50);
+    }
+    if (copied && blank()) {
+        std::fprintf(stderr, "the picture came out blank\n");
+        copied = false;
+    }
     std::vector<unsigned char> rgb;
     rgb.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    const auto* pixels = static_cast<const unsigned char*>(bits);
+    const auto* bytes = static_cast<const unsigned char*>(bits);
     for (int i = 0; i < width * height; ++i) {
-        rgb.push_back(pixels[i * 4 + 2]);
-        rgb.push_back(pixels[i * 4 + 1]);
-        rgb.push_back(pixels[i * 4]);
+        rgb.push_back(bytes[i * 4 + 2]);
+        rgb.push_back(bytes[i * 4 + 1]);
+        rgb.push_back(bytes[i * 4]);
     }
     ::SelectObject(memory, old);
     ::DeleteObject(bitmap);
@@ -155,8 +212,10 @@ bool Capture(POINT origin, int width, int height, const std::wstring& target) {
     return static_cast<bool>(out);
 }
 
-// The window's client area, from the screen, where the controls are drawn over the window.
+// The window's client area, from the screen, where the controls are drawn over the window, once
+// it has painted.
 bool Capture(HWND window, const std::wstring& target) {
+    WaitPainted(window);
     RECT client{};
     ::GetClientRect(window, &client);
     POINT origin{0, 0};
@@ -231,27 +290,14 @@ void CALLBACK StepReportScene(HWND, UINT, UINT_PTR, DWORD) {
     if (::GetTickCount() - at.shownAt < 500) {
         return;
     }
+    at.done = true; // the capture below pumps messages, this timer's among them
+    WaitPainted(at.detailsDialog != nullptr ? at.detailsDialog : at.box);
     at.written = Capture(POINT{0, 0}, ::GetSystemMetrics(SM_CXSCREEN),
                          ::GetSystemMetrics(SM_CYSCREEN), at.target);
-    at.done = true;
     if (at.detailsDialog != nullptr) {
         ::PostMessageW(at.detailsDialog, WM_COMMAND, IDOK, 0);
     }
     ::PostMessageW(at.box, TDM_CLICK_BUTTON, IDOK, 0);
-}
-
-// What a batch over four saves and 60 screenshots the cipher tool fails on reports.
-ostrapel::BatchResult SampleResult() {
-    ostrapel::BatchResult result;
-    for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
-        result.files.push_back({name, true, ""});
-    }
-    result.changedCount = result.files.size();
-    for (int i = 1; i <= 60; ++i) {
-        result.files.push_back({"screenshot_" + std::to_string(i) + ".png", false,
-                                "cipher tool failed (exit code 3)"});
-    }
-    return result;
 }
 
 // The menu scene: a timer running inside the menu's loop finds it, lets it paint, writes the
@@ -262,12 +308,16 @@ struct MenuScene {
     HWND menu = nullptr;
     DWORD shownAt = 0;
     int ticks = 0;
+    bool capturing = false; // the capture pumps messages, this timer's among them
     bool written = false;
 };
 MenuScene* menuScene = nullptr;
 
 void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
     MenuScene& at = *menuScene;
+    if (at.capturing) {
+        return;
+    }
     if (++at.ticks > 200) {
         ::EndMenu();
         return;
@@ -291,6 +341,8 @@ void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
     if (::GetTickCount() - at.shownAt < 500) {
         return;
     }
+    at.capturing = true;
+    WaitPainted(at.window);
     // The client area, as in the other pictures, and the menu.
     RECT window{};
     RECT menu{};
@@ -342,10 +394,14 @@ std::string SaveHolding(int value, std::size_t size) {
 
 // The cipher tool of the scenes with versions: "/decrypt:PATH" or "/encrypt:PATH" swaps the
 // bytes 0 and 1 of the file at PATH, which is its own inverse and all the batch's checks ask.
-// With OSTRAPEL_SHOT_SLOW set, enciphering takes a second, so a batch can be caught under way.
+// It fails on pictures, as the real one does. With OSTRAPEL_SHOT_SLOW set, enciphering takes a
+// second, so a batch can be caught under way.
 int CipherTool(const std::wstring& argument) {
     const bool encipher = argument.rfind(L"/encrypt:", 0) == 0;
     const std::filesystem::path path(argument.substr(argument.find(L':') + 1));
+    if (path.extension() == L".png") {
+        return 3;
+    }
     if (encipher && ::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", nullptr, 0) > 0) {
         ::Sleep(1000);
     }
@@ -401,6 +457,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const bool report = sceneName.rfind(L"--report", 0) == 0 || restore;
     const bool batch = sceneName == L"--batch";
     const bool versions = sceneName == L"--loaded" || batch;
+    const bool converted = sceneName.rfind(L"--report", 0) == 0; // by a real batch
     wchar_t full[MAX_PATH];
     ::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr);
     const std::wstring target = full;
@@ -422,15 +479,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                       ostrapel::JoinPath(app, "Decrypt\\temp"), backups, saves}) {
         (void)ostrapel::MakeDirectory(folder);
     }
-    if (versions) {
-        // A short profile that cannot be read, and three saves at different versions.
-        const std::pair<const char*, std::string> sample[] = {
-            {"profile.sav", SaveHolding(0, 100)},
-            {"slot1.sav", SaveHolding(200, 4096)},
-            {"slot2.sav", SaveHolding(100, 4096)},
-            {"slot3.sav", SaveHolding(250, 4096)}};
-        for (const auto& [name, bytes] : sample) {
-            (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, bytes);
+    if (versions || converted) {
+        if (versions) {
+            // A short profile that cannot be read, and three saves at different versions.
+            const std::pair<const char*, std::string> sample[] = {
+                {"profile.sav", SaveHolding(0, 100)},
+                {"slot1.sav", SaveHolding(200, 4096)},
+                {"slot2.sav", SaveHolding(100, 4096)},
+                {"slot3.sav", SaveHolding(250, 4096)}};
+            for (const auto& [name, bytes] : sample) {
+                (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, bytes);
+            }
+        } else {
+            for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
+                (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0,
+                                             SaveHolding(100, 4096));
+            }
+            for (int i = 1; i <= 60; ++i) {
+                (void)ostrapel::WriteBytesAt(
+                    ostrapel::JoinPath(saves, "screenshot_" + std::to_string(i) + ".png"), 0,
+                    "\x89PNG");
+            }
         }
         wchar_t self[MAX_PATH];
         ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -505,8 +574,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             at.details = sceneName.ends_with(L"-details");
             const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &StepReportScene);
             if (restore) {
-                // As the file list's menu does; the box shows when the restore has ended.
-                ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kMnuRestore, 0), 0);
+                // The menu's newest set, its question answered; the box shows when it has ended.
+                window.Model().RestoreChosen();
                 for (DWORD waited = 0; !at.done && waited < 20000; waited += 50) {
                     Pump(50);
                 }
@@ -515,11 +584,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                     Pump(50);
                 }
             } else {
-                const ostrapel::BatchResult sample = SampleResult();
-                ostrapel::ReportBox box;
-                box.warning = true;
-                box.batch = &sample;
-                frmMain::ShowReportBox(window.Handle(), box);
+                // Version 2.00 is chosen; the box shows when the batch has ended.
+                window.Model().SaveClicked();
+                for (DWORD waited = 0; !at.done && waited < 30000; waited += 50) {
+                    Pump(50);
+                }
+                for (DWORD waited = 0; window.Model().BatchRunning() && waited < 20000;
+                     waited += 50) {
+                    Pump(50);
+                }
             }
             ::KillTimer(nullptr, timer);
             scene = nullptr;

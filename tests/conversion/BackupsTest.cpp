@@ -148,8 +148,8 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     ASSERT_TRUE(restored.status.ok()) << restored.report;
     const BoxReport box = ComposeRestoreBoxReport(restored);
     EXPECT_EQ(box.text, "Restored 1 file\n\nNot restored:\n"
-                        "3 files: changed since the conversion: b.sav, c.sav, e.sav\n"
-                        "1 file: removed since the conversion: d.sav\n\n"
+                        "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
+                        "1 file: removed since the conversion\n    d.sav\n\n"
                         "The originals of the saves not restored are kept in " +
                             result.backupSet);
     EXPECT_EQ(box.details, restored.report.substr(restored.report.find("b.sav: ")));
@@ -331,8 +331,8 @@ TEST(BackupNoteTest, EachFrontEndSaysHowToUndoInItsOwnTerms) {
         FrontEnd reader;
         const char* note;
     } cases[] = {
-        {FrontEnd::Window,
-         "The originals are kept in SET; to put them back, right-click the file list"},
+        {FrontEnd::Window, "The originals are kept in SET; to put them back, right-click the file "
+                           "list, or press Shift+F10"},
         {FrontEnd::CommandLine,
          "The originals are kept in SET; to put them back, run ostrapel-cli --restore FOLDER"},
     };

@@ -136,8 +136,8 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     result.report = ComposeReport(result.files);
     const BoxReport box = ComposeBoxReport(result);
     EXPECT_EQ(box.text, "Changed versions DLC in 4 files\n\nNot changed:\n"
-                        "60 files: cipher tool failed (exit code 3): screenshot_1.png, "
-                        "screenshot_2.png, screenshot_3.png and 57 more");
+                        "60 files: cipher tool failed (exit code 3)\n"
+                        "    screenshot_1.png, screenshot_2.png, screenshot_3.png and 57 more");
     const std::vector<std::string> details = Lines(box.details);
     ASSERT_EQ(details.size(), 60u);
     EXPECT_EQ(details.front(), "screenshot_1.png: cipher tool failed (exit code 3)");
@@ -195,18 +195,20 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
 
     const BoxReport box = ComposeRestoreBoxReport(result);
     const std::vector<std::string> text = Lines(box.text);
-    ASSERT_EQ(text.size(), 8u) << box.text;
+    ASSERT_EQ(text.size(), 11u) << box.text;
     EXPECT_EQ(text[0], "Restored 190 files");
     EXPECT_EQ(text[2], "Not restored:");
-    EXPECT_EQ(text[3].rfind("796 files: changed since the conversion: slot 2sssss", 0), 0u);
-    EXPECT_TRUE(text[3].ends_with("sss.sav and 793 more")) << text[3];
-    EXPECT_EQ(text[4].rfind("10 files: removed since the conversion: slot 100sss", 0), 0u);
-    EXPECT_EQ(text[5].rfind("4 files: could not be put back: is read-only: slot 1sss", 0), 0u);
+    EXPECT_EQ(text[3], "796 files: changed since the conversion");
+    EXPECT_EQ(text[4].rfind("    slot 2sssss", 0), 0u);
+    EXPECT_TRUE(text[4].ends_with("sss.sav and 793 more")) << text[4];
+    EXPECT_EQ(text[5], "10 files: removed since the conversion");
+    EXPECT_EQ(text[7], "4 files: could not be put back: is read-only");
     EXPECT_EQ(
-        text[7].rfind("The originals of the saves not restored are kept in /home/player/d", 0), 0u);
-    EXPECT_TRUE(text[7].ends_with("d/backups/5d2c/7")) << text[7];
-    EXPECT_EQ(CharacterCount(text[7]), 52u + 260u); // an ordinary path is shown whole
-    for (std::size_t i = 0; i < 7; ++i) {
+        text[10].rfind("The originals of the saves not restored are kept in /home/player/d", 0),
+        0u);
+    EXPECT_TRUE(text[10].ends_with("d/backups/5d2c/7")) << text[10];
+    EXPECT_EQ(CharacterCount(text[10]), 52u + 260u); // an ordinary path is shown whole
+    for (std::size_t i = 0; i < 10; ++i) {
         EXPECT_LE(CharacterCount(text[i]), 250u) << text[i];
     }
 
@@ -224,9 +226,9 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
                                result.setFolder + "/original-100");
     EXPECT_EQ("Restored 190 files\n\nNot restored:\n" + box.details, result.report);
 
-    // The tightest summary a window falls back to still names the reasons' count alone.
-    EXPECT_EQ(Lines(ComposeRestoreBoxReport(result, {.groups = 0}).text)[3],
-              "810 files for 3 reasons");
+    // The tightest summary still names the most frequent reason.
+    EXPECT_EQ(Lines(ComposeRestoreBoxReport(result, {.groups = 0, .namesPerGroup = 0}).text)[4],
+              "14 files for 2 other reasons");
 }
 
 TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
@@ -305,5 +307,74 @@ TEST(Report, OurOwnCountsUseTheSingularForOne) {
              {ChangedVersionsLine(oneChanged), "Changed versions DLC in 1 files"},
          }) {
         EXPECT_EQ(c.text, c.expected);
+    }
+}
+
+// The box at its tightest (the last of ShorterSummaries' kind: one group, no names): every group
+// shown keeps its reason, the tool's words stand quoted on their own line, no line is a bare
+// "and N more", a cancel is one line and a value the table lacks is named as such.
+TEST(Report, TheBoxDropsNamesBeforeReasons) {
+    BatchResult result;
+    result.saveFolder = "/saves";
+    for (int i = 1; i <= 60; ++i) {
+        result.files.push_back({"shot_" + std::to_string(i) + ".png", false,
+                                "cipher tool failed (exit code 3): Unknown file format"});
+    }
+    result.files.push_back({"a.sav", true, {}, false, false, 257, 200});
+    result.files.push_back({"b.sav", true, {}, false, false, 100, 200});
+    result.changedCount = 2;
+    const SummaryLimits tight{.groups = 1, .namesPerGroup = 0, .reasonLength = 40};
+    EXPECT_EQ(ComposeBoxReport(result, tight).text,
+              "Changed versions DLC in 2 files\n\nNot changed:\n"
+              "60 files: cipher tool failed (exit code 3)\n"
+              "    The tool said: \"Unknown file format\"\n\n"
+              "Changed:\na.sav: not a known version (257) -> 2.00\nand 1 file more");
+    EXPECT_EQ(ComposeBoxReport(result, {.groups = 0}).text.find("\nand"), std::string::npos);
+
+    // Cancelled: the saves it left for the cancel get no group.
+    result.cancelled = true;
+    for (FileOutcome& file : result.files) {
+        if (!file.changed) {
+            file.reason = "cancelled";
+        }
+    }
+    EXPECT_EQ(Lines(ComposeBoxReport(result, tight).text),
+              (std::vector<std::string>{"Changed versions DLC in 2 files", "",
+                                        "Cancelled after 2 saves were replaced; all the others "
+                                        "are as they were",
+                                        "", "Changed:", "a.sav: not a known version (257) -> 2.00",
+                                        "and 1 file more"}));
+
+    // A reason too long for the box is cut between words.
+    EXPECT_EQ(ReadableSummary({{"x.sav", "could not read back the work copy: the disk is full"}},
+                              {.reasonLength = 20}),
+              "1 file: could not read back the work copy...\n    x.sav");
+
+    BatchResult empty;
+    empty.saveFolder = "/saves/empty";
+    EXPECT_EQ(ComposeBoxReport(empty).text, "Changed versions DLC in 0 files\n\nThere are no "
+                                            "files in /saves/empty: nothing was changed");
+}
+
+// The tool's own words are told apart from ours; the system's words never pass for the tool's.
+TEST(Report, SplitsTheToolsWordsFromOurs) {
+    const struct {
+        const char* reason;
+        const char* ours;
+        const char* tools;
+    } cases[] = {
+        {"cipher tool failed (exit code 3): Unknown format", "cipher tool failed (exit code 3)",
+         "Unknown format"},
+        {"cipher tool did not finish within 60 s: at 50% (slot 2): busy",
+         "cipher tool did not finish within 60 s", "at 50% (slot 2): busy"},
+        {"cipher tool could not be started: Access is denied.",
+         "cipher tool could not be started: Access is denied.", ""},
+        {"cipher tool failed (exit code 3)", "cipher tool failed (exit code 3)", ""},
+        {"is read-only: a.sav", "is read-only: a.sav", ""},
+    };
+    for (const auto& c : cases) {
+        const ReasonWords words = SplitReason(c.reason);
+        EXPECT_EQ(words.ours, c.ours) << c.reason;
+        EXPECT_EQ(words.tools, c.tools) << c.reason;
     }
 }

@@ -3,6 +3,7 @@
 
 #include "WindowModel.h"
 
+#include "RestoreChoices.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "system/FileSystem.h"
@@ -374,7 +375,7 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_TRUE(window.view.rows.empty());
     EXPECT_TRUE(window.model->Folder().empty());
     EXPECT_EQ(window.view.listFolder, "");
-    EXPECT_FALSE(window.model->RestoreMenu().enabled);
+    EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
 }
 
 TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
@@ -559,7 +560,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     window.model->RestoreChosen();
     EXPECT_EQ(window.view.chooserCalls, 1);
     EXPECT_EQ(window.view.value, "300");
-    EXPECT_FALSE(window.model->RestoreMenu().enabled);
+    EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
     EXPECT_FALSE(window.model->CloseRequested()); // asked, and declined
     EXPECT_EQ(window.view.asked.size(), 1u);
     EXPECT_EQ(window.view.controls, locked);
@@ -575,7 +576,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     EXPECT_FALSE(window.view.closed);
     EXPECT_TRUE(window.Holds("a.sav", 300) && window.Holds("b.sav", 300));
     EXPECT_TRUE(window.WorkFolderEmpty());
-    EXPECT_TRUE(window.model->RestoreMenu().enabled);
+    EXPECT_TRUE(window.model->RestoreMenu().front().enabled);
 }
 
 // The save button and Esc cancel in the decipher pass and in the encipher pass: the tool run
@@ -618,8 +619,9 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         ASSERT_EQ(window.view.reports.size(), 1u);
         const std::string& text = window.view.reports[0].box.text;
         EXPECT_EQ(text.rfind("Changed versions DLC in 0 files", 0), 0u) << text;
-        EXPECT_NE(text.find("\nCancelled"), std::string::npos) << text;
-        EXPECT_NE(text.find("files: cancelled: a.sav, b.sav, c.sav"), std::string::npos) << text;
+        // One line for the cancel, no group of the saves it left.
+        EXPECT_EQ(text, "Changed versions DLC in 0 files\n\nCancelled before any save was "
+                        "replaced; every save is as it was");
         EXPECT_TRUE(window.view.reports[0].warning);
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
             EXPECT_TRUE(window.Holds(name, 150)) << name;
@@ -683,15 +685,11 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         window.WriteSave("a.sav", 100);
         window.WriteSave("b.sav", 300);
         window.ListAndRead();
-        EXPECT_FALSE(window.model->RestoreMenu().enabled);
-        EXPECT_EQ(window.model->RestoreMenu().text,
-                  "Restore saves as they were before the last conversion");
+        EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
+        EXPECT_EQ(window.model->RestoreMenu().front().text, kNothingToRestore);
         window.Convert("2.00");
         ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-        const RestoreMenuItem item = window.model->RestoreMenu();
-        EXPECT_TRUE(item.enabled);
-        EXPECT_EQ(item.text.rfind("Restore saves as they were before ", 0), 0u);
-        EXPECT_EQ(item.text.find("the last conversion"), std::string::npos);
+        EXPECT_TRUE(window.model->RestoreMenu().front().enabled);
 
         window.model->RestoreChosen();
         EXPECT_TRUE(window.model->RestoreRunning());
@@ -701,7 +699,7 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
                                                         .saveText = kApplyText,
                                                         .busy = true,
                                                         .folders = false}));
-        EXPECT_FALSE(window.model->RestoreMenu().enabled);
+        EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
         window.model->SaveClicked(); // nothing to cancel
         if (closing) {
             WriteFile(window.scene.appDir + "Decrypt/temp/left.sav", "left");
@@ -712,7 +710,8 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         ASSERT_EQ(window.view.reports.size(), 2u);
         const FakeView::Report& report = window.view.reports[1];
         EXPECT_EQ(report.kind, ReportBox::Kind::Restore);
-        EXPECT_EQ(report.box.text, "Restored 2 files");
+        EXPECT_EQ(report.box.text.rfind("Restored 2 files as they were before 2", 0), 0u)
+            << report.box.text;
         EXPECT_FALSE(report.warning);
         EXPECT_EQ(report.controls, WindowControls{.save = true});
         EXPECT_TRUE(window.view.asked.empty());
@@ -727,9 +726,54 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
             EXPECT_TRUE(window.WorkFolderEmpty());
             EXPECT_EQ(window.view.Versions(),
                       (std::map<std::string, std::string>{{"a.sav", "1.00"}, {"b.sav", "3.00"}}));
-            EXPECT_FALSE(window.model->RestoreMenu().enabled);
+            EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
         }
     }
+}
+
+// The menu offers every conversion not undone, newest first. Choosing the older asks first,
+// naming what comes back and what the game wrote since; "no" leaves all as it is, "yes" undoes
+// the newer conversion too, and the box says back to when.
+TEST(WindowModel, RestoreBackToAChosenConversionAsksFirst) {
+    Window window;
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        window.WriteSave(name, 100);
+    }
+    window.ListAndRead();
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    window.WriteSave("c.sav", 400); // the game wrote it since
+    window.Convert("3.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+
+    const std::vector<RestoreMenuItem> menu = window.model->RestoreMenu();
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].text, "&1 As they were before " + menu[0].when + " (3 saves set to 3.00)");
+    EXPECT_EQ(menu[1].text, "&2 As they were before " + menu[1].when + " (3 saves set to 2.00)");
+    const std::string question = "Restore the saves as they were before " + menu[1].when +
+                                 "?\n\n2 saves get their originals back: a.sav, b.sav\n\n"
+                                 "1 save was written since and is left as it is: c.sav\n\n"
+                                 "The later conversion is undone too.";
+
+    window.view.answer = false;
+    window.model->RestoreChosen(1);
+    EXPECT_EQ(window.view.asked, std::vector<std::string>{question});
+    EXPECT_FALSE(window.model->RestoreRunning());
+    EXPECT_TRUE(window.Holds("a.sav", 300) && window.Holds("c.sav", 300));
+
+    window.view.answer = true;
+    window.model->RestoreChosen(1);
+    EXPECT_EQ(window.view.asked.size(), 2u);
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Restore));
+    EXPECT_TRUE(window.Holds("a.sav", 100) && window.Holds("b.sav", 100));
+    EXPECT_TRUE(window.Holds("c.sav", 400));
+    ASSERT_EQ(window.view.reports.size(), 3u);
+    const std::string& restored = window.view.reports[2].box.text;
+    EXPECT_EQ(restored.substr(0, restored.find('\n')),
+              "Restored 2 files as they were before " + menu[1].when);
+    EXPECT_TRUE(window.view.reports[2].warning);
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
+    EXPECT_EQ(window.model->RestoreMenu().front().text, kNothingToRestore);
 }
 
 TEST(WindowModel, ADropListsTheFolderOrTheFilesFolder) {

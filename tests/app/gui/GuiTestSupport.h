@@ -263,14 +263,16 @@ struct BoxWatch {
     std::optional<BoxSeen> seen;
 };
 
-// Answers the question asked when the window is closed during a batch, and counts it.
+// Answers the window's questions (closing during a batch, restoring a set), and counts them.
 struct CloseLog {
     int asked = 0;
-    bool answer = false; // true: cancel the batch and close
+    bool answer = false; // true: yes
+    QString last;
 
-    frmMain::CloseQuestion question() {
-        return [this](QWidget*) {
+    frmMain::QuestionPresenter question() {
+        return [this](QWidget*, const ostrapel::Question& question) {
             ++asked;
+            last = QString::fromStdString(question.text);
             return answer;
         };
     }
@@ -289,7 +291,7 @@ struct WindowFixture {
         window = std::make_unique<frmMain>(appDir, chooser);
         window->setReportPresenter(log.presenter());
         window->setRestorePresenter(log.restorePresenter());
-        window->setCloseQuestion(closing.question());
+        window->setQuestionPresenter(closing.question());
         return *window;
     }
 

@@ -1,5 +1,6 @@
 #include "GuiTestSupport.h"
 #include "Pictures.h"
+#include "RestoreChoices.h"
 #include "conversion/DlcVersion.h"
 #include "system/FileSystem.h"
 #include "system/Wine.h"
@@ -175,7 +176,7 @@ private slots:
             QTest::keyClick(list, key, modifiers);
         }
         QCOMPARE(menus.size(), 2);
-        QVERIFY(menus[0].startsWith(QStringLiteral("Restore saves as they were before")));
+        QCOMPARE(menus[0], QString::fromUtf8(ostrapel::kNothingToRestore));
 
         // Focused or not, as drawn: the cue in the highlight colour at the control's edge.
         combo->setCurrentIndex(1);

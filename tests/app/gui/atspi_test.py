@@ -5,7 +5,8 @@ on a wrong or missing name.
     dbus-run-session -- xvfb-run -a /usr/bin/python3 atspi_test.py BUILD/app/gui/ostrapel_screenshot
 
 The window is the screenshot tool's --loaded scene, kept open: four saves listed, one of which
-cannot be read, and version 2.00 chosen; then its --report scene, the report box kept open.
+cannot be read, and version 2.00 chosen; then its --report scene, the report box kept open; then
+its --restore-menu scene, the file list's menu opened by Shift+F10 and kept open.
 """
 import os
 import subprocess
@@ -14,6 +15,7 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 TITLE = "Ostrapel by Penmorrow"
 # Roles whose objects a screen reader names when they show.
@@ -95,6 +97,35 @@ def check_report(tool, folder, failures):
         process.wait(10)
 
 
+def check_menu(tool, folder, failures):
+    """Qt leaves pop-up menus out of the tree; the item taking the cursor is announced as the
+    focus, which is what a screen reader reads out."""
+    focused = []
+
+    def on_focus(event):
+        try:
+            if event.detail1 == 1:
+                focused.append((event.source.getRoleName(), event.source.name or ""))
+        except GLib.Error:
+            pass  # an object gone by the time its event is read
+
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    process = shown(tool, "--restore-menu", folder)
+    try:
+        context = GLib.MainContext.default()
+        end = time.monotonic() + 10
+        while time.monotonic() < end and not any(role == "menu item" for role, _ in focused):
+            context.iteration(False)
+            time.sleep(0.02)
+        items = [name for role, name in focused if role == "menu item"]
+        if not items or not items[0].startswith("1 As they were before "):
+            failures.append("the menu's first item is not announced: %r" % focused)
+    finally:
+        pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+        process.terminate()
+        process.wait(10)
+
+
 def main():
     tool = sys.argv[1]
     failures = []
@@ -134,8 +165,7 @@ def main():
             process.terminate()
             process.wait(10)
         check_report(tool, folder, failures)
-    # The pop-ups (the list's menu) are no children of the application: the window's own test
-    # checks what they expose.
+        check_menu(tool, folder, failures)
     for failure in failures:
         print("FAIL:", failure)
     if failures:

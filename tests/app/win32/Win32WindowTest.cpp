@@ -1,6 +1,7 @@
 // The Win32 window driven through messages, with an injected folder chooser and the stand-in
 // cipher tool; under Wine with a virtual display.
 
+#include "RestoreChoices.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
@@ -519,8 +520,7 @@ protected:
         if (set >= listing.sets.size()) {
             return L"(no set " + std::to_wstring(set) + L")";
         }
-        return L"Restore saves as they were before " +
-               Wide(ostrapel::LocalTimeText(listing.sets[set].manifest.time));
+        return Wide(ostrapel::RestoreMenuItems(listing, true)[set].text);
     }
     // What the list's tooltip says with the mouse over row.
     std::wstring TipOver(int row) {
@@ -990,7 +990,7 @@ TEST_F(Win32WindowTest, TheKeysReachTheControls) {
             ::SendMessageW(list, message, static_cast<WPARAM>(key), 0x00010001);
         });
         EXPECT_TRUE(seen.seen) << key;
-        EXPECT_EQ(seen.text, L"Restore saves as they were before the last conversion");
+        EXPECT_EQ(seen.text, Wide(ostrapel::kNothingToRestore));
     }
     keys[VK_SHIFT] = 0;
     ::SetKeyboardState(keys);
@@ -1084,7 +1084,7 @@ TEST_F(Win32WindowTest, TheFileListMenuRestoresTheNewestBatch) {
     EXPECT_EQ(none.rect.left, at.x);
     EXPECT_EQ(none.rect.top, at.y);
     EXPECT_EQ(none.items, 1);
-    EXPECT_EQ(none.text, L"Restore saves as they were before the last conversion");
+    EXPECT_EQ(none.text, Wide(ostrapel::kNothingToRestore));
     EXPECT_FALSE(none.enabled);
 
     ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
@@ -1093,6 +1093,8 @@ TEST_F(Win32WindowTest, TheFileListMenuRestoresTheNewestBatch) {
     ASSERT_TRUE(Wait([&] { return report.shown > 0; }));
     EXPECT_FALSE(report.warning);
     ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+    int asked = 0;
+    window->setQuestionPresenter([&asked](HWND, const ostrapel::Question&) { return ++asked > 0; });
     const MenuWatch chosen = OpenListMenu(list, POINT{-1, -1}, true);
     ASSERT_TRUE(chosen.seen);
     EXPECT_EQ(chosen.text, Before(0));
@@ -1105,7 +1107,8 @@ TEST_F(Win32WindowTest, TheFileListMenuRestoresTheNewestBatch) {
     EXPECT_EQ(chosen.rect.top, below.y);
 
     ASSERT_TRUE(Wait([&] { return restored.shown > 0; }));
-    EXPECT_EQ(restored.text, L"Restored 2 files");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(restored.text.rfind(L"Restored 2 files as they were before 2", 0), 0u);
     EXPECT_FALSE(restored.warning);
     EXPECT_TRUE(restored.openEnabled);
     EXPECT_TRUE(restored.comboEnabled);
@@ -1220,6 +1223,18 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
           std::pair{0, summaries.size() - 1}}) {
         EXPECT_EQ(mdlReportBox::FittingSummary(box, lineHeight, room), expected) << room;
     }
+}
+
+// Laid out at the window's own DPI where the system gives it (a monitor whose scale changed
+// without signing out differs from the system's), else at the system's; Wine gives the system's.
+TEST(Win32Layout, TheWindowTakesItsOwnDpi) {
+    for (auto [own, system, expected] : {std::tuple{0u, 96, 96}, std::tuple{0u, 144, 144},
+                                         std::tuple{144u, 96, 144}, std::tuple{96u, 192, 96}}) {
+        EXPECT_EQ(mdlLayout::ChosenDpi(own, system), expected) << own << " " << system;
+    }
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    const RECT at96 = mdlLayout::FrameFor({400, 300}, style, 0, 96);
+    EXPECT_EQ(at96.right - at96.left - 400, 2 * ::GetSystemMetrics(SM_CXFIXEDFRAME));
 }
 
 // With a display, Wine shows its crash dialog for a program that crashes and holds it there
