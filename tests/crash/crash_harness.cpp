@@ -938,9 +938,13 @@ void Harness::runHangVariant() {
         const std::vector<int> before = values();
         const std::size_t index =
             static_cast<std::size_t>(uniform(0, static_cast<long>(state_.size()) - 1));
-        // A fault rule names a save and a direction, not a folder, so it cannot single out
-        // the check run: hangs go to the work copy's runs.
-        const ToolRun hung = PickRun(uniform(0, 1));
+        // A fault rule names a save and a direction, not a folder, so a hang goes to the first
+        // run of its direction: the work copy's decipher, or the encipher of the unpatched plain
+        // form that witnesses it.
+        ToolRun hung = PickRun(uniform(0, 1));
+        if (hung.direction == "encrypt") {
+            hung.folder = ".scratch/";
+        }
         const std::string& name = state_[index].name;
         Run run = start(Label(value), slowDown() + ";" + hung.direction +
                                           ":hang=" + std::to_string(kHangLimitMs) + ":" + name);
