@@ -93,7 +93,8 @@ public:
                                const RunLimits& limits = {});
 
     // The same for a complete Windows command-line text, which a Windows program receives
-    // unchanged (its paths as they are, through Wine too).
+    // unchanged; through Wine it is read as the platform's C runtime would, and its program and
+    // paths are given in their Windows form, as for the other form.
     ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus,
                                const RunLimits& limits = {});
 

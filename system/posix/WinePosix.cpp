@@ -414,7 +414,6 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
     };
 
     CommandLine windows;
-    windows.line = command.line; // a line given whole is the program's as it is
     std::optional<std::string> program = windowsForm(command.program);
     // The run's own working and temporary folders (protocol version 2), empty when it has none.
     std::string places;
