@@ -118,7 +118,11 @@ void Batch::recheckTwins(Step again) {
                 twins.insert(twins.end(), entries.begin(), entries.end());
             }
         }
-        std::erase_if(twins, [&](std::size_t i) { return states_[i].aloneForTwins; });
+        // A save that failed already shows the others wrong, but is not tried again.
+        std::erase_if(twins, [&](std::size_t i) {
+            const FileState& state = states_[i];
+            return state.aloneForTwins || (!readOnly_ && !state.alive && !state.heldBack);
+        });
         std::sort(twins.begin(), twins.end());
         twins.erase(std::unique(twins.begin(), twins.end()), twins.end());
         if (twins.empty()) {

@@ -108,14 +108,17 @@ public:
 };
 
 // Gives every listed save the DLC value: copies each into the work folder, has the cipher
-// tool decipher it, leaves it alone when its field holds the value already, writes the field, has
-// the tool encipher it, proves the result by having the tool decipher a scratch copy of it back to
-// the patched save, and replaces the save. An entry that is a symbolic link to another entry's
-// file is converted once, through that entry. Holds the SaveFolderLock. One pass per step over
-// the whole list: every decipher, then every encipher with its proof, then every replacement.
-// Before the first replacement the originals of the saves about to be replaced are kept in a backup
-// set (Backups.h); when they cannot be, nothing is replaced. A save is replaced only when every
-// step before succeeded; otherwise it stays byte for byte as it was. The work folder is left empty.
+// tool decipher it, leaves it alone when its field holds the value already, confirms the plain
+// form by a second witness (it enciphers back to the save, or, for a tool that enciphers
+// differently each time, a second decipher gives the same bytes; kTwoResults when they still
+// disagree tried alone), writes the field, has the tool encipher it, proves the result by having
+// the tool decipher a scratch copy of it back to the patched save, and replaces the save. An entry
+// that is a symbolic link to another entry's file is converted once, through that entry. Holds the
+// SaveFolderLock. One pass per step over the whole list: every decipher, every witness, then every
+// encipher with its proof, then every replacement. Before the first replacement the originals of
+// the saves about to be replaced are kept in a backup set (Backups.h); when they cannot be, nothing
+// is replaced. A save is replaced only when every step before succeeded; otherwise it stays byte
+// for byte as it was. The work folder is left empty.
 BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
                          BatchObserver* observer = nullptr);
 

@@ -47,6 +47,9 @@ bool IsBlank(char c) {
 } // namespace
 
 std::optional<std::string> BuildWindowsCommandLine(const CommandLine& command) {
+    if (command.line) {
+        return command.line->find('\0') == std::string::npos ? command.line : std::nullopt;
+    }
     if (command.program.find('"') != std::string::npos ||
         command.program.find('\0') != std::string::npos) {
         return std::nullopt;

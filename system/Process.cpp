@@ -112,7 +112,9 @@ std::string ProcessOutcome::lastOutputLine(std::size_t maxLength) const {
 
 ProcessOutcome Scn_Process::Run_Process(const std::string& Path, int WindowStyle,
                                         const RunLimits& limits) {
-    return Run_Process(ParseWindowsCommandLine(Path), WindowStyle, limits);
+    CommandLine command = ParseWindowsCommandLine(Path);
+    command.line = Path;
+    return Run_Process(command, WindowStyle, limits);
 }
 
 } // namespace ostrapel

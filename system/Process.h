@@ -12,12 +12,15 @@ namespace ostrapel {
 struct CommandLine {
     std::string program;
     std::vector<std::string> arguments;
+    // The Windows command-line text it was read from, handed to a Windows program unchanged.
+    std::optional<std::string> line = std::nullopt;
     bool operator==(const CommandLine&) const = default;
 };
 
 // The Windows command-line text for a command: the program and each argument in double
 // quotes, separated by blanks and followed by one. A "/switch:" at the start of an argument
 // stays before the quotes: "C:\t\decrypt.exe" /decrypt:"C:\t\temp\a.sav"
+// The command's own line, when it has one, as it is.
 // Empty when the command cannot be written (a NUL anywhere, a quote in the program).
 std::optional<std::string> BuildWindowsCommandLine(const CommandLine& command);
 
@@ -89,7 +92,9 @@ public:
     ProcessOutcome Run_Process(const CommandLine& command, int WindowStyle = kMinimizedWithFocus,
                                const RunLimits& limits = {});
 
-    // The same for a complete Windows command-line text.
+    // The same for a complete Windows command-line text, which a Windows program receives
+    // unchanged; through Wine it is read as the platform's C runtime would, and its program and
+    // paths are given in their Windows form, as for the other form.
     ProcessOutcome Run_Process(const std::string& Path, int WindowStyle = kMinimizedWithFocus,
                                const RunLimits& limits = {});
 

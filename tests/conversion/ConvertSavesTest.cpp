@@ -312,7 +312,7 @@ TEST_F(ConvertSavesTest, AWorkCopyPathOutsideTheCodePageReachesTheToolInAFormItC
     EXPECT_TRUE(result.allChanged()) << result.report;
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     const std::vector<std::string> handed = ReadLines(paths);
-    ASSERT_EQ(handed.size(), 3u);
+    ASSERT_EQ(handed.size(), 4u);
     for (const std::string& path : handed) {
         EXPECT_TRUE(SurvivesTheAnsiCodePage(path)) << path;
         EXPECT_NE(path.find('~'), std::string::npos) << "not a short form: " << path;

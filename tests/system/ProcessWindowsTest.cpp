@@ -99,6 +99,12 @@ TEST(WindowsProcessRunner, StartsTheExactCommandLineText) {
               "\"" + Probe() + "\" \"commandline\" /decrypt:\"C:\\t\\temp\\a b.sav\" ");
 }
 
+// The text form reaches the program as it was given, blanks and quotes as they are.
+TEST(WindowsProcessRunner, StartsTheGivenCommandLineTextUnchanged) {
+    const std::string line = "\"" + Probe() + "\"  commandline   /decrypt:\"C:\\t\\a b.sav\"\t";
+    EXPECT_EQ(Scn_Process().Run_Process(line, Scn_Process::kHidden).output, line);
+}
+
 TEST(WindowsProcessRunner, PassesEveryArgumentExactly) {
     const std::vector<std::string> arguments = {
         "with space", "quote\"d", "back\\slash\\", "-dash", "Ünïcödé セーブ", "", "%PATH%", "*",
