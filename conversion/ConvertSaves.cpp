@@ -302,17 +302,27 @@ BatchResult Batch::run() {
     places_ = MakeJobPlaces(
         request_.appDir, workFolder_,
         std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}));
+    const auto started = [this](std::size_t pass) {
+        std::lock_guard guard(mutex_);
+        if (observer_ != nullptr && !cancelled()) {
+            observer_->passStarted(pass, readOnly_ ? 1 : 3);
+        }
+    };
     if (readOnly_) {
+        started(0);
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
         recheckTwins(&Batch::decipherAndRead);
     } else {
+        started(0);
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
         recheckTwins(&Batch::decipherAndPatch);
+        started(1);
         pass(&Batch::encipherAndCheck, &Batch::decipherAndEncipher);
         BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
                                                           : request_.backupFolder,
                             request_.saveFolder, *ConvertValueText(request_.valueText));
         keepOriginals(backup);
+        started(2);
         pass(&Batch::copyBack, &Batch::copyBack, false);
         finishBackup(backup);
     }

@@ -23,9 +23,10 @@ std::string ReadVersionText(const FileOutcome& outcome);
 // changed it or found it there already; nothing when the save stayed as it was.
 std::optional<std::string> VersionAfterBatch(const FileOutcome& outcome);
 
-// The batch's progress in the file list's caption starts with the count, "3 of 12: " for the
-// entry at index 2 of 12; the entry's name follows it.
-std::string ProgressCount(std::size_t index, std::size_t count);
+// The batch's progress in the file list's caption starts with its pass and the count over all
+// passes, "Converting 14 of 36: " for the 14th step of 36 in the second pass; the entry's name
+// follows it. The passes are named "Reading", "Converting" and "Replacing".
+std::string ProgressCount(std::size_t pass, std::size_t done, std::size_t total);
 
 // The controls' texts. An '&' marks the letter of a control's access key ("&&" stands for an
 // '&'); each window shows it its platform's way (underlined, Alt with the letter). The frame's
@@ -40,17 +41,5 @@ inline constexpr const char* kCancelText = "Cancel";                  // cmdSave
 std::string WithoutAccessKey(std::string_view text);
 // text with every '&' doubled, to show as it stands where an '&' marks an access key.
 std::string EscapeAccessKeys(std::string_view text);
-
-// Names whose shared beginning is shorter than this are shown whole.
-inline constexpr std::size_t kSharedBeginning = 8;
-// Shown names longer than this, in characters, are cut in the middle.
-inline constexpr std::size_t kShownNameLength = 40;
-
-// What the list shows for each of names (in list order): in a run of neighbouring names that
-// begin alike for at least kSharedBeginning characters, each name without that beginning
-// ("..." in its place; never inside a word or a number), then cut in the middle to maxLength
-// characters. A name unlike its neighbours is only cut.
-std::vector<std::string> ShownNames(const std::vector<std::string>& names,
-                                    std::size_t maxLength = kShownNameLength);
 
 } // namespace ostrapel
