@@ -484,10 +484,17 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
     caption.total = passes * rows_.size();
     caption.done = std::min(done, caption.total);
     caption.prefix = ProgressCount(pass, caption.done, caption.total);
-    caption.name =
-        FittedName(rows_[index].name, TellingStart(names_, index),
-                   measure_.captionRoom - measure_.width(caption.prefix), measure_.width);
     caption.tooltip = caption.prefix + rows_[index].name;
+    // The entry's name where what tells it apart fits; else the count alone, the entry being
+    // the list's selected row.
+    const std::size_t telling = TellingStart(names_, index);
+    caption.name =
+        FittedName(rows_[index].name, telling,
+                   measure_.captionRoom - measure_.width(caption.prefix), measure_.width);
+    if (!caption.name.ends_with(std::string_view(rows_[index].name).substr(telling))) {
+        caption.name.clear();
+        caption.prefix.resize(caption.prefix.size() - 2); // without ": "
+    }
     caption.description = listCaption_.description;
     // Told to a screen reader no more often than it can say it.
     const auto now = std::chrono::steady_clock::now();

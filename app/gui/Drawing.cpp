@@ -141,9 +141,6 @@ public:
         }
         return size;
     }
-
-private:
-    static constexpr int kVersionGap = 6;
 };
 
 } // namespace
@@ -162,4 +159,14 @@ QStyle* NewFocusCueStyle(QObject* parent) {
 
 QAbstractItemDelegate* NewVersionDelegate(QObject* parent) {
     return new VersionDelegate(parent);
+}
+
+int RowTextWidth(const QAbstractItemView* view) {
+    // The viewport is laid out once the view shows; until then it takes the whole inside.
+    const int width = view->isVisible() ? view->viewport()->width() : view->contentsRect().width();
+    // The item's text as the style places it (a focus frame's margin each side), 2 pixels in,
+    // and clear of the viewport's edge.
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const int right = std::min(width - margin - 2, width - 3);
+    return std::max(right - (margin + 2), 0);
 }

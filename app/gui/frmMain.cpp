@@ -131,6 +131,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     }
     // A list-only combo box selects its first item by itself; the version starts unchosen.
     ComboDLC->setCurrentIndex(-1);
+    MeasureText();
     model_->Show();
 
     const auto chosen = [this] {
@@ -146,7 +147,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
     for (QWidget* control : {static_cast<QWidget*>(cmdOpen), static_cast<QWidget*>(cmdSave),
-                             static_cast<QWidget*>(List)}) {
+                             static_cast<QWidget*>(List), List->viewport()}) {
         control->installEventFilter(this);
     }
     // The focus cue follows the focus at once.
@@ -321,6 +322,9 @@ void frmMain::List_ContextMenu(const QPoint& at) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == List->viewport() && event->type() == QEvent::Resize) {
+        MeasureText(); // a scroll bar came or went
+    }
     if (event->type() != QEvent::KeyPress) {
         return QWidget::eventFilter(watched, event);
     }
@@ -412,6 +416,24 @@ void frmMain::TellRowsInView() {
     model_->RowsInView(static_cast<std::size_t>(first), static_cast<std::size_t>(count));
 }
 
+void frmMain::MeasureText() {
+    if (!model_) {
+        return;
+    }
+    // The list and its frame share the window's font.
+    const QFontMetrics metrics(List->font());
+    model_->MeasureText({
+        .width =
+            [metrics](std::string_view text) {
+                return metrics.horizontalAdvance(
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+            },
+        .listRoom = RowTextWidth(List),
+        .versionGap = kVersionGap,
+        .captionRoom = GroupBox2->width() - 16,
+    });
+}
+
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
     QListWidgetItem* item = List->item(static_cast<int>(index));
     if (item == nullptr) {
@@ -450,7 +472,7 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString prefix = FromBytes(caption.prefix);
-    // The prefix always shows; a name too long for the caption is cut short.
+    // The model fitted the name to the room; a font that measures otherwise still cuts it.
     const QFontMetrics metrics(GroupBox2->font());
     const int room =
         GroupBox2->width() - 16 -
@@ -459,15 +481,11 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
         metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
     GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
     // Named by its own title with the whole name, not by the frame around it; the change tells
-    // a screen reader of the batch's progress.
-    GroupBox2->setAccessibleName(caption.tooltip.empty()
-                                     ? FromBytes(ostrapel::WithoutAccessKey(caption.prefix))
-                                     : FromBytes(caption.tooltip));
+    // a screen reader of the batch's progress, as often as the model lets it.
+    GroupBox2->setAccessibleName(FromBytes(caption.accessibleName));
     GroupBox2->setToolTip(FromBytes(caption.tooltip));
-}
-
-void frmMain::ShowFolder(const std::string& folder) {
-    List->setToolTip(FromBytes(folder));
+    List->setToolTip(FromBytes(caption.description));
+    List->setAccessibleDescription(FromBytes(caption.description));
 }
 
 void frmMain::ShowValue(const std::string& value) {
