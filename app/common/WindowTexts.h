@@ -35,7 +35,7 @@ inline constexpr const char* kOpenLabel = "&Open Your save Folder";   // names c
 inline constexpr const char* kVersionLabel = "Select DLC &Version :"; // names ComboDLC
 inline constexpr const char* kListTitle = "&File List";               // GroupBox2, holds List
 inline constexpr const char* kApplyText = "&Apply and Save";          // cmdSave
-inline constexpr const char* kCancelText = "Cancel";                  // cmdSave during a batch
+inline constexpr const char* kCancelText = "&Cancel";                 // cmdSave during a batch
 
 // text as read out or shown in a tooltip: without its access key mark, "&&" as '&'.
 std::string WithoutAccessKey(std::string_view text);

@@ -71,11 +71,14 @@ QFont LabelFont() {
     return font;
 }
 
-// The window as a screen reader sees it: without the controls that are never shown (EP and its
-// text box), which would otherwise be read out as if they were there.
+// The window and its frame as a screen reader sees them: without the controls that are never
+// shown (EP and its text box), which would otherwise be read out as if they were there, nor a
+// label that only says again the name of the control it names (kSaidByItsControl).
+constexpr const char* kSaidByItsControl = "saidByItsControl";
+
 class WindowAccessible final : public QAccessibleWidget {
 public:
-    explicit WindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+    WindowAccessible(QWidget* window, QAccessible::Role role) : QAccessibleWidget(window, role) {}
 
     int childCount() const override { return static_cast<int>(Shown().size()); }
     QAccessibleInterface* child(int index) const override {
@@ -93,7 +96,8 @@ private:
         QList<QWidget*> shown;
         for (QObject* object : widget()->children()) {
             auto* child = qobject_cast<QWidget*>(object);
-            if (child != nullptr && !child->isWindow() && !child->isHidden()) {
+            if (child != nullptr && !child->isWindow() && !child->isHidden() &&
+                !child->property(kSaidByItsControl).toBool()) {
                 shown.push_back(child);
             }
         }
@@ -101,9 +105,60 @@ private:
     }
 };
 
+// The version list named by its label, as on other platforms, and not by the version it shows
+// (Qt's own names a combo box by its text on Linux); its value is the version.
+class VersionListAccessible final : public QAccessibleWidget {
+public:
+    explicit VersionListAccessible(QComboBox* combo)
+        : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text kind) const override {
+        return kind == QAccessible::Value ? Combo()->currentText() : QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State shown = QAccessibleWidget::state();
+        shown.expandable = true;
+        shown.expanded = Combo()->view()->isVisible();
+        return shown;
+    }
+    // Its pop-up list.
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(Combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == Combo()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override {
+        return QAccessibleWidget::actionNames() << showMenuAction();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction()) {
+            Combo()->showPopup();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+
+private:
+    QComboBox* Combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
 QAccessibleInterface* WindowAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("frmMain") && object != nullptr && object->isWidgetType()) {
-        return new WindowAccessible(static_cast<QWidget*>(object));
+    if (object == nullptr || !object->isWidgetType()) {
+        return nullptr;
+    }
+    if (className == QLatin1String("frmMain")) {
+        return new WindowAccessible(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    // The window's frame, GroupBox1 (asked for while it is built, before it has its name).
+    if (className == QLatin1String("QGroupBox") && object->parent() != nullptr &&
+        object->parent()->inherits("frmMain")) {
+        return new WindowAccessible(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    if (className == QLatin1String("QComboBox") &&
+        object->objectName() == QLatin1String("ComboDLC")) {
+        return new VersionListAccessible(static_cast<QComboBox*>(object));
     }
     return nullptr;
 }
@@ -195,6 +250,7 @@ void frmMain::CreateControls() {
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
     GroupBox1->setStyle(whiteFrames);
+    GroupBox1->setAccessibleName(GroupBox1->title());
     PaintWhite(GroupBox1);
 
     cmdSave = new QPushButton(QString::fromUtf8(ostrapel::kApplyText), GroupBox1);
@@ -235,6 +291,8 @@ void frmMain::CreateControls() {
     cmdOpen->setIconSize(QSize(32, 32));
     cmdOpen->setAccessibleName(Plain(ostrapel::kOpenLabel));
     cmdOpen->setToolTip(Plain(ostrapel::kOpenLabel));
+    // Not the tooltip again, which a screen reader would say after the name.
+    cmdOpen->setAccessibleDescription(QStringLiteral("Choose the folder your saves are in"));
     cmdOpen->setStyle(focusCue);
 
     Image1 = new QLabel(GroupBox1);
@@ -268,6 +326,8 @@ void frmMain::CreateControls() {
     // The labels' access keys: Alt+O presses the open button, Alt+V goes to the versions.
     lbl[0]->setBuddy(cmdOpen);
     lbl[1]->setBuddy(ComboDLC);
+    // The open button says its label's words itself: the label is not read out again.
+    lbl[0]->setProperty(kSaidByItsControl, true);
 
     setTabOrder(cmdOpen, ComboDLC);
     setTabOrder(ComboDLC, List);

@@ -170,7 +170,12 @@ int main(int argc, char** argv) {
         QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
         QTimer::singleShot(1500, &window, [&] {
             save(window.grab());
-            window.close(); // cancels the batch; the window closes once it has ended
+            if (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                window.close(); // cancels the batch; the window closes once it has ended
+            } else {
+                std::printf("shown\n");
+                std::fflush(stdout);
+            }
         });
         return QApplication::exec() == 0 ? status : 1;
     }

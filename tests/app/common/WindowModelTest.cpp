@@ -532,7 +532,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     const WindowControls locked{.open = false,
                                 .combo = false,
                                 .save = true,
-                                .saveText = "Cancel",
+                                .saveText = "&Cancel",
                                 .busy = true,
                                 .folders = false};
     EXPECT_EQ(window.view.controls, locked);

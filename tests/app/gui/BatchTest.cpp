@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(list->item(0)->data(frmMain::kNameRole).toByteArray(), QByteArray("a.sav"));
         QVERIFY(window.batchRunning());
         QVERIFY(!open->isEnabled() && !combo->isEnabled() && save->isEnabled());
-        QCOMPARE(save->text(), QStringLiteral("Cancel"));
+        QCOMPARE(save->text(), QStringLiteral("&Cancel")); // Alt+C, as in the Win32 window
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
         // One count over the three passes; the whole name read out.
         QTRY_VERIFY_WITH_TIMEOUT(frame->title().startsWith(QStringLiteral("Converting ")),
