@@ -385,6 +385,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == List->viewport() && event->type() == QEvent::Resize) {
         MeasureText(); // a scroll bar came or went
     }
+    // The list's current row, which a screen reader calls focused, is the selected row while
+    // the list has the focus, and none while another control has it.
+    if (watched == List && event->type() == QEvent::FocusOut) {
+        List->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    if (watched == List && event->type() == QEvent::FocusIn && !List->currentIndex().isValid() &&
+        !List->selectionModel()->selectedIndexes().isEmpty()) {
+        List->selectionModel()->setCurrentIndex(List->selectionModel()->selectedIndexes().first(),
+                                                QItemSelectionModel::NoUpdate);
+    }
     if (event->type() != QEvent::KeyPress) {
         return QWidget::eventFilter(watched, event);
     }
@@ -511,7 +521,14 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
 }
 
 void frmMain::Select(std::size_t index) {
-    List->setCurrentRow(static_cast<int>(index));
+    if (List->hasFocus()) {
+        List->setCurrentRow(static_cast<int>(index));
+        return;
+    }
+    // Selected, not current: the row is not focused while the focus is elsewhere.
+    const QModelIndex row = List->model()->index(static_cast<int>(index), 0);
+    List->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect);
+    List->scrollTo(row);
 }
 
 void frmMain::ShowControls(const ostrapel::WindowControls& controls) {

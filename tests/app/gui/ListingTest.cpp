@@ -33,8 +33,15 @@ private slots:
 
         auto* list = Control<QListWidget>(window, "List");
         QCOMPARE(Items(list), QStringList({"abc", "slot1.sav", "slots"}));
-        QCOMPARE(list->currentRow(), 0);
-        QCOMPARE(list->selectedItems().size(), 1);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(0)});
+        // Not focused, as the list has not the focus; the selected row once it has.
+        QCOMPARE(list->currentRow(), -1);
+        window.show();
+        list->setFocus();
+        QTRY_COMPARE(list->currentRow(), 0);
+        list->clearFocus();
+        QCOMPARE(list->currentRow(), -1);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(0)});
         QCOMPARE(fixture.chooser->lastOwner, &window);
         QCOMPARE(fixture.chooser->lastTitle, QStringLiteral("C:\\"));
         QCOMPARE(SelectedFolder(), fixture.saves);
