@@ -1,7 +1,10 @@
+#include "Drawing.h"
 #include "GuiTestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScrollBar>
+#include <QSet>
 #include <QTest>
 
 using guitest::Control;
@@ -96,6 +99,40 @@ private slots:
         QVERIFY(shown.contains(QString::fromUtf8("\xc3\xa9t\xc3\xa9.sav")));
         QVERIFY(std::find(kept.begin(), kept.end(), latin1) != kept.end());
         QVERIFY(std::find(kept.begin(), kept.end(), utf8) != kept.end());
+    }
+
+    // 300 names sharing a long beginning: 300 different rows, each in the width the list has
+    // beside the scroll bar.
+    void longNamesStayApartInTheListsWidth() {
+        guitest::WindowFixture fixture;
+        for (int n = 1; n <= 300; ++n) {
+            WriteFile(fixture.saves + "/" +
+                          QStringLiteral("Autosave_Chapter03_Checkpoint_%1.sav")
+                              .arg(n, 3, 10, QLatin1Char('0'))
+                              .toStdString(),
+                      "data");
+        }
+        frmMain& window = fixture.open();
+        window.show();
+        fixture.listSaves();
+        auto* list = Control<QListWidget>(window, "List");
+        QCOMPARE(list->count(), 300);
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QTRY_VERIFY(QFontMetrics(list->font())
+                        .horizontalAdvance(list->item(0)->data(frmMain::kShownRole).toString()) <=
+                    RowTextWidth(list));
+        QSet<QString> shown;
+        for (int row = 0; row < list->count(); ++row) {
+            const QString name = list->item(row)->data(frmMain::kShownRole).toString();
+            QVERIFY2(QFontMetrics(list->font()).horizontalAdvance(name) <= RowTextWidth(list),
+                     qPrintable(name));
+            shown.insert(name);
+        }
+        QCOMPARE(shown.size(), 300);
+        QVERIFY(list->item(0)
+                    ->data(frmMain::kShownRole)
+                    .toString()
+                    .endsWith(QStringLiteral("001.sav")));
     }
 };
 
