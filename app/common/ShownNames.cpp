@@ -64,60 +64,95 @@ template <typename Fits> std::size_t Largest(std::size_t low, std::size_t high, 
 
 } // namespace
 
-std::size_t TellingStart(const std::vector<std::string>& names, std::size_t index) {
+Telling TellingPart(const std::vector<std::string>& names, std::size_t index) {
     const std::string& name = names[index];
-    std::size_t at = 0;
-    if (index > 0) {
-        at = SharedLength(name, names[index - 1]);
-    }
-    if (index + 1 < names.size()) {
-        at = std::max(at, SharedLength(name, names[index + 1]));
-    }
-    at = std::min(at, name.size());
-    // Back to the start of the word or number, which also starts a character.
-    if (at < name.size()) {
-        const Kind kind = KindOf(name[at]);
-        while (kind != Kind::Other && at > 0 && KindOf(name[at - 1]) == kind) {
-            --at;
+    std::size_t start = 0;
+    std::size_t shared = 0; // the end the name shares with a neighbour
+    for (std::size_t other : {index - 1, index + 1}) {
+        if (other < names.size() && other != index) {
+            start = std::max(start, SharedLength(name, names[other]));
+            shared = std::max(shared, static_cast<std::size_t>(
+                                          std::mismatch(name.rbegin(), name.rend(),
+                                                        names[other].rbegin(), names[other].rend())
+                                              .first -
+                                          name.rbegin()));
         }
     }
-    while (at > 0 && at < name.size() && (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) {
-        --at;
+    start = std::min(start, name.size());
+    // Back to the start of the word or number, which also starts a character.
+    if (start < name.size()) {
+        const Kind kind = KindOf(name[start]);
+        while (kind != Kind::Other && start > 0 && KindOf(name[start - 1]) == kind) {
+            --start;
+        }
     }
-    return at;
+    while (start > 0 && start < name.size() &&
+           (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) {
+        --start;
+    }
+    // On to the end of the word or number the shared end begins in.
+    std::size_t end = name.size() - std::min(shared, name.size());
+    if (end > 0) {
+        const Kind kind = KindOf(name[end - 1]);
+        while (kind != Kind::Other && end < name.size() && KindOf(name[end]) == kind) {
+            ++end;
+        }
+    }
+    return {start, end > start ? end : name.size()};
 }
 
-std::string FittedName(std::string_view name, std::size_t telling, int room,
-                       const TextWidth& width) {
+std::string FittedName(std::string_view name, Telling telling, int room, const TextWidth& width) {
     if (width(name) <= room) {
         return std::string(name);
     }
     const std::vector<std::size_t> starts = CharacterStarts(name);
-    const std::size_t tellingChar = static_cast<std::size_t>(
-        std::lower_bound(starts.begin(), starts.end(), std::min(telling, name.size())) -
-        starts.begin());
-    const auto dropped = [&](std::size_t chars) {
+    const auto characterAt = [&starts](std::size_t byte) {
+        return static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), byte) -
+                                        starts.begin());
+    };
+    const std::size_t length = starts.size() - 1;
+    const std::size_t first = characterAt(std::min(telling.start, name.size()));
+    const std::size_t last = std::max(first, characterAt(std::min(telling.end, name.size())));
+    const std::string lead = first > 0 ? std::string(kElision) : std::string();
+    const auto from = [&](std::size_t chars) {
         return std::string(kElision) + std::string(name.substr(starts[chars]));
     };
-    // Drop as few characters of the beginning as let it fit, never more than come before telling.
-    if (tellingChar > 0 && width(dropped(tellingChar)) <= room) {
-        const std::size_t kept = Largest(0, tellingChar - 1, [&](std::size_t keep) {
-            return keep == 0 || width(dropped(tellingChar - keep)) <= room;
+    // Drop as few characters of the beginning as let it fit, never more than come before the
+    // telling part.
+    if (first > 0 && width(from(first)) <= room) {
+        const std::size_t kept = Largest(0, first - 1, [&](std::size_t keep) {
+            return keep == 0 || width(from(first - keep)) <= room;
         });
-        return dropped(tellingChar - kept);
+        return from(first - kept);
     }
-    // The rest from telling on is too wide itself: its middle goes.
-    const std::string_view rest = name.substr(starts[tellingChar]);
-    const std::string lead = tellingChar > 0 ? std::string(kElision) : std::string();
-    const std::vector<std::size_t> restStarts = CharacterStarts(rest);
-    const std::size_t restLength = restStarts.size() - 1;
-    if (restLength <= 2) {
-        return lead + std::string(rest);
+    // Then as few of the end the neighbours share (the extension).
+    const auto upTo = [&](std::size_t chars) {
+        return lead + std::string(name.substr(starts[first], starts[chars] - starts[first])) +
+               std::string(kElision);
+    };
+    if (last < length && width(upTo(last)) <= room) {
+        return upTo(Largest(last, length - 1, [&](std::size_t end) {
+            return end == last || width(upTo(end)) <= room;
+        }));
     }
-    const std::size_t count = Largest(2, restLength - 1, [&](std::size_t n) {
-        return width(lead + CutInTheMiddle(rest, restStarts, n)) <= room;
+    // Room for the telling part alone: the mark of what went before it is the one kept.
+    const std::string_view part = name.substr(starts[first], starts[last] - starts[first]);
+    for (const std::string& alone : {lead + std::string(part), std::string(part)}) {
+        if (last < length && width(alone) <= room) {
+            return alone;
+        }
+    }
+    // The telling part is too wide itself: its middle goes.
+    const std::string trail = last < length ? std::string(kElision) : std::string();
+    const std::vector<std::size_t> partStarts = CharacterStarts(part);
+    const std::size_t partLength = partStarts.size() - 1;
+    if (partLength <= 2) {
+        return lead + std::string(part) + trail;
+    }
+    const std::size_t count = Largest(2, partLength - 1, [&](std::size_t n) {
+        return width(lead + CutInTheMiddle(part, partStarts, n) + trail) <= room;
     });
-    return lead + CutInTheMiddle(rest, restStarts, count);
+    return lead + CutInTheMiddle(part, partStarts, count) + trail;
 }
 
 std::vector<std::string> FittedNames(const std::vector<std::string>& names,
@@ -125,7 +160,7 @@ std::vector<std::string> FittedNames(const std::vector<std::string>& names,
                                      const TextWidth& width) {
     std::vector<std::string> shown(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        shown[i] = FittedName(names[i], TellingStart(names, i), roomOf(i), width);
+        shown[i] = FittedName(names[i], TellingPart(names, i), roomOf(i), width);
     }
     // In a room too narrow for what tells them apart two names may still come out alike: those
     // are cut in the middle, which keeps their beginnings and ends.
@@ -141,7 +176,7 @@ std::vector<std::string> FittedNames(const std::vector<std::string>& names,
     }
     for (std::size_t i : redo) {
         if (shown[i] != names[i]) {
-            shown[i] = FittedName(names[i], 0, roomOf(i), width);
+            shown[i] = FittedName(names[i], {}, roomOf(i), width);
         }
     }
     return shown;

@@ -487,13 +487,19 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
     caption.tooltip = caption.prefix + rows_[index].name;
     // The entry's name where what tells it apart fits; else the count alone, the entry being
     // the list's selected row.
-    const std::size_t telling = TellingStart(names_, index);
-    caption.name =
-        FittedName(rows_[index].name, telling,
-                   measure_.captionRoom - measure_.width(caption.prefix), measure_.width);
-    if (!caption.name.ends_with(std::string_view(rows_[index].name).substr(telling))) {
+    const std::string_view whole = rows_[index].name;
+    const Telling telling = TellingPart(names_, index);
+    const int room = measure_.captionRoom - measure_.width(caption.prefix);
+    caption.name = FittedName(whole, telling, room, measure_.width);
+    if (measure_.width(caption.name) > room ||
+        caption.name.find(whole.substr(telling.start, telling.end - telling.start)) ==
+            std::string::npos) {
         caption.name.clear();
         caption.prefix.resize(caption.prefix.size() - 2); // without ": "
+        if (measure_.width(caption.prefix) > measure_.captionRoom) {
+            // The count alone; the pass is in the tooltip and what a screen reader hears.
+            caption.prefix = std::to_string(caption.done) + " of " + std::to_string(caption.total);
+        }
     }
     caption.description = listCaption_.description;
     // Told to a screen reader no more often than it can say it.
@@ -518,7 +524,7 @@ void WindowModel::ShowFolderCaption() {
         caption.prefix = std::string(kListTitle) + ": ";
         const std::string plain = WithoutAccessKey(caption.prefix);
         caption.name =
-            FittedName(own, 0, measure_.captionRoom - measure_.width(plain), measure_.width);
+            FittedName(own, {}, measure_.captionRoom - measure_.width(plain), measure_.width);
         caption.tooltip = plain + folder_;
         caption.description = rows_.empty() ? folder_ + "\nThis folder is empty." : folder_;
         caption.accessibleName = plain + own;
@@ -533,7 +539,7 @@ int WindowModel::NameRoom(const ListRow& row) const {
 }
 
 void WindowModel::Refit(std::size_t index) {
-    rows_[index].shown = FittedName(rows_[index].name, TellingStart(names_, index),
+    rows_[index].shown = FittedName(rows_[index].name, TellingPart(names_, index),
                                     NameRoom(rows_[index]), measure_.width);
 }
 

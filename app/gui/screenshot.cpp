@@ -112,6 +112,13 @@ int main(int argc, char** argv) {
         for (const auto& [name, bytes] : sample) {
             (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)), bytes);
         }
+        // OSTRAPEL_SHOT_MANY: 300 more saves whose long names begin alike.
+        for (int i = 1; i <= (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_MANY") ? 0 : 300); ++i) {
+            (void)WriteBytes(
+                QDir(saves).filePath(QStringLiteral("Autosave_Chapter03_Checkpoint_%1.sav")
+                                         .arg(i, 3, 10, QLatin1Char('0'))),
+                SaveHolding(100, 4096));
+        }
     } else {
         for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
             (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),

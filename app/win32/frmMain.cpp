@@ -186,7 +186,8 @@ void frmMain::CreateControls() {
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
 
-    mdlAccessibility::Annotate(logo);
+    // The open button says its label's words itself.
+    mdlAccessibility::Annotate(logo, openLabel);
     listAnnotation_ = std::make_unique<mdlAccessibility::ListAnnotation>(
         list, [this](DWORD child, bool description) {
             return mdlFileList::AccessibleText(rows_, listCaption_, child, description);

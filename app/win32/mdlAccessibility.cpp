@@ -18,6 +18,8 @@ constexpr MSAAPROPID kDescription = {
     0x4d48dfe4, 0xbd3f, 0x491f, {0xa6, 0x48, 0x49, 0x2d, 0x6f, 0x20, 0xc5, 0x88}};
 constexpr MSAAPROPID kRole = {
     0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
+constexpr MSAAPROPID kState = {
+    0xa8d4d5b0, 0x0a21, 0x42d0, {0xa5, 0xc0, 0x51, 0x4e, 0x98, 0x4f, 0x45, 0x7b}};
 constexpr MSAAPROPID kListProps[] = {kName, kDescription};
 
 IAccPropServices* Services() {
@@ -31,7 +33,7 @@ IAccPropServices* Services() {
 
 } // namespace
 
-void Annotate(HWND logo) {
+void Annotate(HWND logo, HWND sayingAgain) {
     IAccPropServices* services = Services();
     if (services == nullptr) {
         return;
@@ -40,6 +42,11 @@ void Annotate(HWND logo) {
     role.vt = VT_I4;
     role.lVal = ROLE_SYSTEM_GRAPHIC;
     services->SetHwndProp(logo, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kRole, role);
+    VARIANT state{};
+    state.vt = VT_I4;
+    state.lVal = STATE_SYSTEM_INVISIBLE;
+    services->SetHwndProp(sayingAgain, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kState,
+                          state);
     services->Release();
 }
 

@@ -10,8 +10,10 @@ struct IAccPropServices;
 // What a screen reader is told of the window beyond what its controls say themselves.
 namespace mdlAccessibility {
 
-// The logo as a picture, through the accessibility annotations where the system has them.
-void Annotate(HWND logo);
+// The logo as a picture, and a label whose words the control after it says itself
+// (sayingAgain) left out of what is read, through the accessibility annotations where the
+// system has them.
+void Annotate(HWND logo, HWND sayingAgain);
 
 // The file list's name and description, and each row's, answered when a screen reader asks
 // (an IAccPropServer for the list and its items): a new copy each time, so no text it reads

@@ -45,6 +45,13 @@ TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
          {"slot1.sav", "slot2.sav", "slot3.sav"},
          9,
          {"slot1.sav", "slot2.sav", "slot3.sav"}},
+        {"then the end they share",
+         {"Autosave_001.sav", "Autosave_002.sav"},
+         5,
+         {"\xE2\x80\xA6"
+          "001\xE2\x80\xA6",
+          "\xE2\x80\xA6"
+          "002\xE2\x80\xA6"}},
         {"a shared beginning goes first",
          {"Autosave_Chapter03_Checkpoint_001.sav", "Autosave_Chapter03_Checkpoint_002.sav"},
          19,
@@ -53,10 +60,10 @@ TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
           "\xE2\x80\xA6"
           "Checkpoint_002.sav"}},
         {"300 numbered saves", autosaves, 16, {}},
-        {"a shared end: the differing start and the extension stay",
+        {"a shared end goes, beginnings that differ stay",
          {"a_first_very_long_shared_tail.sav", "b_second_very_long_shared_tail.sav"},
          12,
-         {"a_firs\xE2\x80\xA6l.sav", "b_seco\xE2\x80\xA6l.sav"}},
+         {"a_first_ver\xE2\x80\xA6", "b_second_ve\xE2\x80\xA6"}},
         {"all digits", {"1000000001", "1000000002", "1000000010"}, 5, {}},
         {"one name, cut in the middle",
          {"Autosave_Chapter03_Checkpoint_123.sav"},
@@ -93,10 +100,14 @@ TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
     }
 }
 
-TEST(ShownNames, TellingStartsAtTheWordOrNumberThatDiffers) {
+TEST(ShownNames, TheTellingPartIsTheWordOrNumberThatDiffers) {
     const std::vector<std::string> names = {"Slot_Profile_100.sav", "Slot_Profile_199.sav",
                                             "Slot_Profile_199b.sav", "notes.txt"};
-    EXPECT_EQ(TellingStart(names, 0), 13u);
-    EXPECT_EQ(TellingStart(names, 1), 16u); // the neighbour after shares the whole number
-    EXPECT_EQ(TellingStart(names, 3), 0u);
+    const auto part = [&](std::size_t i) {
+        const Telling telling = TellingPart(names, i);
+        return std::pair{telling.start, telling.end};
+    };
+    EXPECT_EQ(part(0), std::pair(std::size_t{13}, std::size_t{16})); // "100"
+    EXPECT_EQ(part(1), std::pair(std::size_t{16}, std::size_t{20})); // after "199", to the end
+    EXPECT_EQ(part(3), std::pair(std::size_t{0}, std::size_t{9}));   // unlike both: whole
 }

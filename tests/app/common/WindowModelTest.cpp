@@ -897,6 +897,18 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     }
     EXPECT_EQ(progress.back().prefix, "Replacing 9 of 9: ");
     EXPECT_EQ(progress.back().name, "b.sav");
+    // In a narrow frame the name goes first, then the pass's name.
+    window.model->MeasureText({.captionRoom = 17});
+    window.view.listCaptions.clear();
+    window.Convert("3.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix,
+              "Replacing 9 of 9");
+    window.model->MeasureText({.captionRoom = 15});
+    window.view.listCaptions.clear();
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, "9 of 9");
     EXPECT_EQ(window.view.listCaption.total, 0u); // the folder again once it has ended
 }
 
@@ -921,7 +933,7 @@ TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
     const ListCaption& caption = window.view.listCaption;
     const std::string own = window.scene.saves.substr(window.scene.saves.rfind('/') + 1);
     EXPECT_EQ(caption.prefix, "&File List: ");
-    EXPECT_EQ(caption.name, own.size() <= 5 ? own : FittedName(own, 0, 5, TextMeasure{}.width));
+    EXPECT_EQ(caption.name, own.size() <= 5 ? own : FittedName(own, {}, 5, TextMeasure{}.width));
     EXPECT_EQ(caption.tooltip, "File List: " + window.scene.saves);
     EXPECT_EQ(caption.description, window.scene.saves);
     std::set<std::string> shown;
