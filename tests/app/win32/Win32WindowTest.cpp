@@ -768,6 +768,51 @@ TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
 
 // The versions are drawn beside the exact names, at the right; a row's tooltip has the whole
 // name and the version, for a name the list cuts short.
+// 300 names sharing a long beginning: 300 different rows, each in the list's width beside its
+// version, measured by the list's font.
+TEST_F(Win32WindowTest, LongNamesStayApartInTheListsWidth) {
+    for (int n = 1; n <= 300; ++n) {
+        char name[64];
+        std::snprintf(name, sizeof name, "Autosave_Chapter03_Checkpoint_%03d.sav", n);
+        WriteFile(saves + "\\" + name, "data");
+    }
+    ostrapel::WindowOptions options;
+    options.readVersions = [](const ostrapel::BatchRequest& request, ostrapel::Scn_Process&,
+                              ostrapel::BatchObserver* observer) {
+        ostrapel::FileOutcome read;
+        read.oldValue = 100;
+        for (std::size_t i = 0; i < request.names.size(); ++i) {
+            observer->fileFinished(i, read);
+        }
+        return ostrapel::BatchResult{};
+    };
+    Open(options);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    HWND list = Control(frmMain::kList);
+    RECT client{};
+    ::GetClientRect(list, &client);
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0)));
+    const auto width = [dc](const std::string& text) {
+        const std::wstring wide = Wide(text);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    std::set<std::string> shown;
+    for (const ostrapel::ListRow& row : window->Model().Rows()) {
+        ASSERT_EQ(row.version, "1.00");
+        EXPECT_LE(width(row.shown) + width(row.version), client.right) << row.shown;
+        shown.insert(row.shown);
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    EXPECT_EQ(shown.size(), 300u);
+}
+
 TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheTooltip) {
     const std::string longName =
         "a save with a name much too long for the list " + std::string(40, 'x') + ".sav";
