@@ -931,7 +931,7 @@ TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
     window.model->MeasureText({.listRoom = 20, .captionRoom = 16});
     window.ListAndRead();
     const ListCaption& caption = window.view.listCaption;
-    const std::string own = window.scene.saves.substr(window.scene.saves.rfind('/') + 1);
+    const std::string own = window.scene.saves.substr(window.scene.saves.find_last_of("/\\") + 1);
     EXPECT_EQ(caption.prefix, "&File List: ");
     EXPECT_EQ(caption.name, own.size() <= 5 ? own : FittedName(own, {}, 5, TextMeasure{}.width));
     EXPECT_EQ(caption.tooltip, "File List: " + window.scene.saves);
