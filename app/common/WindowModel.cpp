@@ -199,6 +199,7 @@ void WindowModel::OpenClicked() {
     }
     StopReading();
     rows_.clear();
+    names_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -213,6 +214,7 @@ bool WindowModel::OpenFolder(const std::string& folder) {
     }
     StopReading();
     rows_.clear();
+    names_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -546,7 +548,8 @@ void WindowModel::Refit(std::size_t index) {
 void WindowModel::MeasureText(TextMeasure measure) {
     measure_ = std::move(measure);
     const std::vector<std::string> shown = FittedNames(
-        names_, [this](std::size_t i) { return NameRoom(rows_[i]); }, measure_.width);
+        names_, [this](std::size_t i) { return NameRoom(i < rows_.size() ? rows_[i] : ListRow{}); },
+        measure_.width);
     for (std::size_t i = 0; i < rows_.size() && i < shown.size(); ++i) {
         if (rows_[i].shown != shown[i]) {
             rows_[i].shown = shown[i];
