@@ -135,22 +135,34 @@ BatchResult Batch::run() {
         std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), toolStamp);
     places_ = std::move(made.places);
     result_.note = std::move(made.note);
+    // Reading: one pass. A conversion: decipher, witness, encipher and prove, replace.
+    const auto started = [this](std::size_t pass) {
+        std::lock_guard guard(mutex_);
+        if (observer_ != nullptr && !cancelled()) {
+            observer_->passStarted(pass, readOnly_ ? 1 : 4);
+        }
+    };
     if (readOnly_) {
+        started(0);
         pass(&Batch::decipherAndRead, &Batch::decipherAndRead);
         recheckTwins(&Batch::decipherAndRead);
     } else {
+        started(0);
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
         // Every plain form is confirmed by a second witness before anything is built on it.
+        started(1);
         chooseWitness();
         placeShift_ = witness_ == Witness::DecipheredTwice ? 1 : 0;
         pass(&Batch::witness, &Batch::decipherAndWitness);
         placeShift_ = 0;
         recheckTwins(&Batch::decipherAndWitness);
+        started(2);
         pass(&Batch::encipherAndCheck, &Batch::decipherAndEncipher);
         BackupWriter backup(request_.backupFolder.empty() ? BackupFolderFor(request_.appDir)
                                                           : request_.backupFolder,
                             request_.saveFolder, *ConvertValueText(request_.valueText));
         keepOriginals(backup);
+        started(3);
         pass(&Batch::copyBack, &Batch::copyBack, false);
         finishBackup(backup);
     }

@@ -98,6 +98,11 @@ struct BatchResult {
 class BatchObserver {
 public:
     virtual ~BatchObserver() = default;
+    // A pass over the whole list begins: pass counts from 0 to passes - 1.
+    virtual void passStarted(std::size_t pass, std::size_t passes) {
+        (void)pass;
+        (void)passes;
+    }
     // The entry at index is being worked on.
     virtual void cursorMoved(std::size_t index) { (void)index; }
     // The entry at index has its final outcome: replaced, or left as it was.

@@ -34,16 +34,11 @@ std::string NormalisedFolder(std::string path) {
     return path;
 }
 
-std::vector<ListRow> RowsFor(std::vector<std::string> names) {
-    const std::vector<std::string> shown = ShownNames(names);
-    std::vector<ListRow> rows(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        rows[i].shown = shown[i];
-        rows[i].tooltip = names[i];
-        rows[i].accessibleName = names[i];
-        rows[i].name = std::move(names[i]);
-    }
-    return rows;
+// The folder's own name: its last component, or the whole path for a root.
+std::string OwnName(const std::string& folder) {
+    const std::size_t slash = folder.find_last_of(kPathSeparator);
+    const std::string own = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    return own.empty() ? folder : own;
 }
 
 void SetVersion(ListRow& row, std::string version) {
@@ -94,13 +89,23 @@ class WindowModel::Observer final : public BatchObserver {
 public:
     // reading: a reading of versions, whose outcomes are shown; a batch's are shown at its end.
     // rows: the row of each entry of the request, when not the entry's own index.
-    Observer(WindowModel& model, bool reading, std::vector<std::size_t> rows = {})
-        : model_(model), reading_(reading), rows_(std::move(rows)) {}
+    Observer(WindowModel& model, bool reading, std::vector<std::size_t> rows = {},
+             std::size_t count = 0)
+        : model_(model), reading_(reading), rows_(std::move(rows)), count_(count) {}
 
+    void passStarted(std::size_t pass, std::size_t passes) override {
+        model_.Hand([=](Inbox& inbox) {
+            inbox.pass = pass;
+            inbox.passes = passes;
+            return false;
+        });
+    }
     void cursorMoved(std::size_t index) override {
-        // Paced: while the last move shown is recent, the next waits for the pace timer.
-        model_.Hand([index = Row(index)](Inbox& inbox) {
+        // Paced: while the last move shown is recent, the next waits for the pace timer. The
+        // count goes on over the passes; an entry tried again does not take it back.
+        model_.Hand([this, index = Row(index)](Inbox& inbox) {
             inbox.cursor = index;
+            inbox.done = std::max(inbox.done, inbox.pass * count_ + index + 1);
             return !inbox.paced;
         });
     }
@@ -120,6 +125,7 @@ private:
     WindowModel& model_;
     bool reading_;
     std::vector<std::size_t> rows_;
+    std::size_t count_; // entries in a pass
 };
 
 WindowModel::WindowModel(WindowView& view, Post post, WindowOptions options)
@@ -149,7 +155,7 @@ WindowModel::~WindowModel() {
 void WindowModel::Show() {
     view_.ShowCaption(caption_);
     ShowControls();
-    view_.ShowListCaption({});
+    ShowFolderCaption();
     view_.ShowValue(value_);
     view_.ShowRows(rows_);
 }
@@ -196,6 +202,7 @@ void WindowModel::OpenClicked() {
     }
     StopReading();
     rows_.clear();
+    names_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -210,6 +217,7 @@ bool WindowModel::OpenFolder(const std::string& folder) {
     }
     StopReading();
     rows_.clear();
+    names_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -243,9 +251,21 @@ void WindowModel::ListFolder(std::string folder) {
     folder_ = std::move(folder);
     view_.ShowFolder(folder_);
     if (folder_.empty()) {
+        names_.clear();
+        ShowFolderCaption();
         return;
     }
-    rows_ = RowsFor(ListSaveFolder(folder_));
+    names_ = ListSaveFolder(folder_);
+    rows_.assign(names_.size(), ListRow{});
+    const std::vector<std::string> shown = FittedNames(
+        names_, [this](std::size_t) { return NameRoom({}); }, measure_.width);
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        rows_[i].name = names_[i];
+        rows_[i].shown = shown[i];
+        rows_[i].tooltip = names_[i];
+        rows_[i].accessibleName = names_[i];
+    }
+    ShowFolderCaption();
     view_.ShowRows(rows_);
     if (!rows_.empty()) {
         view_.Select(0);
@@ -364,10 +384,14 @@ void WindowModel::StartBatch() {
         std::lock_guard lock(mutex_);
         inbox_.cursor.reset();
         inbox_.paced = false;
+        inbox_.pass = 0;
+        inbox_.passes = 1;
+        inbox_.done = 0;
     }
+    announced_ = {};
     state_ = State::Batch;
     batch_.thread = std::thread([this, request = std::move(request)] {
-        Observer observer(*this, false);
+        Observer observer(*this, false, {}, request.names.size());
         BatchResult result = options_.convert(request, batchRunner_, &observer);
         Hand([&result](Inbox& inbox) {
             inbox.batch = std::move(result);
@@ -388,6 +412,9 @@ void WindowModel::Posted() {
         std::lock_guard lock(mutex_);
         inbox.read.swap(inbox_.read);
         inbox.cursor = std::exchange(inbox_.cursor, std::nullopt);
+        inbox.pass = inbox_.pass;
+        inbox.passes = inbox_.passes;
+        inbox.done = inbox_.done;
         inbox.readingEnded = std::exchange(inbox_.readingEnded, false);
         inbox.batch = std::exchange(inbox_.batch, std::nullopt);
         inbox.restore = std::exchange(inbox_.restore, std::nullopt);
@@ -397,6 +424,7 @@ void WindowModel::Posted() {
     for (auto& [index, outcome] : inbox.read) {
         if (index < rows_.size()) {
             SetReadVersion(rows_[index], outcome);
+            Refit(index);
             view_.ShowRow(index, rows_[index]);
             if (index < pending_.size()) {
                 pending_[index] = false;
@@ -405,7 +433,7 @@ void WindowModel::Posted() {
     }
     if (inbox.cursor) {
         view_.StartPaceTimer(options_.pace);
-        ShowCursor(*inbox.cursor);
+        ShowCursor(*inbox.cursor, inbox.pass, inbox.passes, inbox.done);
     }
     if (inbox.readingEnded && reading_.thread.joinable()) {
         reading_.thread.join();
@@ -450,34 +478,114 @@ void WindowModel::PaceElapsed() {
     }
 }
 
-void WindowModel::ShowCursor(std::size_t index) {
+void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t passes,
+                             std::size_t done) {
     // Moves that piled up are never seen one by one: the list shows the last.
     if (state_ != State::Batch || index >= rows_.size()) {
         return;
     }
     view_.Select(index);
     ListCaption caption;
-    caption.prefix = ProgressCount(index, rows_.size());
-    caption.name = rows_[index].shown;
+    caption.total = passes * rows_.size();
+    caption.done = std::min(done, caption.total);
+    caption.prefix = ProgressCount(pass, caption.done, caption.total);
     caption.tooltip = caption.prefix + rows_[index].name;
-    view_.ShowListCaption(caption);
+    // The entry's name where what tells it apart fits; else the count alone, the entry being
+    // the list's selected row.
+    const std::string_view whole = rows_[index].name;
+    const Telling telling = TellingPart(names_, index);
+    const int room = measure_.captionRoom - measure_.width(caption.prefix);
+    caption.name = FittedName(whole, telling, room, measure_.width);
+    if (measure_.width(caption.name) > room ||
+        caption.name.find(whole.substr(telling.start, telling.end - telling.start)) ==
+            std::string::npos) {
+        caption.name.clear();
+        caption.prefix.resize(caption.prefix.size() - 2); // without ": "
+        if (measure_.width(caption.prefix) > measure_.captionRoom) {
+            // The count alone; the pass is in the tooltip and what a screen reader hears.
+            caption.prefix = std::to_string(caption.done) + " of " + std::to_string(caption.total);
+        }
+    }
+    caption.description = listCaption_.description;
+    // Told to a screen reader no more often than it can say it.
+    const auto now = std::chrono::steady_clock::now();
+    caption.accessibleName = listCaption_.accessibleName;
+    if (announced_ == std::chrono::steady_clock::time_point{} ||
+        now - announced_ >= options_.announcePace) {
+        caption.accessibleName = caption.tooltip;
+        announced_ = now;
+    }
+    listCaption_ = caption;
+    view_.ShowListCaption(listCaption_);
+}
+
+void WindowModel::ShowFolderCaption() {
+    ListCaption caption;
+    if (!folder_.empty()) {
+        std::string own = OwnName(folder_);
+        if (rows_.empty()) {
+            own += " (empty)";
+        }
+        caption.prefix = std::string(kListTitle) + ": ";
+        const std::string plain = WithoutAccessKey(caption.prefix);
+        caption.name =
+            FittedName(own, {}, measure_.captionRoom - measure_.width(plain), measure_.width);
+        caption.tooltip = plain + folder_;
+        caption.description = rows_.empty() ? folder_ + "\nThis folder is empty." : folder_;
+        caption.accessibleName = plain + own;
+    }
+    listCaption_ = caption;
+    view_.ShowListCaption(listCaption_);
+}
+
+int WindowModel::NameRoom(const ListRow& row) const {
+    return measure_.listRoom -
+           (row.version.empty() ? 0 : measure_.width(row.version) + measure_.versionGap);
+}
+
+void WindowModel::Refit(std::size_t index) {
+    rows_[index].shown = FittedName(rows_[index].name, TellingPart(names_, index),
+                                    NameRoom(rows_[index]), measure_.width);
+}
+
+void WindowModel::MeasureText(TextMeasure measure) {
+    measure_ = std::move(measure);
+    const std::vector<std::string> shown = FittedNames(
+        names_, [this](std::size_t i) { return NameRoom(i < rows_.size() ? rows_[i] : ListRow{}); },
+        measure_.width);
+    for (std::size_t i = 0; i < rows_.size() && i < shown.size(); ++i) {
+        if (rows_[i].shown != shown[i]) {
+            rows_[i].shown = shown[i];
+            view_.ShowRow(i, rows_[i]);
+        }
+    }
+    if (state_ != State::Batch) {
+        ShowFolderCaption();
+    }
 }
 
 void WindowModel::BatchEnded(BatchResult result) {
     batch_.thread.join();
     std::optional<std::size_t> last; // progress posted before the end
+    std::size_t pass = 0;
+    std::size_t passes = 1;
+    std::size_t done = 0;
     {
         std::lock_guard lock(mutex_);
         last = std::exchange(inbox_.cursor, std::nullopt);
         inbox_.paced = false;
+        pass = inbox_.pass;
+        passes = inbox_.passes;
+        done = inbox_.done;
     }
     if (last) {
-        ShowCursor(*last);
+        ShowCursor(*last, pass, passes, done);
     }
-    view_.ShowListCaption({});
+    ShowFolderCaption();
     for (std::size_t i = 0; i < result.files.size() && i < rows_.size(); ++i) {
         if (auto version = VersionAfterBatch(result.files[i])) {
             SetVersion(rows_[i], std::move(*version));
+            Refit(i);
             view_.ShowRow(i, rows_[i]);
         }
     }

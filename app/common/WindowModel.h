@@ -1,11 +1,13 @@
 #pragma once
 
+#include "ShownNames.h"
 #include "WindowRules.h"
 #include "WindowView.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DecipheredSaves.h"
 #include "system/Cancel.h"
+#include "system/Paths.h"
 #include "system/Process.h"
 
 #include <chrono>
@@ -30,6 +32,8 @@ struct WindowOptions {
     std::size_t jobs = DefaultJobs();
     // Progress shows at most once per this (WindowView::StartPaceTimer).
     std::chrono::milliseconds pace{15};
+    // A screen reader hears the progress at most once per this (ListCaption::accessibleName).
+    std::chrono::milliseconds announcePace{500};
     // The work itself, on the workers' threads: reading the listed saves' versions, and the
     // batch. A wrapper can reuse what one learned in the other, or read the rows in another
     // order (the observer's indexes stay the request's).
@@ -41,6 +45,15 @@ struct WindowOptions {
     Work convert = [](const BatchRequest& request, Scn_Process& runner, BatchObserver* observer) {
         return ConvertSaves(request, runner, observer);
     };
+};
+
+// How the view measures what it shows, so that names are fitted once, by the model, in the room
+// they really have. The defaults count characters, for a view that cannot measure.
+struct TextMeasure {
+    TextWidth width = [](std::string_view text) { return static_cast<int>(CharacterCount(text)); };
+    int listRoom = 40;    // a row's text width: the name, and the version beside it on the right
+    int versionGap = 1;   // between the name and the version
+    int captionRoom = 40; // the list frame's caption's text width
 };
 
 // The program's window without its toolkit: the state (idle, reading versions, batch, restore),
@@ -105,6 +118,9 @@ public:
     void RowsInView(std::size_t first, std::size_t count);
     // The wake-up that post asked for.
     void Posted();
+    // The view's font and room for the list and its frame's caption (at start-up, and whenever
+    // they change): the rows whose shown names change are shown again, and the caption.
+    void MeasureText(TextMeasure measure);
     // The pace timer (WindowView::StartPaceTimer) has fired.
     void PaceElapsed();
 
@@ -137,6 +153,9 @@ private:
     // What the workers hand over, under mutex_.
     struct Inbox {
         std::optional<std::size_t> cursor; // the batch's last move not shown yet
+        std::size_t pass = 0;              // the batch's pass under way
+        std::size_t passes = 1;            // and how many it makes
+        std::size_t done = 0;              // its steps done over all passes; it never goes back
         std::vector<std::pair<std::size_t, FileOutcome>> read;
         bool readingEnded = false;
         std::optional<BatchResult> batch;
@@ -165,7 +184,13 @@ private:
     // Unlocks the controls, then shows the box and tells the view the work ended; closes the
     // window when a close waited for it. Returns whether it closed.
     bool ShowEnded(const ReportBox& box, WindowView::Work work, bool close);
-    void ShowCursor(std::size_t index);
+    void ShowCursor(std::size_t index, std::size_t pass, std::size_t passes, std::size_t done);
+    // The list frame's caption when no batch runs: the listed folder.
+    void ShowFolderCaption();
+    // The room a row's name has beside its version.
+    int NameRoom(const ListRow& row) const;
+    // rows_[index].shown fitted again (its version changed).
+    void Refit(std::size_t index);
     void ShowControls();
     void ClearWorkFolder();
     BatchRequest Request() const;
@@ -178,6 +203,10 @@ private:
     std::string folder_;
     std::string value_ = "400";
     std::vector<ListRow> rows_;
+    std::vector<std::string> names_; // the rows' names, in order
+    TextMeasure measure_;
+    ListCaption listCaption_;
+    std::chrono::steady_clock::time_point announced_; // the progress last told
     WindowControls controls_;
     std::string caption_ = kTitle;
     bool paced_ = false;

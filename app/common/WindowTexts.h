@@ -23,9 +23,11 @@ std::string ReadVersionText(const FileOutcome& outcome);
 // changed it or found it there already; nothing when the save stayed as it was.
 std::optional<std::string> VersionAfterBatch(const FileOutcome& outcome);
 
-// The batch's progress in the file list's caption starts with the count, "3 of 12: " for the
-// entry at index 2 of 12; the entry's name follows it.
-std::string ProgressCount(std::size_t index, std::size_t count);
+// The batch's progress in the file list's caption starts with its pass and the count over all
+// passes, "Checking 14 of 48: " for the 14th step of 48 in the second pass; the entry's name
+// follows it. The passes are named "Reading", "Checking" (the witness of each plain form),
+// "Converting" and "Replacing".
+std::string ProgressCount(std::size_t pass, std::size_t done, std::size_t total);
 
 // The controls' texts. An '&' marks the letter of a control's access key ("&&" stands for an
 // '&'); each window shows it its platform's way (underlined, Alt with the letter). The frame's
@@ -34,23 +36,11 @@ inline constexpr const char* kOpenLabel = "&Open Your save Folder";   // names c
 inline constexpr const char* kVersionLabel = "Select DLC &Version :"; // names ComboDLC
 inline constexpr const char* kListTitle = "&File List";               // GroupBox2, holds List
 inline constexpr const char* kApplyText = "&Apply and Save";          // cmdSave
-inline constexpr const char* kCancelText = "Cancel";                  // cmdSave during a batch
+inline constexpr const char* kCancelText = "&Cancel";                 // cmdSave during a batch
 
 // text as read out or shown in a tooltip: without its access key mark, "&&" as '&'.
 std::string WithoutAccessKey(std::string_view text);
 // text with every '&' doubled, to show as it stands where an '&' marks an access key.
 std::string EscapeAccessKeys(std::string_view text);
-
-// Names whose shared beginning is shorter than this are shown whole.
-inline constexpr std::size_t kSharedBeginning = 8;
-// Shown names longer than this, in characters, are cut in the middle.
-inline constexpr std::size_t kShownNameLength = 40;
-
-// What the list shows for each of names (in list order): in a run of neighbouring names that
-// begin alike for at least kSharedBeginning characters, each name without that beginning
-// ("..." in its place; never inside a word or a number), then cut in the middle to maxLength
-// characters. A name unlike its neighbours is only cut.
-std::vector<std::string> ShownNames(const std::vector<std::string>& names,
-                                    std::size_t maxLength = kShownNameLength);
 
 } // namespace ostrapel

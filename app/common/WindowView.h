@@ -39,15 +39,22 @@ struct WindowControls {
     bool operator==(const WindowControls&) const = default;
 };
 
-// The file list frame's caption: prefix then name. A name too long for the frame is cut short
-// in the middle (the prefix always shows); the tooltip then gives it whole. The tooltip is empty
-// when there is no name.
+// The file list frame's caption: prefix then name, the name fitted in the room the view gave
+// (WindowModel::MeasureText). Idle, the listed folder's own name follows kListTitle; during a
+// batch, the pass and the count over all passes, then the entry being worked on.
 struct ListCaption {
-    std::string prefix = kListTitle; // kListTitle ('&' marks its access key), or the batch's
-                                     // count "3 of 12: "
-    std::string name;    // the entry being worked on, as the list shows it (plain text); empty
-                         // when no batch runs
-    std::string tooltip; // the prefix and the whole name, when there is a name
+    std::string prefix = kListTitle; // kListTitle ('&' marks its access key) with ": " when a
+                                     // folder is named, or the batch's "Converting 3 of 12: "
+    std::string name;    // the folder's or the entry's name, fitted (plain text); empty for none
+    std::string tooltip; // the caption's whole text: the prefix, then the whole path or name
+    // The list's tooltip and accessible description: the listed folder's whole path, and that
+    // it is empty when it is; empty when no folder is listed.
+    std::string description;
+    // What a screen reader hears as the frame's name: the caption, its progress told at most
+    // once per WindowOptions::announcePace.
+    std::string accessibleName = WithoutAccessKey(kListTitle);
+    std::size_t done = 0;  // the batch's steps done over all its passes
+    std::size_t total = 0; // all its steps; 0 when no batch runs
     bool operator==(const ListCaption&) const = default;
 };
 

@@ -10,6 +10,8 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+QRect RowTextRect(const QAbstractItemView* view, const QRect& row);
+
 namespace {
 
 // Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
@@ -111,12 +113,10 @@ public:
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
 
-        QRect text =
-            style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(2, 0, -2, 0);
-        // The version stays in view: the row is as wide as the list shows.
-        if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
-            text.setRight(std::min(text.right(), view->viewport()->width() - 3));
-        }
+        // Where the window model fitted the name (RowTextWidth).
+        const auto* view = qobject_cast<const QAbstractItemView*>(widget);
+        const QRect text =
+            view != nullptr ? RowTextRect(view, option.rect) : option.rect.adjusted(2, 0, -2, 0);
         const QFontMetrics metrics(item.font);
         const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
         const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
@@ -141,9 +141,6 @@ public:
         }
         return size;
     }
-
-private:
-    static constexpr int kVersionGap = 6;
 };
 
 } // namespace
@@ -162,4 +159,20 @@ QStyle* NewFocusCueStyle(QObject* parent) {
 
 QAbstractItemDelegate* NewVersionDelegate(QObject* parent) {
     return new VersionDelegate(parent);
+}
+
+QRect RowTextRect(const QAbstractItemView* view, const QRect& row) {
+    // The item's text as the style places it (a focus frame's margin each side), 2 pixels in,
+    // and clear of the viewport's edge: the version stays in view.
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const int width = view->isVisible() ? view->viewport()->width() : view->contentsRect().width();
+    QRect text = row.adjusted(margin + 2, 0, -(margin + 2), 0);
+    text.setRight(std::min(text.right(), width - 3));
+    return text;
+}
+
+int RowTextWidth(const QAbstractItemView* view) {
+    // The viewport is laid out once the view shows; until then it takes the whole inside.
+    const int width = view->isVisible() ? view->viewport()->width() : view->contentsRect().width();
+    return std::max(RowTextRect(view, QRect(0, 0, width, 1)).width(), 0);
 }

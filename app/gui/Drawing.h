@@ -1,6 +1,7 @@
 #pragma once
 
 class QAbstractItemDelegate;
+class QAbstractItemView;
 class QObject;
 class QStyle;
 
@@ -16,3 +17,9 @@ QStyle* NewFocusCueStyle(QObject* parent);
 // (frmMain::kVersionRole) beside it, set apart on the right, in the list's narrow column; the name
 // gives way first when both do not fit. Rows are no wider than the list. Owned by parent.
 QAbstractItemDelegate* NewVersionDelegate(QObject* parent);
+
+// Between a row's name and its version, in pixels.
+inline constexpr int kVersionGap = 6;
+
+// The width a row of view has for its name and version, as the version delegate draws them.
+int RowTextWidth(const QAbstractItemView* view);

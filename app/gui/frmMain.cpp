@@ -71,11 +71,14 @@ QFont LabelFont() {
     return font;
 }
 
-// The window as a screen reader sees it: without the controls that are never shown (EP and its
-// text box), which would otherwise be read out as if they were there.
+// The window and its frame as a screen reader sees them: without the controls that are never
+// shown (EP and its text box), which would otherwise be read out as if they were there, nor a
+// label that only says again the name of the control it names (kSaidByItsControl).
+constexpr const char* kSaidByItsControl = "saidByItsControl";
+
 class WindowAccessible final : public QAccessibleWidget {
 public:
-    explicit WindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+    WindowAccessible(QWidget* window, QAccessible::Role role) : QAccessibleWidget(window, role) {}
 
     int childCount() const override { return static_cast<int>(Shown().size()); }
     QAccessibleInterface* child(int index) const override {
@@ -93,7 +96,8 @@ private:
         QList<QWidget*> shown;
         for (QObject* object : widget()->children()) {
             auto* child = qobject_cast<QWidget*>(object);
-            if (child != nullptr && !child->isWindow() && !child->isHidden()) {
+            if (child != nullptr && !child->isWindow() && !child->isHidden() &&
+                !child->property(kSaidByItsControl).toBool()) {
                 shown.push_back(child);
             }
         }
@@ -101,9 +105,60 @@ private:
     }
 };
 
+// The version list named by its label, as on other platforms, and not by the version it shows
+// (Qt's own names a combo box by its text on Linux); its value is the version.
+class VersionListAccessible final : public QAccessibleWidget {
+public:
+    explicit VersionListAccessible(QComboBox* combo)
+        : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text kind) const override {
+        return kind == QAccessible::Value ? Combo()->currentText() : QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State shown = QAccessibleWidget::state();
+        shown.expandable = true;
+        shown.expanded = Combo()->view()->isVisible();
+        return shown;
+    }
+    // Its pop-up list.
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(Combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == Combo()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override {
+        return QAccessibleWidget::actionNames() << showMenuAction();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction()) {
+            Combo()->showPopup();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+
+private:
+    QComboBox* Combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
 QAccessibleInterface* WindowAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("frmMain") && object != nullptr && object->isWidgetType()) {
-        return new WindowAccessible(static_cast<QWidget*>(object));
+    if (object == nullptr || !object->isWidgetType()) {
+        return nullptr;
+    }
+    if (className == QLatin1String("frmMain")) {
+        return new WindowAccessible(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    // The window's frame, GroupBox1 (asked for while it is built, before it has its name).
+    if (className == QLatin1String("QGroupBox") && object->parent() != nullptr &&
+        object->parent()->inherits("frmMain")) {
+        return new WindowAccessible(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    if (className == QLatin1String("QComboBox") &&
+        object->objectName() == QLatin1String("ComboDLC")) {
+        return new VersionListAccessible(static_cast<QComboBox*>(object));
     }
     return nullptr;
 }
@@ -131,6 +186,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     }
     // A list-only combo box selects its first item by itself; the version starts unchosen.
     ComboDLC->setCurrentIndex(-1);
+    MeasureText();
     model_->Show();
 
     const auto chosen = [this] {
@@ -147,7 +203,7 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
     for (QWidget* control : {static_cast<QWidget*>(cmdOpen), static_cast<QWidget*>(cmdSave),
-                             static_cast<QWidget*>(List)}) {
+                             static_cast<QWidget*>(List), List->viewport()}) {
         control->installEventFilter(this);
     }
     // The focus cue follows the focus at once.
@@ -195,6 +251,7 @@ void frmMain::CreateControls() {
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
     GroupBox1->setStyle(whiteFrames);
+    GroupBox1->setAccessibleName(GroupBox1->title());
     PaintWhite(GroupBox1);
 
     cmdSave = new QPushButton(QString::fromUtf8(ostrapel::kApplyText), GroupBox1);
@@ -235,6 +292,8 @@ void frmMain::CreateControls() {
     cmdOpen->setIconSize(QSize(32, 32));
     cmdOpen->setAccessibleName(Plain(ostrapel::kOpenLabel));
     cmdOpen->setToolTip(Plain(ostrapel::kOpenLabel));
+    // Not the tooltip again, which a screen reader would say after the name.
+    cmdOpen->setAccessibleDescription(QStringLiteral("Choose the folder your saves are in"));
     cmdOpen->setStyle(focusCue);
 
     Image1 = new QLabel(GroupBox1);
@@ -268,6 +327,8 @@ void frmMain::CreateControls() {
     // The labels' access keys: Alt+O presses the open button, Alt+V goes to the versions.
     lbl[0]->setBuddy(cmdOpen);
     lbl[1]->setBuddy(ComboDLC);
+    // The open button says its label's words itself: the label is not read out again.
+    lbl[0]->setProperty(kSaidByItsControl, true);
 
     setTabOrder(cmdOpen, ComboDLC);
     setTabOrder(ComboDLC, List);
@@ -334,6 +395,19 @@ void frmMain::List_ContextMenu(const QPoint& at, bool byKey) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == List->viewport() && event->type() == QEvent::Resize) {
+        MeasureText(); // a scroll bar came or went
+    }
+    // The list's current row, which a screen reader calls focused, is the selected row while
+    // the list has the focus, and none while another control has it.
+    if (watched == List && event->type() == QEvent::FocusOut) {
+        List->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    if (watched == List && event->type() == QEvent::FocusIn && !List->currentIndex().isValid() &&
+        !List->selectionModel()->selectedIndexes().isEmpty()) {
+        List->selectionModel()->setCurrentIndex(List->selectionModel()->selectedIndexes().first(),
+                                                QItemSelectionModel::NoUpdate);
+    }
     if (event->type() != QEvent::KeyPress) {
         return QWidget::eventFilter(watched, event);
     }
@@ -425,6 +499,24 @@ void frmMain::TellRowsInView() {
     model_->RowsInView(static_cast<std::size_t>(first), static_cast<std::size_t>(count));
 }
 
+void frmMain::MeasureText() {
+    if (!model_) {
+        return;
+    }
+    // The list and its frame share the window's font.
+    const QFontMetrics metrics(List->font());
+    model_->MeasureText({
+        .width =
+            [metrics](std::string_view text) {
+                return metrics.horizontalAdvance(
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+            },
+        .listRoom = RowTextWidth(List),
+        .versionGap = kVersionGap,
+        .captionRoom = GroupBox2->width() - 16,
+    });
+}
+
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
     QListWidgetItem* item = List->item(static_cast<int>(index));
     if (item == nullptr) {
@@ -442,7 +534,14 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
 }
 
 void frmMain::Select(std::size_t index) {
-    List->setCurrentRow(static_cast<int>(index));
+    if (List->hasFocus()) {
+        List->setCurrentRow(static_cast<int>(index));
+        return;
+    }
+    // Selected, not current: the row is not focused while the focus is elsewhere.
+    const QModelIndex row = List->model()->index(static_cast<int>(index), 0);
+    List->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect);
+    List->scrollTo(row);
 }
 
 void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
@@ -463,7 +562,7 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString prefix = FromBytes(caption.prefix);
-    // The prefix always shows; a name too long for the caption is cut short.
+    // The model fitted the name to the room; a font that measures otherwise still cuts it.
     const QFontMetrics metrics(GroupBox2->font());
     const int room =
         GroupBox2->width() - 16 -
@@ -472,15 +571,11 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
         metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
     GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
     // Named by its own title with the whole name, not by the frame around it; the change tells
-    // a screen reader of the batch's progress.
-    GroupBox2->setAccessibleName(caption.tooltip.empty()
-                                     ? FromBytes(ostrapel::WithoutAccessKey(caption.prefix))
-                                     : FromBytes(caption.tooltip));
+    // a screen reader of the batch's progress, as often as the model lets it.
+    GroupBox2->setAccessibleName(FromBytes(caption.accessibleName));
     GroupBox2->setToolTip(FromBytes(caption.tooltip));
-}
-
-void frmMain::ShowFolder(const std::string& folder) {
-    List->setToolTip(FromBytes(folder));
+    List->setToolTip(FromBytes(caption.description));
+    List->setAccessibleDescription(FromBytes(caption.description));
 }
 
 void frmMain::ShowValue(const std::string& value) {

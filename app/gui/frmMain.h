@@ -116,12 +116,13 @@ private:
     void ShowRows(const std::vector<ostrapel::ListRow>& rows) override;
     // Tells the model which rows the list shows, so that their versions are read first.
     void TellRowsInView();
+    // Tells the model the list's font and the room its rows and its frame's caption have.
+    void MeasureText();
     void ShowRow(std::size_t index, const ostrapel::ListRow& row) override;
     void Select(std::size_t index) override;
     void ShowControls(const ostrapel::WindowControls& controls) override;
     void ShowCaption(const std::string& caption) override;
     void ShowListCaption(const ostrapel::ListCaption& caption) override;
-    void ShowFolder(const std::string& folder) override;
     void ShowValue(const std::string& value) override;
     void ShowReport(const ostrapel::ReportBox& box) override;
     bool Ask(const ostrapel::Question& question) override;

@@ -114,6 +114,13 @@ int main(int argc, char** argv) {
         for (const auto& [name, bytes] : sample) {
             (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)), bytes);
         }
+        // OSTRAPEL_SHOT_MANY: 300 more saves whose long names begin alike.
+        for (int i = 1; i <= (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_MANY") ? 0 : 300); ++i) {
+            (void)WriteBytes(
+                QDir(saves).filePath(QStringLiteral("Autosave_Chapter03_Checkpoint_%1.sav")
+                                         .arg(i, 3, 10, QLatin1Char('0'))),
+                SaveHolding(100, 4096));
+        }
     } else {
         for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
             (void)WriteBytes(QDir(saves).filePath(QString::fromLatin1(name)),
@@ -172,7 +179,12 @@ int main(int argc, char** argv) {
         QObject::connect(&window, &frmMain::batchFinished, &window, &QWidget::close);
         QTimer::singleShot(1500, &window, [&] {
             save(window.grab());
-            window.close(); // cancels the batch; the window closes once it has ended
+            if (qEnvironmentVariableIsEmpty("OSTRAPEL_SHOT_STAY")) {
+                window.close(); // cancels the batch; the window closes once it has ended
+            } else {
+                std::printf("shown\n");
+                std::fflush(stdout);
+            }
         });
         return QApplication::exec() == 0 ? status : 1;
     }

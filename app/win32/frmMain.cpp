@@ -112,6 +112,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
 }
 
 frmMain::~frmMain() {
+    listAnnotation_.reset();
     model_.reset(); // its workers end before the window goes
     if (hwnd_ != nullptr) {
         ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -158,9 +159,8 @@ void frmMain::CreateControls() {
         create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
     GroupBox2_ =
         create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
-    // Drawn by the window, each name with its version beside it. The items hold the names; asked
-    // for their texts (as a screen reader does), they give the rows' tooltips: the whole name and
-    // the version, or why there is none.
+    // Drawn by the window, each name with its version beside it. The items hold the names; a
+    // screen reader is told each row's name and version, or why there is none (ListAnnotation).
     HWND list = create(WC_LISTBOXW, L"File List",
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
@@ -202,7 +202,12 @@ void frmMain::CreateControls() {
     }
     ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(600));
 
-    mdlAccessibility::Annotate(list, logo);
+    // The open button says its label's words itself.
+    mdlAccessibility::Annotate(logo, openLabel);
+    listAnnotation_ = std::make_unique<mdlAccessibility::ListAnnotation>(
+        list, [this](DWORD child, bool description) {
+            return mdlFileList::AccessibleText(rows_, listCaption_, child, description);
+        });
 
     // Containers pass their children's notifications on to the window; the list its mouse.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
@@ -230,6 +235,7 @@ void frmMain::LayOut() {
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);
     }
     mdlLayout::FitListItems(Control(kList), uiFont_);
+    MeasureText();
     mdlLayout::FitComboField(Control(kComboDLC), Scale(315 / 15));
     HICON open = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OPEN_FOLDER),
                                                  IMAGE_ICON, Scale(32), Scale(32), 0));
@@ -258,9 +264,6 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         if (message == WM_MOUSEMOVE) {
             window->ListMouseMoved(lParam);
         }
-        if (message == LB_GETTEXT || message == LB_GETTEXTLEN) {
-            return mdlFileList::ItemText(window->rows_, message, wParam, lParam);
-        }
         switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
         case mdlFileList::KeyStep::OpenMenu:
             window->List_ContextMenu(MAKELPARAM(-1, -1));
@@ -271,6 +274,9 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
             break;
         }
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+        if (message == WM_SIZE) {
+            window->MeasureText(); // a scroll bar came or went
+        }
         if (mdlFileList::MayMoveTop(message)) {
             window->TellRowsInView();
         }
@@ -341,7 +347,9 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (tip->hdr.code == TTN_GETDISPINFOW &&
             tip->hdr.idFrom == reinterpret_cast<UINT_PTR>(Control(kList))) {
             const bool over = hovered_ >= 0 && static_cast<std::size_t>(hovered_) < rows_.size();
-            tipText_ = over ? Wide(rows_[static_cast<std::size_t>(hovered_)].tooltip) : L"";
+            // Below the rows, the listed folder.
+            tipText_ = over ? Wide(rows_[static_cast<std::size_t>(hovered_)].tooltip)
+                            : Wide(listCaption_.description);
             tip->lpszText = tipText_.data();
             return 0;
         }
@@ -475,6 +483,34 @@ void frmMain::TellRowsInView() {
                        static_cast<std::size_t>(client.bottom / height + 1));
 }
 
+void frmMain::MeasureText() {
+    HWND list = Control(kList);
+    if (!model_ || list == nullptr || uiFont_ == nullptr) {
+        return;
+    }
+    std::shared_ptr<HDC__> dc(::CreateCompatibleDC(nullptr), [](HDC made) { ::DeleteDC(made); });
+    RECT client{};
+    ::GetClientRect(list, &client);
+    RECT frame{};
+    ::GetClientRect(GroupBox2_, &frame);
+    // As mdlFileList::DrawItem and FittedCaption draw them.
+    model_->MeasureText({
+        .width =
+            [dc, font = uiFont_](std::string_view text) {
+                const std::wstring wide = Wide(text);
+                HGDIOBJ old = ::SelectObject(dc.get(), font);
+                SIZE extent{};
+                ::GetTextExtentPoint32W(dc.get(), wide.c_str(), static_cast<int>(wide.size()),
+                                        &extent);
+                ::SelectObject(dc.get(), old);
+                return static_cast<int>(extent.cx);
+            },
+        .listRoom = client.right - Scale(4),
+        .versionGap = Scale(6),
+        .captionRoom = frame.right - Scale(16),
+    });
+}
+
 void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
     if (index >= rows_.size()) {
         return;
@@ -488,10 +524,6 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
 
 void frmMain::Select(std::size_t index) {
     ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
-    if (busy_ && taskbar_) {
-        // The entry being worked on: those before it are done.
-        taskbar_(hwnd_, TBPF_NORMAL, index, rows_.size());
-    }
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
@@ -537,8 +569,11 @@ void frmMain::ShowCaption(const std::string& caption) {
 
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     listCaption_ = caption;
+    if (busy_ && caption.total > 0 && taskbar_) {
+        taskbar_(hwnd_, TBPF_NORMAL, caption.done, caption.total);
+    }
     ostrapel::ListCaption shown = caption;
-    if (shown.name.empty()) {
+    if (shown.name.empty() && shown.total == 0) {
         shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
     }
     ::SetWindowTextW(GroupBox2_,

@@ -2,6 +2,7 @@
 
 #include "WindowModel.h"
 #include "WindowView.h"
+#include "mdlAccessibility.h"
 #include "mdlSHBrowseForFolder.h"
 
 #include <functional>
@@ -104,6 +105,8 @@ private:
     void ListMouseMoved(LPARAM at);
     // Tells the model which rows the list shows, whose versions it reads first.
     void TellRowsInView();
+    // Tells the model the list's font and the room its rows and its frame's caption have.
+    void MeasureText();
     void RefreshTip();
     void FilesDropped(WPARAM drop);
     void ComboDLC_Change();
@@ -117,6 +120,7 @@ private:
     QuestionPresenter ask_;
     TaskbarPresenter taskbar_;
     std::unique_ptr<ostrapel::WindowModel> model_;
+    std::unique_ptr<mdlAccessibility::ListAnnotation> listAnnotation_;
     std::vector<ostrapel::ListRow> rows_; // as the list draws them
     ostrapel::ListCaption listCaption_;
     bool busy_ = false;

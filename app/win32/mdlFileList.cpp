@@ -5,6 +5,7 @@
 #include "system/windows/WindowsText.h"
 
 #include <algorithm>
+#include <oleacc.h>
 #include <windowsx.h>
 
 namespace mdlFileList {
@@ -128,16 +129,17 @@ KeyStep MenuKey(UINT message, WPARAM key, bool shift) {
     return down ? KeyStep::OpenMenu : KeyStep::Swallow;
 }
 
-LRESULT ItemText(const std::vector<ostrapel::ListRow>& rows, UINT message, WPARAM index,
-                 LPARAM buffer) {
-    if (index >= rows.size()) {
-        return LB_ERR;
+std::wstring AccessibleText(const std::vector<ostrapel::ListRow>& rows,
+                            const ostrapel::ListCaption& caption, DWORD child, bool description) {
+    if (child == CHILDID_SELF) {
+        return Wide(description ? caption.description
+                                : ostrapel::WithoutAccessKey(ostrapel::kListTitle));
     }
-    const std::wstring spoken = Wide(rows[index].tooltip);
-    if (message == LB_GETTEXT && buffer != 0) {
-        std::copy_n(spoken.c_str(), spoken.size() + 1, reinterpret_cast<wchar_t*>(buffer));
+    if (child - 1 >= rows.size()) {
+        return {};
     }
-    return static_cast<LRESULT>(spoken.size());
+    const ostrapel::ListRow& row = rows[child - 1];
+    return Wide(description ? row.description : row.accessibleName);
 }
 
 bool MayMoveTop(UINT message) {

@@ -35,11 +35,12 @@ POINT MenuPoint(HWND list, LPARAM at);
 enum class KeyStep { Pass, OpenMenu, Swallow };
 KeyStep MenuKey(UINT message, WPARAM key, bool shift);
 
-// LB_GETTEXT and LB_GETTEXTLEN answered from the rows (the item's text is its row's tooltip):
-// rewriting an item as each version is read held the window up for seconds in a folder of a few
-// hundred saves.
-LRESULT ItemText(const std::vector<ostrapel::ListRow>& rows, UINT message, WPARAM index,
-                 LPARAM buffer);
+// What a screen reader is told of child of the list (ListAnnotation): CHILDID_SELF the list
+// itself, named by its frame's title and described by the listed folder; n the row n - 1, its
+// accessible name and its description. Empty for none. The list box's own strings stay the
+// names, which never change while they are listed.
+std::wstring AccessibleText(const std::vector<ostrapel::ListRow>& rows,
+                            const ostrapel::ListCaption& caption, DWORD child, bool description);
 
 // What may move the list's top: the scroll bar, the wheel, the keys, a selection brought into
 // view, the list box's own scrolling while the mouse drags, a new size.

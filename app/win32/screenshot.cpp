@@ -501,6 +501,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                     "\x89PNG");
             }
         }
+        // OSTRAPEL_SHOT_MANY: 300 more saves whose long names begin alike.
+        for (int i = 1;
+             i <= (::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_MANY", nullptr, 0) > 0 ? 300 : 0);
+             ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, "Autosave_Chapter03_Checkpoint_%03d.sav", i);
+            (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0,
+                                         SaveHolding(100, 4096));
+        }
         wchar_t self[MAX_PATH];
         ::GetModuleFileNameW(nullptr, self, MAX_PATH);
         const std::wstring tool = Wide(ostrapel::JoinPath(app, "Decrypt\\decrypt.exe"));

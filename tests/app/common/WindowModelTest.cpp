@@ -21,6 +21,8 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <thread>
 
 using namespace ostrapel;
 using testsupport::ConvertedSave;
@@ -64,7 +66,10 @@ struct FakeView final : WindowView {
     }
     void ShowControls(const WindowControls& shown) override { controls = shown; }
     void ShowCaption(const std::string& shown) override { caption = shown; }
-    void ShowListCaption(const ListCaption& shown) override { listCaption = shown; }
+    void ShowListCaption(const ListCaption& shown) override {
+        listCaption = shown;
+        listCaptions.push_back(shown);
+    }
     void ShowFolder(const std::string& shown) override { listFolder = shown; }
     void ShowValue(const std::string& shown) override { value = shown; }
     void ShowReport(const ReportBox& box) override {
@@ -122,7 +127,12 @@ struct FakeView final : WindowView {
                             .busy = true,
                             .folders = false};
     std::string caption = "not shown";
-    ListCaption listCaption{"not shown", "not shown", "not shown"};
+    ListCaption listCaption = [] {
+        ListCaption unseen;
+        unseen.prefix = unseen.name = unseen.tooltip = unseen.description = "not shown";
+        return unseen;
+    }();
+    std::vector<ListCaption> listCaptions;
     std::string listFolder = "not shown";
     std::string value = "not shown";
     std::vector<Report> reports;
@@ -548,7 +558,7 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     const WindowControls locked{.open = false,
                                 .combo = false,
                                 .save = true,
-                                .saveText = "Cancel",
+                                .saveText = "&Cancel",
                                 .busy = true,
                                 .folders = false};
     EXPECT_EQ(window.view.controls, locked);
@@ -572,7 +582,8 @@ TEST(WindowModel, ABatchLocksTheWindowAndEndsBeforeItsReportShows) {
     const WindowControls idle{.save = true};
     EXPECT_EQ(report.controls, idle);
     EXPECT_EQ(report.caption, "Ostrapel by Penmorrow");
-    EXPECT_EQ(report.listCaption, ListCaption{});
+    EXPECT_EQ(report.listCaption.prefix, "&File List: ");
+    EXPECT_EQ(report.listCaption.total, 0u);
     EXPECT_FALSE(window.view.closed);
     EXPECT_TRUE(window.Holds("a.sav", 300) && window.Holds("b.sav", 300));
     EXPECT_TRUE(window.WorkFolderEmpty());
@@ -604,9 +615,12 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
 
         window.Convert("3.00");
         const std::string hanging = std::string(c.fault).substr(0, 7) + " b.sav";
+        // One count over the four passes; a hung encipher is the witness's, in the second.
+        const std::string progress = c.fault[0] == 'd' ? "Reading 2 of 12: " : "Checking 5 of 12: ";
         ASSERT_TRUE(window.RunUntil(
-            [&] { return window.Ran(hanging) && window.view.listCaption.prefix == "2 of 3: "; }));
-        EXPECT_EQ(window.view.listCaption, (ListCaption{"2 of 3: ", "b.sav", "2 of 3: b.sav"}));
+            [&] { return window.Ran(hanging) && window.view.listCaption.prefix == progress; }));
+        EXPECT_EQ(window.view.listCaption.name, "b.sav");
+        EXPECT_EQ(window.view.listCaption.tooltip, progress + "b.sav");
         EXPECT_EQ(window.view.selected, 1u);
         EXPECT_EQ(window.Ran("encrypt a.sav"), c.fault[0] == 'e'); // in the pass of the fault
         if (c.escape) {
@@ -627,7 +641,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             EXPECT_TRUE(window.Holds(name, 150)) << name;
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
-        EXPECT_EQ(window.view.listCaption, ListCaption{});
+        EXPECT_EQ(window.view.listCaption.prefix, "&File List: ");
         EXPECT_EQ(window.view.controls.saveText, "&Apply and Save");
     }
 }
@@ -859,7 +873,7 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
     ASSERT_TRUE(window.poster.Take(std::chrono::milliseconds(0)));
     window.model->Posted();
     EXPECT_EQ(window.view.selects, std::vector<std::size_t>{2});
-    EXPECT_EQ(window.view.listCaption.tooltip, "3 of 3: c.sav");
+    EXPECT_EQ(window.view.listCaption.tooltip, "Reading 3 of 3: c.sav");
     EXPECT_EQ(window.view.paceTimers, 1);
 
     release(1);
@@ -873,7 +887,7 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
 
     release(2);
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-    EXPECT_EQ(window.view.listCaption, ListCaption{});
+    EXPECT_EQ(window.view.listCaption.tooltip, "File List: " + window.scene.saves);
     EXPECT_EQ(window.view.rows[1].version, "1.00");
 }
 
@@ -906,3 +920,101 @@ TEST(WindowModel, TheCaptionSaysWhenWineIsSettingUp) {
     EXPECT_TRUE(window.view.reports[0].warning);
 }
 #endif
+
+// The caption counts once over the passes, names the pass, and never goes back, not even for an
+// entry tried again; a screen reader hears it no more often than announcePace.
+TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
+    Window window([](WindowOptions& options) {
+        options.announcePace = std::chrono::hours(1);
+        options.readVersions = [](const BatchRequest&, Scn_Process&, BatchObserver*) {
+            return BatchResult{};
+        };
+        options.convert = [](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
+            for (std::size_t pass = 0; pass < 3; ++pass) {
+                observer->passStarted(pass, 3);
+                for (std::size_t i : {0u, 1u, 2u, 1u}) { // b.sav tried again alone
+                    observer->cursorMoved(i);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+            BatchResult result;
+            result.files.resize(request.names.size());
+            return result;
+        };
+    });
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        window.WriteSave(name, 100);
+    }
+    window.ListAndRead();
+    window.view.listCaptions.clear();
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+
+    std::vector<ListCaption> progress;
+    for (const ListCaption& caption : window.view.listCaptions) {
+        if (caption.total > 0) {
+            progress.push_back(caption);
+        }
+    }
+    ASSERT_FALSE(progress.empty());
+    std::size_t done = 0;
+    for (const ListCaption& caption : progress) {
+        EXPECT_GE(caption.done, done) << caption.tooltip;
+        done = caption.done;
+        EXPECT_EQ(caption.total, 12u);
+        EXPECT_EQ(caption.accessibleName, progress.front().tooltip);
+    }
+    EXPECT_EQ(progress.back().prefix, "Replacing 12 of 12: ");
+    EXPECT_EQ(progress.back().name, "b.sav");
+    // In a narrow frame the name goes first, then the pass's name.
+    window.model->MeasureText({.captionRoom = 17});
+    window.view.listCaptions.clear();
+    window.Convert("3.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix,
+              "Replacing 12 of 12");
+    window.model->MeasureText({.captionRoom = 15});
+    window.view.listCaptions.clear();
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, "12 of 12");
+    EXPECT_EQ(window.view.listCaption.total, 0u); // the folder again once it has ended
+}
+
+// The frame's caption names the listed folder, fitted; its whole path is in the tooltip and the
+// description, which says so when the folder is empty. Rows fit the room the view measured.
+TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
+    Window window([](WindowOptions& options) {
+        options.readVersions = [](const BatchRequest&, Scn_Process&, BatchObserver*) {
+            return BatchResult{};
+        };
+    });
+    EXPECT_EQ(window.view.listCaption.prefix, "&File List");
+    EXPECT_EQ(window.view.listCaption.accessibleName, "File List");
+
+    char name[64];
+    for (int n = 1; n <= 300; ++n) {
+        std::snprintf(name, sizeof name, "Autosave_Chapter03_Checkpoint_%03d.sav", n);
+        window.WriteSave(name, 100);
+    }
+    window.model->MeasureText({.listRoom = 20, .captionRoom = 16});
+    window.ListAndRead();
+    const ListCaption& caption = window.view.listCaption;
+    const std::string own = window.scene.saves.substr(window.scene.saves.find_last_of("/\\") + 1);
+    EXPECT_EQ(caption.prefix, "&File List: ");
+    EXPECT_EQ(caption.name, own.size() <= 5 ? own : FittedName(own, {}, 5, TextMeasure{}.width));
+    EXPECT_EQ(caption.tooltip, "File List: " + window.scene.saves);
+    EXPECT_EQ(caption.description, window.scene.saves);
+    std::set<std::string> shown;
+    for (const ListRow& row : window.view.rows) {
+        EXPECT_LE(CharacterCount(row.shown), 20u);
+        shown.insert(row.shown);
+    }
+    EXPECT_EQ(shown.size(), 300u);
+    EXPECT_EQ(window.view.rows[0].shown, "\xE2\x80\xA6"
+                                         "_Checkpoint_001.sav");
+
+    ASSERT_TRUE(window.model->OpenFolder(window.other));
+    EXPECT_EQ(window.view.listCaption.accessibleName, "File List: other (empty)");
+    EXPECT_EQ(window.view.listCaption.description, window.other + "\nThis folder is empty.");
+}

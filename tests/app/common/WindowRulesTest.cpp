@@ -64,6 +64,6 @@ TEST(WindowTexts, VersionsBesideTheNamesAndTheProgressCount) {
                   FileOutcome{.name = "a", .reason = "cancelled", .oldValue = 100}),
               std::nullopt);
 
-    EXPECT_EQ(ostrapel::ProgressCount(2, 12), "3 of 12: ");
-    EXPECT_EQ(ostrapel::ProgressCount(0, 1), "1 of 1: ");
+    EXPECT_EQ(ostrapel::ProgressCount(0, 3, 12), "Reading 3 of 12: ");
+    EXPECT_EQ(ostrapel::ProgressCount(3, 16, 16), "Replacing 16 of 16: ");
 }

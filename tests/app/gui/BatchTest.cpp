@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -126,15 +127,21 @@ private slots:
         QCOMPARE(list->item(0)->data(frmMain::kNameRole).toByteArray(), QByteArray("a.sav"));
         QVERIFY(window.batchRunning());
         QVERIFY(!open->isEnabled() && !combo->isEnabled() && save->isEnabled());
-        QCOMPARE(save->text(), QStringLiteral("Cancel"));
+        QCOMPARE(save->text(), QStringLiteral("&Cancel")); // Alt+C, as in the Win32 window
         QCOMPARE(window.cursor().shape(), Qt::BusyCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(frame->title().endsWith(QStringLiteral(".sav")), kBatchTimeoutMs);
-        QVERIFY(frame->title().contains(QStringLiteral(" of 2: ")));
-        QCOMPARE(frame->accessibleName(), frame->toolTip()); // the whole name, read out
+        // One count over the four passes; the whole name read out.
+        QTRY_VERIFY_WITH_TIMEOUT(frame->title().startsWith(QStringLiteral("Converting ")),
+                                 kBatchTimeoutMs);
+        QVERIFY(frame->title().contains(QStringLiteral(" of 8")));
+        QVERIFY(frame->toolTip().endsWith(QStringLiteral(".sav")));
+        QVERIFY(frame->accessibleName().contains(QStringLiteral(" of 8: ")));
 
         QVERIFY(ended.wait(kBatchTimeoutMs));
-        QCOMPARE(behindTheReport,
-                 QStringList({"&Apply and Save", "1", "1", "&File List", "Ostrapel by Penmorrow"}));
+        QCOMPARE(
+            behindTheReport,
+            QStringList({"&Apply and Save", "1", "1",
+                         "&File List: " + QDir(QString::fromStdString(fixture.saves)).dirName(),
+                         "Ostrapel by Penmorrow"}));
         QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(list->item(1)->data(frmMain::kVersionRole).toString(), QStringLiteral("3.00"));
         QVERIFY(Converted(fixture, 0, 300) && Converted(fixture, 1, 300));

@@ -1,7 +1,10 @@
+#include "Drawing.h"
 #include "GuiTestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScrollBar>
+#include <QSet>
 #include <QTest>
 
 using guitest::Control;
@@ -33,8 +36,15 @@ private slots:
 
         auto* list = Control<QListWidget>(window, "List");
         QCOMPARE(Items(list), QStringList({"abc", "slot1.sav", "slots"}));
-        QCOMPARE(list->currentRow(), 0);
-        QCOMPARE(list->selectedItems().size(), 1);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(0)});
+        // Not focused, as the list has not the focus; the selected row once it has.
+        QCOMPARE(list->currentRow(), -1);
+        window.show();
+        list->setFocus();
+        QTRY_COMPARE(list->currentRow(), 0);
+        list->clearFocus();
+        QCOMPARE(list->currentRow(), -1);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(0)});
         QCOMPARE(fixture.chooser->lastOwner, &window);
         QCOMPARE(fixture.chooser->lastTitle, QStringLiteral("C:\\"));
         QCOMPARE(SelectedFolder(), fixture.saves);
@@ -89,6 +99,48 @@ private slots:
         QVERIFY(shown.contains(QString::fromUtf8("\xc3\xa9t\xc3\xa9.sav")));
         QVERIFY(std::find(kept.begin(), kept.end(), latin1) != kept.end());
         QVERIFY(std::find(kept.begin(), kept.end(), utf8) != kept.end());
+    }
+
+    // 300 names sharing a long beginning: 300 different rows, each in the width the list has
+    // beside the scroll bar.
+    void longNamesStayApartInTheListsWidth() {
+        guitest::WindowFixture fixture;
+        for (int n = 1; n <= 300; ++n) {
+            WriteFile(fixture.saves + "/" +
+                          QStringLiteral("Autosave_Chapter03_Checkpoint_%1.sav")
+                              .arg(n, 3, 10, QLatin1Char('0'))
+                              .toStdString(),
+                      "data");
+        }
+        frmMain& window = fixture.open();
+        window.show();
+        fixture.listSaves();
+        auto* list = Control<QListWidget>(window, "List");
+        QCOMPARE(list->count(), 300);
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        const auto apart = [list] {
+            QSet<QString> shown;
+            for (int row = 0; row < list->count(); ++row) {
+                const QString name = list->item(row)->data(frmMain::kShownRole).toString();
+                const QString version = list->item(row)->data(frmMain::kVersionRole).toString();
+                const QFontMetrics metrics(list->font());
+                const int room =
+                    RowTextWidth(list) -
+                    (version.isEmpty() ? 0 : metrics.horizontalAdvance(version) + kVersionGap);
+                if (metrics.horizontalAdvance(name) > room) {
+                    return false;
+                }
+                shown.insert(name);
+            }
+            return shown.size() == 300;
+        };
+        QTRY_VERIFY(apart());
+        QVERIFY(
+            list->item(0)->data(frmMain::kShownRole).toString().contains(QStringLiteral("001")));
+        // Beside the versions, once read.
+        QTRY_VERIFY_WITH_TIMEOUT(!window.readingVersions(), 60000);
+        QVERIFY(!list->item(0)->data(frmMain::kVersionRole).toString().isEmpty());
+        QVERIFY(apart());
     }
 };
 

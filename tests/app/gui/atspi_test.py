@@ -9,6 +9,7 @@ cannot be read, and version 2.00 chosen; then its --report scene, the report box
 its --restore-menu scene, the file list's menu opened by Shift+F10 and kept open.
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -24,10 +25,10 @@ NAMED_ROLES = {"push button", "combo box", "list", "list item", "label", "panel"
 EXPECTED = [
     ("frame", TITLE, ""),
     ("panel", "Open Folder save", ""),
-    ("panel", "File List", ""),
-    ("push button", "Open Your save Folder", None),
-    ("label", "Open Your save Folder", ""),
+    ("panel", "File List: saves", None),  # the folder listed
+    ("push button", "Open Your save Folder", "Choose the folder your saves are in"),
     ("label", "Select DLC Version :", ""),
+    ("combo box", "Select DLC Version", None),  # by its label, not by its value
     ("push button", "Apply and Save", None),
     ("list", "File List", None),
     ("list item", "slot1.sav, 2.00", ""),
@@ -126,6 +127,21 @@ def check_menu(tool, folder, failures):
         process.wait(10)
 
 
+def check_progress(tool, folder, failures):
+    """During a batch the list's frame is named by the pass and the count over all passes."""
+    process = shown(tool, "--batch", folder)
+    try:
+        app = wait_for(find_app, "the window in the accessibility tree")
+        window = next(child for child in app if child is not None and child.name == TITLE)
+        progress = re.compile(r"^(Reading|Checking|Converting|Replacing) \d+ of \d+: \S")
+        panels = [node.name for node in walk(window) if node.getRoleName() == "panel"]
+        if not any(progress.match(name) for name in panels):
+            failures.append("no progress in the frame's name: %r" % panels)
+    finally:
+        process.terminate()
+        process.wait(10)
+
+
 def main():
     tool = sys.argv[1]
     failures = []
@@ -153,7 +169,12 @@ def main():
                 failures.append("the combo box is labelled by %r" % labels)
             if not any(s[1] == "Ostrapel logo" for s in seen):
                 failures.append("the logo is not named as the logo")
+            buttons = {s[1] for s in seen if s[0] == "push button"}
             for role, name, description in seen:
+                if description and description == name:
+                    failures.append("the description says the name again: %s %r" % (role, name))
+                if role == "label" and name in buttons:
+                    failures.append("a label says a button's name again: %r" % name)
                 if "EditPanel" in name or role == "text":
                     failures.append("the hidden edit panel is read out: %s %r" % (role, name))
                 if role in NAMED_ROLES and not name.strip():
@@ -166,6 +187,9 @@ def main():
             process.wait(10)
         check_report(tool, folder, failures)
         check_menu(tool, folder, failures)
+        check_progress(tool, folder, failures)
+    # The pop-ups (the list's menu) are no children of the application: the window's own test
+    # checks what they expose.
     for failure in failures:
         print("FAIL:", failure)
     if failures:

@@ -768,6 +768,51 @@ TEST_F(Win32WindowTest, OpenListsTheChosenFolderAndACancelEmptiesTheList) {
 
 // The versions are drawn beside the exact names, at the right; a row's tooltip has the whole
 // name and the version, for a name the list cuts short.
+// 300 names sharing a long beginning: 300 different rows, each in the list's width beside its
+// version, measured by the list's font.
+TEST_F(Win32WindowTest, LongNamesStayApartInTheListsWidth) {
+    for (int n = 1; n <= 300; ++n) {
+        char name[64];
+        std::snprintf(name, sizeof name, "Autosave_Chapter03_Checkpoint_%03d.sav", n);
+        WriteFile(saves + "\\" + name, "data");
+    }
+    ostrapel::WindowOptions options;
+    options.readVersions = [](const ostrapel::BatchRequest& request, ostrapel::Scn_Process&,
+                              ostrapel::BatchObserver* observer) {
+        ostrapel::FileOutcome read;
+        read.oldValue = 100;
+        for (std::size_t i = 0; i < request.names.size(); ++i) {
+            observer->fileFinished(i, read);
+        }
+        return ostrapel::BatchResult{};
+    };
+    Open(options);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    HWND list = Control(frmMain::kList);
+    RECT client{};
+    ::GetClientRect(list, &client);
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0)));
+    const auto width = [dc](const std::string& text) {
+        const std::wstring wide = Wide(text);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    std::set<std::string> shown;
+    for (const ostrapel::ListRow& row : window->Model().Rows()) {
+        ASSERT_EQ(row.version, "1.00");
+        EXPECT_LE(width(row.shown) + width(row.version), client.right) << row.shown;
+        shown.insert(row.shown);
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    EXPECT_EQ(shown.size(), 300u);
+}
+
 TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheTooltip) {
     const std::string longName =
         "a save with a name much too long for the list " + std::string(40, 'x') + ".sav";
@@ -783,10 +828,30 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_EQ(InkInRow(list, shortRow, 0.65), 0); // nothing yet right of the short name
     ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
 
-    // The items, what a screen reader says of the rows, carry the versions.
-    const std::vector<std::wstring> spoken = ListItems(list);
-    EXPECT_EQ(spoken[shortRow == 0 ? 0u : 1u], L"one.sav: 1.00");
-    EXPECT_EQ(spoken[shortRow == 0 ? 1u : 0u], Wide(longName) + L": 3.00");
+    // The items keep the names, whatever is read; a screen reader is told the versions.
+    EXPECT_EQ(ListItems(list), names);
+    const std::vector<ostrapel::ListRow>& rows = window->Model().Rows();
+    const ostrapel::ListCaption caption;
+    EXPECT_EQ(mdlFileList::AccessibleText(rows, caption, static_cast<DWORD>(1 + shortRow), false),
+              L"one.sav, 1.00");
+    EXPECT_EQ(mdlFileList::AccessibleText(rows, caption, static_cast<DWORD>(2 - shortRow), false),
+              Wide(longName) + L", 3.00");
+    EXPECT_EQ(mdlFileList::AccessibleText(rows, caption, CHILDID_SELF, false), L"File List");
+    EXPECT_EQ(mdlFileList::AccessibleText(rows, caption, 3, false), L"");
+
+    // A row changing between a screen reader's asking for the length of its text and for the
+    // text: the text it gets is as long as it was told.
+    const auto length = ::SendMessageW(list, LB_GETTEXTLEN, 0, 0);
+    ostrapel::ListRow changed = rows[0];
+    changed.version = "4.00";
+    changed.tooltip = changed.name + ": 4.00 and a good deal longer than before";
+    changed.accessibleName = changed.tooltip;
+    window->ShowRow(0, changed);
+    std::vector<wchar_t> text(static_cast<std::size_t>(length) + 2, L'#');
+    EXPECT_EQ(::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text.data())), length);
+    EXPECT_EQ(std::wstring(text.data()), names[0]);
+    EXPECT_EQ(text.back(), L'#');
+    window->ShowRow(0, rows[0]);
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
@@ -878,12 +943,20 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
     EXPECT_EQ(Text(Control(frmMain::kCmdSave)), L"&Cancel");
     ASSERT_TRUE(Wait([&] { return Ran(log, "encrypt b.sav"); }));
-    ASSERT_TRUE(Wait([&] { return Text(frame) == L"2 of 3: b.sav"; })) << Text(frame);
-    EXPECT_EQ(::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0), 1);
-    // The taskbar button: busy, then one of three done.
+    // One count over the four passes, in the second (the witness's encipher hangs): b.sav or
+    // c.sav beside it.
+    ASSERT_TRUE(Wait([&] {
+        return Text(frame).starts_with(L"Checking 5 of 12") ||
+               Text(frame).starts_with(L"Checking 6 of 12");
+    })) << Text(frame);
+    const auto selected = ::SendMessageW(Control(frmMain::kList), LB_GETCURSEL, 0, 0);
+    EXPECT_TRUE(selected == 1 || selected == 2) << selected;
+    // The taskbar button: busy, then the same count.
     ASSERT_GE(taskbar.size(), 2u);
     EXPECT_EQ(taskbar.front(), (std::array<std::size_t, 3>{TBPF_INDETERMINATE, 0, 0}));
-    EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NORMAL, 1, 3}));
+    EXPECT_EQ(taskbar.back()[0], static_cast<std::size_t>(TBPF_NORMAL));
+    EXPECT_EQ(taskbar.back()[2], 9u);
+    EXPECT_EQ(Text(frame).substr(11, 1), std::to_wstring(taskbar.back()[1]));
 
     ASSERT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
     PressEscape(main.Handle());
@@ -895,7 +968,7 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     EXPECT_TRUE(report.saveEnabled);
     EXPECT_EQ(report.saveText, L"&Apply and Save");
     EXPECT_EQ(report.caption, L"Ostrapel by Penmorrow");
-    EXPECT_EQ(Text(frame), L"&File List");
+    EXPECT_TRUE(Text(frame).starts_with(L"&File List: ")) << Text(frame); // the folder again
     EXPECT_EQ(taskbar.back(), (std::array<std::size_t, 3>{TBPF_NOPROGRESS, 0, 0})); // cleared
     for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
         EXPECT_TRUE(Holds(name, 100)) << name;

@@ -1,0 +1,185 @@
+#include "ShownNames.h"
+
+#include "system/Paths.h"
+
+#include <algorithm>
+#include <map>
+
+namespace ostrapel {
+
+namespace {
+
+enum class Kind { Digit, Letter, Other };
+
+Kind KindOf(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= '0' && byte <= '9') {
+        return Kind::Digit;
+    }
+    // Bytes of UTF-8 sequences count as letters: a word of them is kept whole.
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte >= 0x80) {
+        return Kind::Letter;
+    }
+    return Kind::Other;
+}
+
+std::size_t SharedLength(std::string_view a, std::string_view b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
+                                    a.begin());
+}
+
+// Byte offsets at which the characters of text start, and its size last.
+std::vector<std::size_t> CharacterStarts(std::string_view text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size(); at += FirstCharacter(text.substr(at)).length) {
+        starts.push_back(at);
+    }
+    starts.push_back(text.size());
+    return starts;
+}
+
+// The first count characters of text from starts, and its last: the middle given up.
+std::string CutInTheMiddle(std::string_view text, const std::vector<std::size_t>& starts,
+                           std::size_t count) {
+    const std::size_t length = starts.size() - 1;
+    const std::size_t tail = count / 2;
+    const std::size_t head = count - tail;
+    return std::string(text.substr(0, starts[head])) + std::string(kElision) +
+           std::string(text.substr(starts[length - tail]));
+}
+
+// The largest n in [low, high] for which fits(n) holds, fits(low) assumed; rows are fitted often
+// and names may be long, so by halving.
+template <typename Fits> std::size_t Largest(std::size_t low, std::size_t high, Fits fits) {
+    while (low < high) {
+        const std::size_t middle = low + (high - low + 1) / 2;
+        if (fits(middle)) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return low;
+}
+
+} // namespace
+
+Telling TellingPart(const std::vector<std::string>& names, std::size_t index) {
+    const std::string& name = names[index];
+    std::size_t start = 0;
+    std::size_t shared = 0; // the end the name shares with a neighbour
+    for (std::size_t other : {index - 1, index + 1}) {
+        if (other < names.size() && other != index) {
+            start = std::max(start, SharedLength(name, names[other]));
+            shared = std::max(shared, static_cast<std::size_t>(
+                                          std::mismatch(name.rbegin(), name.rend(),
+                                                        names[other].rbegin(), names[other].rend())
+                                              .first -
+                                          name.rbegin()));
+        }
+    }
+    start = std::min(start, name.size());
+    // Back to the start of the word or number, which also starts a character.
+    if (start < name.size()) {
+        const Kind kind = KindOf(name[start]);
+        while (kind != Kind::Other && start > 0 && KindOf(name[start - 1]) == kind) {
+            --start;
+        }
+    }
+    while (start > 0 && start < name.size() &&
+           (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) {
+        --start;
+    }
+    // On to the end of the word or number the shared end begins in.
+    std::size_t end = name.size() - std::min(shared, name.size());
+    if (end > 0) {
+        const Kind kind = KindOf(name[end - 1]);
+        while (kind != Kind::Other && end < name.size() && KindOf(name[end]) == kind) {
+            ++end;
+        }
+    }
+    return {start, end > start ? end : name.size()};
+}
+
+std::string FittedName(std::string_view name, Telling telling, int room, const TextWidth& width) {
+    if (width(name) <= room) {
+        return std::string(name);
+    }
+    const std::vector<std::size_t> starts = CharacterStarts(name);
+    const auto characterAt = [&starts](std::size_t byte) {
+        return static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), byte) -
+                                        starts.begin());
+    };
+    const std::size_t length = starts.size() - 1;
+    const std::size_t first = characterAt(std::min(telling.start, name.size()));
+    const std::size_t last = std::max(first, characterAt(std::min(telling.end, name.size())));
+    const std::string lead = first > 0 ? std::string(kElision) : std::string();
+    const auto from = [&](std::size_t chars) {
+        return std::string(kElision) + std::string(name.substr(starts[chars]));
+    };
+    // Drop as few characters of the beginning as let it fit, never more than come before the
+    // telling part.
+    if (first > 0 && width(from(first)) <= room) {
+        const std::size_t kept = Largest(0, first - 1, [&](std::size_t keep) {
+            return keep == 0 || width(from(first - keep)) <= room;
+        });
+        return from(first - kept);
+    }
+    // Then as few of the end the neighbours share (the extension).
+    const auto upTo = [&](std::size_t chars) {
+        return lead + std::string(name.substr(starts[first], starts[chars] - starts[first])) +
+               std::string(kElision);
+    };
+    if (last < length && width(upTo(last)) <= room) {
+        return upTo(Largest(last, length - 1, [&](std::size_t end) {
+            return end == last || width(upTo(end)) <= room;
+        }));
+    }
+    // Room for the telling part alone: the mark of what went before it is the one kept.
+    const std::string_view part = name.substr(starts[first], starts[last] - starts[first]);
+    for (const std::string& alone : {lead + std::string(part), std::string(part)}) {
+        if (last < length && width(alone) <= room) {
+            return alone;
+        }
+    }
+    // The telling part is too wide itself: its middle goes.
+    const std::string trail = last < length ? std::string(kElision) : std::string();
+    const std::vector<std::size_t> partStarts = CharacterStarts(part);
+    const std::size_t partLength = partStarts.size() - 1;
+    if (partLength <= 2) {
+        return lead + std::string(part) + trail;
+    }
+    const std::size_t count = Largest(2, partLength - 1, [&](std::size_t n) {
+        return width(lead + CutInTheMiddle(part, partStarts, n) + trail) <= room;
+    });
+    return lead + CutInTheMiddle(part, partStarts, count) + trail;
+}
+
+std::vector<std::string> FittedNames(const std::vector<std::string>& names,
+                                     const std::function<int(std::size_t)>& roomOf,
+                                     const TextWidth& width) {
+    std::vector<std::string> shown(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        shown[i] = FittedName(names[i], TellingPart(names, i), roomOf(i), width);
+    }
+    // In a room too narrow for what tells them apart two names may still come out alike: those
+    // are cut in the middle, which keeps their beginnings and ends.
+    std::map<std::string_view, std::vector<std::size_t>> alike;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        alike[shown[i]].push_back(i);
+    }
+    std::vector<std::size_t> redo;
+    for (const auto& [text, indexes] : alike) {
+        if (indexes.size() > 1) {
+            redo.insert(redo.end(), indexes.begin(), indexes.end());
+        }
+    }
+    for (std::size_t i : redo) {
+        if (shown[i] != names[i]) {
+            shown[i] = FittedName(names[i], {}, roomOf(i), width);
+        }
+    }
+    return shown;
+}
+
+} // namespace ostrapel

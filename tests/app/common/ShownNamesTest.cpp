@@ -1,0 +1,113 @@
+#include "ShownNames.h"
+
+#include "system/Paths.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace ostrapel;
+
+namespace {
+
+// One unit a character; as a skin's font measures CJK, two for a character past U+2E80.
+int Width(std::string_view text) {
+    int width = 0;
+    while (!text.empty()) {
+        const Utf8Character c = FirstCharacter(text);
+        width += c.valid && c.codePoint >= 0x2E80 ? 2 : 1;
+        text.remove_prefix(c.length);
+    }
+    return width;
+}
+
+std::string Numbered(const char* prefix, int n, const char* suffix) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%03d", n);
+    return prefix + std::string(digits) + suffix;
+}
+
+struct FitCase {
+    const char* what;
+    std::vector<std::string> names;
+    int room;
+    std::vector<std::string> shown; // empty: only that all differ and fit
+};
+
+} // namespace
+
+TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
+    std::vector<std::string> autosaves;
+    for (int n = 1; n <= 300; ++n) {
+        autosaves.push_back(Numbered("Autosave_Chapter03_Checkpoint_", n, ".sav"));
+    }
+    const std::vector<FitCase> cases = {
+        {"names that fit are whole",
+         {"slot1.sav", "slot2.sav", "slot3.sav"},
+         9,
+         {"slot1.sav", "slot2.sav", "slot3.sav"}},
+        {"then the end they share",
+         {"Autosave_001.sav", "Autosave_002.sav"},
+         5,
+         {"\xE2\x80\xA6"
+          "001\xE2\x80\xA6",
+          "\xE2\x80\xA6"
+          "002\xE2\x80\xA6"}},
+        {"a shared beginning goes first",
+         {"Autosave_Chapter03_Checkpoint_001.sav", "Autosave_Chapter03_Checkpoint_002.sav"},
+         19,
+         {"\xE2\x80\xA6"
+          "Checkpoint_001.sav",
+          "\xE2\x80\xA6"
+          "Checkpoint_002.sav"}},
+        {"300 numbered saves", autosaves, 16, {}},
+        {"a shared end goes, beginnings that differ stay",
+         {"a_first_very_long_shared_tail.sav", "b_second_very_long_shared_tail.sav"},
+         12,
+         {"a_first_ver\xE2\x80\xA6", "b_second_ve\xE2\x80\xA6"}},
+        {"all digits", {"1000000001", "1000000002", "1000000010"}, 5, {}},
+        {"one name, cut in the middle",
+         {"Autosave_Chapter03_Checkpoint_123.sav"},
+         12,
+         {"Autosa\xE2\x80\xA6"
+          "3.sav"}},
+        {"a very long tail after the differing number",
+         {"Save_001_" + std::string(200, 'x') + ".sav",
+          "Save_002_" + std::string(200, 'x') + ".sav"},
+         14,
+         {}},
+        {"CJK names by their width",
+         {"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_01.sav",
+          "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_02.sav"},
+         10,
+         {"\xE2\x80\xA6\xE7\xAB\xA0_01.sav", "\xE2\x80\xA6\xE7\xAB\xA0_02.sav"}},
+        {"CJK names that differ in a character",
+         {"\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_save_slot.sav",
+          "\xE7\xAC\xAC\xE4\xBA\x8C\xE7\xAB\xA0_save_slot.sav"},
+         12,
+         {}},
+    };
+    for (const FitCase& c : cases) {
+        const std::vector<std::string> shown = FittedNames(
+            c.names, [&](std::size_t) { return c.room; }, Width);
+        if (!c.shown.empty()) {
+            EXPECT_EQ(shown, c.shown) << c.what;
+        }
+        EXPECT_EQ(std::set<std::string>(shown.begin(), shown.end()).size(), c.names.size())
+            << c.what;
+        for (const std::string& text : shown) {
+            EXPECT_LE(Width(text), c.room) << c.what << ": " << text;
+        }
+    }
+}
+
+TEST(ShownNames, TheTellingPartIsTheWordOrNumberThatDiffers) {
+    const std::vector<std::string> names = {"Slot_Profile_100.sav", "Slot_Profile_199.sav",
+                                            "Slot_Profile_199b.sav", "notes.txt"};
+    const auto part = [&](std::size_t i) {
+        const Telling telling = TellingPart(names, i);
+        return std::pair{telling.start, telling.end};
+    };
+    EXPECT_EQ(part(0), std::pair(std::size_t{13}, std::size_t{16})); // "100"
+    EXPECT_EQ(part(1), std::pair(std::size_t{16}, std::size_t{20})); // after "199", to the end
+    EXPECT_EQ(part(3), std::pair(std::size_t{0}, std::size_t{9}));   // unlike both: whole
+}
