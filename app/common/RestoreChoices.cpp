@@ -12,6 +12,7 @@ namespace ostrapel {
 namespace {
 
 constexpr std::size_t kNamesAsked = 5;
+constexpr std::size_t kNameLength = 40; // as the report boxes cut a name
 
 std::string Saves(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " save" : " saves");
@@ -26,7 +27,7 @@ std::string NamesOf(const std::vector<std::string>& names) {
     std::string text;
     const std::size_t shown = std::min(names.size(), kNamesAsked);
     for (std::size_t i = 0; i < shown; ++i) {
-        text += (i == 0 ? "" : ", ") + Printable(ShortenedInTheMiddle(names[i], kShownNameLength));
+        text += (i == 0 ? "" : ", ") + Printable(ShortenedInTheMiddle(names[i], kNameLength));
     }
     if (shown < names.size()) {
         text += " and " + std::to_string(names.size() - shown) + " more";
