@@ -930,8 +930,8 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
             return BatchResult{};
         };
         options.convert = [](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
-            for (std::size_t pass = 0; pass < 3; ++pass) {
-                observer->passStarted(pass, 3);
+            for (std::size_t pass = 0; pass < 4; ++pass) {
+                observer->passStarted(pass, 4);
                 for (std::size_t i : {0u, 1u, 2u, 1u}) { // b.sav tried again alone
                     observer->cursorMoved(i);
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -967,7 +967,7 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     EXPECT_EQ(progress.back().prefix, "Replacing 12 of 12: ");
     EXPECT_EQ(progress.back().name, "b.sav");
     // In a narrow frame the name goes first, then the pass's name.
-    window.model->MeasureText({.captionRoom = 17});
+    window.model->MeasureText({.captionRoom = 18});
     window.view.listCaptions.clear();
     window.Convert("3.00");
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
