@@ -101,8 +101,8 @@ TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame
     class GameOpensBeforeCopyBack : public BatchObserver {
     public:
         explicit GameOpensBeforeCopyBack(std::string path) : path_(std::move(path)) {}
-        void cursorMoved(std::size_t) override {
-            if (++moves_ == 3) { // the copy back is next, the backup made
+        void passStarted(std::size_t pass, std::size_t passes) override {
+            if (pass + 1 == passes) { // the copy back is next, the backup made
                 game_ = ::CreateFileW(testsupport::Native(path_).c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                       nullptr);
@@ -112,7 +112,6 @@ TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame
 
     private:
         std::string path_;
-        int moves_ = 0;
     } observer(saves + "/slot1.sav");
     const std::string progress = "the game's new save";
     std::thread writer([&] {
