@@ -162,21 +162,27 @@ std::vector<std::string> FittedNames(const std::vector<std::string>& names,
     for (std::size_t i = 0; i < names.size(); ++i) {
         shown[i] = FittedName(names[i], TellingPart(names, i), roomOf(i), width);
     }
-    // In a room too narrow for what tells them apart two names may still come out alike: those
-    // are cut in the middle, which keeps their beginnings and ends.
-    std::map<std::string_view, std::vector<std::size_t>> alike;
+    // In a room too narrow for what tells them apart, names far from each other may still come
+    // out alike ("…1.…" of slot1.sav and of screenshot_1.png). Each such name takes the first
+    // form no other name shows: its telling part with the name's end, with its beginning, or the
+    // name cut in the middle; none of them unique, it stays as it is.
+    std::map<std::string, std::size_t> uses;
+    for (const std::string& text : shown) {
+        ++uses[text];
+    }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        alike[shown[i]].push_back(i);
-    }
-    std::vector<std::size_t> redo;
-    for (const auto& [text, indexes] : alike) {
-        if (indexes.size() > 1) {
-            redo.insert(redo.end(), indexes.begin(), indexes.end());
+        if (uses[shown[i]] < 2 || shown[i] == names[i]) {
+            continue;
         }
-    }
-    for (std::size_t i : redo) {
-        if (shown[i] != names[i]) {
-            shown[i] = FittedName(names[i], {}, roomOf(i), width);
+        const Telling telling = TellingPart(names, i);
+        for (const Telling other : {Telling{telling.start}, Telling{0, telling.end}, Telling{}}) {
+            std::string text = FittedName(names[i], other, roomOf(i), width);
+            if (uses.count(text) == 0 || uses[text] == 0) {
+                --uses[shown[i]];
+                ++uses[text];
+                shown[i] = std::move(text);
+                break;
+            }
         }
     }
     return shown;
