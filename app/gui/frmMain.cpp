@@ -34,6 +34,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -503,13 +504,14 @@ void frmMain::MeasureText() {
     if (!model_) {
         return;
     }
-    // The list and its frame share the window's font.
-    const QFontMetrics metrics(List->font());
+    // The list and its frame share the window's font. Widths are rounded up, as Qt elides by
+    // the exact width: a name measured to fit must not be elided again when drawn.
+    const QFontMetricsF metrics(List->font());
     model_->MeasureText({
         .width =
             [metrics](std::string_view text) {
-                return metrics.horizontalAdvance(
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+                return static_cast<int>(std::ceil(metrics.horizontalAdvance(
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))));
             },
         .listRoom = RowTextWidth(List),
         .versionGap = kVersionGap,
