@@ -955,8 +955,8 @@ TEST_F(Win32WindowTest, ABatchLocksTheControlsAndReportsOnceTheyAreBack) {
     ASSERT_GE(taskbar.size(), 2u);
     EXPECT_EQ(taskbar.front(), (std::array<std::size_t, 3>{TBPF_INDETERMINATE, 0, 0}));
     EXPECT_EQ(taskbar.back()[0], static_cast<std::size_t>(TBPF_NORMAL));
-    EXPECT_EQ(taskbar.back()[2], 9u);
-    EXPECT_EQ(Text(frame).substr(11, 1), std::to_wstring(taskbar.back()[1]));
+    EXPECT_EQ(taskbar.back()[2], 12u);
+    EXPECT_EQ(Text(frame).substr(9, 1), std::to_wstring(taskbar.back()[1]));
 
     ASSERT_TRUE(::IsChild(main.Handle(), ::GetFocus()));
     PressEscape(main.Handle());
