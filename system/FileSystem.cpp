@@ -47,7 +47,8 @@ std::string NewTemporaryNameFor(std::string_view save) {
     if (save.empty() || name.size() + 1 + save.size() > 255) {
         return name;
     }
-    name.insert(name.size() - kTemporaryExtension.size(), "-" + std::string(save));
+    name.resize(name.size() - kTemporaryExtension.size());
+    name.append("-").append(save).append(kTemporaryExtension);
     return name;
 }
 
