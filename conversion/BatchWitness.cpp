@@ -43,15 +43,14 @@ void Batch::chooseWitness() {
         if (!second) {
             continue;
         }
-        if (*second == *first && first->size() != state.originalSize) {
-            // Alike twice, yet not even of the save's length: this plain form is not the save's.
-            // The next save shows which witness the tool allows.
+        if (*second == *first) {
+            // Alike twice, yet not the save: this plain form is not the save's.
+            witness_ = Witness::EnciphersBack;
             disagree(index);
-            continue;
+            return;
         }
-        // A salt or an IV, or a tool that enciphers alike but not as the game wrote the save (a
-        // time stamp, other padding): only a second decipher can confirm a plain form, and a
-        // fixed overhead its length.
+        // A salt or an IV: only a second decipher can confirm a plain form, and a fixed overhead
+        // its length.
         witness_ = Witness::DecipheredTwice;
         if (second->size() == first->size() && first->size() >= state.plainSize &&
             first->size() - state.plainSize <= kMostOverhead) {

@@ -627,48 +627,43 @@ TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
 }
 
 // A plain form is patched only once confirmed: by enciphering back to its save where the tool
-// enciphers alike, else (a random salt, or one salt unlike the saves') by a second decipher and
-// the length the salt leaves. A decipher cut once
+// enciphers alike, else by a second decipher and the length a salt leaves. A decipher cut once
 // is done again alone; one cut every time, or kept from another tool, never reaches a save,
 // whichever save shows the batch which witness the tool allows.
 TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
     const struct {
-        const char* salt;   // STAND_IN_CIPHER_SALT: "0", "1" (random) or "fixed"
+        bool salted;
         const char* faults; // "kept": a.sav's plain form kept from another tool
         const char* failed; // the one save left alone, if any
     } cases[] = {
-        {"0", "", ""},
-        {"0", "decrypt:truncate=1000:b.sav#1", ""},
-        {"0", "decrypt:truncate=1000:b.sav", "b.sav"},
-        {"0", "decrypt:truncate=1000:a.sav", "a.sav"},
-        {"0", "kept", ""},
-        {"1", "", ""},
-        {"1", "decrypt:truncate=1000:b.sav#1", ""},
-        {"1", "decrypt:truncate=1000:b.sav", "b.sav"},
-        {"1", "decrypt:truncate=1000:a.sav", "a.sav"},
-        {"1", "kept", ""},
-        {"fixed", "", ""},
-        {"fixed", "decrypt:truncate=1000:b.sav", "b.sav"},
-        {"fixed", "decrypt:truncate=1000:a.sav", "a.sav"},
+        {false, "", ""},
+        {false, "decrypt:truncate=1000:b.sav#1", ""},
+        {false, "decrypt:truncate=1000:b.sav", "b.sav"},
+        {false, "decrypt:truncate=1000:a.sav", "a.sav"},
+        {false, "kept", ""},
+        {true, "", ""},
+        {true, "decrypt:truncate=1000:b.sav#1", ""},
+        {true, "decrypt:truncate=1000:b.sav", "b.sav"},
+        {true, "decrypt:truncate=1000:a.sav", "a.sav"},
+        {true, "kept", ""},
     };
     names = {"a.sav", "b.sav", "c.sav"};
     for (std::size_t jobs : {1u, 3u}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string("salt ") + c.salt + ", " + c.faults + ", " +
+            SCOPED_TRACE(std::string(c.salted ? "salted " : "") + c.faults + ", " +
                          std::to_string(jobs) + " jobs");
             const std::string counts =
                 root / ("state" + std::to_string(&c - cases) + "-" + std::to_string(jobs));
             testsupport::MakeDir(counts);
             ScopedEnv count("STAND_IN_CIPHER_STATE", counts);
-            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.salt);
-            const bool salted = std::string_view(c.salt) != "0";
+            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.salted ? "1" : "0");
             const bool kept = std::string_view(c.faults) == "kept";
             ScopedEnv faults("STAND_IN_CIPHER_FAULTS", kept ? "" : c.faults);
             std::map<std::string, std::string> originals;
             for (const std::string& name : names) {
                 const std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
-                originals[name] = salted ? standin::EncipherSalted(plain, name + "-salt!")
-                                         : standin::Encipher(plain);
+                originals[name] = c.salted ? standin::EncipherSalted(plain, name + "-salt!")
+                                           : standin::Encipher(plain);
                 WriteFile(saves + "/" + name, originals[name]);
             }
             DecipheredSaves other;

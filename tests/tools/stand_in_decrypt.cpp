@@ -27,8 +27,7 @@
 // STAND_IN_CIPHER_STATE (a rule "decrypt:truncate=900:a.sav#1" cuts a.sav's first decipher).
 // Every rule that matches applies, in order.
 // STAND_IN_CIPHER_SALT=1 enciphers with a fresh random salt each run (StandInCipher.h), as
-// tools with a salt or an IV do; =fixed with one salt always, alike each time but unlike saves
-// written with another; either form is deciphered.
+// tools with a salt or an IV do; either form is deciphered.
 // STAND_IN_CIPHER_SCRATCH=beside|folder|temp|PATH makes a tool that is sound alone but keeps
 // one fixed scratch file beside itself, in its working folder, in the temporary folder (TMPDIR;
 // TEMP or TMP on Windows) or at the absolute PATH: it copies its file there, waits
@@ -399,8 +398,6 @@ int Run(int argc, char** argv) {
             salt.push_back(static_cast<char>(random() & 0xFF));
         }
         after = standin::EncipherSalted(before, salt);
-    } else if (salted != nullptr && std::string_view(salted) == "fixed") {
-        after = standin::EncipherSalted(before, std::string(standin::kSaltSize, 'F'));
     } else {
         after = standin::Encipher(before);
     }
