@@ -153,6 +153,9 @@ private:
     std::mutex mutex_;
     // Several jobs are at work: a failure after a tool run waits for a retry alone.
     bool deferring_ = false;
+    // Runs side by side were seen spoiling each other (twins, or witnesses that disagreed):
+    // the tool keeps state its places do not keep apart, so the passes left run it alone.
+    bool spoiled_ = false;
     Witness witness_ = Witness::Unknown;
     // With a second decipher as the witness: what the tool adds to a plain form's length when
     // it enciphers one, where that is a few bytes whatever the plain form (a salt, an IV,

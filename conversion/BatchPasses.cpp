@@ -37,7 +37,7 @@ void Batch::pass(Step step, Step again, bool parallel) {
     };
     // One job runs the tool where it is; several run it each in a place of its own.
     const std::size_t workers =
-        parallel && places_.size() > 1 ? std::min(places_.size(), count) : 1;
+        parallel && !spoiled_ && places_.size() > 1 ? std::min(places_.size(), count) : 1;
     deferring_ = workers > 1;
     std::vector<std::thread> helpers;
     try {
@@ -128,6 +128,7 @@ void Batch::recheckTwins(Step again) {
         if (twins.empty()) {
             break;
         }
+        spoiled_ = spoiled_ || places_.size() > 1;
         for (std::size_t index : twins) {
             if (request_.deciphered != nullptr) {
                 request_.deciphered->drop(states_[index].original);

@@ -153,6 +153,10 @@ std::optional<bool> Batch::decipheredAlike(std::size_t index) {
 
 void Batch::disagree(std::size_t index) {
     FileState& state = states_[index];
+    if (deferring_) {
+        std::lock_guard lock(mutex_);
+        spoiled_ = true;
+    }
     if (request_.deciphered != nullptr) {
         // What was kept for the save may be what disagrees: the try alone deciphers it afresh.
         request_.deciphered->drop(state.original);
