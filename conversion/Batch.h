@@ -117,6 +117,9 @@ private:
     // Reads a work file whole after a tool run; false when the entry failed, the tool having
     // removed the file among the reasons.
     bool readBack(std::size_t index, const std::string& file, std::string& content);
+    // Runs the cipher tool on the entry's scratch copy and reads it back, then removes the copy
+    // whatever happened; empty when the entry failed.
+    std::optional<std::string> runOnScratch(std::size_t index, bool decipher);
     bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
     void fail(std::size_t index, std::string reason);
     // Ends an entry that is done with: read, already at the value, or replaced.

@@ -110,17 +110,15 @@ std::optional<std::string> Batch::encipherUnpatched(std::size_t index) {
         fail(index, "copy failed: " + written.reason());
         return std::nullopt;
     }
-    std::string enciphered;
-    const bool ran = runTool(index, scratch, false) && readBack(index, scratch, enciphered);
-    (void)RemoveFile(scratch);
-    if (!ran) {
+    std::optional<std::string> enciphered = runOnScratch(index, false);
+    if (!enciphered) {
         return std::nullopt;
     }
-    if (enciphered == plain) {
+    if (*enciphered == plain) {
         fail(index, "cipher tool changed nothing");
         return std::nullopt;
     }
-    if (enciphered.empty()) {
+    if (enciphered->empty()) {
         fail(index, "cipher tool left an empty file");
         return std::nullopt;
     }
@@ -142,13 +140,22 @@ std::optional<bool> Batch::decipheredAlike(std::size_t index) {
         fail(index, "changed on disk during conversion");
         return std::nullopt;
     }
-    std::string plain;
-    const bool ran = runTool(index, scratch, true) && readBack(index, scratch, plain);
+    const std::optional<std::string> plain = runOnScratch(index, true);
+    if (!plain) {
+        return std::nullopt;
+    }
+    return Sha256Of(*plain) == state.plain;
+}
+
+std::optional<std::string> Batch::runOnScratch(std::size_t index, bool decipher) {
+    const std::string scratch = scratchCopy(index);
+    std::string content;
+    const bool ran = runTool(index, scratch, decipher) && readBack(index, scratch, content);
     (void)RemoveFile(scratch);
     if (!ran) {
         return std::nullopt;
     }
-    return Sha256Of(plain) == state.plain;
+    return content;
 }
 
 void Batch::disagree(std::size_t index) {
