@@ -125,12 +125,12 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing);
 struct RestoreOutcome {
     std::string name;
     bool restored = false;
-    std::string reason;   // why not, when not restored: "changed since the conversion"
+    Phrase reason;        // why not, when not restored: "changed since the conversion"
     std::string original; // where its original is kept, when the report names it
 
     // The reason with where the original is kept: "changed since the conversion; its original
     // is kept at PATH".
-    std::string fullReason() const;
+    Phrase fullReason() const;
 };
 
 struct RestoreResult {
@@ -139,11 +139,11 @@ struct RestoreResult {
     std::string setFolder;
     std::vector<RestoreOutcome> files;
     std::size_t restoredCount = 0;
-    std::string notMarked; // why the set could not be marked undone, when it could not
-    std::vector<std::string> passedOver; // PassedOverNote of each set passed over
+    Phrase notMarked;               // why the set could not be marked undone, when it could not
+    std::vector<Phrase> passedOver; // PassedOverNote of each set passed over
     std::string report;
     // "as they were before TIME" when the set restored was chosen by its time; empty otherwise.
-    std::string restoredTo;
+    Phrase restoredTo;
 
     bool allRestored() const {
         return status.ok() && !nothingToUndo && notMarked.empty() && restoredCount == files.size();

@@ -121,7 +121,7 @@ private:
     // whatever happened; empty when the entry failed.
     std::optional<std::string> runOnScratch(std::size_t index, bool decipher);
     bool cancelled() const { return request_.cancel != nullptr && request_.cancel->raised(); }
-    void fail(std::size_t index, std::string reason);
+    void fail(std::size_t index, Phrase reason);
     // Ends an entry that is done with: read, already at the value, or replaced.
     void succeed(std::size_t index);
     // The observer hears of one entry at a time; mutex_ is held.

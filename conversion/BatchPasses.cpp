@@ -93,7 +93,7 @@ void Batch::redo(std::size_t index, Step again) {
     state.ranTool = false;
     state.witnessed = false;
     state.job = kAlone;
-    result_.files[index].reason.clear();
+    result_.files[index].reason = Phrase();
     result_.files[index].oldValue.reset();
     result_.files[index].already = false;
     (this->*again)(index);
@@ -158,7 +158,7 @@ void Batch::recheckTwins(Step again) {
     }
 }
 
-void Batch::fail(std::size_t index, std::string reason) {
+void Batch::fail(std::size_t index, Phrase reason) {
     std::lock_guard lock(mutex_);
     FileState& state = states_[index];
     state.alive = false;

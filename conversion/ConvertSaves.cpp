@@ -182,10 +182,10 @@ BatchResult Batch::run() {
     if (!readOnly_) {
         result_.report = ComposeReport(result_.files, result_.cancelled);
         if (!result_.warning.empty()) {
-            result_.report += "\n\n" + result_.warning;
+            result_.report += "\n\n" + result_.warning.English();
         }
         if (!result_.note.empty()) {
-            result_.report += "\n\n" + result_.note;
+            result_.report += "\n\n" + result_.note.English();
         }
         if (!result_.backupSet.empty()) {
             result_.report +=

@@ -60,9 +60,9 @@ inline constexpr std::size_t kMaxJobs = 64;
 struct FileOutcome {
     std::string name;
     bool changed = false;
-    std::string reason = {}; // why not, when neither changed nor already
-    bool already = false;    // its field held the value already: left as it was
-    bool sameFile = false;   // another entry is the same file, converted there; reason names it
+    Phrase reason = {};    // why not, when neither changed nor already
+    bool already = false;  // its field held the value already: left as it was
+    bool sameFile = false; // another entry is the same file, converted there; reason names it
     std::optional<std::int16_t> oldValue = {}; // the field as read, once deciphered
     std::optional<std::int16_t> newValue = {}; // the value given, when changed or already
 
@@ -75,15 +75,15 @@ struct BatchResult {
     std::size_t changedCount = 0;
     std::size_t alreadyCount = 0;
     std::size_t sameFileCount = 0; // entries that are another entry's file
-    std::string refusal;           // why nothing was attempted, when nothing was
+    Phrase refusal;                // why nothing was attempted, when nothing was
     bool cancelled = false;
     std::string report; // for a window (the command line composes its own)
     // Something went wrong after the saves were replaced ("the backup set could not be
     // completed: REASON; --restore still works"); the batch then did not fully succeed.
-    std::string warning;
+    Phrase warning;
     // Said once beside the report, the batch's outcome aside: the tool ran on one save at a time
     // as its copies for several jobs could not be made (JobPlaces).
-    std::string note;
+    Phrase note;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 

@@ -84,7 +84,7 @@ std::string NotChangedLines(const std::vector<FileOutcome>& files) {
     std::string lines;
     for (const FileOutcome& file : files) {
         if (!file.done()) {
-            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.reason;
+            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.reason.English();
         }
     }
     return lines;
@@ -99,7 +99,7 @@ std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files) 
     std::vector<EntryLeft> entries;
     for (const FileOutcome& file : files) {
         if (!file.done()) {
-            entries.push_back({file.name, file.reason});
+            entries.push_back({file.name, file.reason.English()});
         }
     }
     return entries;
@@ -352,7 +352,7 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         }
     }
     if (!result.note.empty()) {
-        text += "\n\n" + result.note;
+        text += "\n\n" + result.note.English();
     }
     if (!result.backupSet.empty()) {
         text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
@@ -370,16 +370,16 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
     bool originalsNamed = false;
     for (const RestoreOutcome& file : result.files) {
         if (!file.restored) {
-            left.push_back({file.name, file.reason});
+            left.push_back({file.name, file.reason.English()});
             originalsNamed = originalsNamed || !file.original.empty();
         }
     }
     std::string text = "Restored " + Files(result.restoredCount);
     if (!result.restoredTo.empty()) {
-        text += " " + result.restoredTo;
+        text += " " + result.restoredTo.English();
     }
     for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
-        text = Printable(*note) + "\n\n" + text;
+        text = Printable(note->English()) + "\n\n" + text;
     }
     if (!left.empty()) {
         text += "\n\nNot restored:\n" + ReadableSummary(left, limits);
@@ -389,7 +389,8 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
                 Printable(ShortenedInTheMiddle(result.setFolder, limits.folderLength));
     }
     if (!result.notMarked.empty()) {
-        text += "\n\n" + Printable(ShortenedAtTheEnd(result.notMarked, 2 * limits.reasonLength));
+        text += "\n\n" +
+                Printable(ShortenedAtTheEnd(result.notMarked.English(), 2 * limits.reasonLength));
     }
     return {text, NotRestoredLines(result.files)};
 }

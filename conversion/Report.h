@@ -43,7 +43,7 @@ std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
 // An entry a report names as left alone, and why.
 struct EntryLeft {
     std::string_view name;
-    std::string_view reason;
+    std::string reason;
 };
 
 // The entries not changed, in list order.

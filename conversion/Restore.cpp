@@ -126,7 +126,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     }
     auto withNote = [&result](std::string report) {
         for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
-            report = *note + "\n\n" + report;
+            report = note->English() + "\n\n" + report;
         }
         return report;
     };
@@ -196,21 +196,26 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
             // Unmarked, the next restore would undo this batch again instead of the one before.
             result.notMarked =
                 "Cannot mark the backup set " + set.folder + " undone: " + marked.reason();
-            result.report += "\n\n" + result.notMarked;
+            result.report += "\n\n" + result.notMarked.English();
         }
     }
     return result;
 }
 
-std::string RestoreOutcome::fullReason() const {
-    return original.empty() ? reason : reason + "; its original is kept at " + original;
+Phrase RestoreOutcome::fullReason() const {
+    if (original.empty()) {
+        return reason;
+    }
+    return Phrase(N_("{reason}; its original is kept at {path}"))
+        .With("reason", reason)
+        .With("path", original);
 }
 
 std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
     std::string lines;
     for (const RestoreOutcome& file : files) {
         if (!file.restored) {
-            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.fullReason();
+            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.fullReason().English();
         }
     }
     return lines;

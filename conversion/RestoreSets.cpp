@@ -133,10 +133,10 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
     }
     merged.report = ComposeRestoreReport(merged.files);
     for (auto note = merged.passedOver.rbegin(); note != merged.passedOver.rend(); ++note) {
-        merged.report = *note + "\n\n" + merged.report;
+        merged.report = note->English() + "\n\n" + merged.report;
     }
     if (!merged.notMarked.empty()) {
-        merged.report += "\n\n" + merged.notMarked;
+        merged.report += "\n\n" + merged.notMarked.English();
     }
     return merged;
 }

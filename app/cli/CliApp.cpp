@@ -41,9 +41,9 @@ public:
         } else if (outcome.already) {
             out_ << "already " << Shown(outcome.newValue);
         } else if (outcome.sameFile) {
-            out_ << Printable(outcome.reason);
+            out_ << Printable(outcome.reason.English());
         } else {
-            out_ << "not changed (" << Printable(outcome.reason) << ')';
+            out_ << "not changed (" << Printable(outcome.reason.English()) << ')';
         }
         out_ << '\n';
         out_.flush();
@@ -83,7 +83,7 @@ private:
     void print(const FileOutcome& outcome) {
         out_ << Printable(outcome.name) << ": "
              << (outcome.oldValue ? DlcValueText(*outcome.oldValue)
-                                  : "not read (" + Printable(outcome.reason) + ")")
+                                  : "not read (" + Printable(outcome.reason.English()) + ")")
              << '\n';
     }
 
@@ -95,19 +95,19 @@ private:
 // The report with every name and reason made printable, so one entry is one line.
 std::string PrintableReport(const BatchResult& result) {
     if (!result.refusal.empty()) {
-        return ComposeReport({}) + "\n\n" + Printable(result.refusal);
+        return ComposeReport({}) + "\n\n" + Printable(result.refusal.English());
     }
     std::vector<FileOutcome> shown = result.files;
     for (FileOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason);
+        file.reason = Printable(file.reason.English());
     }
     std::string report = ComposeReport(shown, result.cancelled);
     if (!result.warning.empty()) {
-        report += "\n\n" + Printable(result.warning);
+        report += "\n\n" + Printable(result.warning.English());
     }
     if (!result.note.empty()) {
-        report += "\n\n" + Printable(result.note);
+        report += "\n\n" + Printable(result.note.English());
     }
     return report;
 }
@@ -118,7 +118,8 @@ public:
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
         out_ << Printable(outcome.name) << ": "
-             << (outcome.restored ? std::string("restored") : Printable(outcome.fullReason()))
+             << (outcome.restored ? std::string("restored")
+                                  : Printable(outcome.fullReason().English()))
              << '\n';
         out_.flush();
     }
@@ -145,8 +146,8 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     RestorePrinter printer(out);
     RestoreResult result =
         RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
-    for (const std::string& note : result.passedOver) {
-        out << Printable(note) << "\n\n";
+    for (const Phrase& note : result.passedOver) {
+        out << Printable(note.English()) << "\n\n";
     }
     if (result.nothingToUndo) {
         out << Printable(NothingToUndo(folderArg)) << '\n';
@@ -160,12 +161,12 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     std::vector<RestoreOutcome> shown = result.files;
     for (RestoreOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason);
+        file.reason = Printable(file.reason.English());
         file.original = Printable(file.original);
     }
     out << ComposeRestoreReport(shown) << '\n';
     if (!result.notMarked.empty()) {
-        out << '\n' << Printable(result.notMarked) << '\n';
+        out << '\n' << Printable(result.notMarked.English()) << '\n';
     }
     out.flush();
     return result.allRestored() ? kExitAllChanged : kExitSomeNotChanged;
@@ -335,12 +336,12 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ReadSaveVersions(request, runner, &printer);
     if (!result.refusal.empty()) {
-        err << Printable(result.refusal) << '\n';
+        err << Printable(result.refusal.English()) << '\n';
         return kExitSomeNotChanged;
     }
     printer.printRest(result);
     if (!result.note.empty()) {
-        err << Printable(result.note) << '\n';
+        err << Printable(result.note.English()) << '\n';
     }
     if (result.cancelled) {
         err << "Cancelled\n";

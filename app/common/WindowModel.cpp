@@ -55,9 +55,9 @@ void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
     }
     row.version = std::string(kVersionNotReadMark);
     row.tooltip = row.name + ": " + kVersionNotRead +
-                  (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
+                  (outcome.reason.empty() ? "" : " (" + outcome.reason.English() + ")");
     row.accessibleName = row.name + ", " + kVersionNotRead;
-    row.description = outcome.reason;
+    row.description = outcome.reason.English();
 }
 
 } // namespace

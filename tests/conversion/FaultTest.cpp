@@ -429,7 +429,7 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
                                WorkFolderOf(appDir) + " in use (process " +
                                std::to_string(tool[0]) + ")";
     BatchResult refused = Run();
-    EXPECT_EQ(refused.refusal.rfind(holder, 0), 0u) << refused.refusal;
+    EXPECT_EQ(refused.refusal.English().rfind(holder, 0), 0u) << refused.refusal.English();
     EXPECT_EQ(ClearWorkFolder(appDir).reason().rfind(holder, 0), 0u);
     EXPECT_TRUE(testsupport::Exists(WorkFolderOf(appDir) + "b.sav"));
     for (const std::string& name : names) {
@@ -733,20 +733,21 @@ TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
     ASSERT_TRUE(converted.allChanged()) << converted.report;
     HandOver(root.path());
     ASSERT_EQ(::chmod(converted.backupSet.c_str(), 0555), 0);
-    ExpectPassedAs(InChild(DropPrivileges,
-                           [&] {
-                               RestoreResult restored = RestoreLastConversion(backups, saves);
-                               EXPECT_EQ(restored.restoredCount, 3u);
-                               EXPECT_FALSE(restored.allRestored());
-                               EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
-                                                                 converted.backupSet +
-                                                                 " undone: Permission denied");
-                               EXPECT_TRUE(restored.report.ends_with("\n\n" + restored.notMarked));
-                               for (const std::string& name : names) {
-                                   EXPECT_TRUE(Save(name) == Original(name)) << name;
-                               }
-                           }),
-                   kNeedsAnotherUser);
+    ExpectPassedAs(
+        InChild(DropPrivileges,
+                [&] {
+                    RestoreResult restored = RestoreLastConversion(backups, saves);
+                    EXPECT_EQ(restored.restoredCount, 3u);
+                    EXPECT_FALSE(restored.allRestored());
+                    EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
+                                                      converted.backupSet +
+                                                      " undone: Permission denied");
+                    EXPECT_TRUE(restored.report.ends_with("\n\n" + restored.notMarked.English()));
+                    for (const std::string& name : names) {
+                        EXPECT_TRUE(Save(name) == Original(name)) << name;
+                    }
+                }),
+        kNeedsAnotherUser);
 }
 
 // Nothing under the backup folder is entered through a link or used when another user made
@@ -949,7 +950,8 @@ TEST_F(FaultTest, ADiskFullWhileTheSetIsCompletedIsAWarningAndTheBatchCanBeUndon
                     EXPECT_EQ(result.warning, "the backup set could not be completed: No space "
                                               "left on device; --restore still works");
                     EXPECT_FALSE(result.allChanged());
-                    EXPECT_NE(result.report.find("\n\n" + result.warning), std::string::npos);
+                    EXPECT_NE(result.report.find("\n\n" + result.warning.English()),
+                              std::string::npos);
                     ASSERT_EQ(::unlink((backups + "/.filler").c_str()), 0);
                     RestoreResult restored = RestoreLastConversion(backups, saves);
                     EXPECT_TRUE(restored.allRestored()) << restored.report;

@@ -150,7 +150,7 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     EXPECT_EQ(report[2], "Not changed:");
     EXPECT_EQ(report[3], details.front());
     result.note = "The cipher tool ran on one save at a time";
-    EXPECT_TRUE(ComposeBoxReport(result).text.ends_with("and 57 more\n\n" + result.note));
+    EXPECT_TRUE(ComposeBoxReport(result).text.ends_with("and 57 more\n\n" + result.note.English()));
 
     BatchResult allChanged;
     allChanged.files = {{"a.sav", true, {}}};
@@ -162,7 +162,7 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     BatchResult refused;
     refused.files = {{"a.sav", false, "not converted"}};
     refused.refusal = "Cipher tool not found: /app/Decrypt/decrypt.exe";
-    refused.report = "Changed versions DLC in 0 files\n\n" + refused.refusal;
+    refused.report = "Changed versions DLC in 0 files\n\n" + refused.refusal.English();
     EXPECT_EQ(ComposeBoxReport(refused).text, refused.report);
     EXPECT_EQ(ComposeBoxReport(refused).details, "");
 }
@@ -184,7 +184,7 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
             file.original.clear();
         } else if (i % 5 == 0) {
             file.restored = true;
-            file.reason.clear();
+            file.reason = Phrase();
             file.original.clear();
         }
         result.restoredCount += file.restored ? 1 : 0;
@@ -241,7 +241,7 @@ TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
 
     // Every save back, but the set could not be marked undone: said in the text, no details.
     all.notMarked = "Cannot mark the backup set /b/1 undone: is read-only";
-    EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files\n\n" + all.notMarked);
+    EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files\n\n" + all.notMarked.English());
     EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
 
     RestoreResult refused;

@@ -48,10 +48,11 @@ TEST_F(RestoreSetsTest, StopsAtASetThatCannotBeUsed) {
     const RestoreResult result = RestoreBackTo(backups, saves, sets[0]);
     EXPECT_TRUE(Hold(300)); // the newest undone, the one before refused
     EXPECT_EQ(result.setFolder, sets[2]);
-    EXPECT_EQ(result.notMarked.rfind("Stopped before the conversion chosen: The backup set " +
-                                         sets[1] + " cannot be used",
-                                     0),
-              0u)
+    EXPECT_EQ(
+        result.notMarked.English().rfind("Stopped before the conversion chosen: The backup set " +
+                                             sets[1] + " cannot be used",
+                                         0),
+        0u)
         << result.notMarked;
     EXPECT_FALSE(result.allRestored());
 

@@ -77,7 +77,8 @@ private:
 
 bool SameOutcome(const FileOutcome& a, const FileOutcome& b) {
     return a.name == b.name && a.changed == b.changed && a.already == b.already &&
-           a.oldValue == b.oldValue && a.newValue == b.newValue && a.reason == b.reason;
+           a.oldValue == b.oldValue && a.newValue == b.newValue &&
+           a.reason.English() == b.reason.English();
 }
 
 class SaveVersionsTest : public ::testing::Test, protected testsupport::BatchScene {

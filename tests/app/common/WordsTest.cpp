@@ -1,0 +1,178 @@
+#include "Words.h"
+
+#include "Catalogue.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace ostrapel;
+using namespace std::string_literals;
+
+namespace {
+
+// A .mo image of entries (original -> translation, "\0" between plural forms), header first.
+std::string Mo(const std::string& header,
+               std::vector<std::pair<std::string, std::string>> entries) {
+    entries.insert(entries.begin(), {"", header});
+    std::sort(entries.begin(), entries.end());
+    const auto n = static_cast<std::uint32_t>(entries.size());
+    std::string out;
+    const auto put = [&out](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            out += static_cast<char>((v >> (8 * i)) & 0xff);
+        }
+    };
+    const std::uint32_t originals = 28;
+    const std::uint32_t translations = originals + 8 * n;
+    std::uint32_t offset = translations + 8 * n;
+    for (std::uint32_t v : {0x950412deu, 0u, n, originals, translations, 0u, offset}) {
+        put(v);
+    }
+    std::string strings;
+    for (int table = 0; table < 2; ++table) {
+        for (const auto& [original, translation] : entries) {
+            const std::string& text = table == 0 ? original : translation;
+            put(static_cast<std::uint32_t>(text.size()));
+            put(offset + static_cast<std::uint32_t>(strings.size()));
+            strings += text;
+            strings += '\0';
+        }
+    }
+    return out + strings;
+}
+
+const char* const kRussianRule =
+    "nplurals=3; plural=(n%10==1 && n%100!=11 ? 0 : n%10>=2 && n%10<=4 && (n%100<10 || "
+    "n%100>=20) ? 1 : 2);";
+
+std::string Header(const std::string& pluralForms) {
+    return "Content-Type: text/plain; charset=UTF-8\nPlural-Forms: " + pluralForms + "\n";
+}
+
+} // namespace
+
+TEST(PluralRules, EachShippedLanguageChoosesItsOwnForms) {
+    const std::vector<std::uint64_t> numbers = {0, 1, 2, 5, 11, 21, 22, 25, 101, 111};
+    const std::map<std::string, std::vector<std::size_t>> expected = {
+        {"de", {1, 0, 1, 1, 1, 1, 1, 1, 1, 1}},    {"es", {1, 0, 1, 1, 1, 1, 1, 1, 1, 1}},
+        {"fr", {0, 0, 1, 1, 1, 1, 1, 1, 1, 1}},    {"pt_BR", {0, 0, 1, 1, 1, 1, 1, 1, 1, 1}},
+        {"ru", {2, 0, 1, 2, 2, 0, 1, 2, 0, 2}},    {"pl", {2, 0, 1, 2, 2, 2, 1, 2, 2, 2}},
+        {"zh_CN", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {"ja", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}};
+    EXPECT_EQ(AvailableLanguages().size(), expected.size());
+    for (const auto& [language, forms] : expected) {
+        SCOPED_TRACE(language);
+        const Catalogue catalogue = CatalogueOf(language);
+        ASSERT_NE(catalogue.rule(), nullptr);
+        for (std::size_t i = 0; i < numbers.size(); ++i) {
+            EXPECT_EQ(catalogue.rule()->FormFor(numbers[i]), forms[i]) << numbers[i];
+        }
+    }
+}
+
+TEST(Catalogues, EveryMessageIsTranslatedInEveryShippedLanguage) {
+    std::ifstream pot(OSTRAPEL_SOURCE_DIR "/po/ostrapel.pot");
+    ASSERT_TRUE(pot) << "po/ostrapel.pot";
+    std::vector<std::string> ids;
+    std::string line;
+    while (std::getline(pot, line)) {
+        // One line each (the template is written unwrapped), escapes as in C.
+        if (line.rfind("msgid \"", 0) == 0 && line != "msgid \"\"") {
+            std::string id;
+            for (std::size_t i = 7; i + 1 < line.size(); ++i) {
+                if (line[i] == '\\' && i + 2 < line.size()) {
+                    const char c = line[++i];
+                    id += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+                } else {
+                    id += line[i];
+                }
+            }
+            ids.push_back(id);
+        }
+    }
+    ASSERT_GT(ids.size(), 50u);
+    for (const std::string& language : AvailableLanguages()) {
+        const Catalogue catalogue = CatalogueOf(language);
+        for (const std::string& id : ids) {
+            EXPECT_TRUE(catalogue.Has(id)) << language << ": \"" << id << '"';
+        }
+    }
+}
+
+TEST(Catalogues, WhatCannotBeTrustedReadsInEnglish) {
+    const std::string header = Header(kRussianRule);
+    const std::string sound =
+        Mo(header, {{"Apply", "Применить"},
+                    {"copy failed: {reason}", "ошибка: {why}"},
+                    {"{n} file\0{n} files"s, "{n} файл\0{n} файла\0{n} файлов"s}});
+    const Catalogue catalogue = Catalogue::FromMo(sound);
+    EXPECT_EQ(catalogue.Translate("Apply"), "Применить");
+    // A parameter its English does not fill: that message alone in English.
+    EXPECT_EQ(catalogue.Translate("copy failed: {reason}"), "copy failed: {reason}");
+    EXPECT_EQ(catalogue.TranslatePlural("{n} file", "{n} files", 22), "{n} файла");
+
+    // Cut anywhere, or with a bad magic number, a catalogue gives no message at all.
+    for (std::size_t cut : {std::size_t{0}, std::size_t{3}, std::size_t{27}, sound.size() - 1}) {
+        EXPECT_TRUE(Catalogue::FromMo(sound.substr(0, cut)).empty()) << cut;
+    }
+    std::string garbled = sound;
+    garbled[0] = 'x';
+    EXPECT_TRUE(Catalogue::FromMo(garbled).empty());
+    garbled = sound;
+    garbled[32] = '\x7f'; // the first original's offset, far past the end
+    EXPECT_TRUE(Catalogue::FromMo(garbled).empty());
+
+    // A plural rule that cannot be read, or forms it does not give: plurals in English.
+    for (const char* rule : {"nplurals=3; plural=(n%10==1 ? 0 :;", "nplurals=2; plural=n!=1;"}) {
+        const Catalogue broken = Catalogue::FromMo(
+            Mo(Header(rule), {{"Apply", "Применить"},
+                              {"{n} file\0{n} files"s, "{n} файл\0{n} файла\0{n} файлов"s}}));
+        EXPECT_EQ(broken.Translate("Apply"), "Применить") << rule;
+        EXPECT_EQ(broken.TranslatePlural("{n} file", "{n} files", 5), "{n} files") << rule;
+    }
+}
+
+TEST(Languages, ThePreferredOneFoundByItsRegionOrItsLanguage) {
+    const std::vector<std::string> available = {"de", "fr", "es",    "pt_BR",
+                                                "ru", "pl", "zh_CN", "ja"};
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"de_AT.UTF-8@euro"}, "de"},
+        {{"pt_PT.UTF-8"}, "pt_BR"},
+        {{"pt-BR"}, "pt_BR"},
+        {{"zh-Hans-CN"}, "zh_CN"},
+        {{"zh_TW"}, "zh_CN"},
+        {{"ja-JP"}, "ja"},
+        {{"sv_SE", "pl_PL"}, "pl"},
+        {{"en_GB.UTF-8", "de_DE"}, ""},
+        {{"C.UTF-8"}, ""},
+        {{"sv_SE"}, ""},
+        {{}, ""},
+        {{"", "x-y", "fr_CA"}, "fr"},
+    };
+    for (const auto& [preferred, chosen] : cases) {
+        EXPECT_EQ(ChooseLanguage(preferred, available), chosen)
+            << (preferred.empty() ? "(none)" : preferred[0]);
+    }
+}
+
+TEST(Words, PhrasesAreSaidInTheChosenLanguageWithVerbatimPartsKept) {
+    const Catalogue russian = Catalogue::FromMo(
+        Mo(Header(kRussianRule), {{"copy failed: {reason}", "не удалось скопировать: {reason}"},
+                                  {"is read-only", "только для чтения"},
+                                  {"{n} file\0{n} files"s, "{n} файл\0{n} файла\0{n} файлов"s}}));
+    const Phrase why = Phrase("copy failed: {reason}").With("reason", Phrase("is read-only"));
+    EXPECT_EQ(Render(why, russian), "не удалось скопировать: только для чтения");
+    EXPECT_EQ(why.English(), "copy failed: is read-only");
+    const Phrase tools = Phrase("copy failed: {reason}").With("reason", "is read-only");
+    EXPECT_EQ(Render(tools, russian), "не удалось скопировать: is read-only");
+    EXPECT_EQ(Render(Phrase::Plural("{n} file", "{n} files", 21), russian), "21 файл");
+
+    const std::string pseudo = PseudoWords("&Open {path} && more");
+    EXPECT_EQ(pseudo.rfind("[&Opéñ {path} && ", 0), 0u) << pseudo;
+    EXPECT_GT(pseudo.size(), std::string("&Open {path} && more").size() * 14 / 10);
+}
