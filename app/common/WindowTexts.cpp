@@ -48,4 +48,13 @@ std::string EscapeAccessKeys(std::string_view text) {
     return escaped;
 }
 
+const std::vector<FittedText>& FittedTexts() {
+    static const std::vector<FittedText> texts = {
+        {FittedControl::OpenLabel, kOpenLabel},     {FittedControl::VersionLabel, kVersionLabel},
+        {FittedControl::ListTitle, kListTitle},     {FittedControl::ApplyButton, kApplyText},
+        {FittedControl::CancelButton, kCancelText},
+    };
+    return texts;
+}
+
 } // namespace ostrapel

@@ -32,11 +32,27 @@ std::string ProgressCount(std::size_t pass, std::size_t done, std::size_t total)
 // The controls' texts. An '&' marks the letter of a control's access key ("&&" stands for an
 // '&'); each window shows it its platform's way (underlined, Alt with the letter). The frame's
 // key and the label's go to the control they hold or name: the list, the combo box, the button.
-inline constexpr const char* kOpenLabel = "&Open Your save Folder";   // names cmdOpen
-inline constexpr const char* kVersionLabel = "Select DLC &Version :"; // names ComboDLC
-inline constexpr const char* kListTitle = "&File List";               // GroupBox2, holds List
-inline constexpr const char* kApplyText = "&Apply and Save";          // cmdSave
-inline constexpr const char* kCancelText = "&Cancel";                 // cmdSave during a batch
+inline constexpr const char* kOpenLabel = N_("&Open Your save Folder");   // names cmdOpen
+inline constexpr const char* kVersionLabel = N_("Select DLC &Version :"); // names ComboDLC
+inline constexpr const char* kListTitle = N_("&File List");               // GroupBox2, holds List
+inline constexpr const char* kApplyText = N_("&Apply and Save");          // cmdSave
+inline constexpr const char* kCancelText = N_("&Cancel");                 // cmdSave during a batch
+
+// The fixed window's controls whose text has a fixed room: every language's words for them must
+// fit (each window measures them with its own font against its own control).
+enum class FittedControl {
+    OpenLabel,    // the text drawn over the open button, kOpenLabel
+    VersionLabel, // the label before the version list, kVersionLabel
+    ListTitle,    // the list frame's caption with no folder open, kListTitle
+    ApplyButton,  // cmdSave, kApplyText
+    CancelButton, // cmdSave during a batch, kCancelText
+};
+struct FittedText {
+    FittedControl control;
+    const char* id; // the English template, for Tr
+};
+// Every fitted control with its template, in the order above.
+const std::vector<FittedText>& FittedTexts();
 
 // text as read out or shown in a tooltip: without its access key mark, "&&" as '&'.
 std::string WithoutAccessKey(std::string_view text);
