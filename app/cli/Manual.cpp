@@ -181,21 +181,92 @@ std::string Upper(std::string_view text) {
     return upper;
 }
 
-// text wrapped to kHelpWidth, every line indented by indent.
+// The code point at text[at] and the bytes it takes; a stray byte stands for itself.
+std::pair<char32_t, std::size_t> CodePointAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead < 0x80    ? 1
+                               : lead >= 0xF0 ? 4
+                               : lead >= 0xE0 ? 3
+                               : lead >= 0xC0 ? 2
+                                              : 1;
+    if (length == 1 || at + length > text.size()) {
+        return {lead, 1};
+    }
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return {lead, 1};
+        }
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    return {code, length};
+}
+
+// Characters a terminal shows two columns wide: Hangul, CJK, kana, full-width forms.
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// CJK punctuation a line must not start with.
+bool ClosesText(char32_t c) {
+    return (c >= 0x3001 && c <= 0x3002) || c == 0x3009 || c == 0x300B || c == 0x300D ||
+           c == 0x300F || c == 0x3011 || c == 0xFF01 || c == 0xFF09 || c == 0xFF0C || c == 0xFF0E ||
+           c == 0xFF1A || c == 0xFF1B || c == 0xFF1F;
+}
+
+// text wrapped to kHelpWidth columns, every line indented by indent. Lines break at blanks, and
+// between wide characters (Chinese and Japanese have no blanks), but not before closing
+// punctuation.
 std::string Wrapped(std::string_view text, std::size_t indent) {
+    // Words of narrow characters, and wide characters one by one, each with the closing
+    // punctuation that follows it.
+    struct Piece {
+        std::size_t start = 0;
+        std::size_t length = 0;
+        std::size_t columns = 0;
+        bool blankBefore = false;
+        bool narrow = false;
+    };
+    std::vector<Piece> pieces;
+    bool blank = false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == ' ') {
+            blank = true;
+            ++i;
+            continue;
+        }
+        const auto [code, length] = CodePointAt(text, i);
+        const bool wide = IsWide(code);
+        const bool joins =
+            !pieces.empty() && !blank && (ClosesText(code) || (!wide && pieces.back().narrow));
+        if (joins) {
+            pieces.back().length += length;
+            pieces.back().columns += wide ? 2 : 1;
+        } else {
+            pieces.push_back({i, length, wide ? 2u : 1u, blank, !wide});
+        }
+        blank = false;
+        i += length;
+    }
     std::string wrapped;
     std::string line(indent, ' ');
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find(' ', i);
-        end = end == std::string_view::npos ? text.size() : end;
-        const std::string_view word = text.substr(i, end - i);
-        if (line.size() > indent && line.size() + 1 + word.size() > kHelpWidth) {
+    std::size_t columns = indent;
+    for (const Piece& piece : pieces) {
+        const std::size_t separator = columns > indent && piece.blankBefore ? 1 : 0;
+        if (columns > indent && columns + separator + piece.columns > kHelpWidth) {
             wrapped += line + '\n';
             line.assign(indent, ' ');
+            columns = indent;
+        } else if (separator != 0) {
+            line += ' ';
+            columns += 1;
         }
-        line.append(line.size() > indent ? " " : "").append(word);
-        i = end + 1;
+        line.append(text.substr(piece.start, piece.length));
+        columns += piece.columns;
     }
     return wrapped + line + '\n';
 }
