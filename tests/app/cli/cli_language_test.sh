@@ -93,4 +93,12 @@ check "a missing folder exits 2" test "$(cat "$root/en-missing.status")" = 2
 check "--list lists the twelve saves" test "$(wc -l <"$root/en-list")" -eq 12
 check "the manifest names the save converted" grep -q ' Slot%201.sav$' "$root"/backups-en/*/*/manifest
 
+# A language the program does not carry: English, said once on stderr; no tag: bad usage.
+run "$root/xx" xx --list "$(native "$saves")"
+check "an unknown language lists as English" cmp -s "$root/en-list" "$root/xx"
+check "an unknown language is said on stderr" grep -qx "No translation into xx; English is used" "$root/xx.err"
+"${emulator[@]}" "$app/ostrapel-cli$exe" --list "$(native "$saves")" --language >/dev/null 2>"$root/err"
+check "--language without a tag is bad usage" test $? -eq 2
+check "--language without a tag is explained" grep -q "^--language needs a language tag" "$root/err"
+
 report_checks cli_language
