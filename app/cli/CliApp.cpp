@@ -45,6 +45,7 @@ public:
             out_ << Tr("changed {old} -> {new}",
                        {{"old", Shown(outcome.oldValue)}, {"new", Shown(outcome.newValue)}});
         } else if (outcome.already) {
+            // TRANSLATORS: a save's progress line after "[1/3] NAME: ": it held the version.
             out_ << Tr("already {value}", {{"value", Shown(outcome.newValue)}});
         } else if (outcome.sameFile) {
             out_ << Printable(Say(outcome.reason));
@@ -126,8 +127,14 @@ public:
     explicit RestorePrinter(std::ostream& out) : out_(out) {}
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
-        out_ << Printable(outcome.name) << ": "
-             << (outcome.restored ? Tr("restored") : Printable(Say(outcome.fullReason()))) << '\n';
+        std::string said;
+        if (outcome.restored) {
+            // TRANSLATORS: a restore's line after "NAME: ": the save is its original again.
+            said = Tr("restored");
+        } else {
+            said = Printable(Say(outcome.fullReason()));
+        }
+        out_ << Printable(outcome.name) << ": " << said << '\n';
         out_.flush();
     }
 
@@ -365,6 +372,7 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
         err << Printable(Say(result.note)) << '\n';
     }
     if (result.cancelled) {
+        // TRANSLATORS: --show was stopped (Ctrl-C) before every save was read.
         err << Tr("Cancelled") << '\n';
         return CancelledStatus(interruption);
     }

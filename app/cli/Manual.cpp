@@ -277,10 +277,10 @@ Manual CliManual() {
     Manual manual;
     manual.name = "ostrapel-cli";
     manual.summary = "set the DLC version of every save file in a folder";
-    // TRANSLATORS: --help. Keep the options (--dlc) and the words in capitals (FOLDER, LABEL,
-    // N, SECONDS, TAG) as they are: they name what the command line holds.
     manual.synopsis = {
         {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER",
+         // TRANSLATORS: --help. Keep the options (--dlc) and the words in capitals (FOLDER,
+         // LABEL, N, SECONDS, TAG) as they are: they name what the command line holds.
          Tr("set the DLC version of every save in FOLDER")},
         {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --show FOLDER",
          Tr("print the DLC version of every save in FOLDER")},
