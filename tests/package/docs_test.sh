@@ -60,6 +60,12 @@ a folder completes after --restore|--restore my|my saves
 no option after --|-- --|
 TABLE
 
+for language in de es fr ja pl pt_BR ru zh_CN; do
+    check "the desktop entry describes the program in $language" \
+        grep -q "^Comment\[$language\]=." "$source_dir/org.ostrapel.ostrapel.desktop"
+    check "the AppStream data sums it up in $language" \
+        grep -q "<summary xml:lang=\"$language\">" "$made/org.ostrapel.ostrapel.metainfo.xml"
+done
 if command -v desktop-file-validate >/dev/null; then
     check "desktop-file-validate has nothing to say" \
         test -z "$(desktop-file-validate "$source_dir/org.ostrapel.ostrapel.desktop" 2>&1)"
