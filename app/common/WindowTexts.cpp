@@ -72,9 +72,9 @@ std::string EscapeAccessKeys(std::string_view text) {
 
 const std::vector<FittedText>& FittedTexts() {
     static const std::vector<FittedText> texts = {
-        {FittedControl::OpenLabel, kOpenLabel},     {FittedControl::VersionLabel, kVersionLabel},
-        {FittedControl::ListTitle, kListTitle},     {FittedControl::ApplyButton, kApplyText},
-        {FittedControl::CancelButton, kCancelText},
+        {FittedControl::FrameTitle, kFrameTitle},     {FittedControl::OpenLabel, kOpenLabel},
+        {FittedControl::VersionLabel, kVersionLabel}, {FittedControl::ListTitle, kListTitle},
+        {FittedControl::ApplyButton, kApplyText},     {FittedControl::CancelButton, kCancelText},
     };
     return texts;
 }

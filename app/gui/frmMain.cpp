@@ -255,7 +255,7 @@ void frmMain::CreateControls() {
     QStyle* whiteFrames = NewFrameWithoutFillStyle(this);
     QStyle* focusCue = NewFocusCueStyle(this);
 
-    GroupBox1 = new QGroupBox(Words(N_("Open Folder save")), this);
+    GroupBox1 = new QGroupBox(Words(ostrapel::kFrameTitle), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
     GroupBox1->setStyle(whiteFrames);
