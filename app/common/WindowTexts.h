@@ -40,18 +40,19 @@ std::string CaptionBeforeName(std::string_view caption);
 // The controls' texts, in English: each window shows Tr(text). An '&' marks the letter of a
 // control's access key ("&&" stands for an '&'); each window shows it its platform's way
 // (underlined, Alt with the letter). The frame's key and the label's go to the control they hold
-// or name: the list, the combo box, the button. Rooms below are at 100%, in the window's font.
-// TRANSLATORS: the title of the frame around the window's controls, about 500 px wide.
+// or name: the list, the combo box, the button. Rooms below are the Qt window's at 100%, in
+// its font.
+// TRANSLATORS: the title of the frame around the window's controls, 513 px of room.
 inline constexpr const char* kFrameTitle = N_("Open Folder save"); // GroupBox1
-// TRANSLATORS: a bold label beside the open-folder button, at most 140 px wide.
+// TRANSLATORS: a bold label beside the open-folder button, 142 px of room.
 inline constexpr const char* kOpenLabel = N_("&Open Your save Folder"); // names cmdOpen
-// TRANSLATORS: a bold label over the DLC version list, at most 140 px wide.
+// TRANSLATORS: a bold label over the DLC version list, 190 px of room.
 inline constexpr const char* kVersionLabel = N_("Select DLC &Version :"); // names ComboDLC
-// TRANSLATORS: the file list's caption, about 100 px wide; a folder's name follows it.
+// TRANSLATORS: the file list's caption, 105 px of room; a folder's name follows it.
 inline constexpr const char* kListTitle = N_("&File List"); // GroupBox2, holds List
-// TRANSLATORS: a button, 177 px wide.
+// TRANSLATORS: a button, 169 px of room for its words.
 inline constexpr const char* kApplyText = N_("&Apply and Save"); // cmdSave
-// TRANSLATORS: the same button during a conversion, 177 px wide.
+// TRANSLATORS: the same button during a conversion, 169 px of room.
 inline constexpr const char* kCancelText = N_("&Cancel"); // cmdSave during a batch
 
 // The fixed window's controls whose text has a fixed room: every language's words for them must

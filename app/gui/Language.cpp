@@ -29,8 +29,8 @@ std::string ChooseFromArguments(int& argc, char** argv) {
     return ostrapel::UseLanguage(chosen);
 }
 
-QStringList LoadQtTranslations(QCoreApplication& application) {
-    QStringList loaded;
+QList<QTranslator*> LoadQtTranslations(QCoreApplication& application) {
+    QList<QTranslator*> loaded;
     const std::string language = ostrapel::CurrentLanguage();
     if (language.empty() || language == ostrapel::kPseudoLanguage) {
         return loaded;
@@ -41,7 +41,7 @@ QStringList LoadQtTranslations(QCoreApplication& application) {
         const QString name = QString::fromLatin1(module) + QString::fromStdString(language);
         if (translator->load(name, folder)) {
             QCoreApplication::installTranslator(translator);
-            loaded << name;
+            loaded << translator;
         } else {
             delete translator;
         }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QString>
+#include <QList>
 #include <string>
 
 class QCoreApplication;
+class QTranslator;
 
 namespace language {
 
@@ -14,7 +15,7 @@ std::string ChooseFromArguments(int& argc, char** argv);
 
 // Qt's own translations (its dialogs' and buttons' words) for the program's language, installed
 // into application: qtbase_LANG, and qt_LANG where there is one, from Qt's translations folder.
-// The names of the files loaded; none for English or where Qt has none.
-QStringList LoadQtTranslations(QCoreApplication& application);
+// The translators installed, owned by application; none for English or where Qt has none.
+QList<QTranslator*> LoadQtTranslations(QCoreApplication& application);
 
 } // namespace language
