@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <string>
+#include <vector>
 
 using guitest::Control;
 using testsupport::ScopedEnv;
@@ -47,6 +48,50 @@ class LanguageTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // --language is taken out of the arguments before Qt sees them and chooses the language;
+    // without it, the platform's preference does.
+    void languageFromTheArguments_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("--language TAG") << QStringList{"ostrapel", "--language", "ru", "x.png"}
+                                        << QStringLiteral("ru") << QStringList{"ostrapel", "x.png"};
+        QTest::newRow("--language=TAG, a region")
+            << QStringList{"ostrapel", "x.png", "--language=de_AT"} << QStringLiteral("de")
+            << QStringList{"ostrapel", "x.png"};
+        QTest::newRow("the pseudo-language") << QStringList{"ostrapel", "--language", "pseudo"}
+                                             << QStringLiteral("pseudo") << QStringList{"ostrapel"};
+        QTest::newRow("none: the platform's")
+            << QStringList{"ostrapel", "--loaded"} << QStringLiteral("ru")
+            << QStringList{"ostrapel", "--loaded"};
+    }
+
+    void languageFromTheArguments() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, left);
+        ScopedEnv preferred("LANGUAGE", "ru_RU:de");
+        std::vector<QByteArray> bytes;
+        std::vector<char*> argv;
+        for (const QString& argument : arguments) {
+            bytes.push_back(argument.toUtf8());
+        }
+        for (QByteArray& argument : bytes) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        int argc = static_cast<int>(arguments.size());
+        const QString language = Q(language::ChooseFromArguments(argc, argv.data()));
+        (void)ostrapel::UseLanguage("en");
+        QCOMPARE(language, chosen);
+        QStringList remaining;
+        for (int i = 0; i < argc; ++i) {
+            remaining << QString::fromUtf8(argv[static_cast<std::size_t>(i)]);
+        }
+        QCOMPARE(remaining, left);
+        QCOMPARE(argv[static_cast<std::size_t>(argc)], nullptr);
+    }
+
     void groupedFailureReport_data() {
         QTest::addColumn<QString>("language");
         QTest::newRow("German") << QStringLiteral("de");
