@@ -1,10 +1,11 @@
 #include "CliApp.h"
 
 #include "Manual.h"
+#include "Report.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -41,9 +42,9 @@ public:
         } else if (outcome.already) {
             out_ << "already " << Shown(outcome.newValue);
         } else if (outcome.sameFile) {
-            out_ << Printable(outcome.reason.English());
+            out_ << Printable(Say(outcome.reason));
         } else {
-            out_ << "not changed (" << Printable(outcome.reason.English()) << ')';
+            out_ << "not changed (" << Printable(Say(outcome.reason)) << ')';
         }
         out_ << '\n';
         out_.flush();
@@ -95,19 +96,19 @@ private:
 // The report with every name and reason made printable, so one entry is one line.
 std::string PrintableReport(const BatchResult& result) {
     if (!result.refusal.empty()) {
-        return ComposeReport({}) + "\n\n" + Printable(result.refusal.English());
+        return ComposeReport({}) + "\n\n" + Printable(Say(result.refusal));
     }
     std::vector<FileOutcome> shown = result.files;
     for (FileOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason.English());
+        file.reason = Printable(Say(file.reason));
     }
     std::string report = ComposeReport(shown, result.cancelled);
     if (!result.warning.empty()) {
-        report += "\n\n" + Printable(result.warning.English());
+        report += "\n\n" + Printable(Say(result.warning));
     }
     if (!result.note.empty()) {
-        report += "\n\n" + Printable(result.note.English());
+        report += "\n\n" + Printable(Say(result.note));
     }
     return report;
 }
@@ -118,8 +119,7 @@ public:
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
         out_ << Printable(outcome.name) << ": "
-             << (outcome.restored ? std::string("restored")
-                                  : Printable(outcome.fullReason().English()))
+             << (outcome.restored ? std::string("restored") : Printable(Say(outcome.fullReason())))
              << '\n';
         out_.flush();
     }
@@ -147,26 +147,26 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     RestoreResult result =
         RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
     for (const Phrase& note : result.passedOver) {
-        out << Printable(note.English()) << "\n\n";
+        out << Printable(Say(note)) << "\n\n";
     }
     if (result.nothingToUndo) {
-        out << Printable(NothingToUndo(folderArg)) << '\n';
+        out << Printable(Say(NothingToUndo(folderArg))) << '\n';
         // Sets passed over were marked undone: not untouched, yet no save was restored.
         return result.passedOver.empty() ? kExitBadUsage : kExitSomeNotChanged;
     }
     if (!result.status) {
-        err << Printable(result.status.reason()) << '\n';
+        err << Printable(Say(result.status.phrase())) << '\n';
         return kExitSomeNotChanged;
     }
     std::vector<RestoreOutcome> shown = result.files;
     for (RestoreOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason.English());
+        file.reason = Printable(Say(file.reason));
         file.original = Printable(file.original);
     }
     out << ComposeRestoreReport(shown) << '\n';
     if (!result.notMarked.empty()) {
-        out << '\n' << Printable(result.notMarked.English()) << '\n';
+        out << '\n' << Printable(Say(result.notMarked)) << '\n';
     }
     out.flush();
     return result.allRestored() ? kExitAllChanged : kExitSomeNotChanged;
@@ -180,7 +180,7 @@ int ListBackups(const std::string& folderArg, std::ostream& out, std::ostream& e
     BackupSetListing listing = ListBackupSets(BackupFolderFor(ProgramFolder()), *folder);
     if (!listing.status) {
         err << "Cannot read the backups of " << Printable(folderArg) << ": "
-            << Printable(listing.status.reason()) << '\n';
+            << Printable(Say(listing.status.phrase())) << '\n';
         return kExitSomeNotChanged;
     }
     bool allUsable = true;
@@ -231,7 +231,7 @@ std::optional<SaveFolderListing> ReadFolder(const std::string& folder, std::ostr
     SaveFolderListing listing = ReadSaveFolder(folder);
     if (!listing.status) {
         err << "Cannot read folder " << Printable(folder) << ": "
-            << Printable(listing.status.reason()) << '\n';
+            << Printable(Say(listing.status.phrase())) << '\n';
         return std::nullopt;
     }
     return listing;
@@ -259,7 +259,7 @@ int Prepare(const Options& options, BatchRequest& request, std::ostream& notices
         return kExitSomeNotChanged;
     }
     if (Status usable = CheckSaveFolder(folder, appDir); !usable) {
-        err << Printable(usable.reason()) << '\n';
+        err << Printable(Say(usable.phrase())) << '\n';
         return kExitBadUsage;
     }
     auto listing = ReadFolder(folder, err);
@@ -336,12 +336,12 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ReadSaveVersions(request, runner, &printer);
     if (!result.refusal.empty()) {
-        err << Printable(result.refusal.English()) << '\n';
+        err << Printable(Say(result.refusal)) << '\n';
         return kExitSomeNotChanged;
     }
     printer.printRest(result);
     if (!result.note.empty()) {
-        err << Printable(result.note.English()) << '\n';
+        err << Printable(Say(result.note)) << '\n';
     }
     if (result.cancelled) {
         err << "Cancelled\n";

@@ -1,7 +1,8 @@
 #include "RestoreChoices.h"
 
+#include "Report.h"
 #include "WindowTexts.h"
-#include "conversion/Report.h"
+#include "Words.h"
 #include "system/Text.h"
 #include "system/UserFolders.h"
 
@@ -55,7 +56,7 @@ std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, b
                         Saves(set.manifest.saves.size()) + " set to " +
                         ReportedValueText(static_cast<std::int16_t>(set.manifest.value)) + ")";
         } else {
-            item.text = "A conversion whose backup cannot be used: " + set.status.reason();
+            item.text = "A conversion whose backup cannot be used: " + Say(set.status.phrase());
         }
         item.text = AccessKey(items.size()) + EscapeAccessKeys(item.text);
         items.push_back(std::move(item));

@@ -2,6 +2,7 @@
 
 #include "RestoreChoices.h"
 #include "WindowTexts.h"
+#include "Words.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
@@ -55,9 +56,9 @@ void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
     }
     row.version = std::string(kVersionNotReadMark);
     row.tooltip = row.name + ": " + kVersionNotRead +
-                  (outcome.reason.empty() ? "" : " (" + outcome.reason.English() + ")");
+                  (outcome.reason.empty() ? "" : " (" + Say(outcome.reason) + ")");
     row.accessibleName = row.name + ", " + kVersionNotRead;
-    row.description = outcome.reason.English();
+    row.description = Say(outcome.reason);
 }
 
 } // namespace

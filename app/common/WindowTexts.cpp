@@ -1,7 +1,7 @@
 #include "WindowTexts.h"
 
+#include "Report.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Report.h"
 #include "WindowTexts.h"
-#include "conversion/Report.h"
 
 #include <chrono>
 #include <cstddef>

@@ -2,9 +2,9 @@
 
 #include "Drawing.h"
 #include "Pictures.h"
+#include "Report.h"
 #include "WindowTexts.h"
 #include "conversion/Backups.h"
-#include "conversion/Report.h"
 #include "mdlReportBox.h"
 
 #include <QAbstractItemView>

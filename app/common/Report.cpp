@@ -1,5 +1,6 @@
-#include "conversion/Report.h"
+#include "Report.h"
 
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/DlcVersion.h"
 #include "system/Paths.h"
@@ -28,7 +29,17 @@ std::vector<std::size_t> CharacterStarts(std::string_view text) {
 }
 
 std::string Files(std::size_t count) {
-    return std::to_string(count) + (count == 1 ? " file" : " files");
+    return TrN("{n} file", "{n} files", count);
+}
+
+// "NAME, NAME, NAME and N more": the first named of the group's entries, and how many more.
+std::string NamesOf(const std::vector<std::string>& names, std::size_t more) {
+    std::string list;
+    for (const std::string& name : names) {
+        list = list.empty() ? name : Tr("{list}, {name}", {{"list", list}, {"name", name}});
+    }
+    return more == 0 ? list
+                     : TrN("{names} and {n} more", "{names} and {n} more", more, {{"names", list}});
 }
 
 // text cut to maxLength characters with "..." for what was cut: from the middle when keepEnd,
@@ -61,7 +72,9 @@ std::string ShortenedAtTheEnd(std::string_view text, std::size_t maxLength) {
 std::string ChangedVersionsLine(const std::vector<FileOutcome>& files) {
     const auto changed = std::count_if(files.begin(), files.end(),
                                        [](const FileOutcome& file) { return file.changed; });
-    return "Changed versions DLC in " + std::to_string(changed) + " files";
+    // TRANSLATORS: the report's first line; its English is fixed, "1 files" among it.
+    return TrN("Changed versions DLC in {n} files", "Changed versions DLC in {n} files",
+               static_cast<std::uint64_t>(changed));
 }
 
 std::string AlreadyLine(const std::vector<FileOutcome>& files) {
@@ -76,15 +89,17 @@ std::string AlreadyLine(const std::vector<FileOutcome>& files) {
     if (already == 0) {
         return {};
     }
-    return "Already at " + (value ? DlcValueText(*value) : std::string("the value")) + ": " +
-           Files(already);
+    const std::string label = value ? DlcValueText(*value) : Tr("the value");
+    return TrN("Already at {value}: {n} file", "Already at {value}: {n} files", already,
+               {{"value", label}});
 }
 
 std::string NotChangedLines(const std::vector<FileOutcome>& files) {
     std::string lines;
     for (const FileOutcome& file : files) {
         if (!file.done()) {
-            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.reason.English();
+            lines += (lines.empty() ? "" : "\n") +
+                     Tr("{name}: {reason}", {{"name", file.name}, {"reason", Say(file.reason)}});
         }
     }
     return lines;
@@ -99,36 +114,31 @@ std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files) 
     std::vector<EntryLeft> entries;
     for (const FileOutcome& file : files) {
         if (!file.done()) {
-            entries.push_back({file.name, file.reason.English()});
+            entries.push_back({file.name, file.reason});
         }
     }
     return entries;
 }
 
-std::string_view CauseOf(const EntryLeft& entry) {
-    constexpr std::string_view kApart = ": ";
-    const std::string_view reason = entry.reason;
-    if (entry.name.empty()) {
-        return reason;
+Phrase CauseOf(const EntryLeft& entry) {
+    // The tool's words that name the entry are its own; our words before them say what went
+    // wrong.
+    ToolSaying saying = SplitToolWords(entry.reason);
+    if (entry.name.empty() || saying.words.find(entry.name) == std::string::npos) {
+        return entry.reason;
     }
-    // The words from the first part that names the entry on are its own; the parts before them
-    // say what went wrong.
-    const std::size_t named = reason.find(entry.name);
-    if (named == std::string_view::npos) {
-        return reason;
-    }
-    const std::size_t cut = reason.rfind(kApart, named);
-    return cut == std::string_view::npos || cut == 0 ? reason : reason.substr(0, cut);
+    return std::move(saying.ours);
 }
 
 std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries) {
     std::vector<ReasonGroup> groups;
-    std::map<std::string_view, std::size_t> groupOf;
+    // Keyed by the phrase's English: its templates and parameters, whatever the language.
+    std::map<std::string, std::size_t> groupOf;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string_view cause = CauseOf(entries[i]);
-        auto [at, added] = groupOf.try_emplace(cause, groups.size());
+        Phrase cause = CauseOf(entries[i]);
+        auto [at, added] = groupOf.try_emplace(cause.English(), groups.size());
         if (added) {
-            groups.push_back({std::string(cause), {}});
+            groups.push_back({std::move(cause), {}});
         }
         groups[at->second].entries.push_back(i);
     }
@@ -161,18 +171,20 @@ std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryL
     const std::size_t shown = std::min(groups.size(), limits.groups);
     for (std::size_t g = 0; g < shown; ++g) {
         const ReasonGroup& group = groups[g];
-        std::string line = Files(group.entries.size()) + ": " +
-                           Printable(ShortenedAtTheEnd(group.reason, limits.reasonLength));
+        const std::string files = Files(group.entries.size());
+        const std::string reason =
+            Printable(ShortenedAtTheEnd(Say(group.reason), limits.reasonLength));
         const std::size_t named = std::min(group.entries.size(), limits.namesPerGroup);
+        std::vector<std::string> names;
         for (std::size_t n = 0; n < named; ++n) {
-            line +=
-                (n == 0 ? ": " : ", ") +
-                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength));
+            names.push_back(
+                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength)));
         }
-        if (named > 0 && named < group.entries.size()) {
-            line += " and " + std::to_string(group.entries.size() - named) + " more";
-        }
-        lines.push_back(std::move(line));
+        lines.push_back(named == 0 ? Tr("{files}: {reason}", {{"files", files}, {"reason", reason}})
+                                   : Tr("{files}: {reason}: {names}",
+                                        {{"files", files},
+                                         {"reason", reason},
+                                         {"names", NamesOf(names, group.entries.size() - named)}}));
     }
     if (shown < groups.size()) {
         std::size_t rest = 0;
@@ -180,8 +192,12 @@ std::string GroupedSummary(const std::vector<EntryLeft>& entries, const SummaryL
             rest += groups[g].entries.size();
         }
         const std::size_t reasons = groups.size() - shown;
-        lines.push_back(Files(rest) + " for " + std::to_string(reasons) +
-                        (shown > 0 ? " other" : "") + (reasons == 1 ? " reason" : " reasons"));
+        const std::string files = Files(rest);
+        lines.push_back(shown > 0
+                            ? TrN("{files} for {n} other reason", "{files} for {n} other reasons",
+                                  reasons, {{"files", files}})
+                            : TrN("{files} for {n} reason", "{files} for {n} reasons", reasons,
+                                  {{"files", files}}));
     }
     std::string summary;
     for (const std::string& line : lines) {
@@ -212,41 +228,29 @@ std::string ShortenedBetweenWords(std::string_view text, std::size_t maxLength) 
     return ShortenedAtTheEnd(text, maxLength);
 }
 
-constexpr std::string_view kCipherTool = "cipher tool ";
 constexpr std::string_view kIndent = "    ";
 
 } // namespace
 
-ReasonWords SplitReason(std::string_view reason) {
-    // A tool that could not be started said nothing: the words after are the system's.
-    if (!reason.starts_with(kCipherTool) ||
-        reason.starts_with("cipher tool could not be started")) {
-        return {reason, {}};
-    }
-    // The tool's words follow the first ": " after ours, whose brackets may hold one.
-    const std::size_t open = reason.find('(');
-    const std::size_t closed = open < reason.find(": ") ? reason.find(')', open) : 0;
-    const std::size_t apart = reason.find(": ", closed == std::string_view::npos ? 0 : closed);
-    if (apart == std::string_view::npos) {
-        return {reason, {}};
-    }
-    return {reason.substr(0, apart), reason.substr(apart + 2)};
+ReasonWords SplitReason(const Phrase& reason) {
+    ToolSaying saying = SplitToolWords(reason);
+    return {Say(saying.ours), std::move(saying.words)};
 }
 
 std::string ReportedValueText(std::int16_t value) {
     if (auto label = DlcVersionTable::LabelOf(value)) {
         return std::string(*label);
     }
-    return "not a known version (" + std::to_string(value) + ")";
+    return Tr("not a known version ({value})", {{"value", std::to_string(value)}});
 }
 
 std::string CancelledAfterLine(std::size_t replaced) {
     if (replaced == 0) {
-        return "Cancelled before any save was replaced; every save is as it was";
+        return Tr("Cancelled before any save was replaced; every save is as it was");
     }
-    return "Cancelled after " +
-           (replaced == 1 ? std::string("1 save was") : std::to_string(replaced) + " saves were") +
-           " replaced; all the others are as they were";
+    return TrN("Cancelled after {n} save was replaced; all the others are as they were",
+               "Cancelled after {n} saves were replaced; all the others are as they were",
+               replaced);
 }
 
 std::string ReadableSummary(const std::vector<EntryLeft>& entries, const SummaryLimits& limits) {
@@ -259,26 +263,25 @@ std::string ReadableSummary(const std::vector<EntryLeft>& entries, const Summary
     for (std::size_t g = 0; g < shown; ++g) {
         const ReasonGroup& group = groups[g];
         const ReasonWords words = SplitReason(group.reason);
-        addLine(Files(group.entries.size()) + ": " +
-                Printable(ShortenedBetweenWords(words.ours, 2 * limits.reasonLength)));
+        addLine(Tr(
+            "{files}: {reason}",
+            {{"files", Files(group.entries.size())},
+             {"reason", Printable(ShortenedBetweenWords(words.ours, 2 * limits.reasonLength))}}));
         if (!words.tools.empty()) {
-            addLine(std::string(kIndent) + "The tool said: \"" +
-                    Printable(ShortenedBetweenWords(words.tools, limits.reasonLength)) + "\"");
+            addLine(std::string(kIndent) + Tr("The tool said: \"{words}\"",
+                                              {{"words", Printable(ShortenedBetweenWords(
+                                                             words.tools, limits.reasonLength))}}));
         }
         const std::size_t named = std::min(group.entries.size(), limits.namesPerGroup);
         if (named == 0) {
             continue;
         }
-        std::string names(kIndent);
+        std::vector<std::string> names;
         for (std::size_t n = 0; n < named; ++n) {
-            names +=
-                (n == 0 ? "" : ", ") +
-                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength));
+            names.push_back(
+                Printable(ShortenedInTheMiddle(entries[group.entries[n]].name, limits.nameLength)));
         }
-        if (named < group.entries.size()) {
-            names += " and " + std::to_string(group.entries.size() - named) + " more";
-        }
-        addLine(names);
+        addLine(std::string(kIndent) + NamesOf(names, group.entries.size() - named));
     }
     if (shown < groups.size()) {
         std::size_t rest = 0;
@@ -286,8 +289,8 @@ std::string ReadableSummary(const std::vector<EntryLeft>& entries, const Summary
             rest += groups[g].entries.size();
         }
         const std::size_t reasons = groups.size() - shown;
-        addLine(Files(rest) + " for " + std::to_string(reasons) +
-                (reasons == 1 ? " other reason" : " other reasons"));
+        addLine(TrN("{files} for {n} other reason", "{files} for {n} other reasons", reasons,
+                    {{"files", Files(rest)}}));
     }
     return summary;
 }
@@ -303,13 +306,14 @@ std::string BoxReport::Copied() const {
 BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limits) {
     if (result.refusal.empty() && result.files.empty() && !result.cancelled) {
         // The first line is the program's; what it means here is said after it.
-        return {ChangedVersionsLine(result.files) + "\n\nThere are no files in " +
-                    Printable(ShortenedInTheMiddle(result.saveFolder, limits.folderLength)) +
-                    ": nothing was changed",
+        return {ChangedVersionsLine(result.files) + "\n\n" +
+                    Tr("There are no files in {path}: nothing was changed",
+                       {{"path",
+                         Printable(ShortenedInTheMiddle(result.saveFolder, limits.folderLength))}}),
                 {}};
     }
     if (!result.refusal.empty() || NotChangedCount(result.files) == 0) {
-        return {result.report, {}};
+        return {FullReport(result), {}};
     }
     std::string text = ChangedVersionsLine(result.files);
     if (std::string already = AlreadyLine(result.files); !already.empty()) {
@@ -318,7 +322,7 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
     // The entries a cancel left are told in one line, not grouped.
     std::vector<EntryLeft> left;
     for (const EntryLeft& entry : EntriesNotChanged(result.files)) {
-        if (!result.cancelled || entry.reason != "cancelled") {
+        if (!result.cancelled || entry.reason.id() != "cancelled") {
             left.push_back(entry);
         }
     }
@@ -326,7 +330,7 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
         text += "\n\n" + CancelledAfterLine(result.changedCount);
     }
     if (!left.empty()) {
-        text += "\n\nNot changed:\n" + ReadableSummary(left, limits);
+        text += "\n\n" + Tr("Not changed:") + "\n" + ReadableSummary(left, limits);
     }
     // Not wholly successful: what did change, and from which version.
     std::vector<std::size_t> changed;
@@ -337,22 +341,21 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
     }
     const std::size_t shown = std::min(changed.size(), limits.groups);
     if (shown > 0) {
-        text += "\n\nChanged:";
+        text += "\n\n" + Tr("Changed:");
         for (std::size_t n = 0; n < shown; ++n) {
             const FileOutcome& file = result.files[changed[n]];
-            text.append("\n")
-                .append(Printable(ShortenedInTheMiddle(file.name, limits.nameLength)))
-                .append(": ")
-                .append(ReportedValueText(*file.oldValue))
-                .append(" -> ")
-                .append(ReportedValueText(*file.newValue));
+            text +=
+                "\n" + Tr("{name}: {old} -> {new}",
+                          {{"name", Printable(ShortenedInTheMiddle(file.name, limits.nameLength))},
+                           {"old", ReportedValueText(*file.oldValue)},
+                           {"new", ReportedValueText(*file.newValue)}});
         }
         if (shown < changed.size()) {
-            text.append("\nand ").append(Files(changed.size() - shown)).append(" more");
+            text += "\n" + TrN("and {n} file more", "and {n} files more", changed.size() - shown);
         }
     }
     if (!result.note.empty()) {
-        text += "\n\n" + result.note.English();
+        text += "\n\n" + Say(result.note);
     }
     if (!result.backupSet.empty()) {
         text += "\n\n" + BackupNote(ShortenedInTheMiddle(result.backupSet, limits.folderLength),
@@ -364,33 +367,35 @@ BoxReport ComposeBoxReport(const BatchResult& result, const SummaryLimits& limit
 
 BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimits& limits) {
     if (!result.status || result.nothingToUndo) {
-        return {result.report, {}};
+        return {FullReport(result), {}};
     }
     std::vector<EntryLeft> left;
     bool originalsNamed = false;
     for (const RestoreOutcome& file : result.files) {
         if (!file.restored) {
-            left.push_back({file.name, file.reason.English()});
+            left.push_back({file.name, file.reason});
             originalsNamed = originalsNamed || !file.original.empty();
         }
     }
-    std::string text = "Restored " + Files(result.restoredCount);
-    if (!result.restoredTo.empty()) {
-        text += " " + result.restoredTo.English();
-    }
+    std::string text = result.restoredTo.empty()
+                           ? TrN("Restored {n} file", "Restored {n} files", result.restoredCount)
+                           : TrN("Restored {n} file {when}", "Restored {n} files {when}",
+                                 result.restoredCount, {{"when", Say(result.restoredTo)}});
     for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
-        text = Printable(note->English()) + "\n\n" + text;
+        text = Printable(Say(*note)) + "\n\n" + text;
     }
     if (!left.empty()) {
-        text += "\n\nNot restored:\n" + ReadableSummary(left, limits);
+        text += "\n\n" + Tr("Not restored:") + "\n" + ReadableSummary(left, limits);
     }
     if (originalsNamed) {
-        text += "\n\nThe originals of the saves not restored are kept in " +
-                Printable(ShortenedInTheMiddle(result.setFolder, limits.folderLength));
+        text +=
+            "\n\n" +
+            Tr("The originals of the saves not restored are kept in {path}",
+               {{"path", Printable(ShortenedInTheMiddle(result.setFolder, limits.folderLength))}});
     }
     if (!result.notMarked.empty()) {
-        text += "\n\n" +
-                Printable(ShortenedAtTheEnd(result.notMarked.English(), 2 * limits.reasonLength));
+        text +=
+            "\n\n" + Printable(ShortenedAtTheEnd(Say(result.notMarked), 2 * limits.reasonLength));
     }
     return {text, NotRestoredLines(result.files)};
 }
@@ -401,10 +406,10 @@ std::string ComposeReport(const std::vector<FileOutcome>& files, bool cancelled)
         report += "\n" + already;
     }
     if (cancelled) {
-        report += "\n\n" + std::string(kCancelledLine);
+        report += "\n\n" + Tr(kCancelledLine);
     }
     if (std::string notChanged = NotChangedLines(files); !notChanged.empty()) {
-        report += "\n\nNot changed:\n" + notChanged;
+        report += "\n\n" + Tr("Not changed:") + "\n" + notChanged;
     }
     return report;
 }
@@ -413,12 +418,79 @@ std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
     std::string listing;
     for (const FileOutcome& file : files) {
         if (file.changed) {
-            listing += "\n" + file.name + ": " +
-                       (file.oldValue ? DlcValueText(*file.oldValue) : std::string("?")) + " -> " +
-                       (file.newValue ? DlcValueText(*file.newValue) : std::string("?"));
+            listing += "\n" + Tr("{name}: {old} -> {new}",
+                                 {{"name", file.name},
+                                  {"old", file.oldValue ? DlcValueText(*file.oldValue) : "?"},
+                                  {"new", file.newValue ? DlcValueText(*file.newValue) : "?"}});
         }
     }
-    return listing.empty() ? listing : "Changed:" + listing;
+    return listing.empty() ? listing : Tr("Changed:") + listing;
+}
+
+std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
+                       FrontEnd reader) {
+    if (reader == FrontEnd::Window) {
+        return Tr("The originals are kept in {path}; to put them back, right-click the file "
+                  "list, or press Shift+F10",
+                  {{"path", setFolder}});
+    }
+    return Tr("The originals are kept in {path}; to put them back, run ostrapel-cli --restore "
+              "{folder}",
+              {{"path", setFolder}, {"folder", saveFolder}});
+}
+
+std::string FullReport(const BatchResult& result) {
+    if (!result.refusal.empty()) {
+        return ComposeReport({}) + "\n\n" + Say(result.refusal);
+    }
+    std::string report = ComposeReport(result.files, result.cancelled);
+    for (const Phrase* said : {&result.warning, &result.note}) {
+        if (!said->empty()) {
+            report += "\n\n" + Say(*said);
+        }
+    }
+    if (!result.backupSet.empty()) {
+        report += "\n\n" + BackupNote(result.backupSet, result.saveFolder, FrontEnd::Window);
+    }
+    return report;
+}
+
+std::string FullReport(const RestoreResult& result) {
+    if (!result.status) {
+        return Say(result.status.phrase());
+    }
+    std::string report = result.nothingToUndo ? Say(NothingToUndo(result.saveFolder))
+                                              : ComposeRestoreReport(result.files);
+    for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
+        report = Say(*note) + "\n\n" + report;
+    }
+    if (!result.notMarked.empty()) {
+        report += "\n\n" + Say(result.notMarked);
+    }
+    return report;
+}
+
+std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
+    std::string lines;
+    for (const RestoreOutcome& file : files) {
+        if (!file.restored) {
+            lines +=
+                (lines.empty() ? "" : "\n") +
+                Tr("{name}: {reason}", {{"name", file.name}, {"reason", Say(file.fullReason())}});
+        }
+    }
+    return lines;
+}
+
+std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
+    const auto restored = std::count_if(files.begin(), files.end(),
+                                        [](const RestoreOutcome& file) { return file.restored; });
+    std::string report =
+        TrN("Restored {n} file", "Restored {n} files", static_cast<std::uint64_t>(restored));
+    if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
+        report += "\n\n" + Tr("Not restored:") + "\n" + notRestored;
+    }
+    return report;
 }
 
 } // namespace ostrapel
