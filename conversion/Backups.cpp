@@ -16,15 +16,6 @@ using namespace backups;
 
 namespace {
 
-std::string DescribeValue(int value) {
-    for (const DlcVersion& row : DlcVersionTable::kRows) {
-        if (row.value == value) {
-            return "version " + std::string(row.label);
-        }
-    }
-    return "value " + std::to_string(value);
-}
-
 BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
     BackupSet read{set, Status::Ok(), {}};
     const std::string path = JoinPath(set, kManifestName);
@@ -302,20 +293,6 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing) {
         }
     }
     return nullptr;
-}
-
-std::string DescribeBackupSet(const BackupSet& set) {
-    if (!set.status) {
-        return set.folder + ": cannot be used: " + set.status.reason();
-    }
-    const BackupManifest& manifest = set.manifest;
-    std::string line = LocalTimeText(manifest.time) + ", " + std::to_string(manifest.saves.size()) +
-                       " saves, " + DescribeValue(manifest.value) + ", " +
-                       (manifest.undone ? "undone" : "not undone");
-    if (!manifest.complete) {
-        line += " (the conversion was interrupted)";
-    }
-    return line;
 }
 
 } // namespace ostrapel

@@ -190,8 +190,4 @@ Phrase PassedOverNote(const std::string& setFolder);
 // "No conversion of FOLDER to undo"
 Phrase NothingToUndo(const std::string& saveFolder);
 
-// "YYYY-MM-DD HH:MM:SS, N saves, version LABEL[, undone]" for one set; the reason for a set
-// that cannot be used.
-std::string DescribeBackupSet(const BackupSet& set);
-
 } // namespace ostrapel

@@ -5,6 +5,7 @@
 #include "conversion/DlcVersion.h"
 #include "system/Paths.h"
 #include "system/Text.h"
+#include "system/UserFolders.h"
 
 #include <algorithm>
 #include <map>
@@ -468,6 +469,36 @@ std::string FullReport(const RestoreResult& result) {
         report += "\n\n" + Say(result.notMarked);
     }
     return report;
+}
+
+std::string DescribeBackupSet(const BackupSet& set) {
+    if (!set.status) {
+        return Tr("{path}: cannot be used: {reason}",
+                  {{"path", set.folder}, {"reason", Say(set.status.phrase())}});
+    }
+    const BackupManifest& manifest = set.manifest;
+    std::string value;
+    for (const DlcVersion& row : DlcVersionTable::kRows) {
+        if (row.value == manifest.value) {
+            value = Tr("version {label}", {{"label", row.label}});
+        }
+    }
+    if (value.empty()) {
+        value = Tr("value {value}", {{"value", std::to_string(manifest.value)}});
+    }
+    const std::string time = LocalTimeText(manifest.time);
+    // TRANSLATORS: one backup set in the list; its English says "saves" for one save too.
+    std::string line =
+        manifest.undone
+            ? TrN("{time}, {n} saves, {value}, undone", "{time}, {n} saves, {value}, undone",
+                  manifest.saves.size(), {{"time", time}, {"value", value}})
+            : TrN("{time}, {n} saves, {value}, not undone",
+                  "{time}, {n} saves, {value}, not undone", manifest.saves.size(),
+                  {{"time", time}, {"value", value}});
+    if (!manifest.complete) {
+        line = Tr("{set} (the conversion was interrupted)", {{"set", line}});
+    }
+    return line;
 }
 
 std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {

@@ -35,6 +35,10 @@ std::string FullReport(const BatchResult& result);
 // marked undone, a blank line apart.
 std::string FullReport(const RestoreResult& result);
 
+// "YYYY-MM-DD HH:MM:SS, N saves, version LABEL, undone" ("not undone") for one set, "(the
+// conversion was interrupted)" after it when it was; the reason for a set that cannot be used.
+std::string DescribeBackupSet(const BackupSet& set);
+
 // Every save not restored, one "NAME: REASON" line each (the full reason), lines joined by '\n'.
 std::string NotRestoredLines(const std::vector<RestoreOutcome>& files);
 
