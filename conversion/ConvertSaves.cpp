@@ -119,6 +119,7 @@ BatchResult Batch::run() {
     }
     // The tool may be an ANSI program: its work copies need a path it can be handed.
     if (PathForAnsiPrograms(JoinPath(workFolder_, kScratchFolder)).empty()) {
+        // TRANSLATORS: {why} is a sentence, {path} the folder it is about.
         return refuse(Phrase(N_("{why}: {path}"))
                           .With("why", Phrase(kWorkFolderNotForTool))
                           .With("path", workFolder_));

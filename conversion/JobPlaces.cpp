@@ -216,6 +216,7 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
                              .With("reason", std::move(why))};
     };
     const auto at = [](const std::string& path, const Status& why) {
+        // TRANSLATORS: {path} is a folder, {reason} what went wrong with it.
         return Phrase(N_("{path}: {reason}")).With("path", path).With("reason", why.phrase());
     };
     if (stamp.empty()) {

@@ -75,6 +75,7 @@ Phrase CrashPhrase(int exitCode) {
     if (name == nullptr) {
         return Phrase::Verbatim(hex);
     }
+    // TRANSLATORS: a Windows exception, named ({name}) and by its code (0xC0000005).
     return Phrase(N_("{name}, {code}")).With("name", Phrase(name)).With("code", std::string(hex));
 }
 

@@ -37,10 +37,14 @@ std::string Files(std::size_t count) {
 std::string NamesOf(const std::vector<std::string>& names, std::size_t more) {
     std::string list;
     for (const std::string& name : names) {
+        // TRANSLATORS: names of files listed one after another; {name} is the next one.
         list = list.empty() ? name : Tr("{list}, {name}", {{"list", list}, {"name", name}});
     }
-    return more == 0 ? list
-                     : TrN("{names} and {n} more", "{names} and {n} more", more, {{"names", list}});
+    if (more == 0) {
+        return list;
+    }
+    // TRANSLATORS: {names} lists file names; {n} files more are not named.
+    return TrN("{names} and {n} more", "{names} and {n} more", more, {{"names", list}});
 }
 
 // text cut to maxLength characters with "..." for what was cut: from the middle when keepEnd,
