@@ -1,6 +1,6 @@
 #include "mdlFileList.h"
 
-#include "conversion/Report.h"
+#include "Report.h"
 #include "system/Paths.h"
 #include "system/windows/WindowsText.h"
 
