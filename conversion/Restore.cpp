@@ -167,7 +167,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         std::string content;
         FileIdentity identity;
         if (KindOf(path) == EntryKind::Missing) {
-            outcome.reason = "removed since the conversion";
+            outcome.reason = N_("removed since the conversion");
             outcome.original = original;
         } else if (Status read = ReadSteadily(path, content, identity); !read) {
             outcome.reason = Phrase(N_("cannot be read: {reason}")).With("reason", read.phrase());
@@ -175,7 +175,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         } else if (const std::string hash = Sha256Hex(content); hash == save.originalSha256) {
             outcome.restored = true;
         } else if (hash != save.writtenSha256) {
-            outcome.reason = "changed since the conversion";
+            outcome.reason = N_("changed since the conversion");
             outcome.original = original;
         } else {
             ReplaceResult replaced = ReplaceFileAtomically(original, path, identity);
@@ -185,7 +185,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
                 replacedAny = true;
                 break;
             case ReplaceOutcome::TargetChanged:
-                outcome.reason = "changed since the conversion";
+                outcome.reason = N_("changed since the conversion");
                 outcome.original = original;
                 break;
             case ReplaceOutcome::OwnerNotKept:
