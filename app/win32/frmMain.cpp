@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Words.h"
 #include "mdlAccessibility.h"
 #include "mdlFileList.h"
 #include "mdlKeys.h"
@@ -23,6 +24,17 @@ constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
 constexpr UINT_PTR kPaceTimer = 1;
 constexpr int kLabelGap = 2;
 
+// A control's text as the model hands it: one of the templates of WindowTexts.h in the program's
+// language, other words as they are (the model has put them into words already).
+std::string InWords(const std::string& text) {
+    for (const char* id : {ostrapel::kApplyText, ostrapel::kCancelText, ostrapel::kListTitle}) {
+        if (text == id) {
+            return ostrapel::Tr(id);
+        }
+    }
+    return text;
+}
+
 // Where each control lies in its container.
 constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kEP, 2520, 3960, 1935, 735}, // below the client area's bottom edge, and hidden
@@ -38,6 +50,16 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase + 1, 120, 1080, 1785, 195},
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
+
+// Where the layout puts a control at dpi.
+RECT LaidOut(int id, int dpi) {
+    for (const mdlLayout::Twips& at : kLayout) {
+        if (at.id == id) {
+            return mdlLayout::Placement(at, dpi);
+        }
+    }
+    return {};
+}
 
 } // namespace
 
@@ -79,7 +101,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kWindowClass,
-                      Wide(ostrapel::WindowModel::kTitle).c_str(), style,
+                      Wide(ostrapel::Tr(ostrapel::WindowModel::kTitle)).c_str(), style,
                       work.left + (work.right - work.left - width) / 2,
                       work.top + (work.bottom - work.top - height) / 2, width, height, nullptr,
                       nullptr, instance_, this);
@@ -151,31 +173,42 @@ void frmMain::CreateControls() {
                                  nullptr);
     };
     const DWORD visible = WS_VISIBLE;
+    // Every text in the program's language; an open button's and a label's words as the label
+    // draws them (its access key mark taken off where it shows none).
+    const std::wstring openWords = Wide(ostrapel::Tr(ostrapel::kOpenLabel));
+    const std::wstring openPlain =
+        Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kOpenLabel)));
+    const std::wstring listPlain =
+        Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kListTitle)));
     EP_ = create(WC_BUTTONW, L"EditPanel", BS_GROUPBOX, kEP, WS_EX_CONTROLPARENT);
     create(WC_EDITW, L"400", ES_AUTOHSCROLL, kTxt);
-    GroupBox1_ = create(WC_BUTTONW, L"Open Folder save", visible | BS_GROUPBOX, kGroupBox1,
-                        WS_EX_CONTROLPARENT);
-    HWND save =
-        create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
-    GroupBox2_ =
-        create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
+    // TRANSLATORS: the caption of the window's frame around every control
+    GroupBox1_ = create(WC_BUTTONW, Wide(ostrapel::Tr("Open Folder save")).c_str(),
+                        visible | BS_GROUPBOX, kGroupBox1, WS_EX_CONTROLPARENT);
+    HWND save = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kApplyText)).c_str(),
+                       visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
+    GroupBox2_ = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kListTitle)).c_str(),
+                        visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
     // Drawn by the window, each name with its version beside it. The items hold the names; a
     // screen reader is told each row's name and version, or why there is none (ListAnnotation).
-    HWND list = create(WC_LISTBOXW, L"File List",
+    HWND list = create(WC_LISTBOXW, listPlain.c_str(),
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
-    HWND combo = create(WC_COMBOBOXW, L"Select DLC Version",
+    // TRANSLATORS: what a screen reader calls the list of DLC versions
+    HWND combo = create(WC_COMBOBOXW, Wide(ostrapel::Tr("Select DLC Version")).c_str(),
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
-    HWND open = create(WC_BUTTONW, L"&Open Your save Folder",
+    HWND open = create(WC_BUTTONW, openWords.c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
     // The logo's text is its name to a screen reader.
-    HWND logo = create(WC_STATICW, L"Ostrapel logo", visible | SS_OWNERDRAW, kImage1);
+    // TRANSLATORS: what a screen reader calls the program's logo picture
+    HWND logo = create(WC_STATICW, Wide(ostrapel::Tr("Ostrapel logo")).c_str(),
+                       visible | SS_OWNERDRAW, kImage1);
     // A label's access key moves to the control after it, which takes its name from it too.
-    HWND versionLabel =
-        create(WC_STATICW, L"Select DLC &Version :", visible | SS_LEFT, kLabelBase + 1);
+    HWND versionLabel = create(WC_STATICW, Wide(ostrapel::Tr(ostrapel::kVersionLabel)).c_str(),
+                               visible | SS_LEFT, kLabelBase + 1);
     HWND openLabel =
-        create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
+        create(WC_STATICW, openPlain.c_str(), visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
     LayOut();
 
     // Each label just before its control; the tab order: open, versions, file list, save.
@@ -190,8 +223,9 @@ void frmMain::CreateControls() {
     tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                               nullptr, instance_, nullptr);
-    wchar_t openTip[] = L"Open Your save Folder";
-    for (auto [tool, text] : {std::pair{open, openTip}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
+    std::wstring openTip = openPlain;
+    for (auto [tool, text] :
+         {std::pair{open, openTip.data()}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
         TTTOOLINFOW tip{};
         tip.cbSize = sizeof tip;
         tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -254,6 +288,38 @@ void frmMain::LayOut() {
     ShowListCaption(listCaption_);
     TellRowsInView();
     ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
+    using ostrapel::FittedControl;
+    switch (control) {
+    case FittedControl::OpenLabel:
+    case FittedControl::VersionLabel: {
+        const bool open = control == FittedControl::OpenLabel;
+        const int id = open ? int{kLabelBase} : kLabelBase + 1;
+        const RECT label = LaidOut(id, dpi_);
+        const RECT below = LaidOut(open ? kLabelBase + 1 : kComboDLC, dpi_);
+        RECT frame{};
+        ::GetWindowRect(GroupBox2_, &frame);
+        ::MapWindowPoints(nullptr, GroupBox1_, reinterpret_cast<POINT*>(&frame), 2);
+        // As FitLabel lets it grow, and as a static control draws.
+        return {Control(id),
+                labelFont_,
+                static_cast<UINT>(DT_WORDBREAK | DT_EXPANDTABS | (open ? DT_NOPREFIX : 0)),
+                {frame.left - Scale(kLabelGap) - label.left, below.top - label.top}};
+    }
+    case FittedControl::ListTitle:
+        return {
+            GroupBox2_, uiFont_, DT_SINGLELINE, {mdlFileList::CaptionRoom(GroupBox2_, dpi_), 0}};
+    case FittedControl::ApplyButton:
+    case FittedControl::CancelButton: {
+        // Within the button's edge and its focus rectangle: 4 pixels a side at 96 DPI.
+        RECT client{};
+        ::GetClientRect(Control(kCmdSave), &client);
+        return {Control(kCmdSave), uiFont_, DT_SINGLELINE, {client.right - Scale(8), 0}};
+    }
+    }
+    return {};
 }
 
 LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -491,8 +557,6 @@ void frmMain::MeasureText() {
     std::shared_ptr<HDC__> dc(::CreateCompatibleDC(nullptr), [](HDC made) { ::DeleteDC(made); });
     RECT client{};
     ::GetClientRect(list, &client);
-    RECT frame{};
-    ::GetClientRect(GroupBox2_, &frame);
     // As mdlFileList::DrawItem and FittedCaption draw them.
     model_->MeasureText({
         .width =
@@ -507,7 +571,7 @@ void frmMain::MeasureText() {
             },
         .listRoom = client.right - Scale(4),
         .versionGap = Scale(6),
-        .captionRoom = frame.right - Scale(16),
+        .captionRoom = mdlFileList::CaptionRoom(GroupBox2_, dpi_),
     });
 }
 
@@ -551,7 +615,7 @@ void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     ::EnableWindow(Control(kCmdOpen), controls.open);
     ::EnableWindow(Control(kComboDLC), controls.combo);
     ::EnableWindow(save, controls.save);
-    ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
+    ::SetWindowTextW(save, mdlFileList::WithAccessKey(InWords(controls.saveText)).c_str());
     if (controls.busy != busy_ && taskbar_) {
         taskbar_(hwnd_, controls.busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS, 0, 0);
     }
@@ -573,6 +637,7 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
         taskbar_(hwnd_, TBPF_NORMAL, caption.done, caption.total);
     }
     ostrapel::ListCaption shown = caption;
+    shown.prefix = InWords(shown.prefix);
     if (shown.name.empty() && shown.total == 0) {
         shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
     }
