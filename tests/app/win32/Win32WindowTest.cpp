@@ -3,6 +3,7 @@
 
 #include "RestoreChoices.h"
 #include "TestSupport.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "frmMain.h"
@@ -650,6 +651,95 @@ TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
     }
     EXPECT_EQ(order, (std::vector<HWND>{Control(frmMain::kComboDLC), Control(frmMain::kList),
                                         Control(frmMain::kCmdSave), Control(frmMain::kCmdOpen)}));
+}
+
+namespace {
+
+// The words of each fitted control in one language that do not fit their room at the window's
+// DPI, measured as the control draws them: one line each, naming the language, the control, the
+// words and the pixels they need and have.
+std::vector<std::string> Overflows(const frmMain& main, const std::string& language,
+                                   const ostrapel::Translator& words, int dpi) {
+    static const std::map<ostrapel::FittedControl, const char*> kNames = {
+        {ostrapel::FittedControl::OpenLabel, "open label"},
+        {ostrapel::FittedControl::VersionLabel, "version label"},
+        {ostrapel::FittedControl::ListTitle, "file list frame"},
+        {ostrapel::FittedControl::ApplyButton, "save button"},
+        {ostrapel::FittedControl::CancelButton, "cancel button"}};
+    std::vector<std::string> overflows;
+    for (const ostrapel::FittedText& fitted : ostrapel::FittedTexts()) {
+        const frmMain::TextRoom at = main.RoomFor(fitted.control);
+        const std::string text(words.Translate(fitted.id));
+        const std::wstring drawn = Wide(fitted.control == ostrapel::FittedControl::OpenLabel
+                                            ? ostrapel::WithoutAccessKey(text)
+                                            : text);
+        HDC dc = ::GetDC(at.control);
+        HGDIOBJ old = ::SelectObject(dc, at.font);
+        RECT needed{0, 0, at.room.cx, 0};
+        ::DrawTextW(dc, drawn.c_str(), static_cast<int>(drawn.size()), &needed,
+                    at.format | DT_CALCRECT);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(at.control, dc);
+        const bool lines = at.room.cy > 0;
+        if (needed.right > at.room.cx || (lines && needed.bottom > at.room.cy)) {
+            const auto pixels = [lines](long width, long height) {
+                return std::to_string(width) + (lines ? "x" + std::to_string(height) : "") + " px";
+            };
+            overflows.push_back((language.empty() ? "en" : language) + " at " +
+                                std::to_string(dpi) + " DPI: " + kNames.at(fitted.control) + " \"" +
+                                text + "\" needs " + pixels(needed.right, needed.bottom) +
+                                ", has " + pixels(at.room.cx, at.room.cy));
+        }
+    }
+    return overflows;
+}
+
+} // namespace
+
+// Every language the program carries, and English, fits the fixed window at 100%, 150% and 200%;
+// words too long are named.
+TEST_F(Win32WindowTest, EveryLanguagesWordsFitTheirControlsAtEveryScale) {
+    frmMain& main = Open();
+    // A translator whose save button says too much.
+    struct TooLong final : ostrapel::Translator {
+        std::string_view Translate(std::string_view id) const override {
+            return id == ostrapel::kApplyText
+                       ? "&Alle Spielstände übernehmen und dauerhaft speichern"
+                       : id;
+        }
+    } tooLong;
+    std::vector<std::string> overflows;
+    std::vector<std::string> caught;
+    RECT start{};
+    ::GetWindowRect(main.Handle(), &start);
+    for (int dpi : {96, 144, 192}) {
+        RECT suggested{start.left, start.top, start.left + 542 * dpi / 96 + 8,
+                       start.top + 180 * dpi / 96 + 30};
+        ::SendMessageW(main.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        std::vector<std::string> languages = ostrapel::AvailableLanguages();
+        languages.insert(languages.begin(), "");
+        for (const std::string& language : languages) {
+            const ostrapel::Catalogue words = ostrapel::CatalogueOf(language);
+            for (std::string& overflow : Overflows(main, language, words, dpi)) {
+                overflows.push_back(std::move(overflow));
+            }
+        }
+        for (std::string& overflow : Overflows(main, "long", tooLong, dpi)) {
+            caught.push_back(std::move(overflow));
+        }
+    }
+    std::string named;
+    for (const std::string& overflow : overflows) {
+        named += overflow + "\n";
+    }
+    EXPECT_TRUE(overflows.empty()) << named;
+    ASSERT_EQ(caught.size(), 3u);
+    for (std::size_t i = 0; i < caught.size(); ++i) {
+        EXPECT_TRUE(caught[i].starts_with("long at " + std::to_string(96 + 48 * i) +
+                                          " DPI: save button \"&Alle Spielstände"))
+            << caught[i];
+    }
 }
 
 // Moved to a monitor of another scale, the window takes the frame Windows suggests and lays
