@@ -18,6 +18,7 @@
 #include <array>
 #include <chrono>
 #include <commctrl.h>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -121,7 +122,10 @@ struct BoxWatch {
     RECT boxRect{};
     std::wstring boxTitle;
     bool detailsButton = false;
+    std::wstring detailsButtonText;
+    std::wstring boxTexts; // every text of the box's controls, one a line
     HWND details = nullptr;
+    std::wstring detailsOk; // the details dialog's button
     RECT detailsRect{};
     HICON icon = nullptr; // the box's main icon
     std::wstring detailsTitle;
@@ -190,6 +194,18 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
             reinterpret_cast<LPARAM>(&watch.icon));
         // Wine's task dialog makes its buttons child windows with the buttons' identifiers.
         watch.detailsButton = ::GetDlgItem(watch.box, mdlReportBox::kShowDetails) != nullptr;
+        watch.detailsButtonText = Text(::GetDlgItem(watch.box, mdlReportBox::kShowDetails));
+        ::EnumChildWindows(
+            watch.box,
+            [](HWND child, LPARAM data) -> BOOL {
+                std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(child)) + 1,
+                                  L'\0');
+                text.resize(static_cast<std::size_t>(
+                    ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()))));
+                *reinterpret_cast<std::wstring*>(data) += text + L"\n";
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&watch.boxTexts));
         if (watch.copy) {
             BYTE keys[256] = {};
             ::GetKeyboardState(keys);
@@ -230,6 +246,7 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
         watch.details = dialogs.front();
         ::GetWindowRect(watch.details, &watch.detailsRect);
         watch.detailsTitle = Text(watch.details);
+        watch.detailsOk = Text(::GetDlgItem(watch.details, IDOK));
         HWND text = ::GetDlgItem(watch.details, mdlReportBox::kDetailsText);
         watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextLengthW(text)) + 1);
         watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextW(
@@ -1415,4 +1432,67 @@ TEST(Win32Window, ACipherToolThatCrashesEndsAtOnceWithADisplay) {
                                             ostrapel::Scn_Process::kHidden, limits);
     EXPECT_EQ(outcome.kind, ostrapel::ProcessOutcome::Kind::Exited) << outcome.describe();
     EXPECT_EQ(outcome.describe(), "crashed (unhandled exception, 0xC0000144)") << outcome.output;
+}
+
+// The window in German and in Russian (win32_window_de, win32_window_ru: one language a process,
+// chosen before the window starts): a batch whose tool fails on three screenshots reports them
+// grouped, the box's words and the window's the catalogue's, the names and the tool's words as
+// they are.
+TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
+    const char* chosen = std::getenv("OSTRAPEL_TEST_LANGUAGE");
+    if (chosen == nullptr) {
+        GTEST_SKIP() << "run by win32_window_de and win32_window_ru, each in a process of its own";
+    }
+    const std::string language = chosen;
+    ASSERT_EQ(ostrapel::UseLanguage(language), language);
+    struct Words {
+        std::wstring save, versionLabel, frame, showDetails, ok;
+    };
+    const std::map<std::string, Words> expected = {
+        {"de",
+         {L"&Anwenden und speichern", L"DLC-&Version wählen:", L"Spielstand-Ordner",
+          L"Details anzeigen...", L"OK"}},
+        {"ru",
+         {L"&Применить и сохранить", L"&Версия DLC:", L"Папка с сохранениями", L"Подробнее...",
+          L"ОК"}}};
+    ASSERT_EQ(expected.count(language), 1u) << language;
+    const Words& words = expected.at(language);
+
+    for (const char* name : {"a.sav", "b.sav"}) {
+        AddSave(name, 100);
+    }
+    std::string faults;
+    for (const char* name : {"shot_1.png", "shot_2.png", "shot_3.png"}) {
+        WriteFile(saves + "\\" + name, "\x89PNG");
+        faults += std::string(faults.empty() ? "" : ";") + "decrypt:exit=3:" + name;
+    }
+    testsupport::ScopedEnv failing("STAND_IN_CIPHER_FAULTS", faults);
+    frmMain& main = Open();
+    main.setReportPresenter(&frmMain::ShowReportBox);
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), words.save);
+    EXPECT_EQ(Text(Control(frmMain::kLabelBase + 1)), words.versionLabel);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox1)), words.frame);
+    ListAndRead();
+    ChooseVersion(2);
+    const BoxWatch seen = WatchBoxesWhile(main.Handle(), true, [&] {
+        Click(frmMain::kCmdSave);
+        // Until the box has come and gone: it shows once the batch has ended.
+        ASSERT_TRUE(Wait([] { return watching->box != nullptr && !::IsWindow(watching->box); }));
+    });
+    ASSERT_FALSE(seen.gaveUp);
+    ASSERT_NE(seen.box, nullptr);
+    EXPECT_EQ(seen.boxTitle, L"Ostrapel");
+    EXPECT_EQ(seen.detailsButtonText, words.showDetails);
+    EXPECT_EQ(seen.detailsOk, words.ok);
+    // The three grouped under their one cause, named as they are; the tool's own words in the
+    // details, untranslated.
+    for (const wchar_t* name : {L"shot_1.png", L"shot_2.png", L"shot_3.png"}) {
+        EXPECT_NE(seen.boxTexts.find(name), std::wstring::npos) << seen.boxTexts;
+        EXPECT_NE(seen.detailsText.find(std::wstring(L"stand-in: decrypt of ") + name +
+                                        L" failed on purpose"),
+                  std::wstring::npos)
+            << seen.detailsText;
+    }
+    EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), words.save);
 }
