@@ -263,7 +263,12 @@ void frmMain::LayOut() {
         }
     }
     uiFont_ = mdlLayout::MessageFont(dpi_);
-    labelFont_ = mdlLayout::LabelFont(dpi_);
+    const auto text = [](HWND control) {
+        wchar_t words[128] = {};
+        return std::wstring(words, static_cast<std::size_t>(::GetWindowTextW(control, words, 128)));
+    };
+    labelFont_ =
+        mdlLayout::LabelFont(dpi_, {text(Control(kLabelBase)), text(Control(kLabelBase + 1))});
     for (const mdlLayout::Twips& at : kLayout) {
         ::SendMessageW(Control(at.id), WM_SETFONT,
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);

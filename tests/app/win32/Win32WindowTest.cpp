@@ -14,6 +14,7 @@
 #include "system/Paths.h"
 #include "system/Process.h"
 #include "system/UserFolders.h"
+#include "system/windows/WindowsText.h"
 
 #include <array>
 #include <chrono>
@@ -684,14 +685,21 @@ std::vector<std::string> Overflows(const frmMain& main, const std::string& langu
         {ostrapel::FittedControl::ApplyButton, "save button"},
         {ostrapel::FittedControl::CancelButton, "cancel button"}};
     std::vector<std::string> overflows;
+    // The labels' font as the window makes it for these words.
+    const std::vector<std::wstring> labels = {
+        Wide(ostrapel::WithoutAccessKey(std::string(words.Translate(ostrapel::kOpenLabel)))),
+        Wide(std::string(words.Translate(ostrapel::kVersionLabel)))};
+    HFONT labelFont = mdlLayout::LabelFont(dpi, labels);
     for (const ostrapel::FittedText& fitted : ostrapel::FittedTexts()) {
         const frmMain::TextRoom at = main.RoomFor(fitted.control);
         const std::string text(words.Translate(fitted.id));
+        const bool label = fitted.control == ostrapel::FittedControl::OpenLabel ||
+                           fitted.control == ostrapel::FittedControl::VersionLabel;
         const std::wstring drawn = Wide(fitted.control == ostrapel::FittedControl::OpenLabel
                                             ? ostrapel::WithoutAccessKey(text)
                                             : text);
         HDC dc = ::GetDC(at.control);
-        HGDIOBJ old = ::SelectObject(dc, at.font);
+        HGDIOBJ old = ::SelectObject(dc, label ? labelFont : at.font);
         RECT needed{0, 0, at.room.cx, 0};
         ::DrawTextW(dc, drawn.c_str(), static_cast<int>(drawn.size()), &needed,
                     at.format | DT_CALCRECT);
@@ -708,6 +716,7 @@ std::vector<std::string> Overflows(const frmMain& main, const std::string& langu
                                 ", has " + pixels(at.room.cx, at.room.cy));
         }
     }
+    ::DeleteObject(labelFont);
     return overflows;
 }
 
@@ -1402,6 +1411,28 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
          {std::pair{100000, std::size_t{0}}, std::pair{second, std::size_t{1}},
           std::pair{0, summaries.size() - 1}}) {
         EXPECT_EQ(mdlReportBox::FittingSummary(box, lineHeight, room), expected) << room;
+    }
+}
+
+// The classic label font is a raster font of the Central European code page, which font linking
+// passes over: labels whose words it cannot show take a TrueType font that shows them or links to
+// one that does.
+TEST(Win32Layout, LabelsLeaveTheClassicFontForWordsItCannotShow) {
+    for (auto [text, classic] :
+         {std::pair{L"Select DLC &Version :", true}, std::pair{L"DLC-&Version w\u00e4hlen:", true},
+          std::pair{L"Wybierz &wersj\u0119 DLC:", true},
+          std::pair{L"S\u00e9lectionner la &version du DLC :", true},
+          std::pair{L"Sele\u00e7\u00e3o da &vers\u00e3o", false}, std::pair{L"Voil\u00e0", false},
+          std::pair{L"&\u0412\u0435\u0440\u0441\u0438\u044f DLC:", false},
+          std::pair{L"\u9009\u62e9 DLC \u7248\u672c(&V)", false}}) {
+        EXPECT_EQ(mdlLayout::ClassicLabelFontShows(text), classic) << ostrapel::win::Utf8(text);
+        HFONT font = mdlLayout::LabelFont(96, {L"Open Your save Folder", text});
+        LOGFONTW made{};
+        ::GetObjectW(font, sizeof made, &made);
+        ::DeleteObject(font);
+        EXPECT_EQ(std::wstring(made.lfFaceName),
+                  classic ? L"MS Sans Serif" : L"Microsoft Sans Serif")
+            << ostrapel::win::Utf8(text);
     }
 }
 
