@@ -9,6 +9,7 @@
 #include "frmMain.h"
 #include "mdlFileList.h"
 #include "mdlLayout.h"
+#include "mdlOptions.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -1411,6 +1412,27 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
          {std::pair{100000, std::size_t{0}}, std::pair{second, std::size_t{1}},
           std::pair{0, summaries.size() - 1}}) {
         EXPECT_EQ(mdlReportBox::FittingSummary(box, lineHeight, room), expected) << room;
+    }
+}
+
+// --language TAG or --language=TAG is taken out of the arguments, the last one winning; a
+// --language without its tag stays for the program to refuse.
+TEST(Win32Options, TakesTheLanguageOutOfTheArguments) {
+    struct Case {
+        std::vector<std::wstring> given;
+        std::string language;
+        std::vector<std::wstring> left;
+    };
+    for (const Case& c :
+         {Case{{L"out.png", L"--loaded"}, "", {L"out.png", L"--loaded"}},
+          Case{{L"--language", L"de", L"out.png"}, "de", {L"out.png"}},
+          Case{{L"out.png", L"--language=pt_BR", L"--loaded"}, "pt_BR", {L"out.png", L"--loaded"}},
+          Case{{L"--language", L"de", L"--language", L"zh-CN"}, "zh-CN", {}},
+          Case{{L"out.png", L"--language"}, "", {L"out.png", L"--language"}},
+          Case{{L"--languages", L"de"}, "", {L"--languages", L"de"}}}) {
+        std::vector<std::wstring> arguments = c.given;
+        EXPECT_EQ(mdlOptions::TakeLanguage(arguments), c.language);
+        EXPECT_EQ(arguments, c.left);
     }
 }
 
