@@ -173,8 +173,8 @@ void frmMain::CreateControls() {
                                  nullptr);
     };
     const DWORD visible = WS_VISIBLE;
-    // Every text in the program's language; an open button's and a label's words as the label
-    // draws them (its access key mark taken off where it shows none).
+    // Every text in the program's language. The open button's access key is its own: its label
+    // and tooltip show the words without the mark, and so does the list's name.
     const std::wstring openWords = Wide(ostrapel::Tr(ostrapel::kOpenLabel));
     const std::wstring openPlain =
         Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kOpenLabel)));
@@ -201,7 +201,7 @@ void frmMain::CreateControls() {
     HWND open = create(WC_BUTTONW, openWords.c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
     // The logo's text is its name to a screen reader.
-    // TRANSLATORS: what a screen reader calls the program's logo picture
+    // TRANSLATORS: a screen reader's name for the program's logo picture
     HWND logo = create(WC_STATICW, Wide(ostrapel::Tr("Ostrapel logo")).c_str(),
                        visible | SS_OWNERDRAW, kImage1);
     // A label's access key moves to the control after it, which takes its name from it too.
