@@ -1,6 +1,7 @@
 #include "CliApp.h"
 
 #include "Manual.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
@@ -26,8 +27,10 @@ namespace {
 constexpr std::size_t kSummaryAbove = 10;
 
 void PrintUsage(std::ostream& out) {
-    out << HelpText(CliManual()) << "\nBackups are kept in "
-        << Printable(BackupFolderFor(ProgramFolder())) << '\n';
+    out << HelpText(CliManual()) << '\n'
+        << Tr("Backups are kept in {folder}",
+              {{"folder", Printable(BackupFolderFor(ProgramFolder()))}})
+        << '\n';
 }
 
 class ProgressPrinter : public BatchObserver {
@@ -37,13 +40,17 @@ public:
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
         out_ << '[' << index + 1 << '/' << total_ << "] " << Printable(outcome.name) << ": ";
         if (outcome.changed) {
-            out_ << "changed " << Shown(outcome.oldValue) << " -> " << Shown(outcome.newValue);
+            // TRANSLATORS: a save's progress line after "[1/3] NAME: "; the values are version
+            // labels such as 2.00.
+            out_ << Tr("changed {old} -> {new}",
+                       {{"old", Shown(outcome.oldValue)}, {"new", Shown(outcome.newValue)}});
         } else if (outcome.already) {
-            out_ << "already " << Shown(outcome.newValue);
+            // TRANSLATORS: a save's progress line after "[1/3] NAME: ": it held the version.
+            out_ << Tr("already {value}", {{"value", Shown(outcome.newValue)}});
         } else if (outcome.sameFile) {
-            out_ << Printable(outcome.reason.English());
+            out_ << Printable(Say(outcome.reason));
         } else {
-            out_ << "not changed (" << Printable(outcome.reason.English()) << ')';
+            out_ << Tr("not changed ({reason})", {{"reason", Printable(Say(outcome.reason))}});
         }
         out_ << '\n';
         out_.flush();
@@ -81,9 +88,12 @@ public:
 
 private:
     void print(const FileOutcome& outcome) {
+        // The value is a label or a number in every language; only a save not read is told in
+        // words.
         out_ << Printable(outcome.name) << ": "
-             << (outcome.oldValue ? DlcValueText(*outcome.oldValue)
-                                  : "not read (" + Printable(outcome.reason.English()) + ")")
+             << (outcome.oldValue
+                     ? DlcValueText(*outcome.oldValue)
+                     : Tr("not read ({reason})", {{"reason", Printable(Say(outcome.reason))}}))
              << '\n';
     }
 
@@ -117,10 +127,14 @@ public:
     explicit RestorePrinter(std::ostream& out) : out_(out) {}
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
-        out_ << Printable(outcome.name) << ": "
-             << (outcome.restored ? std::string("restored")
-                                  : Printable(outcome.fullReason().English()))
-             << '\n';
+        std::string said;
+        if (outcome.restored) {
+            // TRANSLATORS: a restore's line after "NAME: ": the save is its original again.
+            said = Tr("restored");
+        } else {
+            said = Printable(Say(outcome.fullReason()));
+        }
+        out_ << Printable(outcome.name) << ": " << said << '\n';
         out_.flush();
     }
 
@@ -128,11 +142,15 @@ private:
     std::ostream& out_;
 };
 
+std::string NotAFolder(const std::string& folderArg) {
+    return Tr("Not a folder: {folder}", {{"folder", Printable(folderArg)}});
+}
+
 // The folder argument resolved; on failure says why and gives nothing.
 std::optional<std::string> ExistingFolder(const std::string& folderArg, std::ostream& err) {
     const std::string folder = ResolvedPath(folderArg);
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
-        err << "Not a folder: " << Printable(folderArg) << '\n';
+        err << NotAFolder(folderArg) << '\n';
         return std::nullopt;
     }
     return folder;
@@ -147,7 +165,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     RestoreResult result =
         RestoreLastConversion(BackupFolderFor(ProgramFolder()), *folder, &printer);
     for (const Phrase& note : result.passedOver) {
-        out << Printable(note.English()) << "\n\n";
+        out << Printable(Say(note)) << "\n\n";
     }
     if (result.nothingToUndo) {
         out << Printable(NothingToUndo(folderArg)) << '\n';
@@ -155,7 +173,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
         return result.passedOver.empty() ? kExitBadUsage : kExitSomeNotChanged;
     }
     if (!result.status) {
-        err << Printable(result.status.reason()) << '\n';
+        err << Printable(Say(result.status.phrase())) << '\n';
         return kExitSomeNotChanged;
     }
     std::vector<RestoreOutcome> shown = result.files;
@@ -166,7 +184,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     }
     out << ComposeRestoreReport(shown) << '\n';
     if (!result.notMarked.empty()) {
-        out << '\n' << Printable(result.notMarked.English()) << '\n';
+        out << '\n' << Printable(Say(result.notMarked)) << '\n';
     }
     out.flush();
     return result.allRestored() ? kExitAllChanged : kExitSomeNotChanged;
@@ -179,8 +197,10 @@ int ListBackups(const std::string& folderArg, std::ostream& out, std::ostream& e
     }
     BackupSetListing listing = ListBackupSets(BackupFolderFor(ProgramFolder()), *folder);
     if (!listing.status) {
-        err << "Cannot read the backups of " << Printable(folderArg) << ": "
-            << Printable(listing.status.reason()) << '\n';
+        err << Tr("Cannot read the backups of {folder}: {reason}",
+                  {{"folder", Printable(folderArg)},
+                   {"reason", Printable(Say(listing.status.phrase()))}})
+            << '\n';
         return kExitSomeNotChanged;
     }
     bool allUsable = true;
@@ -189,7 +209,7 @@ int ListBackups(const std::string& folderArg, std::ostream& out, std::ostream& e
         allUsable = allUsable && set.status.ok();
     }
     if (listing.sets.empty()) {
-        out << "No backups of " << Printable(folderArg) << '\n';
+        out << Tr("No backups of {folder}", {{"folder", Printable(folderArg)}}) << '\n';
     }
     out.flush();
     return allUsable ? kExitAllChanged : kExitSomeNotChanged;
@@ -230,8 +250,10 @@ std::optional<std::size_t> ParseJobs(const std::string& text) {
 std::optional<SaveFolderListing> ReadFolder(const std::string& folder, std::ostream& err) {
     SaveFolderListing listing = ReadSaveFolder(folder);
     if (!listing.status) {
-        err << "Cannot read folder " << Printable(folder) << ": "
-            << Printable(listing.status.reason()) << '\n';
+        err << Tr("Cannot read folder {folder}: {reason}",
+                  {{"folder", Printable(folder)},
+                   {"reason", Printable(Say(listing.status.phrase()))}})
+            << '\n';
         return std::nullopt;
     }
     return listing;
@@ -250,16 +272,16 @@ int Prepare(const Options& options, BatchRequest& request, std::ostream& notices
     const std::string& folderArg = options.positional[0];
     const std::string folder = ResolvedPath(folderArg);
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
-        err << "Not a folder: " << Printable(folderArg) << '\n';
+        err << NotAFolder(folderArg) << '\n';
         return kExitBadUsage;
     }
     const std::string appDir = ProgramFolder();
     if (appDir.empty()) {
-        err << kNoProgramFolder << '\n';
+        err << Say(kNoProgramFolder) << '\n';
         return kExitSomeNotChanged;
     }
     if (Status usable = CheckSaveFolder(folder, appDir); !usable) {
-        err << Printable(usable.reason()) << '\n';
+        err << Printable(Say(usable.phrase())) << '\n';
         return kExitBadUsage;
     }
     auto listing = ReadFolder(folder, err);
@@ -269,12 +291,13 @@ int Prepare(const Options& options, BatchRequest& request, std::ostream& notices
     const std::string tool = CipherToolOf(appDir);
     if (RunsThroughWine(tool)) {
         if (FindWine().empty()) {
-            err << kWineMissing << '\n';
+            err << Say(kWineMissing) << '\n';
             return kExitBadUsage;
         }
         if (const std::string prefix = WinePrefix(); !WinePrefixReady(prefix)) {
-            notices << "Wine sets up its prefix " << Printable(prefix)
-                    << " on this first use; that takes a while\n";
+            notices << Tr("Wine sets up its prefix {prefix} on this first use; that takes a while",
+                          {{"prefix", Printable(prefix)}})
+                    << '\n';
             notices.flush();
         }
     }
@@ -292,11 +315,14 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
             const Interruption& interruption) {
     auto value = DlcVersionTable::LookUp(options.label);
     if (!value) {
-        err << "Unknown DLC version \"" << Printable(options.label) << "\". Choose one of:";
+        std::string labels;
         for (std::string_view known : DlcVersionTable::Labels()) {
-            err << ' ' << known;
+            labels.append(labels.empty() ? "" : " ").append(known);
         }
-        err << '\n';
+        // TRANSLATORS: {labels} are the version labels, "0.00 1.00 ...".
+        err << Tr("Unknown DLC version \"{label}\". Choose one of: {labels}",
+                  {{"label", Printable(options.label)}, {"labels", labels}})
+            << '\n';
         return kExitBadUsage;
     }
     BatchRequest request;
@@ -310,7 +336,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     BatchResult result = ConvertSaves(request, runner, &progress);
     out << PrintableReport(result) << '\n';
     if (result.refusal.empty() && NotChangedCount(result.files) > kSummaryAbove) {
-        out << "\nNot changed, by reason:\n" << GroupedSummary(result.files) << '\n';
+        out << '\n'
+            << Tr("Not changed, by reason:") << '\n'
+            << GroupedSummary(result.files) << '\n';
     }
     if (!result.backupSet.empty()) {
         out << '\n'
@@ -336,15 +364,16 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
     Scn_Process runner;
     BatchResult result = ReadSaveVersions(request, runner, &printer);
     if (!result.refusal.empty()) {
-        err << Printable(result.refusal.English()) << '\n';
+        err << Printable(Say(result.refusal)) << '\n';
         return kExitSomeNotChanged;
     }
     printer.printRest(result);
     if (!result.note.empty()) {
-        err << Printable(result.note.English()) << '\n';
+        err << Printable(Say(result.note)) << '\n';
     }
     if (result.cancelled) {
-        err << "Cancelled\n";
+        // TRANSLATORS: --show was stopped (Ctrl-C) before every save was read.
+        err << Tr("Cancelled") << '\n';
         return CancelledStatus(interruption);
     }
     const bool allRead =
@@ -356,7 +385,7 @@ int Show(const Options& options, std::ostream& out, std::ostream& err,
 int List(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& folder = options.positional[0];
     if (KindOf(folder) != EntryKind::Directory) {
-        err << "Not a folder: " << Printable(folder) << '\n';
+        err << NotAFolder(folder) << '\n';
         return kExitBadUsage;
     }
     auto listing = ReadFolder(folder, err);
@@ -374,6 +403,26 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
     return kExitAllChanged;
 }
 
+// The language --language names, before anything prints: "" when none is named, nullopt when
+// the option has no tag after it. Options end at "--".
+std::optional<std::string> LanguageOption(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--language") {
+            if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
+                return std::nullopt;
+            }
+            return args[i + 1];
+        }
+    }
+    return std::string();
+}
+
+// Whether tag names English, which has no catalogue: "en", "en_GB", "C", ...
+bool NamesEnglish(const std::string& tag) {
+    const std::string language = NormalisedLanguage(tag);
+    return language.empty() || language == "en" || language.rfind("en_", 0) == 0;
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -381,6 +430,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     // Before anything else, and before the folder changes: a relative path from the
     // environment means the folder the program was started in.
     ResolveEnvironmentPaths();
+    // The language first: every word after this is in it.
+    const std::optional<std::string> language = LanguageOption(args);
+    const std::string chosen = UseLanguage(language.value_or(""));
+    if (language && !language->empty() && chosen.empty() && !NamesEnglish(*language)) {
+        err << Tr("No translation into {language}; English is used",
+                  {{"language", Printable(*language)}})
+            << '\n';
+    }
     Options options;
     bool optionsEnded = false;
     auto badUsage = [&](const std::string& why) {
@@ -397,6 +454,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(out);
             return kExitAllChanged;
+        } else if (arg == "--language") {
+            if (!language) {
+                return badUsage(Tr("--language needs a language tag, such as de or pt_BR"));
+            }
+            ++i; // read above
         } else if (arg == "--version") {
             out << "ostrapel-cli " << OSTRAPEL_VERSION << '\n';
             return kExitAllChanged;
@@ -406,7 +468,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             options.mode = arg;
             if (arg == "--dlc") {
                 if (i + 1 >= args.size()) {
-                    return badUsage("--dlc needs a version label");
+                    return badUsage(Tr("--dlc needs a version label"));
                 }
                 options.label = args[++i];
             }
@@ -415,18 +477,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--tool-timeout") {
             auto limit = i + 1 < args.size() ? ParseSeconds(args[++i]) : std::nullopt;
             if (!limit) {
-                return badUsage("--tool-timeout needs a number of seconds greater than 0");
+                return badUsage(Tr("--tool-timeout needs a number of seconds greater than 0"));
             }
             options.toolTimeLimit = *limit;
         } else if (arg == "--jobs") {
             auto jobs = i + 1 < args.size() ? ParseJobs(args[++i]) : std::nullopt;
             if (!jobs) {
-                return badUsage("--jobs needs a whole number from 1 to " +
-                                std::to_string(kMaxJobs));
+                return badUsage(Tr("--jobs needs a whole number from 1 to {max}",
+                                   {{"max", std::to_string(kMaxJobs)}}));
             }
             options.jobs = *jobs;
         } else {
-            return badUsage("Unknown option: " + Printable(arg));
+            return badUsage(Tr("Unknown option: {option}", {{"option", Printable(arg)}}));
         }
     }
     if (options.mode.empty() || options.positional.size() != 1) {
@@ -434,7 +496,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitBadUsage;
     }
     if (options.null && options.mode != "--list") {
-        return badUsage("--null goes with --list");
+        return badUsage(Tr("--null goes with --list"));
     }
     if (options.mode == "--restore") {
         return Restore(options.positional[0], out, err);

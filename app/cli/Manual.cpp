@@ -1,5 +1,6 @@
 #include "Manual.h"
 
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
@@ -25,28 +26,39 @@ std::string Labels() {
     return labels;
 }
 
+// The languages --language takes: "en" and those the program carries.
+std::string Languages() {
+    std::string languages = "en";
+    for (const std::string& language : AvailableLanguages()) {
+        languages.append(" ").append(language);
+    }
+    return languages;
+}
+
 std::string ToolPath() {
     return std::string("Decrypt") + kPathSeparator + "decrypt.exe";
 }
 
 ManualSection ProgramFolderSection() {
-    ManualSection section{"Program folder", {}, {}, true};
+    ManualSection section{Tr("Program folder"), {}, {}, true};
 #ifdef _WIN32
-    section.paragraphs.push_back("The cipher tool (not part of Ostrapel) is " + ToolPath() +
-                                 " beside this program, run as decrypt.exe /decrypt:PATH and "
-                                 "decrypt.exe /encrypt:PATH. Decrypt\\temp is the work folder.");
+    section.paragraphs.push_back(
+        Tr("The cipher tool (not part of Ostrapel) is {tool} beside this program, run as "
+           "decrypt.exe /decrypt:PATH and decrypt.exe /encrypt:PATH. Decrypt\\temp is the work "
+           "folder.",
+           {{"tool", ToolPath()}}));
 #else
     section.paragraphs.push_back(
-        "The cipher tool (not part of Ostrapel) is " + ToolPath() +
-        " in the program folder, run as decrypt.exe /decrypt:PATH and decrypt.exe "
-        "/encrypt:PATH; Decrypt/temp is the work folder, made when missing. A Windows cipher "
-        "tool runs through Wine.");
+        Tr("The cipher tool (not part of Ostrapel) is {tool} in the program folder, run as "
+           "decrypt.exe /decrypt:PATH and decrypt.exe /encrypt:PATH; Decrypt/temp is the work "
+           "folder, made when missing. A Windows cipher tool runs through Wine.",
+           {{"tool", ToolPath()}}));
     section.paragraphs.push_back(
-        "The program folder is the folder of the running program when it holds a Decrypt "
-        "folder (a portable copy). Otherwise, as for an installed program, it is "
-        "$XDG_DATA_HOME/ostrapel, or ~/.local/share/ostrapel when XDG_DATA_HOME is not set; an "
-        "installed program never writes beside itself. A save folder inside the program "
-        "folder is refused.");
+        Tr("The program folder is the folder of the running program when it holds a Decrypt "
+           "folder (a portable copy). Otherwise, as for an installed program, it is "
+           "$XDG_DATA_HOME/ostrapel, or ~/.local/share/ostrapel when XDG_DATA_HOME is not set; "
+           "an installed program never writes beside itself. A save folder inside the program "
+           "folder is refused."));
 #endif
     return section;
 }
@@ -78,7 +90,13 @@ ManualSection BackupSection(bool window) {
 ManualSection EnvironmentSection() {
     return {"Environment",
             {},
-            {{"OSTRAPEL_BACKUP_DIR", "The folder backups are kept in, when set and not empty."},
+            {{"LANGUAGE", "The languages to show the messages in, most preferred first, separated "
+                          "by colons (de:fr); before the others, unless --language names one."},
+             {"LC_ALL, LC_MESSAGES, LANG",
+              "The first of them that is set names the language when LANGUAGE names none the "
+              "program carries. A regional variant falls back to its language (de_AT to de); "
+              "with no match, English."},
+             {"OSTRAPEL_BACKUP_DIR", "The folder backups are kept in, when set and not empty."},
              {"WINE", "The Wine program to run a Windows cipher tool with (default: wine from "
                       "PATH)."},
              {"WINEPREFIX", "The Wine prefix (default: ~/.wine)."},
@@ -163,21 +181,92 @@ std::string Upper(std::string_view text) {
     return upper;
 }
 
-// text wrapped to kHelpWidth, every line indented by indent.
+// The code point at text[at] and the bytes it takes; a stray byte stands for itself.
+std::pair<char32_t, std::size_t> CodePointAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead < 0x80    ? 1
+                               : lead >= 0xF0 ? 4
+                               : lead >= 0xE0 ? 3
+                               : lead >= 0xC0 ? 2
+                                              : 1;
+    if (length == 1 || at + length > text.size()) {
+        return {lead, 1};
+    }
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return {lead, 1};
+        }
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    return {code, length};
+}
+
+// Characters a terminal shows two columns wide: Hangul, CJK, kana, full-width forms.
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// CJK punctuation a line must not start with.
+bool ClosesText(char32_t c) {
+    return (c >= 0x3001 && c <= 0x3002) || c == 0x3009 || c == 0x300B || c == 0x300D ||
+           c == 0x300F || c == 0x3011 || c == 0xFF01 || c == 0xFF09 || c == 0xFF0C || c == 0xFF0E ||
+           c == 0xFF1A || c == 0xFF1B || c == 0xFF1F;
+}
+
+// text wrapped to kHelpWidth columns, every line indented by indent. Lines break at blanks, and
+// between wide characters (Chinese and Japanese have no blanks), but not before closing
+// punctuation.
 std::string Wrapped(std::string_view text, std::size_t indent) {
+    // Words of narrow characters, and wide characters one by one, each with the closing
+    // punctuation that follows it.
+    struct Piece {
+        std::size_t start = 0;
+        std::size_t length = 0;
+        std::size_t columns = 0;
+        bool blankBefore = false;
+        bool narrow = false;
+    };
+    std::vector<Piece> pieces;
+    bool blank = false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == ' ') {
+            blank = true;
+            ++i;
+            continue;
+        }
+        const auto [code, length] = CodePointAt(text, i);
+        const bool wide = IsWide(code);
+        const bool joins =
+            !pieces.empty() && !blank && (ClosesText(code) || (!wide && pieces.back().narrow));
+        if (joins) {
+            pieces.back().length += length;
+            pieces.back().columns += wide ? 2 : 1;
+        } else {
+            pieces.push_back({i, length, wide ? 2u : 1u, blank, !wide});
+        }
+        blank = false;
+        i += length;
+    }
     std::string wrapped;
     std::string line(indent, ' ');
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find(' ', i);
-        end = end == std::string_view::npos ? text.size() : end;
-        const std::string_view word = text.substr(i, end - i);
-        if (line.size() > indent && line.size() + 1 + word.size() > kHelpWidth) {
+    std::size_t columns = indent;
+    for (const Piece& piece : pieces) {
+        const std::size_t separator = columns > indent && piece.blankBefore ? 1 : 0;
+        if (columns > indent && columns + separator + piece.columns > kHelpWidth) {
             wrapped += line + '\n';
             line.assign(indent, ' ');
+            columns = indent;
+        } else if (separator != 0) {
+            line += ' ';
+            columns += 1;
         }
-        line.append(line.size() > indent ? " " : "").append(word);
-        i = end + 1;
+        line.append(text.substr(piece.start, piece.length));
+        columns += piece.columns;
     }
     return wrapped + line + '\n';
 }
@@ -190,13 +279,16 @@ Manual CliManual() {
     manual.summary = "set the DLC version of every save file in a folder";
     manual.synopsis = {
         {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER",
-         "set the DLC version of every save in FOLDER"},
+         // TRANSLATORS: --help. Keep the options (--dlc) and the words in capitals (FOLDER,
+         // LABEL, N, SECONDS, TAG) as they are: they name what the command line holds.
+         Tr("set the DLC version of every save in FOLDER")},
         {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --show FOLDER",
-         "print the DLC version of every save in FOLDER"},
-        {"ostrapel-cli --list [--null] FOLDER", "print the saves of FOLDER, one per line"},
-        {"ostrapel-cli --restore FOLDER", "undo the newest conversion of FOLDER not undone yet"},
-        {"ostrapel-cli --backups FOLDER", "list the backup sets of FOLDER, newest first"},
-        {"ostrapel-cli --help | --version", "print this help or the version"},
+         Tr("print the DLC version of every save in FOLDER")},
+        {"ostrapel-cli --list [--null] FOLDER", Tr("print the saves of FOLDER, one per line")},
+        {"ostrapel-cli --restore FOLDER",
+         Tr("undo the newest conversion of FOLDER not undone yet")},
+        {"ostrapel-cli --backups FOLDER", Tr("list the backup sets of FOLDER, newest first")},
+        {"ostrapel-cli --help | --version", Tr("print this help or the version")},
     };
     manual.sections.push_back(
         {"Description",
@@ -207,49 +299,68 @@ Manual CliManual() {
           "every save not changed and why."},
          {},
          false});
+    ManualSection options{
+        Tr("Options"),
+        {},
+        {{"--dlc LABEL",
+          Tr("Set every save in FOLDER to LABEL, one of {labels}.", {{"labels", Labels()}})},
+         {"--show",
+          Tr("Print the DLC version of every save in FOLDER; the saves are not touched.")},
+         {"--list", Tr("Print the saves of FOLDER a conversion would take, in its order.")},
+         {"--null", Tr("With --list: print the raw names, each ended by a NUL byte.")},
+         {"--restore", Tr("Undo the newest conversion of FOLDER not undone yet.")},
+         {"--backups", Tr("List the backup sets of FOLDER, newest first.")},
+         {"--tool-timeout SECONDS",
+          Tr("How long one run of the cipher tool may take before it is ended (default "
+             "{seconds}; fractions allowed).",
+             {{"seconds", std::to_string(std::chrono::seconds(kDefaultToolTimeLimit).count())}})},
+         {"--jobs N", Tr("Run the cipher tool on up to N saves at once (1 to {max}; default one "
+                         "per logical processor, at most 8). With several, a save whose tool run "
+                         "failed is tried once more alone.",
+                         {{"max", std::to_string(kMaxJobs)}})},
+         {"--language TAG",
+          Tr("Show the messages in the language TAG, one of {languages}, instead of the "
+             "system's. What scripts read is the same in every language.",
+             {{"languages", Languages()}})},
+         {"--help", Tr("Print this help and exit.")},
+         {"--version", Tr("Print the version and exit.")}},
+        true};
+    options.options = true;
+    manual.sections.push_back(std::move(options));
     manual.sections.push_back(
-        {"Options",
+        {Tr("Exit status"),
          {},
-         {{"--dlc LABEL", "Set every save in FOLDER to LABEL, one of " + Labels() + "."},
-          {"--show", "Print the DLC version of every save in FOLDER; the saves are not touched."},
-          {"--list", "Print the saves of FOLDER a conversion would take, in its order."},
-          {"--null", "With --list: print the raw names, each ended by a NUL byte."},
-          {"--restore", "Undo the newest conversion of FOLDER not undone yet."},
-          {"--backups", "List the backup sets of FOLDER, newest first."},
-          {"--tool-timeout SECONDS",
-           "How long one run of the cipher tool may take before it is ended (default " +
-               std::to_string(std::chrono::seconds(kDefaultToolTimeLimit).count()) +
-               "; fractions allowed)."},
-          {"--jobs N", "Run the cipher tool on up to N saves at once (1 to " +
-                           std::to_string(kMaxJobs) +
-                           "; default one per logical processor, at most 8). With several, a "
-                           "save whose tool run failed is tried once more alone."},
-          {"--help", "Print this help and exit."},
-          {"--version", "Print the version and exit."}},
-         true});
-    manual.sections.push_back(
-        {"Exit status",
-         {},
-         {{"0", "Every save was changed or already at LABEL (--show: every save was read); "
-                "--restore: every save was restored."},
-          {"1", "Some save was not changed (not read, not restored), the cipher tool is "
-                "missing, a restore only passed over sets that undo nothing, or the conversion "
-                "was cancelled"
+         {{"0", Tr("Every save was changed or already at LABEL (--show: every save was read); "
+                   "--restore: every save was restored.")},
 #ifdef _WIN32
-                " otherwise than by Ctrl-C."
+          {"1", Tr("Some save was not changed (not read, not restored), the cipher tool is "
+                   "missing, a restore only passed over sets that undo nothing, or the "
+                   "conversion was cancelled otherwise than by Ctrl-C.")},
+          {"2", Tr("Bad usage or a folder that cannot be used; nothing was touched. --restore: "
+                   "nothing to undo.")},
 #else
-                " by SIGTERM or SIGHUP."
+          {"1", Tr("Some save was not changed (not read, not restored), the cipher tool is "
+                   "missing, a restore only passed over sets that undo nothing, or the "
+                   "conversion was cancelled by SIGTERM or SIGHUP.")},
+          {"2", Tr("Bad usage or a folder that cannot be used, or a Windows cipher tool and no "
+                   "Wine; nothing was touched. --restore: nothing to undo.")},
 #endif
-          },
-          {"2", "Bad usage or a folder that cannot be used"
-#ifndef _WIN32
-                ", or a Windows cipher tool and no Wine"
-#endif
-                "; nothing was touched. --restore: nothing to undo."},
-          {"130", "The conversion was cancelled by Ctrl-C (SIGINT)."}},
+          {"130", Tr("The conversion was cancelled by Ctrl-C (SIGINT).")}},
          true});
     manual.sections.push_back(ProgramFolderSection());
     manual.sections.push_back(BackupSection(false));
+    manual.sections.push_back(
+        {"Languages",
+         {"Messages are in the language the system prefers (see ENVIRONMENT) or the one "
+          "--language names, and in English where the program carries no translation.",
+          "What scripts read is the same in every language: the output of --list and --list "
+          "--null (the names as they are), the lines of --show (NAME: and the version label, or "
+          "a number for a value outside the table; only the words for a save not read are "
+          "translated), --version, the exit statuses and the manifests of the backup sets. "
+          "Progress lines, reports, errors, --backups and --help are in the chosen language; a "
+          "script that reads them runs ostrapel-cli --language en."},
+         {},
+         false});
     manual.sections.push_back(EnvironmentSection());
     manual.sections.push_back({"See also", {"ostrapel(1)"}, {}, false});
     return manual;
@@ -259,10 +370,10 @@ Manual WindowManual() {
     Manual manual;
     manual.name = "ostrapel";
     manual.summary = "set the DLC version of every save file in a folder, in a window";
-    manual.synopsis = {{"ostrapel", ""}};
+    manual.synopsis = {{"ostrapel [--language TAG]", ""}};
     manual.sections.push_back(
         {"Description",
-         {"ostrapel opens a window and takes no arguments. Choose the save folder with the open "
+         {"ostrapel opens a window. Choose the save folder with the open "
           "button, pick the DLC version from the drop-down list and press \"Apply and Save\". "
           "Each save is copied into the work folder, deciphered by the cipher tool, given the "
           "version and enciphered again, and replaces the save only when every step succeeded "
@@ -270,6 +381,12 @@ Manual WindowManual() {
           "why.",
           "ostrapel-cli(1) does the same from a terminal."},
          {},
+         false});
+    manual.sections.push_back(
+        {"Options",
+         {},
+         {{"--language TAG", "Show the window in the language TAG, one of " + Languages() +
+                                 ", instead of the system's (see ENVIRONMENT)."}},
          false});
     manual.sections.push_back(ProgramFolderSection());
     manual.sections.push_back(BackupSection(true));
@@ -279,7 +396,7 @@ Manual WindowManual() {
 }
 
 std::string HelpText(const Manual& manual) {
-    std::string text = "Usage:\n";
+    std::string text = Tr("Usage:") + '\n';
     for (const ManualEntry& usage : manual.synopsis) {
         text += "  " + usage.term + '\n' + Wrapped(usage.text, kHelpIndent);
     }
@@ -287,7 +404,8 @@ std::string HelpText(const Manual& manual) {
         if (!section.inHelp) {
             continue;
         }
-        text += '\n' + section.title + ":\n";
+        // TRANSLATORS: a heading of --help, such as "Options:".
+        text += '\n' + Tr("{section}:", {{"section", section.title}}) + '\n';
         for (std::size_t i = 0; i < section.paragraphs.size(); ++i) {
             text.append(i > 0 ? "\n" : "").append(Wrapped(section.paragraphs[i], 2));
         }
@@ -307,14 +425,15 @@ std::string HelpText(const Manual& manual) {
 std::string Completion(std::string templateText) {
     std::string options;
     for (const ManualSection& section : CliManual().sections) {
-        if (section.title == "Options") {
+        if (section.options) {
             for (const ManualEntry& entry : section.entries) {
                 options.append(options.empty() ? "" : " ")
                     .append(entry.term.substr(0, entry.term.find(' ')));
             }
         }
     }
-    for (const auto& [key, value] : {std::pair{"@OPTIONS@", options}, {"@LABELS@", Labels()}}) {
+    for (const auto& [key, value] :
+         {std::pair{"@OPTIONS@", options}, {"@LABELS@", Labels()}, {"@LANGUAGES@", Languages()}}) {
         for (std::size_t at = templateText.find(key); at != std::string::npos;
              at = templateText.find(key, at + value.size())) {
             templateText.replace(at, std::string_view(key).size(), value);

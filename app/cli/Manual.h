@@ -7,8 +7,10 @@
 namespace ostrapel {
 
 // The text of ostrapel-cli --help and of the manual pages of ostrapel and ostrapel-cli, kept
-// in one place. In terms and synopses, words starting with '-' are options and words in
-// capitals are placeholders (set in bold and in italics on a manual page).
+// in one place. What --help prints is in the program's language (Words.h); the rest, and all of
+// it where no language was chosen (the manual pages), in English. In terms and synopses, words
+// starting with '-' are options and words in capitals are placeholders (set in bold and in italics
+// on a manual page).
 struct ManualEntry {
     std::string term;
     std::string text;
@@ -18,7 +20,8 @@ struct ManualSection {
     std::string title;
     std::vector<std::string> paragraphs; // before the entries
     std::vector<ManualEntry> entries;
-    bool inHelp = false; // also printed by --help
+    bool inHelp = false;  // also printed by --help
+    bool options = false; // the options, which the completion offers
 };
 
 struct Manual {
@@ -38,7 +41,8 @@ std::string HelpText(const Manual& manual);
 std::string ManualPage(const Manual& manual, std::string_view version, std::string_view date);
 
 // The bash completion of ostrapel-cli: templateText with @OPTIONS@ replaced by the options
-// of CliManual() and @LABELS@ by the version labels, each list separated by blanks.
+// of CliManual(), @LABELS@ by the version labels and @LANGUAGES@ by the languages --language
+// takes, each list separated by blanks.
 std::string Completion(std::string templateText);
 
 } // namespace ostrapel

@@ -1,6 +1,7 @@
 #include "RestoreChoices.h"
 
 #include "WindowTexts.h"
+#include "Words.h"
 #include "conversion/Report.h"
 #include "system/Text.h"
 #include "system/UserFolders.h"
@@ -14,10 +15,6 @@ namespace {
 constexpr std::size_t kNamesAsked = 5;
 constexpr std::size_t kNameLength = 40; // as the report boxes cut a name
 
-std::string Saves(std::size_t count) {
-    return std::to_string(count) + (count == 1 ? " save" : " saves");
-}
-
 std::string AccessKey(std::size_t index) {
     static constexpr const char* kKeys = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     return index < 36 ? std::string("&") + kKeys[index] + " " : std::string();
@@ -30,7 +27,9 @@ std::string NamesOf(const std::vector<std::string>& names) {
         text += (i == 0 ? "" : ", ") + Printable(ShortenedInTheMiddle(names[i], kNameLength));
     }
     if (shown < names.size()) {
-        text += " and " + std::to_string(names.size() - shown) + " more";
+        // TRANSLATORS: the first few saves' names, then how many more there are.
+        text = TrN("{names} and {n} more", "{names} and {n} more", names.size() - shown,
+                   {{"names", text}});
     }
     return text;
 }
@@ -51,40 +50,42 @@ std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, b
         item.enabled = enabled && set.status.ok();
         if (set.status) {
             item.when = LocalTimeText(set.manifest.time);
-            item.text = "As they were before " + item.when + " (" +
-                        Saves(set.manifest.saves.size()) + " set to " +
-                        ReportedValueText(static_cast<std::int16_t>(set.manifest.value)) + ")";
+            const std::string version =
+                ReportedValueText(static_cast<std::int16_t>(set.manifest.value));
+            // TRANSLATORS: an item of the file list's menu that undoes a conversion: when it
+            // was made, how many saves it set and to which DLC version.
+            item.text = TrN("As they were before {time} ({n} save set to {version})",
+                            "As they were before {time} ({n} saves set to {version})",
+                            set.manifest.saves.size(), {{"time", item.when}, {"version", version}});
         } else {
-            item.text = "A conversion whose backup cannot be used: " + set.status.reason();
+            const std::string reason = Say(set.status.phrase());
+            item.text =
+                Tr("A conversion whose backup cannot be used: {reason}", {{"reason", reason}});
         }
         item.text = AccessKey(items.size()) + EscapeAccessKeys(item.text);
         items.push_back(std::move(item));
     }
     if (items.empty()) {
-        items.push_back({kNothingToRestore, false, {}, {}});
+        items.push_back({Tr(kNothingToRestore), false, {}, {}});
     }
     return items;
 }
 
 std::string RestoreQuestion(const RestoreMenuItem& item, const RestorePlan& plan) {
-    std::string text = "Restore the saves as they were before " + item.when + "?";
+    std::string text = Tr("Restore the saves as they were before {time}?", {{"time", item.when}});
     if (!plan.restored.empty()) {
-        text += "\n\n" + Saves(plan.restored.size()) +
-                (plan.restored.size() == 1 ? " gets its original" : " get their originals") +
-                " back: " + NamesOf(plan.restored);
+        text += "\n\n" + TrN("{n} save gets its original back: {names}",
+                             "{n} saves get their originals back: {names}", plan.restored.size(),
+                             {{"names", NamesOf(plan.restored)}});
     }
     if (!plan.writtenSince.empty()) {
-        text += "\n\n" + Saves(plan.writtenSince.size()) +
-                (plan.writtenSince.size() == 1 ? " was" : " were") + " written since and " +
-                (plan.writtenSince.size() == 1 ? "is" : "are") + " left as " +
-                (plan.writtenSince.size() == 1 ? "it is" : "they are") + ": " +
-                NamesOf(plan.writtenSince);
+        text += "\n\n" + TrN("{n} save was written since and is left as it is: {names}",
+                             "{n} saves were written since and are left as they are: {names}",
+                             plan.writtenSince.size(), {{"names", NamesOf(plan.writtenSince)}});
     }
     if (plan.newerSets > 0) {
-        text += "\n\nThe " +
-                (plan.newerSets == 1 ? std::string("later conversion is")
-                                     : std::to_string(plan.newerSets) + " later conversions are") +
-                " undone too.";
+        text += "\n\n" + TrN("The later conversion is undone too.",
+                             "The {n} later conversions are undone too.", plan.newerSets);
     }
     return text;
 }

@@ -2,19 +2,22 @@
 
 #include "WindowRules.h"
 #include "conversion/Backups.h"
+#include "system/Phrase.h"
 
 #include <string>
 #include <vector>
 
 namespace ostrapel {
 
-// The file list menu's only item when the listed folder has no conversion to undo.
-inline constexpr const char* kNothingToRestore = "No conversion of this folder to undo";
+// The file list menu's only item when the listed folder has no conversion to undo (English;
+// the menu gives it in words).
+inline constexpr const char* kNothingToRestore = N_("No conversion of this folder to undo");
 
 // The file list menu's items: one per set of the folder not undone, newest first, at most
 // kBackupSetsKept, each "&1 As they were before 2026-12-08 04:00:12 (2 saves set to 2.00)" with
 // an access key (1 to 9, 0, then A on). A set that cannot be used shows why and is disabled.
 // No set: kNothingToRestore, disabled. enabled false disables them all (work is under way).
+// In the program's language, as is the question.
 std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, bool enabled);
 
 // The question asked before restoring back to the set of item: what gets its original back,

@@ -2,6 +2,7 @@
 
 #include "RestoreChoices.h"
 #include "WindowTexts.h"
+#include "Words.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/SaveFolder.h"
 #include "system/FileSystem.h"
@@ -42,8 +43,10 @@ std::string OwnName(const std::string& folder) {
 }
 
 void SetVersion(ListRow& row, std::string version) {
-    row.tooltip = row.name + ": " + version;
-    row.accessibleName = row.name + ", " + version;
+    // TRANSLATORS: a save's tooltip in the file list: its name and its DLC version.
+    row.tooltip = Tr("{name}: {version}", {{"name", row.name}, {"version", version}});
+    // TRANSLATORS: what a screen reader says for a save in the file list.
+    row.accessibleName = Tr("{name}, {version}", {{"name", row.name}, {"version", version}});
     row.description.clear();
     row.version = std::move(version);
 }
@@ -53,11 +56,16 @@ void SetReadVersion(ListRow& row, const FileOutcome& outcome) {
     if (outcome.oldValue) {
         return SetVersion(row, ReadVersionText(outcome));
     }
-    row.version = std::string(kVersionNotReadMark);
-    row.tooltip = row.name + ": " + kVersionNotRead +
-                  (outcome.reason.empty() ? "" : " (" + outcome.reason.English() + ")");
-    row.accessibleName = row.name + ", " + kVersionNotRead;
-    row.description = outcome.reason.English();
+    const std::string notRead = Tr(kVersionNotRead);
+    row.version = Tr(kVersionNotReadMark);
+    row.description = Say(outcome.reason);
+    row.tooltip =
+        row.description.empty()
+            ? Tr("{name}: {version}", {{"name", row.name}, {"version", notRead}})
+            // TRANSLATORS: a save's tooltip in the file list: its name, "not read" and why.
+            : Tr("{name}: {version} ({reason})",
+                 {{"name", row.name}, {"version", notRead}, {"reason", row.description}});
+    row.accessibleName = Tr("{name}, {version}", {{"name", row.name}, {"version", notRead}});
 }
 
 } // namespace
@@ -170,15 +178,15 @@ std::vector<std::string> WindowModel::VersionLabels() {
 
 std::string WindowModel::StartupNotice() const {
     if (options_.appDir.empty()) {
-        return kNoProgramFolder;
+        return Tr(kNoProgramFolder);
     }
     const std::string tool = CipherToolOf(options_.appDir);
     if (KindOf(tool) != EntryKind::File) {
-        return "Cipher tool not found: " + tool +
-               "\n\nPut decrypt.exe there before converting saves.";
+        return Tr("Cipher tool not found: {path}\n\nPut decrypt.exe there before converting saves.",
+                  {{"path", tool}});
     }
     if (RunsThroughWine(tool) && FindWine().empty()) {
-        return kWineMissing;
+        return Tr(kWineMissing);
     }
     return {};
 }
@@ -401,7 +409,8 @@ void WindowModel::StartBatch() {
     ShowControls();
     const std::string tool = CipherToolOf(options_.appDir);
     if (!options_.appDir.empty() && RunsThroughWine(tool) && !WinePrefixReady(WinePrefix())) {
-        caption_ = std::string(kTitle) + " - Wine is setting up for its first use...";
+        // TRANSLATORS: the window's title bar while Wine prepares for the conversion.
+        caption_ = Tr("{title} - Wine is setting up for its first use...", {{"title", Tr(kTitle)}});
         view_.ShowCaption(caption_);
     }
 }
@@ -500,10 +509,10 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
         caption.name.find(whole.substr(telling.start, telling.end - telling.start)) ==
             std::string::npos) {
         caption.name.clear();
-        caption.prefix.resize(caption.prefix.size() - 2); // without ": "
+        caption.prefix = ProgressText(pass, caption.done, caption.total); // without ": "
         if (measure_.width(caption.prefix) > measure_.captionRoom) {
             // The count alone; the pass is in the tooltip and what a screen reader hears.
-            caption.prefix = std::to_string(caption.done) + " of " + std::to_string(caption.total);
+            caption.prefix = ProgressOf(caption.done, caption.total);
         }
     }
     caption.description = listCaption_.description;
@@ -524,14 +533,16 @@ void WindowModel::ShowFolderCaption() {
     if (!folder_.empty()) {
         std::string own = OwnName(folder_);
         if (rows_.empty()) {
-            own += " (empty)";
+            // TRANSLATORS: the file list's caption names a folder that holds nothing.
+            own = Tr("{folder} (empty)", {{"folder", own}});
         }
-        caption.prefix = std::string(kListTitle) + ": ";
+        caption.prefix = CaptionBeforeName(Tr(kListTitle));
         const std::string plain = WithoutAccessKey(caption.prefix);
         caption.name =
             FittedName(own, {}, measure_.captionRoom - measure_.width(plain), measure_.width);
         caption.tooltip = plain + folder_;
-        caption.description = rows_.empty() ? folder_ + "\nThis folder is empty." : folder_;
+        caption.description =
+            rows_.empty() ? Tr("{folder}\nThis folder is empty.", {{"folder", folder_}}) : folder_;
         caption.accessibleName = plain + own;
     }
     listCaption_ = caption;
@@ -593,7 +604,7 @@ void WindowModel::BatchEnded(BatchResult result) {
     ClearWorkFolder();
     state_ = State::Idle;
     const bool close = rules_.EndBatch();
-    caption_ = kTitle;
+    caption_ = Tr(kTitle);
     view_.ShowCaption(caption_);
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
@@ -684,8 +695,8 @@ bool WindowModel::CloseRequested() {
         return true;
     case CloseStep::AskToCancel: {
         Question question;
-        question.text = "A conversion is running. Cancel it and close the window?\n\n"
-                        "Saves not yet replaced stay as they were.";
+        question.text = Tr("A conversion is running. Cancel it and close the window?\n\n"
+                           "Saves not yet replaced stay as they were.");
         if (view_.Ask(question) && state_ == State::Batch) {
             rules_.CancelAndClose();
             CancelPressed();
@@ -705,7 +716,7 @@ void WindowModel::ShowControls() {
     controls_.open = states.open;
     controls_.combo = states.combo;
     controls_.save = states.save;
-    controls_.saveText = states.saveCancels ? kCancelText : kApplyText;
+    controls_.saveText = Tr(states.saveCancels ? kCancelText : kApplyText);
     controls_.busy = state_ != State::Idle;
     controls_.folders = state_ == State::Idle;
     view_.ShowControls(controls_);

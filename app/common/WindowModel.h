@@ -3,6 +3,7 @@
 #include "ShownNames.h"
 #include "WindowRules.h"
 #include "WindowView.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DecipheredSaves.h"
@@ -128,8 +129,8 @@ public:
 
     // The combo box's labels, in order; none is chosen at start-up.
     static std::vector<std::string> VersionLabels();
-    // The window's title bar text when no work is under way.
-    static constexpr const char* kTitle = "Ostrapel by Penmorrow";
+    // The window's title bar text when no work is under way (English; Tr gives its words).
+    static constexpr const char* kTitle = N_("Ostrapel by Penmorrow");
     // What the user must know before choosing a folder: where the missing cipher tool goes, or
     // that Wine is needed to run it. Empty when the tool can run. Each window shows it in a
     // warning box titled "Ostrapel" once it is on the screen.
@@ -208,7 +209,7 @@ private:
     ListCaption listCaption_;
     std::chrono::steady_clock::time_point announced_; // the progress last told
     WindowControls controls_;
-    std::string caption_ = kTitle;
+    std::string caption_ = Tr(kTitle);
     bool paced_ = false;
 
     // The listed folder's saves deciphered by reading their versions, for the batch; dropped

@@ -1,5 +1,6 @@
 #include "WindowTexts.h"
 
+#include "Words.h"
 #include "conversion/DlcVersion.h"
 #include "conversion/Report.h"
 
@@ -9,7 +10,7 @@
 namespace ostrapel {
 
 std::string ReadVersionText(const FileOutcome& outcome) {
-    return outcome.oldValue ? DlcValueText(*outcome.oldValue) : std::string(kVersionNotRead);
+    return outcome.oldValue ? DlcValueText(*outcome.oldValue) : Tr(kVersionNotRead);
 }
 
 std::optional<std::string> VersionAfterBatch(const FileOutcome& outcome) {
@@ -19,11 +20,32 @@ std::optional<std::string> VersionAfterBatch(const FileOutcome& outcome) {
     return DlcValueText(*outcome.newValue);
 }
 
+std::string ProgressText(std::size_t pass, std::size_t done, std::size_t total) {
+    // TRANSLATORS: the file list's caption during a conversion, the save's name after it; the
+    // caption is 121 px wide at 100%, the shorter the better.
+    static constexpr std::array<const char*, 4> kPasses{
+        N_("Reading {done} of {total}"), N_("Checking {done} of {total}"),
+        N_("Converting {done} of {total}"), N_("Replacing {done} of {total}")};
+    const std::string doneText = std::to_string(done);
+    const std::string totalText = std::to_string(total);
+    return Tr(kPasses[std::min(pass, kPasses.size() - 1)],
+              {{"done", doneText}, {"total", totalText}});
+}
+
+std::string ProgressOf(std::size_t done, std::size_t total) {
+    const std::string doneText = std::to_string(done);
+    const std::string totalText = std::to_string(total);
+    // TRANSLATORS: the conversion's progress where its pass does not fit the caption.
+    return Tr("{done} of {total}", {{"done", doneText}, {"total", totalText}});
+}
+
+std::string CaptionBeforeName(std::string_view caption) {
+    // TRANSLATORS: a caption, then a folder's or a save's name.
+    return Tr("{caption}: ", {{"caption", caption}});
+}
+
 std::string ProgressCount(std::size_t pass, std::size_t done, std::size_t total) {
-    static constexpr std::array<const char*, 4> kPasses{"Reading", "Checking", "Converting",
-                                                        "Replacing"};
-    return std::string(kPasses[std::min(pass, kPasses.size() - 1)]) + " " + std::to_string(done) +
-           " of " + std::to_string(total) + ": ";
+    return CaptionBeforeName(ProgressText(pass, done, total));
 }
 
 std::string WithoutAccessKey(std::string_view text) {
@@ -50,9 +72,9 @@ std::string EscapeAccessKeys(std::string_view text) {
 
 const std::vector<FittedText>& FittedTexts() {
     static const std::vector<FittedText> texts = {
-        {FittedControl::OpenLabel, kOpenLabel},     {FittedControl::VersionLabel, kVersionLabel},
-        {FittedControl::ListTitle, kListTitle},     {FittedControl::ApplyButton, kApplyText},
-        {FittedControl::CancelButton, kCancelText},
+        {FittedControl::FrameTitle, kFrameTitle},     {FittedControl::OpenLabel, kOpenLabel},
+        {FittedControl::VersionLabel, kVersionLabel}, {FittedControl::ListTitle, kListTitle},
+        {FittedControl::ApplyButton, kApplyText},     {FittedControl::CancelButton, kCancelText},
     };
     return texts;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WindowTexts.h"
+#include "Words.h"
 #include "conversion/Report.h"
 
 #include <chrono>
@@ -30,10 +31,10 @@ struct ListRow {
 
 // Every working control's state; the other controls never change.
 struct WindowControls {
-    bool open = true;                  // cmdOpen enabled
-    bool combo = true;                 // ComboDLC enabled
-    bool save = false;                 // cmdSave enabled
-    std::string saveText = kApplyText; // cmdSave's text: kApplyText or kCancelText
+    bool open = true;                      // cmdOpen enabled
+    bool combo = true;                     // ComboDLC enabled
+    bool save = false;                     // cmdSave enabled
+    std::string saveText = Tr(kApplyText); // cmdSave's text: kApplyText or kCancelText, in words
     bool busy = false;   // a batch or a restore runs: the busy cursor shows over the window
     bool folders = true; // a folder may be opened or dropped now
     bool operator==(const WindowControls&) const = default;
@@ -43,8 +44,9 @@ struct WindowControls {
 // (WindowModel::MeasureText). Idle, the listed folder's own name follows kListTitle; during a
 // batch, the pass and the count over all passes, then the entry being worked on.
 struct ListCaption {
-    std::string prefix = kListTitle; // kListTitle ('&' marks its access key) with ": " when a
-                                     // folder is named, or the batch's "Converting 3 of 12: "
+    // kListTitle in words ('&' marks its access key), with ": " when a folder is named, or the
+    // batch's "Converting 3 of 12: ".
+    std::string prefix = Tr(kListTitle);
     std::string name;    // the folder's or the entry's name, fitted (plain text); empty for none
     std::string tooltip; // the caption's whole text: the prefix, then the whole path or name
     // The list's tooltip and accessible description: the listed folder's whole path, and that
@@ -52,7 +54,7 @@ struct ListCaption {
     std::string description;
     // What a screen reader hears as the frame's name: the caption, its progress told at most
     // once per WindowOptions::announcePace.
-    std::string accessibleName = WithoutAccessKey(kListTitle);
+    std::string accessibleName = WithoutAccessKey(Tr(kListTitle));
     std::size_t done = 0;  // the batch's steps done over all its passes
     std::size_t total = 0; // all its steps; 0 when no batch runs
     bool operator==(const ListCaption&) const = default;

@@ -3,6 +3,7 @@
 #include "Drawing.h"
 #include "Pictures.h"
 #include "WindowTexts.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/Report.h"
 #include "mdlReportBox.h"
@@ -164,8 +165,14 @@ QAccessibleInterface* WindowAccessibleFactory(const QString& className, QObject*
     return nullptr;
 }
 
+// The template's words in the program's language.
+QString Words(const char* text) {
+    return QString::fromUtf8(ostrapel::Tr(text));
+}
+
+// The same without its access key mark.
 QString Plain(const char* text) {
-    return QString::fromUtf8(ostrapel::WithoutAccessKey(text));
+    return QString::fromUtf8(ostrapel::WithoutAccessKey(ostrapel::Tr(text)));
 }
 
 } // namespace
@@ -248,20 +255,20 @@ void frmMain::CreateControls() {
     QStyle* whiteFrames = NewFrameWithoutFillStyle(this);
     QStyle* focusCue = NewFocusCueStyle(this);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Open Folder save"), this);
+    GroupBox1 = new QGroupBox(Words(ostrapel::kFrameTitle), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
     GroupBox1->setStyle(whiteFrames);
     GroupBox1->setAccessibleName(GroupBox1->title());
     PaintWhite(GroupBox1);
 
-    cmdSave = new QPushButton(QString::fromUtf8(ostrapel::kApplyText), GroupBox1);
+    cmdSave = new QPushButton(Words(ostrapel::kApplyText), GroupBox1);
     cmdSave->setObjectName(QStringLiteral("cmdSave"));
     cmdSave->setStyle(focusCue);
     cmdSave->setGeometry(Twips(120, 2040, 2655, 375));
     cmdSave->setEnabled(false);
 
-    GroupBox2 = new QGroupBox(QString::fromUtf8(ostrapel::kListTitle), GroupBox1);
+    GroupBox2 = new QGroupBox(Words(ostrapel::kListTitle), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
     GroupBox2->setStyle(whiteFrames);
@@ -282,9 +289,11 @@ void frmMain::CreateControls() {
     ComboDLC->setObjectName(QStringLiteral("ComboDLC"));
     ComboDLC->setGeometry(Twips(120, 1440, 2655, 315));
     ComboDLC->setEditable(false);
-    ComboDLC->setAccessibleName(QStringLiteral("Select DLC Version"));
+    // TRANSLATORS: what a screen reader calls the version list: its label without the colon.
+    const QString versionListName = Words(N_("Select DLC Version"));
+    ComboDLC->setAccessibleName(versionListName);
     ComboDLC->setStyle(focusCue);
-    ComboDLC->view()->setAccessibleName(QStringLiteral("Select DLC Version"));
+    ComboDLC->view()->setAccessibleName(versionListName);
 
     cmdOpen = new QPushButton(GroupBox1);
     cmdOpen->setObjectName(QStringLiteral("cmdOpen"));
@@ -294,7 +303,7 @@ void frmMain::CreateControls() {
     cmdOpen->setAccessibleName(Plain(ostrapel::kOpenLabel));
     cmdOpen->setToolTip(Plain(ostrapel::kOpenLabel));
     // Not the tooltip again, which a screen reader would say after the name.
-    cmdOpen->setAccessibleDescription(QStringLiteral("Choose the folder your saves are in"));
+    cmdOpen->setAccessibleDescription(Words(N_("Choose the folder your saves are in")));
     cmdOpen->setStyle(focusCue);
 
     Image1 = new QLabel(GroupBox1);
@@ -302,12 +311,12 @@ void frmMain::CreateControls() {
     Image1->setGeometry(Twips(4920, 240, 2940, 2100));
     Image1->setPixmap(pictures::Logo());
     Image1->setScaledContents(true);
-    Image1->setAccessibleName(QStringLiteral("Ostrapel logo"));
+    Image1->setAccessibleName(Words(N_("Ostrapel logo")));
 
     const QFont labelFont = LabelFont();
     const std::array<std::pair<QString, QRect>, 2> labels{{
-        {QString::fromUtf8(ostrapel::kOpenLabel), Twips(840, 360, 1965, 195)},
-        {QString::fromUtf8(ostrapel::kVersionLabel), Twips(120, 1080, 1785, 195)},
+        {Words(ostrapel::kOpenLabel), Twips(840, 360, 1965, 195)},
+        {Words(ostrapel::kVersionLabel), Twips(120, 1080, 1785, 195)},
     }};
     for (int index : {1, 0}) {
         const auto& [caption, geometry] = labels[static_cast<std::size_t>(index)];
@@ -371,7 +380,7 @@ void frmMain::RestoreSaves() {
 std::unique_ptr<QMenu> frmMain::CreateFileListMenu() {
     auto menu = std::make_unique<QMenu>(this);
     menu->setObjectName(QStringLiteral("mnuFileList"));
-    menu->setAccessibleName(QStringLiteral("Restore saves"));
+    menu->setAccessibleName(Words(N_("Restore saves")));
     const std::vector<ostrapel::RestoreMenuItem> items = model_->RestoreMenu();
     for (std::size_t i = 0; i < items.size(); ++i) {
         QAction* restore = menu->addAction(FromBytes(items[i].text));

@@ -1,3 +1,4 @@
+#include "Language.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -5,7 +6,10 @@
 #include <QTimer>
 
 int main(int argc, char** argv) {
+    // The language first: every text, Qt's own too, is read in it from here on.
+    (void)language::ChooseFromArguments(argc, argv);
     QApplication application(argc, argv);
+    (void)language::LoadQtTranslations(application);
     frmMain window;
     window.show();
     // Told before a folder is chosen, over the window.

@@ -1,6 +1,6 @@
 // Shows the window and writes a PNG of it:
-//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details |
-//                                --restore-menu | --restore | --restore-details]
+//   ostrapel_screenshot [--language TAG] OUT.png [--loaded | --batch | --report |
+//                     --report-details | --restore-menu | --restore | --restore-details]
 // --loaded: a sample save folder is listed, its saves' versions read and version 2.00 chosen.
 // --batch: the same folder being converted to 3.00, the batch caught under way.
 // --report: a save folder holding four saves and 60 screenshots is converted, with a cipher
@@ -10,11 +10,13 @@
 // open. --restore: a folder of 64 saves is converted, then the game writes 57 of them and 3 go,
 // and the whole screen is written with the box reporting the restore; --restore-details does the
 // same with the box's details shown.
+// --language TAG: the window in that language ("de", "zh_CN", "pseudo"), as the program takes it.
 // With OSTRAPEL_SHOT_STAY set, the window of the first three, the report box of --report and
 // --report-details and the menu of --restore-menu (opened by Shift+F10, as from the keyboard)
 // stay open once written, for tools that look at them (the accessibility test); they close when
 // the process is ended.
 
+#include "Language.h"
 #include "frmMain.h"
 
 #include <QAbstractButton>
@@ -73,7 +75,9 @@ QByteArray SaveHolding(int value, int size) {
 } // namespace
 
 int main(int argc, char** argv) {
+    (void)language::ChooseFromArguments(argc, argv);
     QApplication application(argc, argv);
+    (void)language::LoadQtTranslations(application);
     const QStringList arguments = QApplication::arguments();
     const QStringList scenes = {
         QStringLiteral("--loaded"),         QStringLiteral("--batch"),
@@ -82,9 +86,9 @@ int main(int argc, char** argv) {
         QStringLiteral("--restore-details")};
     if (arguments.size() < 2 || arguments.size() > 3 ||
         (arguments.size() == 3 && !scenes.contains(arguments[2]))) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
-                             "--report-details | --restore-menu | --restore | "
-                             "--restore-details]\n");
+        std::fprintf(stderr, "usage: ostrapel_screenshot [--language TAG] OUT.png [--loaded | "
+                             "--batch | --report | --report-details | --restore-menu | "
+                             "--restore | --restore-details]\n");
         return 2;
     }
     const QString scene = arguments.size() == 3 ? arguments[2] : QString();

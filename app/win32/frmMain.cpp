@@ -24,17 +24,6 @@ constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
 constexpr UINT_PTR kPaceTimer = 1;
 constexpr int kLabelGap = 2;
 
-// A control's text as the model hands it: one of the templates of WindowTexts.h in the program's
-// language, other words as they are (the model has put them into words already).
-std::string InWords(const std::string& text) {
-    for (const char* id : {ostrapel::kApplyText, ostrapel::kCancelText, ostrapel::kListTitle}) {
-        if (text == id) {
-            return ostrapel::Tr(id);
-        }
-    }
-    return text;
-}
-
 // Where each control lies in its container.
 constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kEP, 2520, 3960, 1935, 735}, // below the client area's bottom edge, and hidden
@@ -182,8 +171,7 @@ void frmMain::CreateControls() {
         Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kListTitle)));
     EP_ = create(WC_BUTTONW, L"EditPanel", BS_GROUPBOX, kEP, WS_EX_CONTROLPARENT);
     create(WC_EDITW, L"400", ES_AUTOHSCROLL, kTxt);
-    // TRANSLATORS: the caption of the window's frame around every control
-    GroupBox1_ = create(WC_BUTTONW, Wide(ostrapel::Tr("Open Folder save")).c_str(),
+    GroupBox1_ = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kFrameTitle)).c_str(),
                         visible | BS_GROUPBOX, kGroupBox1, WS_EX_CONTROLPARENT);
     HWND save = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kApplyText)).c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
@@ -195,13 +183,11 @@ void frmMain::CreateControls() {
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
-    // TRANSLATORS: what a screen reader calls the list of DLC versions
     HWND combo = create(WC_COMBOBOXW, Wide(ostrapel::Tr("Select DLC Version")).c_str(),
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
     HWND open = create(WC_BUTTONW, openWords.c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
     // The logo's text is its name to a screen reader.
-    // TRANSLATORS: a screen reader's name for the program's logo picture
     HWND logo = create(WC_STATICW, Wide(ostrapel::Tr("Ostrapel logo")).c_str(),
                        visible | SS_OWNERDRAW, kImage1);
     // A label's access key moves to the control after it, which takes its name from it too.
@@ -313,9 +299,11 @@ frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
                 static_cast<UINT>(DT_WORDBREAK | DT_EXPANDTABS | (open ? DT_NOPREFIX : 0)),
                 {frame.left - Scale(kLabelGap) - label.left, below.top - label.top}};
     }
-    case FittedControl::ListTitle:
-        return {
-            GroupBox2_, uiFont_, DT_SINGLELINE, {mdlFileList::CaptionRoom(GroupBox2_, dpi_), 0}};
+    case FittedControl::FrameTitle:
+    case FittedControl::ListTitle: {
+        HWND frame = control == FittedControl::FrameTitle ? GroupBox1_ : GroupBox2_;
+        return {frame, uiFont_, DT_SINGLELINE, {mdlFileList::CaptionRoom(frame, dpi_), 0}};
+    }
     case FittedControl::ApplyButton:
     case FittedControl::CancelButton: {
         // Within the button's edge and its focus rectangle: 4 pixels a side at 96 DPI.
@@ -620,7 +608,7 @@ void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     ::EnableWindow(Control(kCmdOpen), controls.open);
     ::EnableWindow(Control(kComboDLC), controls.combo);
     ::EnableWindow(save, controls.save);
-    ::SetWindowTextW(save, mdlFileList::WithAccessKey(InWords(controls.saveText)).c_str());
+    ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
     if (controls.busy != busy_ && taskbar_) {
         taskbar_(hwnd_, controls.busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS, 0, 0);
     }
@@ -642,7 +630,6 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
         taskbar_(hwnd_, TBPF_NORMAL, caption.done, caption.total);
     }
     ostrapel::ListCaption shown = caption;
-    shown.prefix = InWords(shown.prefix);
     if (shown.name.empty() && shown.total == 0) {
         shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
     }

@@ -30,7 +30,9 @@ done
 check "no Decrypt folder is packaged" test -z "$(grep -i decrypt <<<"$contents")"
 depends=$(dpkg-deb -f "$deb" Depends)
 check "it depends on the Qt 6 runtime" grep -q "libqt6widgets6" <<<"$depends"
-check "it recommends wine" test "$(dpkg-deb -f "$deb" Recommends)" = wine
+check "it depends on Qt's own translations" grep -q "qt6-translations-l10n" <<<"$depends"
+check "it recommends wine and a CJK font" \
+    test "$(dpkg-deb -f "$deb" Recommends)" = "wine, fonts-noto-cjk | fonts-wqy-microhei"
 check "it is in section utils" test "$(dpkg-deb -f "$deb" Section)" = utils
 description=$(dpkg-deb -f "$deb" Description)
 check "its description has no list separator" test "${description//;/}" = "$description"

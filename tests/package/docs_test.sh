@@ -26,7 +26,8 @@ for page in ostrapel ostrapel-cli; do
     done
 done
 cli_page=$(sed 's/.\x08//g' "$root/ostrapel-cli.txt")
-for word in "EXIT STATUS" --dlc --show --list --null --backups --tool-timeout --jobs 130; do
+for word in "EXIT STATUS" --dlc --show --list --null --backups --tool-timeout --jobs --language \
+    LANGUAGES "What scripts read is the same in every language" LC_MESSAGES 130; do
     check "ostrapel-cli(1) tells of $word" grep -qF -- "$word" <<<"$cli_page"
 done
 
@@ -44,7 +45,7 @@ completions() { # completions WORD... (the last one is being completed)
 }
 mkdir -p "$root/folder/my saves" "$root/folder/more"
 touch "$root/folder/slot1.sav"
-check "every option completes from --" test "$(completions -- | wc -l)" -eq 10
+check "every option completes from --" test "$(completions -- | wc -l)" -eq 11
 # What the words typed complete to, in name order and joined by '|'.
 while IFS='|' read -r -u 3 what words expected; do
     eval "typed=($words)"
@@ -53,11 +54,18 @@ done 3<<'TABLE'
 options complete|--j|--jobs
 after --dlc, the version labels|--dlc ''|0.00|1.00|2.00|3.00|4.00
 after --dlc, a label completes|--dlc 2|2.00
+after --language, the languages|--language p|pl|pt_BR
 then folders, not files|--dlc 2.00 ''|more|my saves
 a folder completes after --restore|--restore my|my saves
 no option after --|-- --|
 TABLE
 
+for language in de es fr ja pl pt_BR ru zh_CN; do
+    check "the desktop entry describes the program in $language" \
+        grep -q "^Comment\[$language\]=." "$source_dir/org.ostrapel.ostrapel.desktop"
+    check "the AppStream data sums it up in $language" \
+        grep -q "<summary xml:lang=\"$language\">" "$made/org.ostrapel.ostrapel.metainfo.xml"
+done
 if command -v desktop-file-validate >/dev/null; then
     check "desktop-file-validate has nothing to say" \
         test -z "$(desktop-file-validate "$source_dir/org.ostrapel.ostrapel.desktop" 2>&1)"

@@ -39,6 +39,7 @@ setting() { sed -n "s/^set(OSTRAPEL_WINDOWS_MINIMUM_$1 \"*\([^\")]*\)\"*)$/\1/p"
     "$source_root/cmake/WindowsPrograms.cmake"; }
 minimum="$(setting MAJOR).$(setting MINOR)"
 check "the README.txt names the oldest Windows" grep -q "$(setting NAME) or later" "$app/README.txt"
+check "the README.txt says how to choose a language" grep -q -- "--language de" "$app/README.txt"
 for exe in ostrapel.exe ostrapel-cli.exe; do
     headers=$(x86_64-w64-mingw32-objdump -p "$app/$exe" 2>/dev/null)
     subsystem=$(awk '/^MajorSubsystemVersion/{a=$2} /^MinorSubsystemVersion/{b=$2} END{print a"."b}' <<<"$headers")

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sstream>
+#include <vector>
 
 using namespace ostrapel;
 
@@ -82,4 +83,63 @@ TEST(HelpTextTest, FitsEightyColumnsAndKeepsEveryWord) {
                                     "\n"
                                     "      " +
                                     long_text + "\n");
+}
+
+namespace {
+
+// Columns as a terminal shows them: a Chinese or Japanese character takes two.
+std::size_t Columns(const std::string& line) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        if ((byte & 0xC0) != 0x80) {
+            columns += byte >= 0xE3 && byte <= 0xEF ? 2 : 1; // U+3000 to U+FFFF: wide here
+        }
+    }
+    return columns;
+}
+
+} // namespace
+
+TEST(HelpTextTest, WrapsOtherScriptsByColumnsBreakingChineseBetweenCharacters) {
+    const struct {
+        std::string text;
+        std::size_t shortestLine; // in columns, but for the last line
+    } cases[] = {
+        {"", 0},
+        // Cyrillic: two bytes a letter, one column.
+        {"Показывать сообщения на языке TAG вместо языка системы; то, что читают скрипты, "
+         "одинаково на всех языках, а имена файлов остаются как есть.",
+         60},
+        // No blanks: lines break between characters, never before 。 or ，.
+        {"以标签指定的语言显示消息，而不是系统的语言。脚本读取的内容在所有语言中都相同，文件名保持"
+         "原样。以标签指定的语言显示消息，而不是系统的语言。",
+         70},
+    };
+    for (const auto& c : cases) {
+        Manual manual{"tool", "does it", {{"tool", c.text}}, {}};
+        std::istringstream lines(HelpText(manual));
+        std::string line;
+        std::getline(lines, line); // "Usage:"
+        std::getline(lines, line); // the synopsis' term
+        std::string joined;
+        std::vector<std::string> shown;
+        while (std::getline(lines, line)) {
+            shown.push_back(line);
+        }
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            SCOPED_TRACE(shown[i]);
+            EXPECT_LE(Columns(shown[i]), 79u);
+            EXPECT_EQ(shown[i].rfind("      ", 0), 0u);
+            const std::string words = shown[i].substr(6);
+            EXPECT_NE(words.rfind("。", 0), 0u);
+            EXPECT_NE(words.rfind("，", 0), 0u);
+            if (i + 1 < shown.size()) {
+                EXPECT_GE(Columns(shown[i]), c.shortestLine);
+            }
+            joined +=
+                (joined.empty() || static_cast<unsigned char>(words[0]) >= 0xE3 ? "" : " ") + words;
+        }
+        EXPECT_EQ(joined, c.text);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "RestoreChoices.h"
 #include "TestSupport.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -1017,4 +1018,62 @@ TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
     ASSERT_TRUE(window.model->OpenFolder(window.other));
     EXPECT_EQ(window.view.listCaption.accessibleName, "File List: other (empty)");
     EXPECT_EQ(window.view.listCaption.description, window.other + "\nThis folder is empty.");
+}
+
+// In the pseudo-language every text the model gives the windows comes from the catalogue, each
+// paragraph marked; words glued in code would show unmarked.
+TEST(WindowModel, EveryTextItGivesTheWindowsIsTheCatalogues) {
+    ASSERT_EQ(UseLanguage(kPseudoLanguage), kPseudoLanguage);
+    struct English {
+        ~English() { (void)UseLanguage("en"); }
+    } english;
+    const auto marked = [](const std::string& text) {
+        for (std::size_t start = 0; start <= text.size();) {
+            const std::size_t end = std::min(text.find("\n\n", start), text.size());
+            if (text.substr(start, end - start).find('[') == std::string::npos) {
+                return false;
+            }
+            start = end + 2;
+        }
+        return true;
+    };
+
+    Window window;
+    window.WriteSave("a.sav", 100);
+    WriteFile(window.scene.saves + "/plain.sav", "not enciphered");
+    window.ListAndRead();
+    std::vector<std::pair<std::string, std::string>> texts = {
+        {"title", window.view.caption},
+        {"save button", window.view.controls.saveText},
+        {"list caption", window.view.listCaptions.back().prefix},
+        {"list name", window.view.listCaptions.back().accessibleName},
+    };
+    for (const ListRow& row : window.view.rows) {
+        texts.insert(texts.end(), {{row.name + " tooltip", row.tooltip},
+                                   {row.name + " accessible name", row.accessibleName}});
+    }
+    texts.emplace_back("version not read", window.view.rows[1].version);
+    window.Convert("2.00");
+    texts.emplace_back("cancel button", window.view.controls.saveText);
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    for (const ListCaption& caption : window.view.listCaptions) {
+        if (caption.total > 0) {
+            texts.insert(texts.end(),
+                         {{"progress", caption.prefix}, {"progress tooltip", caption.tooltip}});
+        }
+    }
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const auto& text) { return text.first == "progress"; }));
+    const std::vector<RestoreMenuItem> menu = window.model->RestoreMenu();
+    texts.emplace_back("restore item", menu.at(0).text);
+    window.view.answer = false;
+    window.model->RestoreChosen(0);
+    texts.emplace_back("restore question", window.view.asked.at(0));
+    ASSERT_TRUE(window.model->OpenFolder(window.other)); // empty
+    texts.insert(texts.end(), {{"empty folder", window.view.listCaptions.back().name},
+                               {"empty folder told", window.view.listCaptions.back().description},
+                               {"nothing to restore", window.model->RestoreMenu().at(0).text}});
+    for (const auto& [what, text] : texts) {
+        EXPECT_TRUE(marked(text)) << what << ": " << text;
+    }
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,21 +79,33 @@ TEST(PluralRules, EachShippedLanguageChoosesItsOwnForms) {
 TEST(Catalogues, EveryMessageIsTranslatedInEveryShippedLanguage) {
     std::ifstream pot(OSTRAPEL_SOURCE_DIR "/po/ostrapel.pot");
     ASSERT_TRUE(pot) << "po/ostrapel.pot";
+    // A quoted string's text, escapes as in C.
+    const auto unquoted = [](const std::string& line, std::size_t from) {
+        std::string text;
+        for (std::size_t i = from; i + 1 < line.size(); ++i) {
+            if (line[i] == '\\' && i + 2 < line.size()) {
+                const char c = line[++i];
+                text += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+            } else {
+                text += line[i];
+            }
+        }
+        return text;
+    };
     std::vector<std::string> ids;
     std::string line;
+    std::optional<std::string> reading; // the msgid read; one with a line break spans lines
     while (std::getline(pot, line)) {
-        // One line each (the template is written unwrapped), escapes as in C.
-        if (line.rfind("msgid \"", 0) == 0 && line != "msgid \"\"") {
-            std::string id;
-            for (std::size_t i = 7; i + 1 < line.size(); ++i) {
-                if (line[i] == '\\' && i + 2 < line.size()) {
-                    const char c = line[++i];
-                    id += c == 'n' ? '\n' : c == 't' ? '\t' : c;
-                } else {
-                    id += line[i];
-                }
-            }
-            ids.push_back(id);
+        if (reading && line.starts_with('"')) {
+            *reading += unquoted(line, 1);
+            continue;
+        }
+        if (reading && !reading->empty()) {
+            ids.push_back(*reading);
+        }
+        reading.reset();
+        if (line.starts_with("msgid \"")) {
+            reading = unquoted(line, 7);
         }
     }
     ASSERT_GT(ids.size(), 50u);

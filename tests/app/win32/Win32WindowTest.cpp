@@ -680,6 +680,7 @@ namespace {
 std::vector<std::string> Overflows(const frmMain& main, const std::string& language,
                                    const ostrapel::Translator& words, int dpi) {
     static const std::map<ostrapel::FittedControl, const char*> kNames = {
+        {ostrapel::FittedControl::FrameTitle, "window frame"},
         {ostrapel::FittedControl::OpenLabel, "open label"},
         {ostrapel::FittedControl::VersionLabel, "version label"},
         {ostrapel::FittedControl::ListTitle, "file list frame"},
@@ -1503,7 +1504,7 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     };
     const std::map<std::string, Words> expected = {
         {"de",
-         {L"&Anwenden und speichern", L"DLC-&Version wählen:", L"Spielstand-Ordner",
+         {L"&Übernehmen und speichern", L"DLC-&Version wählen:", L"Spielstand-Ordner",
           L"Details anzeigen...", L"OK"}},
         {"ru",
          {L"&Применить и сохранить", L"&Версия DLC:", L"Папка с сохранениями", L"Подробнее...",

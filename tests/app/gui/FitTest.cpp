@@ -1,0 +1,164 @@
+// Every fixed-room text of the window, in every language the program carries, measured with the
+// window's own fonts against the room its control has. Run at 100%, 150% and 200% (QT_SCALE_FACTOR,
+// as Qt scales the window on such a screen).
+
+#include "GuiTestSupport.h"
+#include "WindowTexts.h"
+#include "Words.h"
+
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <cmath>
+#include <vector>
+
+using guitest::Control;
+
+namespace {
+
+struct Overflow {
+    QString control;
+    QString text;
+    int needed = 0;
+    int available = 0;
+};
+
+// The text's width in the widget's font, as Qt lays it out: in the window's own pixels, which
+// the screen's scale multiplies (with hinting as Qt sets it for that scale).
+int Needed(const QWidget& widget, const QString& text) {
+    return static_cast<int>(
+        std::ceil(QFontMetricsF(widget.font(), &widget).horizontalAdvance(text)));
+}
+
+// The room a control gives its text: a label's contents, a frame's title between its margins
+// (as the window fits its list's caption), a button's face without the style's margins.
+int Room(const QWidget& widget) {
+    if (const auto* label = qobject_cast<const QLabel*>(&widget)) {
+        return label->contentsRect().width() - 2 * label->margin();
+    }
+    if (qobject_cast<const QGroupBox*>(&widget) != nullptr) {
+        return widget.width() - 16;
+    }
+    const auto& button = static_cast<const QPushButton&>(widget);
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    constexpr int kWide = 1000; // past any minimum width the style gives a button
+    const int margins =
+        button.style()
+            ->sizeFromContents(QStyle::CT_PushButton, &option, QSize(kWide, 20), &button)
+            .width() -
+        kWide;
+    return button.width() - margins;
+}
+
+const QWidget* ControlOf(frmMain& window, ostrapel::FittedControl control) {
+    using ostrapel::FittedControl;
+    const auto label = [&window](int index) -> const QWidget* {
+        for (QLabel* each : window.findChildren<QLabel*>(QStringLiteral("lbl"))) {
+            if (each->property("index").toInt() == index) {
+                return each;
+            }
+        }
+        return nullptr;
+    };
+    switch (control) {
+    case FittedControl::FrameTitle:
+        return Control<QGroupBox>(window, "GroupBox1");
+    case FittedControl::OpenLabel:
+        return label(0);
+    case FittedControl::VersionLabel:
+        return label(1);
+    case FittedControl::ListTitle:
+        return Control<QGroupBox>(window, "GroupBox2");
+    case FittedControl::ApplyButton:
+    case FittedControl::CancelButton:
+        return Control<QPushButton>(window, "cmdSave");
+    }
+    return nullptr;
+}
+
+// The window in language (as --language takes it), each fitted text measured in its control.
+std::vector<Overflow> Overflows(const std::string& language, QStringList& measured) {
+    (void)ostrapel::UseLanguage(language);
+    guitest::WindowFixture fixture;
+    frmMain& window = fixture.open();
+    window.show();
+    std::vector<Overflow> overflows;
+    for (const ostrapel::FittedText& fitted : ostrapel::FittedTexts()) {
+        const QWidget* control = ControlOf(window, fitted.control);
+        if (control == nullptr) {
+            overflows.push_back({QStringLiteral("no control for %1").arg(fitted.id), {}, 0, 0});
+            continue;
+        }
+        const QString text = QString::fromUtf8(ostrapel::WithoutAccessKey(ostrapel::Tr(fitted.id)));
+        const Overflow seen{control->objectName(), text, Needed(*control, text), Room(*control)};
+        measured << QStringLiteral("%1 %2 \"%3\": %4 of %5 px")
+                        .arg(QString::fromStdString(language), seen.control, seen.text)
+                        .arg(seen.needed)
+                        .arg(seen.available);
+        if (seen.needed > seen.available) {
+            overflows.push_back(seen);
+        }
+    }
+    (void)ostrapel::UseLanguage("en");
+    return overflows;
+}
+
+QString Named(const std::string& language, const std::vector<Overflow>& overflows) {
+    QStringList lines;
+    for (const Overflow& overflow : overflows) {
+        lines << QStringLiteral("%1: %2 \"%3\" needs %4 px, has %5")
+                     .arg(QString::fromStdString(language), overflow.control, overflow.text)
+                     .arg(overflow.needed)
+                     .arg(overflow.available);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+int Dpi() {
+    return static_cast<int>(std::lround(96 * qApp->devicePixelRatio()));
+}
+
+} // namespace
+
+class FitTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyShippedLanguageFits() {
+        std::vector<std::string> languages = {"en"};
+        for (const std::string& language : ostrapel::AvailableLanguages()) {
+            languages.push_back(language);
+        }
+        QStringList measured;
+        QStringList failures;
+        for (const std::string& language : languages) {
+            const std::vector<Overflow> overflows = Overflows(language, measured);
+            if (!overflows.empty()) {
+                failures << Named(language, overflows);
+            }
+        }
+        qInfo().noquote() << "at" << Dpi() << "DPI:\n" << measured.join(QLatin1Char('\n'));
+        QVERIFY2(failures.isEmpty(),
+                 qPrintable(QStringLiteral("at %1 DPI:\n").arg(Dpi()) + failures.join('\n')));
+    }
+
+    // The pseudo-language lengthens every text by about 40%: the measure must see that the
+    // labels, which the English fills, no longer fit, and name them.
+    void aLongerTranslationIsCaught() {
+        QStringList measured;
+        const std::vector<Overflow> overflows = Overflows(ostrapel::kPseudoLanguage, measured);
+        QStringList named;
+        for (const Overflow& overflow : overflows) {
+            named << overflow.control;
+            QVERIFY2(overflow.needed > overflow.available, qPrintable(overflow.text));
+        }
+        QVERIFY2(named.contains(QStringLiteral("lbl")), qPrintable(measured.join('\n')));
+    }
+};
+
+QTEST_MAIN(FitTest)
+#include "FitTest.moc"
