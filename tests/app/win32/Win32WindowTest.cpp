@@ -1547,6 +1547,18 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
                   std::wstring::npos)
             << seen.detailsText;
     }
+    // The report's words from the catalogue: its first line with its plural, its heading.
+    const ostrapel::Catalogue catalogue = ostrapel::CatalogueOf(language);
+    const std::wstring changed =
+        Wide(ostrapel::Fill(catalogue.TranslatePlural("Changed versions DLC in {n} files",
+                                                      "Changed versions DLC in {n} files", 2),
+                            {{"n", "2"}}));
+    const std::wstring notChanged = Wide(std::string(catalogue.Translate("Not changed:")));
+    ASSERT_EQ(changed.find(L"Changed versions"), std::wstring::npos) << "not in the catalogue";
+    ASSERT_NE(notChanged, L"Not changed:") << "not in the catalogue";
+    EXPECT_NE(seen.boxTexts.find(changed + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_NE(seen.boxTexts.find(L"\n" + notChanged + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_EQ(seen.boxTexts.find(L"Not changed"), std::wstring::npos) << seen.boxTexts;
     EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
     EXPECT_EQ(Text(Control(frmMain::kCmdSave)), words.save);
 }
