@@ -15,6 +15,7 @@
 //   bench_wine [SAVES] [ROUNDS]   (default 120 6; WINEPREFIX, when set, is used, else a prefix
 //                                  of the build's)
 
+#include "Report.h"
 #include "conversion/ConvertSaves.h"
 #include "system/Paths.h"
 #include "system/Process.h"
@@ -202,7 +203,7 @@ double Batch(const std::string& appDir, const fs::path& saves, std::size_t count
     BatchResult result = ostrapel::ConvertSaves(request, runner);
     const double took = Milliseconds(Clock::now() - start);
     if (!result.allChanged()) {
-        std::fprintf(stderr, "%s\n", result.report.c_str());
+        std::fprintf(stderr, "%s\n", FullReport(result).c_str());
     }
     Check(result.allChanged(), "the batch through Wine");
     return took / static_cast<double>(count);

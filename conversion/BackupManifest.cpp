@@ -68,8 +68,11 @@ public:
 private:
     // The next line without its newline; false at the end or on a line without one.
     bool next(std::vector<std::string_view>& fields);
-    ManifestReading fail(const std::string& why) const {
-        return {Status::Fail("line " + std::to_string(line_) + ": " + why), {}};
+    ManifestReading fail(Phrase why) const {
+        return {Status::Fail(Phrase(N_("line {line}: {reason}"))
+                                 .With("line", std::uint64_t{line_})
+                                 .With("reason", std::move(why))),
+                {}};
     }
 
     std::string_view text_;
@@ -98,49 +101,49 @@ ManifestReading Reader::read() {
     BackupManifest manifest;
     std::vector<std::string_view> f;
     auto missing = [&](const char* what) {
-        return fail(unterminated_ ? std::string("a line without its end")
-                                  : std::string("missing ") + what);
+        return fail(unterminated_ ? Phrase(N_("a line without its end")) : Phrase(what));
     };
 
     if (!next(f)) {
-        return missing("the header");
+        return missing(N_("missing the header"));
     }
     if (f.size() != 2 || f[0] != kMagic) {
-        return fail("not a backup manifest");
+        return fail(N_("not a backup manifest"));
     }
     if (f[1] != std::to_string(kManifestVersion)) {
-        return fail("unknown manifest version \"" + std::string(f[1].substr(0, 20)) + "\"");
+        return fail(Phrase(N_("unknown manifest version \"{version}\""))
+                        .With("version", std::string(f[1].substr(0, 20))));
     }
 
     if (!next(f)) {
-        return missing("the folder");
+        return missing(N_("missing the folder"));
     }
     std::optional<std::string> folder;
     if (f.size() != 2 || f[0] != "folder" || !(folder = PercentDecode(f[1])) || folder->empty() ||
         folder->find('\0') != std::string::npos) {
-        return fail("expected the folder");
+        return fail(N_("expected the folder"));
     }
     manifest.folder = std::move(*folder);
 
     if (!next(f)) {
-        return missing("the time");
+        return missing(N_("missing the time"));
     }
     std::optional<std::int64_t> time;
     if (f.size() != 2 || f[0] != "time" || !(time = ParseCount(f[1], kMaxTime))) {
-        return fail("expected the time");
+        return fail(N_("expected the time"));
     }
     manifest.time = *time;
 
     if (!next(f)) {
-        return missing("the value");
+        return missing(N_("missing the value"));
     }
     if (f.size() != 2 || f[0] != "value") {
-        return fail("expected the value");
+        return fail(N_("expected the value"));
     }
     const bool negative = f[1].starts_with('-');
     auto magnitude = ParseCount(negative ? f[1].substr(1) : f[1], negative ? 32768 : 32767);
     if (!magnitude || (negative && *magnitude == 0)) {
-        return fail("expected the value");
+        return fail(N_("expected the value"));
     }
     manifest.value = static_cast<int>(negative ? -*magnitude : *magnitude);
 
@@ -151,26 +154,26 @@ ManifestReading Reader::read() {
         std::optional<std::string> name;
         if (f.size() != 5 || !(file = ParseCount(f[1], std::int64_t{1} << 32)) || *file == 0 ||
             !IsSha256Hex(f[2]) || !IsSha256Hex(f[3]) || !(name = PercentDecode(f[4]))) {
-            return fail("expected a save");
+            return fail(N_("expected a save"));
         }
         if (!manifest.saves.empty() &&
             static_cast<std::size_t>(*file) <= manifest.saves.back().file) {
-            return fail("save numbers out of order");
+            return fail(N_("save numbers out of order"));
         }
         if (name->empty() || name->size() > kMaxNameBytes || *name == "." || *name == ".." ||
             name->find('/') != std::string::npos ||
             name->find(kPathSeparator) != std::string::npos ||
             name->find('\0') != std::string::npos) {
-            return fail("not a plain file name");
+            return fail(N_("not a plain file name"));
         }
         if (!names.insert(*name).second) {
-            return fail("a save named twice");
+            return fail(N_("a save named twice"));
         }
         manifest.saves.push_back({static_cast<std::size_t>(*file), std::move(*name),
                                   std::string(f[2]), std::string(f[3])});
     }
     if (manifest.saves.empty()) {
-        return more ? fail("expected a save") : missing("the saves");
+        return more ? fail(N_("expected a save")) : missing(N_("missing the saves"));
     }
     if (more && f.size() == 1 && f[0] == "complete") {
         manifest.complete = true;
@@ -179,20 +182,20 @@ ManifestReading Reader::read() {
     if (more && f[0] == "undone") {
         std::optional<std::int64_t> undone;
         if (f.size() != 2 || !(undone = ParseCount(f[1], kMaxTime))) {
-            return fail("expected the time it was undone");
+            return fail(N_("expected the time it was undone"));
         }
         manifest.undone = *undone;
         more = next(f);
     }
     if (!more) {
-        return missing("the end");
+        return missing(N_("missing the end"));
     }
     if (f.size() != 1 || f[0] != "end") {
-        return fail("unexpected line");
+        return fail(N_("unexpected line"));
     }
     if (at_ != text_.size()) {
         ++line_;
-        return fail("text after the end");
+        return fail(N_("text after the end"));
     }
     return {Status::Ok(), std::move(manifest)};
 }

@@ -51,9 +51,10 @@ std::string ResolvedAsFarAsItExists(const std::string& path) {
     }
 }
 
-std::string NotOwn(const std::string& path, EntryKind kind) {
-    Status own = CheckOwnEntry(path, kind);
-    return own ? std::string() : path + " " + own.reason();
+Phrase NotOwnFolder(const std::string& path, const Status& own) {
+    return Phrase(N_("the folder {path} {what}; it is left alone"))
+        .With("path", path)
+        .With("what", own.phrase());
 }
 
 std::string FolderKey(const std::string& resolvedFolder) {
@@ -104,7 +105,7 @@ Status ReadSteadily(const std::string& path, std::string& content, FileIdentity&
     for (int attempt = 0; attempt < 3; ++attempt) {
         auto before = IdentityOf(path);
         if (!before) {
-            return Status::Fail("cannot be looked at");
+            return Status::Fail(N_("cannot be looked at"));
         }
         if (Status read = ReadWholeFile(path, content); !read) {
             return read;
@@ -114,7 +115,7 @@ Status ReadSteadily(const std::string& path, std::string& content, FileIdentity&
             return Status::Ok();
         }
     }
-    return Status::Fail("keeps changing");
+    return Status::Fail(N_("keeps changing"));
 }
 
 std::string Resolved(const std::string& folder) {

@@ -24,9 +24,9 @@ Status MakeDirectories(const std::string& path);
 // would be once created.
 std::string ResolvedAsFarAsItExists(const std::string& path);
 
-// Why an entry of the backups must be left alone ("the folder PATH is a symbolic link"); empty
-// when it is this user's own.
-std::string NotOwn(const std::string& path, EntryKind kind);
+// Why a folder of the backups that is not this user's own (own: CheckOwnEntry's failure) is left
+// alone: "the folder PATH is a symbolic link; it is left alone".
+Phrase NotOwnFolder(const std::string& path, const Status& own);
 
 // A key for a save folder: a hash of its resolved path, in the form that every spelling the
 // platform takes for that path shares (on Windows, whatever its case).

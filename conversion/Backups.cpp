@@ -16,39 +16,34 @@ using namespace backups;
 
 namespace {
 
-std::string DescribeValue(int value) {
-    for (const DlcVersion& row : DlcVersionTable::kRows) {
-        if (row.value == value) {
-            return "version " + std::string(row.label);
-        }
-    }
-    return "value " + std::to_string(value);
-}
-
 BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
     BackupSet read{set, Status::Ok(), {}};
     const std::string path = JoinPath(set, kManifestName);
     if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
-        read.status = Status::Fail("its manifest " + own.reason() + "; it is left alone");
+        read.status = Status::Fail(
+            Phrase(N_("its manifest {what}; it is left alone")).With("what", own.phrase()));
         return read;
     }
     auto size = SizeOf(path);
     std::string text;
     if (size && static_cast<std::uint64_t>(*size) > kManifestMaxBytes) {
-        read.status = Status::Fail("its manifest is damaged: too large");
+        read.status = Status::Fail(N_("its manifest is damaged: too large"));
         return read;
     }
     if (Status loaded = ReadWholeFile(path, text); !loaded) {
-        read.status = Status::Fail("its manifest cannot be read: " + loaded.reason());
+        read.status = Status::Fail(
+            Phrase(N_("its manifest cannot be read: {reason}")).With("reason", loaded.phrase()));
         return read;
     }
     ManifestReading parsed = ParseManifest(text);
     if (!parsed.status) {
-        read.status = Status::Fail("its manifest is damaged: " + parsed.status.reason());
+        read.status = Status::Fail(
+            Phrase(N_("its manifest is damaged: {reason}")).With("reason", parsed.status.phrase()));
         return read;
     }
     if (!SamePathText(parsed.manifest.folder, resolvedFolder)) {
-        read.status = Status::Fail("it was made for another folder: " + parsed.manifest.folder);
+        read.status = Status::Fail(Phrase(N_("it was made for another folder: {path}"))
+                                       .With("path", parsed.manifest.folder));
         return read;
     }
     read.manifest = std::move(parsed.manifest);
@@ -76,23 +71,27 @@ SaveFolderLock::SaveFolderLock(const std::string& saveFolder) {
     const std::string folder = Resolved(saveFolder);
     if (data.empty() || folder.empty()) {
         status_ =
-            Status::Fail("Cannot lock the save folder " + saveFolder + ": no data folder is known");
+            Status::Fail(Phrase(N_("Cannot lock the save folder {path}: no data folder is known"))
+                             .With("path", saveFolder));
         return;
     }
     const std::string locks = JoinPath(ParentOf(data), "locks");
     const std::string lockFolder = JoinPath(locks, FolderKey(folder));
     // Only taken, never written through: whoever made the folder, it serves as it is.
     if (Status made = MakeDirectories(lockFolder); !made) {
-        status_ =
-            Status::Fail("Cannot lock the save folder in " + lockFolder + ": " + made.reason());
+        status_ = Status::Fail(Phrase(N_("Cannot lock the save folder in {path}: {reason}"))
+                                   .With("path", lockFolder)
+                                   .With("reason", made.phrase()));
         return;
     }
     // A cipher tool left running by a killed batch touches no save: it does not keep the lock.
     lock_ = std::make_unique<FolderLock>(lockFolder, false);
     if (!lock_->held()) {
-        status_ = lock_->busy() ? Status::Fail(kSaveFolderBusy)
-                                : Status::Fail("Cannot lock the save folder in " + lockFolder +
-                                               ": " + lock_->status().reason());
+        status_ = lock_->busy()
+                      ? Status::Fail(kSaveFolderBusy)
+                      : Status::Fail(Phrase(N_("Cannot lock the save folder in {path}: {reason}"))
+                                         .With("path", lockFolder)
+                                         .With("reason", lock_->status().phrase()));
         lock_.reset();
     }
 }
@@ -104,41 +103,43 @@ BackupWriter::BackupWriter(std::string backupFolder, std::string saveFolder, int
 
 BackupWriter::~BackupWriter() = default;
 
-std::vector<std::string> BackupWriter::keep(const std::vector<SaveToKeep>& saves) {
-    std::vector<std::string> reasons(saves.size());
+std::vector<Phrase> BackupWriter::keep(const std::vector<SaveToKeep>& saves) {
+    std::vector<Phrase> reasons(saves.size());
     if (saves.empty()) {
         return reasons;
     }
     if (Status written = writeSet(saves, reasons); !written) {
         removeSet();
         lock_.reset();
-        const std::string where =
-            backupFolder_.empty() ? std::string("the data folder") : backupFolder_;
-        std::fill(reasons.begin(), reasons.end(),
-                  "Cannot keep a backup in " + where + ": " + written.reason());
+        const Phrase why = backupFolder_.empty()
+                               ? Phrase(N_("Cannot keep a backup in the data folder: {reason}"))
+                                     .With("reason", written.phrase())
+                               : Phrase(N_("Cannot keep a backup in {path}: {reason}"))
+                                     .With("path", backupFolder_)
+                                     .With("reason", written.phrase());
+        std::fill(reasons.begin(), reasons.end(), why);
     }
     return reasons;
 }
 
-Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
-                              std::vector<std::string>& reasons) {
+Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves, std::vector<Phrase>& reasons) {
     if (backupFolder_.empty()) {
-        return Status::Fail("no folder for backups is known");
+        return Status::Fail(N_("no folder for backups is known"));
     }
     const std::string folder = Resolved(saveFolder_);
     if (folder.empty()) {
-        return Status::Fail("the save folder cannot be resolved");
+        return Status::Fail(N_("the save folder cannot be resolved"));
     }
     // Checked before anything is created: a refused folder is not made.
     const std::string root = WithTrailingSeparator(ResolvedAsFarAsItExists(backupFolder_));
     if (PathIsWithin(root, folder)) {
-        return Status::Fail("it lies inside the save folder");
+        return Status::Fail(N_("it lies inside the save folder"));
     }
     if (Status made = MakeDirectories(backupFolder_); !made) {
         return made;
     }
     if (PathIsWithin(WithTrailingSeparator(ResolvedPath(backupFolder_)), folder)) {
-        return Status::Fail("it lies inside the save folder"); // a link made meanwhile
+        return Status::Fail(N_("it lies inside the save folder")); // a link made meanwhile
     }
     const std::string sets = SetsFolderOf(backupFolder_, folder);
     if (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets)) {
@@ -146,12 +147,12 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
             return made;
         }
     }
-    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
-        return Status::Fail("the folder " + notOwn + "; it is left alone");
+    if (Status own = CheckOwnEntry(sets, EntryKind::Directory); !own) {
+        return Status::Fail(NotOwnFolder(sets, own));
     }
     lock_ = std::make_unique<FolderLock>(sets);
     if (!lock_->held()) {
-        return lock_->busy() ? Status::Fail("another conversion or restore is using them")
+        return lock_->busy() ? Status::Fail(N_("another conversion or restore is using them"))
                              : lock_->status();
     }
     // Sets without a manifest were left by a batch killed before it replaced anything.
@@ -164,7 +165,7 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
     }
     setFolder_ = JoinPath(sets, SetName(numbers.empty() ? 1 : numbers.back() + 1));
     if (KindOf(setFolder_) != EntryKind::Missing) {
-        return Status::Fail("the set " + setFolder_ + " is there already");
+        return Status::Fail(Phrase(N_("the set {path} is there already")).With("path", setFolder_));
     }
     if (Status made = MakePrivateDirectory(setFolder_); !made) {
         setFolder_.clear();
@@ -188,11 +189,11 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves,
             // would not replace it either. Only a backup that cannot be written fails the set.
             if (KindOf(savePath) != EntryKind::File || (copied && identity != save.identity) ||
                 copied.reason() == "changed while being copied") {
-                reasons[i] = "changed on disk during conversion";
+                reasons[i] = N_("changed on disk during conversion");
                 continue;
             }
             if (Status readable = ReadWholeFile(savePath, content); !readable) {
-                reasons[i] = "copy failed: " + readable.reason();
+                reasons[i] = Phrase(N_("copy failed: {reason}")).With("reason", readable.phrase());
                 continue;
             }
             return copied;
@@ -256,13 +257,6 @@ Status BackupWriter::finish(const std::vector<bool>& replaced) {
     return finished;
 }
 
-std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
-                       FrontEnd reader) {
-    return "The originals are kept in " + setFolder + "; to put them back, " +
-           (reader == FrontEnd::Window ? "right-click the file list, or press Shift+F10"
-                                       : "run ostrapel-cli --restore " + saveFolder);
-}
-
 BackupSetListing ListBackupSets(const std::string& backupFolder, const std::string& saveFolder) {
     BackupSetListing listing;
     const std::string folder = Resolved(saveFolder);
@@ -273,8 +267,8 @@ BackupSetListing ListBackupSets(const std::string& backupFolder, const std::stri
     if (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets)) {
         return listing;
     }
-    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
-        listing.status = Status::Fail("the folder " + notOwn + "; it is left alone");
+    if (Status own = CheckOwnEntry(sets, EntryKind::Directory); !own) {
+        listing.status = Status::Fail(NotOwnFolder(sets, own));
         return listing;
     }
     std::vector<std::uint64_t> numbers = SetNumbers(sets, &listing.status);
@@ -282,7 +276,9 @@ BackupSetListing ListBackupSets(const std::string& backupFolder, const std::stri
         const std::string set = JoinPath(sets, SetName(*it));
         if (Status own = CheckOwnEntry(set, EntryKind::Directory); !own) {
             listing.sets.push_back(
-                {set, Status::Fail("it " + own.reason() + "; it is left alone"), {}});
+                {set,
+                 Status::Fail(Phrase(N_("it {what}; it is left alone")).With("what", own.phrase())),
+                 {}});
         } else if (HasManifest(set)) {
             listing.sets.push_back(ReadSet(set, folder));
         }
@@ -297,20 +293,6 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing) {
         }
     }
     return nullptr;
-}
-
-std::string DescribeBackupSet(const BackupSet& set) {
-    if (!set.status) {
-        return set.folder + ": cannot be used: " + set.status.reason();
-    }
-    const BackupManifest& manifest = set.manifest;
-    std::string line = LocalTimeText(manifest.time) + ", " + std::to_string(manifest.saves.size()) +
-                       " saves, " + DescribeValue(manifest.value) + ", " +
-                       (manifest.undone ? "undone" : "not undone");
-    if (!manifest.complete) {
-        line += " (the conversion was interrupted)";
-    }
-    return line;
 }
 
 } // namespace ostrapel

@@ -27,7 +27,8 @@ std::string BackupFolderFor(const std::string& appDir);
 
 // Said when another batch or restore, of this copy of the program or another, works on the
 // save folder.
-inline constexpr const char* kSaveFolderBusy = "Another conversion is working on this save folder";
+inline constexpr const char* kSaveFolderBusy =
+    N_("Another conversion is working on this save folder");
 
 // A lock on one save folder, held by a batch and a restore for their whole run, so that two
 // copies of the program (each with a work and a backup folder of its own) never work on one
@@ -72,7 +73,7 @@ public:
     // when it was kept: a save that changed since the batch read it is not kept and must not be
     // replaced; when the set cannot be written, each reason is "Cannot keep a backup in PATH:
     // REASON" and nothing of the set is left.
-    std::vector<std::string> keep(const std::vector<SaveToKeep>& saves);
+    std::vector<Phrase> keep(const std::vector<SaveToKeep>& saves);
 
     // After the replacements, which of the saves given to keep() (in the same order) were
     // replaced: the set then records just those, and goes when none was. Older sets beyond
@@ -84,7 +85,7 @@ public:
     const std::string& setFolder() const { return setFolder_; }
 
 private:
-    Status writeSet(const std::vector<SaveToKeep>& saves, std::vector<std::string>& reasons);
+    Status writeSet(const std::vector<SaveToKeep>& saves, std::vector<Phrase>& reasons);
     void removeSet();
 
     std::string backupFolder_;
@@ -94,13 +95,6 @@ private:
     std::string setFolder_;
     BackupManifest manifest_;
 };
-
-// Who reads a report: each front end says how to undo in its own terms.
-enum class FrontEnd { Window, CommandLine };
-
-// The line a batch report ends with when originals were kept.
-std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
-                       FrontEnd reader);
 
 struct BackupSet {
     std::string folder;           // the set's folder
@@ -136,12 +130,12 @@ struct RestoreOutcome {
 struct RestoreResult {
     Status status = Status::Ok(); // refused before any save was touched
     bool nothingToUndo = false;
+    std::string saveFolder; // as requested
     std::string setFolder;
     std::vector<RestoreOutcome> files;
     std::size_t restoredCount = 0;
     Phrase notMarked;               // why the set could not be marked undone, when it could not
     std::vector<Phrase> passedOver; // PassedOverNote of each set passed over
-    std::string report;
     // "as they were before TIME" when the set restored was chosen by its time; empty otherwise.
     Phrase restoredTo;
 
@@ -191,19 +185,9 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
 
 // "Passed over the backup set SET: its conversion was stopped before it changed any save; it is
 // marked undone"
-std::string PassedOverNote(const std::string& setFolder);
+Phrase PassedOverNote(const std::string& setFolder);
 
 // "No conversion of FOLDER to undo"
-std::string NothingToUndo(const std::string& saveFolder);
-
-// Every save not restored, one "NAME: REASON" line each (the full reason), lines joined by '\n'.
-std::string NotRestoredLines(const std::vector<RestoreOutcome>& files);
-
-// "Restored N files", then "Not restored:" and NotRestoredLines when any was not.
-std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files);
-
-// "YYYY-MM-DD HH:MM:SS, N saves, version LABEL[, undone]" for one set; the reason for a set
-// that cannot be used.
-std::string DescribeBackupSet(const BackupSet& set);
+Phrase NothingToUndo(const std::string& saveFolder);
 
 } // namespace ostrapel

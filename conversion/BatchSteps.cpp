@@ -43,7 +43,7 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
     }
     std::string original;
     if (Status copied = CopyFileTo(save, copy, {&states_[index].identity, &original}); !copied) {
-        fail(index, "copy failed: " + copied.reason());
+        fail(index, Phrase(N_("copy failed: {reason}")).With("reason", copied.phrase()));
         return std::nullopt;
     }
     DecipheredSaves* const kept = request_.deciphered;
@@ -67,7 +67,7 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
             if (readOnly_) {
                 (void)RemoveFile(copy);
             } else if (Status written = OverwriteFile(copy, *bytes); !written) {
-                fail(index, "copy failed: " + written.reason());
+                fail(index, Phrase(N_("copy failed: {reason}")).With("reason", written.phrase()));
                 return std::nullopt;
             }
             return deciphered(std::move(*bytes));
@@ -91,7 +91,8 @@ std::optional<std::string> Batch::copyInAndDecipher(std::size_t index) {
 std::optional<std::int16_t> Batch::readField(std::size_t index, std::string_view deciphered) {
     auto value = DlcFieldOf(deciphered);
     if (!value) {
-        fail(index, "deciphered save too short (" + std::to_string(deciphered.size()) + " bytes)");
+        fail(index, Phrase(N_("deciphered save too short ({size} bytes)"))
+                        .With("size", std::uint64_t{deciphered.size()}));
         return std::nullopt;
     }
     result_.files[index].oldValue = value;
@@ -135,7 +136,9 @@ void Batch::decipherAndPatch(std::size_t index) {
     if (Status written =
             WriteBytesAt(copy, DlcField::kOffset, std::string_view(patched).substr(field, 2));
         !written) {
-        return fail(index, "could not write the DLC field: " + written.reason());
+        return fail(
+            index,
+            Phrase(N_("could not write the DLC field: {reason}")).With("reason", written.phrase()));
     }
     // Kept to prove the enciphered result against.
     states_[index].patched = Sha256Of(patched);
@@ -161,7 +164,7 @@ void Batch::encipherAndCheck(std::size_t index) {
     // The result must decipher back to exactly the patched save, or it is not put back.
     const std::string scratch = scratchCopy(index);
     if (Status copied = WriteNewFile(scratch, enciphered); !copied) {
-        return fail(index, "copy failed: " + copied.reason());
+        return fail(index, Phrase(N_("copy failed: {reason}")).With("reason", copied.phrase()));
     }
     // No check that this run changed the scratch copy: it must now equal the patched save,
     // which the enciphered result was just shown to differ from.
@@ -199,9 +202,10 @@ void Batch::copyBack(std::size_t index) {
     case ReplaceOutcome::TargetChanged:
         return fail(index, "changed on disk during conversion");
     case ReplaceOutcome::OwnerNotKept:
-        return fail(index, replaced.status.reason());
+        return fail(index, replaced.status.phrase());
     case ReplaceOutcome::Failed:
-        return fail(index, "copy failed: " + replaced.status.reason());
+        return fail(index,
+                    Phrase(N_("copy failed: {reason}")).With("reason", replaced.status.phrase()));
     }
 }
 
@@ -217,7 +221,7 @@ void Batch::keepOriginals(BackupWriter& backup) {
         kept_.clear();
         return;
     }
-    std::vector<std::string> reasons = backup.keep(saves);
+    std::vector<Phrase> reasons = backup.keep(saves);
     for (std::size_t k = 0; k < kept_.size(); ++k) {
         if (!reasons[k].empty()) {
             fail(kept_[k], std::move(reasons[k]));
@@ -231,8 +235,9 @@ void Batch::finishBackup(BackupWriter& backup) {
         replaced.push_back(result_.files[index].changed);
     }
     if (Status finished = backup.finish(replaced); !finished) {
-        result_.warning = "the backup set could not be completed: " + finished.reason() +
-                          "; --restore still works";
+        result_.warning =
+            Phrase(N_("the backup set could not be completed: {reason}; --restore still works"))
+                .With("reason", finished.phrase());
     }
     result_.backupSet = backup.setFolder();
 }
@@ -262,13 +267,7 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
         return false;
     }
     if (!outcome.succeeded()) {
-        const bool failed = outcome.kind == ProcessOutcome::Kind::Exited && !outcome.crashed();
-        std::string reason =
-            "cipher tool " + (failed ? "failed (" + outcome.describe() + ")" : outcome.describe());
-        if (std::string said = outcome.lastOutputLine(); !said.empty()) {
-            reason += ": " + said;
-        }
-        fail(index, std::move(reason));
+        fail(index, ToolFailure(outcome));
         return false;
     }
     return true;
@@ -277,8 +276,9 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
 bool Batch::readBack(std::size_t index, const std::string& file, std::string& content) {
     if (Status read = ReadWholeFile(file, content); !read) {
         fail(index, KindOf(file) != EntryKind::File
-                        ? std::string("cipher tool removed the work copy")
-                        : "could not read back the work copy: " + read.reason());
+                        ? Phrase(N_("cipher tool removed the work copy"))
+                        : Phrase(N_("could not read back the work copy: {reason}"))
+                              .With("reason", read.phrase()));
         return false;
     }
     return true;

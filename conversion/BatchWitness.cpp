@@ -107,7 +107,7 @@ std::optional<std::string> Batch::encipherUnpatched(std::size_t index) {
     const std::string scratch = scratchCopy(index);
     (void)RemoveFile(scratch);
     if (Status written = WriteNewFile(scratch, plain); !written) {
-        fail(index, "copy failed: " + written.reason());
+        fail(index, Phrase(N_("copy failed: {reason}")).With("reason", written.phrase()));
         return std::nullopt;
     }
     std::optional<std::string> enciphered = runOnScratch(index, false);
@@ -132,7 +132,7 @@ std::optional<bool> Batch::decipheredAlike(std::size_t index) {
     std::string original;
     FileIdentity identity;
     if (Status copied = CopyFileTo(savePath(index), scratch, {&identity, &original}); !copied) {
-        fail(index, "copy failed: " + copied.reason());
+        fail(index, Phrase(N_("copy failed: {reason}")).With("reason", copied.phrase()));
         return std::nullopt;
     }
     if (Sha256Of(original) != state.original) {

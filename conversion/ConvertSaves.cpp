@@ -3,7 +3,6 @@
 #include "conversion/Batch.h"
 #include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Wine.h"
@@ -15,6 +14,16 @@
 #include <thread>
 
 namespace ostrapel {
+
+namespace {
+
+Phrase WorkFolderUnavailable(const std::string& folder, const Status& why) {
+    return Phrase(N_("Work folder unavailable: {path}: {reason}"))
+        .With("path", folder)
+        .With("reason", why.phrase());
+}
+
+} // namespace
 
 namespace batch {
 
@@ -46,12 +55,11 @@ BatchResult Batch::run() {
     for (const std::string& name : request_.names) {
         result_.files.emplace_back().name = name;
     }
-    auto refuse = [this](const std::string& why) {
+    auto refuse = [this](Phrase why) {
         for (FileOutcome& file : result_.files) {
             file.reason = readOnly_ ? "not read" : "not converted";
         }
-        result_.refusal = why;
-        result_.report = ComposeReport({}) + "\n\n" + why;
+        result_.refusal = std::move(why);
         return result_;
     };
 
@@ -59,11 +67,11 @@ BatchResult Batch::run() {
         return refuse(kNoProgramFolder);
     }
     if (Status folder = CheckSaveFolder(request_.saveFolder, request_.appDir); !folder) {
-        return refuse(folder.reason());
+        return refuse(folder.phrase());
     }
     const std::string tool = CipherToolOf(request_.appDir);
     if (KindOf(tool) != EntryKind::File) {
-        return refuse("Cipher tool not found: " + tool);
+        return refuse(Phrase(N_("Cipher tool not found: {path}")).With("path", tool));
     }
     if (RunsThroughWine(tool) && FindWine().empty()) {
         return refuse(kWineMissing);
@@ -76,7 +84,8 @@ BatchResult Batch::run() {
     if (auto target = ConvertValueText(request_.valueText)) {
         target_ = *target;
     } else if (!readOnly_) {
-        return refuse("Not a valid DLC value: \"" + request_.valueText + "\"");
+        return refuse(
+            Phrase(N_("Not a valid DLC value: \"{value}\"")).With("value", request_.valueText));
     }
     if (request_.saveFolder.empty() && !request_.names.empty()) {
         return refuse("No save folder chosen");
@@ -84,35 +93,36 @@ BatchResult Batch::run() {
     workFolder_ = request_.workFolder.empty() ? WorkFolderOf(request_.appDir)
                                               : WithTrailingSeparator(request_.workFolder);
     if (Status made = MakeDirectory(workFolder_); !made) {
-        return refuse("Work folder unavailable: " + workFolder_ + ": " + made.reason());
+        return refuse(WorkFolderUnavailable(workFolder_, made));
     }
     if (Status apart = CheckWorkFolder(workFolder_, request_.saveFolder); !apart) {
-        return refuse(apart.reason());
+        return refuse(apart.phrase());
     }
     // Held for the whole batch: a second instance neither converts nor clears meanwhile.
     FolderLock lock(workFolder_);
     if (!lock.held()) {
         return refuse(lock.busy() ? WhoHoldsTheWorkFolder(request_.appDir)
-                                  : "Work folder unavailable: " + workFolder_ + ": " +
-                                        lock.status().reason());
+                                  : WorkFolderUnavailable(workFolder_, lock.status()));
     }
     // Another copy of the program, with a work folder of its own, keeps off the saves too.
     std::unique_ptr<SaveFolderLock> saveLock;
     if (!readOnly_ && !request_.saveFolder.empty()) {
         saveLock = std::make_unique<SaveFolderLock>(request_.saveFolder);
         if (!saveLock->status()) {
-            return refuse(saveLock->status().reason());
+            return refuse(saveLock->status().phrase());
         }
     }
     // Whatever an earlier, interrupted run left behind goes first.
     (void)ClearWorkArea(workFolder_);
     if (Status made = MakeDirectory(JoinPath(workFolder_, kScratchFolder)); !made) {
-        return refuse("Work folder unavailable: " + JoinPath(workFolder_, kScratchFolder) + ": " +
-                      made.reason());
+        return refuse(WorkFolderUnavailable(JoinPath(workFolder_, kScratchFolder), made));
     }
     // The tool may be an ANSI program: its work copies need a path it can be handed.
     if (PathForAnsiPrograms(JoinPath(workFolder_, kScratchFolder)).empty()) {
-        return refuse(std::string(kWorkFolderNotForTool) + ": " + workFolder_);
+        // TRANSLATORS: {why} is a sentence, {path} the folder it is about.
+        return refuse(Phrase(N_("{why}: {path}"))
+                          .With("why", Phrase(kWorkFolderNotForTool))
+                          .With("path", workFolder_));
     }
     if (!request_.saveFolder.empty() && !readOnly_) {
         (void)RemoveTemporaries(request_.saveFolder);
@@ -179,19 +189,6 @@ BatchResult Batch::run() {
     }
 
     (void)ClearWorkArea(workFolder_);
-    if (!readOnly_) {
-        result_.report = ComposeReport(result_.files, result_.cancelled);
-        if (!result_.warning.empty()) {
-            result_.report += "\n\n" + result_.warning.English();
-        }
-        if (!result_.note.empty()) {
-            result_.report += "\n\n" + result_.note.English();
-        }
-        if (!result_.backupSet.empty()) {
-            result_.report +=
-                "\n\n" + BackupNote(result_.backupSet, request_.saveFolder, FrontEnd::Window);
-        }
-    }
     return result_;
 }
 
@@ -244,11 +241,13 @@ void Batch::refuseUnsafeNames() {
             fail(index, kTrailingDotOrSpace);
         } else if (k > 0 && inFolder(names[byName[k - 1]], name) == 0) {
             fail(index, names[byName[k - 1]] == name
-                            ? std::string("listed twice")
-                            : "listed twice: the file system takes it for " + names[byName[k - 1]]);
+                            ? Phrase(N_("listed twice"))
+                            : Phrase(N_("listed twice: the file system takes it for {name}"))
+                                  .With("name", names[byName[k - 1]]));
         } else if (sideFileOf != nullptr) {
             // The tool's side file for one save would land on the other's work copy.
-            fail(index, "its name is the cipher tool's side file of " + *sideFileOf);
+            fail(index, Phrase(N_("its name is the cipher tool's side file of {name}"))
+                            .With("name", *sideFileOf));
         }
     }
 }
@@ -282,7 +281,8 @@ void Batch::settleSameFiles() {
                     std::lock_guard lock(mutex_);
                     ++result_.sameFileCount;
                 }
-                fail(entries[k], "same file as " + request_.names[converted]);
+                fail(entries[k],
+                     Phrase(N_("same file as {name}")).With("name", request_.names[converted]));
             }
         }
     }
@@ -302,6 +302,42 @@ BatchResult ConvertSaves(const BatchRequest& request, Scn_Process& runner,
 BatchResult ReadSaveVersions(const BatchRequest& request, Scn_Process& runner,
                              BatchObserver* observer) {
     return batch::Batch(request, runner, observer, true).run();
+}
+
+namespace {
+
+// The templates of a failed tool run, without and with the tool's words.
+struct ToolTemplates {
+    const char* ours;
+    const char* saying;
+};
+constexpr ToolTemplates kToolTemplates[] = {
+    {N_("cipher tool failed ({outcome})"), N_("cipher tool failed ({outcome}): {words}")},
+    {N_("cipher tool {outcome}"), N_("cipher tool {outcome}: {words}")},
+};
+
+} // namespace
+
+Phrase ToolFailure(const ProcessOutcome& outcome) {
+    const bool failed = outcome.kind == ProcessOutcome::Kind::Exited && !outcome.crashed();
+    const ToolTemplates& templates = kToolTemplates[failed ? 0 : 1];
+    const std::string said = outcome.lastOutputLine();
+    return Phrase(said.empty() ? templates.ours : templates.saying)
+        .With("outcome", outcome.phrase())
+        .With("words", said);
+}
+
+ToolSaying SplitToolWords(const Phrase& reason) {
+    for (const ToolTemplates& templates : kToolTemplates) {
+        const Phrase::Arg* outcome = reason.Find("outcome");
+        const Phrase::Arg* words = reason.Find("words");
+        if (reason.id() != templates.saying || outcome == nullptr || words == nullptr ||
+            outcome->phrase == nullptr) {
+            continue;
+        }
+        return {Phrase(templates.ours).With("outcome", *outcome->phrase), words->text};
+    }
+    return {reason, {}};
 }
 
 } // namespace ostrapel

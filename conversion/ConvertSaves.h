@@ -18,16 +18,31 @@ class DecipheredSaves;
 
 // Said of a save whose name a cipher tool taking the ANSI code page cannot be handed.
 inline constexpr const char* kNameNotForTool =
-    "the cipher tool cannot open a name with characters outside the system's language";
+    N_("the cipher tool cannot open a name with characters outside the system's language");
 
 // Why a save whose name ends in a dot or a space is left alone when the cipher tool is a
 // Windows program.
 inline constexpr const char* kTrailingDotOrSpace =
-    "the name ends in a dot or a space, which Windows programs cannot open";
+    N_("the name ends in a dot or a space, which Windows programs cannot open");
 
 // Why a save is left alone whose plain form two witnesses, taken once more alone, do not agree on.
 inline constexpr const char* kTwoResults =
-    "the cipher tool gave two different results for this save";
+    N_("the cipher tool gave two different results for this save");
+
+// Why a save is left alone when a run of the cipher tool failed: "cipher tool failed (exit code
+// 3)", "cipher tool crashed (...)", "cipher tool did not finish within 120 s", with {outcome}
+// the run's ProcessOutcome::phrase(), then the tool's last line of output, verbatim, as {words}
+// when it said anything.
+Phrase ToolFailure(const ProcessOutcome& outcome);
+
+// A save's reason split into our words and the cipher tool's own (ToolFailure's {words}): the
+// reason without them, and the words as the tool said them. The reason as it is, and no words,
+// when it holds none.
+struct ToolSaying {
+    Phrase ours;
+    std::string words;
+};
+ToolSaying SplitToolWords(const Phrase& reason);
 
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};
@@ -77,7 +92,6 @@ struct BatchResult {
     std::size_t sameFileCount = 0; // entries that are another entry's file
     Phrase refusal;                // why nothing was attempted, when nothing was
     bool cancelled = false;
-    std::string report; // for a window (the command line composes its own)
     // Something went wrong after the saves were replaced ("the backup set could not be
     // completed: REASON; --restore still works"); the batch then did not fully succeed.
     Phrase warning;

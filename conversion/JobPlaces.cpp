@@ -62,7 +62,7 @@ bool Skipped(const Skips& skips, const DirectoryEntry& entry, const std::string&
 Status StampLines(const std::string& folder, const std::string& prefix, const Skips& skips,
                   std::string& lines, int depth = 0) {
     if (depth > kToolFolderDepth) {
-        return Status::Fail("folders too deep: " + folder);
+        return Status::Fail(Phrase(N_("folders too deep: {path}")).With("path", folder));
     }
     ListingResult listing = ListDirectory(folder);
     if (!listing.status) {
@@ -85,7 +85,7 @@ Status StampLines(const std::string& folder, const std::string& prefix, const Sk
         }
         const std::optional<FileIdentity> id = IdentityOf(path);
         if (!id) {
-            return Status::Fail("cannot look at " + path);
+            return Status::Fail(Phrase(N_("cannot look at {path}")).With("path", path));
         }
         lines += name + '\t' + std::to_string(id->size) + '\t' + std::to_string(id->modifiedNs) +
                  '\t' + std::to_string(id->device) + '\t' + std::to_string(id->inode) + '\n';
@@ -97,7 +97,7 @@ Status StampLines(const std::string& folder, const std::string& prefix, const Sk
 Status CopyFolder(const std::string& from, const std::string& to, const Skips& skips,
                   int depth = 0) {
     if (depth > kToolFolderDepth) {
-        return Status::Fail("folders too deep: " + from);
+        return Status::Fail(Phrase(N_("folders too deep: {path}")).With("path", from));
     }
     if (Status made = MakeDirectory(to); !made) {
         return made;
@@ -209,19 +209,23 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
     if (jobs < 2) {
         return {};
     }
-    const auto alone = [](const std::string& why) {
+    const auto alone = [](Phrase why) {
         return JobPlaces{{},
-                         "The cipher tool ran on one save at a time: its copies for running "
-                         "side by side could not be made (" +
-                             why + ")"};
+                         Phrase(N_("The cipher tool ran on one save at a time: its copies for "
+                                   "running side by side could not be made ({reason})"))
+                             .With("reason", std::move(why))};
+    };
+    const auto at = [](const std::string& path, const Status& why) {
+        // TRANSLATORS: {path} is a folder, {reason} what went wrong with it.
+        return Phrase(N_("{path}: {reason}")).With("path", path).With("reason", why.phrase());
     };
     if (stamp.empty()) {
-        return alone("its folder cannot be read");
+        return alone(N_("its folder cannot be read"));
     }
     const std::string all = JoinPath(workFolder, kJobsFolder);
     if (KindOf(all) != EntryKind::Directory) {
         if (Status made = MakeDirectory(all); !made) {
-            return alone(all + ": " + made.reason());
+            return alone(at(all, made));
         }
     }
     const std::string toolFolder = ParentOf(CipherToolOf(appDir));
@@ -231,7 +235,7 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
         JobPlace place;
         if (Status ready = MakePlace(toolFolder, all, job, stamp, skips, place); !ready) {
             // Without a place for every job, the tool runs where it is, one run at a time.
-            return alone(JoinPath(all, std::to_string(job)) + ": " + ready.reason());
+            return alone(at(JoinPath(all, std::to_string(job)), ready));
         }
         made.places.push_back(std::move(place));
     }

@@ -1,6 +1,8 @@
 // Where the jobs of a batch run the cipher tool side by side, each in a place of its own.
 #pragma once
 
+#include "system/Phrase.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -30,7 +32,7 @@ bool IsOwnEntryOfToolFolder(const std::string& name, const std::string& workFold
 
 struct JobPlaces {
     std::vector<JobPlace> places; // one per job; none: the tool runs where it is, one at a time
-    std::string note;             // why there are none although several jobs were asked for
+    Phrase note;                  // why there are none although several jobs were asked for
 };
 
 // The places for a batch of this many jobs, at stable paths in the work folder's kJobsFolder:

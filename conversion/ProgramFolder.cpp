@@ -54,7 +54,7 @@ std::string Join(std::initializer_list<std::string_view> parts) {
     return path;
 }
 
-std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
+Phrase WhoHoldsTheWorkFolder(const std::string& appDir) {
     const std::string folder = WorkFolderOf(appDir);
     const std::string tool = ResolvedPath(CipherToolOf(appDir));
     std::vector<RunningProgram> holders = ProgramsUsing(ResolvedPath(folder));
@@ -70,8 +70,12 @@ std::string WhoHoldsTheWorkFolder(const std::string& appDir) {
         }
         ids += (ids.empty() ? "" : ", ") + std::to_string(holder.id);
     }
-    return std::string(kToolStillRunning) + ", and keeps the work folder " + folder +
-           " in use (process " + ids + "). Wait for it to end, or end it, then try again";
+    // TRANSLATORS: {ids} is a list of process numbers.
+    return Phrase(N_("The cipher tool is still running from a conversion that was interrupted, "
+                     "and keeps the work folder {path} in use (process {ids}). Wait for it to "
+                     "end, or end it, then try again"))
+        .With("path", folder)
+        .With("ids", ids);
 }
 
 namespace {
@@ -177,7 +181,8 @@ Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir)
     const std::string program = resolved(appDir);
     std::string folder = resolved(saveFolder);
     const auto refused =
-        Status::Fail("The save folder is inside the program folder: " + saveFolder);
+        Status::Fail(Phrase(N_("The save folder is inside the program folder: {path}"))
+                         .With("path", saveFolder));
     if (PathIsWithin(folder, program)) {
         return refused;
     }
@@ -209,16 +214,21 @@ Status CheckWorkFolder(const std::string& workFolder, const std::string& saveFol
     if (work.empty() || saves.empty()) {
         return Status::Ok(); // what cannot be resolved fails on its own later
     }
-    const char* how = SamePathText(work, saves)   ? "is the save folder"
-                      : PathIsWithin(work, saves) ? "lies inside the save folder"
-                      : PathIsWithin(saves, work) ? "contains the save folder"
-                                                  : nullptr;
+    const char* how =
+        SamePathText(work, saves)
+            ? N_("The work folder {work} is the save folder {saves} (symbolic links resolved); "
+                 "it is emptied at every batch, so nothing was done")
+        : PathIsWithin(work, saves)
+            ? N_("The work folder {work} lies inside the save folder {saves} (symbolic links "
+                 "resolved); it is emptied at every batch, so nothing was done")
+        : PathIsWithin(saves, work)
+            ? N_("The work folder {work} contains the save folder {saves} (symbolic links "
+                 "resolved); it is emptied at every batch, so nothing was done")
+            : nullptr;
     if (how == nullptr) {
         return Status::Ok();
     }
-    return Status::Fail("The work folder " + workFolder + " " + how + " " + saveFolder +
-                        " (symbolic links resolved); it is emptied at every batch, so nothing "
-                        "was done");
+    return Status::Fail(Phrase(how).With("work", workFolder).With("saves", saveFolder));
 }
 
 CommandLine CipherCommand(const std::string& appDir, const std::string& workCopy, bool decipher) {

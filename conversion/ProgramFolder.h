@@ -35,25 +35,25 @@ bool KeepsWorkFolderOut(const std::string& appDir, const std::vector<std::string
                         bool underSyncRoot);
 
 // Said when another instance of the program holds the work folder.
-inline constexpr const char* kWorkFolderBusy = "Another conversion is using the work folder";
+inline constexpr const char* kWorkFolderBusy = N_("Another conversion is using the work folder");
 
-// How the refusal starts when a cipher tool left by an interrupted conversion holds the work
-// folder.
+// How the refusal starts (in English) when a cipher tool left by an interrupted conversion holds
+// the work folder.
 inline constexpr const char* kToolStillRunning =
     "The cipher tool is still running from a conversion that was interrupted";
 
 // Why the work folder is busy: kWorkFolderBusy while another conversion uses it, or which
 // leftover cipher tool process holds it.
-std::string WhoHoldsTheWorkFolder(const std::string& appDir);
+Phrase WhoHoldsTheWorkFolder(const std::string& appDir);
 
 // Refusal when the work folder's path cannot be handed to a cipher tool that takes its command
 // line in the system's ANSI code page (see PathForAnsiPrograms).
 inline constexpr const char* kWorkFolderNotForTool =
-    "The cipher tool cannot open files in the work folder: move the program to a folder whose "
-    "path has only characters of the system's language";
+    N_("The cipher tool cannot open files in the work folder: move the program to a folder whose "
+       "path has only characters of the system's language");
 
 // Said when the program folder is not known, so neither the cipher tool nor the work folder is.
-inline constexpr const char* kNoProgramFolder = "Cannot tell where this program is installed";
+inline constexpr const char* kNoProgramFolder = N_("Cannot tell where this program is installed");
 
 // Deletes the files of the work folder and of the batch's own folders inside it; other
 // sub-folders stay. Touches nothing while another instance holds the work folder.

@@ -17,19 +17,29 @@ Status CheckOriginals(const BackupSet& set) {
         const std::string file = OriginalFileName(save.file);
         const std::string path = JoinPath(set.folder, file);
         if (KindOf(path) == EntryKind::Missing && !IsSymbolicLink(path)) {
-            return Status::Fail("the original of " + save.name + " (" + file + ") is missing");
+            return Status::Fail(Phrase(N_("the original of {name} ({file}) is missing"))
+                                    .With("name", save.name)
+                                    .With("file", file));
         }
         if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
-            return Status::Fail("the original of " + save.name + " (" + file + ") " + own.reason());
+            return Status::Fail(Phrase(N_("the original of {name} ({file}) {what}"))
+                                    .With("name", save.name)
+                                    .With("file", file)
+                                    .With("what", own.phrase()));
         }
         std::string content;
         if (Status read = ReadWholeFile(path, content); !read) {
-            return Status::Fail("the original of " + save.name + " (" + file +
-                                ") cannot be read: " + read.reason());
+            return Status::Fail(
+                Phrase(N_("the original of {name} ({file}) cannot be read: {reason}"))
+                    .With("name", save.name)
+                    .With("file", file)
+                    .With("reason", read.phrase()));
         }
         if (Sha256Hex(content) != save.originalSha256) {
-            return Status::Fail("the original of " + save.name + " (" + file +
-                                ") does not match its recorded SHA-256");
+            return Status::Fail(
+                Phrase(N_("the original of {name} ({file}) does not match its recorded SHA-256"))
+                    .With("name", save.name)
+                    .With("file", file));
         }
     }
     return Status::Ok();
@@ -56,56 +66,63 @@ bool NothingReplaced(const BackupSet& set, const std::string& folder) {
 
 } // namespace
 
-std::string PassedOverNote(const std::string& setFolder) {
-    return "Passed over the backup set " + setFolder +
-           ": its conversion was stopped before it changed any save; it is marked undone";
+Phrase PassedOverNote(const std::string& setFolder) {
+    return Phrase(N_("Passed over the backup set {path}: its conversion was stopped before it "
+                     "changed any save; it is marked undone"))
+        .With("path", setFolder);
 }
 
-std::string NothingToUndo(const std::string& saveFolder) {
-    return "No conversion of " + saveFolder + " to undo";
+Phrase NothingToUndo(const std::string& saveFolder) {
+    return Phrase(N_("No conversion of {path} to undo")).With("path", saveFolder);
 }
 
 RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::string& saveFolder,
                                     RestoreObserver* observer) {
     RestoreResult result;
-    auto refuse = [&](const std::string& why) {
-        result.status = Status::Fail(why);
-        result.report = why;
+    result.saveFolder = saveFolder;
+    auto refuse = [&](Phrase why) {
+        result.status = Status::Fail(std::move(why));
         return result;
     };
     const std::string folder = Resolved(saveFolder);
     if (folder.empty() || KindOf(folder) != EntryKind::Directory) {
-        return refuse("Not a folder: " + saveFolder);
+        return refuse(Phrase(N_("Not a folder: {path}")).With("path", saveFolder));
     }
     // No batch or restore of another copy of the program works on the save folder meanwhile. Taken
     // first: a batch that has not kept its originals yet is at work, not absent.
     SaveFolderLock saveLock(folder);
     if (!saveLock.status()) {
-        return refuse(saveLock.status().reason());
+        return refuse(saveLock.status().phrase());
     }
     const std::string sets = SetsFolderOf(backupFolder, folder);
     auto nothing = [&] {
         result.nothingToUndo = true;
-        result.report = NothingToUndo(saveFolder);
         return result;
     };
     if (backupFolder.empty() || (KindOf(sets) == EntryKind::Missing && !IsSymbolicLink(sets))) {
         return nothing();
     }
-    if (std::string notOwn = NotOwn(sets, EntryKind::Directory); !notOwn.empty()) {
-        return refuse("Cannot use the backups in " + sets + ": the folder " + notOwn +
-                      "; it is left alone. Nothing was restored");
+    if (Status own = CheckOwnEntry(sets, EntryKind::Directory); !own) {
+        return refuse(Phrase(N_("Cannot use the backups in {path}: the folder {path} {what}; it "
+                                "is left alone. Nothing was restored"))
+                          .With("path", sets)
+                          .With("what", own.phrase()));
     }
     // Kept for the whole restore: no batch keeps or prunes sets meanwhile.
     FolderLock lock(sets);
     if (!lock.held()) {
-        return refuse(lock.busy()
-                          ? "Another conversion or restore is using the backups of " + saveFolder
-                          : "Cannot use the backups in " + sets + ": " + lock.status().reason());
+        return refuse(
+            lock.busy() ? Phrase(N_("Another conversion or restore is using the backups of {path}"))
+                              .With("path", saveFolder)
+                        : Phrase(N_("Cannot use the backups in {path}: {reason}"))
+                              .With("path", sets)
+                              .With("reason", lock.status().phrase()));
     }
     BackupSetListing listing = ListBackupSets(backupFolder, folder);
     if (!listing.status) {
-        return refuse("Cannot read the backups in " + sets + ": " + listing.status.reason());
+        return refuse(Phrase(N_("Cannot read the backups in {path}: {reason}"))
+                          .With("path", sets)
+                          .With("reason", listing.status.phrase()));
     }
     // A set whose batch was stopped before it replaced any save undoes nothing: it is marked
     // undone and the restore goes on to the newest set that changed something.
@@ -119,28 +136,25 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
             break;
         }
         if (Status marked = MarkUndone(set); !marked) {
-            return refuse("Cannot mark the backup set " + set.folder +
-                          " undone: " + marked.reason() + ". Nothing was restored");
+            return refuse(
+                Phrase(N_("Cannot mark the backup set {path} undone: {reason}. Nothing was "
+                          "restored"))
+                    .With("path", set.folder)
+                    .With("reason", marked.phrase()));
         }
         result.passedOver.push_back(PassedOverNote(set.folder));
     }
-    auto withNote = [&result](std::string report) {
-        for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
-            report = note->English() + "\n\n" + report;
-        }
-        return report;
-    };
     if (found == nullptr) {
-        nothing();
-        result.report = withNote(result.report);
-        return result;
+        return nothing();
     }
     const BackupSet& set = *found;
     result.setFolder = set.folder;
     Status usable = set.status ? CheckOriginals(set) : set.status;
     if (!usable) {
-        return refuse("The backup set " + set.folder + " cannot be used: " + usable.reason() +
-                      ". Nothing was restored");
+        return refuse(
+            Phrase(N_("The backup set {path} cannot be used: {reason}. Nothing was restored"))
+                .With("path", set.folder)
+                .With("reason", usable.phrase()));
     }
 
     bool settled = true; // every save restored or known to be written since
@@ -156,7 +170,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
             outcome.reason = "removed since the conversion";
             outcome.original = original;
         } else if (Status read = ReadSteadily(path, content, identity); !read) {
-            outcome.reason = "cannot be read: " + read.reason();
+            outcome.reason = Phrase(N_("cannot be read: {reason}")).With("reason", read.phrase());
             settled = false;
         } else if (const std::string hash = Sha256Hex(content); hash == save.originalSha256) {
             outcome.restored = true;
@@ -176,7 +190,8 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
                 break;
             case ReplaceOutcome::OwnerNotKept:
             case ReplaceOutcome::Failed:
-                outcome.reason = "could not be put back: " + replaced.status.reason();
+                outcome.reason = Phrase(N_("could not be put back: {reason}"))
+                                     .With("reason", replaced.status.phrase());
                 settled = false;
                 break;
             }
@@ -190,13 +205,12 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
     if (replacedAny) {
         (void)SyncDirectory(folder);
     }
-    result.report = withNote(ComposeRestoreReport(result.files));
     if (settled) {
         if (Status marked = MarkUndone(set); !marked) {
             // Unmarked, the next restore would undo this batch again instead of the one before.
-            result.notMarked =
-                "Cannot mark the backup set " + set.folder + " undone: " + marked.reason();
-            result.report += "\n\n" + result.notMarked.English();
+            result.notMarked = Phrase(N_("Cannot mark the backup set {path} undone: {reason}"))
+                                   .With("path", set.folder)
+                                   .With("reason", marked.phrase());
         }
     }
     return result;
@@ -209,27 +223,6 @@ Phrase RestoreOutcome::fullReason() const {
     return Phrase(N_("{reason}; its original is kept at {path}"))
         .With("reason", reason)
         .With("path", original);
-}
-
-std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
-    std::string lines;
-    for (const RestoreOutcome& file : files) {
-        if (!file.restored) {
-            lines += (lines.empty() ? "" : "\n") + file.name + ": " + file.fullReason().English();
-        }
-    }
-    return lines;
-}
-
-std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
-    const auto restored = std::count_if(files.begin(), files.end(),
-                                        [](const RestoreOutcome& file) { return file.restored; });
-    std::string report =
-        "Restored " + std::to_string(restored) + (restored == 1 ? " file" : " files");
-    if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
-        report += "\n\nNot restored:\n" + notRestored;
-    }
-    return report;
 }
 
 } // namespace ostrapel

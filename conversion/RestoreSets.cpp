@@ -36,6 +36,11 @@ bool IsUndone(const std::string& backupFolder, const std::string& saveFolder,
     return false;
 }
 
+// Why a restore stopped the walk back: its refusal, or that it found nothing to undo.
+Phrase StoppedBy(const RestoreResult& step, const std::string& saveFolder) {
+    return step.status ? NothingToUndo(saveFolder) : step.status.phrase();
+}
+
 } // namespace
 
 RestorePlan PlanRestoreBackTo(const BackupSetListing& listing, const std::string& setFolder,
@@ -78,10 +83,10 @@ RestorePlan PlanRestoreBackTo(const BackupSetListing& listing, const std::string
 RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& saveFolder,
                             const std::string& setFolder, RestoreObserver* observer) {
     RestoreResult merged;
+    merged.saveFolder = saveFolder;
     if (SetsBackTo(ListBackupSets(backupFolder, saveFolder), setFolder).empty()) {
         // Undone meanwhile, or gone: nothing older is undone in its place.
         merged.nothingToUndo = true;
-        merged.report = NothingToUndo(saveFolder);
         return merged;
     }
     std::map<std::string, std::size_t> fileOf;
@@ -95,7 +100,8 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
                                  step.passedOver.end());
         if (!step.status || step.nothingToUndo) {
             // Newer sets were undone; this one stopped the walk.
-            merged.notMarked = "Stopped before the conversion chosen: " + step.report;
+            merged.notMarked = Phrase(N_("Stopped before the conversion chosen: {reason}"))
+                                   .With("reason", StoppedBy(step, saveFolder));
             break;
         }
         first = false;
@@ -117,9 +123,10 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
             break;
         }
         if (!IsUndone(backupFolder, saveFolder, step.setFolder)) {
-            merged.notMarked = "Stopped before the conversion chosen: the backup set " +
-                               step.setFolder +
-                               " is not undone, a save of it could not be put back";
+            merged.notMarked =
+                Phrase(N_("Stopped before the conversion chosen: the backup set {path} is not "
+                          "undone, a save of it could not be put back"))
+                    .With("path", step.setFolder);
             break;
         }
     }
@@ -128,15 +135,9 @@ RestoreResult RestoreBackTo(const std::string& backupFolder, const std::string& 
     }
     for (const BackupSet& set : ListBackupSets(backupFolder, saveFolder).sets) {
         if (set.folder == merged.setFolder && set.status) {
-            merged.restoredTo = "as they were before " + LocalTimeText(set.manifest.time);
+            merged.restoredTo = Phrase(N_("as they were before {time}"))
+                                    .With("time", LocalTimeText(set.manifest.time));
         }
-    }
-    merged.report = ComposeRestoreReport(merged.files);
-    for (auto note = merged.passedOver.rbegin(); note != merged.passedOver.rend(); ++note) {
-        merged.report = note->English() + "\n\n" + merged.report;
-    }
-    if (!merged.notMarked.empty()) {
-        merged.report += "\n\n" + merged.notMarked.English();
     }
     return merged;
 }

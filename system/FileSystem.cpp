@@ -125,7 +125,10 @@ template <class Matches> Status RemoveMatching(const std::string& folder, Matche
         // a plain removal take it, and a folder that refuses is no failure.
         Status removed = RemoveFile(JoinPath(folder, entry.name));
         if (!removed && entry.kind != EntryKind::Directory && result.ok()) {
-            result = Status::Fail(entry.name + ": " + removed.reason());
+            // TRANSLATORS: {name} is a file, {reason} what went wrong with it.
+            result = Status::Fail(Phrase(N_("{name}: {reason}"))
+                                      .With("name", entry.name)
+                                      .With("reason", removed.phrase()));
         }
     }
     return result;

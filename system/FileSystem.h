@@ -134,7 +134,7 @@ Status OverwriteFile(const std::string& path, std::string_view content);
 // OwnerNotKept: the target's owner or group could not be given to the replacement, so it
 // was left alone.
 // Why a replacement whose content was not the one proven was not made.
-inline constexpr const char* kChangedAfterProof = "changed after it was proven";
+inline constexpr const char* kChangedAfterProof = N_("changed after it was proven");
 
 enum class ReplaceOutcome { Replaced, TargetChanged, OwnerNotKept, Failed };
 

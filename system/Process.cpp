@@ -14,34 +14,34 @@ struct KnownCrash {
 
 // The exception codes a crashing program is seen to end with, as the platform names them.
 constexpr KnownCrash kKnownCrashes[] = {
-    {0x0EEDFADE, "unhandled Delphi exception"},
-    {0x80000002, "misaligned data"},
-    {0x80000003, "breakpoint"},
-    {0xC0000005, "access violation"},
-    {0xC0000006, "page could not be read in"},
-    {0xC000001D, "illegal instruction"},
-    {0xC0000025, "noncontinuable exception"},
-    {0xC000007B, "bad program image"},
-    {0xC000008C, "array bounds exceeded"},
-    {0xC000008E, "float divide by zero"},
-    {0xC0000090, "invalid float operation"},
-    {0xC0000091, "float overflow"},
-    {0xC0000094, "integer divide by zero"},
-    {0xC0000095, "integer overflow"},
-    {0xC0000096, "privileged instruction"},
-    {0xC00000FD, "stack overflow"},
-    {0xC0000135, "a DLL it needs was not found"},
-    {0xC0000139, "an entry point it needs was not found"},
-    {0xC000013A, "ended by Ctrl-C"},
-    {0xC0000142, "a DLL failed to initialize"},
-    {0xC0000144, "unhandled exception"},
-    {0xC0000374, "heap corruption"},
-    {0xC0000409, "stack buffer overrun"},
-    {0xC0000417, "invalid parameter"},
-    {0xC0000420, "assertion failure"},
-    {0xC06D007E, "a delay-loaded DLL was not found"},
-    {0xC06D007F, "a delay-loaded function was not found"},
-    {0xE06D7363, "unhandled C++ exception"},
+    {0x0EEDFADE, N_("unhandled Delphi exception")},
+    {0x80000002, N_("misaligned data")},
+    {0x80000003, N_("breakpoint")},
+    {0xC0000005, N_("access violation")},
+    {0xC0000006, N_("page could not be read in")},
+    {0xC000001D, N_("illegal instruction")},
+    {0xC0000025, N_("noncontinuable exception")},
+    {0xC000007B, N_("bad program image")},
+    {0xC000008C, N_("array bounds exceeded")},
+    {0xC000008E, N_("float divide by zero")},
+    {0xC0000090, N_("invalid float operation")},
+    {0xC0000091, N_("float overflow")},
+    {0xC0000094, N_("integer divide by zero")},
+    {0xC0000095, N_("integer overflow")},
+    {0xC0000096, N_("privileged instruction")},
+    {0xC00000FD, N_("stack overflow")},
+    {0xC0000135, N_("a DLL it needs was not found")},
+    {0xC0000139, N_("an entry point it needs was not found")},
+    {0xC000013A, N_("ended by Ctrl-C")},
+    {0xC0000142, N_("a DLL failed to initialize")},
+    {0xC0000144, N_("unhandled exception")},
+    {0xC0000374, N_("heap corruption")},
+    {0xC0000409, N_("stack buffer overrun")},
+    {0xC0000417, N_("invalid parameter")},
+    {0xC0000420, N_("assertion failure")},
+    {0xC06D007E, N_("a delay-loaded DLL was not found")},
+    {0xC06D007F, N_("a delay-loaded function was not found")},
+    {0xE06D7363, N_("unhandled C++ exception")},
 };
 
 const char* KnownCrashName(std::uint32_t code) {
@@ -64,31 +64,48 @@ bool IsCrashCode(int exitCode) {
 }
 
 std::string CrashName(int exitCode) {
+    return CrashPhrase(exitCode).English();
+}
+
+Phrase CrashPhrase(int exitCode) {
     const auto code = static_cast<std::uint32_t>(exitCode);
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
     const char* name = KnownCrashName(code);
-    return name != nullptr ? std::string(name) + ", " + hex : std::string(hex);
+    if (name == nullptr) {
+        return Phrase::Verbatim(hex);
+    }
+    // TRANSLATORS: a Windows exception, named ({name}) and by its code (0xC0000005).
+    return Phrase(N_("{name}, {code}")).With("name", Phrase(name)).With("code", std::string(hex));
 }
 
 std::string ProcessOutcome::describe() const {
+    return phrase().English();
+}
+
+Phrase ProcessOutcome::phrase() const {
     switch (kind) {
     case Kind::NotStarted:
-        return "could not be started: " + error;
+        return Phrase(N_("could not be started: {error}")).With("error", error);
     case Kind::Exited:
         if (IsCrashCode(exitCode)) {
-            return "crashed (" + CrashName(exitCode) + ")";
+            return Phrase(N_("crashed ({crash})")).With("crash", CrashPhrase(exitCode));
         }
         if (static_cast<std::uint32_t>(exitCode) >= 0x80000000u) {
-            return "exit code " + CrashName(exitCode); // a status code, read in hex
+            // A status code, read in hex.
+            return Phrase(N_("exit code {code}")).With("code", CrashPhrase(exitCode));
         }
-        return "exit code " + std::to_string(exitCode);
+        return Phrase(N_("exit code {code}")).With("code", std::to_string(exitCode));
     case Kind::Signaled:
-        return "killed by signal " + std::to_string(signal) + " (" + SignalName(signal) + ")";
+        return Phrase(N_("killed by signal {signal} ({name})"))
+            .With("signal", std::to_string(signal))
+            .With("name", SignalName(signal));
     case Kind::TimedOut: {
-        const auto ms = timeLimit.count();
-        return "did not finish within " +
-               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
+        const auto ms = static_cast<std::uint64_t>(timeLimit.count());
+        return ms % 1000 == 0 ? Phrase(N_("did not finish within {seconds} s"))
+                                    .With("seconds", std::to_string(ms / 1000))
+                              : Phrase(N_("did not finish within {milliseconds} ms"))
+                                    .With("milliseconds", std::to_string(ms));
     }
     case Kind::Cancelled:
         return "cancelled";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "system/Phrase.h"
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -36,6 +38,8 @@ bool IsCrashCode(int exitCode);
 
 // "access violation, 0xC0000005" for a well-known exception code; "0xC0001234" for others.
 std::string CrashName(int exitCode);
+// The same as a phrase, the name from the catalogue and the code as it is.
+Phrase CrashPhrase(int exitCode);
 
 class CancelFlag;
 class WineRunner;
@@ -57,7 +61,7 @@ struct ProcessOutcome {
     Kind kind = Kind::NotStarted;
     int exitCode = 0;                       // when Exited
     int signal = 0;                         // when Signaled
-    std::string error;                      // when NotStarted: why
+    Phrase error;                           // when NotStarted: why
     std::string output;                     // the last kOutputKept bytes the program wrote
     std::chrono::milliseconds timeLimit{0}; // when TimedOut: the limit it ran into
 
@@ -69,6 +73,9 @@ struct ProcessOutcome {
     // "exit code 3", "crashed (access violation, 0xC0000005)", "killed by signal 9 (Killed)",
     // "could not be started: ...", "did not finish within 120 s", "cancelled"
     std::string describe() const;
+    // The same as a phrase; the system's words (why it could not be started, a signal's name)
+    // verbatim.
+    Phrase phrase() const;
     // The last non-empty line of the output, at most maxLength characters.
     std::string lastOutputLine(std::size_t maxLength = 200) const;
 };

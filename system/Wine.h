@@ -1,12 +1,14 @@
 #pragma once
 
+#include "system/Phrase.h"
+
 #include <string>
 
 namespace ostrapel {
 
 // Refusal when the cipher tool is a Windows program and no Wine is there to run it.
-inline constexpr const char* kWineMissing =
-    "The cipher tool is a Windows program; install Wine to run it (for example: apt install wine)";
+inline constexpr const char* kWineMissing = N_(
+    "The cipher tool is a Windows program; install Wine to run it (for example: apt install wine)");
 
 // The helper, itself a Windows program, that starts Windows programs under Wine with an exact
 // command line (`wine PROGRAM ARGS` quotes each argument anew).

@@ -1,11 +1,11 @@
 #include "CliApp.h"
 
 #include "Manual.h"
+#include "Report.h"
 #include "Words.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 #include "conversion/SaveFolder.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
@@ -105,19 +105,19 @@ private:
 // The report with every name and reason made printable, so one entry is one line.
 std::string PrintableReport(const BatchResult& result) {
     if (!result.refusal.empty()) {
-        return ComposeReport({}) + "\n\n" + Printable(result.refusal.English());
+        return ComposeReport({}) + "\n\n" + Printable(Say(result.refusal));
     }
     std::vector<FileOutcome> shown = result.files;
     for (FileOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason.English());
+        file.reason = Printable(Say(file.reason));
     }
     std::string report = ComposeReport(shown, result.cancelled);
     if (!result.warning.empty()) {
-        report += "\n\n" + Printable(result.warning.English());
+        report += "\n\n" + Printable(Say(result.warning));
     }
     if (!result.note.empty()) {
-        report += "\n\n" + Printable(result.note.English());
+        report += "\n\n" + Printable(Say(result.note));
     }
     return report;
 }
@@ -168,7 +168,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
         out << Printable(Say(note)) << "\n\n";
     }
     if (result.nothingToUndo) {
-        out << Printable(NothingToUndo(folderArg)) << '\n';
+        out << Printable(Say(NothingToUndo(folderArg))) << '\n';
         // Sets passed over were marked undone: not untouched, yet no save was restored.
         return result.passedOver.empty() ? kExitBadUsage : kExitSomeNotChanged;
     }
@@ -179,7 +179,7 @@ int Restore(const std::string& folderArg, std::ostream& out, std::ostream& err) 
     std::vector<RestoreOutcome> shown = result.files;
     for (RestoreOutcome& file : shown) {
         file.name = Printable(file.name);
-        file.reason = Printable(file.reason.English());
+        file.reason = Printable(Say(file.reason));
         file.original = Printable(file.original);
     }
     out << ComposeRestoreReport(shown) << '\n';

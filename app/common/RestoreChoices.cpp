@@ -1,8 +1,8 @@
 #include "RestoreChoices.h"
 
+#include "Report.h"
 #include "WindowTexts.h"
 #include "Words.h"
-#include "conversion/Report.h"
 #include "system/Text.h"
 #include "system/UserFolders.h"
 

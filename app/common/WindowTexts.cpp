@@ -1,8 +1,8 @@
 #include "WindowTexts.h"
 
+#include "Report.h"
 #include "Words.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 
 #include <algorithm>
 #include <array>

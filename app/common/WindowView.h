@@ -1,8 +1,8 @@
 #pragma once
 
+#include "Report.h"
 #include "WindowTexts.h"
 #include "Words.h"
-#include "conversion/Report.h"
 
 #include <chrono>
 #include <cstddef>

@@ -2,10 +2,10 @@
 
 #include "Drawing.h"
 #include "Pictures.h"
+#include "Report.h"
 #include "WindowTexts.h"
 #include "Words.h"
 #include "conversion/Backups.h"
-#include "conversion/Report.h"
 #include "mdlReportBox.h"
 
 #include <QAbstractItemView>

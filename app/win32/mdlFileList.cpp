@@ -1,7 +1,7 @@
 #include "mdlFileList.h"
 
+#include "Report.h"
 #include "Words.h"
-#include "conversion/Report.h"
 #include "system/Paths.h"
 #include "system/windows/WindowsText.h"
 

@@ -14,8 +14,8 @@
 // write 57 of them and 3 go, restores them from the file list's menu and writes the whole screen
 // with the box reporting the restore; --restore-details does the same with the details shown.
 
+#include "Report.h"
 #include "conversion/Backups.h"
-#include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlOptions.h"
 #include "mdlReportBox.h"
@@ -372,7 +372,7 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
         kept.push_back({name, ostrapel::Sha256Hex("converted"), *identity});
     }
     ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
-    for (const std::string& reason : writer.keep(kept)) {
+    for (const ostrapel::Phrase& reason : writer.keep(kept)) {
         if (!reason.empty()) {
             return false;
         }

@@ -1,6 +1,7 @@
 #include "system/Cancel.h"
 #include "system/Paths.h"
 #include "system/Process.h"
+#include "system/Status.h"
 #include "system/Wine.h"
 #include "system/posix/WineRunner.h"
 
@@ -201,7 +202,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        outcome.error = std::strerror(errno);
+        outcome.error = Status::ErrnoPhrase(errno);
         return outcome;
     }
     Fd readEnd(pipeFds[0]);
@@ -259,7 +260,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();
     if (rc != 0) {
-        outcome.error = std::strerror(rc);
+        outcome.error = Status::ErrnoPhrase(rc);
         return outcome;
     }
 
@@ -283,7 +284,8 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
         outcome.kind = ProcessOutcome::Kind::Cancelled;
     } else if (waited < 0) {
         outcome.kind = ProcessOutcome::Kind::NotStarted;
-        outcome.error = std::string("lost track of the process: ") + std::strerror(errno);
+        outcome.error = Phrase(N_("lost track of the process: {error}"))
+                            .With("error", Status::ErrnoPhrase(errno));
     } else if (WIFSIGNALED(status)) {
         outcome.kind = ProcessOutcome::Kind::Signaled;
         outcome.signal = WTERMSIG(status);

@@ -265,11 +265,11 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
     int toBridge[2];
     int fromBridge[2];
     if (::pipe2(toBridge, O_CLOEXEC) != 0) {
-        outcome.error = std::strerror(errno);
+        outcome.error = Status::ErrnoPhrase(errno);
         return nullptr;
     }
     if (::pipe2(fromBridge, O_CLOEXEC) != 0) {
-        outcome.error = std::strerror(errno);
+        outcome.error = Status::ErrnoPhrase(errno);
         ::close(toBridge[0]);
         ::close(toBridge[1]);
         return nullptr;
@@ -334,7 +334,7 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
     ::close(toBridge[0]);
     ::close(fromBridge[1]);
     if (rc != 0) {
-        outcome.error = std::strerror(rc);
+        outcome.error = Status::ErrnoPhrase(rc);
         return nullptr;
     }
     bridge->pid = pid;
@@ -345,7 +345,8 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
         if (hello.kind == 'H' && hello.payload.starts_with("ostrapel-winebridge 2")) {
             return bridge;
         }
-        outcome.error = "the Wine bridge " + bridgePath_ + " is not this version's";
+        outcome.error =
+            Phrase(N_("the Wine bridge {path} is not this version's")).With("path", bridgePath_);
         return nullptr;
     case Bridge::Wait::Cancelled:
         outcome.kind = ProcessOutcome::Kind::Cancelled;
@@ -354,7 +355,9 @@ WineRunner::take(const std::string& wine, const RunLimits& limits, ProcessOutcom
     case Bridge::Wait::Broken:
         break;
     }
-    outcome.error = "Wine (" + wine + ") did not start " + bridgePath_;
+    outcome.error = Phrase(N_("Wine ({wine}) did not start {path}"))
+                        .With("wine", wine)
+                        .With("path", bridgePath_);
     return nullptr;
 }
 
@@ -370,8 +373,8 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
         return outcome;
     }
     if (bridgePath_.empty() || KindOf(bridgePath_) != EntryKind::File) {
-        outcome.error =
-            std::string("the Wine bridge ") + kWineBridgeName + " is missing beside the program";
+        outcome.error = Phrase(N_("the Wine bridge {name} is missing beside the program"))
+                            .With("name", kWineBridgeName);
         return outcome;
     }
     std::unique_ptr<Bridge> bridge = take(wine, limits, outcome);
@@ -388,11 +391,11 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
             bridge->receive(frame, answerBy(), nullptr) != Bridge::Wait::Frame ||
             (frame.kind != 'P' && frame.kind != 'E')) {
             healthy = false;
-            outcome.error = "the Wine bridge stopped answering";
+            outcome.error = N_("the Wine bridge stopped answering");
             return std::nullopt;
         }
         if (frame.kind == 'E') {
-            outcome.error = frame.payload;
+            outcome.error = Phrase::Verbatim(frame.payload);
             return std::nullopt;
         }
         return frame.payload;
@@ -448,7 +451,7 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
     if (program) {
         line = BuildWindowsCommandLine(windows);
         if (!line) {
-            outcome.error = "the command cannot be written as a Windows command line";
+            outcome.error = N_("the command cannot be written as a Windows command line");
         }
     }
     if (line) {
@@ -456,7 +459,7 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
         if (!bridge->send('R', windows.program + std::string(1, '\0') + *line +
                                    (placed ? places : std::string()))) {
             healthy = false;
-            outcome.error = "the Wine bridge ended unexpectedly";
+            outcome.error = N_("the Wine bridge ended unexpectedly");
         } else {
             const Clock::time_point deadline = limits.timeLimit.count() > 0
                                                    ? Clock::now() + limits.timeLimit
@@ -470,7 +473,7 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
                 outcome.output =
                     split == std::string::npos ? std::string() : frame.payload.substr(split + 1);
             } else if (wait == Bridge::Wait::Frame && frame.kind == 'E') {
-                outcome.error = frame.payload;
+                outcome.error = Phrase::Verbatim(frame.payload);
             } else if (wait == Bridge::Wait::TimedOut || wait == Bridge::Wait::Cancelled) {
                 outcome.kind = wait == Bridge::Wait::TimedOut ? ProcessOutcome::Kind::TimedOut
                                                               : ProcessOutcome::Kind::Cancelled;
@@ -485,7 +488,7 @@ ProcessOutcome WineRunner::run(const CommandLine& command, const RunLimits& limi
                 }
             } else {
                 healthy = false;
-                outcome.error = "the Wine bridge ended unexpectedly";
+                outcome.error = N_("the Wine bridge ended unexpectedly");
             }
         }
     }

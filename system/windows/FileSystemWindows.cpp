@@ -150,7 +150,7 @@ Status WriteFailure(DWORD error, const std::wstring& folder, RefusalFacts facts)
                              (folder.size() >= 7 && folder[5] == L':' &&
                               ::GetDriveTypeW(folder.substr(4, 3).c_str()) == DRIVE_REMOTE);
     }
-    return Status::Fail(win::WriteRefusalText(error, facts));
+    return Status::Fail(win::WriteRefusal(error, facts));
 }
 
 Status WriteFailure(DWORD error, const std::wstring& folder) {
@@ -180,26 +180,32 @@ HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD fl
 }
 
 std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts) {
+    return WriteRefusal(error, facts).English();
+}
+
+Phrase WriteRefusal(unsigned long error, const RefusalFacts& facts) {
     if (InUse(error)) {
         return kInUse;
     }
     if (error != ERROR_ACCESS_DENIED) {
-        return ErrorText(error);
+        return ErrorPhrase(error);
     }
-    const std::string refused = kWriteRefused;
     if (facts.deletePending) {
-        return refused + " (a file of that name is still being deleted: try again shortly)";
+        return N_("Windows refused to write there (a file of that name is still being deleted: "
+                  "try again shortly)");
     }
     if (facts.saveForbidsDelete) {
-        return refused + " (the save's permissions forbid replacing it)";
+        return N_("Windows refused to write there (the save's permissions forbid replacing it)");
     }
     if (!facts.folderAllows) {
-        return ErrorText(error); // the folder's access list itself
+        return ErrorPhrase(error); // the folder's access list itself
     }
-    const std::string shield = "ransomware protection such as Controlled folder access, which "
-                               "must allow ostrapel.exe";
-    return refused + " (likely " +
-           (facts.networkShare ? "a share you may only read, or " + shield : shield) + ")";
+    return facts.networkShare
+               ? N_("Windows refused to write there (likely a share you may only read, or "
+                    "ransomware protection such as Controlled folder access, which must allow "
+                    "ostrapel.exe)")
+               : N_("Windows refused to write there (likely ransomware protection such as "
+                    "Controlled folder access, which must allow ostrapel.exe)");
 }
 
 } // namespace win

@@ -325,14 +325,14 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     places.temporaryFolder = forTool(limits.temporaryFolder);
     const std::optional<std::string> line = BuildWindowsCommandLine(toRun);
     if (!line) {
-        outcome.error = "its command line cannot be written";
+        outcome.error = N_("its command line cannot be written");
         return outcome;
     }
     std::wstring wideLine = win::Wide(*line);
 
     OutputPipe pipe;
     if (!pipe.open()) {
-        outcome.error = win::ErrorText(::GetLastError());
+        outcome.error = win::ErrorPhrase(::GetLastError());
         return outcome;
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -340,7 +340,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
                                OPEN_EXISTING, 0, nullptr));
     Handle job(win::MakeToolJob());
     if (!input.valid() || !job.valid()) {
-        outcome.error = win::ErrorText(::GetLastError());
+        outcome.error = win::ErrorPhrase(::GetLastError());
         return outcome;
     }
 
@@ -361,7 +361,7 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     pipe.closeWriteEnd();
     input.reset();
     if (startError != ERROR_SUCCESS) {
-        outcome.error = win::ErrorText(startError);
+        outcome.error = win::ErrorPhrase(startError);
         return outcome;
     }
     Handle process(started.hProcess);
@@ -429,7 +429,8 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     }
     DWORD exitCode = 0;
     if (!::GetExitCodeProcess(process.get(), &exitCode)) {
-        outcome.error = "lost track of the process: " + win::ErrorText(::GetLastError());
+        outcome.error = Phrase(N_("lost track of the process: {error}"))
+                            .With("error", win::ErrorPhrase(::GetLastError()));
         return outcome;
     }
     if (end == WaitEnd::Crashed) {

@@ -2,6 +2,8 @@
 
 // Decisions of the Windows file layer that Wine cannot show, kept apart so they can be tested.
 
+#include "system/Phrase.h"
+
 #include <string>
 
 namespace ostrapel::win {
@@ -57,5 +59,7 @@ struct RefusalFacts {
 // refusing it with its likely causes (ransomware protection such as Controlled folder access;
 // on a network share, the share's own permissions). Otherwise the system's reason.
 std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts);
+// The same as a phrase.
+Phrase WriteRefusal(unsigned long error, const RefusalFacts& facts);
 
 } // namespace ostrapel::win

@@ -127,26 +127,30 @@ std::string SystemMessage(unsigned long code, unsigned long language) {
 } // namespace
 
 std::string ErrorTextWith(unsigned long code, MessageLookup lookup) {
+    return ErrorPhraseWith(code, lookup).English();
+}
+
+Phrase ErrorPhraseWith(unsigned long code, MessageLookup lookup) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
-        return "No such file or directory";
+        return N_("No such file or directory");
     case ERROR_ACCESS_DENIED:
-        return "Permission denied";
+        return N_("Permission denied");
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
         return kInUse;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
-        return "File exists";
+        return N_("File exists");
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-        return "No space left on device";
+        return N_("No space left on device");
     case ERROR_WRITE_PROTECT:
-        return "Read-only file system";
+        return N_("Read-only file system");
     case ERROR_BAD_EXE_FORMAT:
-        return "Exec format error";
+        return N_("Exec format error");
     default:
         break;
     }
@@ -158,11 +162,17 @@ std::string ErrorTextWith(unsigned long code, MessageLookup lookup) {
                                 message.back() == '.' || message.back() == ' ')) {
         message.pop_back();
     }
-    return message.empty() ? "Windows error " + std::to_string(code) : message;
+    // The system's own words, in its language, are shown as they are.
+    return message.empty() ? Phrase(N_("Windows error {code}")).With("code", std::to_string(code))
+                           : Phrase::Verbatim(std::move(message));
 }
 
 std::string ErrorText(unsigned long code) {
     return ErrorTextWith(code, SystemMessage);
+}
+
+Phrase ErrorPhrase(unsigned long code) {
+    return ErrorPhraseWith(code, SystemMessage);
 }
 
 namespace {
@@ -222,7 +232,7 @@ bool IsConsoleImage(std::string_view head) {
 }
 
 Status ErrorStatus(unsigned long code) {
-    return Status::Fail(ErrorText(code));
+    return Status::Fail(ErrorPhrase(code));
 }
 
 Status LastErrorStatus() {

@@ -2,9 +2,9 @@
 
 #include "conversion/Backups.h"
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
-#include "conversion/Report.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
@@ -75,14 +75,14 @@ TEST_F(BackupsTest, RestoresWalkBackThroughOneTwoAndThreeBatches) {
     for (int batches = 1; batches <= 3; ++batches) {
         for (int i = 0; i < batches; ++i) {
             BatchResult result = Run(values[i]);
-            ASSERT_TRUE(result.allChanged()) << result.report;
+            ASSERT_TRUE(result.allChanged()) << FullReport(result);
             sets.push_back(result.backupSet);
         }
         for (int i = batches - 1; i >= 0; --i) {
             ExpectAll(values[i], "before restore " + std::to_string(i));
             RestoreResult restored = Restore();
-            EXPECT_TRUE(restored.allRestored()) << restored.report;
-            EXPECT_EQ(restored.report, "Restored 3 files");
+            EXPECT_TRUE(restored.allRestored()) << FullReport(restored);
+            EXPECT_EQ(FullReport(restored), "Restored 3 files");
             EXPECT_EQ(restored.setFolder, sets.back());
             sets.pop_back();
         }
@@ -90,7 +90,7 @@ TEST_F(BackupsTest, RestoresWalkBackThroughOneTwoAndThreeBatches) {
         RestoreResult none = Restore();
         EXPECT_TRUE(none.nothingToUndo);
         EXPECT_FALSE(none.allRestored());
-        EXPECT_EQ(none.report, "No conversion of " + saves + " to undo");
+        EXPECT_EQ(FullReport(none), "No conversion of " + saves + " to undo");
     }
     // Newest first, every set undone, with its time, count and version.
     BackupSetListing listing = ListBackupSets(backups, saves);
@@ -112,7 +112,7 @@ TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
     ASSERT_EQ(::unlink((saves + "/d.sav").c_str()), 0);
 
     RestoreResult restored = Restore();
-    ASSERT_TRUE(restored.status.ok()) << restored.report;
+    ASSERT_TRUE(restored.status.ok()) << FullReport(restored);
     EXPECT_FALSE(restored.allRestored());
     EXPECT_EQ(restored.restoredCount, 2u);
     EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
@@ -123,12 +123,13 @@ TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
     const std::string d = JoinPath(result.backupSet, "original-4");
     EXPECT_TRUE(ReadFile(b) == Original("b.sav"));
     EXPECT_TRUE(ReadFile(d) == Original("d.sav"));
-    EXPECT_EQ(restored.report, "Restored 2 files\n\nNot restored:\n"
-                               "b.sav: changed since the conversion; its original is kept at " +
-                                   b +
-                                   "\nd.sav: removed since the conversion; its original is "
-                                   "kept at " +
-                                   d);
+    EXPECT_EQ(FullReport(restored),
+              "Restored 2 files\n\nNot restored:\n"
+              "b.sav: changed since the conversion; its original is kept at " +
+                  b +
+                  "\nd.sav: removed since the conversion; its original is "
+                  "kept at " +
+                  d);
     // Settled: the batch counts as undone.
     EXPECT_TRUE(Restore().nothingToUndo);
 }
@@ -145,14 +146,14 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     ASSERT_EQ(::unlink((saves + "/d.sav").c_str()), 0);
 
     RestoreResult restored = Restore();
-    ASSERT_TRUE(restored.status.ok()) << restored.report;
+    ASSERT_TRUE(restored.status.ok()) << FullReport(restored);
     const BoxReport box = ComposeRestoreBoxReport(restored);
     EXPECT_EQ(box.text, "Restored 1 file\n\nNot restored:\n"
                         "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
                         "1 file: removed since the conversion\n    d.sav\n\n"
                         "The originals of the saves not restored are kept in " +
                             result.backupSet);
-    EXPECT_EQ(box.details, restored.report.substr(restored.report.find("b.sav: ")));
+    EXPECT_EQ(box.details, FullReport(restored).substr(FullReport(restored).find("b.sav: ")));
     EXPECT_EQ(box.details.rfind("b.sav: changed since the conversion; its original is kept at " +
                                     JoinPath(result.backupSet, "original-2") + "\nc.sav: ",
                                 0),
@@ -176,7 +177,7 @@ TEST_F(BackupsTest, OnlyReplacedSavesAreKept) {
     } readOnly;
     readOnly.path = saves + "/c.sav";
     BatchResult result = Run(300, &readOnly);
-    ASSERT_EQ(result.changedCount, 2u) << result.report;
+    ASSERT_EQ(result.changedCount, 2u) << FullReport(result);
     EXPECT_EQ(result.files[2].reason, "copy failed: is read-only");
     // a, c and d were kept as 1, 2 and 3; c was not replaced, so its original went.
     EXPECT_EQ(SortedNames(result.backupSet),
@@ -192,7 +193,7 @@ TEST_F(BackupsTest, OnlyReplacedSavesAreKept) {
     BatchResult none = Run(100);
     EXPECT_EQ(none.changedCount, 0u);
     EXPECT_TRUE(none.backupSet.empty());
-    EXPECT_EQ(none.report.find("originals are kept"), std::string::npos);
+    EXPECT_EQ(FullReport(none).find("originals are kept"), std::string::npos);
     EXPECT_EQ(ListBackupSets(backups, saves).sets.size(), 1u);
     EXPECT_EQ(SortedNames(ParentOf(result.backupSet)).size(), 1u);
 }
@@ -222,7 +223,7 @@ TEST_F(BackupsTest, TheNewestTwentySetsAreKept) {
     std::vector<std::string> sets;
     for (int i = 0; i < 22; ++i) {
         BatchResult result = Run(i % 2 == 0 ? 100 : 200);
-        ASSERT_TRUE(result.allChanged()) << result.report;
+        ASSERT_TRUE(result.allChanged()) << FullReport(result);
         sets.push_back(result.backupSet);
     }
     const std::string folder = ParentOf(sets.back());
@@ -249,8 +250,8 @@ TEST_F(BackupsTest, ADamagedSetIsRefusedAndNothingIsTouched) {
     auto expectRefused = [&](const std::string& reason) {
         RestoreResult restored = Restore();
         EXPECT_FALSE(restored.status.ok());
-        EXPECT_EQ(restored.report, "The backup set " + set + " cannot be used: " + reason +
-                                       ". Nothing was restored");
+        EXPECT_EQ(FullReport(restored), "The backup set " + set + " cannot be used: " + reason +
+                                            ". Nothing was restored");
         ExpectAll(200, reason);
         EXPECT_TRUE(restored.files.empty());
         ASSERT_EQ(ListBackupSets(backups, saves).sets.size(), 1u);
@@ -291,7 +292,8 @@ TEST_F(BackupsTest, ASecondRestoreWaitsForTheFirst) {
     FolderLock held(ParentOf(result.backupSet));
     ASSERT_TRUE(held.held());
     RestoreResult restored = Restore();
-    EXPECT_EQ(restored.report, "Another conversion or restore is using the backups of " + saves);
+    EXPECT_EQ(FullReport(restored),
+              "Another conversion or restore is using the backups of " + saves);
     ExpectAll(200, "while another holds the backups");
 }
 
@@ -303,7 +305,7 @@ TEST_F(BackupsTest, ARestoreDuringABatchWithoutASetYetSaysTheFolderIsBusy) {
     ASSERT_TRUE(batch.status());
     RestoreResult restored = Restore();
     EXPECT_FALSE(restored.nothingToUndo);
-    EXPECT_EQ(restored.report, kSaveFolderBusy);
+    EXPECT_EQ(FullReport(restored), kSaveFolderBusy);
 }
 
 // The backups never go into the save folder itself: such a backup folder is refused before
@@ -383,9 +385,9 @@ TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
     expected.insert(expected.begin(), {"a.sav", "same file as b.sav"});
 #endif
     BatchResult result = Run(200);
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(result.changedCount, 3u);
-    EXPECT_EQ(result.report.find("Not changed"), std::string::npos) << result.report;
+    EXPECT_EQ(FullReport(result).find("Not changed"), std::string::npos) << FullReport(result);
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const FileOutcome& file = result.files[i];
         EXPECT_EQ(file.name, expected[i].first);
@@ -398,8 +400,8 @@ TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
     EXPECT_TRUE(IsSymbolicLink(saves + "/a.sav"));
 #endif
     RestoreResult restored = Restore();
-    EXPECT_TRUE(restored.allRestored()) << restored.report;
-    EXPECT_EQ(restored.report, "Restored 3 files");
+    EXPECT_TRUE(restored.allRestored()) << FullReport(restored);
+    EXPECT_EQ(FullReport(restored), "Restored 3 files");
     EXPECT_TRUE(Save("d.sav") == Original("c.sav"));
 }
 
@@ -409,17 +411,17 @@ TEST_F(BackupsTest, OneFileListedTwiceIsConvertedOnce) {
 TEST_F(BackupsTest, ASaveFolderRenamedInCaseKeepsItsBackups) {
     AddSaves({"a.sav"});
     BatchResult first = Run(100);
-    ASSERT_TRUE(first.allChanged()) << first.report;
+    ASSERT_TRUE(first.allChanged()) << FullReport(first);
     const std::string renamed = root / "SAVES";
     // Through another name: Wine leaves a rename in case only undone.
     std::filesystem::rename(testsupport::Native(saves), testsupport::Native(root / "moved"));
     std::filesystem::rename(testsupport::Native(root / "moved"), testsupport::Native(renamed));
     ASSERT_NE(ResolvedPath(renamed).find("SAVES"), std::string::npos) << ResolvedPath(renamed);
-    EXPECT_EQ(RestoreLastConversion(backups, renamed).report, "Restored 1 file");
+    EXPECT_EQ(FullReport(RestoreLastConversion(backups, renamed)), "Restored 1 file");
     EXPECT_TRUE(ReadFile(renamed + "/a.sav") == Original("a.sav"));
 
     BatchResult second = Run(200);
-    ASSERT_TRUE(second.allChanged()) << second.report;
+    ASSERT_TRUE(second.allChanged()) << FullReport(second);
     const std::string earlier = JoinPath(backups, Sha256Hex(ResolvedPath(renamed)).substr(0, 32));
     std::filesystem::rename(testsupport::Native(ParentOf(second.backupSet)),
                             testsupport::Native(earlier));

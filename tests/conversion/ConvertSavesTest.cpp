@@ -1,6 +1,7 @@
 #include "conversion/ConvertSaves.h"
 
 #include "../tools/StandInCipher.h"
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
@@ -120,8 +121,8 @@ TEST_F(ConvertSavesTest, ConvertsEverySaveInThreePasses) {
 
     // The report ends by saying where the originals are kept and how to put them back.
     ASSERT_FALSE(result.backupSet.empty());
-    EXPECT_EQ(result.report, "Changed versions DLC in 3 files\n\n" +
-                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
+    EXPECT_EQ(FullReport(result), "Changed versions DLC in 3 files\n\n" +
+                                      BackupNote(result.backupSet, saves, FrontEnd::Window));
     EXPECT_TRUE(result.allChanged());
     // Every plain form enciphers back to its save (the first run of which shows the tool enciphers
     // alike), and every result is proven by deciphering a scratch copy of it, before anything is
@@ -160,7 +161,7 @@ TEST_F(ConvertSavesTest, ASaveTheToolFailedBesideOthersIsTriedAgainAlone) {
     WriteFile(log, "");
     BatchResult result = ConvertSaves(request, runner, &recorder);
 
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     for (const std::string& name : names) {
         EXPECT_TRUE(Save(name) == Converted(name)) << name;
     }
@@ -172,7 +173,7 @@ TEST_F(ConvertSavesTest, ASaveTheToolFailedBesideOthersIsTriedAgainAlone) {
 TEST_F(ConvertSavesTest, AnEmptyListRunsNoToolAndClearsTheWorkFolder) {
     WriteFile(WorkFolderOf(appDir) + "stale", "left by a killed run");
     BatchResult result = Run();
-    EXPECT_EQ(result.report, "Changed versions DLC in 0 files");
+    EXPECT_EQ(FullReport(result), "Changed versions DLC in 0 files");
     EXPECT_TRUE(result.allChanged());
     EXPECT_TRUE(ReadLines(log).empty());
     ExpectCleanWorkFolder();
@@ -197,9 +198,9 @@ TEST_P(ToolFaultTest, LeavesTheFailedSaveAsItWasAndNamesIt) {
     EXPECT_EQ(Save("c.sav"), Converted("c.sav"));
     EXPECT_FALSE(result.allChanged());
     EXPECT_EQ(result.changedCount, 2u);
-    EXPECT_EQ(result.report, "Changed versions DLC in 2 files\n\nNot changed:\nb.sav: " +
-                                 std::string(GetParam().reason) + "\n\n" +
-                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
+    EXPECT_EQ(FullReport(result), "Changed versions DLC in 2 files\n\nNot changed:\nb.sav: " +
+                                      std::string(GetParam().reason) + "\n\n" +
+                                      BackupNote(result.backupSet, saves, FrontEnd::Window));
     ExpectCleanWorkFolder();
 }
 
@@ -270,7 +271,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     request.workFolder = moved;
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &recorder);
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     EXPECT_EQ(ReadLines(log).size(), 4u) << "the tool beside the program ran";
     EXPECT_EQ(SortedNames(moved), std::vector<std::string>{});
@@ -309,7 +310,7 @@ TEST_F(ConvertSavesTest, AWorkCopyPathOutsideTheCodePageReachesTheToolInAFormItC
     Scn_Process runner;
     BatchResult result =
         ConvertSaves({saves, names, WithTrailingSeparator(program), "200"}, runner, &recorder);
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     const std::vector<std::string> handed = ReadLines(paths);
     ASSERT_EQ(handed.size(), 4u);
@@ -342,7 +343,7 @@ TEST_F(ConvertSavesTest, TouchesNothingWithoutTheCipherTool) {
     AddSave("a.sav");
     ASSERT_EQ(::unlink(CipherToolOf(appDir).c_str()), 0);
     BatchResult result = Run();
-    EXPECT_EQ(result.report,
+    EXPECT_EQ(FullReport(result),
               "Changed versions DLC in 0 files\n\nCipher tool not found: " + CipherToolOf(appDir));
     EXPECT_FALSE(result.allChanged());
     EXPECT_EQ(Save("a.sav"), Original("a.sav"));
@@ -352,7 +353,7 @@ TEST_F(ConvertSavesTest, TouchesNothingForAValueThatDoesNotConvert) {
     AddSave("a.sav");
     BatchResult result = Run("2.00.0");
     EXPECT_FALSE(result.allChanged());
-    EXPECT_NE(result.report.find("Not a valid DLC value"), std::string::npos);
+    EXPECT_NE(FullReport(result).find("Not a valid DLC value"), std::string::npos);
     EXPECT_TRUE(ReadLines(log).empty());
     EXPECT_EQ(Save("a.sav"), Original("a.sav"));
 }
@@ -455,9 +456,9 @@ TEST_F(ConvertSavesTest, ConvertsSavesWithOddNames) {
 #endif
 
     BatchResult result = Run();
-    EXPECT_EQ(result.report, "Changed versions DLC in " + std::to_string(names.size()) +
-                                 " files\n\n" +
-                                 BackupNote(result.backupSet, saves, FrontEnd::Window));
+    EXPECT_EQ(FullReport(result), "Changed versions DLC in " + std::to_string(names.size()) +
+                                      " files\n\n" +
+                                      BackupNote(result.backupSet, saves, FrontEnd::Window));
     for (const std::string& name : names) {
         EXPECT_EQ(Save(name), Converted(name)) << name;
     }
@@ -511,7 +512,7 @@ TEST_F(ConvertSavesTest, WaitsForNoOneWhileAnotherInstanceHoldsTheWorkFolder) {
         EXPECT_EQ(cleared.reason(), kWorkFolderBusy);
         BatchResult result = Run();
         EXPECT_EQ(result.refusal, kWorkFolderBusy);
-        EXPECT_EQ(result.report,
+        EXPECT_EQ(FullReport(result),
                   std::string("Changed versions DLC in 0 files\n\n") + kWorkFolderBusy);
         EXPECT_EQ(Save("a.sav"), Original("a.sav"));
         EXPECT_TRUE(ReadLines(log).empty());
@@ -712,7 +713,7 @@ TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
         BatchRequest request{saves, names, appDir, "200"};
         request.jobs = 3;
         BatchResult result = ConvertSaves(request, runner);
-        EXPECT_TRUE(result.allChanged()) << result.report;
+        EXPECT_TRUE(result.allChanged()) << FullReport(result);
         for (const std::string& name : names) {
             EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
                 << name;

@@ -3,6 +3,7 @@
 
 #include "conversion/DecipheredSaves.h"
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 
@@ -95,7 +96,7 @@ TEST_F(DecipheredSavesTest, ABatchDeciphersAgainOnlyWhatChangedOrWasDroppedSince
     WriteFile(log, "");
     BatchResult result = ConvertSaves(Request(saves, names), runner);
 
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     // a.sav and b.sav four runs each; c.sav and d.sav only the witness, the encipher and its
     // proof: with the reading, four a save.
     EXPECT_EQ(RunsPerSave(),

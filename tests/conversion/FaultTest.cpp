@@ -2,6 +2,7 @@
 // that is no program, and a tool outliving the batch that started it. Each must leave every
 // save byte for byte as it was and name the file, or refuse the batch.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/BackupManifest.h"
 #include "conversion/Backups.h"
@@ -166,8 +167,8 @@ protected:
         for (std::size_t i = 0; i < names.size(); ++i) {
             EXPECT_TRUE(Save(names[i]) == Original(names[i])) << names[i];
             EXPECT_EQ(result.files[i].reason, reason) << names[i];
-            EXPECT_NE(result.report.find("\n" + names[i] + ": " + reason), std::string::npos)
-                << result.report;
+            EXPECT_NE(FullReport(result).find("\n" + names[i] + ": " + reason), std::string::npos)
+                << FullReport(result);
         }
         std::vector<std::string> expected = names;
         std::sort(expected.begin(), expected.end());
@@ -355,26 +356,27 @@ TEST_F(FaultTest, ADiskFullWhileReplacingLeavesEverySaveWhole) {
 }
 
 TEST_F(FaultTest, ADiskFullInTheWorkFolderLeavesEverySaveWhole) {
-    ExpectPassedAs(
-        InChild(PrivateMounts,
-                [&] {
-                    // Room for one work copy but not for the tool's side file beside it.
-                    ASSERT_NO_FATAL_FAILURE(MountTmpfs(WorkFolderOf(appDir), "64k"));
-                    AddSaves();
-                    BatchResult result = Run();
-                    EXPECT_EQ(result.changedCount, 0u);
-                    for (std::size_t i = 0; i < names.size(); ++i) {
-                        EXPECT_TRUE(Save(names[i]) == Original(names[i]));
-                        EXPECT_NE(result.report.find("\n" + names[i] + ": "), std::string::npos);
-                    }
-                    EXPECT_EQ(result.files[0].reason,
-                              "cipher tool failed (exit code 73): cannot write the backup of "
-                              "a.sav");
-                    EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
-                    EXPECT_EQ(SortedNames(saves),
-                              (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
-                }),
-        kNeedsTmpfs);
+    ExpectPassedAs(InChild(PrivateMounts,
+                           [&] {
+                               // Room for one work copy but not for the tool's side file beside it.
+                               ASSERT_NO_FATAL_FAILURE(MountTmpfs(WorkFolderOf(appDir), "64k"));
+                               AddSaves();
+                               BatchResult result = Run();
+                               EXPECT_EQ(result.changedCount, 0u);
+                               for (std::size_t i = 0; i < names.size(); ++i) {
+                                   EXPECT_TRUE(Save(names[i]) == Original(names[i]));
+                                   EXPECT_NE(FullReport(result).find("\n" + names[i] + ": "),
+                                             std::string::npos);
+                               }
+                               EXPECT_EQ(
+                                   result.files[0].reason,
+                                   "cipher tool failed (exit code 73): cannot write the backup of "
+                                   "a.sav");
+                               EXPECT_TRUE(LeftInWorkFolder(WorkFolderOf(appDir)).empty());
+                               EXPECT_EQ(SortedNames(saves),
+                                         (std::vector<std::string>{"a.sav", "b.sav", "c.sav"}));
+                           }),
+                   kNeedsTmpfs);
 }
 
 namespace {
@@ -454,7 +456,7 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
 TEST_F(FaultTest, ARestorePassesOverTheSetOfABatchKilledBeforeItReplacedAnything) {
     AddSaves();
     BatchResult first = Run();
-    ASSERT_TRUE(first.allChanged()) << first.report;
+    ASSERT_TRUE(first.allChanged()) << FullReport(first);
     pid_t batch = ::fork();
     if (batch == 0) {
         struct Kill : BatchObserver {
@@ -480,11 +482,12 @@ TEST_F(FaultTest, ARestorePassesOverTheSetOfABatchKilledBeforeItReplacedAnything
     ASSERT_FALSE(listing.sets[0].manifest.complete);
 
     RestoreResult restored = RestoreLastConversion(backups, saves);
-    EXPECT_TRUE(restored.allRestored()) << restored.report;
+    EXPECT_TRUE(restored.allRestored()) << FullReport(restored);
     EXPECT_EQ(restored.setFolder, first.backupSet);
-    EXPECT_EQ(restored.report, "Passed over the backup set " + killed +
-                                   ": its conversion was stopped before it changed any save; it "
-                                   "is marked undone\n\nRestored 3 files");
+    EXPECT_EQ(FullReport(restored),
+              "Passed over the backup set " + killed +
+                  ": its conversion was stopped before it changed any save; it "
+                  "is marked undone\n\nRestored 3 files");
     for (const std::string& name : names) {
         EXPECT_TRUE(Save(name) == Original(name)) << name;
     }
@@ -566,7 +569,7 @@ TEST_F(FaultTest, ScratchCopiesNeverMeetAnotherSavesWorkCopy) {
         AddSave(name);
     }
     BatchResult result = Run();
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     for (const std::string& name : names) {
         EXPECT_TRUE(Save(name) == Converted(name)) << name;
     }
@@ -594,9 +597,9 @@ TEST_F(FaultTest, AReplacedSaveKeepsItsOwnerAndGroup) {
     ExpectPassedAs(InChild(becomeGamer,
                            [&] {
                                BatchResult result = Run();
-                               EXPECT_TRUE(result.files[0].changed) << result.report;
+                               EXPECT_TRUE(result.files[0].changed) << FullReport(result);
                                EXPECT_EQ(result.files[1].reason, "owned by another user");
-                               EXPECT_TRUE(result.files[2].changed) << result.report;
+                               EXPECT_TRUE(result.files[2].changed) << FullReport(result);
                            }),
                    kNeedsAnotherUser);
     struct stat a {};
@@ -660,7 +663,8 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
             BatchResult result = ConvertSaves(request, runner, &observer);
 
             EXPECT_TRUE(result.cancelled);
-            EXPECT_NE(result.report.find("\nCancelled"), std::string::npos) << result.report;
+            EXPECT_NE(FullReport(result).find("\nCancelled"), std::string::npos)
+                << FullReport(result);
             const std::size_t replaced = at == 12u ? 1u : 0u;
             EXPECT_EQ(result.changedCount, replaced) << "cancelled at " << at;
             for (std::size_t i = 0; i < names.size(); ++i) {
@@ -721,7 +725,7 @@ TEST_F(FaultTest, AHelperLeftByTheToolDoesNotBlockTheNextBatch) {
         WriteFile(saves + "/" + name, Original(name));
     }
     BatchResult again = Run();
-    EXPECT_TRUE(again.allChanged()) << again.report;
+    EXPECT_TRUE(again.allChanged()) << FullReport(again);
     EXPECT_TRUE(ProgramsUsing(ResolvedPath(WorkFolderOf(appDir))).empty());
 }
 
@@ -730,24 +734,24 @@ TEST_F(FaultTest, AHelperLeftByTheToolDoesNotBlockTheNextBatch) {
 TEST_F(FaultTest, ARestoreThatCannotMarkItsSetUndoneSaysSo) {
     AddSaves();
     BatchResult converted = Run();
-    ASSERT_TRUE(converted.allChanged()) << converted.report;
+    ASSERT_TRUE(converted.allChanged()) << FullReport(converted);
     HandOver(root.path());
     ASSERT_EQ(::chmod(converted.backupSet.c_str(), 0555), 0);
-    ExpectPassedAs(
-        InChild(DropPrivileges,
-                [&] {
-                    RestoreResult restored = RestoreLastConversion(backups, saves);
-                    EXPECT_EQ(restored.restoredCount, 3u);
-                    EXPECT_FALSE(restored.allRestored());
-                    EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
-                                                      converted.backupSet +
-                                                      " undone: Permission denied");
-                    EXPECT_TRUE(restored.report.ends_with("\n\n" + restored.notMarked.English()));
-                    for (const std::string& name : names) {
-                        EXPECT_TRUE(Save(name) == Original(name)) << name;
-                    }
-                }),
-        kNeedsAnotherUser);
+    ExpectPassedAs(InChild(DropPrivileges,
+                           [&] {
+                               RestoreResult restored = RestoreLastConversion(backups, saves);
+                               EXPECT_EQ(restored.restoredCount, 3u);
+                               EXPECT_FALSE(restored.allRestored());
+                               EXPECT_EQ(restored.notMarked, "Cannot mark the backup set " +
+                                                                 converted.backupSet +
+                                                                 " undone: Permission denied");
+                               EXPECT_TRUE(FullReport(restored).ends_with(
+                                   "\n\n" + restored.notMarked.English()));
+                               for (const std::string& name : names) {
+                                   EXPECT_TRUE(Save(name) == Original(name)) << name;
+                               }
+                           }),
+                   kNeedsAnotherUser);
 }
 
 // Nothing under the backup folder is entered through a link or used when another user made
@@ -846,7 +850,7 @@ void PlantedBackupsTest::ExpectLeftAlone(bool byAnotherUser) {
         Scn_Process runner;
         BatchResult second = ConvertSaves({saves, names, appDir, "300"}, runner);
         if (c.batchRefusal.empty()) {
-            EXPECT_TRUE(second.allChanged()) << second.report;
+            EXPECT_TRUE(second.allChanged()) << FullReport(second);
             EXPECT_TRUE(RestoreLastConversion(backups, saves).allRestored());
         } else {
             for (const FileOutcome& file : second.files) {
@@ -950,11 +954,11 @@ TEST_F(FaultTest, ADiskFullWhileTheSetIsCompletedIsAWarningAndTheBatchCanBeUndon
                     EXPECT_EQ(result.warning, "the backup set could not be completed: No space "
                                               "left on device; --restore still works");
                     EXPECT_FALSE(result.allChanged());
-                    EXPECT_NE(result.report.find("\n\n" + result.warning.English()),
+                    EXPECT_NE(FullReport(result).find("\n\n" + result.warning.English()),
                               std::string::npos);
                     ASSERT_EQ(::unlink((backups + "/.filler").c_str()), 0);
                     RestoreResult restored = RestoreLastConversion(backups, saves);
-                    EXPECT_TRUE(restored.allRestored()) << restored.report;
+                    EXPECT_TRUE(restored.allRestored()) << FullReport(restored);
                     for (const std::string& name : names) {
                         EXPECT_TRUE(Save(name) == Original(name)) << name;
                     }

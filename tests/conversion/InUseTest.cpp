@@ -1,6 +1,7 @@
 // A batch over saves another program has a hand on, on Windows: the game holding them open
 // (which locks them there), a cloud client keeping their data online only.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
@@ -48,10 +49,11 @@ TEST_F(InUseTest, ASaveTheGameHoldsOpenIsReportedInUseAndLeftAsItWas) {
 
     EXPECT_EQ(ReadFile(saves + "/held.sav"), EncipheredSave(kSaveSize, 2));
     EXPECT_EQ(result.changedCount, 2u);
-    EXPECT_NE(result.report.find("held.sav: copy failed: in use by another program (is the game "
-                                 "running?)"),
-              std::string::npos)
-        << result.report;
+    EXPECT_NE(
+        FullReport(result).find("held.sav: copy failed: in use by another program (is the game "
+                                "running?)"),
+        std::string::npos)
+        << FullReport(result);
     EXPECT_EQ(ReadFile(saves + "/a.sav"), testsupport::ConvertedSave(kSaveSize, 1, 300));
 }
 
@@ -86,9 +88,9 @@ TEST_F(InUseTest, ASaveTheGameOpensDuringTheBatchIsLeftAsItWas) {
     observer.game_ = INVALID_HANDLE_VALUE;
 
     EXPECT_EQ(ReadFile(saves + "/b.sav"), EncipheredSave(kSaveSize, 2));
-    EXPECT_NE(result.report.find("b.sav: copy failed: in use by another program"),
+    EXPECT_NE(FullReport(result).find("b.sav: copy failed: in use by another program"),
               std::string::npos)
-        << result.report;
+        << FullReport(result);
     EXPECT_EQ(ReadFile(saves + "/a.sav"), testsupport::ConvertedSave(kSaveSize, 1, 300));
     EXPECT_EQ(testsupport::SortedNames(saves), (std::vector<std::string>{"a.sav", "b.sav"}));
 }
@@ -141,8 +143,9 @@ TEST_F(InUseTest, ASaveTheGameWritesWhileTheReplacementWaitsForItIsLeftToTheGame
     ASSERT_NE(observer.game_.load(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(ReadFile(saves + "/slot1.sav") == progress) << "the game's save was replaced";
     EXPECT_EQ(result.changedCount, 0u);
-    EXPECT_NE(result.report.find("slot1.sav: changed on disk during conversion"), std::string::npos)
-        << result.report;
+    EXPECT_NE(FullReport(result).find("slot1.sav: changed on disk during conversion"),
+              std::string::npos)
+        << FullReport(result);
 }
 
 // Reading versions downloads no save that is in the cloud only (here marked offline, the one
@@ -164,6 +167,6 @@ TEST_F(InUseTest, ASaveInTheCloudOnlyIsNotReadForItsVersionButIsConverted) {
     EXPECT_EQ(read.files[1].reason, "online-only (open it once to download it)");
 
     BatchResult result = ConvertSaves(request, runner);
-    EXPECT_EQ(result.changedCount, 2u) << result.report;
+    EXPECT_EQ(result.changedCount, 2u) << FullReport(result);
     EXPECT_EQ(ReadFile(saves + "/cloud.sav"), testsupport::ConvertedSave(kSaveSize, 2, 300));
 }

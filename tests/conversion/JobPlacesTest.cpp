@@ -101,9 +101,10 @@ TEST_F(JobPlacesTest, WithoutPlacesTheToolRunsAloneAndTheNoteSaysWhy) {
     WriteFile(work + "/.jobs", "in the way");
     const JobPlaces made = Make(4);
     EXPECT_TRUE(made.places.empty());
-    EXPECT_EQ(made.note.rfind("The cipher tool ran on one save at a time: its copies for running "
-                              "side by side could not be made (",
-                              0),
+    EXPECT_EQ(made.note.English().rfind(
+                  "The cipher tool ran on one save at a time: its copies for running "
+                  "side by side could not be made (",
+                  0),
               0u)
         << made.note;
     EXPECT_TRUE(Make(1).note.empty()); // one job needs none

@@ -1,5 +1,6 @@
 // Save names at the edges of what a file system allows, through a whole batch.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/SaveFolder.h"
@@ -68,7 +69,7 @@ TEST_F(OddNamesTest, ConvertsNamesThatAreHardToPassAround) {
                                       "star*.sav", "what?.sav", "$(echo x).sav", "`id`.sav",
                                       "--help", "\xff\xfe not UTF-8.sav", "x.sav.backup.sav"}));
     BatchResult result = Run();
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     for (const std::string& name : names) {
         EXPECT_TRUE(Holds(name, Converted(name))) << name;
     }
@@ -85,7 +86,7 @@ TEST_F(OddNamesTest, AWindowsToolIsGivenNoNameEndingInADotOrASpace) {
     WriteFile(appDir + "Decrypt/decrypt.exe", windowsProgram);
     ScopedEnv wine("WINE", "/bin/false");
     BatchResult result = Run();
-    ASSERT_EQ(result.files.size(), 3u) << result.report;
+    ASSERT_EQ(result.files.size(), 3u) << FullReport(result);
     for (const FileOutcome& file : result.files) {
         EXPECT_EQ(file.reason == kTrailingDotOrSpace, file.name != "plain.sav") << file.name;
         EXPECT_TRUE(Holds(file.name, Original(file.name))) << file.name;
@@ -95,7 +96,7 @@ TEST_F(OddNamesTest, AWindowsToolIsGivenNoNameEndingInADotOrASpace) {
 TEST_F(OddNamesTest, NamesDifferingOnlyInCaseAreSeparateSaves) {
     ASSERT_NO_FATAL_FAILURE(AddSaves({"Slot.sav", "slot.sav", "SLOT.SAV", "sLoT.sav"}));
     BatchResult result = Run();
-    EXPECT_EQ(result.changedCount, 4u) << result.report;
+    EXPECT_EQ(result.changedCount, 4u) << FullReport(result);
     for (const std::string& name : names) {
         EXPECT_TRUE(Holds(name, Converted(name))) << name;
     }
@@ -113,9 +114,9 @@ TEST_F(OddNamesTest, LongestNamesAreConvertedOrLeftWholeAndNamed) {
     EXPECT_TRUE(Holds("short.sav", Converted("short.sav")));
     for (const std::string& name : {kLongAscii, longUtf8}) {
         EXPECT_TRUE(Holds(name, Original(name))) << name;
-        EXPECT_NE(result.report.find("\n" + name + ": cipher tool failed (exit code 73)"),
+        EXPECT_NE(FullReport(result).find("\n" + name + ": cipher tool failed (exit code 73)"),
                   std::string::npos)
-            << result.report;
+            << FullReport(result);
     }
     EXPECT_TRUE(testsupport::LeftInWorkFolder(WorkFolderOf(appDir)).empty());
 

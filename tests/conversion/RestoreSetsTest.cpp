@@ -1,5 +1,6 @@
 // Undoing the batches on a save folder back to a chosen one.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
@@ -24,7 +25,7 @@ struct RestoreSetsTest : ::testing::Test, testsupport::BatchScene {
             Scn_Process runner;
             BatchResult result =
                 ConvertSaves({saves, {"a.sav", "b.sav"}, appDir, std::to_string(value)}, runner);
-            EXPECT_TRUE(result.allChanged()) << result.report;
+            EXPECT_TRUE(result.allChanged()) << FullReport(result);
             sets.push_back(result.backupSet);
         }
         return sets;

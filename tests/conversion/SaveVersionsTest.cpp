@@ -1,10 +1,10 @@
 // Reading the saves' current versions, leaving saves already at the value alone, and passes
 // that run the cipher tool on several saves at once.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 #include "system/Cancel.h"
 #include "system/FileSystem.h"
 
@@ -193,15 +193,15 @@ TEST_F(SaveVersionsTest, ASaveAlreadyAtTheValueIsLeftAloneAfterOneToolRun) {
     Scn_Process runner;
     BatchResult result = ConvertSaves(Request("200"), runner, &recorder);
 
-    EXPECT_TRUE(result.allChanged()) << result.report;
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(result.changedCount, 2u);
     EXPECT_EQ(result.alreadyCount, 1u);
-    EXPECT_EQ(result.report.rfind(
+    EXPECT_EQ(FullReport(result).rfind(
                   "Changed versions DLC in 2 files\nAlready at 2.00: 1 file\n\nThe originals are "
                   "kept in ",
                   0),
               0u)
-        << result.report;
+        << FullReport(result);
     EXPECT_EQ(Take(saves + "/b.sav"), b);
     EXPECT_EQ(Save("a.sav"), Original("a.sav", 200));
     EXPECT_EQ(Save("c.sav"), Original("c.sav", 200));
@@ -274,8 +274,8 @@ TEST_F(SaveVersionsTest, FourJobsGiveTheResultsOfOne) {
     auto withoutBackupNote = [](const std::string& report) {
         return report.substr(0, report.find("\n\nThe originals are kept in "));
     };
-    EXPECT_EQ(withoutBackupNote(results[0].report), withoutBackupNote(results[1].report));
-    EXPECT_NE(results[0].report.find("\n\nThe originals are kept in "), std::string::npos);
+    EXPECT_EQ(withoutBackupNote(FullReport(results[0])), withoutBackupNote(FullReport(results[1])));
+    EXPECT_NE(FullReport(results[0]).find("\n\nThe originals are kept in "), std::string::npos);
     EXPECT_EQ(results[0].changedCount, 6u);
     EXPECT_EQ(results[0].alreadyCount, 1u);
     EXPECT_EQ(results[1].changedCount, results[0].changedCount);

@@ -1,5 +1,6 @@
 // Save names and folder paths as Windows compares and strips them, through a batch.
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
@@ -97,7 +98,7 @@ TEST_F(WindowsPathsTest, ARestoreFindsTheBackupsOfTheFolderTypedInAnotherCase) {
         AddSave("slot.sav", 1);
         ASSERT_EQ(Run(saves).changedCount, 1u);
         RestoreResult restored = RestoreLastConversion(backups, Upper(saves));
-        EXPECT_TRUE(restored.allRestored()) << restored.report << restored.status.reason();
+        EXPECT_TRUE(restored.allRestored()) << FullReport(restored) << restored.status.reason();
         EXPECT_EQ(Save("slot.sav"), EncipheredSave(kSaveSize, 1));
     }
     saves = shortFolder;

@@ -114,7 +114,8 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
     EXPECT_EQ(ReadFile(odd), PlainSave(1000, 2));
     ProcessOutcome unmapped = scene.run("decrypt", scene.folder + "/missing\xb2name.sav");
     EXPECT_EQ(unmapped.kind, ProcessOutcome::Kind::NotStarted);
-    EXPECT_NE(unmapped.error.find("no Windows form"), std::string::npos) << unmapped.error;
+    EXPECT_NE(unmapped.error.English().find("no Windows form"), std::string::npos)
+        << unmapped.error;
 
     // A crash is named; the runner goes on with the same bridge after all of these.
     {
@@ -275,13 +276,14 @@ TEST(WineBridge, SaysWhyAWindowsToolCannotRun) {
         ScopedEnv wine("WINE", scene.root / "wine");
         ProcessOutcome outcome = scene.run("decrypt", save);
         EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::NotStarted);
-        EXPECT_NE(outcome.error.find("did not start"), std::string::npos) << outcome.error;
+        EXPECT_NE(outcome.error.English().find("did not start"), std::string::npos)
+            << outcome.error;
     }
     Scn_Process noBridge;
     noBridge.UseWineBridge(scene.root / "missing.exe");
     ProcessOutcome outcome =
         noBridge.Run_Process(CommandLine{scene.tool, {"/decrypt:" + save}}, Scn_Process::kHidden);
     EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::NotStarted);
-    EXPECT_NE(outcome.error.find(kWineBridgeName), std::string::npos) << outcome.error;
+    EXPECT_NE(outcome.error.English().find(kWineBridgeName), std::string::npos) << outcome.error;
     EXPECT_EQ(ReadFile(save), EncipheredSave(1000, 5));
 }

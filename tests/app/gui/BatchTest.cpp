@@ -1,7 +1,7 @@
 #include "GuiTestSupport.h"
+#include "Report.h"
 #include "conversion/ConvertSaves.h"
 #include "conversion/DlcVersion.h"
-#include "conversion/Report.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -70,7 +70,7 @@ ostrapel::BatchResult FailedResult(int count, const std::function<std::string(in
         result.files.push_back({changed, true, {}});
     }
     result.changedCount = 2;
-    result.report = ostrapel::ComposeReport(result.files);
+    FullReport(result) = ostrapel::ComposeReport(result.files);
     return result;
 }
 

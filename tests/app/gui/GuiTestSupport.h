@@ -1,8 +1,8 @@
 #pragma once
 
+#include "Report.h"
 #include "TestSupport.h"
 #include "conversion/Backups.h"
-#include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlSHBrowseForFolder.h"
 

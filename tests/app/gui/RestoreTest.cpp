@@ -62,7 +62,7 @@ ostrapel::RestoreResult LeftAlone(int count, const std::string& set,
         result.files.push_back({restored, true, {}, {}});
     }
     result.restoredCount = 2;
-    result.report = ostrapel::ComposeRestoreReport(result.files);
+    FullReport(result) = ostrapel::ComposeRestoreReport(result.files);
     return result;
 }
 
@@ -139,7 +139,7 @@ private slots:
         ostrapel::RestoreResult all;
         all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
         all.restoredCount = 2;
-        all.report = ostrapel::ComposeRestoreReport(all.files);
+        FullReport(all) = ostrapel::ComposeRestoreReport(all.files);
 
         guitest::BoxWatch watch;
         frmMain::ShowRestoreBox(&window, all);

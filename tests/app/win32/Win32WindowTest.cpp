@@ -1,11 +1,11 @@
 // The Win32 window driven through messages, with an injected folder chooser and the stand-in
 // cipher tool; under Wine with a virtual display.
 
+#include "Report.h"
 #include "RestoreChoices.h"
 #include "TestSupport.h"
 #include "Words.h"
 #include "conversion/Backups.h"
-#include "conversion/Report.h"
 #include "frmMain.h"
 #include "mdlFileList.h"
 #include "mdlLayout.h"
@@ -1361,7 +1361,7 @@ TEST_F(Win32WindowTest, TheBoxesIconSaysWhetherAllWentWell) {
     restore.files = {{"a.sav", true, {}, {}},
                      {"b.sav", false, "changed since the conversion", "C:\\b\\original-2"}};
     restore.restoredCount = 1;
-    restore.report = ostrapel::ComposeRestoreReport(restore.files);
+    FullReport(restore) = ostrapel::ComposeRestoreReport(restore.files);
     struct Case {
         ostrapel::ReportBox::Kind kind;
         bool warning;

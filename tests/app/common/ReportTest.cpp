@@ -1,5 +1,6 @@
-#include "conversion/Report.h"
+#include "Report.h"
 
+#include "Words.h"
 #include "system/Paths.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,19 @@ using namespace ostrapel;
 namespace {
 
 constexpr const char* kToolFailed = "cipher tool failed (exit code 3)";
+
+// What a save's reason is when the cipher tool ended so, having said words (its output).
+ProcessOutcome Ended(ProcessOutcome::Kind kind, int exitCode, std::string words = {}) {
+    ProcessOutcome outcome;
+    outcome.kind = kind;
+    outcome.exitCode = exitCode;
+    outcome.output = std::move(words);
+    return outcome;
+}
+
+Phrase ToolSaid(int exitCode, std::string words) {
+    return ToolFailure(Ended(ProcessOutcome::Kind::Exited, exitCode, std::move(words)));
+}
 
 // Four saves changed and 60 screenshots the cipher tool failed on, in list order.
 std::vector<FileOutcome> SavesAndScreenshots() {
@@ -133,7 +147,7 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     BatchResult result;
     result.files = SavesAndScreenshots();
     result.changedCount = 4;
-    result.report = ComposeReport(result.files);
+    FullReport(result) = ComposeReport(result.files);
     const BoxReport box = ComposeBoxReport(result);
     EXPECT_EQ(box.text, "Changed versions DLC in 4 files\n\nNot changed:\n"
                         "60 files: cipher tool failed (exit code 3)\n"
@@ -144,7 +158,7 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     EXPECT_EQ(details.back(), "screenshot_60.png: cipher tool failed (exit code 3)");
 
     // The report of the batch itself keeps one line per entry.
-    const std::vector<std::string> report = Lines(result.report);
+    const std::vector<std::string> report = Lines(FullReport(result));
     ASSERT_EQ(report.size(), 63u);
     EXPECT_EQ(report[0], "Changed versions DLC in 4 files");
     EXPECT_EQ(report[2], "Not changed:");
@@ -155,15 +169,15 @@ TEST(Report, TheBoxShowsTheGroupsAndHasEveryEntryInItsDetails) {
     BatchResult allChanged;
     allChanged.files = {{"a.sav", true, {}}};
     allChanged.changedCount = 1;
-    allChanged.report = ComposeReport(allChanged.files);
+    FullReport(allChanged) = ComposeReport(allChanged.files);
     EXPECT_EQ(ComposeBoxReport(allChanged).text, "Changed versions DLC in 1 files");
     EXPECT_EQ(ComposeBoxReport(allChanged).details, "");
 
     BatchResult refused;
     refused.files = {{"a.sav", false, "not converted"}};
     refused.refusal = "Cipher tool not found: /app/Decrypt/decrypt.exe";
-    refused.report = "Changed versions DLC in 0 files\n\n" + refused.refusal.English();
-    EXPECT_EQ(ComposeBoxReport(refused).text, refused.report);
+    FullReport(refused) = "Changed versions DLC in 0 files\n\n" + refused.refusal.English();
+    EXPECT_EQ(ComposeBoxReport(refused).text, FullReport(refused));
     EXPECT_EQ(ComposeBoxReport(refused).details, "");
 }
 
@@ -190,7 +204,7 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
         result.restoredCount += file.restored ? 1 : 0;
         result.files.push_back(std::move(file));
     }
-    result.report = ComposeRestoreReport(result.files);
+    FullReport(result) = ComposeRestoreReport(result.files);
     ASSERT_EQ(result.restoredCount, 190u);
 
     const BoxReport box = ComposeRestoreBoxReport(result);
@@ -224,7 +238,7 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
                                ": removed since the conversion; its original "
                                "is kept at " +
                                result.setFolder + "/original-100");
-    EXPECT_EQ("Restored 190 files\n\nNot restored:\n" + box.details, result.report);
+    EXPECT_EQ("Restored 190 files\n\nNot restored:\n" + box.details, FullReport(result));
 
     // The tightest summary still names the most frequent reason.
     EXPECT_EQ(Lines(ComposeRestoreBoxReport(result, {.groups = 0, .namesPerGroup = 0}).text)[4],
@@ -235,7 +249,7 @@ TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
     RestoreResult all;
     all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
     all.restoredCount = 2;
-    all.report = ComposeRestoreReport(all.files);
+    FullReport(all) = ComposeRestoreReport(all.files);
     EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files");
     EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
 
@@ -246,25 +260,23 @@ TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
 
     RestoreResult refused;
     refused.status = Status::Fail("The backup set /b/1 cannot be used: its manifest is damaged");
-    refused.report = refused.status.reason();
-    EXPECT_EQ(ComposeRestoreBoxReport(refused).text, refused.report);
+    EXPECT_EQ(ComposeRestoreBoxReport(refused).text, FullReport(refused));
     EXPECT_EQ(ComposeRestoreBoxReport(refused).details, "");
 
     RestoreResult nothing;
     nothing.nothingToUndo = true;
-    nothing.report = NothingToUndo("/saves");
+    nothing.saveFolder = "/saves";
     EXPECT_EQ(ComposeRestoreBoxReport(nothing).text, "No conversion of /saves to undo");
 }
 
 TEST(Report, GroupsByCauseWhenTheToolsWordsNameEachFile) {
-    constexpr const char* kFailed = "cipher tool failed (exit code 65)";
     const std::vector<FileOutcome> files = {
-        {"notes.txt", false, std::string(kFailed) + ": cannot read notes.txt: not a save"},
+        {"notes.txt", false, ToolSaid(65, "cannot read notes.txt: not a save")},
         {"a.sav", true, {}},
-        {"list.txt", false, std::string(kFailed) + ": cannot read /work/list.txt"},
-        {"todo.txt", false, std::string(kFailed) + ": todo.txt: not a save"},
-        {"b.sav", false, std::string(kFailed) + ": bad header"},
-        {"c.sav", false, "c.sav is a folder"},
+        {"list.txt", false, ToolSaid(65, "cannot read /work/list.txt")},
+        {"todo.txt", false, ToolSaid(65, "todo.txt: not a save")},
+        {"b.sav", false, ToolSaid(65, "bad header")},
+        {"c.sav", false, Phrase::Verbatim("c.sav is a folder")},
     };
     EXPECT_EQ(GroupedSummary(files),
               "3 files: cipher tool failed (exit code 65): notes.txt, list.txt, todo.txt\n"
@@ -317,8 +329,8 @@ TEST(Report, TheBoxDropsNamesBeforeReasons) {
     BatchResult result;
     result.saveFolder = "/saves";
     for (int i = 1; i <= 60; ++i) {
-        result.files.push_back({"shot_" + std::to_string(i) + ".png", false,
-                                "cipher tool failed (exit code 3): Unknown file format"});
+        result.files.push_back(
+            {"shot_" + std::to_string(i) + ".png", false, ToolSaid(3, "Unknown file format")});
     }
     result.files.push_back({"a.sav", true, {}, false, false, 257, 200});
     result.files.push_back({"b.sav", true, {}, false, false, 100, 200});
@@ -358,23 +370,106 @@ TEST(Report, TheBoxDropsNamesBeforeReasons) {
 
 // The tool's own words are told apart from ours; the system's words never pass for the tool's.
 TEST(Report, SplitsTheToolsWordsFromOurs) {
+    ProcessOutcome timedOut = Ended(ProcessOutcome::Kind::TimedOut, 0, "at 50% (slot 2): busy");
+    timedOut.timeLimit = std::chrono::seconds(60);
+    ProcessOutcome notStarted = Ended(ProcessOutcome::Kind::NotStarted, 0);
+    notStarted.error = "Access is denied.";
     const struct {
-        const char* reason;
+        Phrase reason;
         const char* ours;
         const char* tools;
     } cases[] = {
-        {"cipher tool failed (exit code 3): Unknown format", "cipher tool failed (exit code 3)",
-         "Unknown format"},
-        {"cipher tool did not finish within 60 s: at 50% (slot 2): busy",
-         "cipher tool did not finish within 60 s", "at 50% (slot 2): busy"},
-        {"cipher tool could not be started: Access is denied.",
-         "cipher tool could not be started: Access is denied.", ""},
-        {"cipher tool failed (exit code 3)", "cipher tool failed (exit code 3)", ""},
-        {"is read-only: a.sav", "is read-only: a.sav", ""},
+        {ToolSaid(3, "Unknown format"), "cipher tool failed (exit code 3)", "Unknown format"},
+        {ToolFailure(timedOut), "cipher tool did not finish within 60 s", "at 50% (slot 2): busy"},
+        {ToolFailure(notStarted), "cipher tool could not be started: Access is denied.", ""},
+        {ToolSaid(3, ""), "cipher tool failed (exit code 3)", ""},
+        {Phrase::Verbatim("is read-only: a.sav"), "is read-only: a.sav", ""},
     };
     for (const auto& c : cases) {
         const ReasonWords words = SplitReason(c.reason);
         EXPECT_EQ(words.ours, c.ours) << c.reason;
         EXPECT_EQ(words.tools, c.tools) << c.reason;
+    }
+}
+
+namespace {
+
+// The program's words in a language for the test's length, English again after it.
+class InLanguage {
+public:
+    explicit InLanguage(const char* tag) { UseLanguage(tag); }
+    ~InLanguage() { UseLanguage("en"); }
+    InLanguage(const InLanguage&) = delete;
+    InLanguage& operator=(const InLanguage&) = delete;
+};
+
+std::string Pseudo(const char* text, const std::vector<Filled>& values = {}) {
+    return Fill(PseudoWords(text), values);
+}
+
+// Two saves the tool refused in words of its own, one whose words name it, one read-only.
+BatchResult ToolRefusals() {
+    BatchResult result;
+    result.saveFolder = "/saves";
+    result.files = {
+        {"slot 1.sav", false, ToolSaid(3, "Unknown format")},
+        {"Пароль.sav", false, ToolSaid(65, "cannot read Пароль.sav: not a save")},
+        {"slot 2.sav", false, ToolSaid(3, "Unknown format")},
+        {"notes.txt", false, ToolSaid(65, "cannot read notes.txt: not a save")},
+        {"c.sav", false, "is read-only"},
+        {"a.sav", true, {}, false, false, 100, 200},
+    };
+    result.changedCount = 1;
+    return result;
+}
+
+} // namespace
+
+// Another language: our words are its own, the tool's words and the names as they are.
+TEST(Report, AGroupedReportInAnotherLanguageKeepsTheToolsWordsAndTheNames) {
+    const InLanguage pseudo(kPseudoLanguage);
+    const BoxReport box = ComposeBoxReport(ToolRefusals(), {.namesPerGroup = 1});
+    const std::string exit3 = Pseudo("exit code {code}", {{"code", "3"}});
+    const std::string exit65 = Pseudo("exit code {code}", {{"code", "65"}});
+    const std::string two = Pseudo("{n} files", {{"n", "2"}});
+    EXPECT_EQ(
+        Lines(box.text),
+        (std::vector<std::string>{
+            Pseudo("Changed versions DLC in {n} files", {{"n", "1"}}), "", Pseudo("Not changed:"),
+            Pseudo("{files}: {reason}",
+                   {{"files", two},
+                    {"reason", Pseudo("cipher tool failed ({outcome})", {{"outcome", exit3}})}}),
+            "    " + Pseudo("The tool said: \"{words}\"", {{"words", "Unknown format"}}),
+            "    " + Pseudo("{names} and {n} more", {{"names", "slot 1.sav"}, {"n", "1"}}),
+            Pseudo("{files}: {reason}",
+                   {{"files", two},
+                    {"reason", Pseudo("cipher tool failed ({outcome})", {{"outcome", exit65}})}}),
+            "    " + Pseudo("{names} and {n} more", {{"names", "Пароль.sav"}, {"n", "1"}}),
+            Pseudo("{files}: {reason}", {{"files", Pseudo("{n} file", {{"n", "1"}})},
+                                         {"reason", Pseudo("is read-only")}}),
+            "    c.sav", "", Pseudo("Changed:"),
+            Pseudo("{name}: {old} -> {new}",
+                   {{"name", "a.sav"}, {"old", "1.00"}, {"new", "2.00"}})}));
+    // The details keep each save's own words whole.
+    EXPECT_EQ(Lines(box.details)[1],
+              Pseudo("{name}: {reason}",
+                     {{"name", "Пароль.sav"},
+                      {"reason", Pseudo("cipher tool failed ({outcome}): {words}",
+                                        {{"outcome", exit65},
+                                         {"words", "cannot read Пароль.sav: not a save"}})}}));
+}
+
+TEST(Report, GroupsAlikeInEveryLanguage) {
+    const std::vector<FileOutcome> files = ToolRefusals().files;
+    const std::vector<ReasonGroup> english = GroupByReason(files);
+    ASSERT_EQ(english.size(), 3u);
+    EXPECT_EQ(english[1].reason, "cipher tool failed (exit code 65)");
+    const InLanguage pseudo(kPseudoLanguage);
+    const std::vector<ReasonGroup> other = GroupByReason(files);
+    ASSERT_EQ(other.size(), english.size());
+    for (std::size_t g = 0; g < english.size(); ++g) {
+        EXPECT_EQ(other[g].entries, english[g].entries) << g;
+        EXPECT_EQ(other[g].reason.English(), english[g].reason.English()) << g;
+        EXPECT_NE(Say(other[g].reason), english[g].reason.English()) << g;
     }
 }

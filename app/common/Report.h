@@ -2,6 +2,7 @@
 
 #include "conversion/Backups.h"
 #include "conversion/ConvertSaves.h"
+#include "system/Phrase.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,38 @@
 
 namespace ostrapel {
 
+// The reports every front end shows, in the program's language (Words.h): what the core's
+// results say, put into words. Names, paths and the cipher tool's words are shown as they are.
+
 // The report's line after the first when the batch was cancelled.
-inline constexpr const char* kCancelledLine = "Cancelled: the saves not changed are as they were";
+inline constexpr const char* kCancelledLine =
+    N_("Cancelled: the saves not changed are as they were");
+
+// Who reads a report: each front end says how to undo in its own terms.
+enum class FrontEnd { Window, CommandLine };
+
+// The line a batch report ends with when originals were kept.
+std::string BackupNote(const std::string& setFolder, const std::string& saveFolder,
+                       FrontEnd reader);
+
+// A batch's whole report for a window: its first line and the refusal when it was refused,
+// else ComposeReport, then the warning, the note and the BackupNote, a blank line apart.
+std::string FullReport(const BatchResult& result);
+
+// A restore's whole report: the refusal when it was refused; else the notes of the sets passed
+// over, then "No conversion of FOLDER to undo" or ComposeRestoreReport and why the set was not
+// marked undone, a blank line apart.
+std::string FullReport(const RestoreResult& result);
+
+// "YYYY-MM-DD HH:MM:SS, N saves, version LABEL, undone" ("not undone") for one set, "(the
+// conversion was interrupted)" after it when it was; the reason for a set that cannot be used.
+std::string DescribeBackupSet(const BackupSet& set);
+
+// Every save not restored, one "NAME: REASON" line each (the full reason), lines joined by '\n'.
+std::string NotRestoredLines(const std::vector<RestoreOutcome>& files);
+
+// "Restored N files", then "Not restored:" and NotRestoredLines when any was not.
+std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files);
 
 // A window's line for a cancelled batch: "Cancelled after 3 saves were replaced; all the others
 // are as they were" ("1 save was"), "Cancelled before any save was replaced; every save is as it
@@ -43,26 +74,27 @@ std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
 // An entry a report names as left alone, and why.
 struct EntryLeft {
     std::string_view name;
-    std::string reason;
+    Phrase reason;
 };
 
 // The entries not changed, in list order.
 std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files);
 
-// What went wrong with an entry: its reason without the words from the first ": "-separated part
-// that names the entry on, e.g. "cipher tool failed (exit code 65)" for notes.txt left with
-// "cipher tool failed (exit code 65): cannot read notes.txt: not a save". The whole reason when
-// it does not name the entry after its first part.
-std::string_view CauseOf(const EntryLeft& entry);
+// What went wrong with an entry: its reason without the cipher tool's words when they name the
+// entry, e.g. "cipher tool failed (exit code 65)" for notes.txt left with "cipher tool failed
+// (exit code 65): cannot read notes.txt: not a save". The whole reason otherwise. Told from the
+// reason's phrase (SplitToolWords), so it is the same in every language.
+Phrase CauseOf(const EntryLeft& entry);
 
 // The entries left alone for one cause.
 struct ReasonGroup {
-    std::string reason;               // the entries' cause
+    Phrase reason;                    // the entries' cause
     std::vector<std::size_t> entries; // indexes into the entries grouped, in list order
 };
 
-// The entries grouped by cause (CauseOf): the most frequent first, reasons as frequent as each
-// other in the order their first entries are listed.
+// The entries grouped by cause (CauseOf), causes alike in their phrases' structure together:
+// the most frequent first, reasons as frequent as each other in the order their first entries
+// are listed.
 std::vector<ReasonGroup> GroupByReason(const std::vector<EntryLeft>& entries);
 // The same for the entries not changed, with indexes into the outcomes.
 std::vector<ReasonGroup> GroupByReason(const std::vector<FileOutcome>& files);
@@ -76,14 +108,14 @@ struct SummaryLimits {
     std::size_t folderLength = 260; // longer folders are shortened in the middle, in characters
 };
 
-// A reason split into our words and, when the cipher tool said something, its own words:
-// "cipher tool failed (exit code 3): Unknown format" gives "cipher tool failed (exit code 3)"
-// and "Unknown format".
+// A reason split into our words, in the program's language, and, when the cipher tool said
+// something, its own words as it said them: "cipher tool failed (exit code 3): Unknown format"
+// gives "cipher tool failed (exit code 3)" and "Unknown format".
 struct ReasonWords {
-    std::string_view ours;
-    std::string_view tools; // empty when the reason holds none
+    std::string ours;
+    std::string tools; // empty when the reason holds none
 };
-ReasonWords SplitReason(std::string_view reason);
+ReasonWords SplitReason(const Phrase& reason);
 
 // The summary a report box shows: per reason, the most frequent first, a paragraph of up to
 // three lines:
