@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "Words.h"
 #include "mdlAccessibility.h"
 #include "mdlFileList.h"
 #include "mdlKeys.h"
@@ -38,6 +39,16 @@ constexpr mdlLayout::Twips kLayout[] = {
     {frmMain::kLabelBase + 1, 120, 1080, 1785, 195},
     {frmMain::kLabelBase, 840, 360, 1965, 195},
 };
+
+// Where the layout puts a control at dpi.
+RECT LaidOut(int id, int dpi) {
+    for (const mdlLayout::Twips& at : kLayout) {
+        if (at.id == id) {
+            return mdlLayout::Placement(at, dpi);
+        }
+    }
+    return {};
+}
 
 } // namespace
 
@@ -79,7 +90,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kWindowClass,
-                      Wide(ostrapel::WindowModel::kTitle).c_str(), style,
+                      Wide(ostrapel::Tr(ostrapel::WindowModel::kTitle)).c_str(), style,
                       work.left + (work.right - work.left - width) / 2,
                       work.top + (work.bottom - work.top - height) / 2, width, height, nullptr,
                       nullptr, instance_, this);
@@ -151,31 +162,39 @@ void frmMain::CreateControls() {
                                  nullptr);
     };
     const DWORD visible = WS_VISIBLE;
+    // Every text in the program's language. The open button's access key is its own: its label
+    // and tooltip show the words without the mark, and so does the list's name.
+    const std::wstring openWords = Wide(ostrapel::Tr(ostrapel::kOpenLabel));
+    const std::wstring openPlain =
+        Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kOpenLabel)));
+    const std::wstring listPlain =
+        Wide(ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kListTitle)));
     EP_ = create(WC_BUTTONW, L"EditPanel", BS_GROUPBOX, kEP, WS_EX_CONTROLPARENT);
     create(WC_EDITW, L"400", ES_AUTOHSCROLL, kTxt);
-    GroupBox1_ = create(WC_BUTTONW, L"Open Folder save", visible | BS_GROUPBOX, kGroupBox1,
-                        WS_EX_CONTROLPARENT);
-    HWND save =
-        create(WC_BUTTONW, L"Apply and Save", visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
-    GroupBox2_ =
-        create(WC_BUTTONW, L"File List", visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
+    GroupBox1_ = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kFrameTitle)).c_str(),
+                        visible | BS_GROUPBOX, kGroupBox1, WS_EX_CONTROLPARENT);
+    HWND save = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kApplyText)).c_str(),
+                       visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
+    GroupBox2_ = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kListTitle)).c_str(),
+                        visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
     // Drawn by the window, each name with its version beside it. The items hold the names; a
     // screen reader is told each row's name and version, or why there is none (ListAnnotation).
-    HWND list = create(WC_LISTBOXW, L"File List",
+    HWND list = create(WC_LISTBOXW, listPlain.c_str(),
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
-    HWND combo = create(WC_COMBOBOXW, L"Select DLC Version",
+    HWND combo = create(WC_COMBOBOXW, Wide(ostrapel::Tr("Select DLC Version")).c_str(),
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
-    HWND open = create(WC_BUTTONW, L"&Open Your save Folder",
+    HWND open = create(WC_BUTTONW, openWords.c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, kCmdOpen);
     // The logo's text is its name to a screen reader.
-    HWND logo = create(WC_STATICW, L"Ostrapel logo", visible | SS_OWNERDRAW, kImage1);
+    HWND logo = create(WC_STATICW, Wide(ostrapel::Tr("Ostrapel logo")).c_str(),
+                       visible | SS_OWNERDRAW, kImage1);
     // A label's access key moves to the control after it, which takes its name from it too.
-    HWND versionLabel =
-        create(WC_STATICW, L"Select DLC &Version :", visible | SS_LEFT, kLabelBase + 1);
+    HWND versionLabel = create(WC_STATICW, Wide(ostrapel::Tr(ostrapel::kVersionLabel)).c_str(),
+                               visible | SS_LEFT, kLabelBase + 1);
     HWND openLabel =
-        create(WC_STATICW, L"Open Your save Folder", visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
+        create(WC_STATICW, openPlain.c_str(), visible | SS_LEFT | SS_NOPREFIX, kLabelBase);
     LayOut();
 
     // Each label just before its control; the tab order: open, versions, file list, save.
@@ -190,8 +209,9 @@ void frmMain::CreateControls() {
     tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                               nullptr, instance_, nullptr);
-    wchar_t openTip[] = L"Open Your save Folder";
-    for (auto [tool, text] : {std::pair{open, openTip}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
+    std::wstring openTip = openPlain;
+    for (auto [tool, text] :
+         {std::pair{open, openTip.data()}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
         TTTOOLINFOW tip{};
         tip.cbSize = sizeof tip;
         tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -229,7 +249,12 @@ void frmMain::LayOut() {
         }
     }
     uiFont_ = mdlLayout::MessageFont(dpi_);
-    labelFont_ = mdlLayout::LabelFont(dpi_);
+    const auto text = [](HWND control) {
+        wchar_t words[128] = {};
+        return std::wstring(words, static_cast<std::size_t>(::GetWindowTextW(control, words, 128)));
+    };
+    labelFont_ =
+        mdlLayout::LabelFont(dpi_, {text(Control(kLabelBase)), text(Control(kLabelBase + 1))});
     for (const mdlLayout::Twips& at : kLayout) {
         ::SendMessageW(Control(at.id), WM_SETFONT,
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);
@@ -254,6 +279,40 @@ void frmMain::LayOut() {
     ShowListCaption(listCaption_);
     TellRowsInView();
     ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
+    using ostrapel::FittedControl;
+    switch (control) {
+    case FittedControl::OpenLabel:
+    case FittedControl::VersionLabel: {
+        const bool open = control == FittedControl::OpenLabel;
+        const int id = open ? int{kLabelBase} : kLabelBase + 1;
+        const RECT label = LaidOut(id, dpi_);
+        const RECT below = LaidOut(open ? kLabelBase + 1 : kComboDLC, dpi_);
+        RECT frame{};
+        ::GetWindowRect(GroupBox2_, &frame);
+        ::MapWindowPoints(nullptr, GroupBox1_, reinterpret_cast<POINT*>(&frame), 2);
+        // As FitLabel lets it grow, and as a static control draws.
+        return {Control(id),
+                labelFont_,
+                static_cast<UINT>(DT_WORDBREAK | DT_EXPANDTABS | (open ? DT_NOPREFIX : 0)),
+                {frame.left - Scale(kLabelGap) - label.left, below.top - label.top}};
+    }
+    case FittedControl::FrameTitle:
+    case FittedControl::ListTitle: {
+        HWND frame = control == FittedControl::FrameTitle ? GroupBox1_ : GroupBox2_;
+        return {frame, uiFont_, DT_SINGLELINE, {mdlFileList::CaptionRoom(frame, dpi_), 0}};
+    }
+    case FittedControl::ApplyButton:
+    case FittedControl::CancelButton: {
+        // Within the button's edge and its focus rectangle: 4 pixels a side at 96 DPI.
+        RECT client{};
+        ::GetClientRect(Control(kCmdSave), &client);
+        return {Control(kCmdSave), uiFont_, DT_SINGLELINE, {client.right - Scale(8), 0}};
+    }
+    }
+    return {};
 }
 
 LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -491,8 +550,6 @@ void frmMain::MeasureText() {
     std::shared_ptr<HDC__> dc(::CreateCompatibleDC(nullptr), [](HDC made) { ::DeleteDC(made); });
     RECT client{};
     ::GetClientRect(list, &client);
-    RECT frame{};
-    ::GetClientRect(GroupBox2_, &frame);
     // As mdlFileList::DrawItem and FittedCaption draw them.
     model_->MeasureText({
         .width =
@@ -507,7 +564,7 @@ void frmMain::MeasureText() {
             },
         .listRoom = client.right - Scale(4),
         .versionGap = Scale(6),
-        .captionRoom = frame.right - Scale(16),
+        .captionRoom = mdlFileList::CaptionRoom(GroupBox2_, dpi_),
     });
 }
 

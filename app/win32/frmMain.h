@@ -69,6 +69,18 @@ public:
     // The file list's right-click menu: its items (kMnuRestore on) as the model gives them.
     Menu CreateFileListMenu() const;
 
+    // Where a control whose words must fit (FittedTexts) draws them as laid out now: its font,
+    // DrawText's format as the control draws with it, and the room the words have. A label wraps
+    // at words up to the file list's frame and the control below it; the others keep to one line
+    // (room.cy 0: one line's height).
+    struct TextRoom {
+        HWND control = nullptr;
+        HFONT font = nullptr;
+        UINT format = 0;
+        SIZE room{};
+    };
+    TextRoom RoomFor(ostrapel::FittedControl control) const;
+
     // The report box (mdlReportBox) titled "Ostrapel", the details behind a button.
     static void ShowReportBox(HWND owner, const ostrapel::ReportBox& box);
 

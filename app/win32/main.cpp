@@ -1,12 +1,16 @@
-// ostrapel.exe: the window, and a message loop like any Win32 program's.
+// ostrapel.exe [--language TAG]: the window, and a message loop like any Win32 program's. TAG
+// chooses the language of its words ("de", "pt_BR", "en"); the user's preferred one without it.
 
 #include "frmMain.h"
+#include "mdlOptions.h"
 #include "system/Paths.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    std::vector<std::wstring> arguments = mdlOptions::Arguments();
+    mdlOptions::ChooseLanguage(arguments);
     // The shell's folder browser wants a single-threaded apartment.
     (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};

@@ -1,6 +1,7 @@
 #include "mdlFileList.h"
 
 #include "Report.h"
+#include "Words.h"
 #include "system/Paths.h"
 #include "system/windows/WindowsText.h"
 
@@ -57,10 +58,14 @@ void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT fo
     }
 }
 
-std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi) {
+int CaptionRoom(HWND frame, int dpi) {
     RECT client{};
     ::GetClientRect(frame, &client);
-    const int room = client.right - ::MulDiv(16, dpi, 96);
+    return client.right - ::MulDiv(16, dpi, 96);
+}
+
+std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi) {
+    const int room = CaptionRoom(frame, dpi);
     HDC dc = ::GetDC(frame);
     HGDIOBJ old = ::SelectObject(dc, font);
     const std::wstring fitted = FittedInTheMiddle(dc, caption.prefix, caption.name, room);
@@ -133,7 +138,7 @@ std::wstring AccessibleText(const std::vector<ostrapel::ListRow>& rows,
                             const ostrapel::ListCaption& caption, DWORD child, bool description) {
     if (child == CHILDID_SELF) {
         return Wide(description ? caption.description
-                                : ostrapel::WithoutAccessKey(ostrapel::kListTitle));
+                                : ostrapel::WithoutAccessKey(ostrapel::Tr(ostrapel::kListTitle)));
     }
     if (child - 1 >= rows.size()) {
         return {};

@@ -19,6 +19,9 @@ void DrawItem(const DRAWITEMSTRUCT& item, const ostrapel::ListRow* row, HFONT fo
 // the middle.
 std::wstring FittedCaption(HWND frame, HFONT font, const ostrapel::ListCaption& caption, int dpi);
 
+// The room the frame's caption has, in pixels: its width short of the frame's corners.
+int CaptionRoom(HWND frame, int dpi);
+
 // prefix and as much of name as fit in room pixels with the font selected into dc; a name cut
 // short loses its middle ("screens...t_12.png").
 std::wstring FittedInTheMiddle(HDC dc, const std::string& prefix, const std::string& name,

@@ -59,12 +59,24 @@ HFONT MessageFont(int dpi) {
     return ::CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
-HFONT LabelFont(int dpi) {
+bool ClassicLabelFontShows(const std::wstring& text) {
+    if (text.empty()) {
+        return true;
+    }
+    BOOL lost = FALSE;
+    const int bytes =
+        ::WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, text.c_str(),
+                              static_cast<int>(text.size()), nullptr, 0, nullptr, &lost);
+    return bytes > 0 && lost == FALSE;
+}
+
+HFONT LabelFont(int dpi, const std::vector<std::wstring>& texts) {
+    const bool classic = std::all_of(texts.begin(), texts.end(), ClassicLabelFontShows);
     LOGFONTW label{};
     label.lfHeight = -::MulDiv(825, dpi, 7200);
     label.lfWeight = FW_BOLD;
-    label.lfCharSet = EASTEUROPE_CHARSET;
-    wcscpy_s(label.lfFaceName, L"MS Sans Serif");
+    label.lfCharSet = classic ? EASTEUROPE_CHARSET : DEFAULT_CHARSET;
+    wcscpy_s(label.lfFaceName, classic ? L"MS Sans Serif" : L"Microsoft Sans Serif");
     return ::CreateFontIndirectW(&label);
 }
 

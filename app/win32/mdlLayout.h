@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <windows.h>
 
 // What laying the window out at a DPI takes: the layout's rectangles scaled, fonts made for the
@@ -30,8 +31,14 @@ RECT FrameFor(SIZE client, DWORD style, DWORD exStyle, int dpi);
 
 // The system's message font, made for dpi.
 HFONT MessageFont(int dpi);
-// Bold 8.25-point "MS Sans Serif", Central European character set, made for dpi.
-HFONT LabelFont(int dpi);
+// Bold 8.25-point "MS Sans Serif", Central European character set, made for dpi; where a label's
+// text holds characters that font cannot show (ClassicLabelFontShows), bold "Microsoft Sans
+// Serif" at the same size, which shows Cyrillic and Greek and is linked to the system's fonts
+// for the scripts it lacks (Chinese, Japanese).
+HFONT LabelFont(int dpi, const std::vector<std::wstring>& texts = {});
+// Whether "MS Sans Serif" shows text as it is: a raster font of the Central European code page,
+// it shows a character outside it as another, and takes no part in font linking.
+bool ClassicLabelFontShows(const std::wstring& text);
 
 SIZE TextExtent(HWND control, HFONT font, const std::wstring& text);
 

@@ -1,6 +1,7 @@
 #include "mdlReportBox.h"
 
 #include "WindowView.h"
+#include "Words.h"
 #include "mdlLayout.h"
 #include "system/windows/WindowsText.h"
 
@@ -67,18 +68,25 @@ int Scaled(int pixels, int dpi) {
     return ::MulDiv(pixels, dpi, 96);
 }
 
-// The text fills the client area above a row holding the OK button at its right.
-void LayOut(HWND dialog, int dpi) {
+// The text fills the client area above a row holding the OK button at its right, 75 pixels wide
+// at 96 DPI or as wide as its words need.
+void LayOut(HWND dialog, const DetailsState& state) {
+    const int dpi = state.dpi;
     RECT client{};
     ::GetClientRect(dialog, &client);
     const int margin = Scaled(11, dpi);
-    const int buttonWidth = Scaled(75, dpi);
+    HWND ok = ::GetDlgItem(dialog, IDOK);
+    wchar_t words[64] = {};
+    const SIZE needed = mdlLayout::TextExtent(
+        ok, state.font,
+        std::wstring(words, static_cast<std::size_t>(::GetWindowTextW(ok, words, 64))));
+    const int buttonWidth = std::max<int>(Scaled(75, dpi), needed.cx + Scaled(16, dpi));
     const int buttonHeight = Scaled(23, dpi);
     const int width = std::max<int>(0, client.right - 2 * margin);
     const int textHeight = std::max<int>(0, client.bottom - 3 * margin - buttonHeight);
     ::SetWindowPos(::GetDlgItem(dialog, mdlReportBox::kDetailsText), nullptr, margin, margin, width,
                    textHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SetWindowPos(::GetDlgItem(dialog, IDOK), nullptr, client.right - margin - buttonWidth,
+    ::SetWindowPos(ok, nullptr, client.right - margin - buttonWidth,
                    client.bottom - margin - buttonHeight, buttonWidth, buttonHeight,
                    SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -96,7 +104,9 @@ void InitDetails(HWND dialog, DetailsState& state) {
                                   0, 0, 0, 0, dialog,
                                   reinterpret_cast<HMENU>(INT_PTR{mdlReportBox::kDetailsText}),
                                   instance, nullptr);
-    HWND ok = ::CreateWindowExW(0, WC_BUTTONW, L"OK",
+    // TRANSLATORS: the button that closes the report's details; it grows to fit its text
+    const std::wstring okText = ostrapel::win::Wide(ostrapel::Tr("OK"));
+    HWND ok = ::CreateWindowExW(0, WC_BUTTONW, okText.c_str(),
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0,
                                 dialog, reinterpret_cast<HMENU>(INT_PTR{IDOK}), instance, nullptr);
     for (HWND control : {text, ok}) {
@@ -128,7 +138,7 @@ void InitDetails(HWND dialog, DetailsState& state) {
     const int top =
         std::clamp<int>((around.top + around.bottom - height) / 2, work.top, work.bottom - height);
     ::SetWindowPos(dialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    LayOut(dialog, state.dpi);
+    LayOut(dialog, state);
     ::SetFocus(text);
 }
 
@@ -141,7 +151,7 @@ INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         return FALSE; // the focus is set
     case WM_SIZE:
         if (state != nullptr) {
-            LayOut(dialog, state->dpi);
+            LayOut(dialog, *state);
         }
         return TRUE;
     case WM_GETMINMAXINFO:
@@ -301,7 +311,8 @@ void Show(HWND owner, const std::wstring& text, const std::wstring& details, boo
     }
     // The details go to a dialog of their own rather than the task dialog's expanded area,
     // which grows with its text and would run off the screen with a long list.
-    const TASKDIALOG_BUTTON detailsButton{kShowDetails, L"Show details..."};
+    const std::wstring detailsText = ostrapel::win::Wide(ostrapel::Tr("Show details..."));
+    const TASKDIALOG_BUTTON detailsButton{kShowDetails, detailsText.c_str()};
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = owner;

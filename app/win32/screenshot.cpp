@@ -1,6 +1,7 @@
 // Shows the window and writes a PNG of its client area:
-//   ostrapel_screenshot OUT.png [--loaded | --batch | --report | --report-details |
-//                                --restore-menu | --restore | --restore-details]
+//   ostrapel_screenshot [--language TAG] OUT.png [--loaded | --batch | --report |
+//                       --report-details | --restore-menu | --restore | --restore-details]
+// --language: the window's words in that language, as ostrapel.exe takes it.
 // With --loaded, a sample save folder is listed, its saves' versions read and version 2.00
 // chosen. --batch: the same folder being converted to 3.00, the batch caught under way.
 // --report: a folder of four saves and 60 screenshots is converted to 2.00, the cipher tool
@@ -16,6 +17,7 @@
 #include "Report.h"
 #include "conversion/Backups.h"
 #include "frmMain.h"
+#include "mdlOptions.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -432,26 +434,25 @@ std::wstring Wide(const std::string& utf8) {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    int argc = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (argc == 2 && (std::wstring(argv[1]).rfind(L"/decrypt:", 0) == 0 ||
-                      std::wstring(argv[1]).rfind(L"/encrypt:", 0) == 0)) {
-        const int status = CipherTool(argv[1]);
-        ::LocalFree(argv);
-        return status;
+    std::vector<std::wstring> arguments = mdlOptions::Arguments();
+    if (arguments.size() == 1 &&
+        (arguments[0].rfind(L"/decrypt:", 0) == 0 || arguments[0].rfind(L"/encrypt:", 0) == 0)) {
+        return CipherTool(arguments[0]);
     }
-    const std::wstring sceneName = argc == 3 ? argv[2] : L"";
-    if (argc < 2 || argc > 3 ||
-        (argc == 3 && sceneName != L"--loaded" && sceneName != L"--batch" &&
+    mdlOptions::ChooseLanguage(arguments);
+    const std::size_t given = arguments.size(); // the picture, then its scene
+    const std::wstring sceneName = given == 2 ? arguments[1] : L"";
+    if (given < 1 || given > 2 ||
+        (given == 2 && sceneName != L"--loaded" && sceneName != L"--batch" &&
          sceneName != L"--report" && sceneName != L"--report-details" &&
          sceneName != L"--restore-menu" && sceneName != L"--restore" &&
          sceneName != L"--restore-details")) {
-        std::fprintf(stderr, "usage: ostrapel_screenshot OUT.png [--loaded | --batch | --report | "
-                             "--report-details | --restore-menu | --restore | "
-                             "--restore-details]\n");
+        std::fprintf(stderr, "usage: ostrapel_screenshot [--language TAG] OUT.png [--loaded | "
+                             "--batch | --report | --report-details | --restore-menu | --restore "
+                             "| --restore-details]\n");
         return 2;
     }
-    const bool loaded = argc == 3;
+    const bool loaded = given == 2;
     const bool menu = sceneName == L"--restore-menu";
     const bool restore = sceneName.rfind(L"--restore", 0) == 0 && !menu;
     const bool report = sceneName.rfind(L"--report", 0) == 0 || restore;
@@ -459,7 +460,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const bool versions = sceneName == L"--loaded" || batch;
     const bool converted = sceneName.rfind(L"--report", 0) == 0; // by a real batch
     wchar_t full[MAX_PATH];
-    ::GetFullPathNameW(argv[1], MAX_PATH, full, nullptr);
+    ::GetFullPathNameW(arguments[0].c_str(), MAX_PATH, full, nullptr);
     const std::wstring target = full;
 
     (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -645,7 +646,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         (void)ostrapel::RemoveFilesIn(folder);
         (void)ostrapel::RemoveEmptyDirectory(folder);
     }
-    ::LocalFree(argv);
     ::CoUninitialize();
     return status;
 }

@@ -4,19 +4,23 @@
 #include "Report.h"
 #include "RestoreChoices.h"
 #include "TestSupport.h"
+#include "Words.h"
 #include "conversion/Backups.h"
 #include "frmMain.h"
 #include "mdlFileList.h"
 #include "mdlLayout.h"
+#include "mdlOptions.h"
 #include "mdlReportBox.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Process.h"
 #include "system/UserFolders.h"
+#include "system/windows/WindowsText.h"
 
 #include <array>
 #include <chrono>
 #include <commctrl.h>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -120,7 +124,10 @@ struct BoxWatch {
     RECT boxRect{};
     std::wstring boxTitle;
     bool detailsButton = false;
+    std::wstring detailsButtonText;
+    std::wstring boxTexts; // every text of the box's controls, one a line
     HWND details = nullptr;
+    std::wstring detailsOk; // the details dialog's button
     RECT detailsRect{};
     HICON icon = nullptr; // the box's main icon
     std::wstring detailsTitle;
@@ -189,6 +196,18 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
             reinterpret_cast<LPARAM>(&watch.icon));
         // Wine's task dialog makes its buttons child windows with the buttons' identifiers.
         watch.detailsButton = ::GetDlgItem(watch.box, mdlReportBox::kShowDetails) != nullptr;
+        watch.detailsButtonText = Text(::GetDlgItem(watch.box, mdlReportBox::kShowDetails));
+        ::EnumChildWindows(
+            watch.box,
+            [](HWND child, LPARAM data) -> BOOL {
+                std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(child)) + 1,
+                                  L'\0');
+                text.resize(static_cast<std::size_t>(
+                    ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()))));
+                *reinterpret_cast<std::wstring*>(data) += text + L"\n";
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&watch.boxTexts));
         if (watch.copy) {
             BYTE keys[256] = {};
             ::GetKeyboardState(keys);
@@ -229,6 +248,7 @@ void CALLBACK WatchBoxes(HWND, UINT, UINT_PTR, DWORD) {
         watch.details = dialogs.front();
         ::GetWindowRect(watch.details, &watch.detailsRect);
         watch.detailsTitle = Text(watch.details);
+        watch.detailsOk = Text(::GetDlgItem(watch.details, IDOK));
         HWND text = ::GetDlgItem(watch.details, mdlReportBox::kDetailsText);
         watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextLengthW(text)) + 1);
         watch.detailsText.resize(static_cast<std::size_t>(::GetWindowTextW(
@@ -650,6 +670,104 @@ TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
     }
     EXPECT_EQ(order, (std::vector<HWND>{Control(frmMain::kComboDLC), Control(frmMain::kList),
                                         Control(frmMain::kCmdSave), Control(frmMain::kCmdOpen)}));
+}
+
+namespace {
+
+// The words of each fitted control in one language that do not fit their room at the window's
+// DPI, measured as the control draws them: one line each, naming the language, the control, the
+// words and the pixels they need and have.
+std::vector<std::string> Overflows(const frmMain& main, const std::string& language,
+                                   const ostrapel::Translator& words, int dpi) {
+    static const std::map<ostrapel::FittedControl, const char*> kNames = {
+        {ostrapel::FittedControl::FrameTitle, "window frame"},
+        {ostrapel::FittedControl::OpenLabel, "open label"},
+        {ostrapel::FittedControl::VersionLabel, "version label"},
+        {ostrapel::FittedControl::ListTitle, "file list frame"},
+        {ostrapel::FittedControl::ApplyButton, "save button"},
+        {ostrapel::FittedControl::CancelButton, "cancel button"}};
+    std::vector<std::string> overflows;
+    // The labels' font as the window makes it for these words.
+    const std::vector<std::wstring> labels = {
+        Wide(ostrapel::WithoutAccessKey(std::string(words.Translate(ostrapel::kOpenLabel)))),
+        Wide(std::string(words.Translate(ostrapel::kVersionLabel)))};
+    HFONT labelFont = mdlLayout::LabelFont(dpi, labels);
+    for (const ostrapel::FittedText& fitted : ostrapel::FittedTexts()) {
+        const frmMain::TextRoom at = main.RoomFor(fitted.control);
+        const std::string text(words.Translate(fitted.id));
+        const bool label = fitted.control == ostrapel::FittedControl::OpenLabel ||
+                           fitted.control == ostrapel::FittedControl::VersionLabel;
+        const std::wstring drawn = Wide(fitted.control == ostrapel::FittedControl::OpenLabel
+                                            ? ostrapel::WithoutAccessKey(text)
+                                            : text);
+        HDC dc = ::GetDC(at.control);
+        HGDIOBJ old = ::SelectObject(dc, label ? labelFont : at.font);
+        RECT needed{0, 0, at.room.cx, 0};
+        ::DrawTextW(dc, drawn.c_str(), static_cast<int>(drawn.size()), &needed,
+                    at.format | DT_CALCRECT);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(at.control, dc);
+        const bool lines = at.room.cy > 0;
+        if (needed.right > at.room.cx || (lines && needed.bottom > at.room.cy)) {
+            const auto pixels = [lines](long width, long height) {
+                return std::to_string(width) + (lines ? "x" + std::to_string(height) : "") + " px";
+            };
+            overflows.push_back((language.empty() ? "en" : language) + " at " +
+                                std::to_string(dpi) + " DPI: " + kNames.at(fitted.control) + " \"" +
+                                text + "\" needs " + pixels(needed.right, needed.bottom) +
+                                ", has " + pixels(at.room.cx, at.room.cy));
+        }
+    }
+    ::DeleteObject(labelFont);
+    return overflows;
+}
+
+} // namespace
+
+// Every language the program carries, and English, fits the fixed window at 100%, 150% and 200%;
+// words too long are named.
+TEST_F(Win32WindowTest, EveryLanguagesWordsFitTheirControlsAtEveryScale) {
+    frmMain& main = Open();
+    // A translator whose save button says too much.
+    struct TooLong final : ostrapel::Translator {
+        std::string_view Translate(std::string_view id) const override {
+            return id == ostrapel::kApplyText
+                       ? "&Alle Spielstände übernehmen und dauerhaft speichern"
+                       : id;
+        }
+    } tooLong;
+    std::vector<std::string> overflows;
+    std::vector<std::string> caught;
+    RECT start{};
+    ::GetWindowRect(main.Handle(), &start);
+    for (int dpi : {96, 144, 192}) {
+        RECT suggested{start.left, start.top, start.left + 542 * dpi / 96 + 8,
+                       start.top + 180 * dpi / 96 + 30};
+        ::SendMessageW(main.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        std::vector<std::string> languages = ostrapel::AvailableLanguages();
+        languages.insert(languages.begin(), "");
+        for (const std::string& language : languages) {
+            const ostrapel::Catalogue words = ostrapel::CatalogueOf(language);
+            for (std::string& overflow : Overflows(main, language, words, dpi)) {
+                overflows.push_back(std::move(overflow));
+            }
+        }
+        for (std::string& overflow : Overflows(main, "long", tooLong, dpi)) {
+            caught.push_back(std::move(overflow));
+        }
+    }
+    std::string named;
+    for (const std::string& overflow : overflows) {
+        named += overflow + "\n";
+    }
+    EXPECT_TRUE(overflows.empty()) << named;
+    ASSERT_EQ(caught.size(), 3u);
+    for (std::size_t i = 0; i < caught.size(); ++i) {
+        EXPECT_TRUE(caught[i].starts_with("long at " + std::to_string(96 + 48 * i) +
+                                          " DPI: save button \"&Alle Spielstände"))
+            << caught[i];
+    }
 }
 
 // Moved to a monitor of another scale, the window takes the frame Windows suggests and lays
@@ -1298,6 +1416,49 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
     }
 }
 
+// --language TAG or --language=TAG is taken out of the arguments, the last one winning; a
+// --language without its tag stays for the program to refuse.
+TEST(Win32Options, TakesTheLanguageOutOfTheArguments) {
+    struct Case {
+        std::vector<std::wstring> given;
+        std::string language;
+        std::vector<std::wstring> left;
+    };
+    for (const Case& c :
+         {Case{{L"out.png", L"--loaded"}, "", {L"out.png", L"--loaded"}},
+          Case{{L"--language", L"de", L"out.png"}, "de", {L"out.png"}},
+          Case{{L"out.png", L"--language=pt_BR", L"--loaded"}, "pt_BR", {L"out.png", L"--loaded"}},
+          Case{{L"--language", L"de", L"--language", L"zh-CN"}, "zh-CN", {}},
+          Case{{L"out.png", L"--language"}, "", {L"out.png", L"--language"}},
+          Case{{L"--languages", L"de"}, "", {L"--languages", L"de"}}}) {
+        std::vector<std::wstring> arguments = c.given;
+        EXPECT_EQ(mdlOptions::TakeLanguage(arguments), c.language);
+        EXPECT_EQ(arguments, c.left);
+    }
+}
+
+// The classic label font is a raster font of the Central European code page, which font linking
+// passes over: labels whose words it cannot show take a TrueType font that shows them or links to
+// one that does.
+TEST(Win32Layout, LabelsLeaveTheClassicFontForWordsItCannotShow) {
+    for (auto [text, classic] :
+         {std::pair{L"Select DLC &Version :", true}, std::pair{L"DLC-&Version w\u00e4hlen:", true},
+          std::pair{L"Wybierz &wersj\u0119 DLC:", true},
+          std::pair{L"S\u00e9lectionner la &version du DLC :", true},
+          std::pair{L"Sele\u00e7\u00e3o da &vers\u00e3o", false}, std::pair{L"Voil\u00e0", false},
+          std::pair{L"&\u0412\u0435\u0440\u0441\u0438\u044f DLC:", false},
+          std::pair{L"\u9009\u62e9 DLC \u7248\u672c(&V)", false}}) {
+        EXPECT_EQ(mdlLayout::ClassicLabelFontShows(text), classic) << ostrapel::win::Utf8(text);
+        HFONT font = mdlLayout::LabelFont(96, {L"Open Your save Folder", text});
+        LOGFONTW made{};
+        ::GetObjectW(font, sizeof made, &made);
+        ::DeleteObject(font);
+        EXPECT_EQ(std::wstring(made.lfFaceName),
+                  classic ? L"MS Sans Serif" : L"Microsoft Sans Serif")
+            << ostrapel::win::Utf8(text);
+    }
+}
+
 // Laid out at the window's own DPI where the system gives it (a monitor whose scale changed
 // without signing out differs from the system's), else at the system's; Wine gives the system's.
 TEST(Win32Layout, TheWindowTakesItsOwnDpi) {
@@ -1325,4 +1486,79 @@ TEST(Win32Window, ACipherToolThatCrashesEndsAtOnceWithADisplay) {
                                             ostrapel::Scn_Process::kHidden, limits);
     EXPECT_EQ(outcome.kind, ostrapel::ProcessOutcome::Kind::Exited) << outcome.describe();
     EXPECT_EQ(outcome.describe(), "crashed (unhandled exception, 0xC0000144)") << outcome.output;
+}
+
+// The window in German and in Russian (win32_window_de, win32_window_ru: one language a process,
+// chosen before the window starts): a batch whose tool fails on three screenshots reports them
+// grouped, the box's words and the window's the catalogue's, the names and the tool's words as
+// they are.
+TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
+    const char* chosen = std::getenv("OSTRAPEL_TEST_LANGUAGE");
+    if (chosen == nullptr) {
+        GTEST_SKIP() << "run by win32_window_de and win32_window_ru, each in a process of its own";
+    }
+    const std::string language = chosen;
+    ASSERT_EQ(ostrapel::UseLanguage(language), language);
+    struct Words {
+        std::wstring save, versionLabel, frame, showDetails, ok;
+    };
+    const std::map<std::string, Words> expected = {
+        {"de",
+         {L"&Übernehmen und speichern", L"DLC-&Version wählen:", L"Spielstand-Ordner",
+          L"Details anzeigen...", L"OK"}},
+        {"ru",
+         {L"&Применить и сохранить", L"&Версия DLC:", L"Папка с сохранениями", L"Подробнее...",
+          L"ОК"}}};
+    ASSERT_EQ(expected.count(language), 1u) << language;
+    const Words& words = expected.at(language);
+
+    for (const char* name : {"a.sav", "b.sav"}) {
+        AddSave(name, 100);
+    }
+    std::string faults;
+    for (const char* name : {"shot_1.png", "shot_2.png", "shot_3.png"}) {
+        WriteFile(saves + "\\" + name, "\x89PNG");
+        faults += std::string(faults.empty() ? "" : ";") + "decrypt:exit=3:" + name;
+    }
+    testsupport::ScopedEnv failing("STAND_IN_CIPHER_FAULTS", faults);
+    frmMain& main = Open();
+    main.setReportPresenter(&frmMain::ShowReportBox);
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), words.save);
+    EXPECT_EQ(Text(Control(frmMain::kLabelBase + 1)), words.versionLabel);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox1)), words.frame);
+    ListAndRead();
+    ChooseVersion(2);
+    const BoxWatch seen = WatchBoxesWhile(main.Handle(), true, [&] {
+        Click(frmMain::kCmdSave);
+        // Until the box has come and gone: it shows once the batch has ended.
+        ASSERT_TRUE(Wait([] { return watching->box != nullptr && !::IsWindow(watching->box); }));
+    });
+    ASSERT_FALSE(seen.gaveUp);
+    ASSERT_NE(seen.box, nullptr);
+    EXPECT_EQ(seen.boxTitle, L"Ostrapel");
+    EXPECT_EQ(seen.detailsButtonText, words.showDetails);
+    EXPECT_EQ(seen.detailsOk, words.ok);
+    // The three grouped under their one cause, named as they are; the tool's own words in the
+    // details, untranslated.
+    for (const wchar_t* name : {L"shot_1.png", L"shot_2.png", L"shot_3.png"}) {
+        EXPECT_NE(seen.boxTexts.find(name), std::wstring::npos) << seen.boxTexts;
+        EXPECT_NE(seen.detailsText.find(std::wstring(L"stand-in: decrypt of ") + name +
+                                        L" failed on purpose"),
+                  std::wstring::npos)
+            << seen.detailsText;
+    }
+    // The report's words from the catalogue: its first line with its plural, its heading.
+    const ostrapel::Catalogue catalogue = ostrapel::CatalogueOf(language);
+    const std::wstring changed =
+        Wide(ostrapel::Fill(catalogue.TranslatePlural("Changed versions DLC in {n} files",
+                                                      "Changed versions DLC in {n} files", 2),
+                            {{"n", "2"}}));
+    const std::wstring notChanged = Wide(std::string(catalogue.Translate("Not changed:")));
+    ASSERT_EQ(changed.find(L"Changed versions"), std::wstring::npos) << "not in the catalogue";
+    ASSERT_NE(notChanged, L"Not changed:") << "not in the catalogue";
+    EXPECT_NE(seen.boxTexts.find(changed + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_NE(seen.boxTexts.find(L"\n" + notChanged + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_EQ(seen.boxTexts.find(L"Not changed"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
+    EXPECT_EQ(Text(Control(frmMain::kCmdSave)), words.save);
 }
