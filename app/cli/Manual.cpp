@@ -211,11 +211,21 @@ bool IsWide(char32_t c) {
            (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
-// CJK punctuation a line must not start with.
+// What a Chinese or Japanese line must not start with: closing punctuation, the long vowel mark,
+// the iteration mark, the middle dot and the small kana.
 bool ClosesText(char32_t c) {
-    return (c >= 0x3001 && c <= 0x3002) || c == 0x3009 || c == 0x300B || c == 0x300D ||
-           c == 0x300F || c == 0x3011 || c == 0xFF01 || c == 0xFF09 || c == 0xFF0C || c == 0xFF0E ||
-           c == 0xFF1A || c == 0xFF1B || c == 0xFF1F;
+    static constexpr char32_t kSmallKana[] = {0x3041, 0x3043, 0x3045, 0x3047, 0x3049, 0x3063,
+                                              0x3083, 0x3085, 0x3087, 0x308E, 0x3095, 0x3096,
+                                              0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30C3,
+                                              0x30E3, 0x30E5, 0x30E7, 0x30EE, 0x30F5, 0x30F6};
+    for (char32_t small : kSmallKana) {
+        if (c == small) {
+            return true;
+        }
+    }
+    return (c >= 0x3001 && c <= 0x3002) || c == 0x3005 || c == 0x3009 || c == 0x300B ||
+           c == 0x300D || c == 0x300F || c == 0x3011 || c == 0x30FB || c == 0x30FC || c == 0xFF01 ||
+           c == 0xFF09 || c == 0xFF0C || c == 0xFF0E || c == 0xFF1A || c == 0xFF1B || c == 0xFF1F;
 }
 
 // text wrapped to kHelpWidth columns, every line indented by indent. Lines break at blanks, and

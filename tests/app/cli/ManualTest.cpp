@@ -102,6 +102,10 @@ std::size_t Columns(const std::string& line) {
 } // namespace
 
 TEST(HelpTextTest, WrapsOtherScriptsByColumnsBreakingChineseBetweenCharacters) {
+    std::string japanese;
+    for (int i = 0; i < 20; ++i) {
+        japanese += "セーブデー";
+    }
     const struct {
         std::string text;
         std::size_t shortestLine; // in columns, but for the last line
@@ -115,6 +119,8 @@ TEST(HelpTextTest, WrapsOtherScriptsByColumnsBreakingChineseBetweenCharacters) {
         {"以标签指定的语言显示消息，而不是系统的语言。脚本读取的内容在所有语言中都相同，文件名保持"
          "原样。以标签指定的语言显示消息，而不是系统的语言。",
          70},
+        // Japanese: never before the long vowel mark, which every fifth character here is.
+        {japanese, 60},
     };
     for (const auto& c : cases) {
         Manual manual{"tool", "does it", {{"tool", c.text}}, {}};
@@ -134,6 +140,7 @@ TEST(HelpTextTest, WrapsOtherScriptsByColumnsBreakingChineseBetweenCharacters) {
             const std::string words = shown[i].substr(6);
             EXPECT_NE(words.rfind("。", 0), 0u);
             EXPECT_NE(words.rfind("，", 0), 0u);
+            EXPECT_NE(words.rfind("ー", 0), 0u);
             if (i + 1 < shown.size()) {
                 EXPECT_GE(Columns(shown[i]), c.shortestLine);
             }
