@@ -423,10 +423,11 @@ std::string ListChangedSaves(const std::vector<FileOutcome>& files) {
     std::string listing;
     for (const FileOutcome& file : files) {
         if (file.changed) {
-            listing += "\n" + Tr("{name}: {old} -> {new}",
-                                 {{"name", file.name},
-                                  {"old", file.oldValue ? DlcValueText(*file.oldValue) : "?"},
-                                  {"new", file.newValue ? DlcValueText(*file.newValue) : "?"}});
+            listing += '\n';
+            listing += Tr("{name}: {old} -> {new}",
+                          {{"name", file.name},
+                           {"old", file.oldValue ? DlcValueText(*file.oldValue) : "?"},
+                           {"new", file.newValue ? DlcValueText(*file.newValue) : "?"}});
         }
     }
     return listing.empty() ? listing : Tr("Changed:") + listing;
@@ -509,8 +510,10 @@ std::string NotRestoredLines(const std::vector<RestoreOutcome>& files) {
     std::string lines;
     for (const RestoreOutcome& file : files) {
         if (!file.restored) {
+            if (!lines.empty()) {
+                lines += '\n';
+            }
             lines +=
-                (lines.empty() ? "" : "\n") +
                 Tr("{name}: {reason}", {{"name", file.name}, {"reason", Say(file.fullReason())}});
         }
     }
