@@ -104,6 +104,26 @@ std::string UseLanguage(std::string_view chosen) {
     return current.language;
 }
 
+std::string TakeLanguageOption(std::vector<std::string>& arguments) {
+    constexpr std::string_view kOption = "--language";
+    std::string language;
+    for (std::size_t i = 0; i < arguments.size();) {
+        const std::string& argument = arguments[i];
+        const auto at = arguments.begin() + static_cast<std::ptrdiff_t>(i);
+        if (argument == kOption && i + 1 < arguments.size()) {
+            language = arguments[i + 1];
+            arguments.erase(at, at + 2);
+        } else if (argument.starts_with(kOption) && argument.size() > kOption.size() &&
+                   argument[kOption.size()] == '=') {
+            language = argument.substr(kOption.size() + 1);
+            arguments.erase(at);
+        } else {
+            ++i;
+        }
+    }
+    return language;
+}
+
 std::string CurrentLanguage() {
     return TheCurrent().language;
 }

@@ -40,6 +40,11 @@ inline constexpr const char* kPseudoLanguage = "pseudo";
 // catalogue's name, "" for English.
 std::string UseLanguage(std::string_view chosen = {});
 
+// Takes "--language TAG" or "--language=TAG" out of a program's arguments (those after its name)
+// and gives TAG, the last one when given twice; "" when none is. A "--language" without its tag
+// stays, for the program to refuse.
+std::string TakeLanguageOption(std::vector<std::string>& arguments);
+
 // The program's language as UseLanguage gave it: "" for English.
 std::string CurrentLanguage();
 

@@ -6,21 +6,17 @@
 #include <QLibraryInfo>
 #include <QStringList>
 #include <QTranslator>
-#include <cstring>
-#include <string_view>
+#include <vector>
 
 namespace language {
 
 std::string ChooseFromArguments(int& argc, char** argv) {
-    std::string chosen;
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::string chosen = ostrapel::TakeLanguageOption(arguments);
+    // What is left keeps its order: each argument of argv[1..] that stays moves forward.
     int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--language" && i + 1 < argc) {
-            chosen = argv[++i];
-        } else if (argument.starts_with("--language=")) {
-            chosen = argument.substr(std::strlen("--language="));
-        } else {
+    for (int i = 1; i < argc && static_cast<std::size_t>(kept - 1) < arguments.size(); ++i) {
+        if (arguments[static_cast<std::size_t>(kept - 1)] == argv[i]) {
             argv[kept++] = argv[i];
         }
     }

@@ -21,22 +21,16 @@ std::vector<std::wstring> Arguments() {
 }
 
 std::string TakeLanguage(std::vector<std::wstring>& arguments) {
-    constexpr std::wstring_view kOption = L"--language";
-    std::string language;
-    for (std::size_t i = 0; i < arguments.size();) {
-        const std::wstring& argument = arguments[i];
-        if (argument == kOption && i + 1 < arguments.size()) {
-            language = ostrapel::win::Utf8(arguments[i + 1]);
-            arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
-                            arguments.begin() + static_cast<std::ptrdiff_t>(i + 2));
-        } else if (argument.starts_with(kOption) && argument.size() > kOption.size() &&
-                   argument[kOption.size()] == L'=') {
-            language = ostrapel::win::Utf8(argument.substr(kOption.size() + 1));
-            arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
-        }
+    std::vector<std::string> utf8;
+    for (const std::wstring& argument : arguments) {
+        utf8.push_back(ostrapel::win::Utf8(argument));
     }
+    const std::string language = ostrapel::TakeLanguageOption(utf8);
+    std::vector<std::wstring> left;
+    for (const std::string& argument : utf8) {
+        left.push_back(ostrapel::win::Wide(argument));
+    }
+    arguments = std::move(left);
     return language;
 }
 

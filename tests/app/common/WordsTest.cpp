@@ -173,6 +173,26 @@ TEST(Languages, ThePreferredOneFoundByItsRegionOrItsLanguage) {
     }
 }
 
+// The last one wins; a --language without its tag stays for the program to refuse.
+TEST(Languages, TheOptionIsTakenOutOfTheArguments) {
+    struct Case {
+        std::vector<std::string> given;
+        std::string language;
+        std::vector<std::string> left;
+    };
+    for (const Case& c :
+         {Case{{"out.png", "--loaded"}, "", {"out.png", "--loaded"}},
+          Case{{"--language", "de", "out.png"}, "de", {"out.png"}},
+          Case{{"out.png", "--language=pt_BR", "--loaded"}, "pt_BR", {"out.png", "--loaded"}},
+          Case{{"--language", "de", "--language", "zh-CN"}, "zh-CN", {}},
+          Case{{"out.png", "--language"}, "", {"out.png", "--language"}},
+          Case{{"--languages", "de"}, "", {"--languages", "de"}}}) {
+        std::vector<std::string> arguments = c.given;
+        EXPECT_EQ(TakeLanguageOption(arguments), c.language);
+        EXPECT_EQ(arguments, c.left);
+    }
+}
+
 TEST(Words, PhrasesAreSaidInTheChosenLanguageWithVerbatimPartsKept) {
     const Catalogue russian = Catalogue::FromMo(
         Mo(Header(kRussianRule), {{"copy failed: {reason}", "не удалось скопировать: {reason}"},

@@ -1416,27 +1416,6 @@ TEST(Win32ReportBox, TakesTheFirstSummaryThatFitsTheScreen) {
     }
 }
 
-// --language TAG or --language=TAG is taken out of the arguments, the last one winning; a
-// --language without its tag stays for the program to refuse.
-TEST(Win32Options, TakesTheLanguageOutOfTheArguments) {
-    struct Case {
-        std::vector<std::wstring> given;
-        std::string language;
-        std::vector<std::wstring> left;
-    };
-    for (const Case& c :
-         {Case{{L"out.png", L"--loaded"}, "", {L"out.png", L"--loaded"}},
-          Case{{L"--language", L"de", L"out.png"}, "de", {L"out.png"}},
-          Case{{L"out.png", L"--language=pt_BR", L"--loaded"}, "pt_BR", {L"out.png", L"--loaded"}},
-          Case{{L"--language", L"de", L"--language", L"zh-CN"}, "zh-CN", {}},
-          Case{{L"out.png", L"--language"}, "", {L"out.png", L"--language"}},
-          Case{{L"--languages", L"de"}, "", {L"--languages", L"de"}}}) {
-        std::vector<std::wstring> arguments = c.given;
-        EXPECT_EQ(mdlOptions::TakeLanguage(arguments), c.language);
-        EXPECT_EQ(arguments, c.left);
-    }
-}
-
 // The classic label font is a raster font of the Central European code page, which font linking
 // passes over: labels whose words it cannot show take a TrueType font that shows them or links to
 // one that does.
