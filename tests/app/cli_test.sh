@@ -5,20 +5,7 @@
 set -u
 : "${OSTRAPEL_CLI:?path of ostrapel-cli}" "${STAND_IN_TOOL:?path of the stand-in tool}"
 
-emulator=()
-exe=
-if [ -n "${OSTRAPEL_EMULATOR:-}" ]; then
-    IFS=';' read -ra emulator <<<"$OSTRAPEL_EMULATOR"
-    exe=.exe
-fi
-native() { # a path as the programs under test take it
-    if [ -n "$exe" ]; then
-        local path=${1//\//\\}
-        printf 'Z:%s' "$path"
-    else
-        printf '%s' "$1"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/emulator.sh"
 run_quietly() { # runs a program, its output without the carriage returns of Windows lines
     local rc=0
     "${emulator[@]}" "$@" >"$root/raw-out" 2>"$root/raw-err" || rc=$?

@@ -6,14 +6,7 @@
 set -u
 : "${OSTRAPEL_CLI:?path of ostrapel-cli}" "${STAND_IN_TOOL:?path of the stand-in tool}"
 
-emulator=()
-exe=
-if [ -n "${OSTRAPEL_EMULATOR:-}" ]; then
-    IFS=';' read -ra emulator <<<"$OSTRAPEL_EMULATOR"
-    exe=.exe
-fi
-native() { if [ -n "$exe" ]; then local p=${1//\//\\}; printf 'Z:%s' "$p"; else printf '%s' "$1"; fi; }
-
+. "$(dirname "${BASH_SOURCE[0]}")/../../support/emulator.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/../../support/check.sh"
 
 root=$(mktemp -d)
