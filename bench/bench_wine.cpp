@@ -172,8 +172,8 @@ public:
                 }
                 return took;
             }
-            std::fprintf(stderr, "a bare wine start failed, %s: %s\n", outcome.describe().c_str(),
-                         outcome.lastOutputLine().c_str());
+            std::fprintf(stderr, "a bare wine start failed, %s: %s\n",
+                         outcome.phrase().English().c_str(), outcome.lastOutputLine().c_str());
             Check(attempt < 2, "a bare wine start, three times");
             ++failed_;
         }

@@ -79,10 +79,6 @@ Phrase CrashPhrase(int exitCode) {
     return Phrase(N_("{name}, {code}")).With("name", Phrase(name)).With("code", std::string(hex));
 }
 
-std::string ProcessOutcome::describe() const {
-    return phrase().English();
-}
-
 Phrase ProcessOutcome::phrase() const {
     switch (kind) {
     case Kind::NotStarted:

@@ -71,10 +71,8 @@ struct ProcessOutcome {
     // Whether a Windows program ended by an exception it did not handle (IsCrashCode).
     bool crashed() const { return kind == Kind::Exited && IsCrashCode(exitCode); }
     // "exit code 3", "crashed (access violation, 0xC0000005)", "killed by signal 9 (Killed)",
-    // "could not be started: ...", "did not finish within 120 s", "cancelled"
-    std::string describe() const;
-    // The same as a phrase; the system's words (why it could not be started, a signal's name)
-    // verbatim.
+    // "could not be started: ...", "did not finish within 120 s", "cancelled"; the system's words
+    // (why it could not be started, a signal's name) verbatim.
     Phrase phrase() const;
     // The last non-empty line of the output, at most maxLength characters.
     std::string lastOutputLine(std::size_t maxLength = 200) const;

@@ -179,10 +179,6 @@ HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share, DWORD fl
     return handle;
 }
 
-std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts) {
-    return WriteRefusal(error, facts).English();
-}
-
 Phrase WriteRefusal(unsigned long error, const RefusalFacts& facts) {
     if (InUse(error)) {
         return kInUse;

@@ -58,8 +58,6 @@ struct RefusalFacts {
 // access denied by what is known of it, and where the access lists allow the write, as Windows
 // refusing it with its likely causes (ransomware protection such as Controlled folder access;
 // on a network share, the share's own permissions). Otherwise the system's reason.
-std::string WriteRefusalText(unsigned long error, const RefusalFacts& facts);
-// The same as a phrase.
 Phrase WriteRefusal(unsigned long error, const RefusalFacts& facts);
 
 } // namespace ostrapel::win

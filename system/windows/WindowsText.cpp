@@ -126,10 +126,6 @@ std::string SystemMessage(unsigned long code, unsigned long language) {
 
 } // namespace
 
-std::string ErrorTextWith(unsigned long code, MessageLookup lookup) {
-    return ErrorPhraseWith(code, lookup).English();
-}
-
 Phrase ErrorPhraseWith(unsigned long code, MessageLookup lookup) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -165,10 +161,6 @@ Phrase ErrorPhraseWith(unsigned long code, MessageLookup lookup) {
     // The system's own words, in its language, are shown as they are.
     return message.empty() ? Phrase(N_("Windows error {code}")).With("code", std::to_string(code))
                            : Phrase::Verbatim(std::move(message));
-}
-
-std::string ErrorText(unsigned long code) {
-    return ErrorTextWith(code, SystemMessage);
 }
 
 Phrase ErrorPhrase(unsigned long code) {

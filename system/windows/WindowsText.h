@@ -18,9 +18,8 @@ std::string Utf8(std::wstring_view wide);
 // manifest setting. "." and ".." are resolved, '/' becomes '\\'.
 std::wstring FilePath(const std::string& utf8);
 
-// What a Windows error code means, in the words the POSIX build uses where there are some.
-std::string ErrorText(unsigned long code);
-// The same as a phrase: our words from the catalogue, the system's message verbatim.
+// What a Windows error code means, in the words the POSIX build uses where there are some: our
+// words from the catalogue, the system's message verbatim.
 Phrase ErrorPhrase(unsigned long code);
 Status ErrorStatus(unsigned long code);
 Status LastErrorStatus();
@@ -45,9 +44,8 @@ inline constexpr const char* kInUse = N_("in use by another program (is the game
 // A system message for code in a language (0: the user's), empty when there is none.
 using MessageLookup = std::string (*)(unsigned long code, unsigned long language);
 
-// ErrorText with the system's messages looked up by lookup: in US English, else in the user's
+// ErrorPhrase with the system's messages looked up by lookup: in US English, else in the user's
 // language (a Windows without the English pack), else "Windows error N".
-std::string ErrorTextWith(unsigned long code, MessageLookup lookup);
 Phrase ErrorPhraseWith(unsigned long code, MessageLookup lookup);
 
 } // namespace ostrapel::win

@@ -141,6 +141,6 @@ TEST(ProcessOutcomeText, AWindowsExceptionCodeIsACrashNamedInWords) {
         ProcessOutcome outcome;
         outcome.kind = ProcessOutcome::Kind::Exited;
         outcome.exitCode = static_cast<int>(c.code);
-        EXPECT_EQ(outcome.describe(), c.said) << std::hex << c.code;
+        EXPECT_EQ(outcome.phrase().English(), c.said) << std::hex << c.code;
     }
 }

@@ -581,7 +581,7 @@ TEST(WindowsReplaceRules, ARefusedWriteIsNamedByItsCause) {
         {ERROR_DISK_FULL, allows, "No space left on device"},
     };
     for (const auto& [error, facts, said] : cases) {
-        EXPECT_EQ(win::WriteRefusalText(error, facts), said) << error;
+        EXPECT_EQ(win::WriteRefusal(error, facts).English(), said) << error;
     }
 }
 
@@ -597,8 +597,8 @@ TEST(WindowsErrorText, FallsBackToTheUsersLanguageThenToTheNumber) {
         auto found = messages.find({code, language});
         return found != messages.end() ? found->second : std::string();
     };
-    EXPECT_EQ(win::ErrorTextWith(1, lookup), "Incorrect function");
-    EXPECT_EQ(win::ErrorTextWith(225, lookup), "Die Datei enth\xC3\xA4lt einen Virus");
-    EXPECT_EQ(win::ErrorTextWith(1117, lookup), "Windows error 1117");
-    EXPECT_EQ(win::ErrorTextWith(ERROR_ACCESS_DENIED, lookup), "Permission denied");
+    EXPECT_EQ(win::ErrorPhraseWith(1, lookup).English(), "Incorrect function");
+    EXPECT_EQ(win::ErrorPhraseWith(225, lookup).English(), "Die Datei enth\xC3\xA4lt einen Virus");
+    EXPECT_EQ(win::ErrorPhraseWith(1117, lookup).English(), "Windows error 1117");
+    EXPECT_EQ(win::ErrorPhraseWith(ERROR_ACCESS_DENIED, lookup).English(), "Permission denied");
 }

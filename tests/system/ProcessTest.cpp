@@ -37,13 +37,14 @@ TEST(ProcessRunner, ReportsHowTheProgramEnded) {
     EXPECT_EQ(failed.kind, ProcessOutcome::Kind::Exited);
     EXPECT_EQ(failed.exitCode, 3);
     EXPECT_FALSE(failed.succeeded());
-    EXPECT_EQ(failed.describe(), "exit code 3");
+    EXPECT_EQ(failed.phrase().English(), "exit code 3");
 
     ProcessOutcome killed = Shell("kill -9 $$");
     EXPECT_EQ(killed.kind, ProcessOutcome::Kind::Signaled);
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
-    EXPECT_EQ(killed.describe().rfind("killed by signal 9", 0), 0u) << killed.describe();
+    EXPECT_EQ(killed.phrase().English().rfind("killed by signal 9", 0), 0u)
+        << killed.phrase().English();
 }
 
 TEST(ProcessRunner, GivesTheProgramTheWorkingAndTemporaryFolderOfItsRun) {
@@ -63,7 +64,7 @@ TEST(ProcessRunner, ReportsAProgramThatCannotStart) {
     ProcessOutcome missing = Scn_Process().Run_Process(CommandLine{dir / "no-such-tool", {}});
     EXPECT_EQ(missing.kind, ProcessOutcome::Kind::NotStarted);
     EXPECT_FALSE(missing.succeeded());
-    EXPECT_EQ(missing.describe(), "could not be started: No such file or directory");
+    EXPECT_EQ(missing.phrase().English(), "could not be started: No such file or directory");
 
     testsupport::WriteFile(dir / "not-executable", "#!/bin/sh\nexit 0\n");
     ProcessOutcome denied = Scn_Process().Run_Process(CommandLine{dir / "not-executable", {}});
@@ -150,7 +151,7 @@ TEST(ProcessRunner, EndsAProgramThatOutrunsItsTimeLimitWithEverythingItStarted) 
                   {std::chrono::milliseconds(1500), nullptr});
     EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut);
     EXPECT_FALSE(outcome.succeeded());
-    EXPECT_EQ(outcome.describe(), "did not finish within 1500 ms");
+    EXPECT_EQ(outcome.phrase().English(), "did not finish within 1500 ms");
     std::istringstream ids(ReadFile(pids));
     int count = 0;
     for (pid_t pid; ids >> pid; ++count) {
@@ -159,7 +160,7 @@ TEST(ProcessRunner, EndsAProgramThatOutrunsItsTimeLimitWithEverythingItStarted) 
     EXPECT_EQ(count, 2);
 
     outcome.timeLimit = std::chrono::seconds(120);
-    EXPECT_EQ(outcome.describe(), "did not finish within 120 s");
+    EXPECT_EQ(outcome.phrase().English(), "did not finish within 120 s");
 }
 
 TEST(ProcessRunner, EndsHelpersAProgramLeavesBehindWhenItEnds) {
@@ -182,7 +183,7 @@ TEST(ProcessRunner, ACancelEndsTheRunAtOnceAndStartsNoOther) {
     const auto took = std::chrono::steady_clock::now() - start;
     canceller.join();
     EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::Cancelled);
-    EXPECT_EQ(outcome.describe(), "cancelled");
+    EXPECT_EQ(outcome.phrase().English(), "cancelled");
     EXPECT_LT(took, std::chrono::seconds(30));
 
     TempDir dir;

@@ -55,7 +55,7 @@ TEST(WindowsProcessRunner, ReportsExitCodesAndKeepsTheOutputsTail) {
 
     ProcessOutcome failed = RunProbe({"exit", "3"});
     EXPECT_EQ(failed.exitCode, 3);
-    EXPECT_EQ(failed.describe(), "exit code 3");
+    EXPECT_EQ(failed.phrase().English(), "exit code 3");
 
     ProcessOutcome said = RunProbe({"say", "first", "the last words"});
     EXPECT_EQ(said.output, "first\nthe last words\n");
@@ -85,7 +85,7 @@ TEST(WindowsProcessRunner, ReportsAProgramThatCannotStart) {
     TempDir dir;
     ProcessOutcome missing = Scn_Process().Run_Process(CommandLine{dir / "no-such-tool.exe", {}});
     EXPECT_EQ(missing.kind, ProcessOutcome::Kind::NotStarted);
-    EXPECT_EQ(missing.describe(), "could not be started: No such file or directory");
+    EXPECT_EQ(missing.phrase().English(), "could not be started: No such file or directory");
 
     ProcessOutcome unwritable = Scn_Process().Run_Process(CommandLine{"a\"b.exe", {}});
     EXPECT_EQ(unwritable.kind, ProcessOutcome::Kind::NotStarted);
@@ -156,7 +156,7 @@ TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
 
     const UINT own = ::GetErrorMode();
     ProcessOutcome outcome = RunProbe({"crashguard"});
-    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    ASSERT_TRUE(outcome.succeeded()) << outcome.phrase().English();
     EXPECT_EQ(::GetErrorMode(), own) << "the runner's own error mode is put back";
     if (UnderWine()) {
         GTEST_SKIP() << "Wine passes no error mode on and shows a program no limits of its job: "
@@ -227,7 +227,7 @@ TEST(WindowsProcessRunner, EndsAProgramThatRunsOutOfTime) {
     ProcessOutcome outcome = RunProbe({"sleep", "20000"}, Scn_Process::kHidden, limits);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut);
-    EXPECT_EQ(outcome.describe(), "did not finish within 300 ms");
+    EXPECT_EQ(outcome.phrase().English(), "did not finish within 300 ms");
     EXPECT_LT(took, std::chrono::seconds(10));
 }
 
@@ -321,7 +321,7 @@ TEST(WindowsProcessRunner, StartsAToolInAFolderOutsideTheCodePageByItsShortForm)
     limits.workingFolder = folder;
     ProcessOutcome outcome =
         Scn_Process().Run_Process(CommandLine{probe, {"place"}}, Scn_Process::kHidden, limits);
-    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    ASSERT_TRUE(outcome.succeeded()) << outcome.phrase().English();
     const std::string shown = outcome.output.substr(0, outcome.output.find('\n'));
     EXPECT_EQ(win::Wide(shown), shortFolder);
     outcome = Scn_Process().Run_Process(CommandLine{probe, {"commandline"}}, Scn_Process::kHidden,

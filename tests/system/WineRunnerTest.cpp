@@ -73,7 +73,7 @@ TEST(WineBridge, RunsTheWindowsToolWithTheExactCommandLine) {
         const std::string save = scene.save(name, 7);
         ProcessOutcome deciphered = scene.run("decrypt", save);
         EXPECT_TRUE(deciphered.succeeded())
-            << name << ": " << deciphered.describe() << ": " << deciphered.output;
+            << name << ": " << deciphered.phrase().English() << ": " << deciphered.output;
         EXPECT_EQ(ReadFile(save), PlainSave(1000, 7)) << name;
         EXPECT_TRUE(Exists(save + ".backup")) << name;
         ProcessOutcome enciphered = scene.run("encrypt", save);
@@ -110,7 +110,7 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
     const std::string odd = scene.folder + "/odd\xb2name.sav";
     WriteFile(odd, EncipheredSave(1000, 2));
     ProcessOutcome mapped = scene.run("decrypt", odd);
-    EXPECT_TRUE(mapped.succeeded()) << mapped.describe() << ": " << mapped.output;
+    EXPECT_TRUE(mapped.succeeded()) << mapped.phrase().English() << ": " << mapped.output;
     EXPECT_EQ(ReadFile(odd), PlainSave(1000, 2));
     ProcessOutcome unmapped = scene.run("decrypt", scene.folder + "/missing\xb2name.sav");
     EXPECT_EQ(unmapped.kind, ProcessOutcome::Kind::NotStarted);
@@ -121,7 +121,8 @@ TEST(WineBridge, ReportsExitCodesAndOutputAsForANativeProgram) {
     {
         ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:crash:a.sav");
         ProcessOutcome crashed = scene.run("decrypt", save);
-        EXPECT_EQ(crashed.describe(), "crashed (access violation, 0xC0000005)") << crashed.output;
+        EXPECT_EQ(crashed.phrase().English(), "crashed (access violation, 0xC0000005)")
+            << crashed.output;
         EXPECT_EQ(ReadFile(save), EncipheredSave(1000, 1));
     }
     EXPECT_TRUE(scene.run("decrypt", save).succeeded());
@@ -170,11 +171,11 @@ TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
     };
     // Standard output and error, both.
     ProcessOutcome said = run({"say", "first", "the last words"});
-    EXPECT_TRUE(said.succeeded()) << said.describe();
+    EXPECT_TRUE(said.succeeded()) << said.phrase().English();
     EXPECT_EQ(said.output, "first\nthe last words\n");
     // Far more than a pipe holds: the program is read while it runs, and the tail is kept.
     ProcessOutcome chatty = run({"lines", "30000"});
-    EXPECT_TRUE(chatty.succeeded()) << chatty.describe();
+    EXPECT_TRUE(chatty.succeeded()) << chatty.phrase().English();
     EXPECT_EQ(chatty.output.size(), ProcessOutcome::kOutputKept);
     EXPECT_EQ(chatty.lastOutputLine(), "line29999");
     EXPECT_EQ(run({"stdin"}).output, "eof");
@@ -184,7 +185,7 @@ TEST(WineBridge, CollectsTheOutputTailOfAnyLengthWithAnEmptyInput) {
     // first its own again: the strict stand-in refuses any other.
     const std::string save = scene.save("between.sav", 6);
     ProcessOutcome other = scene.run("decrypt", save);
-    EXPECT_TRUE(other.succeeded()) << other.describe() << ": " << other.output;
+    EXPECT_TRUE(other.succeeded()) << other.phrase().English() << ": " << other.output;
     std::string windowsProbe = "Z:" + probe; // the test prefix maps / to Z:
     std::replace(windowsProbe.begin(), windowsProbe.end(), '/', '\\');
     ProcessOutcome again = run({"commandline"});
@@ -200,8 +201,8 @@ TEST(WineBridge, EndsAWindowsToolAtItsTimeLimitOrOnCancelWithWhatItStarted) {
         const auto start = std::chrono::steady_clock::now();
         ProcessOutcome outcome = scene.run("encrypt", save, {1500ms, nullptr});
         const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut) << outcome.describe();
-        EXPECT_EQ(outcome.describe(), "did not finish within 1500 ms");
+        EXPECT_EQ(outcome.kind, ProcessOutcome::Kind::TimedOut) << outcome.phrase().English();
+        EXPECT_EQ(outcome.phrase().English(), "did not finish within 1500 ms");
         EXPECT_LT(took, 10s);
         EXPECT_FALSE(scene.toolsRunning());
 

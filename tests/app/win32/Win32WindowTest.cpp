@@ -1463,8 +1463,9 @@ TEST(Win32Window, ACipherToolThatCrashesEndsAtOnceWithADisplay) {
     const ostrapel::ProcessOutcome outcome =
         ostrapel::Scn_Process().Run_Process({testsupport::StandInToolPath(), {"/decrypt:" + save}},
                                             ostrapel::Scn_Process::kHidden, limits);
-    EXPECT_EQ(outcome.kind, ostrapel::ProcessOutcome::Kind::Exited) << outcome.describe();
-    EXPECT_EQ(outcome.describe(), "crashed (unhandled exception, 0xC0000144)") << outcome.output;
+    EXPECT_EQ(outcome.kind, ostrapel::ProcessOutcome::Kind::Exited) << outcome.phrase().English();
+    EXPECT_EQ(outcome.phrase().English(), "crashed (unhandled exception, 0xC0000144)")
+        << outcome.output;
 }
 
 // The window in German and in Russian (win32_window_de, win32_window_ru: one language a process,
