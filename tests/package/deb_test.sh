@@ -38,6 +38,28 @@ description=$(dpkg-deb -f "$deb" Description)
 check "its description has no list separator" test "${description//;/}" = "$description"
 check "its description's lines fit 80 columns" test "$(wc -L <<<"$description")" -lt 80
 check "its description has a summary and more lines" test "$(wc -l <<<"$description")" -gt 2
+# What the package needs, scripts/install-deps installs (itself or as a dependency of what it
+# names), so the tests see what a player has; of alternatives, one is enough.
+named=$(dirname "${BASH_SOURCE[0]}")/../../scripts/install-deps
+# shellcheck disable=SC2046
+apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+    --no-replaces --no-enhances $("$named" --list --windows) 2>/dev/null | grep -v '^ ' |
+    sort -u >"$root/installed"
+installed_by_deps() { # a package field's groups; prints those none of whose alternatives is there
+    tr ',' '\n' <<<"$1" | sed 's/([^)]*)//g' | while read -r group; do
+        [ -n "$group" ] || continue
+        found=false
+        for package in ${group//|/ }; do
+            grep -qx "$package" "$root/installed" && found=true
+        done
+        $found || echo "$group"
+    done
+}
+for field in Depends Recommends; do
+    left=$(installed_by_deps "$(dpkg-deb -f "$deb" "$field")")
+    check "scripts/install-deps installs what the package's $field names${left:+ (not: $left)}" \
+        test -z "$left"
+done
 # Debian's own checks: no error, no warning.
 lintian --fail-on error,warning --info "$deb" >"$root/lintian" 2>&1
 check "lintian finds no error and no warning" test $? -eq 0
