@@ -187,10 +187,10 @@ check "with a closed output the work folder is emptied" work_folder_clear
 # The first SIGINT, SIGTERM or SIGHUP cancels: the tool run is ended, nothing more starts.
 interrupt() { # interrupt SIGNAL: starts a batch whose tool hangs on b.sav, then signals it
     : >"$root/tool.log"
-    STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="encrypt:hang=20000:b.sav" \
+    STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_FAULTS="encrypt:hang=120000:b.sav" \
         "$cli" --dlc 1.00 "$many" >"$root/out" 2>&1 &
     local pid=$! i
-    for i in $(seq 500); do grep -q "encrypt b.sav" "$root/tool.log" 2>/dev/null && break; sleep 0.02; done
+    for i in $(seq $((3000 * ${OSTRAPEL_TIME_FACTOR:-1}))); do grep -q "encrypt b.sav" "$root/tool.log" 2>/dev/null && break; sleep 0.02; done
     kill -s "$1" "$pid"
     wait "$pid"
 }
@@ -206,11 +206,13 @@ for sig in INT TERM HUP; do
     check "SIG$sig: no tool is left running" test -z "$(pgrep -f "encrypt:$app/Decrypt/temp/b.sav")"
 done
 
-# A hung tool is ended at its time limit and the batch goes on.
-STAND_IN_CIPHER_FAULTS="decrypt:hang=20000:a.sav" "$cli" --tool-timeout 0.4 --dlc 4.00 "$many" \
-    >"$root/out" 2>&1
+# A hung tool is ended at its time limit and the batch goes on; the limit leaves the other
+# saves' runs time enough on a busy machine.
+limit=$((2 * ${OSTRAPEL_TIME_FACTOR:-1}))
+STAND_IN_CIPHER_FAULTS="decrypt:hang=120000:a.sav" "$cli" --tool-timeout "$limit" --dlc 4.00 \
+    "$many" >"$root/out" 2>&1
 check "a time-out exits 1" test $? -eq 1
-check "a time-out is reported" grep -q "^a.sav: cipher tool did not finish within 400 ms" "$root/out"
+check "a time-out is reported" grep -q "^a.sav: cipher tool did not finish within $limit s" "$root/out"
 check "a time-out leaves that save, converts the rest" test "$(fields)" = "2c01 9001 9001 9001 "
 "$cli" --tool-timeout soon --dlc 4.00 "$many" >/dev/null 2>&1
 check "a time limit that is no number is bad usage" test $? -eq 2
@@ -447,10 +449,10 @@ while read -r -u 3 fault jobs expected before; do
     : >"$root/tool.log"
     rm -rf "$root/counts" && mkdir "$root/counts"
     STAND_IN_CIPHER_LOG="$root/tool.log" STAND_IN_CIPHER_STATE="$root/counts" \
-        STAND_IN_CIPHER_FAULTS="$fault:hang=20000:*#$((before > 0 ? 2 : 1))" \
+        STAND_IN_CIPHER_FAULTS="$fault:hang=120000:*#$((before > 0 ? 2 : 1))" \
         "$cli" "${options[@]}" --dlc 1.00 "$many" >"$root/out" 2>&1 &
     pid=$!
-    for i in $(seq 500); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge $((before + expected)) ] && break; sleep 0.02; done
+    for i in $(seq $((3000 * ${OSTRAPEL_TIME_FACTOR:-1}))); do [ "$(grep -c "^$fault" "$root/tool.log")" -ge $((before + expected)) ] && break; sleep 0.02; done
     kill -s INT "$pid"
     wait "$pid"
     status=$?

@@ -904,7 +904,8 @@ void Harness::runToolVariant() {
         const std::string argument =
             "/" + which.direction + ":" + work_ + which.folder + state_[index].name;
         Run run = start(Label(value), faults);
-        const pid_t tool = waitForTool(run, argument, std::chrono::seconds(60));
+        const pid_t tool =
+            waitForTool(run, argument, std::chrono::seconds(60 * testsupport::kTimeFactor));
         if (tool > 0) {
             // Anywhere in the run: starting, sleeping, reading, writing its pieces, ending.
             const auto delay = Micros(uniform(0, (sleepMs_ + paceMs_) * 1000L));
@@ -951,7 +952,7 @@ void Harness::runHangVariant() {
         const std::string when =
             "hang " + std::to_string(round + 1) + " (" + hung.direction + " " + name + ")";
         pid_t tool = waitForTool(run, "/" + hung.direction + ":" + work_ + hung.folder + name,
-                                 std::chrono::seconds(60));
+                                 std::chrono::seconds(60 * testsupport::kTimeFactor));
         if (tool < 0) {
             fail(when + ": the hanging tool was not seen");
             ::kill(run.pid, SIGKILL);

@@ -10,6 +10,19 @@
 
 namespace testsupport {
 
+// How much longer a test may wait for an event than on an idle machine without sanitizers:
+// OSTRAPEL_TIME_FACTOR from the build (larger under the sanitizers). Waits are on events, so a
+// large limit costs nothing when the test passes; it only bounds a test that fails.
+#ifndef OSTRAPEL_TIME_FACTOR
+#define OSTRAPEL_TIME_FACTOR 1
+#endif
+constexpr int kTimeFactor = OSTRAPEL_TIME_FACTOR;
+// Heavy cases (hundreds of saves) run lighter where each step is several times slower.
+constexpr bool kLighter = kTimeFactor > 1;
+constexpr int ScaledMs(int ms) {
+    return ms * kTimeFactor;
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:

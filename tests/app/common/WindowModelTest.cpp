@@ -42,7 +42,7 @@ void PrintTo(const WindowControls& c, std::ostream* out) {
 namespace {
 
 constexpr std::size_t kSize = 1000;
-constexpr auto kTimeout = std::chrono::seconds(60);
+constexpr auto kTimeout = std::chrono::seconds(60 * testsupport::kTimeFactor);
 
 // Records what the model shows; answers the browser and the question from scripts.
 struct FakeView final : WindowView {

@@ -31,7 +31,7 @@ using testsupport::WriteFile;
 
 namespace {
 
-constexpr int kBatchTimeoutMs = 60000;
+constexpr int kBatchTimeoutMs = testsupport::ScaledMs(60000);
 
 // Saves a.sav, b.sav, c.sav of different sizes and seeds.
 void WriteSaves(const guitest::WindowFixture& fixture, int count = 3) {

@@ -28,6 +28,13 @@
 #include <string>
 #include <vector>
 
+// Qt's QTRY_ macros wait 5 s at most: scaled like every other wait on an event.
+#undef QTRY_VERIFY
+#define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT((expr), testsupport::ScaledMs(20000))
+#undef QTRY_COMPARE
+#define QTRY_COMPARE(expr, expected)                                                               \
+    QTRY_COMPARE_WITH_TIMEOUT((expr), (expected), testsupport::ScaledMs(20000))
+
 namespace guitest {
 
 // Stands in for the folder dialog: hands out scripted answers, nothing meaning cancel.

@@ -28,7 +28,7 @@ using testsupport::WriteFile;
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
+constexpr int kTimeoutMs = testsupport::ScaledMs(60000);
 const QStringList kPictures = {"shot_1.png", "shot_2.png", "shot_3.png"};
 constexpr const char* kToolSaid = "failed on purpose"; // the stand-in's complaint
 

@@ -24,7 +24,7 @@ using testsupport::WriteFile;
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
+constexpr int kTimeoutMs = testsupport::ScaledMs(60000);
 
 std::string Original(int index) {
     return EncipheredSave(900 + 37 * static_cast<std::size_t>(index), static_cast<unsigned>(index));

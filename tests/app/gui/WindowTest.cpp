@@ -193,7 +193,7 @@ private slots:
 
         QSignalSpy ended(&window, &frmMain::batchFinished);
         QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
-        QVERIFY(ended.wait(60000));
+        QVERIFY(ended.wait(testsupport::ScaledMs(60000)));
     }
 
     // White, as drawn: around the frames, inside them and in their title rows.
