@@ -110,7 +110,8 @@ void Batch::recheckTwins(Step again) {
                 byPlain[states_[i].plain].push_back(i);
             }
         }
-        for (const auto& [plain, entries] : byPlain) {
+        for (const auto& group : byPlain) {
+            const std::vector<std::size_t>& entries = group.second; // Clang 14 captures no binding
             const bool differ = std::any_of(entries.begin(), entries.end(), [&](std::size_t i) {
                 return states_[i].original != states_[entries.front()].original;
             });

@@ -210,7 +210,6 @@ private:
     std::chrono::steady_clock::time_point announced_; // the progress last told
     WindowControls controls_;
     std::string caption_ = Tr(kTitle);
-    bool paced_ = false;
 
     // The listed folder's saves deciphered by reading their versions, for the batch; dropped
     // when another folder is listed or the window closes.
