@@ -275,10 +275,7 @@ BackupSetListing ListBackupSets(const std::string& backupFolder, const std::stri
     for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
         const std::string set = JoinPath(sets, SetName(*it));
         if (Status own = CheckOwnEntry(set, EntryKind::Directory); !own) {
-            listing.sets.push_back(
-                {set,
-                 Status::Fail(Phrase(N_("it {what}; it is left alone")).With("what", own.phrase())),
-                 {}});
+            listing.sets.push_back({set, Status::Fail(NotOwnSet(own)), {}});
         } else if (HasManifest(set)) {
             listing.sets.push_back(ReadSet(set, folder));
         }

@@ -103,10 +103,9 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         return nothing();
     }
     if (Status own = CheckOwnEntry(sets, EntryKind::Directory); !own) {
-        return refuse(Phrase(N_("Cannot use the backups in {path}: the folder {path} {what}; it "
-                                "is left alone. Nothing was restored"))
+        return refuse(Phrase(N_("Cannot use the backups in {path}: {reason}. Nothing was restored"))
                           .With("path", sets)
-                          .With("what", own.phrase()));
+                          .With("reason", NotOwnFolder(sets, own)));
     }
     // Kept for the whole restore: no batch keeps or prunes sets meanwhile.
     FolderLock lock(sets);
