@@ -20,8 +20,7 @@ BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
     BackupSet read{set, Status::Ok(), {}};
     const std::string path = JoinPath(set, kManifestName);
     if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
-        read.status = Status::Fail(
-            Phrase(N_("its manifest {what}; it is left alone")).With("what", own.phrase()));
+        read.status = Status::Fail(NotOwnManifest(own));
         return read;
     }
     auto size = SizeOf(path);

@@ -107,6 +107,9 @@ TEST(NotOwnEntries, EachCauseIsAWholeSentence) {
     }
     EXPECT_EQ(backups::NotOwnSet(Status::Fail("belongs to another user")).id(),
               "it belongs to another user; it is left alone");
+    // A manifest is a file: a folder in its place is not one.
+    EXPECT_EQ(backups::NotOwnManifest(CheckOwnEntry(root.path(), EntryKind::File)).id(),
+              "its manifest is not a regular file; it is left alone");
 }
 
 TEST_F(BackupsTest, RestoresWalkBackThroughOneTwoAndThreeBatches) {
