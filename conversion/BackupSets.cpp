@@ -51,10 +51,67 @@ std::string ResolvedAsFarAsItExists(const std::string& path) {
     }
 }
 
+NotOwnCause CauseOf(const Status& own) {
+    const std::string& id = own.phrase().id();
+    if (id == "is a symbolic link") {
+        return NotOwnCause::Link;
+    }
+    if (id == "is not a folder" || id == "is not a regular file") {
+        return NotOwnCause::WrongKind;
+    }
+    if (id == "belongs to another user") {
+        return NotOwnCause::OtherUser;
+    }
+    return NotOwnCause::Unchecked;
+}
+
+// Whole sentences, one a cause, so that each language words the subject and its verb together.
 Phrase NotOwnFolder(const std::string& path, const Status& own) {
-    return Phrase(N_("the folder {path} {what}; it is left alone"))
+    switch (CauseOf(own)) {
+    case NotOwnCause::Link:
+        return Phrase(N_("the folder {path} is a symbolic link; it is left alone"))
+            .With("path", path);
+    case NotOwnCause::WrongKind:
+        return Phrase(N_("{path} is not a folder; it is left alone")).With("path", path);
+    case NotOwnCause::OtherUser:
+        return Phrase(N_("the folder {path} belongs to another user; it is left alone"))
+            .With("path", path);
+    case NotOwnCause::Unchecked:
+        break;
+    }
+    return Phrase(N_("the folder {path} cannot be checked ({reason}); it is left alone"))
         .With("path", path)
-        .With("what", own.phrase());
+        .With("reason", own.phrase());
+}
+
+Phrase NotOwnSet(const Status& own) {
+    switch (CauseOf(own)) {
+    case NotOwnCause::Link:
+        return N_("it is a symbolic link; it is left alone");
+    case NotOwnCause::WrongKind:
+        return N_("it is not a folder; it is left alone");
+    case NotOwnCause::OtherUser:
+        return N_("it belongs to another user; it is left alone");
+    case NotOwnCause::Unchecked:
+        break;
+    }
+    return Phrase(N_("it cannot be checked ({reason}); it is left alone"))
+        .With("reason", own.phrase());
+}
+
+Phrase NotOwnManifest(const Status& own) {
+    switch (CauseOf(own)) {
+    case NotOwnCause::Link:
+        return N_("its manifest is a symbolic link; it is left alone");
+    case NotOwnCause::WrongKind:
+        return N_("its manifest is not a regular file; it is left alone");
+    case NotOwnCause::OtherUser:
+        return N_("its manifest belongs to another user; it is left alone");
+    case NotOwnCause::Unchecked:
+        break;
+    }
+    return Phrase(N_("its manifest cannot be checked ({reason}); it is left alone"))
+        .With("reason", own.phrase());
 }
 
 std::string FolderKey(const std::string& resolvedFolder) {

@@ -24,9 +24,18 @@ Status MakeDirectories(const std::string& path);
 // would be once created.
 std::string ResolvedAsFarAsItExists(const std::string& path);
 
+// What CheckOwnEntry's failure says of an entry: a link, not of the kind asked for (a folder, a
+// regular file), another user's; Unchecked where the system could not tell.
+enum class NotOwnCause { Link, WrongKind, OtherUser, Unchecked };
+NotOwnCause CauseOf(const Status& own);
+
 // Why a folder of the backups that is not this user's own (own: CheckOwnEntry's failure) is left
 // alone: "the folder PATH is a symbolic link; it is left alone".
 Phrase NotOwnFolder(const std::string& path, const Status& own);
+// The same of a backup set, named before: "it is a symbolic link; it is left alone".
+Phrase NotOwnSet(const Status& own);
+// The same of a set's manifest: "its manifest is a symbolic link; it is left alone".
+Phrase NotOwnManifest(const Status& own);
 
 // A key for a save folder: a hash of its resolved path, in the form that every spelling the
 // platform takes for that path shares (on Windows, whatever its case).

@@ -20,8 +20,7 @@ BackupSet ReadSet(const std::string& set, const std::string& resolvedFolder) {
     BackupSet read{set, Status::Ok(), {}};
     const std::string path = JoinPath(set, kManifestName);
     if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
-        read.status = Status::Fail(
-            Phrase(N_("its manifest {what}; it is left alone")).With("what", own.phrase()));
+        read.status = Status::Fail(NotOwnManifest(own));
         return read;
     }
     auto size = SizeOf(path);
@@ -275,10 +274,7 @@ BackupSetListing ListBackupSets(const std::string& backupFolder, const std::stri
     for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
         const std::string set = JoinPath(sets, SetName(*it));
         if (Status own = CheckOwnEntry(set, EntryKind::Directory); !own) {
-            listing.sets.push_back(
-                {set,
-                 Status::Fail(Phrase(N_("it {what}; it is left alone")).With("what", own.phrase())),
-                 {}});
+            listing.sets.push_back({set, Status::Fail(NotOwnSet(own)), {}});
         } else if (HasManifest(set)) {
             listing.sets.push_back(ReadSet(set, folder));
         }

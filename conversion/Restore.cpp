@@ -4,12 +4,34 @@
 #include "system/Sha256.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ostrapel {
 
 using namespace backups;
 
 namespace {
+
+// Why a save's original in a set is not used, a whole sentence a cause.
+Phrase NotOwnOriginal(const std::string& name, const std::string& file, const Status& own) {
+    Phrase why;
+    switch (CauseOf(own)) {
+    case NotOwnCause::Link:
+        why = N_("the original of {name} ({file}) is a symbolic link");
+        break;
+    case NotOwnCause::WrongKind:
+        why = N_("the original of {name} ({file}) is not a regular file");
+        break;
+    case NotOwnCause::OtherUser:
+        why = N_("the original of {name} ({file}) belongs to another user");
+        break;
+    case NotOwnCause::Unchecked:
+        why = Phrase(N_("the original of {name} ({file}) cannot be checked: {reason}"))
+                  .With("reason", own.phrase());
+        break;
+    }
+    return std::move(why).With("name", name).With("file", file);
+}
 
 // Every original present and matching its recorded SHA-256.
 Status CheckOriginals(const BackupSet& set) {
@@ -22,10 +44,7 @@ Status CheckOriginals(const BackupSet& set) {
                                     .With("file", file));
         }
         if (Status own = CheckOwnEntry(path, EntryKind::File); !own) {
-            return Status::Fail(Phrase(N_("the original of {name} ({file}) {what}"))
-                                    .With("name", save.name)
-                                    .With("file", file)
-                                    .With("what", own.phrase()));
+            return Status::Fail(NotOwnOriginal(save.name, file, own));
         }
         std::string content;
         if (Status read = ReadWholeFile(path, content); !read) {
@@ -103,10 +122,9 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         return nothing();
     }
     if (Status own = CheckOwnEntry(sets, EntryKind::Directory); !own) {
-        return refuse(Phrase(N_("Cannot use the backups in {path}: the folder {path} {what}; it "
-                                "is left alone. Nothing was restored"))
+        return refuse(Phrase(N_("Cannot use the backups in {path}: {reason}. Nothing was restored"))
                           .With("path", sets)
-                          .With("what", own.phrase()));
+                          .With("reason", NotOwnFolder(sets, own)));
     }
     // Kept for the whole restore: no batch keeps or prunes sets meanwhile.
     FolderLock lock(sets);

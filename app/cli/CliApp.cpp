@@ -38,19 +38,38 @@ public:
     ProgressPrinter(std::ostream& out, std::size_t total) : out_(out), total_(total) {}
 
     void fileFinished(std::size_t index, const FileOutcome& outcome) override {
-        out_ << '[' << index + 1 << '/' << total_ << "] " << Printable(outcome.name) << ": ";
+        const std::string at = std::to_string(index + 1);
+        const std::string total = std::to_string(total_);
+        const std::string name = Printable(outcome.name);
         if (outcome.changed) {
-            // TRANSLATORS: a save's progress line after "[1/3] NAME: "; the values are version
-            // labels such as 2.00.
-            out_ << Tr("changed {old} -> {new}",
-                       {{"old", Shown(outcome.oldValue)}, {"new", Shown(outcome.newValue)}});
+            // TRANSLATORS: a save's progress line: its place in the batch ({at} of {total}), its
+            // name and what became of it. {old} and {new} are version labels such as 2.00.
+            out_ << Tr("[{at}/{total}] {name}: changed {old} -> {new}",
+                       {{"at", at},
+                        {"total", total},
+                        {"name", name},
+                        {"old", Shown(outcome.oldValue)},
+                        {"new", Shown(outcome.newValue)}});
         } else if (outcome.already) {
-            // TRANSLATORS: a save's progress line after "[1/3] NAME: ": it held the version.
-            out_ << Tr("already {value}", {{"value", Shown(outcome.newValue)}});
+            // TRANSLATORS: a save's progress line: it held the version {value} already.
+            out_ << Tr(
+                "[{at}/{total}] {name}: already {value}",
+                {{"at", at}, {"total", total}, {"name", name}, {"value", Shown(outcome.newValue)}});
         } else if (outcome.sameFile) {
-            out_ << Printable(Say(outcome.reason));
+            // TRANSLATORS: a save's progress line: {reason} names the entry that is the same
+            // file.
+            out_ << Tr("[{at}/{total}] {name}: {reason}",
+                       {{"at", at},
+                        {"total", total},
+                        {"name", name},
+                        {"reason", Printable(Say(outcome.reason))}});
         } else {
-            out_ << Tr("not changed ({reason})", {{"reason", Printable(Say(outcome.reason))}});
+            // TRANSLATORS: a save's progress line: it was not changed, and why.
+            out_ << Tr("[{at}/{total}] {name}: not changed ({reason})",
+                       {{"at", at},
+                        {"total", total},
+                        {"name", name},
+                        {"reason", Printable(Say(outcome.reason))}});
         }
         out_ << '\n';
         out_.flush();
@@ -477,6 +496,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--tool-timeout") {
             auto limit = i + 1 < args.size() ? ParseSeconds(args[++i]) : std::nullopt;
             if (!limit) {
+                const std::string given = i < args.size() ? args[i] : std::string();
+                if (given.find(',') != std::string::npos) {
+                    std::string dotted = given;
+                    std::replace(dotted.begin(), dotted.end(), ',', '.');
+                    if (ParseSeconds(dotted)) {
+                        return badUsage(
+                            Tr("--tool-timeout takes a decimal point, not a comma: {seconds}",
+                               {{"seconds", Printable(dotted)}}));
+                    }
+                }
                 return badUsage(Tr("--tool-timeout needs a number of seconds greater than 0"));
             }
             options.toolTimeLimit = *limit;

@@ -216,6 +216,10 @@ check "a time-out is reported" grep -q "^a.sav: cipher tool did not finish withi
 check "a time-out leaves that save, converts the rest" test "$(fields)" = "2c01 9001 9001 9001 "
 "$cli" --tool-timeout soon --dlc 4.00 "$many" >/dev/null 2>&1
 check "a time limit that is no number is bad usage" test $? -eq 2
+"$cli" --tool-timeout 1,5 --dlc 4.00 "$many" >/dev/null 2>"$root/err"
+check "a time limit with a decimal comma is bad usage" test $? -eq 2
+check "a decimal comma is named, with the number as it should be written" \
+    grep -qF -- "--tool-timeout takes a decimal point, not a comma: 1.5" "$root/err"
 
 # Started by a parent that ignores SIGCHLD.
 bash -c 'trap "" CHLD; exec "$0" --dlc 0.00 "$1"' "$cli" "$many" >"$root/out" 2>&1

@@ -4,12 +4,14 @@
 
 #include "Report.h"
 #include "TestSupport.h"
+#include "conversion/BackupSets.h"
 #include "conversion/ConvertSaves.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -68,6 +70,48 @@ protected:
 
 // Each restore undoes the newest batch not undone yet, so restores walk back one batch at a
 // time until nothing is left to undo.
+// Each way a folder of the backups is not the user's own has a sentence of its own, so that no
+// language has to glue a subject to the system's words.
+TEST(NotOwnEntries, EachCauseIsAWholeSentence) {
+    testsupport::TempDir root;
+    WriteFile(root / "file", "x");
+    struct Case {
+        std::string path;
+        const char* folderTemplate;
+        const char* setTemplate;
+        std::string english; // of the folder's sentence
+    };
+    std::vector<Case> cases = {
+        {root / "file", "{path} is not a folder; it is left alone",
+         "it is not a folder; it is left alone",
+         root / "file" + " is not a folder; it is left alone"},
+        {root / "gone", "the folder {path} cannot be checked ({reason}); it is left alone",
+         "it cannot be checked ({reason}); it is left alone",
+         "the folder " + root / "gone" + " cannot be checked (" +
+             Status::FromErrno(ENOENT).phrase().English() + "); it is left alone"},
+    };
+#ifndef _WIN32
+    std::filesystem::create_symlink(root.path(), root / "link");
+    cases.push_back({root / "link", "the folder {path} is a symbolic link; it is left alone",
+                     "it is a symbolic link; it is left alone",
+                     "the folder " + root / "link" + " is a symbolic link; it is left alone"});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Status own = CheckOwnEntry(c.path, EntryKind::Directory);
+        ASSERT_FALSE(own);
+        const Phrase folder = backups::NotOwnFolder(c.path, own);
+        EXPECT_EQ(folder.id(), c.folderTemplate);
+        EXPECT_EQ(folder, c.english);
+        EXPECT_EQ(backups::NotOwnSet(own).id(), c.setTemplate);
+    }
+    EXPECT_EQ(backups::NotOwnSet(Status::Fail("belongs to another user")).id(),
+              "it belongs to another user; it is left alone");
+    // A manifest is a file: a folder in its place is not one.
+    EXPECT_EQ(backups::NotOwnManifest(CheckOwnEntry(root.path(), EntryKind::File)).id(),
+              "its manifest is not a regular file; it is left alone");
+}
+
 TEST_F(BackupsTest, RestoresWalkBackThroughOneTwoAndThreeBatches) {
     AddSaves();
     const int values[] = {100, 300, 0};

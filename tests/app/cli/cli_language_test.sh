@@ -65,8 +65,8 @@ while IFS='|' read -r -u 3 language changed left heading folder; do
         grep -qxF "$folder $(native "$root/no such folder")" "$out-missing.err"
 done 3<<TABLE
 en|changed|not changed|Not changed, by reason:|Not a folder:
-de|geändert:|nicht geändert|Nicht geändert, nach Grund:|Kein Ordner:
-ru|изменено:|не изменено|Не изменены, по причинам:|Это не папка:
+de|geändert|nicht geändert|Nicht geändert, nach Grund:|Kein Ordner:
+ru|изменено|не изменено|Не изменены, по причинам:|Это не папка:
 TABLE
 
 # What a script reads is the same in every language.
