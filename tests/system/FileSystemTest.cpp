@@ -120,6 +120,25 @@ TEST_F(ReplaceTest, WritesThroughASymbolicLink) {
 
 #endif
 
+// A rewrite at the same size that leaves the last-write time (FAT keeps it to 2 s; a write
+// through a mapped view may not move it) shows only in the bytes.
+TEST_F(ReplaceTest, LeavesATargetRewrittenWithoutAnyChangeToItsIdentity) {
+    const std::string save = dir / "save";
+    const auto before = IdentityOf(save);
+    testsupport::RewriteKeepingTime(save, "its content");
+    ASSERT_EQ(IdentityOf(save), before) << "the rewrite shows in the identity";
+    const Sha256Digest read = Sha256Of("old content");
+    EXPECT_EQ(ReplaceFileAtomically(dir / "new", save, before, nullptr, &read).outcome,
+              ReplaceOutcome::TargetChanged);
+    EXPECT_EQ(ReadFile(save), "its content");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+
+    const Sha256Digest now = Sha256Of("its content");
+    EXPECT_EQ(ReplaceFileAtomically(dir / "new", save, before, nullptr, &now).outcome,
+              ReplaceOutcome::Replaced);
+    EXPECT_EQ(ReadFile(save), "new content");
+}
+
 TEST_F(ReplaceTest, LeavesATargetThatChangedSinceItWasRead) {
     auto before = IdentityOf(dir / "save");
     WriteFile(dir / "save", "the game wrote this");

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "system/FileSystem.h"
+#include "system/MoveFolder.h"
 #include "system/Paths.h"
 #include "system/windows/ReplaceRules.h"
 #include "system/windows/WindowsText.h"
@@ -354,6 +355,28 @@ TEST(WindowsSharing, AFileHeldForAMomentIsWaitedFor) {
         std::erase(left, "copy");
         EXPECT_EQ(left, (std::vector<std::string>{"held", "new"}));
     }
+}
+
+// A scanner opening the program just copied into a job's folder keeps the folder from being
+// renamed for a moment: the rename is waited for like any write, and never merges into a
+// folder already there.
+TEST(WindowsSharing, AFolderWhoseFileIsHeldForAMomentIsMovedOnceLetGo) {
+    TempDir dir;
+    testsupport::MakeDir(dir / "building");
+    WriteFile(dir / "building/decrypt.exe", "tool");
+    Status moved = Status::Ok();
+    {
+        HeldForAMoment scanner(dir / "building/decrypt.exe", FILE_SHARE_READ, 500);
+        ASSERT_TRUE(scanner.held());
+        moved = MoveFolder(dir / "building", dir / "job");
+    }
+    EXPECT_TRUE(moved.ok()) << moved.reason();
+    EXPECT_EQ(ReadFile(dir / "job/decrypt.exe"), "tool");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"job"}));
+
+    testsupport::MakeDir(dir / "other");
+    EXPECT_FALSE(MoveFolder(dir / "other", dir / "job").ok());
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"job", "other"}));
 }
 
 TEST(WindowsPaths, NamesEndingInADotOrASpaceAreTakenExactly) {
