@@ -369,7 +369,8 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     // refused may have written it before letting go, and keeps what it wrote. The save is held
     // without write sharing from that look to the rename: a writer that keeps it open (with
     // delete sharing even) moves its last-write time only when it closes, so while one has it
-    // open the save counts as in use, and none can write between the look and the rename. The
+    // open the save counts as in use, and none can write between the look and the rename (but
+    // for the classic rename, which must let go of it just before). The
     // look reads the save's bytes where their digest is given: the identity alone misses a
     // rewrite at the same size that left the last-write time (FAT keeps it to 2 s; a write
     // through a mapped view may not move it). The hold is let go before each pause, so the game
