@@ -58,7 +58,7 @@ class HeldForAMoment {
 public:
     HeldForAMoment(const std::string& path, DWORD share, DWORD milliseconds)
         : handle_(::CreateFileW(Native(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                0, nullptr)),
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr)), // a folder too
           closer_([this, milliseconds] {
               ::Sleep(milliseconds);
               ::CloseHandle(handle_);
@@ -357,16 +357,16 @@ TEST(WindowsSharing, AFileHeldForAMomentIsWaitedFor) {
     }
 }
 
-// A scanner opening the program just copied into a job's folder keeps the folder from being
-// renamed for a moment: the rename is waited for like any write, and never merges into a
-// folder already there.
-TEST(WindowsSharing, AFolderWhoseFileIsHeldForAMomentIsMovedOnceLetGo) {
+// A scanner or indexer looking into a job's folder just made keeps it from being renamed for a
+// moment: the rename is waited for like any write, and never merges into a folder already
+// there.
+TEST(WindowsSharing, AFolderHeldForAMomentIsMovedOnceLetGo) {
     TempDir dir;
     testsupport::MakeDir(dir / "building");
     WriteFile(dir / "building/decrypt.exe", "tool");
     Status moved = Status::Ok();
     {
-        HeldForAMoment scanner(dir / "building/decrypt.exe", FILE_SHARE_READ, 500);
+        HeldForAMoment scanner(dir / "building", FILE_SHARE_READ | FILE_SHARE_WRITE, 500);
         ASSERT_TRUE(scanner.held());
         moved = MoveFolder(dir / "building", dir / "job");
     }
