@@ -1,6 +1,7 @@
 #include "system/FileSystem.h"
 
 #include "TestSupport.h"
+#include "system/MoveFolder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -252,6 +253,18 @@ TEST(CopyFileTo, NeverReplacesAnExistingFile) {
     WriteFile(dir / "copy", "another save's work copy");
     EXPECT_EQ(CopyFileTo(dir / "save", dir / "copy").reason(), "File exists");
     EXPECT_EQ(ReadFile(dir / "copy"), "another save's work copy");
+}
+
+// A save that came back meanwhile is never replaced by a move to its name.
+TEST(MoveFolder, MovesAFileButNeverOverAnExistingOne) {
+    TempDir dir;
+    WriteFile(dir / "kept", "the conversion");
+    WriteFile(dir / "save", "the game's");
+    EXPECT_FALSE(MoveFolder(dir / "kept", dir / "save").ok());
+    EXPECT_EQ(ReadFile(dir / "save"), "the game's");
+    EXPECT_EQ(ReadFile(dir / "kept"), "the conversion");
+    EXPECT_TRUE(MoveFolder(dir / "kept", dir / "other").ok());
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"other", "save"}));
 }
 
 // What was copied comes back whole, beyond one read's buffer, and replaces what the string
