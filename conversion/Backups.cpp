@@ -182,11 +182,13 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves, std::vector<
         FileIdentity identity;
         std::string content;
         Status copied = CopyFileTo(savePath, original, {&identity, &content, true});
-        if (!copied || identity != save.identity) {
+        // By its bytes too: a rewrite may leave size and last-write time as they were.
+        const bool same = copied && identity == save.identity && Sha256Of(content) == save.original;
+        if (!same) {
             (void)RemoveFile(original);
             // A save the game wrote, removed or holds open meanwhile is left to it; the batch
             // would not replace it either. Only a backup that cannot be written fails the set.
-            if (KindOf(savePath) != EntryKind::File || (copied && identity != save.identity) ||
+            if (KindOf(savePath) != EntryKind::File || copied ||
                 copied.reason() == "changed while being copied") {
                 reasons[i] = N_("changed on disk during conversion");
                 continue;

@@ -55,6 +55,7 @@ struct SaveToKeep {
     std::string name;         // entry name in the save folder
     std::string resultSha256; // of what is to replace it, as hex digits
     FileIdentity identity;    // the save as the batch read it
+    Sha256Digest original{};  // the SHA-256 of the save as the batch read it
 };
 
 // The originals of one batch's saves, kept before any of them is replaced. Inside the backup
@@ -119,7 +120,9 @@ const BackupSet* NewestNotUndone(const BackupSetListing& listing);
 struct RestoreOutcome {
     std::string name;
     bool restored = false;
-    Phrase reason;        // why not, when not restored: "changed since the conversion"
+    // Why not, when not restored: "changed since the conversion"; when restored, how, where that
+    // is worth saying.
+    Phrase reason;
     std::string original; // where its original is kept, when the report names it
 
     // The reason with where the original is kept: "changed since the conversion; its original

@@ -193,8 +193,8 @@ void Batch::decipherAndEncipher(std::size_t index) {
 void Batch::copyBack(std::size_t index) {
     FileState& state = states_[index];
     // The bytes that land are those the proof covered, whatever touched the work copy since.
-    ReplaceResult replaced =
-        ReplaceFileAtomically(workCopy(index), savePath(index), state.identity, &state.result);
+    ReplaceResult replaced = ReplaceFileAtomically(workCopy(index), savePath(index), state.identity,
+                                                   &state.result, &state.original);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         result_.files[index].changed = true;
@@ -214,7 +214,8 @@ void Batch::keepOriginals(BackupWriter& backup) {
     for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
         if (states_[i].alive) {
             kept_.push_back(i);
-            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity});
+            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity,
+                             states_[i].original});
         }
     }
     if (cancelled()) {

@@ -193,8 +193,7 @@ Status CheckSaveFolder(const std::string& saveFolder, const std::string& appDir)
         return Status::Ok();
     }
     for (;;) {
-        if (auto id = IdentityOf(folder);
-            id && id->device == programId->device && id->inode == programId->inode) {
+        if (auto id = IdentityOf(folder); id && id->sameFile(*programId)) {
             return refused;
         }
         std::string parent = ParentOf(folder);

@@ -1,5 +1,6 @@
 #include "conversion/BackupSets.h"
 #include "conversion/Backups.h"
+#include "system/MoveFolder.h"
 #include "system/Paths.h"
 #include "system/Sha256.h"
 
@@ -81,6 +82,31 @@ bool NothingReplaced(const BackupSet& set, const std::string& folder) {
         }
     }
     return true;
+}
+
+// A replacement cut short where the rename is not atomic (FAT, exFAT) leaves the save gone and
+// its hidden temporary beside it, holding the save as converted or, from a restore, its original:
+// such a temporary is put back in the save's place, so the save is restored as usual. Whether one
+// was.
+bool ReturnKeptTemporary(const std::string& folder, const BackupManifest::Save& save) {
+    for (const DirectoryEntry& entry : ListDirectory(folder).entries) {
+        if (entry.kind != EntryKind::File || !IsTemporaryName(entry.name) ||
+            SaveOfTemporary(entry.name) != save.name) {
+            continue;
+        }
+        const std::string temporary = JoinPath(folder, entry.name);
+        std::string content;
+        if (!ReadWholeFile(temporary, content)) {
+            continue;
+        }
+        const std::string hash = Sha256Hex(content);
+        // Never over a save that came back meanwhile: the move refuses an existing name.
+        if ((hash == save.writtenSha256 || hash == save.originalSha256) &&
+            MoveFolder(temporary, JoinPath(folder, save.name))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -184,6 +210,8 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         RestoreOutcome outcome{save.name, false, {}, {}};
         std::string content;
         FileIdentity identity;
+        const bool returned =
+            KindOf(path) == EntryKind::Missing && ReturnKeptTemporary(folder, save);
         if (KindOf(path) == EntryKind::Missing) {
             outcome.reason = N_("removed since the conversion");
             outcome.original = original;
@@ -213,6 +241,10 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
                 settled = false;
                 break;
             }
+        }
+        if (returned && outcome.restored) {
+            outcome.reason = N_("restored from its backup; the conversion had been cut short and "
+                                "left only a hidden temporary of it, now removed");
         }
         result.restoredCount += outcome.restored ? 1 : 0;
         result.files.push_back(std::move(outcome));

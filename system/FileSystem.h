@@ -42,8 +42,7 @@ enum class EntryKind { Missing, File, Directory, Other };
 struct DirectoryEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
-    bool hidden = false;     // a leading dot (POSIX); the hidden or system attribute (Windows)
-    bool onlineOnly = false; // its data is not on this computer: reading it downloads it
+    bool hidden = false; // a leading dot (POSIX); the hidden or system attribute (Windows)
 };
 
 // Whether an entry of this name is hidden by its name alone: a leading dot on POSIX; on
@@ -54,9 +53,14 @@ bool IsHiddenName(const std::string& name);
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::uint64_t inodeHigh = 0; // the upper half of a 128-bit file id (Windows, ReFS); else 0
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;
     bool operator==(const FileIdentity&) const = default;
+    // Whether both are the same file, whatever it held then.
+    bool sameFile(const FileIdentity& other) const {
+        return device == other.device && inode == other.inode && inodeHigh == other.inodeHigh;
+    }
 };
 
 struct ListingResult {
@@ -74,7 +78,8 @@ EntryKind KindOf(const std::string& path);
 std::optional<std::int64_t> SizeOf(const std::string& path);
 
 // Whether the file's data is not on this computer, so that reading it downloads it (a cloud
-// file marked online-only on Windows); never on POSIX. Asking does not download it.
+// file marked online-only on Windows, by the attributes its folder's listing gives); never on
+// POSIX. Asking does not download it.
 bool IsOnlineOnly(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
@@ -148,10 +153,14 @@ struct ReplaceResult {
 // over it. The target keeps its permission bits, owner and group. When expected is given and the
 // target no longer matches it, nothing is written; nor when the target is read-only. The target is
 // never left partly written. When content is given, the bytes copied must have that SHA-256:
-// otherwise nothing is replaced (Failed, "changed after it was proven").
+// otherwise nothing is replaced (Failed, "changed after it was proven"). When targetContent is
+// given, the target is read just before it is replaced and must still hold bytes of that
+// SHA-256: a rewrite the identity cannot show (the same size and last-write time) is
+// TargetChanged too.
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected,
-                                    const Sha256Digest* content = nullptr);
+                                    const Sha256Digest* content = nullptr,
+                                    const Sha256Digest* targetContent = nullptr);
 
 // Flushes a folder's entries (renames into it) to disk.
 Status SyncDirectory(const std::string& folder);

@@ -7,8 +7,8 @@
 
 namespace ostrapel {
 
-// Renames the folder from to the name to, which must not exist yet. On the same volume the
-// folder appears under its new name whole or not at all.
+// Renames the folder (or file) from to the name to, which must not exist yet: an entry there is
+// never replaced. On the same volume the folder appears under its new name whole or not at all.
 Status MoveFolder(const std::string& from, const std::string& to);
 
 } // namespace ostrapel

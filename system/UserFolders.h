@@ -20,8 +20,10 @@ std::string UserWorkFolder();
 
 // Where a work folder with deciphered saves and copies of the cipher tool should not be.
 struct SyncedOrProtected {
-    // The user's Desktop and Documents where they are now (a redirection, to OneDrive say,
-    // followed), and the OneDrive folders the environment names (OneDrive, OneDriveConsumer,
+    // The folders Controlled folder access protects by default where they are now (a
+    // redirection, to OneDrive say, followed): the user's Documents, Pictures, Videos, Music,
+    // Desktop and Favorites, and the Public Documents, Pictures, Videos, Music and Desktop; and
+    // the OneDrive folders the environment names (OneDrive, OneDriveConsumer,
     // OneDriveCommercial). Unknown ones left out.
     std::vector<std::string> folders;
     // A cloud-files sync root (OneDrive or another provider) holds the folder asked about, as

@@ -147,7 +147,9 @@ public:
 
     void fileRestored(std::size_t, const RestoreOutcome& outcome) override {
         std::string said;
-        if (outcome.restored) {
+        if (outcome.restored && !outcome.reason.empty()) {
+            said = Printable(Say(outcome.reason));
+        } else if (outcome.restored) {
             // TRANSLATORS: a restore's line after "NAME: ": the save is its original again.
             said = Tr("restored");
         } else {

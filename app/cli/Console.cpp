@@ -41,6 +41,70 @@ ConsoleEventAnswer AnswerConsoleEvent(unsigned long event) {
 }
 
 #ifdef _WIN32
+namespace {
+
+LRESULT CALLBACK SessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        return TRUE; // the batch is stopped once the session does end
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            auto* ending = reinterpret_cast<std::function<void()>*>(
+                ::GetWindowLongPtrW(window, GWLP_USERDATA));
+            (*ending)();
+        }
+        return 0;
+    case WM_CLOSE:
+        ::DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+SessionEndWatch::SessionEndWatch(std::function<void()> ending) : ending_(std::move(ending)) {
+    HANDLE made = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (made == nullptr) {
+        return;
+    }
+    thread_ = std::thread([this, made] {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = &SessionMessage;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = L"OstrapelSessionEnd";
+        ::RegisterClassW(&windowClass); // fails harmlessly when registered already
+        // A top-level window, never shown: a message-only one hears no broadcast.
+        HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0,
+                                        0, nullptr, nullptr, instance, nullptr);
+        if (window != nullptr) {
+            ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&ending_));
+        }
+        window_ = window;
+        ::SetEvent(made);
+        MSG message;
+        while (window != nullptr && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::DispatchMessageW(&message);
+        }
+    });
+    ::WaitForSingleObject(made, INFINITE);
+    ::CloseHandle(made);
+}
+
+SessionEndWatch::~SessionEndWatch() {
+    if (window_ != nullptr) {
+        ::PostMessageW(static_cast<HWND>(window_), WM_CLOSE, 0, 0);
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
 Utf8ConsoleOutput::Utf8ConsoleOutput() : before_(::GetConsoleOutputCP()) {
     ::SetConsoleOutputCP(CP_UTF8);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ostrapel {
@@ -23,6 +25,26 @@ struct ConsoleEventAnswer {
 ConsoleEventAnswer AnswerConsoleEvent(unsigned long event);
 
 #ifdef _WIN32
+// Hears of sign-out and shutdown, which reach a console program that loads user32 (this one
+// does, through shell32) not as console events but as messages to its top-level windows: a
+// hidden window on a thread of its own. Its WM_ENDSESSION (the session does end) runs ending,
+// and only once ending has returned may the system end the process.
+class SessionEndWatch {
+public:
+    explicit SessionEndWatch(std::function<void()> ending);
+    ~SessionEndWatch();
+    SessionEndWatch(const SessionEndWatch&) = delete;
+    SessionEndWatch& operator=(const SessionEndWatch&) = delete;
+
+    // The hidden window (an HWND); null where it could not be made.
+    void* window() const { return window_; }
+
+private:
+    std::function<void()> ending_;
+    void* window_ = nullptr;
+    std::thread thread_;
+};
+
 // Sets the console's output code page to UTF-8 for as long as it lives, and puts the one the
 // user had back.
 class Utf8ConsoleOutput {

@@ -62,6 +62,13 @@ void HandleSignals() {
 // The arguments as UTF-16, turned into the UTF-8 the core takes; output in UTF-8 too.
 int wmain(int argc, wchar_t** argv) {
     int status = 0;
+    // Signing out and shutting down cancel the batch as closing the console does.
+    const ostrapel::SessionEndWatch session([] {
+        Interrupt(SIGTERM);
+        if (windDown != nullptr) {
+            ::WaitForSingleObject(windDown, INFINITE);
+        }
+    });
     {
         const ostrapel::Utf8ConsoleOutput utf8;
         HandleSignals();

@@ -64,6 +64,18 @@ std::string Shortened(std::string_view text, std::size_t maxLength, bool keepEnd
            std::string(text.substr(starts[length - tail]));
 }
 
+// A line for each restored save that says how it was put back, each after a blank line.
+std::string RestoredNotes(const std::vector<RestoreOutcome>& files) {
+    std::string lines;
+    for (const RestoreOutcome& file : files) {
+        if (file.restored && !file.reason.empty()) {
+            lines += "\n\n" + Tr("{name}: {reason}", {{"name", Printable(file.name)},
+                                                      {"reason", Printable(Say(file.reason))}});
+        }
+    }
+    return lines;
+}
+
 } // namespace
 
 std::string ShortenedInTheMiddle(std::string_view text, std::size_t maxLength) {
@@ -389,6 +401,7 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
     for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
         text = Printable(Say(*note)) + "\n\n" + text;
     }
+    text += RestoredNotes(result.files);
     if (!left.empty()) {
         text += "\n\n" + Tr("Not restored:") + "\n" + ReadableSummary(left, limits);
     }
@@ -525,6 +538,7 @@ std::string ComposeRestoreReport(const std::vector<RestoreOutcome>& files) {
                                         [](const RestoreOutcome& file) { return file.restored; });
     std::string report =
         TrN("Restored {n} file", "Restored {n} files", static_cast<std::uint64_t>(restored));
+    report += RestoredNotes(files);
     if (std::string notRestored = NotRestoredLines(files); !notRestored.empty()) {
         report += "\n\n" + Tr("Not restored:") + "\n" + notRestored;
     }

@@ -375,6 +375,18 @@ void WindowModel::CancelPressed() {
     }
 }
 
+void WindowModel::SessionEnding() {
+    StopReading();
+    CancelPressed();
+    if (batch_.thread.joinable()) {
+        batch_.thread.join();
+    }
+    if (restore_.joinable()) {
+        restore_.join();
+    }
+    ClearWorkFolder();
+}
+
 void WindowModel::StartBatch() {
     if (state_ != State::Idle || !rules_.StartBatch()) {
         return;

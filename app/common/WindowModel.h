@@ -114,6 +114,10 @@ public:
     // it, and on yes the window closes (Close) once the batch has ended and its report has been
     // seen; during a restore it closes once the restore has ended.
     bool CloseRequested();
+    // The user is signing out or Windows is shutting down, and the program ends once this
+    // returns: the batch stops after the save under way and the work, a restore's too, is waited
+    // for; the work folder is emptied. Nothing is shown.
+    void SessionEnding();
     // The list shows count rows from first on (after ShowRows, and whenever that changes):
     // the versions of those not read yet are read before the others'.
     void RowsInView(std::size_t first, std::size_t count);

@@ -114,6 +114,7 @@ frmMain::frmMain(HINSTANCE instance, std::string appDir,
     model_ = std::make_unique<ostrapel::WindowModel>(
         *this, [window = hwnd_] { ::PostMessageW(window, kPosted, 0, 0); }, std::move(options));
     CreateControls();
+    FollowSystemColours();
     for (const std::string& label : ostrapel::WindowModel::VersionLabels()) {
         ::SendMessageW(Control(kComboDLC), CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>(Wide(label).c_str()));
@@ -138,6 +139,20 @@ frmMain::~frmMain() {
         }
     }
     ::DeleteObject(white_);
+}
+
+bool frmMain::SystemHighContrast() {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) != FALSE &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void frmMain::FollowSystemColours() {
+    highContrast_ = contrastProbe_();
+    ::SetClassLongPtrW(hwnd_, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(Background()));
+    ::RedrawWindow(hwnd_, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 HWND frmMain::ParentOf(int id) const {
@@ -347,7 +362,7 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         RECT area{};
         ::GetClientRect(hwnd, &area);
         ::FillRect(reinterpret_cast<HDC>(wParam), &area,
-                   hwnd == window->EP_ ? ::GetSysColorBrush(COLOR_BTNFACE) : window->white_);
+                   hwnd == window->EP_ ? ::GetSysColorBrush(COLOR_BTNFACE) : window->Background());
         return TRUE;
     }
     case WM_COMMAND:
@@ -422,19 +437,24 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
-        // The window and both frames are white; EP keeps the button face.
+        // The window and both frames are white (the scheme's window colour in high contrast);
+        // EP keeps the button face. The text takes the colour that goes with its background.
         HWND control = reinterpret_cast<HWND>(lParam);
+        auto* dc = reinterpret_cast<HDC>(wParam);
         if (control == EP_ || ::GetParent(control) == EP_) {
+            ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
         }
-        ::SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-        return reinterpret_cast<LRESULT>(white_);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, BackgroundColour());
+        return reinterpret_cast<LRESULT>(Background());
     }
     case WM_DRAWITEM: {
         auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
         if (item->CtlID == kImage1) {
             // The 180-pixel logo stretched over the whole control.
-            ::FillRect(item->hDC, &item->rcItem, white_);
+            ::FillRect(item->hDC, &item->rcItem, Background());
             ::DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, logo_,
                          item->rcItem.right - item->rcItem.left,
                          item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
@@ -478,6 +498,42 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         LayOut();
         return 0;
     }
+    case WM_SYSCOLORCHANGE:
+        // The common controls hear of it only from their top-level window.
+        ::EnumChildWindows(
+            hwnd_,
+            [](HWND child, LPARAM) {
+                ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+                return TRUE;
+            },
+            0);
+        FollowSystemColours();
+        return 0;
+    case WM_THEMECHANGED:
+        FollowSystemColours();
+        break;
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETHIGHCONTRAST) {
+            FollowSystemColours();
+        }
+        break;
+    case WM_QUERYENDSESSION:
+        // Sign-out or shutdown goes ahead; the work stops in WM_ENDSESSION, and meanwhile
+        // Windows names what the program is finishing.
+        if (model_->BatchRunning() || model_->RestoreRunning()) {
+            ::ShutdownBlockReasonCreate(
+                hwnd_,
+                Wide(ostrapel::Tr("Ostrapel is finishing the save under way; the others stay as "
+                                  "they were"))
+                    .c_str());
+        }
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            model_->SessionEnding(); // the process may end as soon as this returns
+        }
+        ::ShutdownBlockReasonDestroy(hwnd_);
+        return 0;
     case WM_CLOSE:
         if (model_->CloseRequested()) {
             ::DestroyWindow(hwnd_);

@@ -42,6 +42,9 @@ public:
         std::function<void(HWND window, int state, std::size_t done, std::size_t total)>;
     // Asks a yes/no question; true for yes.
     using QuestionPresenter = std::function<bool(HWND owner, const ostrapel::Question& question)>;
+    // Whether the system's high contrast is on (SPI_GETHIGHCONTRAST, which Wine never reports).
+    using ContrastProbe = std::function<bool()>;
+    static bool SystemHighContrast();
 
     // Start-up: the model clears the work folder of appDir and makes appDir current; creates
     // the window, not yet shown. quitOnClose: the message loop ends with it.
@@ -59,6 +62,11 @@ public:
     void setReportPresenter(ReportPresenter presenter) { presentReport_ = std::move(presenter); }
     void setQuestionPresenter(QuestionPresenter presenter) { ask_ = std::move(presenter); }
     void setTaskbarPresenter(TaskbarPresenter presenter) { taskbar_ = std::move(presenter); }
+    // Takes what probe says of high contrast from now on, the window's colours at once.
+    void setContrastProbe(ContrastProbe probe) {
+        contrastProbe_ = std::move(probe);
+        FollowSystemColours();
+    }
     // The model's start-up notice (a missing cipher tool) in a warning box, when there is one.
     void ShowStartupNotice();
 
@@ -110,6 +118,14 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateControls();
+    // Takes the colours anew (at start and when the system's change): white, or in high
+    // contrast the scheme's window colours; repaints everything.
+    void FollowSystemColours();
+    // The background of the window and its frames, and the colour of their captions.
+    HBRUSH Background() const { return highContrast_ ? ::GetSysColorBrush(COLOR_WINDOW) : white_; }
+    COLORREF BackgroundColour() const {
+        return highContrast_ ? ::GetSysColor(COLOR_WINDOW) : RGB(255, 255, 255);
+    }
     // Places every control and makes the fonts and pictures for dpi_.
     void LayOut();
     HWND ParentOf(int id) const;
@@ -131,6 +147,7 @@ private:
     ReportPresenter presentReport_ = &frmMain::ShowReportBox;
     QuestionPresenter ask_;
     TaskbarPresenter taskbar_;
+    ContrastProbe contrastProbe_ = &frmMain::SystemHighContrast;
     std::unique_ptr<ostrapel::WindowModel> model_;
     std::unique_ptr<mdlAccessibility::ListAnnotation> listAnnotation_;
     std::vector<ostrapel::ListRow> rows_; // as the list draws them
@@ -146,6 +163,7 @@ private:
     HFONT labelFont_ = nullptr;
     HFONT uiFont_ = nullptr;
     HBRUSH white_ = nullptr;
+    bool highContrast_ = false; // the system's high contrast is on
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HICON openFolder_ = nullptr;

@@ -9,10 +9,12 @@
 // --report-details does the same with the details shown. The program serves as its own cipher
 // tool (see CipherTool). Each picture is taken once what it shows has painted; one that would
 // not fit the screen or comes out blank is not written (status 1).
-// --restore-menu keeps the sample saves' originals as a batch does, then writes the window with
-// the file list's right-click menu open. --restore keeps the originals of 64 saves, has the game
-// write 57 of them and 3 go, restores them from the file list's menu and writes the whole screen
-// with the box reporting the restore; --restore-details does the same with the details shown.
+// With OSTRAPEL_SHOT_HIGH_CONTRAST set, the picture shows the window in a dark high-contrast
+// scheme. --restore-menu keeps the sample saves' originals as a batch does, then writes the window
+// with the file list's right-click menu open. --restore keeps the originals of 64 saves, has the
+// game write 57 of them and 3 go, restores them from the file list's menu and writes the whole
+// screen with the box reporting the restore; --restore-details does the same with the details
+// shown.
 
 #include "Report.h"
 #include "conversion/Backups.h"
@@ -364,12 +366,15 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
                    const std::vector<std::string>& names) {
     std::vector<ostrapel::SaveToKeep> kept;
     for (const std::string& name : names) {
-        const auto identity = ostrapel::IdentityOf(ostrapel::JoinPath(saves, name));
-        if (!identity) {
+        const std::string save = ostrapel::JoinPath(saves, name);
+        const auto identity = ostrapel::IdentityOf(save);
+        std::string content;
+        if (!identity || !ostrapel::ReadWholeFile(save, content)) {
             return false;
         }
         // The set records the hash of what the batch would have written.
-        kept.push_back({name, ostrapel::Sha256Hex("converted"), *identity});
+        kept.push_back(
+            {name, ostrapel::Sha256Hex("converted"), *identity, ostrapel::Sha256Of(content)});
     }
     ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
     for (const ostrapel::Phrase& reason : writer.keep(kept)) {
@@ -430,6 +435,53 @@ std::wstring Wide(const std::string& utf8) {
                               static_cast<int>(wide.size()))));
     return wide;
 }
+
+// A dark high-contrast scheme for as long as it lives (OSTRAPEL_SHOT_HIGH_CONTRAST set): the
+// system's colours as Windows' "High Contrast Black" has them, put back afterwards.
+class HighContrastScheme {
+public:
+    HighContrastScheme() {
+        if (!on()) {
+            return;
+        }
+        const std::pair<int, COLORREF> scheme[] = {{COLOR_WINDOW, RGB(0, 0, 0)},
+                                                   {COLOR_WINDOWTEXT, RGB(255, 255, 255)},
+                                                   {COLOR_BTNFACE, RGB(0, 0, 0)},
+                                                   {COLOR_BTNTEXT, RGB(255, 255, 255)},
+                                                   {COLOR_HIGHLIGHT, RGB(26, 235, 255)},
+                                                   {COLOR_HIGHLIGHTTEXT, RGB(0, 0, 0)},
+                                                   {COLOR_GRAYTEXT, RGB(63, 242, 63)},
+                                                   {COLOR_WINDOWFRAME, RGB(255, 255, 255)},
+                                                   {COLOR_3DSHADOW, RGB(255, 255, 255)},
+                                                   {COLOR_3DHILIGHT, RGB(255, 255, 255)},
+                                                   {COLOR_3DDKSHADOW, RGB(255, 255, 255)},
+                                                   {COLOR_3DLIGHT, RGB(255, 255, 255)},
+                                                   {COLOR_ACTIVECAPTION, RGB(26, 235, 255)},
+                                                   {COLOR_CAPTIONTEXT, RGB(0, 0, 0)},
+                                                   {COLOR_HOTLIGHT, RGB(255, 255, 0)}};
+        for (const auto& [element, colour] : scheme) {
+            elements_.push_back(element);
+            before_.push_back(::GetSysColor(element));
+            colours_.push_back(colour);
+        }
+        ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), colours_.data());
+    }
+    ~HighContrastScheme() {
+        if (!elements_.empty()) {
+            ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), before_.data());
+        }
+    }
+    HighContrastScheme(const HighContrastScheme&) = delete;
+    HighContrastScheme& operator=(const HighContrastScheme&) = delete;
+    static bool on() {
+        return ::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_HIGH_CONTRAST", nullptr, 0) > 0;
+    }
+
+private:
+    std::vector<int> elements_;
+    std::vector<COLORREF> before_;
+    std::vector<COLORREF> colours_;
+};
 
 } // namespace
 
@@ -546,8 +598,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     int status = 1;
     {
+        const HighContrastScheme contrast;
         frmMain window(instance, app,
                        std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(saves), false);
+        if (HighContrastScheme::on()) {
+            // Wine reports no high contrast; the window is told it is on.
+            window.setContrastProbe([] { return true; });
+        }
         // No tooltip: the pointer of the virtual display rests over the window.
         ::EnumThreadWindows(
             ::GetCurrentThreadId(),

@@ -23,7 +23,8 @@ using posix::WriteAll;
 
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected,
-                                    const Sha256Digest* content) {
+                                    const Sha256Digest* content,
+                                    const Sha256Digest* targetContent) {
     auto fail = [](int err) {
         return ReplaceResult{ReplaceOutcome::Failed, Status::FromErrno(err)};
     };
@@ -116,7 +117,10 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     }
     // Last look before the replacement, to keep the window for a racing writer small.
     auto current = IdentityOf(realTarget);
-    if (expected && (!current || *current != *expected)) {
+    std::string now;
+    if ((expected && (!current || *current != *expected)) ||
+        (targetContent != nullptr &&
+         (!ReadWholeFile(realTarget, now) || Sha256Of(now) != *targetContent))) {
         if (!unnamed) {
             ::unlink(temporary.c_str());
         }

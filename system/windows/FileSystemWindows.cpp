@@ -7,6 +7,7 @@
 #include "system/Paths.h"
 
 #include <algorithm>
+#include <cstring>
 #include <windows.h>
 
 namespace ostrapel {
@@ -106,13 +107,38 @@ std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
         return std::nullopt;
     }
     FileIdentity id;
-    id.device = info.dwVolumeSerialNumber;
-    id.inode = static_cast<std::uint64_t>(Combine(info.nFileIndexHigh, info.nFileIndexLow));
+    // The 128-bit file id where the file system gives one (Windows 8 and later): ReFS's 64-bit
+    // file index is not unique. NTFS gives the 64-bit index in its lower half.
+    FILE_ID_INFO ids{};
+    if (::GetFileInformationByHandleEx(handle, FileIdInfo, &ids, sizeof ids)) {
+        static_assert(sizeof ids.FileId.Identifier == 2 * sizeof(std::uint64_t));
+        id.device = ids.VolumeSerialNumber;
+        std::memcpy(&id.inode, ids.FileId.Identifier, sizeof id.inode);
+        std::memcpy(&id.inodeHigh, ids.FileId.Identifier + sizeof id.inode, sizeof id.inodeHigh);
+    } else {
+        id.device = info.dwVolumeSerialNumber;
+        id.inode = static_cast<std::uint64_t>(Combine(info.nFileIndexHigh, info.nFileIndexLow));
+    }
     id.size = Combine(info.nFileSizeHigh, info.nFileSizeLow);
     // 100-nanosecond units.
     id.modifiedNs =
         Combine(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) * 100;
     return id;
+}
+
+bool Holds(HANDLE handle, const Sha256Digest& digest) {
+    static thread_local std::string buffer(1 << 16, '\0');
+    Sha256 hash;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            return hash.finish() == digest;
+        }
+        hash.update(std::string_view(buffer.data(), got));
+    }
 }
 
 DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept) {
@@ -239,8 +265,7 @@ ListingResult ListDirectory(const std::string& folder) {
         const bool hidden =
             (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0 ||
             IsHiddenName(name);
-        result.entries.push_back(
-            {std::move(name), kind, hidden, win::IsOnlineOnlyAttributes(data.dwFileAttributes)});
+        result.entries.push_back({std::move(name), kind, hidden});
     } while (::FindNextFileW(find, &data));
     const DWORD error = ::GetLastError();
     if (error != ERROR_NO_MORE_FILES) {
@@ -275,8 +300,17 @@ std::optional<std::int64_t> SizeOf(const std::string& path) {
 }
 
 bool IsOnlineOnly(const std::string& path) {
-    const DWORD attributes = AttributesOf(path); // attributes alone download nothing
-    return attributes != INVALID_FILE_ATTRIBUTES && win::IsOnlineOnlyAttributes(attributes);
+    // The attributes a folder listing gives, the file listed by its own name: a cloud file's
+    // FILE_ATTRIBUTE_RECALL_ON_OPEN shows only there, not through GetFileAttributesW. Listing
+    // downloads nothing.
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileExW(win::FilePath(path).c_str(), FindExInfoBasic, &data,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::FindClose(find);
+    return win::IsOnlineOnlyAttributes(data.dwFileAttributes);
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {

@@ -36,6 +36,10 @@ inline HANDLE OpenToLookAt(const std::string& path) {
 
 std::optional<FileIdentity> IdentityOfHandle(HANDLE handle);
 
+// Whether the file open as handle (for reading, at its start) holds bytes of that digest; a
+// file that cannot be read does not.
+bool Holds(HANDLE handle, const Sha256Digest& digest);
+
 // Copies everything from in to out, appending it to kept when given; returns 0 or the error
 // code.
 DWORD CopyContents(HANDLE in, HANDLE out, std::string* kept = nullptr);
@@ -67,8 +71,11 @@ inline std::wstring FolderOf(const std::string& path) {
 
 // Tries an operation again while another program holds the file for a moment (a virus scanner,
 // the search indexer, a sync client): pauses of 10 ms doubling up to 250 ms, about 2 s in all.
-// attempt returns 0 or an error code.
-template <class Attempt> DWORD Retrying(Attempt attempt) {
+// attempt returns 0 or an error code; beforePause, when given, runs before each pause (to let go
+// of what the attempt holds).
+template <class Attempt, class BeforePause = void (*)()>
+DWORD Retrying(
+    Attempt attempt, BeforePause beforePause = [] {}) {
     DWORD waited = 0;
     DWORD pause = 10;
     for (;;) {
@@ -77,6 +84,7 @@ template <class Attempt> DWORD Retrying(Attempt attempt) {
             waited >= win::kInUsePatienceMs) {
             return error;
         }
+        beforePause();
         ::Sleep(pause);
         waited += pause;
         pause = std::min<DWORD>(pause * 2, 250);

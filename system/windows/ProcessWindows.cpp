@@ -125,15 +125,16 @@ private:
     char buffer_[4096];
 };
 
-// Whether the program at path is a console program, which writes in its console's code page.
-bool IsConsoleProgram(const std::string& path) {
+// Whether the program at path writes its narrow text in its console's code page
+// (WritesConsoleCodePage); a program that cannot be read is taken for a native one.
+bool WritesConsoleCodePage(const std::string& path) {
     Handle file(::CreateFileW(win::FilePath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr));
     char head[4096];
     DWORD got = 0;
     return file.valid() && ::ReadFile(file.get(), head, sizeof head, &got, nullptr) &&
-           win::IsConsoleImage(std::string_view(head, got));
+           win::WritesConsoleCodePage(std::string_view(head, got));
 }
 
 // Starts the program in its job with ToolErrorMode() added to this program's error mode, which
@@ -407,8 +408,9 @@ ProcessOutcome Scn_Process::Run_Process(const CommandLine& command, int WindowSt
     ::WaitForSingleObject(process.get(), INFINITE);
     Drain(pipe, outcome.output);
     // A console the tool has no window of its own for starts in the OEM code page.
-    outcome.output = win::ToolOutputText(
-        outcome.output, pipe.cut(), IsConsoleProgram(command.program), ::GetOEMCP(), ::GetACP());
+    outcome.output =
+        win::ToolOutputText(outcome.output, pipe.cut(), WritesConsoleCodePage(command.program),
+                            ::GetOEMCP(), ::GetACP());
     if (outcome.output.size() > ProcessOutcome::kOutputKept) {
         std::size_t from = outcome.output.size() - ProcessOutcome::kOutputKept;
         while (from < outcome.output.size() &&

@@ -247,7 +247,8 @@ private:
 
 ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string& target,
                                     const std::optional<FileIdentity>& expected,
-                                    const Sha256Digest* content) {
+                                    const Sha256Digest* content,
+                                    const Sha256Digest* targetContent) {
     auto fail = [](DWORD error) {
         return ReplaceResult{ReplaceOutcome::Failed, win::ErrorStatus(error)};
     };
@@ -280,7 +281,7 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         const auto mine = IdentityOfHandle(save.get());
         const auto theirs = there.valid() ? IdentityOfHandle(there.get()) : std::nullopt;
-        if (!mine || !theirs || mine->device != theirs->device || mine->inode != theirs->inode) {
+        if (!mine || !theirs || !mine->sameFile(*theirs)) {
             real.clear();
         }
     }
@@ -368,26 +369,35 @@ ReplaceResult ReplaceFileAtomically(const std::string& source, const std::string
     // refused may have written it before letting go, and keeps what it wrote. The save is held
     // without write sharing from that look to the rename: a writer that keeps it open (with
     // delete sharing even) moves its last-write time only when it closes, so while one has it
-    // open the save counts as in use, and none can write between the look and the rename.
+    // open the save counts as in use, and none can write between the look and the rename (but
+    // for the classic rename, which must let go of it just before). The
+    // look reads the save's bytes where their digest is given: the identity alone misses a
+    // rewrite at the same size that left the last-write time (FAT keeps it to 2 s; a write
+    // through a mapped view may not move it). The hold is let go before each pause, so the game
+    // is never kept from its save while this waits.
     bool changedMeanwhile = false;
     Handle held;
-    const DWORD error = Retrying([&] {
-        held.reset(::CreateFileW(real.c_str(), GENERIC_READ, win::kShareWithoutWriters, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-        if (!held.valid()) {
-            const DWORD failed = ::GetLastError();
-            if (expected && (failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND)) {
+    const DWORD error = Retrying(
+        [&] {
+            held.reset(::CreateFileW(real.c_str(), GENERIC_READ, win::kShareWithoutWriters, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (!held.valid()) {
+                const DWORD failed = ::GetLastError();
+                if (expected &&
+                    (failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND)) {
+                    changedMeanwhile = true;
+                    return DWORD{0};
+                }
+                return failed;
+            }
+            if ((expected && IdentityOfHandle(held.get()) != *expected) ||
+                (targetContent != nullptr && !win::Holds(held.get(), *targetContent))) {
                 changedMeanwhile = true;
                 return DWORD{0};
             }
-            return failed;
-        }
-        if (expected && IdentityOfHandle(held.get()) != *expected) {
-            changedMeanwhile = true;
-            return DWORD{0};
-        }
-        return RenameOver(out.get(), real, &held);
-    });
+            return RenameOver(out.get(), real, &held);
+        },
+        [&] { held.reset(); });
     held.reset();
     if (changedMeanwhile || error != 0) {
         out.reset();

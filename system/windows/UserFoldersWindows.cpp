@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <shlobj.h>
+#include <utility>
 #include <windows.h>
 
 namespace ostrapel {
@@ -77,13 +78,20 @@ std::string UserWorkFolder() {
 
 SyncedOrProtected SyncedOrProtectedFolders(const std::string& folder) {
     SyncedOrProtected places;
-    // KF_FLAG_DONT_VERIFY: the path even when the folder is missing, never made.
-    for (const std::string& found :
-         {KnownFolder(FOLDERID_Desktop, KF_FLAG_DONT_VERIFY),
-          KnownFolder(FOLDERID_Documents, KF_FLAG_DONT_VERIFY), Environment(L"OneDrive"),
-          Environment(L"OneDriveConsumer"), Environment(L"OneDriveCommercial")}) {
-        if (!found.empty()) {
-            places.folders.push_back(found);
+    // The folders Controlled folder access protects by default: the user's Documents, Pictures,
+    // Videos, Music, Desktop and Favorites, and the Public ones. KF_FLAG_DONT_VERIFY: the path
+    // even when the folder is missing, never made.
+    for (REFKNOWNFOLDERID id :
+         {FOLDERID_Documents, FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_Music, FOLDERID_Desktop,
+          FOLDERID_Favorites, FOLDERID_PublicDocuments, FOLDERID_PublicPictures,
+          FOLDERID_PublicVideos, FOLDERID_PublicMusic, FOLDERID_PublicDesktop}) {
+        if (std::string found = KnownFolder(id, KF_FLAG_DONT_VERIFY); !found.empty()) {
+            places.folders.push_back(std::move(found));
+        }
+    }
+    for (const wchar_t* name : {L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"}) {
+        if (std::string found = Environment(name); !found.empty()) {
+            places.folders.push_back(std::move(found));
         }
     }
     places.underSyncRoot = UnderSyncRoot(folder);

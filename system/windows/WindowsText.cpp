@@ -180,7 +180,7 @@ bool IsUtf8(std::string_view bytes) {
 
 } // namespace
 
-std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram,
+std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleCodePage,
                            unsigned oemCodePage, unsigned ansiCodePage) {
     std::string_view whole = bytes;
     // A UTF-8 character is at most four bytes: at most three of it can be left at the start.
@@ -190,7 +190,7 @@ std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram
     if (IsUtf8(whole)) {
         return std::string(whole);
     }
-    const unsigned codePage = consoleProgram ? oemCodePage : ansiCodePage;
+    const unsigned codePage = consoleCodePage ? oemCodePage : ansiCodePage;
     const int size = static_cast<int>(bytes.size());
     const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
     if (length <= 0) {
@@ -201,26 +201,57 @@ std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram
     return Utf8(wide);
 }
 
-bool IsConsoleImage(std::string_view head) {
-    auto number = [&](std::size_t at, std::size_t size) {
+namespace {
+
+// A PE image's header fields as far as head reaches.
+class PeHeader {
+public:
+    explicit PeHeader(std::string_view head) : head_(head) {
+        if (head.size() < 0x40 || head.substr(0, 2) != "MZ") {
+            return;
+        }
+        const std::size_t pe = number(0x3C, 4);
+        if (pe <= head.size() && head.size() - pe >= 4 &&
+            head.substr(pe, 4) == std::string_view("PE\0\0", 4)) {
+            optional_ = pe + 4 + 20; // after the signature and the file header
+        }
+    }
+    bool valid() const { return optional_ != 0; }
+    // Subsystem, or 0 where head does not reach it.
+    std::uint32_t subsystem() const { return at(68, 2); }
+    // Whether the image carries a CLR runtime header (data directory 14): a .NET program.
+    bool managed() const {
+        constexpr std::uint32_t kClrDirectory = 14;
+        // The directories follow the count, which sits at 92 (PE32) or 108 (PE32+).
+        const std::size_t count = at(0, 2) == 0x20B ? 108 : 92;
+        return at(count, 4) > kClrDirectory && at(count + 4 + 8 * kClrDirectory, 4) != 0;
+    }
+
+private:
+    std::uint32_t number(std::size_t offset, std::size_t size) const {
         std::uint32_t value = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(head[at + i]))
+            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(head_[offset + i]))
                      << (8 * i);
         }
         return value;
-    };
-    if (head.size() < 0x40 || head.substr(0, 2) != "MZ") {
-        return false;
     }
-    const std::size_t pe = number(0x3C, 4);
-    // The signature, the 20-byte file header, then the optional header's Subsystem at 68.
-    constexpr std::size_t kSubsystem = 4 + 20 + 68;
-    if (pe > head.size() || head.size() - pe < kSubsystem + 2 ||
-        head.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
-        return false;
+    std::uint32_t at(std::size_t offset, std::size_t size) const {
+        return valid() && head_.size() - optional_ >= offset + size
+                   ? number(optional_ + offset, size)
+                   : 0;
     }
-    return number(pe + kSubsystem, 2) == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+
+    std::string_view head_;
+    std::size_t optional_ = 0;
+};
+
+} // namespace
+
+bool WritesConsoleCodePage(std::string_view head) {
+    const PeHeader header(head);
+    return !header.valid() ||
+           (header.managed() && header.subsystem() == IMAGE_SUBSYSTEM_WINDOWS_CUI);
 }
 
 Status ErrorStatus(unsigned long code) {

@@ -26,14 +26,17 @@ Status LastErrorStatus();
 
 // What a program printed, as UTF-8: as it is when it is UTF-8 already (cut: its start was
 // dropped, so a character cut there is left out first); otherwise read in the code page it
-// writes its narrow text in: a console program (.NET's Console, the C runtime's console
-// output) in its console's, the OEM code page, any other in the ANSI one.
-std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleProgram,
+// writes its narrow text in (WritesConsoleCodePage): the console's, the OEM code page, or the
+// ANSI one.
+std::string ToolOutputText(std::string_view bytes, bool cut, bool consoleCodePage,
                            unsigned oemCodePage, unsigned ansiCodePage);
 
-// Whether a program whose file begins with head (its first kilobytes) is a console program;
-// false where head is no PE image or does not reach its subsystem.
-bool IsConsoleImage(std::string_view head);
+// Whether a program whose file begins with head (its first kilobytes) writes its narrow text in its
+// console's code page (OEM) rather than the ANSI one: a .NET console program, whose Console encodes
+// in the console's output code page even into a pipe, and what is no PE image (a batch file, which
+// cmd.exe runs). A native program's C runtime puts its narrow text into a pipe untranslated,
+// and that text is ANSI, as its arguments and the system's narrow calls are.
+bool WritesConsoleCodePage(std::string_view head);
 
 // How long, in milliseconds, a file another program holds open is tried again before it is
 // reported in use.

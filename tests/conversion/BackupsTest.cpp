@@ -178,6 +178,32 @@ TEST_F(BackupsTest, ASaveWrittenSinceTheBatchIsLeftAloneAndItsOriginalNamed) {
     EXPECT_TRUE(Restore().nothingToUndo);
 }
 
+// After a power cut where the rename is not atomic (FAT), a save may be gone with only its
+// hidden temporary left, holding the conversion: the restore puts the original back and says so.
+// A temporary of the save's name that holds something else is left alone.
+TEST_F(BackupsTest, ASaveLeftOnlyAsItsTemporaryIsRestoredFromItsBackup) {
+    AddSaves({"a.sav", "b.sav"});
+    BatchResult result = Run(200);
+    ASSERT_TRUE(result.allChanged());
+    const std::string kept = saves + "/" + NewTemporaryNameFor("a.sav");
+    const std::string stray = saves + "/" + NewTemporaryNameFor("b.sav");
+    std::filesystem::rename(testsupport::Native(saves + "/a.sav"), testsupport::Native(kept));
+    WriteFile(stray, "not the conversion");
+    ASSERT_EQ(::unlink((saves + "/b.sav").c_str()), 0);
+
+    RestoreResult restored = Restore();
+    ASSERT_TRUE(restored.status.ok()) << FullReport(restored);
+    EXPECT_TRUE(Save("a.sav") == Original("a.sav"));
+    EXPECT_FALSE(Exists(kept));
+    EXPECT_FALSE(Exists(saves + "/b.sav"));
+    EXPECT_EQ(ReadFile(stray), "not the conversion");
+    EXPECT_EQ(FullReport(restored),
+              "Restored 1 file\n\na.sav: restored from its backup; the conversion had been cut "
+              "short and left only a hidden temporary of it, now removed\n\nNot restored:\n"
+              "b.sav: removed since the conversion; its original is kept at " +
+                  JoinPath(result.backupSet, "original-2"));
+}
+
 // The restore's box names the saves written since under one reason, although each has its
 // original at a path of its own, and names the set keeping the originals once.
 TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginalsPaths) {
@@ -242,24 +268,40 @@ TEST_F(BackupsTest, OnlyReplacedSavesAreKept) {
     EXPECT_EQ(SortedNames(ParentOf(result.backupSet)).size(), 1u);
 }
 
-// A save written between the batch's first read and its backup is neither kept nor replaced.
+// A save written between the batch's first read and its backup is neither kept nor replaced:
+// also a rewrite at the same size that leaves its last-write time, which only its bytes show.
 TEST_F(BackupsTest, ASaveChangedBeforeItsBackupIsNotReplaced) {
     AddSaves();
     struct Writer : BatchObserver {
         std::string path;
+        std::string content;
+        bool keepTime = false;
         std::size_t moves = 0;
         void cursorMoved(std::size_t) override {
             if (++moves == 6) { // the last step of the second pass
-                WriteFile(path, "written meanwhile");
+                if (keepTime) {
+                    testsupport::RewriteKeepingTime(path, content);
+                } else {
+                    WriteFile(path, content);
+                }
             }
         }
-    } writer;
-    writer.path = saves + "/b.sav";
-    BatchResult result = Run(200, &writer);
-    EXPECT_EQ(result.files[1].reason, "changed on disk during conversion");
-    EXPECT_EQ(Save("b.sav"), "written meanwhile");
-    EXPECT_EQ(SortedNames(result.backupSet),
-              (std::vector<std::string>{"manifest", "original-1", "original-3"}));
+    };
+    std::string sameSize = Original("b.sav");
+    sameSize[100] = static_cast<char>(sameSize[100] ^ 1);
+    for (const bool keepTime : {false, true}) {
+        WriteFile(saves + "/b.sav", Original("b.sav"));
+        Writer writer;
+        writer.path = saves + "/b.sav";
+        writer.content = keepTime ? sameSize : "written meanwhile";
+        writer.keepTime = keepTime;
+        BatchResult result = Run(200 + keepTime, &writer);
+        EXPECT_EQ(result.files[1].reason, "changed on disk during conversion") << keepTime;
+        EXPECT_EQ(Save("b.sav"), writer.content) << keepTime;
+        EXPECT_EQ(SortedNames(result.backupSet),
+                  (std::vector<std::string>{"manifest", "original-1", "original-3"}))
+            << keepTime;
+    }
 }
 
 TEST_F(BackupsTest, TheNewestTwentySetsAreKept) {

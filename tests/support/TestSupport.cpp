@@ -14,8 +14,11 @@
 #include <random>
 #include <stdexcept>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -85,6 +88,35 @@ void WriteFile(const std::string& path, std::string_view content) {
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+void RewriteKeepingTime(const std::string& path, std::string_view content) {
+#ifdef _WIN32
+    HANDLE file = ::CreateFileW(Native(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    FILETIME written{};
+    DWORD put = 0;
+    const bool done =
+        file != INVALID_HANDLE_VALUE && ::GetFileTime(file, nullptr, nullptr, &written) &&
+        ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) &&
+        ::SetEndOfFile(file) && ::SetFileTime(file, nullptr, nullptr, &written);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+    }
+    if (!done || put != content.size()) {
+        throw std::runtime_error("cannot rewrite " + path);
+    }
+#else
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) {
+        throw std::runtime_error("cannot look at " + path);
+    }
+    WriteFile(path, content);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        throw std::runtime_error("cannot set the time of " + path);
+    }
+#endif
 }
 
 bool Exists(const std::string& path) {

@@ -47,6 +47,9 @@ std::string Utf8(const std::filesystem::path& path);
 void RemoveTree(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, std::string_view content);
+// Writes content over a file in place and puts its last-write time back, to the system's full
+// precision: as a writer through a mapped view, or on FAT within its 2 s, leaves it.
+void RewriteKeepingTime(const std::string& path, std::string_view content);
 bool Exists(const std::string& path);
 void MakeDir(const std::string& path);
 // The names in a folder, sorted; empty when it cannot be read.

@@ -1,6 +1,7 @@
 #include "system/FileSystem.h"
 
 #include "TestSupport.h"
+#include "system/MoveFolder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -120,6 +121,25 @@ TEST_F(ReplaceTest, WritesThroughASymbolicLink) {
 
 #endif
 
+// A rewrite at the same size that leaves the last-write time (FAT keeps it to 2 s; a write
+// through a mapped view may not move it) shows only in the bytes.
+TEST_F(ReplaceTest, LeavesATargetRewrittenWithoutAnyChangeToItsIdentity) {
+    const std::string save = dir / "save";
+    const auto before = IdentityOf(save);
+    testsupport::RewriteKeepingTime(save, "its content");
+    ASSERT_EQ(IdentityOf(save), before) << "the rewrite shows in the identity";
+    const Sha256Digest read = Sha256Of("old content");
+    EXPECT_EQ(ReplaceFileAtomically(dir / "new", save, before, nullptr, &read).outcome,
+              ReplaceOutcome::TargetChanged);
+    EXPECT_EQ(ReadFile(save), "its content");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+
+    const Sha256Digest now = Sha256Of("its content");
+    EXPECT_EQ(ReplaceFileAtomically(dir / "new", save, before, nullptr, &now).outcome,
+              ReplaceOutcome::Replaced);
+    EXPECT_EQ(ReadFile(save), "new content");
+}
+
 TEST_F(ReplaceTest, LeavesATargetThatChangedSinceItWasRead) {
     auto before = IdentityOf(dir / "save");
     WriteFile(dir / "save", "the game wrote this");
@@ -233,6 +253,18 @@ TEST(CopyFileTo, NeverReplacesAnExistingFile) {
     WriteFile(dir / "copy", "another save's work copy");
     EXPECT_EQ(CopyFileTo(dir / "save", dir / "copy").reason(), "File exists");
     EXPECT_EQ(ReadFile(dir / "copy"), "another save's work copy");
+}
+
+// A save that came back meanwhile is never replaced by a move to its name.
+TEST(MoveFolder, MovesAFileButNeverOverAnExistingOne) {
+    TempDir dir;
+    WriteFile(dir / "kept", "the conversion");
+    WriteFile(dir / "save", "the game's");
+    EXPECT_FALSE(MoveFolder(dir / "kept", dir / "save").ok());
+    EXPECT_EQ(ReadFile(dir / "save"), "the game's");
+    EXPECT_EQ(ReadFile(dir / "kept"), "the conversion");
+    EXPECT_TRUE(MoveFolder(dir / "kept", dir / "other").ok());
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"other", "save"}));
 }
 
 // What was copied comes back whole, beyond one read's buffer, and replaces what the string

@@ -2,10 +2,12 @@
 
 #include "TestSupport.h"
 #include "system/FileSystem.h"
+#include "system/MoveFolder.h"
 #include "system/Paths.h"
 #include "system/windows/ReplaceRules.h"
 #include "system/windows/WindowsText.h"
 
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -57,7 +59,7 @@ class HeldForAMoment {
 public:
     HeldForAMoment(const std::string& path, DWORD share, DWORD milliseconds)
         : handle_(::CreateFileW(Native(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                0, nullptr)),
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr)), // a folder too
           closer_([this, milliseconds] {
               ::Sleep(milliseconds);
               ::CloseHandle(handle_);
@@ -354,6 +356,70 @@ TEST(WindowsSharing, AFileHeldForAMomentIsWaitedFor) {
         std::erase(left, "copy");
         EXPECT_EQ(left, (std::vector<std::string>{"held", "new"}));
     }
+}
+
+// While the replacement waits for a program that keeps the save from being renamed, the game can
+// still write its save: the save is held for each try, not across the pauses. The game's write
+// is then kept.
+TEST(WindowsSharing, TheGameCanWriteItsSaveWhileTheReplacementWaits) {
+    TempDir dir;
+    const std::string save = dir / "save";
+    WriteFile(dir / "new", "new content");
+    WriteFile(save, "old content");
+    const auto before = IdentityOf(save);
+    std::atomic<bool> wrote{false};
+    ReplaceResult result;
+    {
+        // Shares no deleting: the rename is refused until it lets go.
+        HeldForAMoment scanner(save, FILE_SHARE_READ | FILE_SHARE_WRITE, 1000);
+        ASSERT_TRUE(scanner.held());
+        std::thread game([&] {
+            bool refused = false; // once the replacement holds the save
+            for (int i = 0; i < 400 && !wrote; ++i, ::Sleep(2)) {
+                HANDLE file = ::CreateFileW(Native(save).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+                if (file == INVALID_HANDLE_VALUE) {
+                    refused = true;
+                    continue;
+                }
+                if (refused) {
+                    const std::string written = "the game's newer save";
+                    DWORD put = 0;
+                    wrote = ::WriteFile(file, written.data(), static_cast<DWORD>(written.size()),
+                                        &put, nullptr) != FALSE;
+                }
+                ::CloseHandle(file);
+            }
+        });
+        result = ReplaceFileAtomically(dir / "new", save, before);
+        game.join();
+    }
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(result.outcome, ReplaceOutcome::TargetChanged);
+    EXPECT_EQ(ReadFile(save), "the game's newer save");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"new", "save"}));
+}
+
+// A scanner or indexer looking into a job's folder just made keeps it from being renamed for a
+// moment: the rename is waited for like any write, and never merges into a folder already
+// there.
+TEST(WindowsSharing, AFolderHeldForAMomentIsMovedOnceLetGo) {
+    TempDir dir;
+    testsupport::MakeDir(dir / "building");
+    WriteFile(dir / "building/decrypt.exe", "tool");
+    Status moved = Status::Ok();
+    {
+        HeldForAMoment scanner(dir / "building", FILE_SHARE_READ | FILE_SHARE_WRITE, 500);
+        ASSERT_TRUE(scanner.held());
+        moved = MoveFolder(dir / "building", dir / "job");
+    }
+    EXPECT_TRUE(moved.ok()) << moved.reason();
+    EXPECT_EQ(ReadFile(dir / "job/decrypt.exe"), "tool");
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"job"}));
+
+    testsupport::MakeDir(dir / "other");
+    EXPECT_FALSE(MoveFolder(dir / "other", dir / "job").ok());
+    EXPECT_EQ(SortedNames(dir.path()), (std::vector<std::string>{"job", "other"}));
 }
 
 TEST(WindowsPaths, NamesEndingInADotOrASpaceAreTakenExactly) {

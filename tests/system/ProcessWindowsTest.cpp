@@ -171,7 +171,7 @@ TEST(WindowsProcessRunner, AProgramThatCrashesEndsWithoutABox) {
 }
 
 // A tool's output is UTF-8 where it is (after a character cut at its start, when the start was
-// dropped), otherwise a console program's is in the OEM code page and any other's in the ANSI one.
+// dropped), otherwise in the code page the tool writes: the console's (OEM) or the ANSI one.
 TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
     constexpr unsigned kOem = 866;   // Cyrillic console
     constexpr unsigned kAnsi = 1251; // Cyrillic
@@ -180,7 +180,7 @@ TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
     struct Case {
         std::string bytes;
         bool cut;
-        bool console;
+        bool console; // the tool writes the console's code page
         std::string text;
     };
     const std::vector<Case> cases = {
@@ -189,9 +189,9 @@ TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
         {privet.substr(1), true, false, privet.substr(2)}, // cut inside its first character
         {lone + "abc", true, false, "abc"},
         {lone + "abc", false, false, "\xD0\x82" + std::string("abc")}, // not cut: a character
-        {"\x8F\xE0\xA8\xA2\xA5\xE2", false, true, privet},  // OEM 866 from a console program
-        {"\xCF\xF0\xE8\xE2\xE5\xF2", false, false, privet}, // ANSI 1251 from any other
-        {"\xCF\xF0\xE8\xE2\xE5\xF2", true, false, privet},  // cut, not UTF-8 even so
+        {"\x8F\xE0\xA8\xA2\xA5\xE2", false, true, privet},             // OEM 866
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", false, false, privet},            // ANSI 1251
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", true, false, privet},             // cut, not UTF-8 even so
     };
     for (const Case& c : cases) {
         EXPECT_EQ(win::ToolOutputText(c.bytes, c.cut, c.console, kOem, kAnsi), c.text)
@@ -199,17 +199,37 @@ TEST(WindowsProcessRunner, AToolsOutputBecomesUtf8) {
     }
 }
 
-// Whether a tool is a console program is read from its PE header.
-TEST(WindowsProcessRunner, TellsAConsoleProgramByItsHeader) {
-    const std::string console = testsupport::ReadFile(Probe()).substr(0, 4096);
-    EXPECT_TRUE(win::IsConsoleImage(console));
-    std::string gui = console;
-    const std::size_t pe = static_cast<unsigned char>(gui[0x3C]) +
-                           256u * static_cast<unsigned char>(gui[0x3D]); // the PE header
-    gui[pe + 4 + 20 + 68] = IMAGE_SUBSYSTEM_WINDOWS_GUI;
-    EXPECT_FALSE(win::IsConsoleImage(gui));
-    EXPECT_FALSE(win::IsConsoleImage(console.substr(0, pe + 4)));
-    EXPECT_FALSE(win::IsConsoleImage("#!/bin/sh\n"));
+// Which code page a tool writes is read from its header: a native program (the C runtime puts
+// its ANSI text into the pipe as it is) writes ANSI whatever its subsystem; a .NET console
+// program (its Console encodes in the console's code page) and a batch file write OEM.
+TEST(WindowsProcessRunner, TellsTheCodePageOfAToolByItsHeader) {
+    const std::string native = testsupport::ReadFile(Probe()).substr(0, 4096);
+    const std::size_t pe = static_cast<unsigned char>(native[0x3C]) +
+                           256u * static_cast<unsigned char>(native[0x3D]); // the PE header
+    const std::size_t optional = pe + 4 + 20;
+    ASSERT_EQ(native[optional], '\x0B'); // PE32+: the CLR directory at 112 + 14 * 8
+    auto with = [&](WORD subsystem, bool managed) {
+        std::string head = native;
+        head[optional + 68] = static_cast<char>(subsystem);
+        head[optional + 112 + 14 * 8] = managed ? '\x08' : '\0';
+        return head;
+    };
+    struct Case {
+        std::string head;
+        bool console;
+    };
+    const std::vector<Case> cases = {
+        {native, false},
+        {with(IMAGE_SUBSYSTEM_WINDOWS_CUI, false), false},
+        {with(IMAGE_SUBSYSTEM_WINDOWS_GUI, false), false},
+        {with(IMAGE_SUBSYSTEM_WINDOWS_CUI, true), true},
+        {with(IMAGE_SUBSYSTEM_WINDOWS_GUI, true), false},
+        {with(IMAGE_SUBSYSTEM_WINDOWS_CUI, true).substr(0, optional + 112), false}, // cut short
+        {"@echo off\r\n", true},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(win::WritesConsoleCodePage(cases[i].head), cases[i].console) << i;
+    }
 }
 
 TEST(WindowsProcessRunner, EndsWhatTheProgramStartedWithIt) {

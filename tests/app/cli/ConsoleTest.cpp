@@ -1,5 +1,6 @@
 #include "app/cli/Console.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -53,6 +54,31 @@ TEST(CliConsole, ClosingTheConsoleCancelsAndHoldsTheProcessUntilTheBatchHasWound
 }
 
 #ifdef _WIN32
+// Sign-out and shutdown come as messages to a hidden window: only a session that does end
+// stops the batch, and the system may end the process only once the batch has wound down.
+TEST(CliConsole, ASessionThatEndsCancelsAndHoldsTheProcessUntilTheBatchHasWoundDown) {
+    std::atomic<int> ended{0};
+    std::atomic<bool> woundDown{false};
+    const SessionEndWatch watch([&] {
+        ++ended;
+        ::Sleep(100); // the batch winding down
+        woundDown = true;
+    });
+    HWND window = static_cast<HWND>(watch.window());
+    if (window == nullptr && std::getenv("OSTRAPEL_TEST_DISPLAY") == nullptr) {
+        GTEST_SKIP() << "no display to make a window on: the cli_session_end test runs it on one";
+    }
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(::GetParent(window), nullptr); // top-level, so broadcasts reach it
+    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_EQ(::SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    ::SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF); // another program said no
+    EXPECT_EQ(ended, 0);
+    ::SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(woundDown);
+}
+
 // Needs a console: the cli_console test runs it in one (OSTRAPEL_TEST_CONSOLE set).
 TEST(CliConsole, TheUsersOutputCodePageIsPutBack) {
     if (std::getenv("OSTRAPEL_TEST_CONSOLE") == nullptr && !::SetConsoleOutputCP(850)) {

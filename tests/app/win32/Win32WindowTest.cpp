@@ -1117,6 +1117,69 @@ TEST_F(Win32WindowTest, ClosingDuringABatchAsksAndClosesOnceItHasEnded) {
     EXPECT_TRUE(Holds("a.sav", 100));
 }
 
+// Signing out during a batch is allowed; the session's end stops the batch after the save under
+// way and returns (after which Windows may end the process) only once it has wound down and the
+// work folder is empty.
+TEST_F(Win32WindowTest, SigningOutDuringABatchStopsItBeforeTheProcessMayEnd) {
+    AddSave("a.sav", 100);
+    testsupport::ScopedEnv slow("STAND_IN_CIPHER_FAULTS", "any:sleep=300:*");
+    frmMain& main = Open();
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ChooseVersion(3);
+    Click(frmMain::kCmdSave);
+    ASSERT_TRUE(main.Model().BatchRunning());
+    HWND handle = main.Handle();
+    EXPECT_EQ(::SendMessageW(handle, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    ::SendMessageW(handle, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(Holds("a.sav", 100));
+    EXPECT_EQ(testsupport::SortedNames(saves), (std::vector<std::string>{"a.sav"}));
+    EXPECT_TRUE(testsupport::LeftInWorkFolder(appDir + "Decrypt\\temp").empty());
+    EXPECT_EQ(report.shown, 0);
+}
+
+// In high contrast the window, its frames and their captions take the scheme's window colours,
+// and follow a change of the system's colours at once; otherwise the window is white. The
+// captions' text always takes the colour that goes with their background.
+TEST_F(Win32WindowTest, FollowsHighContrastWhenTheSystemsColoursChange) {
+    frmMain& main = Open();
+    bool high = false;
+    main.setContrastProbe([&] { return high; });
+    HWND label = Control(frmMain::kLabelBase);
+    HDC dc = ::GetDC(label);
+    struct Colours {
+        HBRUSH brush;
+        COLORREF text;
+        COLORREF background;
+    };
+    auto asked = [&] {
+        ::SetTextColor(dc, RGB(1, 2, 3));
+        ::SetBkColor(dc, RGB(4, 5, 6));
+        const auto brush = reinterpret_cast<HBRUSH>(
+            ::SendMessageW(::GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(label)));
+        return Colours{brush, ::GetTextColor(dc), ::GetBkColor(dc)};
+    };
+    const Colours plain = asked();
+    EXPECT_NE(plain.brush, ::GetSysColorBrush(COLOR_WINDOW));
+    EXPECT_EQ(plain.text, ::GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(plain.background, RGB(255, 255, 255));
+
+    high = true;
+    ::SendMessageW(main.Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    const Colours contrast = asked();
+    EXPECT_EQ(contrast.brush, ::GetSysColorBrush(COLOR_WINDOW));
+    EXPECT_EQ(contrast.text, ::GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(contrast.background, ::GetSysColor(COLOR_WINDOW));
+    EXPECT_EQ(reinterpret_cast<HBRUSH>(::GetClassLongPtrW(main.Handle(), GCLP_HBRBACKGROUND)),
+              ::GetSysColorBrush(COLOR_WINDOW));
+
+    high = false;
+    ::SendMessageW(main.Handle(), WM_THEMECHANGED, 0, 0);
+    EXPECT_EQ(asked().brush, plain.brush);
+    ::ReleaseDC(label, dc);
+}
+
 // A close that waited for a restore closes as the user's close does: the work folder is emptied
 // of what was left in it.
 TEST_F(Win32WindowTest, ClosingDuringARestoreEmptiesTheWorkFolder) {
