@@ -136,13 +136,13 @@ BatchResult Batch::run() {
 
     // One look at the tool's folder: what was kept from another tool goes, and the job places
     // are refreshed when it changed.
-    const std::string toolStamp = ToolStamp(request_.appDir, workFolder_);
+    const ToolLook look = LookAtTool(request_.appDir, workFolder_);
     if (request_.deciphered != nullptr) {
-        request_.deciphered->useFor(request_.saveFolder, toolStamp);
+        request_.deciphered->useFor(request_.saveFolder, look.stamp);
     }
     JobPlaces made = MakeJobPlaces(
         request_.appDir, workFolder_,
-        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), toolStamp);
+        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), look);
     places_ = std::move(made.places);
     result_.note = std::move(made.note);
     // Reading: one pass. A conversion: decipher, witness, encipher and prove, replace.
@@ -161,8 +161,9 @@ BatchResult Batch::run() {
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
         // Every plain form is confirmed by a second witness before anything is built on it.
         started(1);
-        chooseWitness();
-        placeShift_ = witness_ == Witness::DecipheredTwice ? 1 : 0;
+        // A second decipher runs in another place than the first.
+        placeShift_ = 1;
+        probeTool();
         pass(&Batch::witness, &Batch::decipherAndWitness);
         placeShift_ = 0;
         recheckTwins(&Batch::decipherAndWitness);

@@ -29,6 +29,11 @@ inline constexpr const char* kTrailingDotOrSpace =
 inline constexpr const char* kTwoResults =
     N_("the cipher tool gave two different results for this save");
 
+// Why a save is left alone whose plain form, enciphered by a tool with a salt or an IV, is not as
+// long as the save: a decipher cut short, or grown.
+inline constexpr const char* kNotWhole =
+    N_("the cipher tool's result is not as long as the save: it was not deciphered whole");
+
 // Why a save is left alone when a run of the cipher tool failed: "cipher tool failed (exit code
 // 3)", "cipher tool crashed (...)", "cipher tool did not finish within 120 s", with {outcome}
 // the run's ProcessOutcome::phrase(), then the tool's last line of output, verbatim, as {words}

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
+#include "conversion/DlcVersion.h"
 #include "conversion/JobPlaces.h"
 #include "conversion/ProgramFolder.h"
 #include "system/FileSystem.h"
@@ -274,7 +275,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     EXPECT_EQ(ReadLines(log).size(), 4u) << "the tool beside the program ran";
-    EXPECT_EQ(SortedNames(moved), std::vector<std::string>{});
+    EXPECT_EQ(LeftInWorkFolder(moved), std::vector<std::string>{});
     EXPECT_EQ(SortedNames(beside), std::vector<std::string>{}) << "nothing written beside it";
 }
 
@@ -628,43 +629,64 @@ TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
 }
 
 // A plain form is patched only once confirmed: by enciphering back to its save where the tool
-// enciphers alike, else by a second decipher and the length a salt leaves. A decipher cut once
-// is done again alone; one cut every time, or kept from another tool, never reaches a save,
-// whichever save shows the batch which witness the tool allows.
+// enciphers alike, else by a second decipher and the save's length. The saves' lengths differ
+// modulo 16, so a padded cipher's lengths differ too. A decipher cut once is done again alone;
+// one cut every time, or kept from another tool, never reaches a save, whichever save is first;
+// a first encipher that misbehaves once weakens no save's witness.
 TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
+    enum Cipher { kAlike, kSalted, kPadded };
+    const char* const kNone = "";
     const struct {
-        bool salted;
+        Cipher cipher;
         const char* faults; // "kept": a.sav's plain form kept from another tool
-        const char* failed; // the one save left alone, if any
+        const char* failed; // the saves left alone: a few letters
+        const char* reason;
     } cases[] = {
-        {false, "", ""},
-        {false, "decrypt:truncate=1000:b.sav#1", ""},
-        {false, "decrypt:truncate=1000:b.sav", "b.sav"},
-        {false, "decrypt:truncate=1000:a.sav", "a.sav"},
-        {false, "kept", ""},
-        {true, "", ""},
-        {true, "decrypt:truncate=1000:b.sav#1", ""},
-        {true, "decrypt:truncate=1000:b.sav", "b.sav"},
-        {true, "decrypt:truncate=1000:a.sav", "a.sav"},
-        {true, "kept", ""},
+        {kAlike, "", "", kNone},
+        {kAlike, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kAlike, "decrypt:truncate=1000:b.sav", "b", kTwoResults},
+        {kAlike, "decrypt:truncate=1000:a.sav", "a", kTwoResults},
+        {kAlike, "kept", "", kNone},
+        {kAlike, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
+        {kAlike, "encrypt:corrupt:a.sav#1", "", kNone},
+        {kSalted, "", "", kNone},
+        {kSalted, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kSalted, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
+        {kSalted, "decrypt:truncate=1000:a.sav", "a", kNotWhole},
+        {kSalted, "kept", "", kNone},
+        {kSalted, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
+        {kPadded, "", "", kNone},
+        {kPadded, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kPadded, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
+        {kPadded, "decrypt:truncate=1000:c.sav", "c", kNotWhole},
+        {kPadded, "kept", "", kNone},
+        {kPadded, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:b.sav", "b", kNotWhole},
     };
     names = {"a.sav", "b.sav", "c.sav"};
+    const std::map<std::string, std::size_t> sizes = {
+        {"a.sav", kSaveSize}, {"b.sav", kSaveSize + 7}, {"c.sav", kSaveSize + 21}};
     for (std::size_t jobs : {1u, 3u}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.salted ? "salted " : "") + c.faults + ", " +
-                         std::to_string(jobs) + " jobs");
+            SCOPED_TRACE(std::to_string(c.cipher) + " " + c.faults + ", " + std::to_string(jobs) +
+                         " jobs");
             const std::string counts =
                 root / ("state" + std::to_string(&c - cases) + "-" + std::to_string(jobs));
             testsupport::MakeDir(counts);
             ScopedEnv count("STAND_IN_CIPHER_STATE", counts);
-            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.salted ? "1" : "0");
+            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.cipher == kSalted ? "1" : "0");
+            ScopedEnv mode("STAND_IN_CIPHER_MODE", c.cipher == kPadded ? "padded" : "");
             const bool kept = std::string_view(c.faults) == "kept";
             ScopedEnv faults("STAND_IN_CIPHER_FAULTS", kept ? "" : c.faults);
             std::map<std::string, std::string> originals;
+            std::map<std::string, std::string> converted;
             for (const std::string& name : names) {
-                const std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
-                originals[name] = c.salted ? standin::EncipherSalted(plain, name + "-salt!")
-                                           : standin::Encipher(plain);
+                std::string plain = testsupport::PlainSave(sizes.at(name), Seed(name));
+                const std::string iv = name + "-initial-vector";
+                originals[name] = c.cipher == kSalted   ? standin::EncipherSalted(plain, iv)
+                                  : c.cipher == kPadded ? standin::EncipherPadded(plain, iv)
+                                                        : standin::Encipher(plain);
+                SetDlcField(plain, 200);
+                converted[name] = plain;
                 WriteFile(saves + "/" + name, originals[name]);
             }
             DecipheredSaves other;
@@ -678,13 +700,16 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
             BatchResult result = ConvertSaves(request, runner);
 
             for (const std::string& name : names) {
-                if (name == c.failed) {
-                    EXPECT_EQ(Outcome(result, name).reason, kTwoResults);
-                    EXPECT_TRUE(Save(name) == originals[name]) << name;
+                const std::string saved = Save(name);
+                if (std::string_view(c.failed).find(name[0]) != std::string_view::npos) {
+                    EXPECT_EQ(Outcome(result, name).reason, c.reason) << name;
+                    EXPECT_TRUE(saved == originals[name]) << name;
                 } else {
                     EXPECT_TRUE(Outcome(result, name).changed) << Outcome(result, name).reason;
-                    EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
+                    EXPECT_TRUE((c.cipher == kPadded ? standin::DecipherPadded(saved)
+                                                     : standin::Decipher(saved)) == converted[name])
                         << name;
+                    EXPECT_EQ(saved.size(), originals[name].size()) << name;
                 }
             }
             ExpectCleanWorkFolder();

@@ -23,7 +23,7 @@ struct JobPlacesTest : ::testing::Test {
     JobPlacesTest() { WriteFile(tool + "/key.bin", "key one"); }
 
     JobPlaces Make(std::size_t jobs = 2) {
-        return MakeJobPlaces(appDir, work, jobs, ToolStamp(appDir, work));
+        return MakeJobPlaces(appDir, work, jobs, LookAtTool(appDir, work));
     }
     static void Mark(const JobPlaces& made) {
         for (const JobPlace& place : made.places) {
@@ -102,12 +102,12 @@ TEST_F(JobPlacesTest, WithoutPlacesTheToolRunsAloneAndTheNoteSaysWhy) {
     const JobPlaces made = Make(4);
     EXPECT_TRUE(made.places.empty());
     EXPECT_EQ(made.note.English().rfind(
-                  "The cipher tool ran on one save at a time: its copies for running "
-                  "side by side could not be made (",
+                  "The cipher tool ran on one save at a time from its own folder: its copies "
+                  "could not be made (",
                   0),
               0u)
         << made.note;
-    EXPECT_TRUE(Make(1).note.empty()); // one job needs none
+    EXPECT_FALSE(Make(1).note.empty()); // one job runs a copy too
 }
 
 // With the work folder in the user's own place, the one beside the program is left out too:
@@ -119,7 +119,7 @@ TEST_F(JobPlacesTest, AWorkFolderElsewhereLeavesTheOneBesideTheProgramOut) {
     const std::string stamp = ToolStamp(appDir, elsewhere);
     WriteFile(tool + "/temp/.jobs/0/left", "x");
     EXPECT_EQ(ToolStamp(appDir, elsewhere), stamp);
-    ASSERT_EQ(MakeJobPlaces(appDir, elsewhere, 2, stamp).places.size(), 2u);
+    ASSERT_EQ(MakeJobPlaces(appDir, elsewhere, 2, LookAtTool(appDir, elsewhere)).places.size(), 2u);
     EXPECT_EQ(SortedNames(elsewhere + "/.jobs/1/Decrypt"),
               (std::vector<std::string>{"decrypt.exe", "key.bin"}));
 }
