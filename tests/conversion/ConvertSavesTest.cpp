@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -743,5 +744,112 @@ TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
             EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
                 << name;
         }
+    }
+}
+
+namespace {
+
+// The stand-in tool rewritten in place with another key: the same size, its times set back.
+void RewriteKey(const std::string& tool, char key) {
+    std::string bytes = ReadFile(tool);
+    const std::string mark = "OSTRAPEL-STAND-IN-KEY=";
+    const std::size_t at = bytes.find(mark);
+    ASSERT_NE(at, std::string::npos);
+    const auto time = std::filesystem::last_write_time(testsupport::Native(tool));
+    std::fstream file(testsupport::Native(tool), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at + mark.size()));
+    file.put(key);
+    file.close();
+    std::filesystem::last_write_time(testsupport::Native(tool), time);
+}
+
+// What the stand-in with that key makes of a plain form.
+std::string EncipheredWithKey(const std::string& plain, char key) {
+    std::string out = standin::Encipher(plain);
+    for (std::size_t i = standin::kHeader.size(); i < out.size() && key != '0'; ++i) {
+        out[i] = static_cast<char>(out[i] ^ (key * 37));
+    }
+    return out;
+}
+
+} // namespace
+
+// One tool a batch: every run, alone or not, runs a copy verified against the tool by its bytes,
+// so a tool rewritten in place with its old size and time, between two batches or between
+// reading and converting, is copied afresh and nothing kept from the old one is used. The tool's
+// folder stays as it is whatever the tool writes beside itself, and with one job the tool works
+// in the work folder.
+TEST_F(ConvertSavesTest, EveryRunOfABatchRunsOneVerifiedCopyOfTheTool) {
+    names = {"a.sav", "b.sav", "c.sav"};
+    const std::string tool = CipherToolOf(appDir);
+    const std::string folders = root / "folders.log";
+    ScopedEnv beside("STAND_IN_CIPHER_SCRATCH", "beside");
+    ScopedEnv wait("STAND_IN_CIPHER_SCRATCH_MS", "0");
+    ScopedEnv where("STAND_IN_CIPHER_FOLDER_LOG", folders);
+    const std::vector<std::string> toolFolder = SortedNames(appDir + "Decrypt");
+    DecipheredSaves kept;
+    const struct {
+        char key;            // the tool's key for this batch
+        bool rewriteMidRead; // rewritten to it while the saves are read, before converting
+        std::size_t jobs;
+    } batches[] = {{'0', false, 2}, {'1', false, 2}, {'0', true, 2}, {'1', true, 1}};
+    char now = '0';
+    for (const auto& batch : batches) {
+        SCOPED_TRACE(std::string(1, batch.key) + (batch.rewriteMidRead ? " mid-read " : " ") +
+                     std::to_string(batch.jobs));
+        for (const std::string& name : names) {
+            WriteFile(saves + "/" + name,
+                      EncipheredWithKey(testsupport::PlainSave(kSaveSize, Seed(name)), batch.key));
+        }
+        WriteFile(folders, "");
+        BatchRequest request{saves, names, appDir, "200"};
+        request.jobs = batch.jobs;
+        request.deciphered = &kept;
+        Scn_Process runner;
+        if (batch.rewriteMidRead) {
+            recorder.onCursor = [&](std::size_t index) {
+                if (index == 1 && now != batch.key) {
+                    RewriteKey(tool, batch.key);
+                    now = batch.key;
+                }
+            };
+            (void)ReadSaveVersions(request, runner, &recorder);
+            recorder.onCursor = nullptr;
+        } else if (now != batch.key) {
+            RewriteKey(tool, batch.key);
+            now = batch.key;
+        }
+        BatchResult result = ConvertSaves(request, runner);
+        EXPECT_TRUE(result.allChanged()) << FullReport(result);
+        for (const std::string& name : names) {
+            std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+            SetDlcField(plain, 200);
+            EXPECT_TRUE(Save(name) == EncipheredWithKey(plain, batch.key)) << name;
+        }
+        EXPECT_EQ(SortedNames(appDir + "Decrypt"), toolFolder);
+        for (const std::string& folder : ReadLines(folders)) {
+            EXPECT_EQ(folder.rfind(ResolvedPath(WorkFolderOf(appDir)), 0), 0u) << folder;
+        }
+    }
+}
+
+// A tool that remembers earlier runs gives two saves of one size the plain form of a third,
+// already at the value: neither is called already, for that plain form enciphers back to
+// neither, nor may two different saves share it.
+TEST_F(ConvertSavesTest, ASaveReadAtTheValueIsWitnessedBeforeItIsCalledAlready) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    const std::string cache = root / "cache";
+    testsupport::MakeDir(cache);
+    WriteFile(cache + "/decrypt-" + std::to_string(Original("a.sav").size()),
+              standin::Decipher(Converted("c.sav")).value());
+    ScopedEnv remembers("STAND_IN_CIPHER_CACHE", cache);
+    BatchResult result = Run();
+    EXPECT_EQ(result.alreadyCount, 0u);
+    EXPECT_EQ(result.changedCount, 0u);
+    for (const std::string& name : names) {
+        EXPECT_EQ(Outcome(result, name).reason, kTwoResults) << name;
+        EXPECT_FALSE(Outcome(result, name).already) << name;
+        EXPECT_EQ(Save(name), Original(name)) << name;
     }
 }
