@@ -105,6 +105,8 @@ private:
     void copyBack(std::size_t index);
     // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
     void keepOriginals(BackupWriter& backup);
+    // Stops the batch when most saves read as no known version and the request says so.
+    bool stopForUnknownVersions();
     // Tells the set which saves were replaced.
     void finishBackup(BackupWriter& backup);
     // The deciphered save's field, kept in the outcome; empty when the entry failed.

@@ -159,6 +159,10 @@ BatchResult Batch::run() {
     } else {
         started(0);
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
+        if (stopForUnknownVersions()) {
+            (void)ClearWorkArea(workFolder_);
+            return result_;
+        }
         // Every plain form is confirmed by a second witness before anything is built on it.
         started(1);
         // A second decipher runs in another place than the first.
@@ -191,6 +195,35 @@ BatchResult Batch::run() {
 
     (void)ClearWorkArea(workFolder_);
     return result_;
+}
+
+bool Batch::stopForUnknownVersions() {
+    std::size_t read = 0;
+    std::size_t unknown = 0;
+    for (const FileOutcome& file : result_.files) {
+        if (file.oldValue) {
+            ++read;
+            unknown += DlcVersionTable::LabelOf(*file.oldValue) ? 0u : 1u;
+        }
+    }
+    if (!request_.stopOnUnknownVersions || !MostlyUnknownVersions(unknown, read) || cancelled()) {
+        return false;
+    }
+    result_.unknownVersions = unknown;
+    // TRANSLATORS: {count} of {n} saves; the tool deciphered them to no version the program knows.
+    result_.refusal = Phrase::Plural(N_("{count} of {n} save read as no known version: the cipher "
+                                        "tool may not be the one for these saves"),
+                                     N_("{count} of {n} saves read as no known version: the cipher "
+                                        "tool may not be the one for these saves"),
+                                     read)
+                          .With("count", std::uint64_t{unknown});
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+        if (states_[i].alive || states_[i].heldBack || result_.files[i].already) {
+            states_[i].heldBack = false;
+            fail(i, "not converted");
+        }
+    }
+    return true;
 }
 
 void Batch::refuseUnsafeNames() {
@@ -290,6 +323,10 @@ void Batch::settleSameFiles() {
 }
 
 } // namespace batch
+
+bool MostlyUnknownVersions(std::size_t unknown, std::size_t read) {
+    return read > 0 && unknown * 2 > read;
+}
 
 std::size_t DefaultJobs() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);

@@ -72,7 +72,15 @@ struct BatchRequest {
     // Deciphered saves kept from reading their versions: a save whose bytes are unchanged is
     // not deciphered again. Reading fills it, a batch keeps the saves it writes. Optional.
     DecipheredSaves* deciphered = nullptr;
+    // Stop before anything is enciphered when most saves read (more than half of those read)
+    // hold no known version: the cipher tool may not be the one for these saves, and any tool
+    // that deciphers alike passes every proof. The outcome's refusal says so, unknownVersions
+    // counts them, and every save stays as it was.
+    bool stopOnUnknownVersions = false;
 };
+
+// Whether most of the values read are no known version: more than half of them.
+bool MostlyUnknownVersions(std::size_t unknown, std::size_t read);
 
 // The most jobs a request may ask for.
 inline constexpr std::size_t kMaxJobs = 64;
@@ -103,6 +111,8 @@ struct BatchResult {
     // Said once beside the report, the batch's outcome aside: the tool ran on one save at a time
     // as its copies for several jobs could not be made (JobPlaces).
     Phrase note;
+    // Saves read as no known version when the batch stopped for them (stopOnUnknownVersions).
+    std::size_t unknownVersions = 0;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 
