@@ -211,10 +211,10 @@ bool Batch::stopForUnknownVersions() {
     }
     result_.unknownVersions = unknown;
     // TRANSLATORS: {count} of {n} saves; the tool deciphered them to no version the program knows.
-    result_.refusal = Phrase::Plural(N_("{count} of {n} save read as no known version: the cipher "
-                                        "tool may not be the one for these saves"),
-                                     N_("{count} of {n} saves read as no known version: the cipher "
-                                        "tool may not be the one for these saves"),
+    result_.refusal = Phrase::Plural("{count} of {n} save read as no known version: the cipher "
+                                     "tool may not be the one for these saves",
+                                     "{count} of {n} saves read as no known version: the cipher "
+                                     "tool may not be the one for these saves",
                                      read)
                           .With("count", std::uint64_t{unknown});
     for (std::size_t i = 0; i < states_.size(); ++i) {

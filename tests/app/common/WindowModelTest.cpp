@@ -610,7 +610,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         // New bytes, so the batch deciphers them again rather than take the reading's.
         WriteFile(window.scene.log, "");
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            window.WriteSave(name, 150);
+            window.WriteSave(name, 200);
         }
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
 
