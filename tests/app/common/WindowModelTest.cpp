@@ -639,7 +639,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
                         "replaced; every save is as it was");
         EXPECT_TRUE(window.view.reports[0].warning);
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            EXPECT_TRUE(window.Holds(name, 150)) << name;
+            EXPECT_TRUE(window.Holds(name, 200)) << name;
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_EQ(window.view.listCaption.prefix, "&File List: ");
