@@ -163,7 +163,7 @@ BatchResult Batch::run() {
             (void)ClearWorkArea(workFolder_);
             return result_;
         }
-        // Every plain form is confirmed by a second witness before anything is built on it.
+        // Every plain form is confirmed by its witness before anything is built on it.
         started(1);
         // A second decipher runs in another place than the first.
         placeShift_ = 1;

@@ -211,6 +211,7 @@ void WindowModel::OpenClicked() {
     StopReading();
     rows_.clear();
     names_.clear();
+    unknown_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -226,6 +227,7 @@ bool WindowModel::OpenFolder(const std::string& folder) {
     StopReading();
     rows_.clear();
     names_.clear();
+    unknown_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
