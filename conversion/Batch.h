@@ -40,17 +40,11 @@ struct FileState {
     bool retry = false;           // failed beside other tool runs: to be tried once more alone
     std::size_t originalSize = 0; // of the save as copied in
     std::size_t plainSize = 0;    // of its plain form
-    bool witnessed = false;       // its plain form is confirmed by the second witness
+    bool witnessed = false;       // its plain form is confirmed by its witness
+    bool twice = false;           // confirmed by a second decipher, the tool having a salt or IV
     bool disagreed = false;       // its witnesses disagreed: to be tried once more alone
     bool witnessRetried = false;  // it was, so a second disagreement fails it
     bool aloneForTwins = false;   // deciphered again alone because it had a twin
-};
-
-// What confirms a save's plain form before it is patched (docs/design.md).
-enum class Witness {
-    Unknown,         // not found out yet in this batch
-    EnciphersBack,   // the tool enciphers alike: the plain form enciphers back to the save
-    DecipheredTwice, // it does not: a second decipher, in another place, gives the same bytes
 };
 
 class Batch {
@@ -90,10 +84,16 @@ private:
     void encipherAndCheck(std::size_t index);
     // Tries an entry whose encipher step failed from the start: its work copy is gone.
     void decipherAndEncipher(std::size_t index);
-    // Finds out, on the first entry to be patched, which witness the tool allows.
-    void chooseWitness();
-    // Confirms the entry's plain form by the batch's witness, or has it tried once more alone.
+    // The witness of the first entry still to be confirmed, taken alone: it may show that the
+    // tool enciphers one plain form two ways, which the other entries' witnesses then rely on.
+    void probeTool();
+    // Confirms the entry's plain form, or has it tried once more alone (BatchWitness.cpp).
     void witness(std::size_t index);
+    // Its plain form is confirmed; an entry already at the value is then done with.
+    void confirmed(std::size_t index, bool twice);
+    // For an entry confirmed by a second decipher: whether the enciphered result, of another
+    // length than the save, still shows the plain form whole (proof: the result deciphered).
+    bool wholeDespiteLength(std::size_t index, std::string proof);
     void decipherAndWitness(std::size_t index);
     // The tool's enciphering of the entry's unpatched plain form; empty when the entry failed.
     std::optional<std::string> encipherUnpatched(std::size_t index);
@@ -105,6 +105,8 @@ private:
     void copyBack(std::size_t index);
     // Keeps the originals of the saves about to be replaced; those it cannot keep fail.
     void keepOriginals(BackupWriter& backup);
+    // Stops the batch when most saves read as no known version and the request says so.
+    bool stopForUnknownVersions();
     // Tells the set which saves were replaced.
     void finishBackup(BackupWriter& backup);
     // The deciphered save's field, kept in the outcome; empty when the entry failed.
@@ -159,11 +161,9 @@ private:
     // Runs side by side were seen spoiling each other (twins, or witnesses that disagreed):
     // the tool keeps state its places do not keep apart, so the passes left run it alone.
     bool spoiled_ = false;
-    Witness witness_ = Witness::Unknown;
-    // With a second decipher as the witness: what the tool adds to a plain form's length when
-    // it enciphers one, where that is a few bytes whatever the plain form (a salt, an IV,
-    // padding), not a compression. A save longer or shorter by more was not deciphered whole.
-    std::optional<std::size_t> overhead_;
+    // The tool was seen to encipher one plain form two ways, each as long as the save: a salt or
+    // an IV. Until then every plain form must encipher back to its save exactly.
+    bool randomTool_ = false;
     // Added to a job's number to choose its place: a second decipher runs in another place.
     std::size_t placeShift_ = 0;
     BatchResult result_;

@@ -164,6 +164,7 @@ void Batch::fail(std::size_t index, Phrase reason) {
     FileState& state = states_[index];
     state.alive = false;
     result_.files[index].reason = std::move(reason);
+    result_.files[index].already = false; // read at the value, maybe, but not confirmed
     if ((state.disagreed || (deferring_ && state.ranTool)) && !cancelled()) {
         state.disagreed = false;
         state.retry = true;

@@ -122,12 +122,8 @@ void Batch::decipherAndPatch(std::size_t index) {
         return;
     }
     if (*old == target_) {
-        // Nothing to change: the save is neither enciphered again nor replaced. It is finished
-        // once no other save turns out to decipher alike.
-        (void)RemoveFile(copy);
+        // Nothing to change, once its witness confirms the value read (Batch::confirmed).
         result_.files[index].already = true;
-        states_[index].alive = false;
-        states_[index].heldBack = true;
         return;
     }
     std::string& patched = *deciphered;
@@ -176,6 +172,12 @@ void Batch::encipherAndCheck(std::size_t index) {
         return fail(index, "the enciphered result does not decipher back to the patched save");
     }
     (void)RemoveFile(scratch);
+    // A tool with a salt or an IV enciphers a plain form of the save's length to the save's
+    // length: a result of another length was built on a decipher cut short.
+    if (state.twice && enciphered.size() != state.originalSize &&
+        !wholeDespiteLength(index, proof)) {
+        return;
+    }
     state.result = result;
     if (request_.deciphered != nullptr) {
         // The save to be, deciphered: reading it after the batch needs no tool run.
@@ -252,11 +254,17 @@ bool Batch::runTool(std::size_t index, const std::string& file, bool decipher) {
     states_[index].ranTool = true;
     CommandLine command = CipherCommand(request_.appDir, forTool, decipher);
     RunLimits limits{request_.toolTimeLimit, request_.cancel};
-    if (std::size_t job = states_[index].job; job < places_.size()) {
+    if (!places_.empty()) {
+        // Every run of the batch, alone or not, runs one verified copy of the tool.
+        std::size_t job = states_[index].job < places_.size() ? states_[index].job : 0;
         job = (job + placeShift_) % places_.size();
         command.program = places_[job].tool;
         limits.workingFolder = places_[job].workingFolder;
         limits.temporaryFolder = places_[job].temporaryFolder;
+    } else {
+        // Without copies the tool runs where it is, but never in its own folder: what it leaves
+        // there stays out of the program folder and goes with the work folder.
+        limits.workingFolder = workFolder_;
     }
     ProcessOutcome outcome = runner_.Run_Process(command, Scn_Process::kHidden, limits);
     (void)RemoveFile(file + kSideFileSuffix);

@@ -1,4 +1,16 @@
-// The second witness of a save's plain form, taken before the save is patched for good.
+// The witness of every save's plain form, taken before the save is patched for good. The whole
+// rule is here (docs/design.md has it as a table):
+//  - The plain form enciphers back to the save byte for byte: confirmed. A tool that enciphers
+//    alike shows every save so, whatever the others showed.
+//  - It does not, yet the tool has not been seen to encipher one plain form two ways: the plain
+//    form is enciphered once more. The save then: the first run misbehaved, confirmed. The same
+//    bytes again: this plain form is not the save's. Two results, each as long as the save: the
+//    tool has a salt or an IV, which is known from then on.
+//  - With such a tool: a second decipher, in another place, must give the same bytes, and the
+//    save's enciphered result must be as long as the save (or, for a tool whose lengths follow
+//    the content rather than its length, the unpatched plain form enciphered must be).
+// A save already at the value is confirmed the same way before it is reported so. Whatever fails
+// is tried once more alone; a second failure leaves the save as it was.
 #include "conversion/Batch.h"
 #include "conversion/DecipheredSaves.h"
 #include "conversion/DlcVersion.h"
@@ -7,18 +19,10 @@
 
 namespace ostrapel::batch {
 
-namespace {
-
-// The most a cipher adds to a plain form without compressing it: an IV or salt, padding and a
-// message authentication code.
-constexpr std::size_t kMostOverhead = 64;
-
-} // namespace
-
-void Batch::chooseWitness() {
-    for (std::size_t index = 0; index < states_.size() && witness_ == Witness::Unknown; ++index) {
+void Batch::probeTool() {
+    for (std::size_t index = 0; index < states_.size(); ++index) {
         FileState& state = states_[index];
-        if (!state.alive || cancelled()) {
+        if (!state.alive || state.witnessed || cancelled()) {
             continue;
         }
         {
@@ -29,33 +33,8 @@ void Batch::chooseWitness() {
         }
         state.ranTool = false;
         state.job = kAlone;
-        const std::optional<std::string> first = encipherUnpatched(index);
-        if (!first) {
-            continue;
-        }
-        if (Sha256Of(*first) == state.original) {
-            // The save itself is the witness: this one is confirmed by the run that found it.
-            witness_ = Witness::EnciphersBack;
-            state.witnessed = true;
-            return;
-        }
-        const std::optional<std::string> second = encipherUnpatched(index);
-        if (!second) {
-            continue;
-        }
-        if (*second == *first) {
-            // Alike twice, yet not the save: this plain form is not the save's.
-            witness_ = Witness::EnciphersBack;
-            disagree(index);
-            return;
-        }
-        // A salt or an IV: only a second decipher can confirm a plain form, and a fixed overhead
-        // its length.
-        witness_ = Witness::DecipheredTwice;
-        if (second->size() == first->size() && first->size() >= state.plainSize &&
-            first->size() - state.plainSize <= kMostOverhead) {
-            overhead_ = first->size() - state.plainSize;
-        }
+        witness(index);
+        return;
     }
 }
 
@@ -64,26 +43,86 @@ void Batch::witness(std::size_t index) {
     if (!state.alive || state.witnessed) {
         return;
     }
-    switch (witness_) {
-    case Witness::Unknown:
-        return; // no entry could show which: none is patched
-    case Witness::EnciphersBack:
-        if (const std::optional<std::string> back = encipherUnpatched(index)) {
-            if (Sha256Of(*back) != state.original) {
-                return disagree(index);
-            }
-            state.witnessed = true;
+    bool random = false;
+    {
+        std::lock_guard lock(mutex_);
+        random = randomTool_;
+    }
+    if (!random) {
+        const std::optional<std::string> first = encipherUnpatched(index);
+        if (!first) {
+            return;
         }
-        return;
-    case Witness::DecipheredTwice:
-        if (const std::optional<bool> alike = decipheredAlike(index)) {
-            if (!*alike || (overhead_ && state.originalSize != state.plainSize + *overhead_)) {
-                return disagree(index);
-            }
-            state.witnessed = true;
+        if (Sha256Of(*first) == state.original) {
+            return confirmed(index, false);
         }
+        const std::optional<std::string> second = encipherUnpatched(index);
+        if (!second) {
+            return;
+        }
+        if (Sha256Of(*second) == state.original) {
+            return confirmed(index, false); // the first encipher misbehaved
+        }
+        if (*second == *first || first->size() != state.originalSize ||
+            second->size() != state.originalSize) {
+            return disagree(index);
+        }
+        std::lock_guard lock(mutex_);
+        randomTool_ = true;
+    }
+    const std::optional<bool> alike = decipheredAlike(index);
+    if (!alike) {
         return;
     }
+    if (!*alike) {
+        return disagree(index);
+    }
+    if (result_.files[index].already) {
+        // No result of its own is made to show the length: the plain form's, enciphered.
+        const std::optional<std::string> back = encipherUnpatched(index);
+        if (!back) {
+            return;
+        }
+        if (back->size() != state.originalSize) {
+            return fail(index, kNotWhole);
+        }
+    }
+    confirmed(index, true);
+}
+
+void Batch::confirmed(std::size_t index, bool twice) {
+    FileState& state = states_[index];
+    state.witnessed = true;
+    state.twice = twice;
+    if (result_.files[index].already) {
+        // Nothing to change: the save is neither enciphered again nor replaced. It is finished
+        // once no other save turns out to decipher alike.
+        (void)RemoveFile(workCopy(index));
+        state.alive = false;
+        state.heldBack = true;
+    }
+}
+
+bool Batch::wholeDespiteLength(std::size_t index, std::string proof) {
+    FileState& state = states_[index];
+    if (std::optional<std::int16_t> old = result_.files[index].oldValue) {
+        SetDlcField(proof, *old);
+    }
+    const std::string scratch = scratchCopy(index);
+    (void)RemoveFile(scratch);
+    if (Status written = WriteNewFile(scratch, proof); !written) {
+        fail(index, Phrase(N_("copy failed: {reason}")).With("reason", written.phrase()));
+        return false;
+    }
+    const std::optional<std::string> back = runOnScratch(index, false);
+    if (!back) {
+        return false;
+    }
+    if (back->size() != state.originalSize) {
+        fail(index, kNotWhole);
+        return false;
+    }
+    return true;
 }
 
 void Batch::decipherAndWitness(std::size_t index) {

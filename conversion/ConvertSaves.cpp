@@ -136,13 +136,13 @@ BatchResult Batch::run() {
 
     // One look at the tool's folder: what was kept from another tool goes, and the job places
     // are refreshed when it changed.
-    const std::string toolStamp = ToolStamp(request_.appDir, workFolder_);
+    const ToolLook look = LookAtTool(request_.appDir, workFolder_);
     if (request_.deciphered != nullptr) {
-        request_.deciphered->useFor(request_.saveFolder, toolStamp);
+        request_.deciphered->useFor(request_.saveFolder, look.stamp);
     }
     JobPlaces made = MakeJobPlaces(
         request_.appDir, workFolder_,
-        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), toolStamp);
+        std::min({std::max<std::size_t>(request_.jobs, 1), kMaxJobs, states_.size()}), look);
     places_ = std::move(made.places);
     result_.note = std::move(made.note);
     // Reading: one pass. A conversion: decipher, witness, encipher and prove, replace.
@@ -159,10 +159,15 @@ BatchResult Batch::run() {
     } else {
         started(0);
         pass(&Batch::decipherAndPatch, &Batch::decipherAndPatch);
-        // Every plain form is confirmed by a second witness before anything is built on it.
+        if (stopForUnknownVersions()) {
+            (void)ClearWorkArea(workFolder_);
+            return result_;
+        }
+        // Every plain form is confirmed by its witness before anything is built on it.
         started(1);
-        chooseWitness();
-        placeShift_ = witness_ == Witness::DecipheredTwice ? 1 : 0;
+        // A second decipher runs in another place than the first.
+        placeShift_ = 1;
+        probeTool();
         pass(&Batch::witness, &Batch::decipherAndWitness);
         placeShift_ = 0;
         recheckTwins(&Batch::decipherAndWitness);
@@ -190,6 +195,35 @@ BatchResult Batch::run() {
 
     (void)ClearWorkArea(workFolder_);
     return result_;
+}
+
+bool Batch::stopForUnknownVersions() {
+    std::size_t read = 0;
+    std::size_t unknown = 0;
+    for (const FileOutcome& file : result_.files) {
+        if (file.oldValue) {
+            ++read;
+            unknown += DlcVersionTable::LabelOf(*file.oldValue) ? 0u : 1u;
+        }
+    }
+    if (!request_.stopOnUnknownVersions || !MostlyUnknownVersions(unknown, read) || cancelled()) {
+        return false;
+    }
+    result_.unknownVersions = unknown;
+    // TRANSLATORS: {count} of {n} saves; the tool deciphered them to no version the program knows.
+    result_.refusal = Phrase::Plural("{count} of {n} save read as no known version: the cipher "
+                                     "tool may not be the one for these saves",
+                                     "{count} of {n} saves read as no known version: the cipher "
+                                     "tool may not be the one for these saves",
+                                     read)
+                          .With("count", std::uint64_t{unknown});
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+        if (states_[i].alive || states_[i].heldBack || result_.files[i].already) {
+            states_[i].heldBack = false;
+            fail(i, "not converted");
+        }
+    }
+    return true;
 }
 
 void Batch::refuseUnsafeNames() {
@@ -289,6 +323,10 @@ void Batch::settleSameFiles() {
 }
 
 } // namespace batch
+
+bool MostlyUnknownVersions(std::size_t unknown, std::size_t read) {
+    return read > 0 && unknown * 2 > read;
+}
 
 std::size_t DefaultJobs() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);

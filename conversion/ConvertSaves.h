@@ -29,6 +29,11 @@ inline constexpr const char* kTrailingDotOrSpace =
 inline constexpr const char* kTwoResults =
     N_("the cipher tool gave two different results for this save");
 
+// Why a save is left alone whose plain form, enciphered by a tool with a salt or an IV, is not as
+// long as the save: a decipher cut short, or grown.
+inline constexpr const char* kNotWhole =
+    N_("the cipher tool's result is not as long as the save: it was not deciphered whole");
+
 // Why a save is left alone when a run of the cipher tool failed: "cipher tool failed (exit code
 // 3)", "cipher tool crashed (...)", "cipher tool did not finish within 120 s", with {outcome}
 // the run's ProcessOutcome::phrase(), then the tool's last line of output, verbatim, as {words}
@@ -67,7 +72,15 @@ struct BatchRequest {
     // Deciphered saves kept from reading their versions: a save whose bytes are unchanged is
     // not deciphered again. Reading fills it, a batch keeps the saves it writes. Optional.
     DecipheredSaves* deciphered = nullptr;
+    // Stop before anything is enciphered when most saves read (more than half of those read)
+    // hold no known version: the cipher tool may not be the one for these saves, and any tool
+    // that deciphers alike passes every proof. The outcome's refusal says so, unknownVersions
+    // counts them, and every save stays as it was.
+    bool stopOnUnknownVersions = false;
 };
+
+// Whether most of the values read are no known version: more than half of them.
+bool MostlyUnknownVersions(std::size_t unknown, std::size_t read);
 
 // The most jobs a request may ask for.
 inline constexpr std::size_t kMaxJobs = 64;
@@ -98,6 +111,8 @@ struct BatchResult {
     // Said once beside the report, the batch's outcome aside: the tool ran on one save at a time
     // as its copies for several jobs could not be made (JobPlaces).
     Phrase note;
+    // Saves read as no known version when the batch stopped for them (stopOnUnknownVersions).
+    std::size_t unknownVersions = 0;
     std::string backupSet;  // the set keeping the originals of the saves replaced, if any
     std::string saveFolder; // as requested
 

@@ -60,7 +60,7 @@ bool Skipped(const Skips& skips, const DirectoryEntry& entry, const std::string&
 
 // The stamp's lines for the folder's entries, by name, under prefix.
 Status StampLines(const std::string& folder, const std::string& prefix, const Skips& skips,
-                  std::string& lines, int depth = 0) {
+                  std::string& lines, std::uint64_t& bytes, int depth = 0) {
     if (depth > kToolFolderDepth) {
         return Status::Fail(Phrase(N_("folders too deep: {path}")).With("path", folder));
     }
@@ -78,17 +78,21 @@ Status StampLines(const std::string& folder, const std::string& prefix, const Sk
         const std::string name = prefix + entry.name;
         if (entry.kind == EntryKind::Directory) {
             lines += name + "/\n";
-            if (Status walked = StampLines(path, name + "/", skips, lines, depth + 1); !walked) {
+            if (Status walked = StampLines(path, name + "/", skips, lines, bytes, depth + 1);
+                !walked) {
                 return walked;
             }
             continue;
         }
         const std::optional<FileIdentity> id = IdentityOf(path);
-        if (!id) {
+        const std::optional<std::int64_t> changed = ChangeTimeOf(path);
+        if (!id || !changed) {
             return Status::Fail(Phrase(N_("cannot look at {path}")).With("path", path));
         }
         lines += name + '\t' + std::to_string(id->size) + '\t' + std::to_string(id->modifiedNs) +
-                 '\t' + std::to_string(id->device) + '\t' + std::to_string(id->inode) + '\n';
+                 '\t' + std::to_string(*changed) + '\t' + std::to_string(id->device) + '\t' +
+                 std::to_string(id->inode) + '\n';
+        bytes += static_cast<std::uint64_t>(std::max<std::int64_t>(id->size, 0));
     }
     return Status::Ok();
 }
@@ -127,6 +131,12 @@ Status CopyFolder(const std::string& from, const std::string& to, const Skips& s
     return Status::Ok();
 }
 
+// The SHA-256 of a file's bytes in hex; empty when it cannot be read.
+std::string DigestOf(const std::string& path) {
+    std::string bytes;
+    return ReadWholeFile(path, bytes) ? Sha256Hex(bytes) : std::string();
+}
+
 bool IsPlaceName(std::string_view name) {
     return !name.empty() && name.size() <= 3 &&
            std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -134,7 +144,7 @@ bool IsPlaceName(std::string_view name) {
 
 // The place of one job, built anew from the tool's folder unless its copy has the stamp.
 Status MakePlace(const std::string& toolFolder, const std::string& jobs, std::size_t job,
-                 const std::string& stamp, const Skips& skips, JobPlace& place) {
+                 const std::string& stamp, const Skips& skips, bool anew, JobPlace& place) {
     const std::string folder = JoinPath(jobs, std::to_string(job));
     const std::string stampFile = folder + kStampSuffix;
     // Laid out as the program folder is, which one job alone runs the tool in: a path the tool
@@ -142,7 +152,7 @@ Status MakePlace(const std::string& toolFolder, const std::string& jobs, std::si
     place = {Join({folder, "Decrypt", "decrypt.exe"}), folder, JoinPath(folder, "temp")};
     std::string made;
     // A copy whose tool went missing since (deleted by hand, say) is made again too.
-    if (KindOf(folder) != EntryKind::Directory || IsSymbolicLink(folder) ||
+    if (anew || KindOf(folder) != EntryKind::Directory || IsSymbolicLink(folder) ||
         !ReadWholeFile(stampFile, made) || made != stamp ||
         (KindOf(Join({toolFolder, "decrypt.exe"})) == EntryKind::File &&
          KindOf(place.tool) != EntryKind::File)) {
@@ -192,35 +202,62 @@ bool IsOwnEntryOfToolFolder(const std::string& name, const std::string& workFold
             name == std::string(kTemporaryPrefix) + workFolderName + ".lock");
 }
 
-std::string ToolStamp(const std::string& appDir, const std::string& workFolder) {
+ToolLook LookAtTool(const std::string& appDir, const std::string& workFolder) {
     const std::string toolFolder = ResolvedPath(ParentOf(CipherToolOf(appDir)));
     if (toolFolder.empty()) {
         return {};
     }
-    std::string lines = toolFolder + '\n';
-    if (!StampLines(toolFolder, {}, SkipsFor(appDir, workFolder), lines)) {
+    ToolLook look;
+    look.toolDigest = DigestOf(CipherToolOf(appDir));
+    std::string lines = toolFolder + '\n' + look.toolDigest + '\n';
+    if (!StampLines(toolFolder, {}, SkipsFor(appDir, workFolder), lines, look.bytes)) {
         return {};
     }
-    return Sha256Hex(lines);
+    look.stamp = Sha256Hex(lines);
+    return look;
+}
+
+std::string ToolStamp(const std::string& appDir, const std::string& workFolder) {
+    return LookAtTool(appDir, workFolder).stamp;
 }
 
 JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder, std::size_t jobs,
-                        const std::string& stamp) {
-    if (jobs < 2) {
+                        const ToolLook& look) {
+    if (jobs < 1) {
         return {};
     }
     const auto alone = [](Phrase why) {
         return JobPlaces{{},
-                         Phrase(N_("The cipher tool ran on one save at a time: its copies for "
-                                   "running side by side could not be made ({reason})"))
+                         Phrase(N_("The cipher tool ran on one save at a time from its own folder: "
+                                   "its copies could not be made ({reason})"))
                              .With("reason", std::move(why))};
     };
     const auto at = [](const std::string& path, const Status& why) {
         // TRANSLATORS: {path} is a folder, {reason} what went wrong with it.
         return Phrase(N_("{path}: {reason}")).With("path", path).With("reason", why.phrase());
     };
-    if (stamp.empty()) {
+    if (look.stamp.empty() || look.toolDigest.empty()) {
         return alone(N_("its folder cannot be read"));
+    }
+    // The copies are bounded: a large tool folder runs fewer jobs, one at least while a copy
+    // fits in the free space's share.
+    const std::uint64_t each = std::max<std::uint64_t>(look.bytes, 1);
+    const std::uint64_t megabytes = (each + (std::uint64_t{1} << 20) - 1) >> 20;
+    std::uint64_t fit =
+        std::min<std::uint64_t>(jobs, std::max<std::uint64_t>(kMostCopyBytes / each, 1));
+    if (const std::optional<std::uint64_t> free = FreeSpaceOf(workFolder)) {
+        fit = std::min<std::uint64_t>(fit, *free / kFreeSpaceShare / each);
+    }
+    if (fit == 0) {
+        return alone(Phrase(N_("too little free space for a copy of {megabytes} MB"))
+                         .With("megabytes", megabytes));
+    }
+    Phrase note;
+    if (fit < jobs) {
+        note = Phrase(N_("Fewer saves were worked on at once than asked for: each copy of the "
+                         "cipher tool's folder takes {megabytes} MB"))
+                   .With("megabytes", megabytes);
+        jobs = static_cast<std::size_t>(fit);
     }
     const std::string all = JoinPath(workFolder, kJobsFolder);
     if (KindOf(all) != EntryKind::Directory) {
@@ -231,9 +268,19 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
     const std::string toolFolder = ParentOf(CipherToolOf(appDir));
     const Skips skips = SkipsFor(appDir, workFolder);
     JobPlaces made;
+    made.note = std::move(note);
     for (std::size_t job = 0; job < jobs; ++job) {
         JobPlace place;
-        if (Status ready = MakePlace(toolFolder, all, job, stamp, skips, place); !ready) {
+        // A copy is used only with the very tool looked at: one rewritten since, in the copy or
+        // in the tool's folder, is copied again, and once more fails the batch's copies.
+        Status ready = MakePlace(toolFolder, all, job, look.stamp, skips, false, place);
+        if (ready && DigestOf(place.tool) != look.toolDigest) {
+            ready = MakePlace(toolFolder, all, job, look.stamp, skips, true, place);
+            if (ready && DigestOf(place.tool) != look.toolDigest) {
+                ready = Status::Fail(N_("the cipher tool changed while it was copied"));
+            }
+        }
+        if (!ready) {
             // Without a place for every job, the tool runs where it is, one run at a time.
             return alone(at(JoinPath(all, std::to_string(job)), ready));
         }

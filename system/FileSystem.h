@@ -84,6 +84,13 @@ bool IsOnlineOnly(const std::string& path);
 
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
+// When the file's data or attributes last changed, in nanoseconds (POSIX ctime, the Windows
+// ChangeTime): unlike the modification time, no program can set it back.
+std::optional<std::int64_t> ChangeTimeOf(const std::string& path);
+
+// The bytes free for this user on the volume of folder; empty when it cannot be told.
+std::optional<std::uint64_t> FreeSpaceOf(const std::string& folder);
+
 // The absolute path with every symbolic link and "." or ".." resolved; empty when the path
 // cannot be resolved (it does not exist, or a folder on the way cannot be read).
 std::string ResolvedPath(const std::string& path);

@@ -77,7 +77,7 @@ public:
 
 private:
     static std::string Shown(const std::optional<std::int16_t>& value) {
-        return value ? DlcValueText(*value) : std::string("?");
+        return value ? ReportedValueText(*value) : std::string("?");
     }
 
     std::ostream& out_;
@@ -240,6 +240,7 @@ struct Options {
     std::string mode;
     std::string label;
     bool null = false;
+    bool force = false; // convert even when most saves read as no known version
     std::chrono::milliseconds toolTimeLimit = kDefaultToolTimeLimit;
     std::size_t jobs = DefaultJobs();
     std::vector<std::string> positional;
@@ -352,6 +353,7 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
     }
     request.valueText = std::to_string(*value);
     request.cancel = interruption.flag;
+    request.stopOnUnknownVersions = !options.force;
     ProgressPrinter progress(out, request.names.size());
     Scn_Process runner;
     BatchResult result = ConvertSaves(request, runner, &progress);
@@ -365,6 +367,11 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err,
         out << '\n'
             << Printable(BackupNote(result.backupSet, result.saveFolder, FrontEnd::CommandLine))
             << '\n';
+    }
+    if (result.unknownVersions > 0) {
+        out << '\n' << Tr("Nothing was changed; --force converts them all the same.") << '\n';
+        out.flush();
+        return kExitUnknownVersions;
     }
     out.flush();
     if (result.cancelled) {
@@ -495,6 +502,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             }
         } else if (arg == "--null") {
             options.null = true;
+        } else if (arg == "--force") {
+            options.force = true;
         } else if (arg == "--tool-timeout") {
             auto limit = i + 1 < args.size() ? ParseSeconds(args[++i]) : std::nullopt;
             if (!limit) {

@@ -20,6 +20,8 @@ struct Interruption {
 inline constexpr int kExitAllChanged = 0;
 inline constexpr int kExitSomeNotChanged = 1;
 inline constexpr int kExitBadUsage = 2;
+// Most saves read as no known version and --force was not given: nothing was changed.
+inline constexpr int kExitUnknownVersions = 3;
 inline constexpr int kExitInterrupted = 130; // cancelled by Ctrl-C
 
 // The command-line front end: exit 0 when every listed save changed or held the value

@@ -288,7 +288,7 @@ Manual CliManual() {
     manual.name = "ostrapel-cli";
     manual.summary = "set the DLC version of every save file in a folder";
     manual.synopsis = {
-        {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] --dlc LABEL FOLDER",
+        {"ostrapel-cli [--tool-timeout SECONDS] [--jobs N] [--force] --dlc LABEL FOLDER",
          // TRANSLATORS: --help. Keep the options (--dlc) and the words in capitals (FOLDER,
          // LABEL, N, SECONDS, TAG) as they are: they name what the command line holds.
          Tr("set the DLC version of every save in FOLDER")},
@@ -328,6 +328,10 @@ Manual CliManual() {
                          "per logical processor, at most 8). With several, a save whose tool run "
                          "failed is tried once more alone.",
                          {{"max", std::to_string(kMaxJobs)}})},
+         {"--force",
+          Tr("With --dlc: convert even when most saves read as no known version, which a cipher "
+             "tool meant for other saves gives; without it nothing is changed then (exit status "
+             "3).")},
          {"--language TAG",
           Tr("Show the messages in the language TAG, one of {languages}, instead of the "
              "system's. What scripts read is the same in every language.",
@@ -355,6 +359,8 @@ Manual CliManual() {
           {"2", Tr("Bad usage or a folder that cannot be used, or a Windows cipher tool and no "
                    "Wine; nothing was touched. --restore: nothing to undo.")},
 #endif
+          {"3", Tr("Most saves read as no known version, so the cipher tool may not be the one "
+                   "for these saves, and --force was not given; nothing was changed.")},
           {"130", Tr("The conversion was cancelled by Ctrl-C (SIGINT).")}},
          true});
     manual.sections.push_back(ProgramFolderSection());

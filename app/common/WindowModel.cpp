@@ -211,6 +211,7 @@ void WindowModel::OpenClicked() {
     StopReading();
     rows_.clear();
     names_.clear();
+    unknown_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -226,6 +227,7 @@ bool WindowModel::OpenFolder(const std::string& folder) {
     StopReading();
     rows_.clear();
     names_.clear();
+    unknown_.clear();
     view_.ShowRows(rows_);
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
@@ -304,6 +306,7 @@ BatchRequest WindowModel::Request() const {
 
 void WindowModel::StartReading() {
     pending_.assign(rows_.size(), true);
+    unknown_.assign(rows_.size(), std::nullopt);
     ReadPending();
 }
 
@@ -388,7 +391,31 @@ void WindowModel::SessionEnding() {
 }
 
 void WindowModel::StartBatch() {
-    if (state_ != State::Idle || !rules_.StartBatch()) {
+    if (state_ != State::Idle) {
+        return;
+    }
+    // Most saves read as no known version: the tool may be the wrong one, and would pass every
+    // proof. Asked here, No the default; otherwise the batch stops should it find them so.
+    const std::size_t read = static_cast<std::size_t>(
+        std::count_if(unknown_.begin(), unknown_.end(),
+                      [](const std::optional<bool>& u) { return u.has_value(); }));
+    const std::size_t unknown =
+        static_cast<std::size_t>(std::count(unknown_.begin(), unknown_.end(), true));
+    const bool asked = MostlyUnknownVersions(unknown, read);
+    if (asked) {
+        Question question;
+        // TRANSLATORS: asked before converting; {count} of {n} saves, No is the default.
+        question.text =
+            TrN("{count} of {n} save read as no known version: the cipher tool may not "
+                "be the one for these saves. Convert them all the same?",
+                "{count} of {n} saves read as no known version: the cipher tool may not "
+                "be the one for these saves. Convert them all the same?",
+                read, {{"count", std::to_string(unknown)}});
+        if (!view_.Ask(question) || state_ != State::Idle) {
+            return;
+        }
+    }
+    if (!rules_.StartBatch()) {
         return;
     }
     // The reading holds the work folder; the batch needs it.
@@ -397,6 +424,7 @@ void WindowModel::StartBatch() {
         batch_.thread.join();
     }
     BatchRequest request = Request();
+    request.stopOnUnknownVersions = !asked;
     request.deciphered = &deciphered_;
     batch_.cancel = std::make_unique<CancelFlag>();
     request.cancel = batch_.cancel.get();
@@ -445,6 +473,9 @@ void WindowModel::Posted() {
     for (auto& [index, outcome] : inbox.read) {
         if (index < rows_.size()) {
             SetReadVersion(rows_[index], outcome);
+            if (index < unknown_.size() && outcome.oldValue) {
+                unknown_[index] = !DlcVersionTable::LabelOf(*outcome.oldValue);
+            }
             Refit(index);
             view_.ShowRow(index, rows_[index]);
             if (index < pending_.size()) {
@@ -607,6 +638,9 @@ void WindowModel::BatchEnded(BatchResult result) {
     ShowFolderCaption();
     for (std::size_t i = 0; i < result.files.size() && i < rows_.size(); ++i) {
         if (auto version = VersionAfterBatch(result.files[i])) {
+            if (i < unknown_.size() && result.files[i].newValue) {
+                unknown_[i] = false;
+            }
             SetVersion(rows_[i], std::move(*version));
             Refit(i);
             view_.ShowRow(i, rows_[i]);

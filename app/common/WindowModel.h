@@ -219,6 +219,8 @@ private:
     // when another folder is listed or the window closes.
     DecipheredSaves deciphered_;
     std::vector<bool> pending_; // rows whose versions the reading has not delivered
+    // Whether each row's version, as last read, is no known version; empty when not read.
+    std::vector<std::optional<bool>> unknown_;
     std::size_t viewFirst_ = 0;
     std::size_t viewCount_ = 0;
     std::size_t readFirst_ = 0; // the rows in view when the reading under way started

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace ostrapel {
@@ -145,6 +146,23 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
         return std::nullopt;
     }
     return IdentityOfStat(st);
+}
+
+std::optional<std::int64_t> ChangeTimeOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000LL +
+           static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+}
+
+std::optional<std::uint64_t> FreeSpaceOf(const std::string& folder) {
+    struct statvfs vfs;
+    if (::statvfs(folder.c_str(), &vfs) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(vfs.f_bavail) * static_cast<std::uint64_t>(vfs.f_frsize);
 }
 
 Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {

@@ -321,6 +321,24 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     return IdentityOfHandle(handle.get());
 }
 
+std::optional<std::int64_t> ChangeTimeOf(const std::string& path) {
+    Handle handle(OpenToLookAt(path));
+    FILE_BASIC_INFO info{};
+    if (!handle.valid() ||
+        !::GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(info.ChangeTime.QuadPart) * 100; // 100-nanosecond units
+}
+
+std::optional<std::uint64_t> FreeSpaceOf(const std::string& folder) {
+    ULARGE_INTEGER free{};
+    if (!::GetDiskFreeSpaceExW(win::FilePath(folder).c_str(), &free, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    return free.QuadPart;
+}
+
 Status WriteBytesAt(const std::string& path, std::int64_t offset, std::string_view bytes) {
     const std::wstring name = win::FilePath(path);
     Handle file;

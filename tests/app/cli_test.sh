@@ -33,8 +33,9 @@ work_folder_clear() {
 }
 tool() { run_quietly "$app/Decrypt/decrypt.exe" "$@"; }
 
-make_save() { # make_save NAME: 1000 bytes of plain data, enciphered by the stand-in
+make_save() { # make_save NAME: 1000 bytes of plain data at 1.00, enciphered by the stand-in
     head -c 1000 /dev/urandom >"$root/saves/$1"
+    printf '\144\000' | dd of="$root/saves/$1" bs=1 seek=788 conv=notrunc status=none
     cp "$root/saves/$1" "$root/plain-$1"
     tool "/encrypt:$(native "$root/saves/$1")" && rm -f "$root/saves/$1.backup"
 }
@@ -81,8 +82,9 @@ check "bad usage touches no save" test "$(md5sum "$root/saves/a.sav")" = "$sums"
 (cd /tmp && STAND_IN_CIPHER_FOLDER_LOG="$root/folders" cli --jobs 1 --dlc 2.00 "$(native "$root/saves")") \
     >"$root/out" 2>&1
 status=$?
-check "one job runs the cipher tool in the program folder" \
-    test "$(sort -u "$root/folders" | tr -d '\r')" = "$(native "$(cd "$app" && pwd -P)")"
+check "one job runs the cipher tool in its copy in the work folder" \
+    test "$(sort -u "$root/folders" | tr -d '\r')" = \
+    "$(native "$(cd "$app" && pwd -P)/Decrypt/temp/.jobs/0")"
 check "the cipher tool ran four times a save (decipher, its witness, encipher, check)" \
     test "$(wc -l <"$root/folders")" -eq 8
 check "a folder with a sub-folder exits 1" test $status -eq 1
@@ -172,6 +174,7 @@ many="$root/four"
 mkdir "$many"
 for name in a.sav b.sav c.sav d.sav; do
     head -c 1000 /dev/urandom >"$many/$name"
+    printf '\144\000' | dd of="$many/$name" bs=1 seek=788 conv=notrunc status=none # at 1.00
     "$app/Decrypt/decrypt.exe" "/encrypt:$many/$name" && rm -f "$many/$name.backup"
 done
 field_in_many() { cp "$many/$1" "$root/scratch" && "$app/Decrypt/decrypt.exe" "/decrypt:$root/scratch" >/dev/null &&
@@ -266,6 +269,7 @@ undo="$root/undo"
 mkdir "$undo"
 for name in a.sav b.sav; do
     head -c 1200 /dev/urandom >"$undo/$name"
+    printf '\000\000' | dd of="$undo/$name" bs=1 seek=788 conv=notrunc status=none # at 0.00
     "$app/Decrypt/decrypt.exe" "/encrypt:$undo/$name" && rm -f "$undo/$name.backup"
     cp "$undo/$name" "$root/undo-original-$name"
 done
@@ -322,6 +326,7 @@ check "and the saves are their originals" cmp -s "$undo/b.sav" "$root/undo-origi
 escaped="$root/escaped"
 mkdir "$escaped"
 head -c 1000 /dev/urandom >"$escaped/$forged"
+printf '\144\000' | dd of="$escaped/$forged" bs=1 seek=788 conv=notrunc status=none # at 1.00
 "$app/Decrypt/decrypt.exe" "/encrypt:$escaped/$forged" && rm -f "$escaped/$forged.backup"
 "$cli" --dlc 2.00 "$escaped" >/dev/null 2>&1
 "$cli" --restore "$escaped" >"$root/out" 2>&1
@@ -373,6 +378,7 @@ make_save_at "$shown" one.sav 100
 make_save_at "$shown" three.sav 300
 make_save_at "$shown" odd.sav 250
 head -c 1000 /dev/urandom >"$shown/plain.sav"
+printf '\144\000' | dd of="$shown/plain.sav" bs=1 seek=788 conv=notrunc status=none # at 1.00
 state() { (cd "$1" && find . -type f -printf '%p %T@ ' -exec md5sum {} \; | sort); }
 before=$(state "$shown")
 "$cli" --show "$shown" >"$root/out" 2>"$root/err"
@@ -401,13 +407,27 @@ before=$(state "$shown" | grep three.sav)
 "$cli" --dlc 3.00 "$shown" >"$root/out" 2>&1
 check "changed or already at the value exits 0" test $? -eq 0
 check "progress says old -> new" grep -qx "\[[0-9]/4\] zero.sav: changed 0.00 -> 3.00" "$root/out"
-check "progress writes other values as numbers" grep -qx "\[[0-9]/4\] odd.sav: changed 250 -> 3.00" "$root/out"
+check "progress names other values as the windows do" \
+    grep -qx "\[[0-9]/4\] odd.sav: changed not a known version (250) -> 3.00" "$root/out"
 check "progress says already" grep -qx "\[[0-9]/4\] three.sav: already 3.00" "$root/out"
 check "the first report line counts the replaced saves" \
     grep -qx "Changed versions DLC in 3 files" "$root/out"
 check "the report counts the saves already at the value" grep -qx "Already at 3.00: 1 file" "$root/out"
 check "the save already at the value keeps bytes and time" \
     test "$(state "$shown" | grep three.sav)" = "$before"
+
+# A wrong tool deciphers anything alike and passes every proof: with most saves read as no known
+# version nothing changes without --force.
+rm -rf "$root/wrong" && cp -a "$shown" "$root/wrong"
+before=$(state "$root/wrong")
+STAND_IN_CIPHER_MODE=xor "$cli" --dlc 2.00 "$root/wrong" >"$root/out" 2>&1
+check "most saves of no known version exit 3" test $? -eq 3
+check "the refusal names them and the tool" \
+    grep -qx "4 of 4 saves read as no known version: the cipher tool may not be the one for these saves" "$root/out"
+check "the refusal names --force" grep -q -- "--force" "$root/out"
+check "a refused batch touches no save" test "$(state "$root/wrong")" = "$before"
+STAND_IN_CIPHER_MODE=xor "$cli" --force --dlc 2.00 "$root/wrong" >"$root/out" 2>&1
+check "--force converts them all the same" test $? -eq 0
 
 # --jobs 4 gives what --jobs 1 gives.
 for jobs in 1 4; do

@@ -24,6 +24,7 @@ export STAND_IN_CIPHER_STRICT=1
 names=("slot 1.sav" "sauvegarde é.sav" "セーブ 3.sav")
 for name in "${names[@]}"; do
     head -c 1000 /dev/urandom >"$saves/$name"
+    printf '\144\000' | dd of="$saves/$name" bs=1 seek=788 conv=notrunc status=none # at 1.00
     "$STAND_IN_TOOL" "/encrypt:$saves/$name" && rm -f "$saves/$name.backup"
 done
 field_of() { # the two DLC bytes of a save, deciphered in a scratch copy by the Linux stand-in

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "conversion/Backups.h"
 #include "conversion/DecipheredSaves.h"
+#include "conversion/DlcVersion.h"
 #include "conversion/JobPlaces.h"
 #include "conversion/ProgramFolder.h"
 #include "system/FileSystem.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -274,7 +276,7 @@ TEST_F(ConvertSavesTest, AProgramFolderThatCannotBeWrittenMovesTheWorkFolderToTh
     EXPECT_TRUE(result.allChanged()) << FullReport(result);
     EXPECT_EQ(Save("a.sav"), Converted("a.sav"));
     EXPECT_EQ(ReadLines(log).size(), 4u) << "the tool beside the program ran";
-    EXPECT_EQ(SortedNames(moved), std::vector<std::string>{});
+    EXPECT_EQ(LeftInWorkFolder(moved), std::vector<std::string>{});
     EXPECT_EQ(SortedNames(beside), std::vector<std::string>{}) << "nothing written beside it";
 }
 
@@ -628,43 +630,64 @@ TEST_F(ConvertSavesTest, NeverLetsTwoSavesShareAWorkCopy) {
 }
 
 // A plain form is patched only once confirmed: by enciphering back to its save where the tool
-// enciphers alike, else by a second decipher and the length a salt leaves. A decipher cut once
-// is done again alone; one cut every time, or kept from another tool, never reaches a save,
-// whichever save shows the batch which witness the tool allows.
+// enciphers alike, else by a second decipher and the save's length. The saves' lengths differ
+// modulo 16, so a padded cipher's lengths differ too. A decipher cut once is done again alone;
+// one cut every time, or kept from another tool, never reaches a save, whichever save is first;
+// a first encipher that misbehaves once weakens no save's witness.
 TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
+    enum Cipher { kAlike, kSalted, kPadded };
+    const char* const kNone = "";
     const struct {
-        bool salted;
+        Cipher cipher;
         const char* faults; // "kept": a.sav's plain form kept from another tool
-        const char* failed; // the one save left alone, if any
+        const char* failed; // the saves left alone: a few letters
+        const char* reason;
     } cases[] = {
-        {false, "", ""},
-        {false, "decrypt:truncate=1000:b.sav#1", ""},
-        {false, "decrypt:truncate=1000:b.sav", "b.sav"},
-        {false, "decrypt:truncate=1000:a.sav", "a.sav"},
-        {false, "kept", ""},
-        {true, "", ""},
-        {true, "decrypt:truncate=1000:b.sav#1", ""},
-        {true, "decrypt:truncate=1000:b.sav", "b.sav"},
-        {true, "decrypt:truncate=1000:a.sav", "a.sav"},
-        {true, "kept", ""},
+        {kAlike, "", "", kNone},
+        {kAlike, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kAlike, "decrypt:truncate=1000:b.sav", "b", kTwoResults},
+        {kAlike, "decrypt:truncate=1000:a.sav", "a", kTwoResults},
+        {kAlike, "kept", "", kNone},
+        {kAlike, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
+        {kAlike, "encrypt:corrupt:a.sav#1", "", kNone},
+        {kSalted, "", "", kNone},
+        {kSalted, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kSalted, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
+        {kSalted, "decrypt:truncate=1000:a.sav", "a", kNotWhole},
+        {kSalted, "kept", "", kNone},
+        {kSalted, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
+        {kPadded, "", "", kNone},
+        {kPadded, "decrypt:truncate=1000:b.sav#1", "", kNone},
+        {kPadded, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
+        {kPadded, "decrypt:truncate=1000:c.sav", "c", kNotWhole},
+        {kPadded, "kept", "", kNone},
+        {kPadded, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:b.sav", "b", kNotWhole},
     };
     names = {"a.sav", "b.sav", "c.sav"};
+    const std::map<std::string, std::size_t> sizes = {
+        {"a.sav", kSaveSize}, {"b.sav", kSaveSize + 7}, {"c.sav", kSaveSize + 21}};
     for (std::size_t jobs : {1u, 3u}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.salted ? "salted " : "") + c.faults + ", " +
-                         std::to_string(jobs) + " jobs");
+            SCOPED_TRACE(std::to_string(c.cipher) + " " + c.faults + ", " + std::to_string(jobs) +
+                         " jobs");
             const std::string counts =
                 root / ("state" + std::to_string(&c - cases) + "-" + std::to_string(jobs));
             testsupport::MakeDir(counts);
             ScopedEnv count("STAND_IN_CIPHER_STATE", counts);
-            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.salted ? "1" : "0");
+            ScopedEnv salt("STAND_IN_CIPHER_SALT", c.cipher == kSalted ? "1" : "0");
+            ScopedEnv mode("STAND_IN_CIPHER_MODE", c.cipher == kPadded ? "padded" : "");
             const bool kept = std::string_view(c.faults) == "kept";
             ScopedEnv faults("STAND_IN_CIPHER_FAULTS", kept ? "" : c.faults);
             std::map<std::string, std::string> originals;
+            std::map<std::string, std::string> converted;
             for (const std::string& name : names) {
-                const std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
-                originals[name] = c.salted ? standin::EncipherSalted(plain, name + "-salt!")
-                                           : standin::Encipher(plain);
+                std::string plain = testsupport::PlainSave(sizes.at(name), Seed(name));
+                const std::string iv = name + "-initial-vector";
+                originals[name] = c.cipher == kSalted   ? standin::EncipherSalted(plain, iv)
+                                  : c.cipher == kPadded ? standin::EncipherPadded(plain, iv)
+                                                        : standin::Encipher(plain);
+                SetDlcField(plain, 200);
+                converted[name] = plain;
                 WriteFile(saves + "/" + name, originals[name]);
             }
             DecipheredSaves other;
@@ -675,16 +698,24 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
             request.jobs = jobs;
             request.deciphered = kept ? &other : nullptr;
 
+            WriteFile(log, "");
             BatchResult result = ConvertSaves(request, runner);
+            if (*c.faults == '\0') {
+                // Four runs a save, and two a batch to find a salt or an IV.
+                EXPECT_EQ(ReadLines(log).size(), c.cipher == kAlike ? 12u : 14u);
+            }
 
             for (const std::string& name : names) {
-                if (name == c.failed) {
-                    EXPECT_EQ(Outcome(result, name).reason, kTwoResults);
-                    EXPECT_TRUE(Save(name) == originals[name]) << name;
+                const std::string saved = Save(name);
+                if (std::string_view(c.failed).find(name[0]) != std::string_view::npos) {
+                    EXPECT_EQ(Outcome(result, name).reason, c.reason) << name;
+                    EXPECT_TRUE(saved == originals[name]) << name;
                 } else {
                     EXPECT_TRUE(Outcome(result, name).changed) << Outcome(result, name).reason;
-                    EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
+                    EXPECT_TRUE((c.cipher == kPadded ? standin::DecipherPadded(saved)
+                                                     : standin::Decipher(saved)) == converted[name])
                         << name;
+                    EXPECT_EQ(saved.size(), originals[name].size()) << name;
                 }
             }
             ExpectCleanWorkFolder();
@@ -718,5 +749,119 @@ TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
             EXPECT_TRUE(standin::Decipher(Save(name)) == standin::Decipher(Converted(name)))
                 << name;
         }
+    }
+}
+
+namespace {
+
+// The stand-in tool rewritten in place with another key: the same size, its times set back.
+void RewriteKey(const std::string& tool, char key) {
+    std::string bytes = ReadFile(tool);
+    const std::string mark = "OSTRAPEL-STAND-IN-KEY=";
+    const std::size_t at = bytes.find(mark);
+    ASSERT_NE(at, std::string::npos);
+    const auto time = std::filesystem::last_write_time(testsupport::Native(tool));
+    std::fstream file(testsupport::Native(tool), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at + mark.size()));
+    file.put(key);
+    file.close();
+    std::filesystem::last_write_time(testsupport::Native(tool), time);
+}
+
+// What the stand-in with that key makes of a plain form.
+std::string EncipheredWithKey(const std::string& plain, char key) {
+    std::string out = standin::Encipher(plain);
+    for (std::size_t i = standin::kHeader.size(); i < out.size() && key != '0'; ++i) {
+        out[i] = static_cast<char>(out[i] ^ (key * 37));
+    }
+    return out;
+}
+
+} // namespace
+
+// One tool a batch: every run, alone or not, runs a copy verified against the tool by its bytes,
+// so a tool rewritten in place with its old size and time, between two batches or between
+// reading and converting, is copied afresh and nothing kept from the old one is used. The tool's
+// folder stays as it is whatever the tool writes beside itself, and with one job the tool works
+// in the work folder.
+TEST_F(ConvertSavesTest, EveryRunOfABatchRunsOneVerifiedCopyOfTheTool) {
+    names = {"a.sav", "b.sav", "c.sav"};
+    const std::string tool = CipherToolOf(appDir);
+    const std::string folders = root / "folders.log";
+    ScopedEnv beside("STAND_IN_CIPHER_SCRATCH", "beside");
+    ScopedEnv wait("STAND_IN_CIPHER_SCRATCH_MS", "0");
+    ScopedEnv where("STAND_IN_CIPHER_FOLDER_LOG", folders);
+    // The tool's folder as it is, the work folder's lock aside (it stays there on Windows).
+    const auto toolFolderNow = [&] {
+        std::vector<std::string> listed = SortedNames(appDir + "Decrypt");
+        std::erase_if(listed,
+                      [](const std::string& name) { return IsOwnEntryOfToolFolder(name, "temp"); });
+        return listed;
+    };
+    const std::vector<std::string> toolFolder = toolFolderNow();
+    DecipheredSaves kept;
+    const struct {
+        char key;            // the tool's key for this batch
+        bool rewriteMidRead; // rewritten to it while the saves are read, before converting
+        std::size_t jobs;
+    } batches[] = {{'0', false, 2}, {'1', false, 2}, {'0', true, 2}, {'1', true, 1}};
+    char now = '0';
+    for (const auto& batch : batches) {
+        SCOPED_TRACE(std::string(1, batch.key) + (batch.rewriteMidRead ? " mid-read " : " ") +
+                     std::to_string(batch.jobs));
+        for (const std::string& name : names) {
+            WriteFile(saves + "/" + name,
+                      EncipheredWithKey(testsupport::PlainSave(kSaveSize, Seed(name)), batch.key));
+        }
+        WriteFile(folders, "");
+        BatchRequest request{saves, names, appDir, "200"};
+        request.jobs = batch.jobs;
+        request.deciphered = &kept;
+        Scn_Process runner;
+        if (batch.rewriteMidRead) {
+            recorder.onCursor = [&](std::size_t index) {
+                if (index == 1 && now != batch.key) {
+                    RewriteKey(tool, batch.key);
+                    now = batch.key;
+                }
+            };
+            (void)ReadSaveVersions(request, runner, &recorder);
+            recorder.onCursor = nullptr;
+        } else if (now != batch.key) {
+            RewriteKey(tool, batch.key);
+            now = batch.key;
+        }
+        BatchResult result = ConvertSaves(request, runner);
+        EXPECT_TRUE(result.allChanged()) << FullReport(result);
+        for (const std::string& name : names) {
+            std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+            SetDlcField(plain, 200);
+            EXPECT_TRUE(Save(name) == EncipheredWithKey(plain, batch.key)) << name;
+        }
+        EXPECT_EQ(toolFolderNow(), toolFolder);
+        for (const std::string& folder : ReadLines(folders)) {
+            EXPECT_EQ(folder.rfind(ResolvedPath(WorkFolderOf(appDir)), 0), 0u) << folder;
+        }
+    }
+}
+
+// A tool that remembers earlier runs gives two saves of one size the plain form of a third,
+// already at the value: neither is called already, for that plain form enciphers back to
+// neither, nor may two different saves share it.
+TEST_F(ConvertSavesTest, ASaveReadAtTheValueIsWitnessedBeforeItIsCalledAlready) {
+    AddSave("a.sav");
+    AddSave("b.sav");
+    const std::string cache = root / "cache";
+    testsupport::MakeDir(cache);
+    WriteFile(cache + "/decrypt-" + std::to_string(Original("a.sav").size()),
+              standin::Decipher(Converted("c.sav")).value());
+    ScopedEnv remembers("STAND_IN_CIPHER_CACHE", cache);
+    BatchResult result = Run();
+    EXPECT_EQ(result.alreadyCount, 0u);
+    EXPECT_EQ(result.changedCount, 0u);
+    for (const std::string& name : names) {
+        EXPECT_EQ(Outcome(result, name).reason, kTwoResults) << name;
+        EXPECT_FALSE(Outcome(result, name).already) << name;
+        EXPECT_EQ(Save(name), Original(name)) << name;
     }
 }

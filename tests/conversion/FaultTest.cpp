@@ -405,7 +405,7 @@ TEST_F(FaultTest, AToolOutlivingItsKilledBatchKeepsTheNextBatchOff) {
     AddSaves();
     // The run that hangs enciphers b.sav's plain form to confirm it by its save.
     const std::vector<std::string> toolRun = {
-        CipherToolOf(appDir),
+        Join({WorkFolderOf(appDir), kJobsFolder, "0", "Decrypt", "decrypt.exe"}),
         "/encrypt:" + JoinPath(WorkFolderOf(appDir) + kScratchFolder, "b.sav")};
     pid_t batch = ::fork();
     if (batch == 0) {

@@ -23,7 +23,7 @@ struct JobPlacesTest : ::testing::Test {
     JobPlacesTest() { WriteFile(tool + "/key.bin", "key one"); }
 
     JobPlaces Make(std::size_t jobs = 2) {
-        return MakeJobPlaces(appDir, work, jobs, ToolStamp(appDir, work));
+        return MakeJobPlaces(appDir, work, jobs, LookAtTool(appDir, work));
     }
     static void Mark(const JobPlaces& made) {
         for (const JobPlace& place : made.places) {
@@ -72,6 +72,56 @@ TEST_F(JobPlacesTest, CopiesAreReusedUntilTheToolsFolderChanges) {
     EXPECT_EQ(ReadFile(work + "/.jobs/0/Decrypt/key.bin"), "key two");
 }
 
+// A copy is used only with the very tool it was made from, checked by its bytes: the tool
+// rewritten in place with its size and time set back, or a copy's tool rewritten, gives a fresh
+// copy; what a tool writes beside itself in its copy neither changes the stamp nor the copy.
+TEST_F(JobPlacesTest, ACopyIsUsedOnlyWithTheToolsOwnBytes) {
+    const auto rewrite = [](const std::string& path) {
+        const auto time = std::filesystem::last_write_time(testsupport::Native(path));
+        std::string bytes = ReadFile(path);
+        bytes.back() = static_cast<char>(bytes.back() ^ 1);
+        WriteFile(path, bytes);
+        std::filesystem::last_write_time(testsupport::Native(path), time);
+    };
+    const std::pair<std::string, bool> cases[] = {
+        // the file rewritten, and whether the copies are made again
+        {tool + "/decrypt.exe", true},
+        {work + "/.jobs/1/Decrypt/decrypt.exe", true},
+        {work + "/.jobs/1/Decrypt/tool.log", false},
+    };
+    for (const auto& [file, fresh] : cases) {
+        SCOPED_TRACE(file);
+        const JobPlaces first = Make();
+        ASSERT_EQ(first.places.size(), 2u);
+        Mark(first);
+        const std::string before = ToolStamp(appDir, work);
+        if (Exists(file)) {
+            rewrite(file);
+        } else {
+            WriteFile(file, "a log line");
+        }
+        EXPECT_EQ(ToolStamp(appDir, work) != before, file == tool + "/decrypt.exe");
+        const JobPlaces second = Make();
+        ASSERT_EQ(second.places.size(), 2u);
+        EXPECT_EQ(Exists(second.places[1].workingFolder + "/Decrypt/mark"), !fresh);
+        EXPECT_EQ(ReadFile(second.places[1].tool), ReadFile(tool + "/decrypt.exe"));
+    }
+}
+
+// A tool's folder too large for its copies runs the tool where it is, and the note says why.
+TEST_F(JobPlacesTest, CopiesThatWouldNotFitAreNotMade) {
+    const std::optional<std::uint64_t> free = FreeSpaceOf(work);
+    ASSERT_TRUE(free);
+    // Sparse: it takes no room itself.
+    std::filesystem::resize_file(
+        (WriteFile(tool + "/big.dat", ""), testsupport::Native(tool + "/big.dat")),
+        *free / kFreeSpaceShare + (std::uint64_t{1} << 20));
+    const JobPlaces made = Make(2);
+    EXPECT_TRUE(made.places.empty());
+    EXPECT_NE(made.note.English().find("too little free space for a copy of"), std::string::npos)
+        << made.note;
+}
+
 // A batch killed while a copy was built, or before its stamp was written, leaves what the next
 // one removes or rebuilds: the job places do not grow, and none is used half-made.
 TEST_F(JobPlacesTest, WhatAKilledBatchLeftIsRemovedOrRebuilt) {
@@ -102,12 +152,12 @@ TEST_F(JobPlacesTest, WithoutPlacesTheToolRunsAloneAndTheNoteSaysWhy) {
     const JobPlaces made = Make(4);
     EXPECT_TRUE(made.places.empty());
     EXPECT_EQ(made.note.English().rfind(
-                  "The cipher tool ran on one save at a time: its copies for running "
-                  "side by side could not be made (",
+                  "The cipher tool ran on one save at a time from its own folder: its copies "
+                  "could not be made (",
                   0),
               0u)
         << made.note;
-    EXPECT_TRUE(Make(1).note.empty()); // one job needs none
+    EXPECT_FALSE(Make(1).note.empty()); // one job runs a copy too
 }
 
 // With the work folder in the user's own place, the one beside the program is left out too:
@@ -119,7 +169,7 @@ TEST_F(JobPlacesTest, AWorkFolderElsewhereLeavesTheOneBesideTheProgramOut) {
     const std::string stamp = ToolStamp(appDir, elsewhere);
     WriteFile(tool + "/temp/.jobs/0/left", "x");
     EXPECT_EQ(ToolStamp(appDir, elsewhere), stamp);
-    ASSERT_EQ(MakeJobPlaces(appDir, elsewhere, 2, stamp).places.size(), 2u);
+    ASSERT_EQ(MakeJobPlaces(appDir, elsewhere, 2, LookAtTool(appDir, elsewhere)).places.size(), 2u);
     EXPECT_EQ(SortedNames(elsewhere + "/.jobs/1/Decrypt"),
               (std::vector<std::string>{"decrypt.exe", "key.bin"}));
 }

@@ -505,7 +505,7 @@ void Harness::reapOrphans() {
 int Harness::nextValue() {
     std::set<int> used;
     for (const Save& save : state_) {
-        used.insert(save.value);
+        used.insert(save.value < 0 ? 0 : save.value); // an original holds 0.00
     }
     std::vector<int> free;
     for (int value = 0; value <= 400; value += 100) {

@@ -81,6 +81,7 @@ saves="$root/saves"
 mkdir -p "$saves"
 for name in "a.sav" "b c.sav"; do
     head -c 1000 /dev/urandom >"$saves/$name"
+    printf '\144\000' | dd of="$saves/$name" bs=1 seek=788 conv=notrunc status=none # at 1.00
     "$STAND_IN_TOOL" "/encrypt:$saves/$name" >/dev/null && rm -f "$saves/$name.backup"
 done
 field_of() {

@@ -45,7 +45,7 @@ completions() { # completions WORD... (the last one is being completed)
 }
 mkdir -p "$root/folder/my saves" "$root/folder/more"
 touch "$root/folder/slot1.sav"
-check "every option completes from --" test "$(completions -- | wc -l)" -eq 11
+check "every option completes from --" test "$(completions -- | wc -l)" -eq 12
 # What the words typed complete to, in name order and joined by '|'.
 while IFS='|' read -r -u 3 what words expected; do
     eval "typed=($words)"

@@ -60,6 +60,7 @@ mkdir -p "$saves"
 names=("slot 1.sav" "sauvegarde é.sav" "slot 3.sav")
 for name in "${names[@]}"; do
     head -c 1000 /dev/urandom >"$saves/$name"
+    printf '\144\000' | dd of="$saves/$name" bs=1 seek=788 conv=notrunc status=none # at 1.00
     "$STAND_IN_TOOL" "/encrypt:$saves/$name" >/dev/null && rm -f "$saves/$name.backup"
 done
 originals=$(cd "$saves" && sha256sum -- *)

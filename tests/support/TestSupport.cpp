@@ -219,6 +219,9 @@ std::string PlainSave(std::size_t size, unsigned seed) {
         state = state * 1103515245u + 12345u;
         c = static_cast<char>(state >> 16);
     }
+    if (data.size() >= 790) {
+        data[788] = data[789] = '\0'; // at 0.00, a known version
+    }
     return data;
 }
 

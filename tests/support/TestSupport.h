@@ -71,7 +71,7 @@ std::string StandInToolPath();
 // false) and Decrypt/temp/. Returns it ending in '/', as AppDir.
 std::string MakeProgramFolder(const TempDir& root, bool withTool = true);
 
-// Deterministic plain save content of the given size.
+// Deterministic plain save content of the given size; its DLC field, where it has one, at 0.00.
 std::string PlainSave(std::size_t size, unsigned seed);
 // The same enciphered as the stand-in tool does it.
 std::string EncipheredSave(std::size_t size, unsigned seed);

@@ -66,4 +66,55 @@ inline std::optional<std::string> Decipher(std::string_view enciphered) {
     return out;
 }
 
+// The padded form, as block ciphers with a random IV and padding have it: its own header, a
+// 16-byte IV, then the plain form padded to whole blocks (each pad byte holds the pad's length),
+// each block chained to the one before. Its length follows the plain length modulo 16.
+inline constexpr std::string_view kPaddedHeader = "OSTRAPEL-STAND-IN-PADDED\n";
+inline constexpr std::size_t kBlock = 16;
+
+inline std::string EncipherPadded(std::string_view plain, std::string_view iv) {
+    std::string padded(plain);
+    padded.append(kBlock - plain.size() % kBlock,
+                  static_cast<char>(kBlock - plain.size() % kBlock));
+    std::string out(kPaddedHeader);
+    out.append(iv.substr(0, kBlock));
+    for (std::size_t at = 0; at < padded.size(); at += kBlock) {
+        const std::string_view before = std::string_view(out).substr(out.size() - kBlock);
+        std::string block(kBlock, '\0');
+        for (std::size_t i = 0; i < kBlock; ++i) { // chained, keyed, and turned round
+            block[kBlock - 1 - i] =
+                static_cast<char>(static_cast<unsigned char>(padded[at + i]) ^
+                                  static_cast<unsigned char>(before[i]) ^ KeyAt(at + i));
+        }
+        out += block;
+    }
+    return out;
+}
+
+// The plain form of a padded one; empty when it is none (no header, broken blocks or padding).
+inline std::optional<std::string> DecipherPadded(std::string_view enciphered) {
+    if (enciphered.substr(0, kPaddedHeader.size()) != kPaddedHeader) {
+        return std::nullopt;
+    }
+    const std::string_view body = enciphered.substr(kPaddedHeader.size());
+    if (body.size() < 2 * kBlock || body.size() % kBlock != 0) {
+        return std::nullopt;
+    }
+    std::string out;
+    for (std::size_t at = kBlock; at < body.size(); at += kBlock) {
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            out.push_back(static_cast<char>(static_cast<unsigned char>(body[at + kBlock - 1 - i]) ^
+                                            static_cast<unsigned char>(body[at - kBlock + i]) ^
+                                            KeyAt(at - kBlock + i)));
+        }
+    }
+    const auto pad = static_cast<unsigned char>(out.back());
+    if (pad == 0 || pad > kBlock ||
+        out.find_first_not_of(static_cast<char>(pad), out.size() - pad) != std::string::npos) {
+        return std::nullopt;
+    }
+    out.resize(out.size() - pad);
+    return out;
+}
+
 } // namespace standin

@@ -28,6 +28,14 @@
 // Every rule that matches applies, in order.
 // STAND_IN_CIPHER_SALT=1 enciphers with a fresh random salt each run (StandInCipher.h), as
 // tools with a salt or an IV do; either form is deciphered.
+// STAND_IN_CIPHER_MODE picks another cipher:
+//   padded  a random IV and block padding (StandInCipher.h), so lengths vary with the plain
+//           length modulo 16; either form is deciphered
+//   xor     a wrong tool: "deciphers" anything by mixing it with one byte, and enciphers alike
+// STAND_IN_CIPHER_CACHE=FOLDER makes a tool that remembers earlier runs: a run on a file of a
+// size it saw before in that direction gives what it gave then (FOLDER/DIRECTION-SIZE).
+// The key byte of kKey below, '0' as built, changes the deterministic cipher when patched in the
+// program file: a tool rewritten in place with another key and the same size.
 // STAND_IN_CIPHER_SCRATCH=beside|folder|temp|PATH makes a tool that is sound alone but keeps
 // one fixed scratch file beside itself, in its working folder, in the temporary folder (TMPDIR;
 // TEMP or TMP on Windows) or at the absolute PATH: it copies its file there, waits
@@ -64,6 +72,26 @@
 #endif
 
 namespace {
+
+// Patched in place by tests; volatile so that the byte is read from the program file.
+volatile const char kKey[] = "OSTRAPEL-STAND-IN-KEY=0";
+
+// The deterministic cipher with the key byte mixed in after the stand-in's own, keeping the
+// header; key '0' is the stand-in's own cipher.
+std::string Keyed(std::string text, std::size_t from) {
+    const char key = kKey[sizeof kKey - 2];
+    if (key != '0') {
+        for (std::size_t i = from; i < text.size(); ++i) {
+            text[i] = static_cast<char>(text[i] ^ (key * 37));
+        }
+    }
+    return text;
+}
+
+std::string Mode() {
+    const char* mode = std::getenv("STAND_IN_CIPHER_MODE");
+    return mode != nullptr ? mode : "";
+}
 
 struct Fault {
     std::string action;
@@ -380,8 +408,30 @@ int Run(int argc, char** argv) {
         }
     }
     std::string after;
-    if (direction == "decrypt") {
-        auto plain = standin::Decipher(before);
+    std::string cached;
+    const char* cache = std::getenv("STAND_IN_CIPHER_CACHE");
+    const std::string cacheFile = cache == nullptr
+                                      ? std::string()
+                                      : std::string(cache) + "/" + std::string(direction) + "-" +
+                                            std::to_string(before.size());
+    if (!cacheFile.empty() && ReadAll(cacheFile, cached)) {
+        after = cached;
+    } else if (Mode() == "xor") {
+        after = before;
+        for (char& c : after) {
+            c = static_cast<char>(c ^ 0x5A);
+        }
+    } else if (direction == "decrypt" && standin::DecipherPadded(before)) {
+        after = *standin::DecipherPadded(before);
+    } else if (direction == "encrypt" && Mode() == "padded") {
+        std::random_device random;
+        std::string iv;
+        for (std::size_t i = 0; i < standin::kBlock; ++i) {
+            iv.push_back(static_cast<char>(random() & 0xFF));
+        }
+        after = standin::EncipherPadded(before, iv);
+    } else if (direction == "decrypt") {
+        auto plain = standin::Decipher(Keyed(before, standin::kHeader.size()));
         if (!plain && lenient) {
             plain = standin::Decipher(std::string(standin::kHeader) + before);
         }
@@ -399,7 +449,10 @@ int Run(int argc, char** argv) {
         }
         after = standin::EncipherSalted(before, salt);
     } else {
-        after = standin::Encipher(before);
+        after = Keyed(standin::Encipher(before), standin::kHeader.size());
+    }
+    if (!cacheFile.empty() && cached.empty()) {
+        (void)WriteAll(cacheFile, after);
     }
     if (backup && !WriteAll(path + ".backup", before)) {
         std::fprintf(stderr, "cannot write the backup of %s\n", name.c_str());

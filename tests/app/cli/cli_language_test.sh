@@ -34,6 +34,7 @@ faults=""
 for i in $(seq 1 12); do
     name="Slot $i.sav"
     head -c 1000 /dev/urandom >"$saves/$name"
+    printf '\144\000' | dd of="$saves/$name" bs=1 seek=788 conv=notrunc status=none # at 1.00
     "${emulator[@]}" "$app/Decrypt/decrypt.exe" "/encrypt:$(native "$saves/$name")" >/dev/null
     rm -f "$saves/$name.backup"
     [ "$i" -gt 1 ] && faults+="decrypt:exit=7:$name;"

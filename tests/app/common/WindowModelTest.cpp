@@ -450,6 +450,44 @@ TEST(WindowModel, ApplyingWithAnotherToolUsesNothingTheFirstDeciphered) {
     }
 }
 
+// A wrong tool passes every proof: when most saves read as no known version, Apply asks first,
+// No the default, and converts only on Yes; a few such saves ask nothing.
+TEST(WindowModel, ApplyAsksFirstWhenMostSavesReadAsNoKnownVersion) {
+    const struct {
+        const char* mode; // the tool while reading and converting
+        bool answer;
+        bool asks;
+        bool converts;
+    } cases[] = {
+        {"xor", false, true, false},
+        {"xor", true, true, true},
+        {"", false, false, true}, // one save of three reads 2.50
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + (c.answer ? " yes" : " no"));
+        Window window;
+        window.WriteSave("a.sav", 100);
+        window.WriteSave("b.sav", 250);
+        window.WriteSave("c.sav", 300);
+        const std::string before = ReadFile(window.scene.saves + "/a.sav");
+        ScopedEnv mode("STAND_IN_CIPHER_MODE", c.mode);
+        window.ListAndRead();
+        window.view.answer = c.answer;
+        window.Convert("2.00");
+        if (c.converts) {
+            ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        }
+        ASSERT_EQ(window.view.asked.size(), c.asks ? 1u : 0u);
+        if (c.asks) {
+            EXPECT_EQ(window.view.asked[0],
+                      "3 of 3 saves read as no known version: the cipher tool may not be the one "
+                      "for these saves. Convert them all the same?");
+        }
+        EXPECT_EQ(ReadFile(window.scene.saves + "/a.sav") != before, c.converts);
+        EXPECT_EQ(window.view.reports.size(), c.converts ? 1u : 0u);
+    }
+}
+
 // A tool sound alone that keeps one fixed scratch file, beside itself, in its working folder or
 // in the temporary folder, reads and converts every save from its own data with several jobs.
 TEST(WindowModel, AToolWithOneScratchFileGivesEverySaveItsOwnDataWithSeveralJobs) {
@@ -610,7 +648,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
         // New bytes, so the batch deciphers them again rather than take the reading's.
         WriteFile(window.scene.log, "");
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            window.WriteSave(name, 150);
+            window.WriteSave(name, 200);
         }
         ScopedEnv hang("STAND_IN_CIPHER_FAULTS", c.fault);
 
@@ -639,7 +677,7 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
                         "replaced; every save is as it was");
         EXPECT_TRUE(window.view.reports[0].warning);
         for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
-            EXPECT_TRUE(window.Holds(name, 150)) << name;
+            EXPECT_TRUE(window.Holds(name, 200)) << name;
         }
         EXPECT_TRUE(window.WorkFolderEmpty());
         EXPECT_EQ(window.view.listCaption.prefix, "&File List: ");
