@@ -52,9 +52,10 @@ private:
 
 // One save about to be replaced by a batch.
 struct SaveToKeep {
-    std::string name;         // entry name in the save folder
-    std::string resultSha256; // of what is to replace it, as hex digits
-    FileIdentity identity;    // the save as the batch read it
+    std::string name;                   // entry name in the save folder
+    std::string resultSha256;           // of what is to replace it, as hex digits
+    FileIdentity identity;              // the save as the batch read it
+    std::optional<std::int16_t> before; // the value it holds
 };
 
 // The originals of one batch's saves, kept before any of them is replaced. Inside the backup
@@ -121,6 +122,7 @@ struct RestoreOutcome {
     bool restored = false;
     Phrase reason;        // why not, when not restored: "changed since the conversion"
     std::string original; // where its original is kept, when the report names it
+    std::optional<std::int16_t> before; // the value its original holds, when recorded
 
     // The reason with where the original is kept: "changed since the conversion; its original
     // is kept at PATH".

@@ -214,7 +214,8 @@ void Batch::keepOriginals(BackupWriter& backup) {
     for (std::size_t i = 0; i < states_.size() && !cancelled(); ++i) {
         if (states_[i].alive) {
             kept_.push_back(i);
-            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity});
+            saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity,
+                             result_.files[i].oldValue});
         }
     }
     if (cancelled()) {

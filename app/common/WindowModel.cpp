@@ -258,6 +258,8 @@ void WindowModel::ListFolder(std::string folder) {
     }
     folder_ = std::move(folder);
     view_.ShowFolder(folder_);
+    rules_.FolderListed(!folder_.empty());
+    ShowControls();
     if (folder_.empty()) {
         names_.clear();
         ShowFolderCaption();
@@ -376,7 +378,8 @@ void WindowModel::CancelPressed() {
 }
 
 void WindowModel::StartBatch() {
-    if (state_ != State::Idle || !rules_.StartBatch()) {
+    // No folder listed: nothing to apply the version to (the button is disabled then).
+    if (state_ != State::Idle || folder_.empty() || !rules_.StartBatch()) {
         return;
     }
     // The reading holds the work folder; the batch needs it.
@@ -608,7 +611,7 @@ void WindowModel::BatchEnded(BatchResult result) {
     view_.ShowCaption(caption_);
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
-    box.warning = !result.allChanged() || result.files.empty(); // an empty folder changed nothing
+    box.warning = BoxWarns(result);
     box.batch = &result;
     ShowEnded(box, WindowView::Work::Batch, close);
 }

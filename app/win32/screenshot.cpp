@@ -369,7 +369,7 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
             return false;
         }
         // The set records the hash of what the batch would have written.
-        kept.push_back({name, ostrapel::Sha256Hex("converted"), *identity});
+        kept.push_back({name, ostrapel::Sha256Hex("converted"), *identity, 100});
     }
     ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
     for (const ostrapel::Phrase& reason : writer.keep(kept)) {

@@ -587,7 +587,7 @@ TEST_F(Win32WindowTest, StartsWithTheVersionsListedAndNothingChosen) {
     // The combo box reaches the model, and the hidden field shows its value.
     ChooseVersion(2);
     EXPECT_EQ(Text(Control(frmMain::kTxt)), L"200");
-    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    EXPECT_FALSE(::IsWindowEnabled(Control(frmMain::kCmdSave))); // no folder listed yet
 }
 
 TEST_F(Win32WindowTest, NamesAMissingCipherToolAtStartUp) {
