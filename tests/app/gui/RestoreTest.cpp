@@ -197,7 +197,7 @@ private slots:
         QTimer::singleShot(50, look);
         emit list->customContextMenuRequested(QPoint(5, 5));
         QVERIFY(!active);
-        QVERIFY2(seen.startsWith(QStringLiteral("&1 As they were before 2")), qPrintable(seen));
+        QVERIFY2(seen.startsWith(QStringLiteral("&1 Back to ")), qPrintable(seen));
         QVERIFY(enabled);
         QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
 
