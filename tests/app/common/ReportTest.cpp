@@ -339,6 +339,24 @@ TEST(Report, OurOwnCountsUseTheSingularForOne) {
     }
 }
 
+// A reason too long is cut between words where a space lies in its second half, else where the
+// room ends.
+TEST(Report, ALongReasonIsCutBetweenWordsOnlyInItsSecondHalf) {
+    const struct {
+        std::string reason;
+        std::string shown;
+    } cases[] = {
+        {"ab " + std::string(100, 'c'), "ab " + std::string(34, 'c') + "..."},
+        {std::string(25, 'a') + " " + std::string(100, 'c'), std::string(25, 'a') + "..."},
+        {std::string(40, 'a'), std::string(40, 'a')},
+    };
+    for (const auto& c : cases) {
+        const std::vector<EntryLeft> entries = {{"a.sav", Phrase(c.reason)}};
+        EXPECT_EQ(ReadableSummary(entries, {.namesPerGroup = 0, .reasonLength = 20}),
+                  "1 file: " + c.shown);
+    }
+}
+
 // Files the tool refused to decipher are most likely no saves: the box warns only for a save
 // that was read and not changed, a failure of another kind, or when no save was read at all.
 TEST(Report, FilesTheToolRefusedToDecipherDoNotMakeTheBoxWarn) {

@@ -1358,8 +1358,8 @@ TEST_F(Win32WindowTest, TheBoxesIconSaysWhetherAllWentWell) {
     batch.files = {{"a.sav", true, ""}, {"b.sav", true, ""}};
     batch.changedCount = 2;
     ostrapel::RestoreResult restore;
-    restore.files = {{"a.sav", true, {}, {}},
-                     {"b.sav", false, "changed since the conversion", "C:\\b\\original-2"}};
+    restore.files = {{"a.sav", true, {}, {}, {}},
+                     {"b.sav", false, "changed since the conversion", "C:\\b\\original-2", {}}};
     restore.restoredCount = 1;
     FullReport(restore) = ostrapel::ComposeRestoreReport(restore.files);
     struct Case {
