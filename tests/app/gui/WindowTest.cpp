@@ -126,6 +126,7 @@ private slots:
         QCOMPARE(open->toolTip(), QStringLiteral("Open Your save Folder"));
 
         // Tab walks the four controls a user works with, and never into txt.
+        fixture.listSaves();
         Control<QComboBox>(window, "ComboDLC")->setCurrentIndex(1);
         open->setFocus();
         QStringList visited;
@@ -150,6 +151,8 @@ private slots:
         auto* list = Control<QListWidget>(window, "List");
         auto* save = Control<QPushButton>(window, "cmdSave");
 
+        fixture.chooser->willAnswer(std::nullopt);
+        fixture.chooser->willAnswer(fixture.saves); // Apply needs a folder listed
         open->setFocus();
         QTest::keyClick(open, Qt::Key_Return);
         QTRY_COMPARE(fixture.chooser->calls, 1);
