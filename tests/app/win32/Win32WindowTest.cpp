@@ -660,7 +660,9 @@ TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
     EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
     EXPECT_LE(std::abs((frame.top - work.top) - (work.bottom - frame.bottom)), 1);
 
-    // Tab goes from open to the versions, the list and save (once a version is chosen).
+    // Tab goes from open to the versions, the list and save (once a version is chosen and a
+    // folder listed).
+    ListAndRead();
     ChooseVersion(0);
     std::vector<HWND> order;
     HWND at = Control(frmMain::kCmdOpen);
