@@ -534,19 +534,29 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
 void WindowModel::ShowFolderCaption() {
     ListCaption caption;
     if (!folder_.empty()) {
-        std::string own = OwnName(folder_);
-        if (rows_.empty()) {
-            // TRANSLATORS: the file list's caption names a folder that holds nothing.
-            own = Tr("{folder} (empty)", {{"folder", own}});
+        const std::string own = OwnName(folder_);
+        // TRANSLATORS: the file list's caption names a folder that holds nothing.
+        const std::string empty = Tr("{folder} (empty)", {{"folder", own}});
+        const std::string label = CaptionBeforeName(Tr(kListTitle));
+        const std::string plain = WithoutAccessKey(label);
+        const int room = measure_.captionRoom;
+        const auto fits = [&](const std::string& text) { return measure_.width(text) <= room; };
+        // The folder's name before the rest: "(empty)" goes first, then the label, and only then
+        // is the name itself cut.
+        if (rows_.empty() && fits(plain + empty)) {
+            caption.prefix = label;
+            caption.name = empty;
+        } else if (fits(plain + own)) {
+            caption.prefix = label;
+            caption.name = own;
+        } else {
+            caption.prefix.clear();
+            caption.name = FittedName(own, {}, room, measure_.width);
         }
-        caption.prefix = CaptionBeforeName(Tr(kListTitle));
-        const std::string plain = WithoutAccessKey(caption.prefix);
-        caption.name =
-            FittedName(own, {}, measure_.captionRoom - measure_.width(plain), measure_.width);
         caption.tooltip = plain + folder_;
         caption.description =
             rows_.empty() ? Tr("{folder}\nThis folder is empty.", {{"folder", folder_}}) : folder_;
-        caption.accessibleName = plain + own;
+        caption.accessibleName = plain + (rows_.empty() ? empty : own);
     }
     listCaption_ = caption;
     view_.ShowListCaption(listCaption_);

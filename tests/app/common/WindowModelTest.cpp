@@ -1067,6 +1067,29 @@ TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
     ASSERT_TRUE(window.model->OpenFolder(window.other));
     EXPECT_EQ(window.view.listCaption.accessibleName, "File List: other (empty)");
     EXPECT_EQ(window.view.listCaption.description, window.other + "\nThis folder is empty.");
+
+    // Short of room, "(empty)" goes first, then the label, and only then is the name cut.
+    const struct {
+        std::string folder;
+        int room;
+        std::string prefix, name;
+    } narrower[] = {
+        {window.other, 24, "&File List: ", "other (empty)"},
+        {window.other, 23, "&File List: ", "other"},
+        {window.other, 16, "&File List: ", "other"},
+        {window.other, 15, "", "other"},
+        {window.other, 3, "", "o\xE2\x80\xA6r"},
+        {window.scene.saves, 16, "&File List: ", "saves"},
+        {window.scene.saves, 15, "", "saves"},
+        {window.scene.saves, 4, "", "sa\xE2\x80\xA6s"},
+    };
+    for (const auto& c : narrower) {
+        ASSERT_TRUE(window.model->OpenFolder(c.folder));
+        window.model->MeasureText({.captionRoom = c.room});
+        EXPECT_EQ(window.view.listCaption.prefix, c.prefix) << c.folder << " " << c.room;
+        EXPECT_EQ(window.view.listCaption.name, c.name) << c.folder << " " << c.room;
+        EXPECT_EQ(window.view.listCaption.tooltip, "File List: " + c.folder);
+    }
 }
 
 // In the pseudo-language every text the model gives the windows comes from the catalogue, each
