@@ -1172,6 +1172,21 @@ TEST_F(Win32WindowTest, TheKeysReachTheControls) {
         Press(main.Handle(), WM_SYSCHAR, static_cast<WPARAM>(key));
         EXPECT_EQ(::GetFocus(), Control(id)) << key;
     }
+    // A folder whose name fills the caption: the label goes, its access key stays.
+    const std::string wide = root / "A folder whose name is longer than the caption has room";
+    testsupport::MakeDir(wide);
+    chooser->next = wide;
+    Click(frmMain::kCmdOpen);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)).find(L"File List"), std::wstring::npos)
+        << Text(Control(frmMain::kGroupBox2));
+    ::SetFocus(Control(frmMain::kCmdOpen));
+    const MSG alt{Control(frmMain::kCmdOpen), WM_SYSCHAR, 'f', 0x20000001, 0, {}};
+    EXPECT_TRUE(main.TakeAccessKey(alt));
+    EXPECT_EQ(::GetFocus(), list);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    EXPECT_FALSE(main.TakeAccessKey(alt)); // the caption's own key
 
     BYTE keys[256] = {};
     ::GetKeyboardState(keys);
