@@ -496,10 +496,13 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
     if (state_ != State::Batch || index >= rows_.size()) {
         return;
     }
-    view_.Select(index);
     ListCaption caption;
     caption.total = passes * rows_.size();
     caption.done = std::min(done, caption.total);
+    // The highlight walks down the list once over the whole batch, where its progress has got
+    // to, rather than back to the top at each pass; the caption names the entry at work.
+    const std::size_t reached = caption.done * rows_.size() / caption.total; // in saves
+    view_.Select(std::min(reached, rows_.size() - 1));
     caption.prefix = ProgressCount(pass, caption.done, caption.total);
     caption.tooltip = caption.prefix + rows_[index].name;
     // The entry's name where what tells it apart fits; else the count alone, the entry being
@@ -514,8 +517,12 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
         caption.name.clear();
         caption.prefix = ProgressText(pass, caption.done, caption.total); // without ": "
         if (measure_.width(caption.prefix) > measure_.captionRoom) {
+            // The pass with the saves it has got to, shorter than its steps.
+            caption.prefix = ProgressText(pass, reached, rows_.size());
+        }
+        if (measure_.width(caption.prefix) > measure_.captionRoom) {
             // The count alone; the pass is in the tooltip and what a screen reader hears.
-            caption.prefix = ProgressOf(caption.done, caption.total);
+            caption.prefix = ProgressOf(reached, rows_.size());
         }
     }
     caption.description = listCaption_.description;

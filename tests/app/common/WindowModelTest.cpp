@@ -930,7 +930,9 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
     ASSERT_TRUE(waitFor(2));
     EXPECT_FALSE(window.poster.Take(std::chrono::milliseconds(0))); // waits for the timer
     window.model->PaceElapsed();
-    EXPECT_EQ(window.view.selects, (std::vector<std::size_t>{2, 0}));
+    // Shown again, the highlight where the batch's progress has got to.
+    EXPECT_EQ(window.view.selects, (std::vector<std::size_t>{2, 2}));
+    EXPECT_EQ(window.view.listCaption.name, "a.sav");
     EXPECT_EQ(window.view.paceTimers, 2);
     window.model->PaceElapsed(); // nothing new
     EXPECT_EQ(window.view.selects.size(), 2u);
@@ -997,6 +999,7 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     }
     window.ListAndRead();
     window.view.listCaptions.clear();
+    window.view.selects.clear();
     window.Convert("2.00");
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
 
@@ -1016,18 +1019,23 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     }
     EXPECT_EQ(progress.back().prefix, "Replacing 12 of 12: ");
     EXPECT_EQ(progress.back().name, "b.sav");
-    // In a narrow frame the name goes first, then the pass's name.
-    window.model->MeasureText({.captionRoom = 18});
-    window.view.listCaptions.clear();
-    window.Convert("3.00");
-    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix,
-              "Replacing 12 of 12");
-    window.model->MeasureText({.captionRoom = 15});
-    window.view.listCaptions.clear();
-    window.Convert("2.00");
-    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, "12 of 12");
+    // The highlight walks down once over the whole batch, never back at a pass.
+    ASSERT_FALSE(window.view.selects.empty());
+    EXPECT_TRUE(std::is_sorted(window.view.selects.begin(), window.view.selects.end()))
+        << ::testing::PrintToString(window.view.selects);
+    EXPECT_EQ(window.view.selects.back(), 2u);
+    // In a narrow frame the name goes first, then the steps for the saves, then the pass's
+    // name.
+    for (const auto& [room, prefix] :
+         {std::pair{18, "Replacing 12 of 12"}, std::pair{16, "Replacing 3 of 3"},
+          std::pair{15, "3 of 3"}}) {
+        window.model->MeasureText({.captionRoom = room});
+        window.view.listCaptions.clear();
+        window.Convert("3.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, prefix)
+            << room;
+    }
     EXPECT_EQ(window.view.listCaption.total, 0u); // the folder again once it has ended
 }
 
