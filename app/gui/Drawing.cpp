@@ -3,8 +3,8 @@
 #include "frmMain.h"
 
 #include <QAbstractItemView>
-#include <QFontMetricsF>
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QProxyStyle>
@@ -122,8 +122,8 @@ public:
         // Measured as the window model measured when it fitted the name (frmMain::MeasureText):
         // by the exact advance, rounded up, so a name it found to fit is never elided again.
         const QFontMetricsF metrics(item.font);
-        const int versionWidth = std::min(
-            static_cast<int>(std::ceil(metrics.horizontalAdvance(version))), text.width());
+        const int versionWidth =
+            std::min(static_cast<int>(std::ceil(metrics.horizontalAdvance(version))), text.width());
         const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
         painter->save();
         painter->setFont(item.font);

@@ -447,7 +447,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
     ShowBox(owner, {.kind = ostrapel::ReportBox::Kind::Batch,
-                    .warning = !result.allChanged(),
+                    .warning = ostrapel::BoxWarns(result),
                     .batch = &result});
 }
 

@@ -311,7 +311,7 @@ void Show(HWND owner, const std::wstring& text, const std::wstring& details, boo
     }
     // The details go to a dialog of their own rather than the task dialog's expanded area,
     // which grows with its text and would run off the screen with a long list.
-    const std::wstring detailsText = ostrapel::win::Wide(ostrapel::Tr("Show details..."));
+    const std::wstring detailsText = ostrapel::win::Wide(ostrapel::Tr("Show &details..."));
     const TASKDIALOG_BUTTON detailsButton{kShowDetails, detailsText.c_str()};
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;

@@ -1502,9 +1502,9 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     };
     const auto said = [](const char* id) { return Wide(ostrapel::Tr(id)); };
     const Words words = {said(ostrapel::kApplyText), said(ostrapel::kVersionLabel),
-                         said(ostrapel::kFrameTitle), said("Show details..."), said("OK")};
+                         said(ostrapel::kFrameTitle), said("Show &details..."), said("OK")};
     EXPECT_NE(words.save, Wide(ostrapel::kApplyText));
-    EXPECT_NE(words.showDetails, L"Show details...");
+    EXPECT_NE(words.showDetails, L"Show &details...");
 
     for (const char* name : {"a.sav", "b.sav"}) {
         AddSave(name, 100);
