@@ -55,8 +55,13 @@ std::string ToBytes(const QByteArray& bytes) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+// White behind the controls, as the window has always been, where the theme's text is dark; on a
+// dark theme or in high contrast its own background stays, so that its light text reads.
 void PaintWhite(QWidget* widget) {
     QPalette palette = widget->palette();
+    if (palette.color(QPalette::Active, QPalette::WindowText).lightness() >= 128) {
+        return;
+    }
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);

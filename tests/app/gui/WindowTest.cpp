@@ -200,6 +200,30 @@ private slots:
     }
 
     // White, as drawn: around the frames, inside them and in their title rows.
+    // On a dark theme (light text) the window keeps the theme's background rather than paint
+    // white behind light words.
+    void aDarkThemeKeepsItsBackground() {
+        const QPalette before = QApplication::palette();
+        QPalette dark = before;
+        dark.setColor(QPalette::Window, QColor(32, 35, 38));
+        dark.setColor(QPalette::WindowText, QColor(252, 252, 252));
+        QApplication::setPalette(dark);
+        {
+            guitest::WindowFixture fixture;
+            frmMain& window = fixture.open();
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            const QImage picture = window.grab().toImage();
+            QCOMPARE(picture.pixelColor(QPoint(2, 2) * picture.devicePixelRatio()),
+                     QColor(32, 35, 38));
+            for (const char* frame : {"GroupBox1", "GroupBox2"}) {
+                const QPalette& palette = Control<QGroupBox>(window, frame)->palette();
+                QVERIFY2(palette.color(QPalette::Window) != QColor(Qt::white), frame);
+            }
+        }
+        QApplication::setPalette(before);
+    }
+
     void whiteBackground() {
         guitest::WindowFixture fixture;
         frmMain& window = fixture.open();
