@@ -1550,7 +1550,12 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     const std::wstring notChanged = Wide(std::string(catalogue.Translate("Not changed:")));
     ASSERT_EQ(changed.find(L"Changed versions"), std::wstring::npos) << "not in the catalogue";
     ASSERT_NE(notChanged, L"Not changed:") << "not in the catalogue";
-    EXPECT_NE(seen.boxTexts.find(changed + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_NE(seen.boxTexts.find(mdlReportBox::KeptTogether(changed) + L"\n"), std::wstring::npos)
+        << seen.boxTexts;
+    // A number stays with its words where the box wraps.
+    EXPECT_EQ(
+        mdlReportBox::KeptTogether(L"3 files (exit code 65) and 10 more, 2026-12-08 10:12"),
+        L"3\u00A0files (exit code\u00A065) and\u00A010\u00A0more,\u00A02026-12-08\u00A010:12");
     EXPECT_NE(seen.boxTexts.find(L"\n" + notChanged + L"\n"), std::wstring::npos) << seen.boxTexts;
     EXPECT_EQ(seen.boxTexts.find(L"Not changed"), std::wstring::npos) << seen.boxTexts;
     EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
