@@ -46,6 +46,16 @@ std::optional<std::int64_t> ParseCount(std::string_view text, std::int64_t max) 
     return value;
 }
 
+// A 16-bit DLC value in decimal, "-" before a negative one.
+std::optional<std::int16_t> ParseValue(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    auto magnitude = ParseCount(negative ? text.substr(1) : text, negative ? 32768 : 32767);
+    if (!magnitude || (negative && *magnitude == 0)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(negative ? -*magnitude : *magnitude);
+}
+
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
@@ -140,20 +150,21 @@ ManifestReading Reader::read() {
     if (f.size() != 2 || f[0] != "value") {
         return fail(N_("expected the value"));
     }
-    const bool negative = f[1].starts_with('-');
-    auto magnitude = ParseCount(negative ? f[1].substr(1) : f[1], negative ? 32768 : 32767);
-    if (!magnitude || (negative && *magnitude == 0)) {
+    const std::optional<std::int16_t> value = ParseValue(f[1]);
+    if (!value) {
         return fail(N_("expected the value"));
     }
-    manifest.value = static_cast<int>(negative ? -*magnitude : *magnitude);
+    manifest.value = *value;
 
     std::set<std::string> names;
     bool more = next(f);
     for (; more && f[0] == "save"; more = next(f)) {
         std::optional<std::int64_t> file;
         std::optional<std::string> name;
-        if (f.size() != 5 || !(file = ParseCount(f[1], std::int64_t{1} << 32)) || *file == 0 ||
-            !IsSha256Hex(f[2]) || !IsSha256Hex(f[3]) || !(name = PercentDecode(f[4]))) {
+        std::optional<std::int16_t> before;
+        if ((f.size() != 5 && f.size() != 6) || !(file = ParseCount(f[1], std::int64_t{1} << 32)) ||
+            *file == 0 || !IsSha256Hex(f[2]) || !IsSha256Hex(f[3]) ||
+            !(name = PercentDecode(f[4])) || (f.size() == 6 && !(before = ParseValue(f[5])))) {
             return fail(N_("expected a save"));
         }
         if (!manifest.saves.empty() &&
@@ -170,7 +181,7 @@ ManifestReading Reader::read() {
             return fail(N_("a save named twice"));
         }
         manifest.saves.push_back({static_cast<std::size_t>(*file), std::move(*name),
-                                  std::string(f[2]), std::string(f[3])});
+                                  std::string(f[2]), std::string(f[3]), before});
     }
     if (manifest.saves.empty()) {
         return more ? fail(N_("expected a save")) : missing(N_("missing the saves"));
@@ -253,7 +264,8 @@ std::string ComposeManifest(const BackupManifest& manifest) {
     text += "value " + std::to_string(manifest.value) + "\n";
     for (const BackupManifest::Save& save : manifest.saves) {
         text += "save " + std::to_string(save.file) + " " + save.originalSha256 + " " +
-                save.writtenSha256 + " " + PercentEncode(save.name) + "\n";
+                save.writtenSha256 + " " + PercentEncode(save.name) +
+                (save.before ? " " + std::to_string(*save.before) : std::string()) + "\n";
     }
     if (manifest.complete) {
         text += "complete\n";

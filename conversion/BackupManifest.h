@@ -17,9 +17,11 @@ namespace ostrapel {
 //   folder ENCODED-PATH            the resolved save folder
 //   time SECONDS                   when the originals were kept, seconds since 1970 UTC
 //   value N                        the DLC value the batch wrote
-//   save FILE ORIGINAL WRITTEN ENCODED-NAME     one or more: the original's file number in
-//                                  the set, the SHA-256 of the original and of what the
-//                                  batch wrote (64 lower-case hex digits each), the name
+//   save FILE ORIGINAL WRITTEN ENCODED-NAME [BEFORE]   one or more: the original's file
+//                                  number in the set, the SHA-256 of the original and of what
+//                                  the batch wrote (64 lower-case hex digits each), the name,
+//                                  and the DLC value the original held (absent in sets written
+//                                  before it was recorded)
 //   complete                       optional: the batch ended; the saves are those it replaced
 //   undone SECONDS                 optional: when the batch was undone
 //   end
@@ -35,6 +37,7 @@ struct BackupManifest {
         std::string name;
         std::string originalSha256;
         std::string writtenSha256;
+        std::optional<std::int16_t> before; // the value the original held
     };
 
     std::string folder;

@@ -199,7 +199,8 @@ Status BackupWriter::writeSet(const std::vector<SaveToKeep>& saves, std::vector<
             }
             return copied;
         }
-        manifest_.saves.push_back({i + 1, save.name, Sha256Hex(content), save.resultSha256});
+        manifest_.saves.push_back(
+            {i + 1, save.name, Sha256Hex(content), save.resultSha256, save.before});
     }
     if (manifest_.saves.empty()) {
         removeSet();

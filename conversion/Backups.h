@@ -52,10 +52,11 @@ private:
 
 // One save about to be replaced by a batch.
 struct SaveToKeep {
-    std::string name;         // entry name in the save folder
-    std::string resultSha256; // of what is to replace it, as hex digits
-    FileIdentity identity;    // the save as the batch read it
-    Sha256Digest original{};  // the SHA-256 of the save as the batch read it
+    std::string name;                   // entry name in the save folder
+    std::string resultSha256;           // of what is to replace it, as hex digits
+    FileIdentity identity;              // the save as the batch read it
+    Sha256Digest original{};            // the SHA-256 of the save as the batch read it
+    std::optional<std::int16_t> before; // the value it holds
 };
 
 // The originals of one batch's saves, kept before any of them is replaced. Inside the backup
@@ -123,7 +124,8 @@ struct RestoreOutcome {
     // Why not, when not restored: "changed since the conversion"; when restored, how, where that
     // is worth saying.
     Phrase reason;
-    std::string original; // where its original is kept, when the report names it
+    std::string original;               // where its original is kept, when the report names it
+    std::optional<std::int16_t> before; // the value its original holds, when recorded
 
     // The reason with where the original is kept: "changed since the conversion; its original
     // is kept at PATH".

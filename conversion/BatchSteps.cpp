@@ -217,7 +217,7 @@ void Batch::keepOriginals(BackupWriter& backup) {
         if (states_[i].alive) {
             kept_.push_back(i);
             saves.push_back({request_.names[i], HexOf(states_[i].result), states_[i].identity,
-                             states_[i].original});
+                             states_[i].original, result_.files[i].oldValue});
         }
     }
     if (cancelled()) {

@@ -365,6 +365,11 @@ Phrase ToolFailure(const ProcessOutcome& outcome) {
         .With("words", said);
 }
 
+bool ToolRefused(const Phrase& reason) {
+    const ToolTemplates& refused = kToolTemplates[0];
+    return reason.id() == refused.ours || reason.id() == refused.saying;
+}
+
 ToolSaying SplitToolWords(const Phrase& reason) {
     for (const ToolTemplates& templates : kToolTemplates) {
         const Phrase::Arg* outcome = reason.Find("outcome");

@@ -48,6 +48,9 @@ struct ToolSaying {
     std::string words;
 };
 ToolSaying SplitToolWords(const Phrase& reason);
+// Whether reason is ToolFailure's for a run the tool ended itself with a failure (no crash, no
+// time limit): it refused the file.
+bool ToolRefused(const Phrase& reason);
 
 // How long one run of the cipher tool may take unless told otherwise.
 inline constexpr std::chrono::seconds kDefaultToolTimeLimit{120};

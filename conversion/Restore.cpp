@@ -207,7 +207,7 @@ RestoreResult RestoreLastConversion(const std::string& backupFolder, const std::
         const BackupManifest::Save& save = set.manifest.saves[i];
         const std::string path = JoinPath(folder, save.name);
         const std::string original = JoinPath(set.folder, OriginalFileName(save.file));
-        RestoreOutcome outcome{save.name, false, {}, {}};
+        RestoreOutcome outcome{save.name, false, {}, {}, save.before};
         std::string content;
         FileIdentity identity;
         const bool returned =

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 
 namespace ostrapel {
 
@@ -131,10 +132,33 @@ std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files) 
     std::vector<EntryLeft> entries;
     for (const FileOutcome& file : files) {
         if (!file.done()) {
-            entries.push_back({file.name, file.reason});
+            entries.push_back({file.name, file.reason, !file.oldValue});
         }
     }
     return entries;
+}
+
+bool NotReadAsSave(const EntryLeft& entry) {
+    return entry.unread && ToolRefused(entry.reason);
+}
+
+bool NotReadAsSave(const FileOutcome& file) {
+    return !file.done() && NotReadAsSave(EntryLeft{file.name, file.reason, !file.oldValue});
+}
+
+bool BoxWarns(const BatchResult& result) {
+    if (result.files.empty() || !result.refusal.empty() || !result.warning.empty() ||
+        result.cancelled) {
+        return true;
+    }
+    bool read = false; // some save was read: not a folder of pictures alone
+    for (const FileOutcome& file : result.files) {
+        if (!file.done() && !NotReadAsSave(file)) {
+            return true;
+        }
+        read = read || file.done();
+    }
+    return !read;
 }
 
 Phrase CauseOf(const EntryLeft& entry) {
@@ -261,6 +285,21 @@ std::string ReportedValueText(std::int16_t value) {
     return Tr("not a known version ({value})", {{"value", std::to_string(value)}});
 }
 
+VersionsBack VersionsBackOf(const std::vector<std::optional<std::int16_t>>& values) {
+    std::set<std::int16_t> distinct;
+    for (const std::optional<std::int16_t>& value : values) {
+        if (!value) {
+            return {};
+        }
+        distinct.insert(*value);
+    }
+    VersionsBack back;
+    for (std::int16_t value : distinct) {
+        back.text += (back.count++ == 0 ? "" : ", ") + ReportedValueText(value);
+    }
+    return back;
+}
+
 std::string CancelledAfterLine(std::size_t replaced) {
     if (replaced == 0) {
         return Tr("Cancelled before any save was replaced; every save is as it was");
@@ -270,7 +309,17 @@ std::string CancelledAfterLine(std::size_t replaced) {
                replaced);
 }
 
-std::string ReadableSummary(const std::vector<EntryLeft>& entries, const SummaryLimits& limits) {
+std::string ReadableSummary(const std::vector<EntryLeft>& given, const SummaryLimits& limits) {
+    std::vector<EntryLeft> entries = given;
+    std::string refusedWords; // what the tool said of the first entry not read as a save
+    for (EntryLeft& entry : entries) {
+        if (NotReadAsSave(entry)) {
+            if (refusedWords.empty()) {
+                refusedWords = SplitToolWords(entry.reason).words;
+            }
+            entry.reason = Phrase(kNotReadAsSaves);
+        }
+    }
     const std::vector<ReasonGroup> groups = GroupByReason(entries);
     std::string summary;
     const auto addLine = [&summary](const std::string& line) {
@@ -279,7 +328,10 @@ std::string ReadableSummary(const std::vector<EntryLeft>& entries, const Summary
     const std::size_t shown = std::min(groups.size(), std::max<std::size_t>(limits.groups, 1));
     for (std::size_t g = 0; g < shown; ++g) {
         const ReasonGroup& group = groups[g];
-        const ReasonWords words = SplitReason(group.reason);
+        ReasonWords words = SplitReason(group.reason);
+        if (group.reason.id() == kNotReadAsSaves) {
+            words.tools = refusedWords;
+        }
         addLine(Tr(
             "{files}: {reason}",
             {{"files", Files(group.entries.size())},
@@ -398,6 +450,20 @@ BoxReport ComposeRestoreBoxReport(const RestoreResult& result, const SummaryLimi
                            ? TrN("Restored {n} file", "Restored {n} files", result.restoredCount)
                            : TrN("Restored {n} file {when}", "Restored {n} files {when}",
                                  result.restoredCount, {{"when", Say(result.restoredTo)}});
+    std::vector<std::optional<std::int16_t>> before;
+    for (const RestoreOutcome& file : result.files) {
+        if (file.restored) {
+            before.push_back(file.before);
+        }
+    }
+    if (const VersionsBack back = VersionsBackOf(before); back.count == 1) {
+        // TRANSLATORS: after "Restored N files ...": the DLC version the saves hold again.
+        text += "\n" + Tr("Back to {version}.", {{"version", back.text}});
+    } else if (back.count > 1) {
+        // TRANSLATORS: after "Restored N files ...": the DLC versions the saves hold again,
+        // e.g. "1.00, 4.00".
+        text += "\n" + Tr("Back to versions {versions}.", {{"versions", back.text}});
+    }
     for (auto note = result.passedOver.rbegin(); note != result.passedOver.rend(); ++note) {
         text = Printable(Say(*note)) + "\n\n" + text;
     }

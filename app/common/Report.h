@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,7 +76,19 @@ std::size_t NotChangedCount(const std::vector<FileOutcome>& files);
 struct EntryLeft {
     std::string_view name;
     Phrase reason;
+    bool unread = false; // never deciphered, so its version was never read
 };
+
+// The group of the entries the cipher tool refused to decipher at all: most likely files
+// beside the saves that are no saves (pictures, settings), not a fault of the run.
+inline constexpr const char* kNotReadAsSaves =
+    N_("not read as saves: the cipher tool refused them");
+bool NotReadAsSave(const EntryLeft& entry);
+bool NotReadAsSave(const FileOutcome& file);
+
+// Whether a batch's box warns: it was refused, cancelled, found no files or no save, or left a
+// save it read (or failed to read for another reason than the tool's refusal) unchanged.
+bool BoxWarns(const BatchResult& result);
 
 // The entries not changed, in list order.
 std::vector<EntryLeft> EntriesNotChanged(const std::vector<FileOutcome>& files);
@@ -122,6 +135,8 @@ ReasonWords SplitReason(const Phrase& reason);
 //   60 files: cipher tool failed (exit code 3)
 //     The tool said: "Unknown format"
 //     screenshot_1.png, screenshot_2.png, screenshot_3.png and 57 more
+// Entries not read as saves (NotReadAsSave) make one group, kNotReadAsSaves, with the words the
+// tool said of its first.
 // our reason in full (bounded at twice limits.reasonLength, cut between words), the tool's words
 // quoted on a line of their own (limits.reasonLength), then the first names; no names line when
 // limits.namesPerGroup is 0. At least one group is shown whatever limits.groups; the groups
@@ -131,6 +146,15 @@ std::string ReadableSummary(const std::vector<EntryLeft>& entries,
 
 // How a report names a stored value: its label ("2.00"), else "not a known version (257)".
 std::string ReportedValueText(std::int16_t value);
+
+// The versions saves go back to when their originals are restored: one ("4.00"), or several
+// in increasing order ("1.00, 4.00"), with how many there are. Nothing when a value is not
+// recorded (a set kept before values were) or there is none.
+struct VersionsBack {
+    std::string text;
+    std::size_t count = 0;
+};
+VersionsBack VersionsBackOf(const std::vector<std::optional<std::int16_t>>& values);
 
 // One line per reason, e.g.
 //   60 files: cipher tool failed (exit code 3): screenshot_1.png, screenshot_2.png,

@@ -7,6 +7,8 @@
 #include "system/UserFolders.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
 
 namespace ostrapel {
 
@@ -38,6 +40,9 @@ std::string NamesOf(const std::vector<std::string>& names) {
 
 std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, bool enabled) {
     std::vector<RestoreMenuItem> items;
+    // Each save's value before the oldest conversion undone so far: what going back there
+    // gives it.
+    std::map<std::string, std::optional<std::int16_t>> before;
     for (const BackupSet& set : listing.sets) {
         if (items.size() == kBackupSetsKept) {
             break;
@@ -50,13 +55,39 @@ std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, b
         item.enabled = enabled && set.status.ok();
         if (set.status) {
             item.when = LocalTimeText(set.manifest.time);
-            const std::string version =
-                ReportedValueText(static_cast<std::int16_t>(set.manifest.value));
-            // TRANSLATORS: an item of the file list's menu that undoes a conversion: when it
-            // was made, how many saves it set and to which DLC version.
-            item.text = TrN("As they were before {time} ({n} save set to {version})",
-                            "As they were before {time} ({n} saves set to {version})",
-                            set.manifest.saves.size(), {{"time", item.when}, {"version", version}});
+            for (const BackupManifest::Save& save : set.manifest.saves) {
+                before[save.name] = save.before;
+            }
+            std::vector<std::optional<std::int16_t>> values;
+            for (const auto& [name, value] : before) {
+                values.push_back(value);
+            }
+            const VersionsBack back = VersionsBackOf(values);
+            item.before = before;
+            if (back.count == 1) {
+                // TRANSLATORS: an item of the file list's menu that undoes conversions: the
+                // DLC version the saves go back to, when the conversion was made, how many
+                // saves get their originals back.
+                item.text = TrN("Back to {version}, as before {time} ({n} save)",
+                                "Back to {version}, as before {time} ({n} saves)", before.size(),
+                                {{"time", item.when}, {"version", back.text}});
+            } else if (back.count > 1) {
+                // TRANSLATORS: as "Back to {version}, as before ...", the saves holding several
+                // DLC versions before, e.g. "1.00, 4.00".
+                item.text = TrN("Back to versions {versions}, as before {time} ({n} save)",
+                                "Back to versions {versions}, as before {time} ({n} saves)",
+                                before.size(), {{"time", item.when}, {"versions", back.text}});
+            } else {
+                // A set kept before the values were recorded: the version it set.
+                const std::string version =
+                    ReportedValueText(static_cast<std::int16_t>(set.manifest.value));
+                // TRANSLATORS: an item of the file list's menu that undoes a conversion: when
+                // it was made, how many saves it set and to which DLC version.
+                item.text =
+                    TrN("As they were before {time} ({n} save set to {version})",
+                        "As they were before {time} ({n} saves set to {version})",
+                        set.manifest.saves.size(), {{"time", item.when}, {"version", version}});
+            }
         } else {
             const std::string reason = Say(set.status.phrase());
             item.text =
@@ -66,13 +97,26 @@ std::vector<RestoreMenuItem> RestoreMenuItems(const BackupSetListing& listing, b
         items.push_back(std::move(item));
     }
     if (items.empty()) {
-        items.push_back({Tr(kNothingToRestore), false, {}, {}});
+        items.push_back({Tr(kNothingToRestore), false, {}, {}, {}});
     }
     return items;
 }
 
 std::string RestoreQuestion(const RestoreMenuItem& item, const RestorePlan& plan) {
-    std::string text = Tr("Restore the saves as they were before {time}?", {{"time", item.when}});
+    std::vector<std::optional<std::int16_t>> values;
+    for (const std::string& name : plan.restored) {
+        const auto at = item.before.find(name);
+        values.push_back(at == item.before.end() ? std::nullopt : at->second);
+    }
+    const VersionsBack back = VersionsBackOf(values);
+    std::string text =
+        back.count == 1 ? Tr("Restore the saves to {version}, as they were before {time}?",
+                             {{"version", back.text}, {"time", item.when}})
+        : back.count > 1
+            // TRANSLATORS: {versions} lists DLC versions, e.g. "1.00, 4.00".
+            ? Tr("Restore the saves to versions {versions}, as they were before {time}?",
+                 {{"versions", back.text}, {"time", item.when}})
+            : Tr("Restore the saves as they were before {time}?", {{"time", item.when}});
     if (!plan.restored.empty()) {
         text += "\n\n" + TrN("{n} save gets its original back: {names}",
                              "{n} saves get their originals back: {names}", plan.restored.size(),

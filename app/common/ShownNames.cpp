@@ -9,7 +9,7 @@ namespace ostrapel {
 
 namespace {
 
-enum class Kind { Digit, Letter, Other };
+enum class Kind { Digit, Letter, Ideograph, Other };
 
 Kind KindOf(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -21,6 +21,19 @@ Kind KindOf(char c) {
         return Kind::Letter;
     }
     return Kind::Other;
+}
+
+// The kind of the character the byte at is part of. From U+3000 on (CJK), each character is a
+// word of its own.
+Kind KindAt(std::string_view name, std::size_t at) {
+    while (at > 0 && (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) {
+        --at;
+    }
+    return static_cast<unsigned char>(name[at]) >= 0xE3 ? Kind::Ideograph : KindOf(name[at]);
+}
+
+bool InWord(Kind kind) {
+    return kind == Kind::Digit || kind == Kind::Letter;
 }
 
 std::size_t SharedLength(std::string_view a, std::string_view b) {
@@ -79,26 +92,33 @@ Telling TellingPart(const std::vector<std::string>& names, std::size_t index) {
         }
     }
     start = std::min(start, name.size());
-    // Back to the start of the word or number, which also starts a character.
+    const auto toCharacterStart = [&name](std::size_t at) {
+        while (at > 0 && at < name.size() &&
+               (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) {
+            --at;
+        }
+        return at;
+    };
+    start = toCharacterStart(start);
+    const std::size_t differs = start;
+    // Back to the start of the word or number.
     if (start < name.size()) {
-        const Kind kind = KindOf(name[start]);
-        while (kind != Kind::Other && start > 0 && KindOf(name[start - 1]) == kind) {
+        const Kind kind = KindAt(name, start);
+        while (InWord(kind) && start > 0 && KindAt(name, start - 1) == kind) {
             --start;
         }
     }
-    while (start > 0 && start < name.size() &&
-           (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) {
-        --start;
-    }
-    // On to the end of the word or number the shared end begins in.
+    start = toCharacterStart(start);
+    // On to the end of the word or number the shared end begins in, or of its character.
     std::size_t end = name.size() - std::min(shared, name.size());
     if (end > 0) {
-        const Kind kind = KindOf(name[end - 1]);
-        while (kind != Kind::Other && end < name.size() && KindOf(name[end]) == kind) {
+        const Kind kind = KindAt(name, end - 1);
+        while (end < name.size() && ((InWord(kind) && KindAt(name, end) == kind) ||
+                                     (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)) {
             ++end;
         }
     }
-    return {start, end > start ? end : name.size()};
+    return {start, end > start ? end : name.size(), differs};
 }
 
 std::string FittedName(std::string_view name, Telling telling, int room, const TextWidth& width) {
@@ -142,17 +162,43 @@ std::string FittedName(std::string_view name, Telling telling, int room, const T
             return alone;
         }
     }
-    // The telling part is too wide itself: its middle goes.
+    // The telling part is too wide itself: its middle goes, where that keeps the character
+    // where it differs.
     const std::string trail = last < length ? std::string(kElision) : std::string();
     const std::vector<std::size_t> partStarts = CharacterStarts(part);
     const std::size_t partLength = partStarts.size() - 1;
-    if (partLength <= 2) {
-        return lead + std::string(part) + trail;
+    const std::size_t differs =
+        std::min(std::max(characterAt(std::min(telling.differs, name.size())), first),
+                 length == 0 ? 0 : length - 1);
+    const auto fits = [&](const std::string& text) { return width(text) <= room; };
+    if (partLength > 2 && fits(lead + CutInTheMiddle(part, partStarts, 2) + trail)) {
+        const std::size_t count = Largest(2, partLength - 1, [&](std::size_t n) {
+            return fits(lead + CutInTheMiddle(part, partStarts, n) + trail);
+        });
+        const std::size_t at = differs - first; // in the part
+        if (at < count - count / 2 || at >= partLength - count / 2) {
+            return lead + CutInTheMiddle(part, partStarts, count) + trail;
+        }
     }
-    const std::size_t count = Largest(2, partLength - 1, [&](std::size_t n) {
-        return width(lead + CutInTheMiddle(part, partStarts, n) + trail) <= room;
-    });
-    return lead + CutInTheMiddle(part, partStarts, count) + trail;
+    // Else the characters around it, with the marks of what went where they fit.
+    for (bool marked : {true, false}) {
+        const auto around = [&](std::size_t n) {
+            const std::size_t begin =
+                std::min(differs - std::min(differs, (n - 1) / 2), length - n);
+            std::string text(name.substr(starts[begin], starts[begin + n] - starts[begin]));
+            if (marked && begin > 0) {
+                text = std::string(kElision) + text;
+            }
+            if (marked && begin + n < length) {
+                text += kElision;
+            }
+            return text;
+        };
+        if (length > 0 && fits(around(1))) {
+            return around(Largest(1, length, [&](std::size_t n) { return fits(around(n)); }));
+        }
+    }
+    return fits(std::string(kElision)) ? std::string(kElision) : std::string();
 }
 
 std::vector<std::string> FittedNames(const std::vector<std::string>& names,
@@ -175,7 +221,9 @@ std::vector<std::string> FittedNames(const std::vector<std::string>& names,
             continue;
         }
         const Telling telling = TellingPart(names, i);
-        for (const Telling other : {Telling{telling.start}, Telling{0, telling.end}, Telling{}}) {
+        for (const Telling other : {Telling{telling.start, std::string_view::npos, telling.differs},
+                                    Telling{0, telling.end, telling.differs},
+                                    Telling{0, std::string_view::npos, telling.differs}}) {
             std::string text = FittedName(names[i], other, roomOf(i), width);
             if (uses.count(text) == 0 || uses[text] == 0) {
                 --uses[shown[i]];

@@ -260,6 +260,8 @@ void WindowModel::ListFolder(std::string folder) {
     }
     folder_ = std::move(folder);
     view_.ShowFolder(folder_);
+    rules_.FolderListed(!folder_.empty());
+    ShowControls();
     if (folder_.empty()) {
         names_.clear();
         ShowFolderCaption();
@@ -391,7 +393,8 @@ void WindowModel::SessionEnding() {
 }
 
 void WindowModel::StartBatch() {
-    if (state_ != State::Idle) {
+    // No folder listed: nothing to apply the version to (the button is disabled then).
+    if (state_ != State::Idle || folder_.empty()) {
         return;
     }
     // Most saves read as no known version: the tool may be the wrong one, and would pass every
@@ -536,10 +539,13 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
     if (state_ != State::Batch || index >= rows_.size()) {
         return;
     }
-    view_.Select(index);
     ListCaption caption;
     caption.total = passes * rows_.size();
     caption.done = std::min(done, caption.total);
+    // The highlight walks down the list once over the whole batch, where its progress has got
+    // to, rather than back to the top at each pass; the caption names the entry at work.
+    const std::size_t reached = caption.done * rows_.size() / caption.total; // in saves
+    view_.Select(std::min(reached, rows_.size() - 1));
     caption.prefix = ProgressCount(pass, caption.done, caption.total);
     caption.tooltip = caption.prefix + rows_[index].name;
     // The entry's name where what tells it apart fits; else the count alone, the entry being
@@ -554,8 +560,12 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
         caption.name.clear();
         caption.prefix = ProgressText(pass, caption.done, caption.total); // without ": "
         if (measure_.width(caption.prefix) > measure_.captionRoom) {
+            // The pass with the saves it has got to, shorter than its steps.
+            caption.prefix = ProgressText(pass, reached, rows_.size());
+        }
+        if (measure_.width(caption.prefix) > measure_.captionRoom) {
             // The count alone; the pass is in the tooltip and what a screen reader hears.
-            caption.prefix = ProgressOf(caption.done, caption.total);
+            caption.prefix = ProgressOf(reached, rows_.size());
         }
     }
     caption.description = listCaption_.description;
@@ -574,19 +584,29 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
 void WindowModel::ShowFolderCaption() {
     ListCaption caption;
     if (!folder_.empty()) {
-        std::string own = OwnName(folder_);
-        if (rows_.empty()) {
-            // TRANSLATORS: the file list's caption names a folder that holds nothing.
-            own = Tr("{folder} (empty)", {{"folder", own}});
+        const std::string own = OwnName(folder_);
+        // TRANSLATORS: the file list's caption names a folder that holds nothing.
+        const std::string empty = Tr("{folder} (empty)", {{"folder", own}});
+        const std::string label = CaptionBeforeName(Tr(kListTitle));
+        const std::string plain = WithoutAccessKey(label);
+        const int room = measure_.captionRoom;
+        const auto fits = [&](const std::string& text) { return measure_.width(text) <= room; };
+        // The folder's name before the rest: "(empty)" goes first, then the label, and only then
+        // is the name itself cut.
+        if (rows_.empty() && fits(plain + empty)) {
+            caption.prefix = label;
+            caption.name = empty;
+        } else if (fits(plain + own)) {
+            caption.prefix = label;
+            caption.name = own;
+        } else {
+            caption.prefix.clear();
+            caption.name = FittedName(own, {}, room, measure_.width);
         }
-        caption.prefix = CaptionBeforeName(Tr(kListTitle));
-        const std::string plain = WithoutAccessKey(caption.prefix);
-        caption.name =
-            FittedName(own, {}, measure_.captionRoom - measure_.width(plain), measure_.width);
         caption.tooltip = plain + folder_;
         caption.description =
             rows_.empty() ? Tr("{folder}\nThis folder is empty.", {{"folder", folder_}}) : folder_;
-        caption.accessibleName = plain + own;
+        caption.accessibleName = plain + (rows_.empty() ? empty : own);
     }
     listCaption_ = caption;
     view_.ShowListCaption(listCaption_);
@@ -654,7 +674,7 @@ void WindowModel::BatchEnded(BatchResult result) {
     view_.ShowCaption(caption_);
     ReportBox box;
     box.kind = ReportBox::Kind::Batch;
-    box.warning = !result.allChanged() || result.files.empty(); // an empty folder changed nothing
+    box.warning = BoxWarns(result);
     box.batch = &result;
     ShowEnded(box, WindowView::Work::Batch, close);
 }

@@ -8,11 +8,19 @@ std::optional<std::string> WindowRules::ChooseVersion(std::string_view label) {
     if (batchRunning_) {
         return std::nullopt;
     }
-    controls_.save = true;
+    versionChosen_ = true;
+    controls_.save = folderListed_;
     if (auto value = DlcVersionTable::LookUp(label)) {
         return std::to_string(*value);
     }
     return std::nullopt;
+}
+
+void WindowRules::FolderListed(bool listed) {
+    folderListed_ = listed;
+    if (!batchRunning_) {
+        controls_.save = versionChosen_ && folderListed_;
+    }
 }
 
 bool WindowRules::StartBatch(bool cancellable) {

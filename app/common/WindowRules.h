@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,10 +10,13 @@ namespace ostrapel {
 
 // An item of the file list's right-click menu (RestoreMenuItems).
 struct RestoreMenuItem {
-    std::string text; // "&1 As they were before <date time> (N saves set to LABEL)"
+    std::string text; // "&1 Back to 4.00, as before <date time> (N saves)"
     bool enabled = false;
     std::string setFolder; // the backup set it restores back to; empty: the newest
     std::string when;      // that set's local date and time
+    // Each save's value before the conversion, as recorded: the versions the saves go back
+    // to (RestoreQuestion names those of the saves that get their originals back).
+    std::map<std::string, std::optional<std::int16_t>> before;
 };
 
 // What the window's three working controls may do; the rest are never disabled.
@@ -36,9 +41,14 @@ public:
     const ControlStates& Controls() const { return controls_; }
     bool BatchRunning() const { return batchRunning_; }
 
-    // A version was chosen in the combo box. Enables the save button for good and gives the
-    // value text for txt when the label is one of the table's; nothing while a batch runs.
+    // A version was chosen in the combo box. Enables the save button for good once a folder is
+    // listed too, and gives the value text for txt when the label is one of the table's;
+    // nothing while a batch runs.
     std::optional<std::string> ChooseVersion(std::string_view label);
+
+    // Whether a folder is listed (an empty one too): none after the browser was cancelled, and
+    // then the save button is disabled, there being nothing to apply the version to.
+    void FolderListed(bool listed);
 
     // Whether a folder may be chosen and listed now (not during a batch).
     bool MayLoadFolder() const { return !batchRunning_; }
@@ -63,6 +73,8 @@ public:
 private:
     ControlStates controls_;
     ControlStates beforeBatch_;
+    bool versionChosen_ = false;
+    bool folderListed_ = false;
     bool batchRunning_ = false;
     bool cancellable_ = false;
     bool closeAfterBatch_ = false;

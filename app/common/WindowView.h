@@ -45,7 +45,8 @@ struct WindowControls {
 // batch, the pass and the count over all passes, then the entry being worked on.
 struct ListCaption {
     // kListTitle in words ('&' marks its access key), with ": " when a folder is named, or the
-    // batch's "Converting 3 of 12: ".
+    // batch's "Converting 3 of 12: ". Empty when the folder's name alone fills the room: the
+    // view keeps the label's access key working then.
     std::string prefix = Tr(kListTitle);
     std::string name;    // the folder's or the entry's name, fitted (plain text); empty for none
     std::string tooltip; // the caption's whole text: the prefix, then the whole path or name

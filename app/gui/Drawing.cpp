@@ -4,11 +4,13 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cmath>
 
 QRect RowTextRect(const QAbstractItemView* view, const QRect& row);
 
@@ -117,8 +119,11 @@ public:
         const auto* view = qobject_cast<const QAbstractItemView*>(widget);
         const QRect text =
             view != nullptr ? RowTextRect(view, option.rect) : option.rect.adjusted(2, 0, -2, 0);
-        const QFontMetrics metrics(item.font);
-        const int versionWidth = std::min(metrics.horizontalAdvance(version), text.width());
+        // Measured as the window model measured when it fitted the name (frmMain::MeasureText):
+        // by the exact advance, rounded up, so a name it found to fit is never elided again.
+        const QFontMetricsF metrics(item.font);
+        const int versionWidth =
+            std::min(static_cast<int>(std::ceil(metrics.horizontalAdvance(version))), text.width());
         const int nameWidth = std::max(0, text.width() - versionWidth - kVersionGap);
         painter->save();
         painter->setFont(item.font);

@@ -55,8 +55,13 @@ std::string ToBytes(const QByteArray& bytes) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+// White behind the controls, as the window has always been, where the theme's text is dark; on a
+// dark theme or in high contrast its own background stays, so that its light text reads.
 void PaintWhite(QWidget* widget) {
     QPalette palette = widget->palette();
+    if (palette.color(QPalette::Active, QPalette::WindowText).lightness() >= 128) {
+        return;
+    }
     palette.setColor(QPalette::Window, Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
@@ -210,6 +215,11 @@ frmMain::frmMain(std::string appDir, std::shared_ptr<mdlSHBrowseForFolder::Folde
     connect(List->verticalScrollBar(), &QScrollBar::valueChanged, this, &frmMain::TellRowsInView);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmMain::CancelBatch);
+    listKey_ =
+        new QShortcut(QKeySequence::mnemonic(FromBytes(ostrapel::Tr(ostrapel::kListTitle))), this);
+    listKey_->setEnabled(QKeySequence::mnemonic(GroupBox2->title()).isEmpty());
+    connect(listKey_, &QShortcut::activated, this,
+            [this] { List->setFocus(Qt::ShortcutFocusReason); });
     for (QWidget* control : {static_cast<QWidget*>(cmdOpen), static_cast<QWidget*>(cmdSave),
                              static_cast<QWidget*>(List), List->viewport()}) {
         control->installEventFilter(this);
@@ -442,7 +452,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMain::ShowReportBox(QWidget* owner, const ostrapel::BatchResult& result) {
     ShowBox(owner, {.kind = ostrapel::ReportBox::Kind::Batch,
-                    .warning = !result.allChanged(),
+                    .warning = ostrapel::BoxWarns(result),
                     .batch = &result});
 }
 
@@ -581,6 +591,10 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString name =
         metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
     GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // The title's own access key, or else the label's, reaches the list.
+    if (listKey_ != nullptr) {
+        listKey_->setEnabled(QKeySequence::mnemonic(prefix).isEmpty());
+    }
     // Named by its own title with the whole name, not by the frame around it; the change tells
     // a screen reader of the batch's progress, as often as the model lets it.
     GroupBox2->setAccessibleName(FromBytes(caption.accessibleName));

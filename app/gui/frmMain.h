@@ -25,6 +25,8 @@ class QPushButton;
 
 // The program's one window in Qt: it builds the controls, draws what the window model
 // (WindowModel) says and hands it what the user does.
+class QShortcut;
+
 class frmMain : public QWidget, private ostrapel::WindowView {
     Q_OBJECT
 
@@ -147,6 +149,9 @@ private:
     QPushButton* cmdOpen = nullptr;
     QLabel* Image1 = nullptr;
     std::array<QLabel*, 2> lbl{};
+    // The file list's access key while its caption shows no label to carry it (the folder's
+    // name alone, or the batch's progress).
+    QShortcut* listKey_ = nullptr;
 
     // Last: its workers are stopped before the controls go.
     std::unique_ptr<ostrapel::WindowModel> model_;

@@ -1,5 +1,7 @@
 #include "mdlReportBox.h"
 
+#include "Words.h"
+
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QEvent>
@@ -146,6 +148,15 @@ void Show(QWidget* owner, const ostrapel::ReportBox& box) {
         QObject::connect(
             details, &QAbstractButton::clicked, &shown, [&shown] { KeepOnScreen(shown); },
             Qt::QueuedConnection);
+        // The toolkit's words have no access key; ours do, set again after it sets its own.
+        const auto label = [&shown, details] {
+            const QTextEdit* text = shown.findChild<QTextEdit*>();
+            const bool open = text != nullptr && text->isVisible();
+            details->setText(FromBytes(open ? ostrapel::Tr("Hide &details...")
+                                            : ostrapel::Tr("Show &details...")));
+        };
+        QObject::connect(details, &QAbstractButton::clicked, &shown, label, Qt::QueuedConnection);
+        QTimer::singleShot(0, &shown, label);
     }
     shown.exec();
 }

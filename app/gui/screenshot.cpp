@@ -30,6 +30,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
@@ -78,6 +79,29 @@ int main(int argc, char** argv) {
     (void)language::ChooseFromArguments(argc, argv);
     QApplication application(argc, argv);
     (void)language::LoadQtTranslations(application);
+    // OSTRAPEL_SHOT_PALETTE=dark or contrast: the desktop's colours of a dark theme (as KDE's
+    // Breeze Dark has them) or of high contrast, as the window takes them from the desktop.
+    const QByteArray colours = qgetenv("OSTRAPEL_SHOT_PALETTE");
+    if (colours == "dark" || colours == "contrast") {
+        const bool dark = colours == "dark";
+        QPalette palette;
+        const QColor window = dark ? QColor(32, 35, 38) : QColor(Qt::black);
+        const QColor text = dark ? QColor(252, 252, 252) : QColor(Qt::white);
+        const QColor base = dark ? QColor(20, 22, 24) : QColor(Qt::black);
+        const QColor button = dark ? QColor(41, 44, 48) : QColor(Qt::black);
+        const QColor highlight = dark ? QColor(61, 174, 233) : QColor(Qt::yellow);
+        for (auto [role, colour] :
+             {std::pair{QPalette::Window, window}, std::pair{QPalette::WindowText, text},
+              std::pair{QPalette::Base, base}, std::pair{QPalette::AlternateBase, button},
+              std::pair{QPalette::Text, text}, std::pair{QPalette::Button, button},
+              std::pair{QPalette::ButtonText, text}, std::pair{QPalette::ToolTipBase, base},
+              std::pair{QPalette::ToolTipText, text}, std::pair{QPalette::Highlight, highlight},
+              std::pair{QPalette::HighlightedText,
+                        dark ? QColor(252, 252, 252) : QColor(Qt::black)}}) {
+            palette.setColor(role, colour);
+        }
+        QApplication::setPalette(palette);
+    }
     const QStringList arguments = QApplication::arguments();
     const QStringList scenes = {
         QStringLiteral("--loaded"),         QStringLiteral("--batch"),

@@ -693,6 +693,32 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
                      mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_).c_str());
 }
 
+bool frmMain::TakeAccessKey(const MSG& message) {
+    if (message.message != WM_SYSCHAR || hwnd_ == nullptr ||
+        (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {
+        return false;
+    }
+    const std::wstring label = Wide(ostrapel::Tr(ostrapel::kListTitle));
+    const std::size_t mark = label.find(L'&');
+    wchar_t text[512] = {};
+    ::GetWindowTextW(GroupBox2_, text, 512);
+    const std::wstring shown = text;
+    bool marked = false; // an '&' not doubled: the caption carries its own access key
+    for (std::size_t at = 0; at + 1 < shown.size(); ++at) {
+        if (shown[at] == L'&') {
+            marked = marked || shown[at + 1] != L'&';
+            ++at;
+        }
+    }
+    if (mark == std::wstring::npos || mark + 1 >= label.size() || marked ||
+        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(label[mark + 1]))) !=
+            ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(message.wParam)))) {
+        return false;
+    }
+    ::SetFocus(Control(kList));
+    return true;
+}
+
 void frmMain::ShowValue(const std::string& value) {
     ::SetWindowTextW(Control(kTxt), Wide(value).c_str());
 }

@@ -69,6 +69,10 @@ public:
     }
     // The model's start-up notice (a missing cipher tool) in a warning box, when there is one.
     void ShowStartupNotice();
+    // A key the message loop takes before the dialog manager: Alt and the file list's access
+    // key while its frame's caption shows no label to carry it (the folder's name alone, or the
+    // batch's progress). True when taken.
+    bool TakeAccessKey(const MSG& message);
 
     struct MenuDeleter {
         void operator()(HMENU menu) const { ::DestroyMenu(menu); }

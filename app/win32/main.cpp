@@ -25,7 +25,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         MSG message;
         while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
             // Tab, arrow keys and Enter move between the controls as in a dialog.
-            if (window.Handle() != nullptr && ::IsDialogMessageW(window.Handle(), &message)) {
+            if (window.TakeAccessKey(message) ||
+                (window.Handle() != nullptr && ::IsDialogMessageW(window.Handle(), &message))) {
                 continue;
             }
             ::TranslateMessage(&message);

@@ -302,16 +302,29 @@ ostrapel::BoxReport FittingReport(HWND owner, const ostrapel::ReportBox& box) {
     return box.Compose(ostrapel::ReportBox::ShorterSummaries()[fitting]);
 }
 
+std::wstring KeptTogether(std::wstring text) {
+    const auto digit = [&text](std::size_t at) {
+        return at < text.size() && text[at] >= L'0' && text[at] <= L'9';
+    };
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == L' ' && ((at > 0 && digit(at - 1)) || digit(at + 1))) {
+            text[at] = L'\u00A0';
+        }
+    }
+    return text;
+}
+
 void Show(HWND owner, const std::wstring& text, const std::wstring& details, bool allChanged) {
     const CentredBoxes centred(owner, details.empty() ? text : text + L"\n\n" + details);
     TaskDialogIndirectFunction taskDialog = TaskDialog();
     if (taskDialog == nullptr) {
-        ShowMessageBox(owner, text, allChanged);
+        ShowMessageBox(owner, KeptTogether(text), allChanged);
         return;
     }
+    const std::wstring shown = KeptTogether(text);
     // The details go to a dialog of their own rather than the task dialog's expanded area,
     // which grows with its text and would run off the screen with a long list.
-    const std::wstring detailsText = ostrapel::win::Wide(ostrapel::Tr("Show details..."));
+    const std::wstring detailsText = ostrapel::win::Wide(ostrapel::Tr("Show &details..."));
     const TASKDIALOG_BUTTON detailsButton{kShowDetails, detailsText.c_str()};
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
@@ -320,7 +333,7 @@ void Show(HWND owner, const std::wstring& text, const std::wstring& details, boo
     config.dwCommonButtons = TDCBF_OK_BUTTON;
     config.pszWindowTitle = kTitle;
     config.pszMainIcon = allChanged ? TD_INFORMATION_ICON : TD_WARNING_ICON;
-    config.pszContent = text.c_str();
+    config.pszContent = shown.c_str();
     if (!details.empty()) {
         config.cButtons = 1;
         config.pButtons = &detailsButton;

@@ -26,6 +26,10 @@ enum Id : int {
 // lines joined by '\n'; no details button when empty. Without the task dialog (common controls
 // older than version 6) a message box shows the text alone.
 void Show(HWND owner, const std::wstring& text, const std::wstring& details, bool allChanged);
+// text with a no-break space for each space beside a digit: the box wraps its lines between
+// words, and a number then stays with its word ("(exit code 65)", "and 10 more") and a time
+// with its date.
+std::wstring KeptTogether(std::wstring text);
 
 // The details in a modal dialog sized to fit the owner's work area, with a read-only text that
 // scrolls both ways and an OK button.

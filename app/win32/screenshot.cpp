@@ -374,7 +374,7 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
         }
         // The set records the hash of what the batch would have written.
         kept.push_back(
-            {name, ostrapel::Sha256Hex("converted"), *identity, ostrapel::Sha256Of(content)});
+            {name, ostrapel::Sha256Hex("converted"), *identity, ostrapel::Sha256Of(content), 100});
     }
     ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
     for (const ostrapel::Phrase& reason : writer.keep(kept)) {

@@ -17,7 +17,8 @@ BackupManifest Sample() {
     manifest.folder = "/home/player/My Saves/100%";
     manifest.time = 1796629590;
     manifest.value = 200;
-    manifest.saves = {{1, "a.sav", kHashA, kHashB}, {3, "b c.sav", kHashB, kHashA}};
+    // The value before is absent in sets written before it was recorded.
+    manifest.saves = {{1, "a.sav", kHashA, kHashB, -100}, {3, "b c.sav", kHashB, kHashA, {}}};
     return manifest;
 }
 
@@ -31,6 +32,7 @@ void ExpectSame(const BackupManifest& a, const BackupManifest& b) {
         EXPECT_EQ(a.saves[i].name, b.saves[i].name);
         EXPECT_EQ(a.saves[i].originalSha256, b.saves[i].originalSha256);
         EXPECT_EQ(a.saves[i].writtenSha256, b.saves[i].writtenSha256);
+        EXPECT_EQ(a.saves[i].before, b.saves[i].before);
     }
     EXPECT_EQ(a.complete, b.complete);
     EXPECT_EQ(a.undone, b.undone);
@@ -53,8 +55,8 @@ TEST(BackupManifestTest, EveryByteStringRoundTrips) {
             plainName.erase(at, 1);
         }
     }
-    manifest.saves.push_back({4, plainName, kHashA, kHashA});
-    manifest.saves.push_back({9, "new\nline \xff\xfe.sav", kHashA, kHashB});
+    manifest.saves.push_back({4, plainName, kHashA, kHashA, 32767});
+    manifest.saves.push_back({9, "new\nline \xff\xfe.sav", kHashA, kHashB, -32768});
     manifest.folder = "/saves/\xe9t\xe9 \n";
     manifest.value = -32768;
     for (bool complete : {false, true}) {
@@ -104,7 +106,9 @@ TEST(BackupManifestTest, DamagedOrHandEditedTextIsRefusedWithItsLine) {
         {replaced("save 3 ", "save 1 "), "line 6: save numbers out of order"},
         {replaced(kHashA + " ", std::string(64, 'A') + " "), "line 5: expected a save"},
         {replaced(kHashA + " ", std::string(63, 'a') + " "), "line 5: expected a save"},
-        {replaced("a.sav", "a.sav extra"), "line 5: expected a save"},
+        {replaced("a.sav -100", "a.sav extra"), "line 5: expected a save"},
+        {replaced("a.sav -100", "a.sav 32768"), "line 5: expected a save"},
+        {replaced("a.sav -100", "a.sav -100 1"), "line 5: expected a save"},
         {replaced("a.sav", "b%20c.sav"), "line 6: a save named twice"},
         {replaced("a.sav", "sub%2Fa.sav"), "line 5: not a plain file name"},
         {replaced("a.sav", ".."), "line 5: not a plain file name"},

@@ -218,10 +218,13 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     RestoreResult restored = Restore();
     ASSERT_TRUE(restored.status.ok()) << FullReport(restored);
     const BoxReport box = ComposeRestoreBoxReport(restored);
-    EXPECT_EQ(box.text, "Restored 1 file\n\nNot restored:\n"
-                        "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
-                        "1 file: removed since the conversion\n    d.sav\n\n"
-                        "The originals of the saves not restored are kept in " +
+    // The one restored goes back to the value its original held (the recorded one).
+    EXPECT_EQ(box.text, "Restored 1 file\nBack to not a known version (" +
+                            std::to_string(restored.files[0].before.value_or(0)) +
+                            ").\n\nNot restored:\n"
+                            "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
+                            "1 file: removed since the conversion\n    d.sav\n\n"
+                            "The originals of the saves not restored are kept in " +
                             result.backupSet);
     EXPECT_EQ(box.details, FullReport(restored).substr(FullReport(restored).find("b.sav: ")));
     EXPECT_EQ(box.details.rfind("b.sav: changed since the conversion; its original is kept at " +
@@ -253,9 +256,9 @@ TEST_F(BackupsTest, OnlyReplacedSavesAreKept) {
     EXPECT_EQ(SortedNames(result.backupSet),
               (std::vector<std::string>{"manifest", "original-1", "original-3"}));
     const std::string manifest = Manifest(result.backupSet);
-    EXPECT_NE(manifest.find(" a.sav\n"), std::string::npos) << manifest;
-    EXPECT_EQ(manifest.find(" b.sav\n"), std::string::npos) << manifest;
-    EXPECT_EQ(manifest.find(" c.sav\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find(" a.sav "), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find(" b.sav "), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find(" c.sav "), std::string::npos) << manifest;
     EXPECT_NE(manifest.find("\ncomplete\n"), std::string::npos) << manifest;
     EXPECT_TRUE(ReadFile(result.backupSet + "/original-3") == Original("d.sav"));
 

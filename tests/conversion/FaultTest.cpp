@@ -787,12 +787,13 @@ void PlantedBackupsTest::ExpectLeftAlone(bool byAnotherUser) {
     auto plantSet = [&](const std::string& set) {
         testsupport::MakeDir(set);
         WriteFile(set + "/original-1", "planted");
-        const BackupManifest forged{ResolvedPath(saves),
-                                    0,
-                                    200,
-                                    {{1, "a.sav", Sha256Hex("planted"), Sha256Hex(Save("a.sav"))}},
-                                    true,
-                                    std::nullopt};
+        const BackupManifest forged{
+            ResolvedPath(saves),
+            0,
+            200,
+            {{1, "a.sav", Sha256Hex("planted"), Sha256Hex(Save("a.sav")), {}}},
+            true,
+            std::nullopt};
         WriteFile(set + "/manifest", ComposeManifest(forged));
     };
     auto link = [&](const std::string& at) {

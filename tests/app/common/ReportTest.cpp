@@ -193,9 +193,11 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
     RestoreResult result;
     result.setFolder = "/home/player/" + std::string(300, 'd') + "/backups/5d2c/7";
     for (int i = 1; i <= 1000; ++i) {
-        RestoreOutcome file{"slot " + std::to_string(i) + std::string(230, 's') + ".sav", false,
+        RestoreOutcome file{"slot " + std::to_string(i) + std::string(230, 's') + ".sav",
+                            false,
                             "changed since the conversion",
-                            result.setFolder + "/original-" + std::to_string(i)};
+                            result.setFolder + "/original-" + std::to_string(i),
+                            {}};
         if (i % 100 == 0) {
             file.reason = "removed since the conversion";
         } else if (i % 250 == 1) {
@@ -252,11 +254,26 @@ TEST(Report, TheRestoreBoxGroupsTheSavesLeftAloneAndHasEveryOneInItsDetails) {
 
 TEST(Report, TheRestoreBoxOfAWholeRestoreOrARefusalIsItsReport) {
     RestoreResult all;
-    all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
-    all.restoredCount = 2;
+    // The versions the saves hold again, when their sets recorded them.
+    using Before = std::optional<std::int16_t>;
+    const struct {
+        Before a, b;
+        std::string text;
+    } backTo[] = {
+        {{}, {}, "Restored 2 files"},
+        {100, {}, "Restored 2 files"},
+        {100, 100, "Restored 2 files\nBack to 1.00."},
+        {400, 100, "Restored 2 files\nBack to versions 1.00, 4.00."},
+        {250, 100, "Restored 2 files\nBack to versions 1.00, not a known version (250)."},
+    };
+    for (const auto& c : backTo) {
+        all.files = {{"a.sav", true, {}, {}, c.a}, {"b.sav", true, {}, {}, c.b}};
+        all.restoredCount = 2;
+        EXPECT_EQ(ComposeRestoreBoxReport(all).text, c.text);
+        EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
+    }
+    all.files = {{"a.sav", true, {}, {}, {}}, {"b.sav", true, {}, {}, {}}};
     FullReport(all) = ComposeRestoreReport(all.files);
-    EXPECT_EQ(ComposeRestoreBoxReport(all).text, "Restored 2 files");
-    EXPECT_EQ(ComposeRestoreBoxReport(all).details, "");
 
     // Every save back, but the set could not be marked undone: said in the text, no details.
     all.notMarked = "Cannot mark the backup set /b/1 undone: is read-only";
@@ -327,6 +344,62 @@ TEST(Report, OurOwnCountsUseTheSingularForOne) {
     }
 }
 
+// A reason too long is cut between words where a space lies in its second half, else where the
+// room ends.
+TEST(Report, ALongReasonIsCutBetweenWordsOnlyInItsSecondHalf) {
+    const struct {
+        std::string reason;
+        std::string shown;
+    } cases[] = {
+        {"ab " + std::string(100, 'c'), "ab " + std::string(34, 'c') + "..."},
+        {std::string(25, 'a') + " " + std::string(100, 'c'), std::string(25, 'a') + "..."},
+        {std::string(40, 'a'), std::string(40, 'a')},
+    };
+    for (const auto& c : cases) {
+        const std::vector<EntryLeft> entries = {{"a.sav", Phrase(c.reason)}};
+        EXPECT_EQ(ReadableSummary(entries, {.namesPerGroup = 0, .reasonLength = 20}),
+                  "1 file: " + c.shown);
+    }
+}
+
+// Files the tool refused to decipher are most likely no saves: the box warns only for a save
+// that was read and not changed, a failure of another kind, or when no save was read at all.
+TEST(Report, FilesTheToolRefusedToDecipherDoNotMakeTheBoxWarn) {
+    const FileOutcome changed{"a.sav", true, {}, false, false, 100, 200};
+    const FileOutcome already{"b.sav", false, {}, true, false, 200, 200};
+    const FileOutcome picture{"shot.png", false, ToolSaid(65, "shot.png is not enciphered")};
+    const FileOutcome notEnciphered{"c.sav", false, ToolSaid(65, "cannot write"),
+                                    false,   false, 100};
+    const FileOutcome crashed{"d.sav", false,
+                              ToolFailure(Ended(ProcessOutcome::Kind::Signaled, 11))};
+    const FileOutcome timedOut{"e.sav", false,
+                               ToolFailure(Ended(ProcessOutcome::Kind::TimedOut, 0))};
+    const FileOutcome readOnly{"f.sav", false, "is read-only"};
+    const struct {
+        std::vector<FileOutcome> files;
+        bool warns;
+    } cases[] = {
+        {{changed, picture, picture}, false},
+        {{already, picture}, false},
+        {{changed, already}, false},
+        {{picture}, true}, // no save at all: most likely not the save folder
+        {{}, true},
+        {{changed, picture, notEnciphered}, true},
+        {{changed, crashed}, true},
+        {{changed, timedOut}, true},
+        {{changed, readOnly}, true},
+    };
+    for (const auto& c : cases) {
+        BatchResult result;
+        result.files = c.files;
+        EXPECT_EQ(BoxWarns(result), c.warns) << NotChangedLines(c.files);
+    }
+    BatchResult cancelled;
+    cancelled.files = {changed};
+    cancelled.cancelled = true;
+    EXPECT_TRUE(BoxWarns(cancelled));
+}
+
 // The box at its tightest (the last of ShorterSummaries' kind: one group, no names): every group
 // shown keeps its reason, the tool's words stand quoted on their own line, no line is a bare
 // "and N more", a cancel is one line and a value the table lacks is named as such.
@@ -343,7 +416,7 @@ TEST(Report, TheBoxDropsNamesBeforeReasons) {
     const SummaryLimits tight{.groups = 1, .namesPerGroup = 0, .reasonLength = 40};
     EXPECT_EQ(ComposeBoxReport(result, tight).text,
               "Changed versions DLC in 2 files\n\nNot changed:\n"
-              "60 files: cipher tool failed (exit code 3)\n"
+              "60 files: not read as saves: the cipher tool refused them\n"
               "    The tool said: \"Unknown file format\"\n\n"
               "Changed:\na.sav: not a known version (257) -> 2.00\nand 1 file more");
     EXPECT_EQ(ComposeBoxReport(result, {.groups = 0}).text.find("\nand"), std::string::npos);
@@ -412,15 +485,16 @@ std::string Pseudo(const char* text, const std::vector<Filled>& values = {}) {
     return Fill(PseudoWords(text), values);
 }
 
-// Two saves the tool refused in words of its own, one whose words name it, one read-only.
+// Two files the tool refused to decipher in words of its own, two saves it refused to encipher
+// whose words name them, one read-only.
 BatchResult ToolRefusals() {
     BatchResult result;
     result.saveFolder = "/saves";
     result.files = {
         {"slot 1.sav", false, ToolSaid(3, "Unknown format")},
-        {"Пароль.sav", false, ToolSaid(65, "cannot read Пароль.sav: not a save")},
+        {"Пароль.sav", false, ToolSaid(65, "cannot write Пароль.sav"), false, false, 100},
         {"slot 2.sav", false, ToolSaid(3, "Unknown format")},
-        {"notes.txt", false, ToolSaid(65, "cannot read notes.txt: not a save")},
+        {"notes.sav", false, ToolSaid(65, "cannot write notes.sav"), false, false, 100},
         {"c.sav", false, "is read-only"},
         {"a.sav", true, {}, false, false, 100, 200},
     };
@@ -434,16 +508,13 @@ BatchResult ToolRefusals() {
 TEST(Report, AGroupedReportInAnotherLanguageKeepsTheToolsWordsAndTheNames) {
     const InLanguage pseudo(kPseudoLanguage);
     const BoxReport box = ComposeBoxReport(ToolRefusals(), {.namesPerGroup = 1});
-    const std::string exit3 = Pseudo("exit code {code}", {{"code", "3"}});
     const std::string exit65 = Pseudo("exit code {code}", {{"code", "65"}});
     const std::string two = Pseudo("{n} files", {{"n", "2"}});
     EXPECT_EQ(
         Lines(box.text),
         (std::vector<std::string>{
             Pseudo("Changed versions DLC in {n} files", {{"n", "1"}}), "", Pseudo("Not changed:"),
-            Pseudo("{files}: {reason}",
-                   {{"files", two},
-                    {"reason", Pseudo("cipher tool failed ({outcome})", {{"outcome", exit3}})}}),
+            Pseudo("{files}: {reason}", {{"files", two}, {"reason", Pseudo(kNotReadAsSaves)}}),
             "    " + Pseudo("The tool said: \"{words}\"", {{"words", "Unknown format"}}),
             "    " + Pseudo("{names} and {n} more", {{"names", "slot 1.sav"}, {"n", "1"}}),
             Pseudo("{files}: {reason}",
@@ -456,12 +527,12 @@ TEST(Report, AGroupedReportInAnotherLanguageKeepsTheToolsWordsAndTheNames) {
             Pseudo("{name}: {old} -> {new}",
                    {{"name", "a.sav"}, {"old", "1.00"}, {"new", "2.00"}})}));
     // The details keep each save's own words whole.
-    EXPECT_EQ(Lines(box.details)[1],
-              Pseudo("{name}: {reason}",
-                     {{"name", "Пароль.sav"},
-                      {"reason", Pseudo("cipher tool failed ({outcome}): {words}",
-                                        {{"outcome", exit65},
-                                         {"words", "cannot read Пароль.sav: not a save"}})}}));
+    EXPECT_EQ(
+        Lines(box.details)[1],
+        Pseudo("{name}: {reason}",
+               {{"name", "Пароль.sav"},
+                {"reason", Pseudo("cipher tool failed ({outcome}): {words}",
+                                  {{"outcome", exit65}, {"words", "cannot write Пароль.sav"}})}}));
 }
 
 TEST(Report, GroupsAlikeInEveryLanguage) {

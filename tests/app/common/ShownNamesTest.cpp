@@ -85,11 +85,23 @@ TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
           "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_02.sav"},
          10,
          {"\xE2\x80\xA6\xE7\xAB\xA0_01.sav", "\xE2\x80\xA6\xE7\xAB\xA0_02.sav"}},
-        {"CJK names that differ in a character",
+        {"CJK names that differ in a character: each character is a word",
          {"\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_save_slot.sav",
           "\xE7\xAC\xAC\xE4\xBA\x8C\xE7\xAB\xA0_save_slot.sav"},
-         12,
-         {}},
+         5,
+         {"\xE2\x80\xA6\xE4\xB8\x80\xE2\x80\xA6", "\xE2\x80\xA6\xE4\xBA\x8C\xE2\x80\xA6"}},
+        {"a CJK name loses its beginning up to the character that differs",
+         {"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\xE7\xAC\xAC\xE4"
+          "\xB8\x80\xE7\xAB\xA0\xE3\x81\xAE\xE8\xA8\x98\xE9\x8C\xB2.sav",
+          "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\xE7\xAC\xAC\xE4"
+          "\xBA\x8C\xE7\xAB\xA0\xE3\x81\xAE\xE8\xA8\x98\xE9\x8C\xB2.sav"},
+         15,
+         {"\xE2\x80\xA6\xE4\xB8\x80\xE7\xAB\xA0\xE3\x81\xAE\xE8\xA8\x98\xE9\x8C\xB2.sav",
+          "\xE2\x80\xA6\xE4\xBA\x8C\xE7\xAB\xA0\xE3\x81\xAE\xE8\xA8\x98\xE9\x8C\xB2.sav"}},
+        {"a word too wide keeps where it differs",
+         {"Checkpoint_Alpha.sav", "Checkpoint_Alpine.sav"},
+         5,
+         {"Alpha", "\xE2\x80\xA6pin\xE2\x80\xA6"}},
     };
     for (const FitCase& c : cases) {
         const std::vector<std::string> shown = FittedNames(
@@ -101,6 +113,49 @@ TEST(ShownNames, KeepWhatTellsNeighboursApartInTheRoomThereIs) {
             << c.what;
         for (const std::string& text : shown) {
             EXPECT_LE(Width(text), c.room) << c.what << ": " << text;
+        }
+    }
+}
+
+// Every room from one unit to the whole width: never wider than the room, and the character
+// where a name first differs from its neighbours shown whenever the room holds it.
+TEST(ShownNames, EveryRoomFromOneToTheWholeWidth) {
+    const std::vector<std::vector<std::string>> lists = {
+        {"profile.sav", "screenshot_1.png", "screenshot_2.png", "slot1.sav", "slot2.sav",
+         "locked.sav"},
+        {"\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0_save_slot.sav",
+         "\xE7\xAC\xAC\xE4\xBA\x8C\xE7\xAB\xA0_save_slot.sav",
+         "\xE7\xAC\xAC\xE4\xB8\x89\xE7\xAB\xA0_save_slot.sav"},
+        {"1000000001", "1000000002", "1000000010"},
+        {"Autosave_Chapter03_Checkpoint_001.sav", "Autosave_Chapter03_Checkpoint_002.sav"},
+        {"Checkpoint_Alpha.sav", "Checkpoint_Alpine.sav", "Checkpoint_Beta.sav"},
+        {"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96_one_long_name_alone.sav"},
+    };
+    for (const std::vector<std::string>& names : lists) {
+        int whole = 0;
+        for (const std::string& name : names) {
+            whole = std::max(whole, Width(name));
+        }
+        for (int room = 1; room <= whole; ++room) {
+            const std::vector<std::string> shown = FittedNames(
+                names, [room](std::size_t) { return room; }, Width);
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                SCOPED_TRACE(names[i] + " in " + std::to_string(room) + ": " + shown[i]);
+                EXPECT_LE(Width(shown[i]), room);
+                const std::size_t differs = TellingPart(names, i).differs;
+                if (names.size() > 1 && differs < names[i].size()) {
+                    const std::string character(names[i].substr(
+                        differs,
+                        FirstCharacter(std::string_view(names[i]).substr(differs)).length));
+                    if (Width(character) <= room) {
+                        EXPECT_NE(shown[i].find(character), std::string::npos) << character;
+                    }
+                }
+            }
+            if (room >= 8) { // room for a mark, a differing character and a mark, twice over
+                EXPECT_EQ(std::set<std::string>(shown.begin(), shown.end()).size(), names.size())
+                    << room;
+            }
         }
     }
 }

@@ -336,13 +336,33 @@ TEST(WindowModel, WithoutAProgramFolderTheBatchIsRefused) {
     EXPECT_EQ(ReadFile(keep), "someone else's");
 }
 
-TEST(WindowModel, AChoiceEnablesSaveAndSetsTheValueWhenItIsInTheTable) {
+// Apply needs a version and a listed folder, an empty one too; after a cancelled browser it is
+// disabled and does nothing, rather than report on a folder with no name.
+TEST(WindowModel, ApplyNeedsAChosenVersionAndAListedFolder) {
     Window window;
     window.model->VersionChosen("2.0");
-    EXPECT_TRUE(window.view.controls.save);
+    EXPECT_FALSE(window.view.controls.save);
     EXPECT_EQ(window.view.value, "400");
     window.model->VersionChosen("2.00");
     EXPECT_EQ(window.view.value, "200");
+    window.view.folders.push_back(window.other); // empty
+    window.model->OpenClicked();
+    EXPECT_TRUE(window.view.controls.save);
+
+    window.model->OpenClicked(); // cancelled
+    EXPECT_FALSE(window.view.controls.save);
+    window.model->SaveClicked();
+    EXPECT_FALSE(window.model->BatchRunning());
+    EXPECT_TRUE(window.view.reports.empty());
+
+    window.view.folders.push_back(window.other);
+    window.model->OpenClicked();
+    EXPECT_TRUE(window.view.controls.save);
+    window.model->SaveClicked();
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    EXPECT_EQ(window.view.reports[0].box.text.rfind("Changed versions DLC in 0 files\n", 0), 0u);
+    EXPECT_EQ(window.view.reports[0].controls.save, true);
 }
 
 TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
@@ -387,6 +407,31 @@ TEST(WindowModel, ListsSelectsTheFirstAndReadsTheVersions) {
     EXPECT_TRUE(window.model->Folder().empty());
     EXPECT_EQ(window.view.listFolder, "");
     EXPECT_FALSE(window.model->RestoreMenu().front().enabled);
+}
+
+// Files beside the saves that the tool will not decipher are told apart from a fault of the
+// run: one group with the tool's words, the "?" in the list, and no warning.
+TEST(WindowModel, FilesTheToolRefusesAreReportedAsNoSaves) {
+    Window window;
+    window.WriteSave("a.sav", 100);
+    WriteFile(window.scene.saves + "/shot.png", "a picture");
+    WriteFile(window.scene.saves + "/config.ini", "[game]");
+    window.ListAndRead();
+    EXPECT_EQ(window.view.Versions(),
+              (std::map<std::string, std::string>{
+                  {"a.sav", "1.00"}, {"config.ini", "?"}, {"shot.png", "?"}}));
+    window.Convert("2.00");
+    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+    ASSERT_EQ(window.view.reports.size(), 1u);
+    const FakeView::Report& report = window.view.reports[0];
+    EXPECT_FALSE(report.warning);
+    EXPECT_NE(report.box.text.find("\n\nNot changed:\n"
+                                   "2 files: not read as saves: the cipher tool refused them\n"
+                                   "    The tool said: \"config.ini is not enciphered\"\n"
+                                   "    config.ini, shot.png\n"),
+              std::string::npos)
+        << report.box.text;
+    EXPECT_TRUE(window.Holds("a.sav", 200));
 }
 
 TEST(WindowModel, NothingIsReadWithoutTheCipherTool) {
@@ -660,7 +705,8 @@ TEST(WindowModel, CancelByButtonOrEscInEitherPass) {
             [&] { return window.Ran(hanging) && window.view.listCaption.prefix == progress; }));
         EXPECT_EQ(window.view.listCaption.name, "b.sav");
         EXPECT_EQ(window.view.listCaption.tooltip, progress + "b.sav");
-        EXPECT_EQ(window.view.selected, 1u);
+        // The highlight where the batch's progress over its passes has got to.
+        EXPECT_EQ(window.view.selected, c.fault[0] == 'd' ? 0u : 1u);
         EXPECT_EQ(window.Ran("encrypt a.sav"), c.fault[0] == 'e'); // in the pass of the fault
         if (c.escape) {
             window.model->CancelPressed();
@@ -765,6 +811,8 @@ TEST(WindowModel, RestoreUndoesTheLastBatchThenReadsAgain) {
         EXPECT_EQ(report.kind, ReportBox::Kind::Restore);
         EXPECT_EQ(report.box.text.rfind("Restored 2 files as they were before 2", 0), 0u)
             << report.box.text;
+        EXPECT_NE(report.box.text.find("\nBack to versions 1.00, 3.00."), std::string::npos)
+            << report.box.text;
         EXPECT_FALSE(report.warning);
         EXPECT_EQ(report.controls, WindowControls{.save = true});
         EXPECT_TRUE(window.view.asked.empty());
@@ -801,9 +849,11 @@ TEST(WindowModel, RestoreBackToAChosenConversionAsksFirst) {
 
     const std::vector<RestoreMenuItem> menu = window.model->RestoreMenu();
     ASSERT_EQ(menu.size(), 2u);
-    EXPECT_EQ(menu[0].text, "&1 As they were before " + menu[0].when + " (3 saves set to 3.00)");
-    EXPECT_EQ(menu[1].text, "&2 As they were before " + menu[1].when + " (3 saves set to 2.00)");
-    const std::string question = "Restore the saves as they were before " + menu[1].when +
+    // Named by the versions they give back, not the ones they set.
+    EXPECT_EQ(menu[0].text,
+              "&1 Back to versions 2.00, 4.00, as before " + menu[0].when + " (3 saves)");
+    EXPECT_EQ(menu[1].text, "&2 Back to 1.00, as before " + menu[1].when + " (3 saves)");
+    const std::string question = "Restore the saves to 1.00, as they were before " + menu[1].when +
                                  "?\n\n2 saves get their originals back: a.sav, b.sav\n\n"
                                  "1 save was written since and is left as it is: c.sav\n\n"
                                  "The later conversion is undone too.";
@@ -822,8 +872,8 @@ TEST(WindowModel, RestoreBackToAChosenConversionAsksFirst) {
     EXPECT_TRUE(window.Holds("c.sav", 400));
     ASSERT_EQ(window.view.reports.size(), 3u);
     const std::string& restored = window.view.reports[2].box.text;
-    EXPECT_EQ(restored.substr(0, restored.find('\n')),
-              "Restored 2 files as they were before " + menu[1].when);
+    EXPECT_EQ(restored.substr(0, restored.find("\n\n")),
+              "Restored 2 files as they were before " + menu[1].when + "\nBack to 1.00.");
     EXPECT_TRUE(window.view.reports[2].warning);
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Reading));
     EXPECT_EQ(window.model->RestoreMenu().front().text, kNothingToRestore);
@@ -919,7 +969,9 @@ TEST(WindowModel, ProgressShowsTheLastMoveAtMostOncePerPace) {
     ASSERT_TRUE(waitFor(2));
     EXPECT_FALSE(window.poster.Take(std::chrono::milliseconds(0))); // waits for the timer
     window.model->PaceElapsed();
-    EXPECT_EQ(window.view.selects, (std::vector<std::size_t>{2, 0}));
+    // Shown again, the highlight where the batch's progress has got to.
+    EXPECT_EQ(window.view.selects, (std::vector<std::size_t>{2, 2}));
+    EXPECT_EQ(window.view.listCaption.name, "a.sav");
     EXPECT_EQ(window.view.paceTimers, 2);
     window.model->PaceElapsed(); // nothing new
     EXPECT_EQ(window.view.selects.size(), 2u);
@@ -986,6 +1038,7 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     }
     window.ListAndRead();
     window.view.listCaptions.clear();
+    window.view.selects.clear();
     window.Convert("2.00");
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
 
@@ -1005,18 +1058,23 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     }
     EXPECT_EQ(progress.back().prefix, "Replacing 12 of 12: ");
     EXPECT_EQ(progress.back().name, "b.sav");
-    // In a narrow frame the name goes first, then the pass's name.
-    window.model->MeasureText({.captionRoom = 18});
-    window.view.listCaptions.clear();
-    window.Convert("3.00");
-    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix,
-              "Replacing 12 of 12");
-    window.model->MeasureText({.captionRoom = 15});
-    window.view.listCaptions.clear();
-    window.Convert("2.00");
-    ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
-    EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, "12 of 12");
+    // The highlight walks down once over the whole batch, never back at a pass.
+    ASSERT_FALSE(window.view.selects.empty());
+    EXPECT_TRUE(std::is_sorted(window.view.selects.begin(), window.view.selects.end()))
+        << ::testing::PrintToString(window.view.selects);
+    EXPECT_EQ(window.view.selects.back(), 2u);
+    // In a narrow frame the name goes first, then the steps for the saves, then the pass's
+    // name.
+    for (const auto& [room, prefix] :
+         {std::pair{18, "Replacing 12 of 12"}, std::pair{16, "Replacing 3 of 3"},
+          std::pair{15, "3 of 3"}}) {
+        window.model->MeasureText({.captionRoom = room});
+        window.view.listCaptions.clear();
+        window.Convert("3.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        EXPECT_EQ(window.view.listCaptions.at(window.view.listCaptions.size() - 2).prefix, prefix)
+            << room;
+    }
     EXPECT_EQ(window.view.listCaption.total, 0u); // the folder again once it has ended
 }
 
@@ -1056,6 +1114,29 @@ TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
     ASSERT_TRUE(window.model->OpenFolder(window.other));
     EXPECT_EQ(window.view.listCaption.accessibleName, "File List: other (empty)");
     EXPECT_EQ(window.view.listCaption.description, window.other + "\nThis folder is empty.");
+
+    // Short of room, "(empty)" goes first, then the label, and only then is the name cut.
+    const struct {
+        std::string folder;
+        int room;
+        std::string prefix, name;
+    } narrower[] = {
+        {window.other, 24, "&File List: ", "other (empty)"},
+        {window.other, 23, "&File List: ", "other"},
+        {window.other, 16, "&File List: ", "other"},
+        {window.other, 15, "", "other"},
+        {window.other, 3, "", "o\xE2\x80\xA6r"},
+        {window.scene.saves, 16, "&File List: ", "saves"},
+        {window.scene.saves, 15, "", "saves"},
+        {window.scene.saves, 4, "", "sa\xE2\x80\xA6s"},
+    };
+    for (const auto& c : narrower) {
+        ASSERT_TRUE(window.model->OpenFolder(c.folder));
+        window.model->MeasureText({.captionRoom = c.room});
+        EXPECT_EQ(window.view.listCaption.prefix, c.prefix) << c.folder << " " << c.room;
+        EXPECT_EQ(window.view.listCaption.name, c.name) << c.folder << " " << c.room;
+        EXPECT_EQ(window.view.listCaption.tooltip, "File List: " + c.folder);
+    }
 }
 
 // In the pseudo-language every text the model gives the windows comes from the catalogue, each

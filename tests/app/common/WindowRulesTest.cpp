@@ -30,6 +30,7 @@ TEST(WindowRules, ClosingDuringABatchOffersToCancelIt) {
 TEST(WindowRules, ClosingDuringARestoreClosesOnceItHasEnded) {
     WindowRules rules;
     rules.ChooseVersion("1.00");
+    rules.FolderListed(true);
     ASSERT_TRUE(rules.StartBatch(false));
     EXPECT_EQ(rules.Controls(), (ControlStates{false, false, false, false}));
     EXPECT_EQ(rules.RequestClose(), CloseStep::Wait);

@@ -17,16 +17,17 @@ using namespace std::string_literals;
 
 namespace {
 
-// A .mo image of entries (original -> translation, "\0" between plural forms), header first.
-std::string Mo(const std::string& header,
-               std::vector<std::pair<std::string, std::string>> entries) {
+// A .mo image of entries (original -> translation, "\0" between plural forms), header first;
+// its numbers little-endian, or big-endian as a big-endian machine writes them.
+std::string Mo(const std::string& header, std::vector<std::pair<std::string, std::string>> entries,
+               bool bigEndian = false) {
     entries.insert(entries.begin(), {"", header});
     std::sort(entries.begin(), entries.end());
     const auto n = static_cast<std::uint32_t>(entries.size());
     std::string out;
-    const auto put = [&out](std::uint32_t v) {
+    const auto put = [&out, bigEndian](std::uint32_t v) {
         for (int i = 0; i < 4; ++i) {
-            out += static_cast<char>((v >> (8 * i)) & 0xff);
+            out += static_cast<char>((v >> (8 * (bigEndian ? 3 - i : i))) & 0xff);
         }
     };
     const std::uint32_t originals = 28;
@@ -58,20 +59,94 @@ std::string Header(const std::string& pluralForms) {
 
 } // namespace
 
+// Each language's forms as its grammar states them, not as its rule is written, for every number
+// up to 200 and a few beyond.
 TEST(PluralRules, EachShippedLanguageChoosesItsOwnForms) {
-    const std::vector<std::uint64_t> numbers = {0, 1, 2, 5, 11, 21, 22, 25, 101, 111};
-    const std::map<std::string, std::vector<std::size_t>> expected = {
-        {"de", {1, 0, 1, 1, 1, 1, 1, 1, 1, 1}},    {"es", {1, 0, 1, 1, 1, 1, 1, 1, 1, 1}},
-        {"fr", {0, 0, 1, 1, 1, 1, 1, 1, 1, 1}},    {"pt_BR", {0, 0, 1, 1, 1, 1, 1, 1, 1, 1}},
-        {"ru", {2, 0, 1, 2, 2, 0, 1, 2, 0, 2}},    {"pl", {2, 0, 1, 2, 2, 2, 1, 2, 2, 2}},
-        {"zh_CN", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {"ja", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}};
-    EXPECT_EQ(AvailableLanguages().size(), expected.size());
-    for (const auto& [language, forms] : expected) {
+    using Grammar = std::size_t (*)(std::uint64_t);
+    // German, Spanish: one, and every other number.
+    const Grammar oneElse = [](std::uint64_t n) -> std::size_t { return n == 1 ? 0 : 1; };
+    // French, Brazilian Portuguese: 0 and 1 take the singular.
+    const Grammar upToOne = [](std::uint64_t n) -> std::size_t { return n < 2 ? 0 : 1; };
+    const auto endsInTwoToFour = [](std::uint64_t n) {
+        const std::uint64_t last = n % 10;
+        const std::uint64_t tens = n / 10 % 10;
+        return last >= 2 && last <= 4 && tens != 1; // not 12, 13, 14, 112...
+    };
+    // Russian: ending in 1 but not 11; ending in 2-4 but not 12-14; the rest.
+    static const auto russian = [endsInTwoToFour](std::uint64_t n) -> std::size_t {
+        if (n % 10 == 1 && n / 10 % 10 != 1) {
+            return 0;
+        }
+        return endsInTwoToFour(n) ? 1 : 2;
+    };
+    // Polish: 1 alone; ending in 2-4 but not 12-14; the rest (21, 101 among them).
+    static const auto polish = [endsInTwoToFour](std::uint64_t n) -> std::size_t {
+        if (n == 1) {
+            return 0;
+        }
+        return endsInTwoToFour(n) ? 1 : 2;
+    };
+    const Grammar one = [](std::uint64_t) -> std::size_t { return 0; };
+    const std::map<std::string, Grammar> grammar = {
+        {"de", oneElse},
+        {"es", oneElse},
+        {"fr", upToOne},
+        {"pt_BR", upToOne},
+        {"ru", [](std::uint64_t n) { return russian(n); }},
+        {"pl", [](std::uint64_t n) { return polish(n); }},
+        {"zh_CN", one},
+        {"ja", one}};
+    std::vector<std::uint64_t> numbers;
+    for (std::uint64_t n = 0; n <= 200; ++n) {
+        numbers.push_back(n);
+    }
+    for (std::uint64_t n :
+         {1001ull, 1011ull, 1012ull, 1022ull, 1111ull, 1000000ull, 4294967296ull}) {
+        numbers.push_back(n);
+    }
+    EXPECT_EQ(AvailableLanguages().size(), grammar.size());
+    for (const auto& [language, forms] : grammar) {
         SCOPED_TRACE(language);
         const Catalogue catalogue = CatalogueOf(language);
         ASSERT_NE(catalogue.rule(), nullptr);
-        for (std::size_t i = 0; i < numbers.size(); ++i) {
-            EXPECT_EQ(catalogue.rule()->FormFor(numbers[i]), forms[i]) << numbers[i];
+        for (std::uint64_t n : numbers) {
+            EXPECT_EQ(catalogue.rule()->FormFor(n), forms(n)) << n;
+        }
+    }
+}
+
+// C's precedence and associativity, as gettext evaluates a rule; a form past nplurals is the
+// first.
+TEST(PluralRules, AreReadWithCsPrecedence) {
+    const struct {
+        const char* expression;
+        std::uint64_t (*c)(std::uint64_t);
+    } cases[] = {
+        {"n+1*2", [](std::uint64_t n) { return n + 1 * 2; }},
+        {"n-1-1", [](std::uint64_t n) { return n - 1 - 1; }},
+        {"n/2/2", [](std::uint64_t n) { return n / 2 / 2; }},
+        {"n%4*2", [](std::uint64_t n) { return n % 4 * 2; }},
+        {"n<3==1", [](std::uint64_t n) -> std::uint64_t { return (n < 3) == 1; }},
+        {"!n==0", [](std::uint64_t n) -> std::uint64_t { return (!n) == 0; }},
+        {"n==1 || n==2 && n==3", [](std::uint64_t n) -> std::uint64_t { return n == 1; }},
+        {"n%10==1 && n%100!=11",
+         [](std::uint64_t n) -> std::uint64_t { return n % 10 == 1 && n % 100 != 11; }},
+        {"n>1 ? n>4 ? 2 : 1 : 0",
+         [](std::uint64_t n) -> std::uint64_t { return n > 1 ? (n > 4 ? 2 : 1) : 0; }},
+        {"(n>=2) + (n>=4) * 2",
+         [](std::uint64_t n) -> std::uint64_t {
+             return std::uint64_t{n >= 2} + std::uint64_t{n >= 4} * 2;
+         }},
+        {"n<=1 ? 0 : n>=5 ? 4 : n",
+         [](std::uint64_t n) -> std::uint64_t { return n <= 1 ? 0 : (n >= 5 ? 4 : n); }},
+    };
+    for (const auto& c : cases) {
+        const auto rule =
+            PluralRule::Parse("nplurals=6; plural=" + std::string(c.expression) + ";");
+        ASSERT_NE(rule, nullptr) << c.expression;
+        for (std::uint64_t n = 0; n <= 120; ++n) {
+            const std::uint64_t form = c.c(n);
+            EXPECT_EQ(rule->FormFor(n), form < 6 ? form : 0) << c.expression << " at " << n;
         }
     }
 }
@@ -139,6 +214,25 @@ TEST(Catalogues, WhatCannotBeTrustedReadsInEnglish) {
     garbled = sound;
     garbled[32] = '\x7f'; // the first original's offset, far past the end
     EXPECT_TRUE(Catalogue::FromMo(garbled).empty());
+
+    // Read alike from a big-endian machine's catalogue.
+    const Catalogue big = Catalogue::FromMo(
+        Mo(header,
+           {{"Apply", "Применить"}, {"{n} file\0{n} files"s, "{n} файл\0{n} файла\0{n} файлов"s}},
+           true));
+    EXPECT_EQ(big.Translate("Apply"), "Применить");
+    EXPECT_EQ(big.TranslatePlural("{n} file", "{n} files", 22), "{n} файла");
+
+    // A form the rule gives past nplurals is the first; a plural form filling a name neither
+    // English form has leaves that message in English.
+    const Catalogue past = Catalogue::FromMo(Mo(
+        Header("nplurals=2; plural=n;"), {{"{n} file\0{n} files"s, "{n} plik\0{n} pliki"s},
+                                          {"{n} save\0{n} saves"s, "{n} zapis\0{count} zapisy"s}}));
+    EXPECT_EQ(past.TranslatePlural("{n} file", "{n} files", 1), "{n} pliki");
+    EXPECT_EQ(past.TranslatePlural("{n} file", "{n} files", 2), "{n} plik");
+    EXPECT_EQ(past.TranslatePlural("{n} file", "{n} files", 7), "{n} plik");
+    EXPECT_EQ(past.TranslatePlural("{n} save", "{n} saves", 0), "{n} saves");
+    EXPECT_EQ(past.TranslatePlural("{n} save", "{n} saves", 1), "{n} save");
 
     // A plural rule that cannot be read, or forms it does not give: plurals in English.
     for (const char* rule : {"nplurals=3; plural=(n%10==1 ? 0 :;", "nplurals=2; plural=n!=1;"}) {

@@ -245,13 +245,25 @@ private slots:
         QVERIFY(seen[0].text.startsWith(QStringLiteral("Changed versions DLC in 1 files\n\n")));
         QCOMPARE(seen[0].icon, QMessageBox::Information);
 
-        // A refused batch: the program folder has lost its cipher tool.
-        std::filesystem::remove(fixture.appDir + "Decrypt/decrypt.exe");
+        // An empty folder: nothing changed, and the box warns as the model says.
+        const std::string empty = fixture.root / "empty";
+        testsupport::MakeDir(empty);
+        fixture.chooser->willAnswer(empty);
+        Control<QPushButton>(window, "cmdOpen")->click();
         Control<QPushButton>(window, "cmdSave")->click();
         QVERIFY(ended.wait(kBatchTimeoutMs));
         QCOMPARE(seen.size(), std::size_t{2});
         QCOMPARE(seen[1].icon, QMessageBox::Warning);
-        QVERIFY(seen[1].text.startsWith(QStringLiteral("Changed versions DLC in 0 files")));
+        QVERIFY(seen[1].text.contains(QStringLiteral("There are no files in")));
+
+        // A refused batch: the program folder has lost its cipher tool.
+        fixture.listSaves();
+        std::filesystem::remove(fixture.appDir + "Decrypt/decrypt.exe");
+        Control<QPushButton>(window, "cmdSave")->click();
+        QVERIFY(ended.wait(kBatchTimeoutMs));
+        QCOMPARE(seen.size(), std::size_t{3});
+        QCOMPARE(seen[2].icon, QMessageBox::Warning);
+        QVERIFY(seen[2].text.startsWith(QStringLiteral("Changed versions DLC in 0 files")));
     }
 
     void reportBoxFitsTheScreen_data() {

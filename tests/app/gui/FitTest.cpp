@@ -6,12 +6,16 @@
 #include "WindowTexts.h"
 #include "Words.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTest>
 #include <cmath>
 #include <vector>
 
@@ -142,6 +146,62 @@ private slots:
             }
         }
         qInfo().noquote() << "at" << Dpi() << "DPI:\n" << measured.join(QLatin1Char('\n'));
+        QVERIFY2(failures.isEmpty(),
+                 qPrintable(QStringLiteral("at %1 DPI:\n").arg(Dpi()) + failures.join('\n')));
+    }
+
+    // The list's caption, in every language, names a listed folder whole and fits its room,
+    // the list with a scroll bar, and an empty folder too; Alt and the label's key reach the
+    // list whatever the caption keeps.
+    void captionsNameTheFolderInEveryLanguage() {
+        std::vector<std::string> languages = {"en"};
+        for (const std::string& language : ostrapel::AvailableLanguages()) {
+            languages.push_back(language);
+        }
+        QStringList failures;
+        for (const std::string& language : languages) {
+            (void)ostrapel::UseLanguage(language);
+            guitest::WindowFixture fixture;
+            for (int n = 1; n <= 30; ++n) {
+                testsupport::WriteFile(fixture.saves + "/slot" + std::to_string(n) + ".sav", "x");
+            }
+            const std::string empty = fixture.root / "Witcher Saves";
+            testsupport::MakeDir(empty);
+            frmMain& window = fixture.open();
+            window.show();
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            auto* frame = Control<QGroupBox>(window, "GroupBox2");
+            auto* list = Control<QListWidget>(window, "List");
+            for (const auto& [folder, own] : {std::pair{fixture.saves, QStringLiteral("saves")},
+                                              std::pair{empty, QStringLiteral("Witcher Saves")}}) {
+                fixture.chooser->willAnswer(folder);
+                Control<QPushButton>(window, "cmdOpen")->click();
+                QCoreApplication::processEvents();
+                QString title = frame->title();
+                title.remove(QRegularExpression(QStringLiteral("&(?=[^&])"))).replace("&&", "&");
+                if (!title.contains(own) || Needed(*frame, title) > Room(*frame)) {
+                    failures << QStringLiteral("%1: \"%2\" (%3 of %4 px)")
+                                    .arg(QString::fromStdString(language), title)
+                                    .arg(Needed(*frame, title))
+                                    .arg(Room(*frame));
+                }
+                Control<QPushButton>(window, "cmdOpen")->setFocus();
+                const QKeyCombination key = QKeySequence::mnemonic(
+                    QString::fromUtf8(ostrapel::Tr(ostrapel::kListTitle)))[0];
+                const QString letter = QString::fromUtf8(ostrapel::Tr(ostrapel::kListTitle))
+                                           .section(QLatin1Char('&'), 1)
+                                           .left(1)
+                                           .toLower();
+                QTest::sendKeyEvent(QTest::Click, &window, key.key(), letter,
+                                    key.keyboardModifiers());
+                if (QApplication::focusWidget() != list) {
+                    failures << QStringLiteral("%1: the access key misses the list under \"%2\"")
+                                    .arg(QString::fromStdString(language), title);
+                }
+            }
+        }
+        (void)ostrapel::UseLanguage("en");
         QVERIFY2(failures.isEmpty(),
                  qPrintable(QStringLiteral("at %1 DPI:\n").arg(Dpi()) + failures.join('\n')));
     }

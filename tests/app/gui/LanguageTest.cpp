@@ -178,9 +178,10 @@ private slots:
         QVERIFY(ended.wait(kTimeoutMs));
         QVERIFY(seen.has_value());
 
-        // Qt's own button in the language.
-        QCOMPARE(seen->detailsButton, QMessageBox::tr("Show Details..."));
-        QVERIFY(seen->detailsButton != QStringLiteral("Show Details..."));
+        // The details button in the language, with an access key.
+        QCOMPARE(seen->detailsButton, QString::fromUtf8(ostrapel::Tr("Show &details...")));
+        QVERIFY(seen->detailsButton.contains(QLatin1Char('&')));
+        QVERIFY(seen->detailsButton != QStringLiteral("Show &details..."));
         // The pictures grouped under one reason, named as they are; each in the details.
         QVERIFY2(seen->text.contains(QStringLiteral("shot_1.png")), qPrintable(seen->text));
         for (const QString& picture : kPictures) {

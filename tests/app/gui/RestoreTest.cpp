@@ -56,10 +56,10 @@ ostrapel::RestoreResult LeftAlone(int count, const std::string& set,
     result.setFolder = set;
     for (int i = 0; i < count; ++i) {
         result.files.push_back(
-            {name(i), false, reason(i), set + "/original-" + std::to_string(i + 1)});
+            {name(i), false, reason(i), set + "/original-" + std::to_string(i + 1), {}});
     }
     for (const char* restored : {"profile.sav", "slot1.sav"}) {
-        result.files.push_back({restored, true, {}, {}});
+        result.files.push_back({restored, true, {}, {}, {}});
     }
     result.restoredCount = 2;
     FullReport(result) = ostrapel::ComposeRestoreReport(result.files);
@@ -137,7 +137,7 @@ private slots:
         frmMain& window = fixture.open();
         window.show();
         ostrapel::RestoreResult all;
-        all.files = {{"a.sav", true, {}, {}}, {"b.sav", true, {}, {}}};
+        all.files = {{"a.sav", true, {}, {}, {}}, {"b.sav", true, {}, {}, {}}};
         all.restoredCount = 2;
         FullReport(all) = ostrapel::ComposeRestoreReport(all.files);
 
@@ -197,7 +197,7 @@ private slots:
         QTimer::singleShot(50, look);
         emit list->customContextMenuRequested(QPoint(5, 5));
         QVERIFY(!active);
-        QVERIFY2(seen.startsWith(QStringLiteral("&1 As they were before 2")), qPrintable(seen));
+        QVERIFY2(seen.startsWith(QStringLiteral("&1 Back to ")), qPrintable(seen));
         QVERIFY(enabled);
         QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
 

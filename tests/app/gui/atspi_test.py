@@ -119,7 +119,7 @@ def check_menu(tool, folder, failures):
             context.iteration(False)
             time.sleep(0.02)
         items = [name for role, name in focused if role == "menu item"]
-        if not items or not items[0].startswith("1 As they were before "):
+        if not items or not items[0].startswith("1 Back to "):
             failures.append("the menu's first item is not announced: %r" % focused)
     finally:
         pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")

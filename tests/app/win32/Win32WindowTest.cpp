@@ -587,7 +587,7 @@ TEST_F(Win32WindowTest, StartsWithTheVersionsListedAndNothingChosen) {
     // The combo box reaches the model, and the hidden field shows its value.
     ChooseVersion(2);
     EXPECT_EQ(Text(Control(frmMain::kTxt)), L"200");
-    EXPECT_TRUE(::IsWindowEnabled(Control(frmMain::kCmdSave)));
+    EXPECT_FALSE(::IsWindowEnabled(Control(frmMain::kCmdSave))); // no folder listed yet
 }
 
 TEST_F(Win32WindowTest, NamesAMissingCipherToolAtStartUp) {
@@ -660,7 +660,9 @@ TEST_F(Win32WindowTest, HasTheLayoutsGeometryAtNinetySixDpi) {
     EXPECT_LE(std::abs((frame.left - work.left) - (work.right - frame.right)), 1);
     EXPECT_LE(std::abs((frame.top - work.top) - (work.bottom - frame.bottom)), 1);
 
-    // Tab goes from open to the versions, the list and save (once a version is chosen).
+    // Tab goes from open to the versions, the list and save (once a version is chosen and a
+    // folder listed).
+    ListAndRead();
     ChooseVersion(0);
     std::vector<HWND> order;
     HWND at = Control(frmMain::kCmdOpen);
@@ -1233,6 +1235,21 @@ TEST_F(Win32WindowTest, TheKeysReachTheControls) {
         Press(main.Handle(), WM_SYSCHAR, static_cast<WPARAM>(key));
         EXPECT_EQ(::GetFocus(), Control(id)) << key;
     }
+    // A folder whose name fills the caption: the label goes, its access key stays.
+    const std::string wide = root / "A folder whose name is longer than the caption has room";
+    testsupport::MakeDir(wide);
+    chooser->next = wide;
+    Click(frmMain::kCmdOpen);
+    EXPECT_EQ(Text(Control(frmMain::kGroupBox2)).find(L"File List"), std::wstring::npos)
+        << Text(Control(frmMain::kGroupBox2));
+    ::SetFocus(Control(frmMain::kCmdOpen));
+    const MSG alt{Control(frmMain::kCmdOpen), WM_SYSCHAR, 'f', 0x20000001, 0, {}};
+    EXPECT_TRUE(main.TakeAccessKey(alt));
+    EXPECT_EQ(::GetFocus(), list);
+    chooser->next = saves;
+    Click(frmMain::kCmdOpen);
+    ASSERT_TRUE(Wait([&] { return !window->Model().ReadingVersions(); }));
+    EXPECT_FALSE(main.TakeAccessKey(alt)); // the caption's own key
 
     BYTE keys[256] = {};
     ::GetKeyboardState(keys);
@@ -1421,8 +1438,8 @@ TEST_F(Win32WindowTest, TheBoxesIconSaysWhetherAllWentWell) {
     batch.files = {{"a.sav", true, ""}, {"b.sav", true, ""}};
     batch.changedCount = 2;
     ostrapel::RestoreResult restore;
-    restore.files = {{"a.sav", true, {}, {}},
-                     {"b.sav", false, "changed since the conversion", "C:\\b\\original-2"}};
+    restore.files = {{"a.sav", true, {}, {}, {}},
+                     {"b.sav", false, "changed since the conversion", "C:\\b\\original-2", {}}};
     restore.restoredCount = 1;
     FullReport(restore) = ostrapel::ComposeRestoreReport(restore.files);
     struct Case {
@@ -1548,9 +1565,9 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     };
     const auto said = [](const char* id) { return Wide(ostrapel::Tr(id)); };
     const Words words = {said(ostrapel::kApplyText), said(ostrapel::kVersionLabel),
-                         said(ostrapel::kFrameTitle), said("Show details..."), said("OK")};
+                         said(ostrapel::kFrameTitle), said("Show &details..."), said("OK")};
     EXPECT_NE(words.save, Wide(ostrapel::kApplyText));
-    EXPECT_NE(words.showDetails, L"Show details...");
+    EXPECT_NE(words.showDetails, L"Show &details...");
 
     for (const char* name : {"a.sav", "b.sav"}) {
         AddSave(name, 100);
@@ -1596,7 +1613,12 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     const std::wstring notChanged = Wide(std::string(catalogue.Translate("Not changed:")));
     ASSERT_EQ(changed.find(L"Changed versions"), std::wstring::npos) << "not in the catalogue";
     ASSERT_NE(notChanged, L"Not changed:") << "not in the catalogue";
-    EXPECT_NE(seen.boxTexts.find(changed + L"\n"), std::wstring::npos) << seen.boxTexts;
+    EXPECT_NE(seen.boxTexts.find(mdlReportBox::KeptTogether(changed) + L"\n"), std::wstring::npos)
+        << seen.boxTexts;
+    // A number stays with its words where the box wraps.
+    EXPECT_EQ(
+        mdlReportBox::KeptTogether(L"3 files (exit code 65) and 10 more, 2026-12-08 10:12"),
+        L"3\u00A0files (exit code\u00A065) and\u00A010\u00A0more,\u00A02026-12-08\u00A010:12");
     EXPECT_NE(seen.boxTexts.find(L"\n" + notChanged + L"\n"), std::wstring::npos) << seen.boxTexts;
     EXPECT_EQ(seen.boxTexts.find(L"Not changed"), std::wstring::npos) << seen.boxTexts;
     EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
