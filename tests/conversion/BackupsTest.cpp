@@ -218,13 +218,12 @@ TEST_F(BackupsTest, TheRestoreBoxGroupsTheSavesWrittenSinceWhateverTheirOriginal
     RestoreResult restored = Restore();
     ASSERT_TRUE(restored.status.ok()) << FullReport(restored);
     const BoxReport box = ComposeRestoreBoxReport(restored);
-    // The one restored goes back to the value its original held (the recorded one).
-    EXPECT_EQ(box.text, "Restored 1 file\nBack to not a known version (" +
-                            std::to_string(restored.files[0].before.value_or(0)) +
-                            ").\n\nNot restored:\n"
-                            "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
-                            "1 file: removed since the conversion\n    d.sav\n\n"
-                            "The originals of the saves not restored are kept in " +
+    // The one restored goes back to the value its original held (the recorded one: the test
+    // saves are made at 0.00).
+    EXPECT_EQ(box.text, "Restored 1 file\nBack to 0.00.\n\nNot restored:\n"
+                        "3 files: changed since the conversion\n    b.sav, c.sav, e.sav\n"
+                        "1 file: removed since the conversion\n    d.sav\n\n"
+                        "The originals of the saves not restored are kept in " +
                             result.backupSet);
     EXPECT_EQ(box.details, FullReport(restored).substr(FullReport(restored).find("b.sav: ")));
     EXPECT_EQ(box.details.rfind("b.sav: changed since the conversion; its original is kept at " +
