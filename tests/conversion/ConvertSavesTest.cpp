@@ -19,6 +19,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
@@ -44,9 +45,15 @@ constexpr std::size_t kSaveSize = 1500;
 class Recorder : public BatchObserver {
 public:
     std::function<void(std::size_t)> onCursor;
+    std::function<void(std::size_t)> onPass;
     std::vector<std::size_t> cursor;
     std::vector<std::pair<std::size_t, FileOutcome>> finished;
 
+    void passStarted(std::size_t pass, std::size_t) override {
+        if (onPass) {
+            onPass(pass);
+        }
+    }
     void cursorMoved(std::size_t index) override {
         cursor.push_back(index);
         if (onCursor) {
@@ -170,6 +177,33 @@ TEST_F(ConvertSavesTest, ASaveTheToolFailedBesideOthersIsTriedAgainAlone) {
     EXPECT_GT(ReadLines(log).size(), 9u) << "no run was refused beside another";
     EXPECT_EQ(recorder.finished.size(), 3u);
     ExpectCleanWorkFolder();
+}
+
+// Once two deciphers of a save disagreed beside other runs, the rest of the batch runs the tool
+// one save at a time, in one place.
+TEST_F(ConvertSavesTest, AfterADisagreementTheRestOfTheBatchRunsAlone) {
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        AddSave(name);
+    }
+    const std::string folders = root / "folders.log";
+    ScopedEnv where("STAND_IN_CIPHER_FOLDER_LOG", folders);
+    testsupport::MakeDir(root / "state");
+    ScopedEnv state("STAND_IN_CIPHER_STATE", root / "state");
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:truncate=1000:b.sav#1");
+    // From the encipher pass on.
+    recorder.onPass = [&](std::size_t pass) {
+        if (pass == 2) {
+            WriteFile(folders, "");
+        }
+    };
+    BatchRequest request{saves, names, appDir, "200"};
+    request.jobs = 3;
+    Scn_Process runner;
+    BatchResult result = ConvertSaves(request, runner, &recorder);
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
+    const std::vector<std::string> runs = ReadLines(folders);
+    ASSERT_EQ(runs.size(), 6u);
+    EXPECT_EQ(std::set<std::string>(runs.begin(), runs.end()).size(), 1u);
 }
 
 TEST_F(ConvertSavesTest, AnEmptyListRunsNoToolAndClearsTheWorkFolder) {
