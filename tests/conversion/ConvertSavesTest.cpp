@@ -794,6 +794,35 @@ TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
     }
 }
 
+// The same chain without a witness, as reading versions has none, formed by deciphered saves kept
+// from earlier: a.sav's kept plain form is b.sav's, b.sav's is c.sav's. Each round deciphers alone
+// the twins not yet deciphered alone: b.sav and c.sav, then a.sav; each reads its own value.
+TEST_F(ConvertSavesTest, TwinsInAChainAreReadAgainRoundByRound) {
+    names = {"a.sav", "b.sav", "c.sav"};
+    std::map<std::string, std::string> plains;
+    for (const std::string& name : names) {
+        std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+        SetDlcField(plain, static_cast<std::int16_t>(100 * (name[0] - 'a')));
+        WriteFile(saves + "/" + name, standin::Encipher(plain));
+        plains[name] = plain;
+    }
+    DecipheredSaves kept;
+    kept.useFor(saves, ToolStamp(appDir, WorkFolderOf(appDir)));
+    kept.keep(Sha256Of(Save("a.sav")), plains["b.sav"]);
+    kept.keep(Sha256Of(Save("b.sav")), plains["c.sav"]);
+    BatchRequest request{saves, names, appDir, "200"};
+    request.jobs = 1;
+    request.deciphered = &kept;
+    Scn_Process runner;
+    WriteFile(log, "");
+    BatchResult result = ReadSaveVersions(request, runner);
+    for (const std::string& name : names) {
+        EXPECT_EQ(Outcome(result, name).oldValue, 100 * (name[0] - 'a')) << name;
+    }
+    EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"decrypt c.sav", "decrypt b.sav",
+                                                        "decrypt c.sav", "decrypt a.sav"}));
+}
+
 namespace {
 
 // The stand-in tool rewritten in place with another key: the same size, its times set back.
