@@ -5,7 +5,7 @@
 //  - It does not, yet the tool has not been seen to encipher one plain form two ways: the plain
 //    form is enciphered once more. The save then: the first run misbehaved, confirmed. The same
 //    bytes again: this plain form is not the save's. Two results, each as long as the save: the
-//    tool has a salt or an IV, which is known from then on.
+//    tool has a salt or an IV, which is known from then on once this save's witness holds.
 //  - With such a tool: a second decipher, in another place, must give the same bytes, and the
 //    save's enciphered result must be as long as the save (or, for a tool whose lengths follow
 //    the content rather than its length, the unpatched plain form enciphered must be).
@@ -48,6 +48,9 @@ void Batch::witness(std::size_t index) {
         std::lock_guard lock(mutex_);
         random = randomTool_;
     }
+    // Two results of one plain form show a salt or an IV only once the save's own second
+    // decipher agrees: a save whose runs misbehaved never weakens the witness of the others.
+    const bool foundRandom = !random;
     if (!random) {
         const std::optional<std::string> first = encipherUnpatched(index);
         if (!first) {
@@ -67,8 +70,6 @@ void Batch::witness(std::size_t index) {
             second->size() != state.originalSize) {
             return disagree(index);
         }
-        std::lock_guard lock(mutex_);
-        randomTool_ = true;
     }
     const std::optional<bool> alike = decipheredAlike(index);
     if (!alike) {
@@ -86,6 +87,10 @@ void Batch::witness(std::size_t index) {
         if (back->size() != state.originalSize) {
             return fail(index, kNotWhole);
         }
+    }
+    if (foundRandom) {
+        std::lock_guard lock(mutex_);
+        randomTool_ = true;
     }
     confirmed(index, true);
 }

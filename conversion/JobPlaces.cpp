@@ -286,6 +286,18 @@ JobPlaces MakeJobPlaces(const std::string& appDir, const std::string& workFolder
         }
         made.places.push_back(std::move(place));
     }
+    // Copies of another tool beyond this batch's jobs would never be used as they are: they go,
+    // so the copies kept never add up past the bound of the tool looked at.
+    for (const DirectoryEntry& entry : ListDirectory(all).entries) {
+        const std::string folder = JoinPath(all, entry.name);
+        std::string stamp;
+        if (entry.kind == EntryKind::Directory && IsPlaceName(entry.name) &&
+            std::stoul(entry.name) >= jobs && !IsSymbolicLink(folder) &&
+            (!ReadWholeFile(folder + kStampSuffix, stamp) || stamp != look.stamp)) {
+            (void)RemoveFile(folder + kStampSuffix);
+            (void)RemoveTree(folder);
+        }
+    }
     return made;
 }
 

@@ -19,6 +19,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
@@ -44,9 +45,15 @@ constexpr std::size_t kSaveSize = 1500;
 class Recorder : public BatchObserver {
 public:
     std::function<void(std::size_t)> onCursor;
+    std::function<void(std::size_t)> onPass;
     std::vector<std::size_t> cursor;
     std::vector<std::pair<std::size_t, FileOutcome>> finished;
 
+    void passStarted(std::size_t pass, std::size_t) override {
+        if (onPass) {
+            onPass(pass);
+        }
+    }
     void cursorMoved(std::size_t index) override {
         cursor.push_back(index);
         if (onCursor) {
@@ -170,6 +177,33 @@ TEST_F(ConvertSavesTest, ASaveTheToolFailedBesideOthersIsTriedAgainAlone) {
     EXPECT_GT(ReadLines(log).size(), 9u) << "no run was refused beside another";
     EXPECT_EQ(recorder.finished.size(), 3u);
     ExpectCleanWorkFolder();
+}
+
+// Once two deciphers of a save disagreed beside other runs, the rest of the batch runs the tool
+// one save at a time, in one place.
+TEST_F(ConvertSavesTest, AfterADisagreementTheRestOfTheBatchRunsAlone) {
+    for (const char* name : {"a.sav", "b.sav", "c.sav"}) {
+        AddSave(name);
+    }
+    const std::string folders = root / "folders.log";
+    ScopedEnv where("STAND_IN_CIPHER_FOLDER_LOG", folders);
+    testsupport::MakeDir(root / "state");
+    ScopedEnv state("STAND_IN_CIPHER_STATE", root / "state");
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:truncate=1000:b.sav#1");
+    // From the encipher pass on.
+    recorder.onPass = [&](std::size_t pass) {
+        if (pass == 2) {
+            WriteFile(folders, "");
+        }
+    };
+    BatchRequest request{saves, names, appDir, "200"};
+    request.jobs = 3;
+    Scn_Process runner;
+    BatchResult result = ConvertSaves(request, runner, &recorder);
+    EXPECT_TRUE(result.allChanged()) << FullReport(result);
+    const std::vector<std::string> runs = ReadLines(folders);
+    ASSERT_EQ(runs.size(), 6u);
+    EXPECT_EQ(std::set<std::string>(runs.begin(), runs.end()).size(), 1u);
 }
 
 TEST_F(ConvertSavesTest, AnEmptyListRunsNoToolAndClearsTheWorkFolder) {
@@ -639,29 +673,33 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
     const char* const kNone = "";
     const struct {
         Cipher cipher;
-        const char* faults; // "kept": a.sav's plain form kept from another tool
+        const char* faults; // "kept;...": a.sav's plain form kept from another tool
         const char* failed; // the saves left alone: a few letters
         const char* reason;
+        std::size_t runs; // tool runs in all, 0 where not counted
     } cases[] = {
-        {kAlike, "", "", kNone},
-        {kAlike, "decrypt:truncate=1000:b.sav#1", "", kNone},
-        {kAlike, "decrypt:truncate=1000:b.sav", "b", kTwoResults},
-        {kAlike, "decrypt:truncate=1000:a.sav", "a", kTwoResults},
-        {kAlike, "kept", "", kNone},
-        {kAlike, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
-        {kAlike, "encrypt:corrupt:a.sav#1", "", kNone},
-        {kSalted, "", "", kNone},
-        {kSalted, "decrypt:truncate=1000:b.sav#1", "", kNone},
-        {kSalted, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
-        {kSalted, "decrypt:truncate=1000:a.sav", "a", kNotWhole},
-        {kSalted, "kept", "", kNone},
-        {kSalted, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults},
-        {kPadded, "", "", kNone},
-        {kPadded, "decrypt:truncate=1000:b.sav#1", "", kNone},
-        {kPadded, "decrypt:truncate=1000:b.sav", "b", kNotWhole},
-        {kPadded, "decrypt:truncate=1000:c.sav", "c", kNotWhole},
-        {kPadded, "kept", "", kNone},
-        {kPadded, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:b.sav", "b", kNotWhole},
+        {kAlike, "", "", kNone, 12},
+        {kAlike, "decrypt:truncate=1000:b.sav#1", "", kNone, 0},
+        {kAlike, "decrypt:truncate=1000:b.sav", "b", kTwoResults, 0},
+        {kAlike, "decrypt:truncate=1000:a.sav", "a", kTwoResults, 0},
+        {kAlike, "kept", "", kNone, 0},
+        {kAlike, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults, 0},
+        {kAlike, "encrypt:corrupt:a.sav#1", "", kNone, 13},
+        {kAlike, "encrypt:corrupt:a.sav#1;decrypt:truncate=1000:b.sav", "b", kTwoResults, 0},
+        {kAlike, "kept;encrypt:corrupt:a.sav#1;decrypt:corrupt:b.sav#1;decrypt:corrupt:b.sav#2",
+         "b", kTwoResults, 0},
+        {kSalted, "", "", kNone, 14},
+        {kSalted, "decrypt:truncate=1000:b.sav#1", "", kNone, 0},
+        {kSalted, "decrypt:truncate=1000:b.sav", "b", kNotWhole, 0},
+        {kSalted, "decrypt:truncate=1000:a.sav", "a", kNotWhole, 0},
+        {kSalted, "kept", "", kNone, 0},
+        {kSalted, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:*", "abc", kTwoResults, 0},
+        {kPadded, "", "", kNone, 14},
+        {kPadded, "decrypt:truncate=1000:b.sav#1", "", kNone, 0},
+        {kPadded, "decrypt:truncate=1000:b.sav", "b", kNotWhole, 0},
+        {kPadded, "decrypt:truncate=1000:c.sav", "c", kNotWhole, 0},
+        {kPadded, "kept", "", kNone, 0},
+        {kPadded, "encrypt:truncate=100:a.sav#1;decrypt:truncate=1000:b.sav", "b", kNotWhole, 0},
     };
     names = {"a.sav", "b.sav", "c.sav"};
     const std::map<std::string, std::size_t> sizes = {
@@ -676,8 +714,11 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
             ScopedEnv count("STAND_IN_CIPHER_STATE", counts);
             ScopedEnv salt("STAND_IN_CIPHER_SALT", c.cipher == kSalted ? "1" : "0");
             ScopedEnv mode("STAND_IN_CIPHER_MODE", c.cipher == kPadded ? "padded" : "");
-            const bool kept = std::string_view(c.faults) == "kept";
-            ScopedEnv faults("STAND_IN_CIPHER_FAULTS", kept ? "" : c.faults);
+            const std::string_view rules(c.faults);
+            const bool kept = rules.starts_with("kept");
+            ScopedEnv faults(
+                "STAND_IN_CIPHER_FAULTS",
+                std::string(kept ? rules.substr(std::min<std::size_t>(rules.size(), 5)) : rules));
             std::map<std::string, std::string> originals;
             std::map<std::string, std::string> converted;
             for (const std::string& name : names) {
@@ -700,9 +741,10 @@ TEST_F(ConvertSavesTest, OnlyAConfirmedPlainFormIsPatched) {
 
             WriteFile(log, "");
             BatchResult result = ConvertSaves(request, runner);
-            if (*c.faults == '\0') {
-                // Four runs a save, and two a batch to find a salt or an IV.
-                EXPECT_EQ(ReadLines(log).size(), c.cipher == kAlike ? 12u : 14u);
+            if (c.runs != 0) {
+                // Four runs a save, two a batch to find a salt or an IV, one for a first
+                // encipher that misbehaved.
+                EXPECT_EQ(ReadLines(log).size(), c.runs);
             }
 
             for (const std::string& name : names) {
@@ -750,6 +792,35 @@ TEST_F(ConvertSavesTest, TwinsInAChainAreDecipheredAloneUntilNoneAreLeft) {
                 << name;
         }
     }
+}
+
+// The same chain without a witness, as reading versions has none, formed by deciphered saves kept
+// from earlier: a.sav's kept plain form is b.sav's, b.sav's is c.sav's. Each round deciphers alone
+// the twins not yet deciphered alone: b.sav and c.sav, then a.sav; each reads its own value.
+TEST_F(ConvertSavesTest, TwinsInAChainAreReadAgainRoundByRound) {
+    names = {"a.sav", "b.sav", "c.sav"};
+    std::map<std::string, std::string> plains;
+    for (const std::string& name : names) {
+        std::string plain = testsupport::PlainSave(kSaveSize, Seed(name));
+        SetDlcField(plain, static_cast<std::int16_t>(100 * (name[0] - 'a')));
+        WriteFile(saves + "/" + name, standin::Encipher(plain));
+        plains[name] = plain;
+    }
+    DecipheredSaves kept;
+    kept.useFor(saves, ToolStamp(appDir, WorkFolderOf(appDir)));
+    kept.keep(Sha256Of(Save("a.sav")), plains["b.sav"]);
+    kept.keep(Sha256Of(Save("b.sav")), plains["c.sav"]);
+    BatchRequest request{saves, names, appDir, "200"};
+    request.jobs = 1;
+    request.deciphered = &kept;
+    Scn_Process runner;
+    WriteFile(log, "");
+    BatchResult result = ReadSaveVersions(request, runner);
+    for (const std::string& name : names) {
+        EXPECT_EQ(Outcome(result, name).oldValue, 100 * (name[0] - 'a')) << name;
+    }
+    EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"decrypt c.sav", "decrypt b.sav",
+                                                        "decrypt c.sav", "decrypt a.sav"}));
 }
 
 namespace {
@@ -863,5 +934,18 @@ TEST_F(ConvertSavesTest, ASaveReadAtTheValueIsWitnessedBeforeItIsCalledAlready) 
         EXPECT_EQ(Outcome(result, name).reason, kTwoResults) << name;
         EXPECT_FALSE(Outcome(result, name).already) << name;
         EXPECT_EQ(Save(name), Original(name)) << name;
+    }
+}
+
+// A wrong tool is suspected when more than half of the saves read show no known version.
+TEST(MostlyUnknownVersions, MoreThanHalfOfTheSavesRead) {
+    const struct {
+        std::size_t unknown, read;
+        bool mostly;
+    } cases[] = {{0, 0, false}, {0, 3, false}, {1, 2, false}, {2, 4, false},
+                 {1, 1, true},  {2, 3, true},  {3, 4, true}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(MostlyUnknownVersions(c.unknown, c.read), c.mostly)
+            << c.unknown << " of " << c.read;
     }
 }

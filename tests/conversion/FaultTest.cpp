@@ -691,6 +691,38 @@ TEST_F(FaultTest, ACancelInAnyPassLeavesEverySaveNotYetReplacedAsItWas) {
         }
 }
 
+// A save waiting for its try alone when the batch is cancelled is finished as it failed: the
+// observer hears of every save once.
+TEST_F(FaultTest, ACancelBeforeATryAloneStillFinishesEverySaveOnce) {
+    struct CancelAt : BatchObserver {
+        CancelFlag flag;
+        std::size_t moves = 0;
+        std::vector<int> finished = std::vector<int>(3, 0);
+        void cursorMoved(std::size_t) override {
+            if (++moves == 7) { // c.sav's witness, after b.sav's disagreed
+                flag.raise();
+            }
+        }
+        void fileFinished(std::size_t index, const FileOutcome&) override { ++finished[index]; }
+    };
+    AddSaves();
+    testsupport::MakeDir(root / "state");
+    ScopedEnv state("STAND_IN_CIPHER_STATE", root / "state");
+    ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "decrypt:truncate=1000:b.sav#1");
+    CancelAt observer;
+    Scn_Process runner;
+    BatchRequest request{saves, names, appDir, "200"};
+    request.cancel = &observer.flag;
+    request.jobs = 1;
+    BatchResult result = ConvertSaves(request, runner, &observer);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.files[1].reason, kTwoResults);
+    EXPECT_EQ(observer.finished, (std::vector<int>{1, 1, 1}));
+    for (const std::string& name : names) {
+        EXPECT_TRUE(Save(name) == Original(name)) << name;
+    }
+}
+
 TEST_F(FaultTest, ACancelEndsAToolRunUnderWay) {
     AddSaves();
     ScopedEnv faults("STAND_IN_CIPHER_FAULTS", "encrypt:hang:b.sav");

@@ -109,6 +109,19 @@ TEST_F(JobPlacesTest, ACopyIsUsedOnlyWithTheToolsOwnBytes) {
 }
 
 // A tool's folder too large for its copies runs the tool where it is, and the note says why.
+// Copies beyond a batch's jobs stay for the next while they are of the tool looked at; those of
+// a tool since changed go with their stamps.
+TEST_F(JobPlacesTest, CopiesOfAChangedToolBeyondTheJobsAreRemoved) {
+    const std::string all = work + "/" + kJobsFolder;
+    ASSERT_EQ(Make(4).places.size(), 4u);
+    ASSERT_EQ(Make(2).places.size(), 2u);
+    EXPECT_EQ(SortedNames(all), (std::vector<std::string>{"0", "0.stamp", "1", "1.stamp", "2",
+                                                          "2.stamp", "3", "3.stamp"}));
+    WriteFile(tool + "/key.bin", "key two");
+    ASSERT_EQ(Make(2).places.size(), 2u);
+    EXPECT_EQ(SortedNames(all), (std::vector<std::string>{"0", "0.stamp", "1", "1.stamp"}));
+}
+
 TEST_F(JobPlacesTest, CopiesThatWouldNotFitAreNotMade) {
     const std::optional<std::uint64_t> free = FreeSpaceOf(work);
     ASSERT_TRUE(free);
