@@ -191,7 +191,7 @@ void frmMain::CreateControls() {
     HWND save = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kApplyText)).c_str(),
                        visible | WS_TABSTOP | BS_PUSHBUTTON, kCmdSave);
     GroupBox2_ = create(WC_BUTTONW, Wide(ostrapel::Tr(ostrapel::kListTitle)).c_str(),
-                        visible | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
+                        visible | WS_CLIPCHILDREN | BS_GROUPBOX, kGroupBox2, WS_EX_CONTROLPARENT);
     // Drawn by the window, each name with its version beside it. The items hold the names; a
     // screen reader is told each row's name and version, or why there is none (ListAnnotation).
     HWND list = create(WC_LISTBOXW, listPlain.c_str(),
@@ -689,8 +689,8 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     if (shown.name.empty() && shown.total == 0) {
         shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
     }
-    ::SetWindowTextW(GroupBox2_,
-                     mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_).c_str());
+    mdlFileList::SetCaption(GroupBox2_,
+                            mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_));
 }
 
 bool frmMain::TakeAccessKey(const MSG& message) {

@@ -162,7 +162,32 @@ bool MayMoveTop(UINT message) {
     }
 }
 
+bool SameNames(HWND list, const std::vector<ostrapel::ListRow>& rows) {
+    if (::SendMessageW(list, LB_GETCOUNT, 0, 0) != static_cast<LRESULT>(rows.size())) {
+        return false;
+    }
+    std::wstring item;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length == LB_ERR) {
+            return false;
+        }
+        item.assign(static_cast<std::size_t>(length) + 1, L'\0');
+        ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+        item.resize(static_cast<std::size_t>(length));
+        if (item != Wide(rows[i].name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void Fill(HWND list, const std::vector<ostrapel::ListRow>& rows) {
+    // The rows draw their whole rectangle: no erase first, which would show them blank.
+    if (SameNames(list, rows)) {
+        ::InvalidateRect(list, nullptr, FALSE);
+        return;
+    }
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
     ::SendMessageW(list, LB_INITSTORAGE, rows.size(),
@@ -177,8 +202,25 @@ void Fill(HWND list, const std::vector<ostrapel::ListRow>& rows) {
 void RedrawRow(HWND list, std::size_t index) {
     RECT item{};
     if (::SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
-        ::InvalidateRect(list, &item, TRUE);
+        ::InvalidateRect(list, &item, FALSE);
     }
+}
+
+bool SetCaption(HWND frame, const std::wstring& text) {
+    const int length = ::GetWindowTextLengthW(frame);
+    std::wstring shown(static_cast<std::size_t>(length) + 1, L'\0');
+    shown.resize(static_cast<std::size_t>(::GetWindowTextW(frame, shown.data(), length + 1)));
+    if (shown == text) {
+        return false;
+    }
+    // A group box clears its caption and invalidates itself, erase and children included, on
+    // a new text; its redraw held off, the frame alone is drawn again at once.
+    ::SendMessageW(frame, WM_SETREDRAW, FALSE, 0);
+    ::SetWindowTextW(frame, text.c_str());
+    ::SendMessageW(frame, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(frame, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN | RDW_UPDATENOW);
+    return true;
 }
 
 int RowAt(HWND list, LPARAM at) {

@@ -49,12 +49,20 @@ std::wstring AccessibleText(const std::vector<ostrapel::ListRow>& rows,
 // view, the list box's own scrolling while the mouse drags, a new size.
 bool MayMoveTop(UINT message);
 
+// Whether the list's items are the rows' names, in order.
+bool SameNames(HWND list, const std::vector<ostrapel::ListRow>& rows);
+
 // The list's items made the rows' names. Drawn once when all are in: redrawn after each, a few
-// hundred names took a third of a second under Wine.
+// hundred names took a third of a second under Wine. Items that are the names already are kept
+// (with the list's top and selection) and only drawn again.
 void Fill(HWND list, const std::vector<ostrapel::ListRow>& rows);
 
-// The row at index drawn again.
+// The row at index drawn again, without being erased first.
 void RedrawRow(HWND list, std::size_t index);
+
+// The frame's caption made text, the frame drawn again at once and the controls inside it left
+// alone; nothing happens when it shows text already (false).
+bool SetCaption(HWND frame, const std::wstring& text);
 
 // The row under a point of the list's client area; -1 for none.
 int RowAt(HWND list, LPARAM at);

@@ -1305,6 +1305,43 @@ TEST(Win32FileList, DrawsNoFocusFrameWhileKeyboardCuesAreHidden) {
     ::ReleaseDC(nullptr, screen);
 }
 
+// During a batch the frame's caption changes at every step and the folder may be listed again:
+// neither may blank the list (which is drawn again only where a row changed) nor move its top.
+TEST(Win32FileList, ANewCaptionOrTheSameNamesLeaveTheListAsItIs) {
+    HWND top = ::CreateWindowExW(0, WC_STATICW, L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    HWND frame = ::CreateWindowExW(0, WC_BUTTONW, L"File list", WS_CHILD | WS_VISIBLE | BS_GROUPBOX,
+                                   0, 0, 300, 200, top, nullptr, nullptr, nullptr);
+    HWND list = ::CreateWindowExW(0, WC_LISTBOXW, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT |
+                                      LBS_HASSTRINGS,
+                                  8, 24, 284, 168, frame, nullptr, nullptr, nullptr);
+    std::vector<ostrapel::ListRow> rows(60);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].name = "slot" + std::to_string(i) + ".sav";
+    }
+    mdlFileList::Fill(list, rows);
+    ::SendMessageW(list, LB_SETTOPINDEX, 20, 0);
+    ::UpdateWindow(top);
+    EXPECT_TRUE(mdlFileList::SameNames(list, rows));
+    mdlFileList::Fill(list, rows);
+    EXPECT_EQ(::SendMessageW(list, LB_GETTOPINDEX, 0, 0), 20);
+    ::UpdateWindow(top);
+
+    EXPECT_TRUE(mdlFileList::SetCaption(frame, L"Converting 1 of 120: slot0.sav"));
+    EXPECT_FALSE(::GetUpdateRect(list, nullptr, FALSE)) << "the list was invalidated";
+    EXPECT_FALSE(::GetUpdateRect(frame, nullptr, FALSE)) << "the frame waits to be drawn";
+    EXPECT_FALSE(mdlFileList::SetCaption(frame, L"Converting 1 of 120: slot0.sav"));
+
+    rows[59].name = "slot59b.sav";
+    EXPECT_FALSE(mdlFileList::SameNames(list, rows));
+    rows.pop_back();
+    EXPECT_FALSE(mdlFileList::SameNames(list, rows));
+    mdlFileList::Fill(list, rows);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 59);
+    ::DestroyWindow(top);
+}
+
 TEST(Win32FileList, ShiftF10AndTheMenuKeyOpenTheMenuOnceOnTheKeyGoingDown) {
     using mdlFileList::KeyStep;
     struct Case {
@@ -1615,10 +1652,17 @@ TEST_F(Win32WindowTest, ReportsAGroupedFailureInThePlayersLanguage) {
     ASSERT_NE(notChanged, L"Not changed:") << "not in the catalogue";
     EXPECT_NE(seen.boxTexts.find(mdlReportBox::KeptTogether(changed) + L"\n"), std::wstring::npos)
         << seen.boxTexts;
-    // A number stays with its words where the box wraps.
-    EXPECT_EQ(
-        mdlReportBox::KeptTogether(L"3 files (exit code 65) and 10 more, 2026-12-08 10:12"),
-        L"3\u00A0files (exit code\u00A065) and\u00A010\u00A0more,\u00A02026-12-08\u00A010:12");
+    // A number stays with its words where the box wraps, a CJK counter ending a line with it.
+    const std::pair<std::wstring, std::wstring> keptTogether[] = {
+        {L"3 files (exit code 65) and 10 more, 2026-12-08 10:12",
+         L"3\u00A0files (exit code\u00A065) and\u00A010\u00A0more,\u00A02026-12-08\u00A010:12"},
+        {L"a.sav、b.sav 及另外 10 个", L"a.sav、b.sav 及另外\u00A010\u00A0个"},
+        {L"{n} 个文件，涉及 2 个原因", L"{n} 个文件，涉及\u00A02\u00A0个原因"},
+        {L"a.sav ほか 10 件", L"a.sav ほか\u00A010\u00A0件"},
+    };
+    for (const auto& [text, kept] : keptTogether) {
+        EXPECT_EQ(mdlReportBox::KeptTogether(text), kept);
+    }
     EXPECT_NE(seen.boxTexts.find(L"\n" + notChanged + L"\n"), std::wstring::npos) << seen.boxTexts;
     EXPECT_EQ(seen.boxTexts.find(L"Not changed"), std::wstring::npos) << seen.boxTexts;
     EXPECT_TRUE(Holds("a.sav", 200) && Holds("b.sav", 200));
