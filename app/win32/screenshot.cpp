@@ -145,6 +145,7 @@ void WaitPainted(HWND window) {
         }
         Pump(50);
     }
+    Pump(250); // Wine puts what was painted on the display only a moment later
     ::GdiFlush();
 }
 
