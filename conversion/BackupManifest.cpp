@@ -263,9 +263,15 @@ std::string ComposeManifest(const BackupManifest& manifest) {
     text += "time " + std::to_string(manifest.time) + "\n";
     text += "value " + std::to_string(manifest.value) + "\n";
     for (const BackupManifest::Save& save : manifest.saves) {
-        text += "save " + std::to_string(save.file) + " " + save.originalSha256 + " " +
-                save.writtenSha256 + " " + PercentEncode(save.name) +
-                (save.before ? " " + std::to_string(*save.before) : std::string()) + "\n";
+        // Appended piece by piece: GCC 12's release build takes a literal glued before a
+        // string for an overlapping copy.
+        text.append("save ").append(std::to_string(save.file)).append(" ");
+        text.append(save.originalSha256).append(" ").append(save.writtenSha256).append(" ");
+        text.append(PercentEncode(save.name));
+        if (save.before) {
+            text.append(" ").append(std::to_string(*save.before));
+        }
+        text.append("\n");
     }
     if (manifest.complete) {
         text += "complete\n";
