@@ -621,7 +621,9 @@ TEST(WindowModel, ReadingStopsForAnotherFolderAndForABatch) {
     EXPECT_FALSE(window.model->ReadingVersions());
     ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
     ASSERT_EQ(window.view.reports.size(), 1u);
-    EXPECT_EQ(window.view.reports[0].box.text.rfind("Changed versions DLC in 2 files\n\n", 0), 0u);
+    EXPECT_EQ(window.view.reports[0].box.text.rfind("Changed versions DLC in 2 files\n\n", 0), 0u)
+        << window.view.reports[0].box.text << "\n"
+        << window.view.reports[0].box.details;
     EXPECT_FALSE(window.view.reports[0].warning);
     // The batch shows the versions it set.
     EXPECT_EQ(window.view.Versions(),
