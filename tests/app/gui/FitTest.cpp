@@ -165,7 +165,7 @@ private slots:
             for (int n = 1; n <= 30; ++n) {
                 testsupport::WriteFile(fixture.saves + "/slot" + std::to_string(n) + ".sav", "x");
             }
-            const std::string empty = fixture.root / "Witcher Saves";
+            const std::string empty = fixture.root / "Archive Saves";
             testsupport::MakeDir(empty);
             frmMain& window = fixture.open();
             window.show();
@@ -174,7 +174,7 @@ private slots:
             auto* frame = Control<QGroupBox>(window, "GroupBox2");
             auto* list = Control<QListWidget>(window, "List");
             for (const auto& [folder, own] : {std::pair{fixture.saves, QStringLiteral("saves")},
-                                              std::pair{empty, QStringLiteral("Witcher Saves")}}) {
+                                              std::pair{empty, QStringLiteral("Archive Saves")}}) {
                 fixture.chooser->willAnswer(folder);
                 Control<QPushButton>(window, "cmdOpen")->click();
                 QCoreApplication::processEvents();
