@@ -4,11 +4,13 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyledItemDelegate>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -180,4 +182,25 @@ int RowTextWidth(const QAbstractItemView* view) {
     // The viewport is laid out once the view shows; until then it takes the whole inside.
     const int width = view->isVisible() ? view->viewport()->width() : view->contentsRect().width();
     return std::max(RowTextRect(view, QRect(0, 0, width, 1)).width(), 0);
+}
+
+void PaintWhite(QWidget* widget) {
+    QPalette palette = widget->palette();
+    if (palette.color(QPalette::Active, QPalette::WindowText).lightness() >= 128) {
+        return;
+    }
+    palette.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont LabelFont() {
+    const QString classic = QStringLiteral("MS Sans Serif");
+    QFont font = QFontDatabase::families().contains(classic)
+                     ? QFont(classic)
+                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
 }

@@ -2,8 +2,10 @@
 
 class QAbstractItemDelegate;
 class QAbstractItemView;
+class QFont;
 class QObject;
 class QStyle;
+class QWidget;
 
 // A style that draws a group box's frame as the base style does, without the faint fill some
 // styles (Fusion) lay over its inside, so a white box stays white. Owned by parent.
@@ -23,3 +25,10 @@ inline constexpr int kVersionGap = 6;
 
 // The width a row of view has for its name and version, as the version delegate draws them.
 int RowTextWidth(const QAbstractItemView* view);
+
+// White behind the controls, as the window has always been, where the theme's text is dark; on a
+// dark theme or in high contrast its own background stays, so that its light text reads.
+void PaintWhite(QWidget* widget);
+
+// The window's labels' bold font: the classic one where it is installed, else the desktop's.
+QFont LabelFont();

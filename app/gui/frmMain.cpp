@@ -18,7 +18,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -53,29 +52,6 @@ QString FromBytes(const std::string& bytes) {
 
 std::string ToBytes(const QByteArray& bytes) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-// White behind the controls, as the window has always been, where the theme's text is dark; on a
-// dark theme or in high contrast its own background stays, so that its light text reads.
-void PaintWhite(QWidget* widget) {
-    QPalette palette = widget->palette();
-    if (palette.color(QPalette::Active, QPalette::WindowText).lightness() >= 128) {
-        return;
-    }
-    palette.setColor(QPalette::Window, Qt::white);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-QFont LabelFont() {
-    const QString classic = QStringLiteral("MS Sans Serif");
-    QFont font = QFontDatabase::families().contains(classic)
-                     ? QFont(classic)
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    font.setBold(true);
-    return font;
 }
 
 // The template's words in the program's language.
