@@ -2,6 +2,7 @@
 
 #include "Drawing.h"
 #include "Pictures.h"
+#include "QtText.h"
 #include "Report.h"
 #include "WindowAccessible.h"
 #include "WindowTexts.h"
@@ -44,24 +45,6 @@ constexpr int kLabelGap = 2;
 QRect Twips(int left, int top, int width, int height) {
     return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
                  height / kTwipsPerPixel);
-}
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QByteArray& bytes) {
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-// The template's words in the program's language.
-QString Words(const char* text) {
-    return QString::fromUtf8(ostrapel::Tr(text));
-}
-
-// The same without its access key mark.
-QString Plain(const char* text) {
-    return QString::fromUtf8(ostrapel::WithoutAccessKey(ostrapel::Tr(text)));
 }
 
 } // namespace
