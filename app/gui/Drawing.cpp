@@ -1,7 +1,5 @@
 #include "Drawing.h"
 
-#include "frmMain.h"
-
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFontDatabase>
@@ -104,14 +102,14 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        const QString version = index.data(frmMain::kVersionRole).toString();
+        const QString version = index.data(listrole::kVersion).toString();
         if (version.isEmpty()) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
         QStyleOptionViewItem item = option;
         initStyleOption(&item, index);
-        const QString name = index.data(frmMain::kShownRole).toString();
+        const QString name = index.data(listrole::kShown).toString();
         item.text.clear();
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();

@@ -1,11 +1,24 @@
 #pragma once
 
+#include <QtCore/qnamespace.h>
+
 class QAbstractItemDelegate;
 class QAbstractItemView;
 class QFont;
 class QObject;
 class QStyle;
 class QWidget;
+
+// The file list's item data roles, which the window fills and the version delegate draws.
+namespace listrole {
+// An entry name's bytes exactly as the folder listing gave them.
+inline constexpr int kName = Qt::UserRole + 1;
+// The save's current version as shown ("2.00", "250", "not read"), or nothing before it has been
+// read.
+inline constexpr int kVersion = Qt::UserRole + 2;
+// The name as the list draws it (ListRow::shown).
+inline constexpr int kShown = Qt::UserRole + 3;
+} // namespace listrole
 
 // A style that draws a group box's frame as the base style does, without the faint fill some
 // styles (Fusion) lay over its inside, so a white box stays white. Owned by parent.
@@ -15,8 +28,8 @@ QStyle* NewFrameWithoutFillStyle(QObject* parent);
 // highlight colour around the button, combo box or list that has the focus. Owned by parent.
 QStyle* NewFocusCueStyle(QObject* parent);
 
-// Draws a listed save's name as shown (frmMain::kShownRole) with its version
-// (frmMain::kVersionRole) beside it, set apart on the right, in the list's narrow column; the name
+// Draws a listed save's name as shown (listrole::kShown) with its version
+// (listrole::kVersion) beside it, set apart on the right, in the list's narrow column; the name
 // gives way first when both do not fit. Rows are no wider than the list. Owned by parent.
 QAbstractItemDelegate* NewVersionDelegate(QObject* parent);
 
