@@ -1,3 +1,6 @@
+// frmMain: the window set up, and what the user does (clicks, keys, the menu, drops, closing)
+// handed to the window model.
+
 #include "frmMain.h"
 
 #include "QtText.h"
