@@ -20,9 +20,13 @@ inline constexpr int kVersion = Qt::UserRole + 2;
 inline constexpr int kShown = Qt::UserRole + 3;
 } // namespace listrole
 
-// A style that draws a group box's frame as the base style does, without the faint fill some
-// styles (Fusion) lay over its inside, so a white box stays white. Owned by parent.
-QStyle* NewFrameWithoutFillStyle(QObject* parent);
+// A style that draws a group box with its caption on the frame's top edge, the line broken
+// behind it, as the window's layout places frames within frames; nothing is laid over the box's
+// inside, so a white box stays white. Owned by parent.
+QStyle* NewGroupBoxStyle(QObject* parent);
+
+// The width such a group box gives its caption's text.
+int GroupBoxCaptionRoom(const QWidget* groupBox);
 
 // A style that draws the base style's controls with a clear focus cue: a frame in the
 // highlight colour around the button, combo box or list that has the focus. Owned by parent.

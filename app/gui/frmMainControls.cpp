@@ -56,13 +56,13 @@ void frmMain::CreateControls() {
     txt->setFocusPolicy(Qt::NoFocus);
     EP->hide();
 
-    QStyle* whiteFrames = NewFrameWithoutFillStyle(this);
+    QStyle* frames = NewGroupBoxStyle(this);
     QStyle* focusCue = NewFocusCueStyle(this);
 
     GroupBox1 = new QGroupBox(Words(ostrapel::kFrameTitle), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(Twips(120, 120, 7935, 2535));
-    GroupBox1->setStyle(whiteFrames);
+    GroupBox1->setStyle(frames);
     GroupBox1->setAccessibleName(GroupBox1->title());
     PaintWhite(GroupBox1);
 
@@ -75,7 +75,7 @@ void frmMain::CreateControls() {
     GroupBox2 = new QGroupBox(Words(ostrapel::kListTitle), GroupBox1);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(Twips(3000, 240, 1815, 2175));
-    GroupBox2->setStyle(whiteFrames);
+    GroupBox2->setStyle(frames);
     PaintWhite(GroupBox2);
 
     List = new QListWidget(GroupBox2);
