@@ -88,6 +88,9 @@ void frmMain::CreateControls() {
     // Rows as wide as the list, names cut short with the full name in the tooltip: a long
     // list lays out at once, however often versions arrive.
     List->setUniformItemSizes(true);
+    // The window model fits the frame's caption and the rows with one measure, the list's font:
+    // the caption is drawn in it too, whatever fonts the desktop gives frames and lists.
+    GroupBox2->setFont(List->font());
 
     ComboDLC = new QComboBox(GroupBox1);
     ComboDLC->setObjectName(QStringLiteral("ComboDLC"));

@@ -6,7 +6,6 @@
 #include "frmMain.h"
 
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -41,8 +40,8 @@ void frmMain::MeasureText() {
     if (!model_) {
         return;
     }
-    // The list and its frame share the window's font. Widths are rounded up, as Qt elides by
-    // the exact width: a name measured to fit must not be elided again when drawn.
+    // The list and its frame's caption are drawn in the list's font. Widths are rounded up, as Qt
+    // elides by the exact width: a name measured to fit must not be elided again when drawn.
     const QFontMetricsF metrics(List->font());
     model_->MeasureText({
         .width =
@@ -52,7 +51,7 @@ void frmMain::MeasureText() {
             },
         .listRoom = RowTextWidth(List),
         .versionGap = kVersionGap,
-        .captionRoom = GroupBox2->width() - 16,
+        .captionRoom = GroupBoxCaptionRoom(GroupBox2),
     });
 }
 
@@ -102,12 +101,12 @@ void frmMain::ShowCaption(const std::string& caption) {
 void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     const QString prefix = FromBytes(caption.prefix);
     // The model fitted the name to the room; a font that measures otherwise still cuts it.
-    const QFontMetrics metrics(GroupBox2->font());
-    const int room =
-        GroupBox2->width() - 16 -
+    const QFontMetricsF metrics(GroupBox2->font());
+    const qreal room =
+        GroupBoxCaptionRoom(GroupBox2) -
         metrics.horizontalAdvance(FromBytes(ostrapel::WithoutAccessKey(caption.prefix)));
     const QString name =
-        metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, 0));
+        metrics.elidedText(FromBytes(caption.name), Qt::ElideMiddle, std::max(room, qreal{0}));
     GroupBox2->setTitle(prefix + QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
     // The title's own access key, or else the label's, reaches the list.
     if (listKey_ != nullptr) {
