@@ -1,14 +1,14 @@
 #include "Drawing.h"
 
-#include "frmMain.h"
-
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFontMetricsF>
-#include <QImage>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QStyleOptionGroupBox>
 #include <QStyledItemDelegate>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -16,37 +16,95 @@ QRect RowTextRect(const QAbstractItemView* view, const QRect& row);
 
 namespace {
 
-// Draws a group box's frame as the base style does, without the faint fill some styles (Fusion)
-// lay over its inside, so a white box stays white.
-class FrameWithoutFillStyle final : public QProxyStyle {
+// A group box's caption starts this far in from the frame's corners, and keeps this gap from the
+// frame's line on each side.
+constexpr int kCaptionInset = 3;
+constexpr int kCaptionGap = 1;
+
+// text as it shows: its access key's '&' gone, "&&" a plain '&'.
+QString WithoutMnemonic(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
+            ++i;
+        }
+        shown += text[i];
+    }
+    return shown;
+}
+
+// Draws a group box as the window's layout places it: the caption on the frame's top edge, the
+// line broken behind it, and nothing over its inside, so a white box stays white. Frames that lie
+// inside another then read apart: the outer frame's top line runs above the inner one's caption.
+class GroupBoxStyle final : public QProxyStyle {
 public:
-    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override {
-        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+        if (control != CC_GroupBox || box == nullptr) {
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        }
+        const int captionHeight = box->text.isEmpty() ? 0 : box->fontMetrics.height();
+        const QRect frame = box->rect.adjusted(0, captionHeight / 2, 0, 0);
+        switch (sub) {
+        case SC_GroupBoxFrame:
+            return frame;
+        case SC_GroupBoxLabel: {
+            if (box->text.isEmpty()) {
+                return {};
+            }
+            const int text = box->fontMetrics.horizontalAdvance(WithoutMnemonic(box->text));
+            const int room = std::max(box->rect.width() - 2 * (kCaptionInset + kCaptionGap), 0);
+            return {box->rect.left() + kCaptionInset, box->rect.top(),
+                    std::min(text, room) + 2 * kCaptionGap, captionHeight};
+        }
+        case SC_GroupBoxContents:
+            return frame.adjusted(1, captionHeight - captionHeight / 2, -1, -1);
+        default:
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+        if (control != CC_GroupBox || box == nullptr ||
+            (box->subControls & SC_GroupBoxCheckBox) != 0) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
             return;
         }
-        const qreal ratio =
-            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1;
-        QImage layer(option->rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        layer.setDevicePixelRatio(ratio);
-        layer.fill(Qt::transparent);
-        {
-            QPainter layerPainter(&layer);
-            layerPainter.translate(-option->rect.topLeft());
-            QProxyStyle::drawPrimitive(element, option, &layerPainter, widget);
+        const QRect frame = subControlRect(control, option, SC_GroupBoxFrame, widget);
+        const QRect caption = subControlRect(control, option, SC_GroupBoxLabel, widget);
+        painter->save();
+        if ((box->subControls & SC_GroupBoxFrame) != 0 &&
+            (box->features & QStyleOptionFrame::Flat) == 0) {
+            // A line between the theme's text and its background: grey on white, and still seen
+            // on a dark theme or in high contrast.
+            const QColor text = box->palette.color(QPalette::WindowText);
+            const QColor back = box->palette.color(QPalette::Window);
+            constexpr qreal kTextShare = 0.3;
+            const auto mixed = [](qreal a, qreal b) { return a + (b - a) * kTextShare; };
+            QColor line;
+            line.setRgbF(static_cast<float>(mixed(back.redF(), text.redF())),
+                         static_cast<float>(mixed(back.greenF(), text.greenF())),
+                         static_cast<float>(mixed(back.blueF(), text.blueF())));
+            painter->setClipRegion(QRegion(frame).subtracted(QRegion(caption)));
+            painter->setPen(QPen(line, 1));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(frame.adjusted(0, 0, -1, -1));
+            painter->setClipping(false);
         }
-        // The line is drawn well opaque; the fill is a tint of a few percent.
-        constexpr int kFillAlpha = 32;
-        for (int y = 0; y < layer.height(); ++y) {
-            auto* pixels = reinterpret_cast<QRgb*>(layer.scanLine(y));
-            for (int x = 0; x < layer.width(); ++x) {
-                if (qAlpha(pixels[x]) < kFillAlpha) {
-                    pixels[x] = 0;
-                }
+        if ((box->subControls & SC_GroupBoxLabel) != 0 && !box->text.isEmpty()) {
+            int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic;
+            if (proxy()->styleHint(SH_UnderlineShortcut, option, widget) == 0) {
+                flags |= Qt::TextHideMnemonic;
             }
+            proxy()->drawItemText(painter, caption.adjusted(kCaptionGap, 0, -kCaptionGap, 0), flags,
+                                  box->palette, (box->state & State_Enabled) != 0, box->text,
+                                  QPalette::WindowText);
         }
-        painter->drawImage(option->rect.topLeft(), layer);
+        painter->restore();
     }
 };
 
@@ -102,14 +160,14 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        const QString version = index.data(frmMain::kVersionRole).toString();
+        const QString version = index.data(listrole::kVersion).toString();
         if (version.isEmpty()) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
         QStyleOptionViewItem item = option;
         initStyleOption(&item, index);
-        const QString name = index.data(frmMain::kShownRole).toString();
+        const QString name = index.data(listrole::kShown).toString();
         item.text.clear();
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
@@ -150,8 +208,8 @@ public:
 
 } // namespace
 
-QStyle* NewFrameWithoutFillStyle(QObject* parent) {
-    auto* style = new FrameWithoutFillStyle;
+QStyle* NewGroupBoxStyle(QObject* parent) {
+    auto* style = new GroupBoxStyle;
     style->setParent(parent);
     return style;
 }
@@ -176,8 +234,33 @@ QRect RowTextRect(const QAbstractItemView* view, const QRect& row) {
     return text;
 }
 
+int GroupBoxCaptionRoom(const QWidget* groupBox) {
+    return std::max(groupBox->width() - 2 * (kCaptionInset + kCaptionGap), 0);
+}
+
 int RowTextWidth(const QAbstractItemView* view) {
     // The viewport is laid out once the view shows; until then it takes the whole inside.
     const int width = view->isVisible() ? view->viewport()->width() : view->contentsRect().width();
     return std::max(RowTextRect(view, QRect(0, 0, width, 1)).width(), 0);
+}
+
+void PaintWhite(QWidget* widget) {
+    QPalette palette = widget->palette();
+    if (palette.color(QPalette::Active, QPalette::WindowText).lightness() >= 128) {
+        return;
+    }
+    palette.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont LabelFont() {
+    const QString classic = QStringLiteral("MS Sans Serif");
+    QFont font = QFontDatabase::families().contains(classic)
+                     ? QFont(classic)
+                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
 }

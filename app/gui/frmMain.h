@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drawing.h"
 #include "WindowModel.h"
 #include "WindowView.h"
 #include "mdlReportBox.h"
@@ -41,13 +42,10 @@ public:
     using QuestionPresenter =
         std::function<bool(QWidget* owner, const ostrapel::Question& question)>;
 
-    // Item data role holding an entry name's bytes exactly as the folder listing gave them.
-    static constexpr int kNameRole = Qt::UserRole + 1;
-    // Item data role holding the save's current version as shown ("2.00", "250", "not read"),
-    // or nothing before it has been read.
-    static constexpr int kVersionRole = Qt::UserRole + 2;
-    // Item data role holding the name as the list draws it (ListRow::shown).
-    static constexpr int kShownRole = Qt::UserRole + 3;
+    // The list's item data roles (listrole in Drawing.h).
+    static constexpr int kNameRole = listrole::kName;
+    static constexpr int kVersionRole = listrole::kVersion;
+    static constexpr int kShownRole = listrole::kShown;
 
     // Start-up: clears the work folder of appDir, makes appDir current and fills the versions.
     explicit frmMain(std::string appDir = ostrapel::ProgramFolder(),

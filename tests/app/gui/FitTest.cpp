@@ -2,6 +2,7 @@
 // window's own fonts against the room its control has. Run at 100%, 150% and 200% (QT_SCALE_FACTOR,
 // as Qt scales the window on such a screen).
 
+#include "Drawing.h"
 #include "GuiTestSupport.h"
 #include "WindowTexts.h"
 #include "Words.h"
@@ -37,14 +38,14 @@ int Needed(const QWidget& widget, const QString& text) {
         std::ceil(QFontMetricsF(widget.font(), &widget).horizontalAdvance(text)));
 }
 
-// The room a control gives its text: a label's contents, a frame's title between its margins
-// (as the window fits its list's caption), a button's face without the style's margins.
+// The room a control gives its text: a label's contents, a frame's caption as the frame draws it,
+// a button's face without the style's margins.
 int Room(const QWidget& widget) {
     if (const auto* label = qobject_cast<const QLabel*>(&widget)) {
         return label->contentsRect().width() - 2 * label->margin();
     }
     if (qobject_cast<const QGroupBox*>(&widget) != nullptr) {
-        return widget.width() - 16;
+        return GroupBoxCaptionRoom(&widget);
     }
     const auto& button = static_cast<const QPushButton&>(widget);
     QStyleOptionButton option;
@@ -151,8 +152,9 @@ private slots:
     }
 
     // The list's caption, in every language, names a listed folder whole and fits its room,
-    // the list with a scroll bar, and an empty folder too; Alt and the label's key reach the
-    // list whatever the caption keeps.
+    // the list with a scroll bar, and an empty folder too, keeping its label wherever the label
+    // and the name fit together; Alt and the label's key reach the list whatever the caption
+    // keeps.
     void captionsNameTheFolderInEveryLanguage() {
         std::vector<std::string> languages = {"en"};
         for (const std::string& language : ostrapel::AvailableLanguages()) {
@@ -173,6 +175,8 @@ private slots:
             QVERIFY(QTest::qWaitForWindowActive(&window));
             auto* frame = Control<QGroupBox>(window, "GroupBox2");
             auto* list = Control<QListWidget>(window, "List");
+            const QString label = QString::fromUtf8(ostrapel::WithoutAccessKey(
+                ostrapel::CaptionBeforeName(ostrapel::Tr(ostrapel::kListTitle))));
             for (const auto& [folder, own] : {std::pair{fixture.saves, QStringLiteral("saves")},
                                               std::pair{empty, QStringLiteral("Archive Saves")}}) {
                 fixture.chooser->willAnswer(folder);
@@ -184,6 +188,14 @@ private slots:
                     failures << QStringLiteral("%1: \"%2\" (%3 of %4 px)")
                                     .arg(QString::fromStdString(language), title)
                                     .arg(Needed(*frame, title))
+                                    .arg(Room(*frame));
+                }
+                const QString labelled = label + own;
+                if (Needed(*frame, labelled) <= Room(*frame) && !title.startsWith(label)) {
+                    failures << QStringLiteral("%1: \"%2\" without its label, \"%3\" fits "
+                                               "(%4 of %5 px)")
+                                    .arg(QString::fromStdString(language), title, labelled)
+                                    .arg(Needed(*frame, labelled))
                                     .arg(Room(*frame));
                 }
                 Control<QPushButton>(window, "cmdOpen")->setFocus();
