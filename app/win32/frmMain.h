@@ -116,6 +116,9 @@ public:
     void Close() override;
 
 private:
+    static constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
+    static constexpr UINT_PTR kPaceTimer = 1;
+
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                           UINT_PTR id, DWORD_PTR data);
@@ -130,6 +133,13 @@ private:
     COLORREF BackgroundColour() const {
         return highContrast_ ? ::GetSysColor(COLOR_WINDOW) : RGB(255, 255, 255);
     }
+    // The text and background colours of a static control or a button, set into dc; the brush
+    // to paint its background with.
+    HBRUSH ColourControl(HDC dc, HWND control) const;
+    // Draws an owner-drawn control (the logo, a row of the file list); false for another.
+    bool DrawItem(const DRAWITEMSTRUCT& item) const;
+    // A container's background, as a group box paints none of its own.
+    void EraseContainer(HWND container, HDC dc) const;
     // Places every control and makes the fonts and pictures for dpi_.
     void LayOut();
     HWND ParentOf(int id) const;
