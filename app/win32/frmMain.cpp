@@ -285,9 +285,18 @@ void frmMain::LayOut() {
     for (int id : {int{kLabelBase}, kLabelBase + 1}) {
         mdlLayout::FitLabel(Control(id), labelFont_, frame.left, Scale(kLabelGap));
     }
-    ShowListCaption(listCaption_);
+    FitListCaption();
     TellRowsInView();
     ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void frmMain::FitListCaption() {
+    ostrapel::ListCaption shown = listCaption_;
+    if (shown.name.empty() && shown.total == 0) {
+        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
+    }
+    mdlFileList::SetCaption(GroupBox2_,
+                            mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_));
 }
 
 frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {

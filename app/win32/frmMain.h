@@ -143,6 +143,9 @@ private:
     // Places every control and makes the fonts and pictures for dpi_.
     void LayOut();
     HWND ParentOf(int id) const;
+    // The file list's frame shows listCaption_ fitted to its width; the label alone marks its
+    // access key.
+    void FitListCaption();
     int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     void ListMouseMoved(LPARAM at);
     // Tells the model which rows the list shows, whose versions it reads first.

@@ -234,16 +234,6 @@ void frmMain::ListMouseMoved(LPARAM at) {
     }
 }
 
-void frmMain::RefreshTip() {
-    // The list's tip asks for its text again (TTN_GETDISPINFO), and a tip showing is redrawn.
-    TTTOOLINFOW tip{};
-    tip.cbSize = sizeof tip;
-    tip.hwnd = hwnd_;
-    tip.uId = reinterpret_cast<UINT_PTR>(Control(kList));
-    tip.lpszText = LPSTR_TEXTCALLBACKW;
-    ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
-}
-
 bool frmMain::TakeAccessKey(const MSG& message) {
     if (message.message != WM_SYSCHAR || hwnd_ == nullptr ||
         (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {

@@ -6,11 +6,11 @@
 #include "mdlReportBox.h"
 #include "system/windows/WindowsText.h"
 
+#include <commctrl.h>
 #include <shobjidl.h>
 
 namespace {
 
-using ostrapel::win::Utf8;
 using ostrapel::win::Wide;
 
 } // namespace
@@ -45,6 +45,16 @@ void frmMain::Select(std::size_t index) {
     ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
 }
 
+void frmMain::RefreshTip() {
+    // The list's tip asks for its text again (TTN_GETDISPINFO), and a tip showing is redrawn.
+    TTTOOLINFOW tip{};
+    tip.cbSize = sizeof tip;
+    tip.hwnd = hwnd_;
+    tip.uId = reinterpret_cast<UINT_PTR>(Control(kList));
+    tip.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
+}
+
 void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
     HWND focus = ::GetFocus();
     const bool focusInside = focus != nullptr && ::IsChild(hwnd_, focus);
@@ -73,12 +83,7 @@ void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
     if (busy_ && caption.total > 0 && taskbar_) {
         taskbar_(hwnd_, TBPF_NORMAL, caption.done, caption.total);
     }
-    ostrapel::ListCaption shown = caption;
-    if (shown.name.empty() && shown.total == 0) {
-        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
-    }
-    mdlFileList::SetCaption(GroupBox2_,
-                            mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_));
+    FitListCaption();
 }
 
 void frmMain::ShowValue(const std::string& value) {
