@@ -192,6 +192,7 @@ void frmMain::CreateControls() {
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
+    FileList_ = list;
     HWND combo = create(WC_COMBOBOXW, Wide(ostrapel::Tr("Select DLC Version")).c_str(),
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
     HWND open = create(WC_BUTTONW, openWords.c_str(),
@@ -214,7 +215,7 @@ void frmMain::CreateControls() {
     }
 
     // The open button shows no caption: its tooltip says what it does. A row's tooltip gives
-    // its whole name and version.
+    // its whole name and version; the list relays its mouse to it (ContainerProc).
     tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                               nullptr, instance_, nullptr);
@@ -223,7 +224,7 @@ void frmMain::CreateControls() {
          {std::pair{open, openTip.data()}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
         TTTOOLINFOW tip{};
         tip.cbSize = sizeof tip;
-        tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tip.uFlags = TTF_IDISHWND | (tool == list ? 0 : TTF_SUBCLASS);
         tip.hwnd = hwnd_;
         tip.uId = reinterpret_cast<UINT_PTR>(tool);
         tip.lpszText = text;
@@ -238,10 +239,16 @@ void frmMain::CreateControls() {
             return mdlFileList::AccessibleText(rows_, listCaption_, child, description);
         });
 
-    // Containers pass their children's notifications on to the window; the list its mouse.
+    // Containers pass their children's notifications on to the window; the list its mouse. Their
+    // window procedures are replaced, not subclassed through the common controls: under Wine
+    // every message through such a subclass asks the server for the window's properties, and
+    // filling or emptying the list sends a message a name, to the list and to its frame.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
-        ::SetWindowSubclass(container, &frmMain::ContainerProc, 1,
-                            reinterpret_cast<DWORD_PTR>(this));
+        ::SetWindowLongPtrW(container, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        containerProcs_.emplace_back(
+            container,
+            reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+                container, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&frmMain::ContainerProc))));
     }
     ::SetFocus(open);
 }
@@ -268,7 +275,7 @@ void frmMain::LayOut() {
         ::SendMessageW(Control(at.id), WM_SETFONT,
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);
     }
-    mdlLayout::FitListItems(Control(kList), uiFont_);
+    mdlLayout::FitListItems(FileList_, uiFont_);
     MeasureText();
     mdlLayout::FitComboField(Control(kComboDLC), Scale(315 / 15));
     HICON open = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OPEN_FOLDER),
@@ -334,7 +341,7 @@ frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
 }
 
 void frmMain::TellRowsInView() {
-    HWND list = Control(kList);
+    HWND list = FileList_;
     if (!model_ || rows_.empty() || list == nullptr) {
         return;
     }
@@ -350,7 +357,7 @@ void frmMain::TellRowsInView() {
 }
 
 void frmMain::MeasureText() {
-    HWND list = Control(kList);
+    HWND list = FileList_;
     if (!model_ || list == nullptr || uiFont_ == nullptr) {
         return;
     }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -120,8 +121,8 @@ private:
     static constexpr UINT_PTR kPaceTimer = 1;
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR data);
+    // The frames' and the file list's window procedure, put before their own.
+    static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateControls();
@@ -176,7 +177,10 @@ private:
     HWND EP_ = nullptr;
     HWND GroupBox1_ = nullptr;
     HWND GroupBox2_ = nullptr;
+    HWND FileList_ = nullptr;
     HWND tips_ = nullptr;
+    // Each container's own window procedure, which ContainerProc passes on to.
+    std::vector<std::pair<HWND, WNDPROC>> containerProcs_;
     HFONT labelFont_ = nullptr;
     HFONT uiFont_ = nullptr;
     HBRUSH white_ = nullptr;

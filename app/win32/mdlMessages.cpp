@@ -17,15 +17,24 @@ using ostrapel::win::Wide;
 
 } // namespace
 
-LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR id, DWORD_PTR data) {
-    (void)id;
-    auto* window = reinterpret_cast<frmMain*>(data);
-    if (hwnd == window->Control(kList)) {
+LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* window = reinterpret_cast<frmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    WNDPROC own = nullptr;
+    for (const auto& [container, proc] : window->containerProcs_) {
+        own = container == hwnd ? proc : own;
+    }
+    const auto pass = [&] { return ::CallWindowProcW(own, hwnd, message, wParam, lParam); };
+    if (hwnd == window->FileList_) {
+        if (mdlFileList::ForTheTip(message)) {
+            MSG relayed{hwnd, message, wParam, lParam, 0, {}};
+            ::SendMessageW(window->tips_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+        }
         if (message == WM_MOUSEMOVE) {
             window->ListMouseMoved(lParam);
         }
-        switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
+        // The keyboard's state only for F10: a message to the list asks nothing of the server.
+        switch (mdlFileList::MenuKey(message, wParam,
+                                     wParam == VK_F10 && ::GetKeyState(VK_SHIFT) < 0)) {
         case mdlFileList::KeyStep::OpenMenu:
             window->List_ContextMenu(MAKELPARAM(-1, -1));
             return 0;
@@ -34,7 +43,7 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         case mdlFileList::KeyStep::Pass:
             break;
         }
-        const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+        const LRESULT result = pass();
         if (message == WM_SIZE) {
             window->MeasureText(); // a scroll bar came or went
         }
@@ -55,12 +64,12 @@ LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, 
         return window->Handle(message, wParam, lParam);
     case WM_CONTEXTMENU:
         // The file list's menu; the list box passes the request on to its frame.
-        if (reinterpret_cast<HWND>(wParam) == window->Control(kList)) {
+        if (reinterpret_cast<HWND>(wParam) == window->FileList_) {
             return window->Handle(message, wParam, lParam);
         }
-        return ::DefSubclassProc(hwnd, message, wParam, lParam);
+        return pass();
     default:
-        return ::DefSubclassProc(hwnd, message, wParam, lParam);
+        return pass();
     }
 }
 
@@ -101,7 +110,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY: {
         auto* tip = reinterpret_cast<NMTTDISPINFOW*>(lParam);
         if (tip->hdr.code == TTN_GETDISPINFOW &&
-            tip->hdr.idFrom == reinterpret_cast<UINT_PTR>(Control(kList))) {
+            tip->hdr.idFrom == reinterpret_cast<UINT_PTR>(FileList_)) {
             const bool over = hovered_ >= 0 && static_cast<std::size_t>(hovered_) < rows_.size();
             // Below the rows, the listed folder.
             tipText_ = over ? Wide(rows_[static_cast<std::size_t>(hovered_)].tooltip)
@@ -112,7 +121,7 @@ LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == Control(kList)) {
+        if (reinterpret_cast<HWND>(wParam) == FileList_) {
             List_ContextMenu(lParam);
             return 0;
         }
@@ -227,7 +236,7 @@ void frmMain::ComboDLC_Change() {
 }
 
 void frmMain::ListMouseMoved(LPARAM at) {
-    const int row = mdlFileList::RowAt(Control(kList), at);
+    const int row = mdlFileList::RowAt(FileList_, at);
     if (row != hovered_) {
         hovered_ = row;
         RefreshTip();
@@ -256,7 +265,7 @@ bool frmMain::TakeAccessKey(const MSG& message) {
             ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(message.wParam)))) {
         return false;
     }
-    ::SetFocus(Control(kList));
+    ::SetFocus(FileList_);
     return true;
 }
 
@@ -282,7 +291,7 @@ frmMain::Menu frmMain::CreateFileListMenu() const {
 }
 
 void frmMain::List_ContextMenu(LPARAM at) {
-    const POINT point = mdlFileList::MenuPoint(Control(kList), at);
+    const POINT point = mdlFileList::MenuPoint(FileList_, at);
     const Menu menu = CreateFileListMenu();
     // The choice comes back as WM_COMMAND with kMnuRestore plus the item's index.
     ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,

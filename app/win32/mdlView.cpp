@@ -26,7 +26,7 @@ void frmMain::ShowStartupNotice() {
 void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
     rows_ = rows;
     hovered_ = -1;
-    mdlFileList::Fill(Control(kList), rows_);
+    mdlFileList::Fill(FileList_, rows_);
     TellRowsInView();
 }
 
@@ -35,14 +35,14 @@ void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
         return;
     }
     rows_[index] = row;
-    mdlFileList::RedrawRow(Control(kList), index);
+    mdlFileList::RedrawRow(FileList_, index);
     if (static_cast<int>(index) == hovered_) {
         RefreshTip();
     }
 }
 
 void frmMain::Select(std::size_t index) {
-    ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
+    ::SendMessageW(FileList_, LB_SETCURSEL, index, 0);
 }
 
 void frmMain::RefreshTip() {
@@ -50,7 +50,7 @@ void frmMain::RefreshTip() {
     TTTOOLINFOW tip{};
     tip.cbSize = sizeof tip;
     tip.hwnd = hwnd_;
-    tip.uId = reinterpret_cast<UINT_PTR>(Control(kList));
+    tip.uId = reinterpret_cast<UINT_PTR>(FileList_);
     tip.lpszText = LPSTR_TEXTCALLBACKW;
     ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
 }

@@ -975,6 +975,20 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
+
+    // The list hands its mouse on to its tooltip itself: the pointer resting over a row shows it.
+    RECT item{};
+    ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(shortRow),
+                   reinterpret_cast<LPARAM>(&item));
+    POINT at{item.left + 4, (item.top + item.bottom) / 2};
+    const LPARAM inList = MAKELPARAM(at.x, at.y);
+    ::ClientToScreen(list, &at);
+    ::SetCursorPos(at.x, at.y);
+    ::SendMessageW(list, WM_MOUSEMOVE, 0, inList);
+    EXPECT_TRUE(Wait([] {
+        HWND tips = ::FindWindowW(TOOLTIPS_CLASSW, nullptr);
+        return tips != nullptr && ::IsWindowVisible(tips) && Text(tips) == L"one.sav: 1.00";
+    }));
 }
 
 // The rows scrolled into view during the reading are read next.
