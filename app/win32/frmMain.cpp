@@ -4,6 +4,7 @@
 #include "mdlAccessibility.h"
 #include "mdlFileList.h"
 #include "mdlLayout.h"
+#include "mdlPictureButton.h"
 #include "mdlTaskbar.h"
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
@@ -145,6 +146,11 @@ bool frmMain::SystemHighContrast() {
 void frmMain::FollowSystemColours() {
     highContrast_ = contrastProbe_();
     ::SetClassLongPtrW(hwnd_, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(Background()));
+    // The open button draws its picture itself, but in high contrast the window does.
+    HWND open = Control(kCmdOpen);
+    ::SetWindowLongPtrW(
+        open, GWL_STYLE,
+        mdlPictureButton::StyleFor(::GetWindowLongPtrW(open, GWL_STYLE), highContrast_));
     ::RedrawWindow(hwnd_, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }

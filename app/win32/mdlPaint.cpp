@@ -3,6 +3,7 @@
 
 #include "frmMain.h"
 #include "mdlFileList.h"
+#include "mdlPictureButton.h"
 
 HBRUSH frmMain::ColourControl(HDC dc, HWND control) const {
     // The window and both frames are white (the scheme's window colour in high contrast);
@@ -24,6 +25,11 @@ bool frmMain::DrawItem(const DRAWITEMSTRUCT& item) const {
         ::DrawIconEx(item.hDC, item.rcItem.left, item.rcItem.top, logo_,
                      item.rcItem.right - item.rcItem.left, item.rcItem.bottom - item.rcItem.top, 0,
                      nullptr, DI_NORMAL);
+        return true;
+    }
+    if (item.CtlID == kCmdOpen) {
+        // Owner-drawn in high contrast only (FollowSystemColours).
+        mdlPictureButton::Draw(item, openFolder_, Scale(32));
         return true;
     }
     if (item.CtlID == kList) {
