@@ -3,16 +3,13 @@
 #include "Words.h"
 #include "mdlAccessibility.h"
 #include "mdlFileList.h"
-#include "mdlKeys.h"
 #include "mdlLayout.h"
-#include "mdlReportBox.h"
+#include "mdlPictureButton.h"
 #include "mdlTaskbar.h"
 #include "resources/resource.h"
 #include "system/windows/WindowsText.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
-#include <shobjidl.h>
 
 namespace {
 
@@ -20,8 +17,6 @@ using ostrapel::win::Utf8;
 using ostrapel::win::Wide;
 
 constexpr wchar_t kWindowClass[] = L"OstrapelMain";
-constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
-constexpr UINT_PTR kPaceTimer = 1;
 constexpr int kLabelGap = 2;
 
 // Where each control lies in its container.
@@ -151,6 +146,11 @@ bool frmMain::SystemHighContrast() {
 void frmMain::FollowSystemColours() {
     highContrast_ = contrastProbe_();
     ::SetClassLongPtrW(hwnd_, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(Background()));
+    // The open button draws its picture itself, but in high contrast the window does.
+    HWND open = Control(kCmdOpen);
+    ::SetWindowLongPtrW(
+        open, GWL_STYLE,
+        mdlPictureButton::StyleFor(::GetWindowLongPtrW(open, GWL_STYLE), highContrast_));
     ::RedrawWindow(hwnd_, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
@@ -198,6 +198,7 @@ void frmMain::CreateControls() {
                        visible | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                            LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                        kList, WS_EX_CLIENTEDGE);
+    FileList_ = list;
     HWND combo = create(WC_COMBOBOXW, Wide(ostrapel::Tr("Select DLC Version")).c_str(),
                         visible | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kComboDLC);
     HWND open = create(WC_BUTTONW, openWords.c_str(),
@@ -220,7 +221,7 @@ void frmMain::CreateControls() {
     }
 
     // The open button shows no caption: its tooltip says what it does. A row's tooltip gives
-    // its whole name and version.
+    // its whole name and version; the list relays its mouse to it (ContainerProc).
     tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                               nullptr, instance_, nullptr);
@@ -229,7 +230,7 @@ void frmMain::CreateControls() {
          {std::pair{open, openTip.data()}, std::pair{list, LPSTR_TEXTCALLBACKW}}) {
         TTTOOLINFOW tip{};
         tip.cbSize = sizeof tip;
-        tip.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tip.uFlags = TTF_IDISHWND | (tool == list ? 0 : TTF_SUBCLASS);
         tip.hwnd = hwnd_;
         tip.uId = reinterpret_cast<UINT_PTR>(tool);
         tip.lpszText = text;
@@ -244,10 +245,16 @@ void frmMain::CreateControls() {
             return mdlFileList::AccessibleText(rows_, listCaption_, child, description);
         });
 
-    // Containers pass their children's notifications on to the window; the list its mouse.
+    // Containers pass their children's notifications on to the window; the list its mouse. Their
+    // window procedures are replaced, not subclassed through the common controls: under Wine
+    // every message through such a subclass asks the server for the window's properties, and
+    // filling or emptying the list sends a message a name, to the list and to its frame.
     for (HWND container : {EP_, GroupBox1_, GroupBox2_, list}) {
-        ::SetWindowSubclass(container, &frmMain::ContainerProc, 1,
-                            reinterpret_cast<DWORD_PTR>(this));
+        ::SetWindowLongPtrW(container, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        containerProcs_.emplace_back(
+            container,
+            reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+                container, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&frmMain::ContainerProc))));
     }
     ::SetFocus(open);
 }
@@ -274,7 +281,7 @@ void frmMain::LayOut() {
         ::SendMessageW(Control(at.id), WM_SETFONT,
                        reinterpret_cast<WPARAM>(at.id >= kLabelBase ? labelFont_ : uiFont_), TRUE);
     }
-    mdlLayout::FitListItems(Control(kList), uiFont_);
+    mdlLayout::FitListItems(FileList_, uiFont_);
     MeasureText();
     mdlLayout::FitComboField(Control(kComboDLC), Scale(315 / 15));
     HICON open = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_OPEN_FOLDER),
@@ -291,9 +298,18 @@ void frmMain::LayOut() {
     for (int id : {int{kLabelBase}, kLabelBase + 1}) {
         mdlLayout::FitLabel(Control(id), labelFont_, frame.left, Scale(kLabelGap));
     }
-    ShowListCaption(listCaption_);
+    FitListCaption();
     TellRowsInView();
     ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void frmMain::FitListCaption() {
+    ostrapel::ListCaption shown = listCaption_;
+    if (shown.name.empty() && shown.total == 0) {
+        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
+    }
+    mdlFileList::SetCaption(GroupBox2_,
+                            mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_));
 }
 
 frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
@@ -330,260 +346,8 @@ frmMain::TextRoom frmMain::RoomFor(ostrapel::FittedControl control) const {
     return {};
 }
 
-LRESULT CALLBACK frmMain::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR id, DWORD_PTR data) {
-    (void)id;
-    auto* window = reinterpret_cast<frmMain*>(data);
-    if (hwnd == window->Control(kList)) {
-        if (message == WM_MOUSEMOVE) {
-            window->ListMouseMoved(lParam);
-        }
-        switch (mdlFileList::MenuKey(message, wParam, ::GetKeyState(VK_SHIFT) < 0)) {
-        case mdlFileList::KeyStep::OpenMenu:
-            window->List_ContextMenu(MAKELPARAM(-1, -1));
-            return 0;
-        case mdlFileList::KeyStep::Swallow:
-            return 0;
-        case mdlFileList::KeyStep::Pass:
-            break;
-        }
-        const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
-        if (message == WM_SIZE) {
-            window->MeasureText(); // a scroll bar came or went
-        }
-        if (mdlFileList::MayMoveTop(message)) {
-            window->TellRowsInView();
-        }
-        return result;
-    }
-    switch (message) {
-    case WM_ERASEBKGND: {
-        // A group box paints no background of its own: white frames, EP the button face.
-        RECT area{};
-        ::GetClientRect(hwnd, &area);
-        ::FillRect(reinterpret_cast<HDC>(wParam), &area,
-                   hwnd == window->EP_ ? ::GetSysColorBrush(COLOR_BTNFACE) : window->Background());
-        return TRUE;
-    }
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_DRAWITEM:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-        return window->Handle(message, wParam, lParam);
-    case WM_CONTEXTMENU:
-        // The file list's menu; the list box passes the request on to its frame.
-        if (reinterpret_cast<HWND>(wParam) == window->Control(kList)) {
-            return window->Handle(message, wParam, lParam);
-        }
-        return ::DefSubclassProc(hwnd, message, wParam, lParam);
-    default:
-        return ::DefSubclassProc(hwnd, message, wParam, lParam);
-    }
-}
-
-LRESULT CALLBACK frmMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* window =
-            static_cast<frmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        window->hwnd_ = hwnd;
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
-    }
-    auto* window = reinterpret_cast<frmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (window == nullptr || (window->model_ == nullptr && message != WM_NCDESTROY)) {
-        return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return window->Handle(message, wParam, lParam);
-}
-
-LRESULT frmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const int code = HIWORD(wParam);
-        if (id == kCmdOpen && code == BN_CLICKED) {
-            model_->OpenClicked();
-        } else if (id == kCmdSave && code == BN_CLICKED) {
-            model_->SaveClicked();
-        } else if (id == IDOK) {
-            mdlKeys::PressFocusedButton(hwnd_);
-        } else if (id == IDCANCEL) {
-            model_->CancelPressed(); // Esc, as the dialog keys of the message loop give it
-        } else if (id == kComboDLC && code == CBN_SELCHANGE) {
-            ComboDLC_Change();
-        } else if (id >= kMnuRestore && id < kMnuRestore + kMnuRestoreItems && lParam == 0) {
-            model_->RestoreChosen(static_cast<std::size_t>(id - kMnuRestore));
-        }
-        return 0;
-    }
-    case WM_NOTIFY: {
-        auto* tip = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-        if (tip->hdr.code == TTN_GETDISPINFOW &&
-            tip->hdr.idFrom == reinterpret_cast<UINT_PTR>(Control(kList))) {
-            const bool over = hovered_ >= 0 && static_cast<std::size_t>(hovered_) < rows_.size();
-            // Below the rows, the listed folder.
-            tipText_ = over ? Wide(rows_[static_cast<std::size_t>(hovered_)].tooltip)
-                            : Wide(listCaption_.description);
-            tip->lpszText = tipText_.data();
-            return 0;
-        }
-        break;
-    }
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == Control(kList)) {
-            List_ContextMenu(lParam);
-            return 0;
-        }
-        break;
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
-        // The window and both frames are white (the scheme's window colour in high contrast);
-        // EP keeps the button face. The text takes the colour that goes with its background.
-        HWND control = reinterpret_cast<HWND>(lParam);
-        auto* dc = reinterpret_cast<HDC>(wParam);
-        if (control == EP_ || ::GetParent(control) == EP_) {
-            ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
-            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-        }
-        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-        ::SetBkColor(dc, BackgroundColour());
-        return reinterpret_cast<LRESULT>(Background());
-    }
-    case WM_DRAWITEM: {
-        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        if (item->CtlID == kImage1) {
-            // The 180-pixel logo stretched over the whole control.
-            ::FillRect(item->hDC, &item->rcItem, Background());
-            ::DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, logo_,
-                         item->rcItem.right - item->rcItem.left,
-                         item->rcItem.bottom - item->rcItem.top, 0, nullptr, DI_NORMAL);
-            return TRUE;
-        }
-        if (item->CtlID == kList) {
-            const bool listed = item->itemID < rows_.size();
-            mdlFileList::DrawItem(*item, listed ? &rows_[item->itemID] : nullptr, uiFont_, dpi_);
-            return TRUE;
-        }
-        break;
-    }
-    case WM_NEXTDLGCTL:
-        mdlKeys::NextDlgCtl(hwnd_, wParam, lParam);
-        return 0;
-    case WM_DROPFILES:
-        FilesDropped(wParam);
-        return 0;
-    case WM_SETCURSOR:
-        if (busy_) {
-            ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
-            return TRUE;
-        }
-        break;
-    case kPosted:
-        model_->Posted();
-        return 0;
-    case WM_TIMER:
-        if (wParam == kPaceTimer) {
-            ::KillTimer(hwnd_, kPaceTimer);
-            model_->PaceElapsed();
-            return 0;
-        }
-        break;
-    case WM_DPICHANGED: {
-        // Moved to a monitor of another scale: the suggested frame, the layout at the new DPI.
-        dpi_ = HIWORD(wParam);
-        const RECT& frame = *reinterpret_cast<const RECT*>(lParam);
-        ::SetWindowPos(hwnd_, nullptr, frame.left, frame.top, frame.right - frame.left,
-                       frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        LayOut();
-        return 0;
-    }
-    case WM_SYSCOLORCHANGE:
-        // The common controls hear of it only from their top-level window.
-        ::EnumChildWindows(
-            hwnd_,
-            [](HWND child, LPARAM) {
-                ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
-                return TRUE;
-            },
-            0);
-        FollowSystemColours();
-        return 0;
-    case WM_THEMECHANGED:
-        FollowSystemColours();
-        break;
-    case WM_SETTINGCHANGE:
-        if (wParam == SPI_SETHIGHCONTRAST) {
-            FollowSystemColours();
-        }
-        break;
-    case WM_QUERYENDSESSION:
-        // Sign-out or shutdown goes ahead; the work stops in WM_ENDSESSION, and meanwhile
-        // Windows names what the program is finishing.
-        if (model_->BatchRunning() || model_->RestoreRunning()) {
-            ::ShutdownBlockReasonCreate(
-                hwnd_,
-                Wide(ostrapel::Tr("Ostrapel is finishing the save under way; the others stay as "
-                                  "they were"))
-                    .c_str());
-        }
-        return TRUE;
-    case WM_ENDSESSION:
-        if (wParam != FALSE) {
-            model_->SessionEnding(); // the process may end as soon as this returns
-        }
-        ::ShutdownBlockReasonDestroy(hwnd_);
-        return 0;
-    case WM_CLOSE:
-        if (model_->CloseRequested()) {
-            ::DestroyWindow(hwnd_);
-        }
-        return 0;
-    case WM_DESTROY:
-        if (quitOnClose_) {
-            ::PostQuitMessage(0);
-        }
-        return 0;
-    case WM_NCDESTROY:
-        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        hwnd_ = nullptr;
-        return 0;
-    default:
-        break;
-    }
-    return ::DefWindowProcW(hwnd_, message, wParam, lParam);
-}
-
-void frmMain::ShowStartupNotice() {
-    const std::string notice = model_->StartupNotice();
-    if (!notice.empty()) {
-        const mdlReportBox::CentredBoxes centred(hwnd_);
-        ::MessageBoxW(hwnd_, Wide(notice).c_str(), L"Ostrapel", MB_OK | MB_ICONWARNING);
-    }
-}
-
-void frmMain::ComboDLC_Change() {
-    HWND combo = Control(kComboDLC);
-    const LRESULT index = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
-    std::wstring label;
-    if (index != CB_ERR) {
-        label.resize(static_cast<std::size_t>(
-            ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0)));
-        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
-                       reinterpret_cast<LPARAM>(label.data()));
-    }
-    model_->VersionChosen(Utf8(label));
-}
-
-void frmMain::ShowRows(const std::vector<ostrapel::ListRow>& rows) {
-    rows_ = rows;
-    hovered_ = -1;
-    mdlFileList::Fill(Control(kList), rows_);
-    TellRowsInView();
-}
-
 void frmMain::TellRowsInView() {
-    HWND list = Control(kList);
+    HWND list = FileList_;
     if (!model_ || rows_.empty() || list == nullptr) {
         return;
     }
@@ -599,7 +363,7 @@ void frmMain::TellRowsInView() {
 }
 
 void frmMain::MeasureText() {
-    HWND list = Control(kList);
+    HWND list = FileList_;
     if (!model_ || list == nullptr || uiFont_ == nullptr) {
         return;
     }
@@ -622,175 +386,4 @@ void frmMain::MeasureText() {
         .versionGap = Scale(6),
         .captionRoom = mdlFileList::CaptionRoom(GroupBox2_, dpi_),
     });
-}
-
-void frmMain::ShowRow(std::size_t index, const ostrapel::ListRow& row) {
-    if (index >= rows_.size()) {
-        return;
-    }
-    rows_[index] = row;
-    mdlFileList::RedrawRow(Control(kList), index);
-    if (static_cast<int>(index) == hovered_) {
-        RefreshTip();
-    }
-}
-
-void frmMain::Select(std::size_t index) {
-    ::SendMessageW(Control(kList), LB_SETCURSEL, index, 0);
-}
-
-void frmMain::ListMouseMoved(LPARAM at) {
-    const int row = mdlFileList::RowAt(Control(kList), at);
-    if (row != hovered_) {
-        hovered_ = row;
-        RefreshTip();
-    }
-}
-
-void frmMain::RefreshTip() {
-    // The list's tip asks for its text again (TTN_GETDISPINFO), and a tip showing is redrawn.
-    TTTOOLINFOW tip{};
-    tip.cbSize = sizeof tip;
-    tip.hwnd = hwnd_;
-    tip.uId = reinterpret_cast<UINT_PTR>(Control(kList));
-    tip.lpszText = LPSTR_TEXTCALLBACKW;
-    ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
-}
-
-void frmMain::ShowControls(const ostrapel::WindowControls& controls) {
-    HWND focus = ::GetFocus();
-    const bool focusInside = focus != nullptr && ::IsChild(hwnd_, focus);
-    HWND save = Control(kCmdSave);
-    ::EnableWindow(Control(kCmdOpen), controls.open);
-    ::EnableWindow(Control(kComboDLC), controls.combo);
-    ::EnableWindow(save, controls.save);
-    ::SetWindowTextW(save, mdlFileList::WithAccessKey(controls.saveText).c_str());
-    if (controls.busy != busy_ && taskbar_) {
-        taskbar_(hwnd_, controls.busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS, 0, 0);
-    }
-    busy_ = controls.busy;
-    // Keys go on reaching the window, Esc among them, when the focused control was locked.
-    focus = ::GetFocus();
-    if (focusInside && controls.save && (focus == nullptr || !::IsWindowEnabled(focus))) {
-        ::SetFocus(save);
-    }
-}
-
-void frmMain::ShowCaption(const std::string& caption) {
-    ::SetWindowTextW(hwnd_, Wide(caption).c_str());
-}
-
-void frmMain::ShowListCaption(const ostrapel::ListCaption& caption) {
-    listCaption_ = caption;
-    if (busy_ && caption.total > 0 && taskbar_) {
-        taskbar_(hwnd_, TBPF_NORMAL, caption.done, caption.total);
-    }
-    ostrapel::ListCaption shown = caption;
-    if (shown.name.empty() && shown.total == 0) {
-        shown.prefix = Utf8(mdlFileList::WithAccessKey(shown.prefix));
-    }
-    mdlFileList::SetCaption(GroupBox2_,
-                            mdlFileList::FittedCaption(GroupBox2_, uiFont_, shown, dpi_));
-}
-
-bool frmMain::TakeAccessKey(const MSG& message) {
-    if (message.message != WM_SYSCHAR || hwnd_ == nullptr ||
-        (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {
-        return false;
-    }
-    const std::wstring label = Wide(ostrapel::Tr(ostrapel::kListTitle));
-    const std::size_t mark = label.find(L'&');
-    wchar_t text[512] = {};
-    ::GetWindowTextW(GroupBox2_, text, 512);
-    const std::wstring shown = text;
-    bool marked = false; // an '&' not doubled: the caption carries its own access key
-    for (std::size_t at = 0; at + 1 < shown.size(); ++at) {
-        if (shown[at] == L'&') {
-            marked = marked || shown[at + 1] != L'&';
-            ++at;
-        }
-    }
-    if (mark == std::wstring::npos || mark + 1 >= label.size() || marked ||
-        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(label[mark + 1]))) !=
-            ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(message.wParam)))) {
-        return false;
-    }
-    ::SetFocus(Control(kList));
-    return true;
-}
-
-void frmMain::ShowValue(const std::string& value) {
-    ::SetWindowTextW(Control(kTxt), Wide(value).c_str());
-}
-
-void frmMain::ShowReport(const ostrapel::ReportBox& box) {
-    if (presentReport_) {
-        presentReport_(hwnd_, box);
-    }
-}
-
-void frmMain::ShowReportBox(HWND owner, const ostrapel::ReportBox& box) {
-    // The first line and the entries left grouped by reason, as many reasons as let the box fit
-    // the work area of the window's monitor; every entry left in the details.
-    const ostrapel::BoxReport report = mdlReportBox::FittingReport(owner, box);
-    mdlReportBox::Show(owner, Wide(report.text), Wide(report.details), !box.warning);
-}
-
-bool frmMain::Ask(const ostrapel::Question& question) {
-    if (ask_) {
-        return ask_(hwnd_, question);
-    }
-    const mdlReportBox::CentredBoxes centred(hwnd_);
-    return ::MessageBoxW(hwnd_, Wide(question.text).c_str(), Wide(question.title).c_str(),
-                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
-}
-
-std::optional<std::string> frmMain::ChooseFolder() {
-    mdlSHBrowseForFolder::BrowseForFolder(hwnd_, *chooser_);
-    const std::string& folder = mdlSHBrowseForFolder::SelectedFolder();
-    return folder.empty() ? std::nullopt : std::optional(folder);
-}
-
-void frmMain::RememberFolder(const std::string& folder) {
-    mdlSHBrowseForFolder::SelectFolder(folder);
-}
-
-void frmMain::StartPaceTimer(std::chrono::milliseconds delay) {
-    ::SetTimer(hwnd_, kPaceTimer, static_cast<UINT>(delay.count()), nullptr);
-}
-
-void frmMain::Close() {
-    // The way a user's close goes: the model stops the reading and empties the work folder.
-    if (hwnd_ != nullptr && model_->CloseRequested()) {
-        ::DestroyWindow(hwnd_);
-    }
-}
-
-void frmMain::FilesDropped(WPARAM drop) {
-    auto* files = reinterpret_cast<HDROP>(drop);
-    std::wstring path;
-    if (::DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0) > 0) {
-        path.resize(::DragQueryFileW(files, 0, nullptr, 0) + 1);
-        path.resize(::DragQueryFileW(files, 0, path.data(), static_cast<UINT>(path.size())));
-    }
-    ::DragFinish(files);
-    (void)model_->FolderDropped(Utf8(path));
-}
-
-frmMain::Menu frmMain::CreateFileListMenu() const {
-    Menu menu(::CreatePopupMenu());
-    const std::vector<ostrapel::RestoreMenuItem> items = model_->RestoreMenu();
-    for (std::size_t i = 0; i < items.size() && i < kMnuRestoreItems; ++i) {
-        ::AppendMenuW(menu.get(), items[i].enabled ? MF_STRING : MF_STRING | MF_GRAYED,
-                      kMnuRestore + i, Wide(items[i].text).c_str());
-    }
-    return menu;
-}
-
-void frmMain::List_ContextMenu(LPARAM at) {
-    const POINT point = mdlFileList::MenuPoint(Control(kList), at);
-    const Menu menu = CreateFileListMenu();
-    // The choice comes back as WM_COMMAND with kMnuRestore plus the item's index.
-    ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, point.x, point.y,
-                     0, hwnd_, nullptr);
 }

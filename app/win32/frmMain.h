@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -116,9 +117,12 @@ public:
     void Close() override;
 
 private:
+    static constexpr UINT kPosted = WM_APP + 1; // the model's wake-up
+    static constexpr UINT_PTR kPaceTimer = 1;
+
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR data);
+    // The frames' and the file list's window procedure, put before their own.
+    static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateControls();
@@ -130,9 +134,19 @@ private:
     COLORREF BackgroundColour() const {
         return highContrast_ ? ::GetSysColor(COLOR_WINDOW) : RGB(255, 255, 255);
     }
+    // The text and background colours of a static control or a button, set into dc; the brush
+    // to paint its background with.
+    HBRUSH ColourControl(HDC dc, HWND control) const;
+    // Draws an owner-drawn control (the logo, a row of the file list); false for another.
+    bool DrawItem(const DRAWITEMSTRUCT& item) const;
+    // A container's background, as a group box paints none of its own.
+    void EraseContainer(HWND container, HDC dc) const;
     // Places every control and makes the fonts and pictures for dpi_.
     void LayOut();
     HWND ParentOf(int id) const;
+    // The file list's frame shows listCaption_ fitted to its width; the label alone marks its
+    // access key.
+    void FitListCaption();
     int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
     void ListMouseMoved(LPARAM at);
     // Tells the model which rows the list shows, whose versions it reads first.
@@ -163,7 +177,10 @@ private:
     HWND EP_ = nullptr;
     HWND GroupBox1_ = nullptr;
     HWND GroupBox2_ = nullptr;
+    HWND FileList_ = nullptr;
     HWND tips_ = nullptr;
+    // Each container's own window procedure, which ContainerProc passes on to.
+    std::vector<std::pair<HWND, WNDPROC>> containerProcs_;
     HFONT labelFont_ = nullptr;
     HFONT uiFont_ = nullptr;
     HBRUSH white_ = nullptr;

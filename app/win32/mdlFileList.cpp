@@ -162,6 +162,21 @@ bool MayMoveTop(UINT message) {
     }
 }
 
+bool ForTheTip(UINT message) {
+    switch (message) {
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool SameNames(HWND list, const std::vector<ostrapel::ListRow>& rows) {
     if (::SendMessageW(list, LB_GETCOUNT, 0, 0) != static_cast<LRESULT>(rows.size())) {
         return false;

@@ -49,6 +49,9 @@ std::wstring AccessibleText(const std::vector<ostrapel::ListRow>& rows,
 // view, the list box's own scrolling while the mouse drags, a new size.
 bool MayMoveTop(UINT message);
 
+// The mouse messages the list relays to its tooltip (TTM_RELAYEVENT).
+bool ForTheTip(UINT message);
+
 // Whether the list's items are the rows' names, in order.
 bool SameNames(HWND list, const std::vector<ostrapel::ListRow>& rows);
 

@@ -4,8 +4,14 @@ namespace mdlKeys {
 
 void PressFocusedButton(HWND window) {
     HWND focus = ::GetFocus();
-    if (focus != nullptr && ::IsChild(window, focus) &&
-        (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON) != 0) {
+    if (focus == nullptr || !::IsChild(window, focus)) {
+        return;
+    }
+    // A push button; an owner-drawn button says only that it is a button.
+    const LRESULT code = ::SendMessageW(focus, WM_GETDLGCODE, 0, 0);
+    const bool ownerDrawn = (code & DLGC_BUTTON) != 0 &&
+                            (::GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+    if ((code & DLGC_UNDEFPUSHBUTTON) != 0 || ownerDrawn) {
         ::SendMessageW(focus, BM_CLICK, 0, 0);
     }
 }

@@ -5,7 +5,8 @@
 // The dialog keys the message loop hands the window: Enter, and the keys that move the focus.
 namespace mdlKeys {
 
-// Enter, as the dialog keys give it: the focused push button, when inside window, is pressed.
+// Enter, as the dialog keys give it: the focused push button (or owner-drawn button), when inside
+// window, is pressed.
 void PressFocusedButton(HWND window);
 
 // WM_NEXTDLGCTL: the dialog keys move the focus with it, a label's access key among them: to the

@@ -7,8 +7,8 @@
 // --report: a folder of four saves and 60 screenshots is converted to 2.00, the cipher tool
 // failing on the screenshots, and the whole screen is written with the box reporting it;
 // --report-details does the same with the details shown. The program serves as its own cipher
-// tool (see CipherTool). Each picture is taken once what it shows has painted; one that would
-// not fit the screen or comes out blank is not written (status 1).
+// tool (see mdlScene::CipherTool). Each picture is taken once what it shows has painted; one
+// that would not fit the screen or comes out blank is not written (status 1).
 // With OSTRAPEL_SHOT_HIGH_CONTRAST set, the picture shows the window in a dark high-contrast
 // scheme. --restore-menu keeps the sample saves' originals as a batch does, then writes the window
 // with the file list's right-click menu open. --restore keeps the originals of 64 saves, has the
@@ -19,20 +19,16 @@
 #include "Report.h"
 #include "conversion/Backups.h"
 #include "frmMain.h"
+#include "mdlCapture.h"
 #include "mdlOptions.h"
 #include "mdlReportBox.h"
+#include "mdlScene.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
-#include "system/Sha256.h"
 
-#include <algorithm>
-#include <array>
 #include <commctrl.h>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <objbase.h>
 #include <shellapi.h>
 #include <string>
@@ -48,196 +44,6 @@ std::string Utf8(const std::wstring& wide) {
     ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), length, nullptr, nullptr);
     utf8.resize(utf8.size() - 1);
     return utf8;
-}
-
-std::uint32_t Crc(const unsigned char* data, std::size_t size, std::uint32_t crc = 0) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            t[n] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    }
-    return ~crc;
-}
-
-void PutBigEndian(std::vector<unsigned char>& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<unsigned char>(value >> shift));
-    }
-}
-
-void Chunk(std::vector<unsigned char>& png, const char* type,
-           const std::vector<unsigned char>& data) {
-    PutBigEndian(png, static_cast<std::uint32_t>(data.size()));
-    std::vector<unsigned char> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    png.insert(png.end(), body.begin(), body.end());
-    PutBigEndian(png, Crc(body.data(), body.size()));
-}
-
-// An RGB PNG with stored (uncompressed) deflate blocks: plain, and good enough for a picture.
-std::vector<unsigned char> Png(int width, int height, const std::vector<unsigned char>& rgb) {
-    std::vector<unsigned char> raw;
-    for (int y = 0; y < height; ++y) {
-        raw.push_back(0); // no filter
-        const auto row = rgb.begin() + static_cast<std::ptrdiff_t>(y) * width * 3;
-        raw.insert(raw.end(), row, row + width * 3);
-    }
-    std::vector<unsigned char> zlib = {0x78, 0x01};
-    for (std::size_t at = 0; at < raw.size() || at == 0; at += 65535) {
-        const std::size_t size = std::min<std::size_t>(65535, raw.size() - at);
-        zlib.push_back(at + size >= raw.size() ? 1 : 0);
-        zlib.push_back(static_cast<unsigned char>(size & 0xFF));
-        zlib.push_back(static_cast<unsigned char>(size >> 8));
-        zlib.push_back(static_cast<unsigned char>(~size & 0xFF));
-        zlib.push_back(static_cast<unsigned char>((~size >> 8) & 0xFF));
-        zlib.insert(zlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                    raw.begin() + static_cast<std::ptrdiff_t>(at + size));
-        if (size == 0) {
-            break;
-        }
-    }
-    std::uint32_t a = 1;
-    std::uint32_t b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    PutBigEndian(zlib, (b << 16) | a);
-
-    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<unsigned char> header;
-    PutBigEndian(header, static_cast<std::uint32_t>(width));
-    PutBigEndian(header, static_cast<std::uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8-bit RGB
-    Chunk(png, "IHDR", header);
-    Chunk(png, "IDAT", zlib);
-    Chunk(png, "IEND", {});
-    return png;
-}
-
-void Pump(DWORD milliseconds);
-
-// Waits until window and its children have no part left to paint, at most a few seconds.
-void WaitPainted(HWND window) {
-    ::RedrawWindow(window, nullptr, nullptr,
-                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    for (int tries = 0; tries < 100; ++tries) {
-        bool pending = ::GetUpdateRect(window, nullptr, FALSE) != FALSE;
-        ::EnumChildWindows(
-            window,
-            [](HWND child, LPARAM data) -> BOOL {
-                *reinterpret_cast<bool*>(data) |= ::GetUpdateRect(child, nullptr, FALSE) != FALSE;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&pending));
-        if (!pending) {
-            break;
-        }
-        Pump(50);
-    }
-    Pump(250); // Wine puts what was painted on the display only a moment later
-    ::GdiFlush();
-}
-
-// Writes the screen's pixels from origin, width by height, as a PNG. Fails, writing nothing, on
-// an area off the screen, and on pixels all of one colour (the display had not drawn them yet)
-// after waiting a few seconds for them.
-bool Capture(POINT origin, int width, int height, const std::wstring& target) {
-    const RECT screen{
-        ::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
-        ::GetSystemMetrics(SM_XVIRTUALSCREEN) + ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
-        ::GetSystemMetrics(SM_YVIRTUALSCREEN) + ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-    if (origin.x < screen.left || origin.y < screen.top || origin.x + width > screen.right ||
-        origin.y + height > screen.bottom) {
-        std::fprintf(stderr, "the picture does not fit the screen: %dx%d at %d,%d\n", width, height,
-                     static_cast<int>(origin.x), static_cast<int>(origin.y));
-        return false;
-    }
-    HDC source = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(source);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    const auto* pixels = static_cast<const std::uint32_t*>(bits);
-    const auto blank = [&] {
-        return std::all_of(pixels, pixels + static_cast<std::ptrdiff_t>(width) * height,
-                           [first = pixels[0] & 0xFFFFFF](std::uint32_t pixel) {
-                               return (pixel & 0xFFFFFF) == first;
-                           });
-    };
-    bool copied = false;
-    for (int tries = 0; tries < 60; ++tries) {
-        copied =
-            ::BitBlt(memory, 0, 0, width, height, source, origin.x, origin.y, SRCCOPY) != FALSE;
-        ::GdiFlush();
-        if (!copied || !blank()) {
-            break;
-        }
-        Pump(50);
-    }
-    if (copied && blank()) {
-        std::fprintf(stderr, "the picture came out blank\n");
-        copied = false;
-    }
-    std::vector<unsigned char> rgb;
-    rgb.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    const auto* bytes = static_cast<const unsigned char*>(bits);
-    for (int i = 0; i < width * height; ++i) {
-        rgb.push_back(bytes[i * 4 + 2]);
-        rgb.push_back(bytes[i * 4 + 1]);
-        rgb.push_back(bytes[i * 4]);
-    }
-    ::SelectObject(memory, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, source);
-    if (!copied) {
-        return false;
-    }
-    const std::vector<unsigned char> png = Png(width, height, rgb);
-    std::ofstream out(std::filesystem::path(target), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    return static_cast<bool>(out);
-}
-
-// The window's client area, from the screen, where the controls are drawn over the window, once
-// it has painted.
-bool Capture(HWND window, const std::wstring& target) {
-    WaitPainted(window);
-    RECT client{};
-    ::GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ::ClientToScreen(window, &origin);
-    return Capture(origin, client.right, client.bottom, target);
-}
-
-void Pump(DWORD milliseconds) {
-    const DWORD until = ::GetTickCount() + milliseconds;
-    while (static_cast<LONG>(until - ::GetTickCount()) > 0) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        ::Sleep(10);
-    }
 }
 
 // The report scenes: the boxes are modal, so a timer running inside their message loops finds
@@ -296,9 +102,9 @@ void CALLBACK StepReportScene(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     at.done = true; // the capture below pumps messages, this timer's among them
-    WaitPainted(at.detailsDialog != nullptr ? at.detailsDialog : at.box);
-    at.written = Capture(POINT{0, 0}, ::GetSystemMetrics(SM_CXSCREEN),
-                         ::GetSystemMetrics(SM_CYSCREEN), at.target);
+    mdlCapture::WaitPainted(at.detailsDialog != nullptr ? at.detailsDialog : at.box);
+    at.written = mdlCapture::Capture(POINT{0, 0}, ::GetSystemMetrics(SM_CXSCREEN),
+                                     ::GetSystemMetrics(SM_CYSCREEN), at.target);
     if (at.detailsDialog != nullptr) {
         ::PostMessageW(at.detailsDialog, WM_COMMAND, IDOK, 0);
     }
@@ -347,7 +153,7 @@ void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     at.capturing = true;
-    WaitPainted(at.window);
+    mdlCapture::WaitPainted(at.window);
     // The client area, as in the other pictures, and the menu.
     RECT window{};
     RECT menu{};
@@ -356,77 +162,9 @@ void CALLBACK StepMenuScene(HWND, UINT, UINT_PTR, DWORD) {
     ::MapWindowPoints(at.window, nullptr, reinterpret_cast<POINT*>(&window), 2);
     ::GetWindowRect(at.menu, &menu);
     ::UnionRect(&both, &window, &menu);
-    at.written = Capture(POINT{both.left, both.top}, both.right - both.left, both.bottom - both.top,
-                         at.target);
+    at.written = mdlCapture::Capture(POINT{both.left, both.top}, both.right - both.left,
+                                     both.bottom - both.top, at.target);
     ::EndMenu();
-}
-
-// Keeps the originals of the saves named in a backup set, as a batch to version 2.00 does
-// before it replaces them.
-bool KeepOriginals(const std::string& app, const std::string& saves,
-                   const std::vector<std::string>& names) {
-    std::vector<ostrapel::SaveToKeep> kept;
-    for (const std::string& name : names) {
-        const std::string save = ostrapel::JoinPath(saves, name);
-        const auto identity = ostrapel::IdentityOf(save);
-        std::string content;
-        if (!identity || !ostrapel::ReadWholeFile(save, content)) {
-            return false;
-        }
-        // The set records the hash of what the batch would have written.
-        kept.push_back(
-            {name, ostrapel::Sha256Hex("converted"), *identity, ostrapel::Sha256Of(content), 100});
-    }
-    ostrapel::BackupWriter writer(ostrapel::BackupFolderFor(app), saves, 200);
-    for (const ostrapel::Phrase& reason : writer.keep(kept)) {
-        if (!reason.empty()) {
-            return false;
-        }
-    }
-    writer.finish(std::vector<bool>(kept.size(), true));
-    return true;
-}
-
-// A save as CipherTool stores it whose field holds value; no field when size leaves no room.
-std::string SaveHolding(int value, std::size_t size) {
-    std::string plain(size, 's');
-    if (size >= 790) {
-        plain[788] = static_cast<char>(value & 0xFF);
-        plain[789] = static_cast<char>(value >> 8);
-    }
-    for (char& c : plain) {
-        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
-    }
-    return plain;
-}
-
-// The cipher tool of the scenes with versions: "/decrypt:PATH" or "/encrypt:PATH" swaps the
-// bytes 0 and 1 of the file at PATH, which is its own inverse and all the batch's checks ask.
-// It fails on pictures, as the real one does. With OSTRAPEL_SHOT_SLOW set, enciphering takes a
-// second, so a batch can be caught under way.
-int CipherTool(const std::wstring& argument) {
-    const bool encipher = argument.rfind(L"/encrypt:", 0) == 0;
-    const std::filesystem::path path(argument.substr(argument.find(L':') + 1));
-    if (path.extension() == L".png") {
-        return 3;
-    }
-    if (encipher && ::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", nullptr, 0) > 0) {
-        ::Sleep(1000);
-    }
-    std::string bytes;
-    {
-        std::ifstream in(path, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            return 2;
-        }
-    }
-    for (char& c : bytes) {
-        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return out ? 0 : 2;
 }
 
 std::wstring Wide(const std::string& utf8) {
@@ -437,60 +175,13 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-// A dark high-contrast scheme for as long as it lives (OSTRAPEL_SHOT_HIGH_CONTRAST set): the
-// system's colours as Windows' "High Contrast Black" has them, put back afterwards.
-class HighContrastScheme {
-public:
-    HighContrastScheme() {
-        if (!on()) {
-            return;
-        }
-        const std::pair<int, COLORREF> scheme[] = {{COLOR_WINDOW, RGB(0, 0, 0)},
-                                                   {COLOR_WINDOWTEXT, RGB(255, 255, 255)},
-                                                   {COLOR_BTNFACE, RGB(0, 0, 0)},
-                                                   {COLOR_BTNTEXT, RGB(255, 255, 255)},
-                                                   {COLOR_HIGHLIGHT, RGB(26, 235, 255)},
-                                                   {COLOR_HIGHLIGHTTEXT, RGB(0, 0, 0)},
-                                                   {COLOR_GRAYTEXT, RGB(63, 242, 63)},
-                                                   {COLOR_WINDOWFRAME, RGB(255, 255, 255)},
-                                                   {COLOR_3DSHADOW, RGB(255, 255, 255)},
-                                                   {COLOR_3DHILIGHT, RGB(255, 255, 255)},
-                                                   {COLOR_3DDKSHADOW, RGB(255, 255, 255)},
-                                                   {COLOR_3DLIGHT, RGB(255, 255, 255)},
-                                                   {COLOR_ACTIVECAPTION, RGB(26, 235, 255)},
-                                                   {COLOR_CAPTIONTEXT, RGB(0, 0, 0)},
-                                                   {COLOR_HOTLIGHT, RGB(255, 255, 0)}};
-        for (const auto& [element, colour] : scheme) {
-            elements_.push_back(element);
-            before_.push_back(::GetSysColor(element));
-            colours_.push_back(colour);
-        }
-        ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), colours_.data());
-    }
-    ~HighContrastScheme() {
-        if (!elements_.empty()) {
-            ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), before_.data());
-        }
-    }
-    HighContrastScheme(const HighContrastScheme&) = delete;
-    HighContrastScheme& operator=(const HighContrastScheme&) = delete;
-    static bool on() {
-        return ::GetEnvironmentVariableW(L"OSTRAPEL_SHOT_HIGH_CONTRAST", nullptr, 0) > 0;
-    }
-
-private:
-    std::vector<int> elements_;
-    std::vector<COLORREF> before_;
-    std::vector<COLORREF> colours_;
-};
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> arguments = mdlOptions::Arguments();
     if (arguments.size() == 1 &&
         (arguments[0].rfind(L"/decrypt:", 0) == 0 || arguments[0].rfind(L"/encrypt:", 0) == 0)) {
-        return CipherTool(arguments[0]);
+        return mdlScene::CipherTool(arguments[0]);
     }
     mdlOptions::ChooseLanguage(arguments);
     const std::size_t given = arguments.size(); // the picture, then its scene
@@ -537,17 +228,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (versions) {
             // A short profile that cannot be read, and three saves at different versions.
             const std::pair<const char*, std::string> sample[] = {
-                {"profile.sav", SaveHolding(0, 100)},
-                {"slot1.sav", SaveHolding(200, 4096)},
-                {"slot2.sav", SaveHolding(100, 4096)},
-                {"slot3.sav", SaveHolding(250, 4096)}};
+                {"profile.sav", mdlScene::SaveHolding(0, 100)},
+                {"slot1.sav", mdlScene::SaveHolding(200, 4096)},
+                {"slot2.sav", mdlScene::SaveHolding(100, 4096)},
+                {"slot3.sav", mdlScene::SaveHolding(250, 4096)}};
             for (const auto& [name, bytes] : sample) {
                 (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0, bytes);
             }
         } else {
             for (const char* name : {"profile.sav", "slot1.sav", "slot2.sav", "slot3.sav"}) {
                 (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0,
-                                             SaveHolding(100, 4096));
+                                             mdlScene::SaveHolding(100, 4096));
             }
             for (int i = 1; i <= 60; ++i) {
                 (void)ostrapel::WriteBytesAt(
@@ -562,7 +253,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             char name[64];
             std::snprintf(name, sizeof name, "Autosave_Chapter03_Checkpoint_%03d.sav", i);
             (void)ostrapel::WriteBytesAt(ostrapel::JoinPath(saves, name), 0,
-                                         SaveHolding(100, 4096));
+                                         mdlScene::SaveHolding(100, 4096));
         }
         wchar_t self[MAX_PATH];
         ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -584,7 +275,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             kept.push_back(autosave(i));
         }
     }
-    if ((menu || restore) && !KeepOriginals(app, saves, kept)) {
+    if ((menu || restore) && !mdlScene::KeepOriginals(app, saves, kept)) {
         std::fprintf(stderr, "cannot keep the sample saves' originals\n");
         return 1;
     }
@@ -599,10 +290,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     int status = 1;
     {
-        const HighContrastScheme contrast;
+        const mdlScene::HighContrastScheme contrast;
         frmMain window(instance, app,
                        std::make_shared<mdlSHBrowseForFolder::FixedFolderChooser>(saves), false);
-        if (HighContrastScheme::on()) {
+        if (mdlScene::HighContrastScheme::on()) {
             // Wine reports no high contrast; the window is told it is on.
             window.setContrastProbe([] { return true; });
         }
@@ -625,7 +316,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             window.Model().OpenClicked();
             for (DWORD waited = 0; window.Model().ReadingVersions() && waited < 10000;
                  waited += 50) {
-                Pump(50);
+                mdlCapture::Pump(50);
             }
             HWND combo = window.Control(frmMain::kComboDLC);
             ::SendMessageW(combo, CB_SETCURSEL, batch ? 3 : 2, 0);
@@ -633,7 +324,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                            MAKEWPARAM(frmMain::kComboDLC, CBN_SELCHANGE),
                            reinterpret_cast<LPARAM>(combo));
         }
-        Pump(500);
+        mdlCapture::Pump(500);
         if (report) {
             ReportScene at;
             at.owner = window.Handle();
@@ -645,21 +336,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 // The menu's newest set, its question answered; the box shows when it has ended.
                 window.Model().RestoreChosen();
                 for (DWORD waited = 0; !at.done && waited < 20000; waited += 50) {
-                    Pump(50);
+                    mdlCapture::Pump(50);
                 }
                 for (DWORD waited = 0; window.Model().RestoreRunning() && waited < 20000;
                      waited += 50) {
-                    Pump(50);
+                    mdlCapture::Pump(50);
                 }
             } else {
                 // Version 2.00 is chosen; the box shows when the batch has ended.
                 window.Model().SaveClicked();
                 for (DWORD waited = 0; !at.done && waited < 30000; waited += 50) {
-                    Pump(50);
+                    mdlCapture::Pump(50);
                 }
                 for (DWORD waited = 0; window.Model().BatchRunning() && waited < 20000;
                      waited += 50) {
-                    Pump(50);
+                    mdlCapture::Pump(50);
                 }
             }
             ::KillTimer(nullptr, timer);
@@ -683,14 +374,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             ::SetEnvironmentVariableW(L"OSTRAPEL_SHOT_SLOW", L"1");
             window.setReportPresenter([](HWND, const ostrapel::ReportBox&) {});
             window.Model().SaveClicked();
-            Pump(1500);
-            status = Capture(window.Handle(), target) ? 0 : 1;
+            mdlCapture::Pump(1500);
+            status = mdlCapture::Capture(window.Handle(), target) ? 0 : 1;
             window.Model().CancelPressed();
             for (DWORD waited = 0; window.Model().BatchRunning() && waited < 20000; waited += 50) {
-                Pump(50);
+                mdlCapture::Pump(50);
             }
         } else {
-            status = Capture(window.Handle(), target) ? 0 : 1;
+            status = mdlCapture::Capture(window.Handle(), target) ? 0 : 1;
         }
     }
     (void)ostrapel::SetCurrentDirectory(Utf8(temp));

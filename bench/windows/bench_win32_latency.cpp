@@ -91,7 +91,9 @@ void CALLBACK Start(HWND, UINT, UINT_PTR timer, DWORD) {
     starting();
 }
 
-// What the list and its frame were made to draw, counted by a subclass of each.
+// What the list and its frame were made to draw, counted by a window procedure put before each
+// one's own (not a subclass through the common controls: under Wine every message through such
+// a subclass asks the server for the window's properties, which the program would not pay).
 struct Drawing {
     long listErased = 0;     // the list's background painted over its rows
     long captionCleared = 0; // a new caption set while the frame was drawn
@@ -100,20 +102,30 @@ struct Drawing {
 };
 Drawing drawing;
 
-LRESULT CALLBACK CountDrawing(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                              DWORD_PTR list) {
-    if (message == WM_ERASEBKGND && list != 0) {
+HWND countedList = nullptr;
+WNDPROC listProc = nullptr;
+WNDPROC frameProc = nullptr;
+
+LRESULT CALLBACK CountDrawing(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool list = hwnd == countedList;
+    if (message == WM_ERASEBKGND && list) {
         ++drawing.listErased;
-    } else if (message == WM_SETTEXT && list == 0) {
+    } else if (message == WM_SETTEXT && !list) {
         ++drawing.captionSet;
         drawing.captionCleared += ::IsWindowVisible(hwnd) ? 1 : 0;
-    } else if (message == WM_DRAWITEM && list == 0) {
+    } else if (message == WM_DRAWITEM && !list) {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (item->itemAction == ODA_DRAWENTIRE || item->itemAction == ODA_SELECT) {
             ++drawing.rowDraws[item->itemID];
         }
     }
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+    return ::CallWindowProcW(list ? listProc : frameProc, hwnd, message, wParam, lParam);
+}
+
+// The window procedure CountDrawing goes before.
+WNDPROC CountDrawingOf(HWND window) {
+    return reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountDrawing)));
 }
 
 struct Phase {
@@ -267,8 +279,9 @@ int wmain(int argc, wchar_t** argv) {
         ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(frmMain::kComboDLC, CBN_SELCHANGE),
                        reinterpret_cast<LPARAM>(combo));
         HWND list = window.Control(frmMain::kList);
-        ::SetWindowSubclass(list, &CountDrawing, 1, 1);
-        ::SetWindowSubclass(::GetParent(list), &CountDrawing, 1, 0);
+        countedList = list;
+        listProc = CountDrawingOf(list);
+        frameProc = CountDrawingOf(::GetParent(list));
         HWND open = window.Control(frmMain::kCmdOpen);
         HWND save = window.Control(frmMain::kCmdSave);
 

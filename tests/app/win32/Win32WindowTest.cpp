@@ -10,13 +10,16 @@
 #include "mdlFileList.h"
 #include "mdlLayout.h"
 #include "mdlOptions.h"
+#include "mdlPictureButton.h"
 #include "mdlReportBox.h"
+#include "resources/resource.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
 #include "system/Process.h"
 #include "system/UserFolders.h"
 #include "system/windows/WindowsText.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <commctrl.h>
@@ -975,6 +978,20 @@ TEST_F(Win32WindowTest, ShowsTheVersionsBesideTheNamesAndTheWholeNameInTheToolti
     EXPECT_GT(InkInRow(list, shortRow, 0.65), 0);
     EXPECT_EQ(TipOver(1 - shortRow), Wide(longName) + L": 3.00");
     EXPECT_EQ(TipOver(shortRow), L"one.sav: 1.00");
+
+    // The list hands its mouse on to its tooltip itself: the pointer resting over a row shows it.
+    RECT item{};
+    ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(shortRow),
+                   reinterpret_cast<LPARAM>(&item));
+    POINT at{item.left + 4, (item.top + item.bottom) / 2};
+    const LPARAM inList = MAKELPARAM(at.x, at.y);
+    ::ClientToScreen(list, &at);
+    ::SetCursorPos(at.x, at.y);
+    ::SendMessageW(list, WM_MOUSEMOVE, 0, inList);
+    EXPECT_TRUE(Wait([] {
+        HWND tips = ::FindWindowW(TOOLTIPS_CLASSW, nullptr);
+        return tips != nullptr && ::IsWindowVisible(tips) && Text(tips) == L"one.sav: 1.00";
+    }));
 }
 
 // The rows scrolled into view during the reading are read next.
@@ -1176,10 +1193,62 @@ TEST_F(Win32WindowTest, FollowsHighContrastWhenTheSystemsColoursChange) {
     EXPECT_EQ(reinterpret_cast<HBRUSH>(::GetClassLongPtrW(main.Handle(), GCLP_HBRBACKGROUND)),
               ::GetSysColorBrush(COLOR_WINDOW));
 
+    // The open button is drawn by the window, and Enter still presses it.
+    HWND open = Control(frmMain::kCmdOpen);
+    EXPECT_EQ(::GetWindowLongW(open, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+    ::SetFocus(open);
+    Press(main.Handle(), WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(chooser->calls, 1);
+
     high = false;
     ::SendMessageW(main.Handle(), WM_THEMECHANGED, 0, 0);
     EXPECT_EQ(asked().brush, plain.brush);
+    EXPECT_EQ(::GetWindowLongW(open, GWL_STYLE) & (BS_TYPEMASK | BS_ICON), BS_PUSHBUTTON | BS_ICON);
     ::ReleaseDC(label, dc);
+}
+
+// In high contrast the open button is drawn in the system's colours: its face, its picture (its
+// shape alone in the colour of disabled words while disabled), its focus unless cues are hidden.
+TEST(Win32PictureButton, DrawsItsPictureAndItsFocusInTheSystemsColours) {
+    constexpr int kWidth = 41;
+    constexpr int kHeight = 33;
+    const auto picture = static_cast<HICON>(::LoadImageW(
+        ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_OPEN_FOLDER), IMAGE_ICON, 32, 32, 0));
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, kWidth, kHeight);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    const auto draw = [&](UINT state) {
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.itemAction = ODA_DRAWENTIRE;
+        item.itemState = state;
+        item.hDC = memory;
+        item.rcItem = {0, 0, kWidth, kHeight};
+        mdlPictureButton::Draw(item, picture, 32);
+        std::vector<COLORREF> inside; // the edge left out
+        for (int y = 3; y < kHeight - 3; ++y) {
+            for (int x = 3; x < kWidth - 3; ++x) {
+                inside.push_back(::GetPixel(memory, x, y));
+            }
+        }
+        return inside;
+    };
+    const std::set<COLORREF> disabled = {::GetSysColor(COLOR_BTNFACE),
+                                         ::GetSysColor(COLOR_GRAYTEXT)};
+    for (UINT state : {0u, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}}) {
+        const std::vector<COLORREF> inside = draw(state);
+        EXPECT_EQ(std::set<COLORREF>(inside.begin(), inside.end()) == disabled,
+                  state == ODS_DISABLED)
+            << state;
+    }
+    EXPECT_NE(draw(ODS_FOCUS), draw(0));
+    EXPECT_EQ(draw(ODS_FOCUS | ODS_NOFOCUSRECT), draw(0));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    ::DestroyIcon(picture);
 }
 
 // A close that waited for a restore closes as the user's close does: the work folder is emptied
