@@ -93,7 +93,10 @@ int main(int argc, char** argv) {
                      dir.filePath(QStringLiteral("app/Decrypt/decrypt.exe")))) {
         Fail("preparing the folders");
     }
-    const QByteArray content(4096, 's');
+    // Saves at 1.00, so the batch converts them all.
+    QByteArray content(4096, 's');
+    content[788] = 'd';
+    content[789] = '\0';
     for (int i = 0; i < count; ++i) {
         QFile save(dir.filePath(QStringLiteral("saves/save%1.sav").arg(i)));
         if (!save.open(QIODevice::WriteOnly) || save.write(content) != content.size()) {

@@ -243,7 +243,10 @@ int wmain(int argc, wchar_t** argv) {
         Fail("copying the cipher tool");
     }
     const bool longNames = argc > 2 && std::wstring(argv[2]) == L"long";
-    const std::string content(4096, 's');
+    // Saves at 1.00 (the least tool leaves the field as it is), so the batch converts them all.
+    std::string content(4096, 's');
+    content[788] = 'd';
+    content[789] = '\0';
     for (int i = 0; i < count; ++i) {
         const std::string name = longNames ? "Autosave_Chapter" + std::to_string(10 + i % 9) +
                                                  "_Checkpoint_" + std::to_string(100 + i) + ".sav"
