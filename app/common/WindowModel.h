@@ -175,6 +175,9 @@ private:
     };
 
     template <typename Change> void Hand(Change change);
+    // The reading stopped, the list emptied and the program folder made current again, before a
+    // folder is listed.
+    void ClearListing();
     void ListFolder(std::string folder);
     void StartReading();
     // Reads the rows whose versions the reading under way has not delivered, those in view

@@ -34,10 +34,7 @@ std::string NormalisedFolder(std::string path) {
 
 } // namespace
 
-void WindowModel::OpenClicked() {
-    if (state_ != State::Idle) {
-        return;
-    }
+void WindowModel::ClearListing() {
     StopReading();
     rows_.clear();
     names_.clear();
@@ -46,6 +43,13 @@ void WindowModel::OpenClicked() {
     if (!options_.appDir.empty()) {
         (void)SetCurrentDirectory(options_.appDir);
     }
+}
+
+void WindowModel::OpenClicked() {
+    if (state_ != State::Idle) {
+        return;
+    }
+    ClearListing();
     std::optional<std::string> chosen = view_.ChooseFolder();
     ListFolder(chosen ? NormalisedFolder(std::move(*chosen)) : std::string());
 }
@@ -54,14 +58,7 @@ bool WindowModel::OpenFolder(const std::string& folder) {
     if (state_ != State::Idle) {
         return false;
     }
-    StopReading();
-    rows_.clear();
-    names_.clear();
-    unknown_.clear();
-    view_.ShowRows(rows_);
-    if (!options_.appDir.empty()) {
-        (void)SetCurrentDirectory(options_.appDir);
-    }
+    ClearListing();
     std::string normalised = NormalisedFolder(folder);
     if (!normalised.empty()) {
         view_.RememberFolder(normalised);
