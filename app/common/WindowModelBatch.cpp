@@ -118,13 +118,16 @@ void WindowModel::ShowCursor(std::size_t index, std::size_t pass, std::size_t pa
     view_.Select(std::min(reached, rows_.size() - 1));
     caption.prefix = ProgressCount(pass, caption.done, caption.total);
     caption.tooltip = caption.prefix + rows_[index].name;
-    // The entry's name where what tells it apart fits; else the count alone, the entry being
-    // the list's selected row.
+    // The entry's name where what tells it apart fits with one of its ends; else the count
+    // alone, the entry being the list's selected row.
     const std::string_view whole = rows_[index].name;
     const Telling telling = TellingPart(names_, index);
     const int room = measure_.captionRoom - measure_.width(caption.prefix);
     caption.name = FittedName(whole, telling, room, measure_.width);
-    if (measure_.width(caption.name) > room ||
+    const std::string_view shown = caption.name;
+    const bool startCut = shown.starts_with(kElision);
+    const bool endCut = shown.ends_with(kElision) || shown.empty() || shown.back() != whole.back();
+    if (measure_.width(caption.name) > room || (startCut && endCut) ||
         caption.name.find(whole.substr(telling.start, telling.end - telling.start)) ==
             std::string::npos) {
         caption.name.clear();

@@ -1080,6 +1080,38 @@ TEST(WindowModel, ProgressCountsOnceOverThePassesAndNeverBack) {
     EXPECT_EQ(window.view.listCaption.total, 0u); // the folder again once it has ended
 }
 
+// A batch's caption names the save at work only with what tells it apart and one of its ends.
+TEST(WindowModel, ProgressCaptionKeepsANameOnlyWithOneOfItsEnds) {
+    Window window([](WindowOptions& options) {
+        options.convert = [](const BatchRequest& request, Scn_Process&, BatchObserver* observer) {
+            observer->passStarted(0, 1);
+            observer->cursorMoved(2);
+            BatchResult result;
+            result.files.resize(request.names.size());
+            return result;
+        };
+    });
+    for (const char* name : {"slot1.sav", "slot2.sav", "slot3.sav"}) {
+        window.WriteSave(name, 100);
+    }
+    window.ListAndRead();
+    const int prefix = static_cast<int>(CharacterCount("Reading 1 of 3: "));
+    for (const auto& [room, name] : {std::pair{prefix + 9, "slot3.sav"},
+                                     std::pair{prefix + 6, "\xE2\x80\xA6"
+                                                           "3.sav"},
+                                     std::pair{prefix + 3, ""}, std::pair{prefix + 2, ""}}) {
+        window.model->MeasureText({.captionRoom = room});
+        window.view.listCaptions.clear();
+        window.Convert("2.00");
+        ASSERT_TRUE(window.RunUntilEnded(WindowView::Work::Batch));
+        const auto at =
+            std::find_if(window.view.listCaptions.begin(), window.view.listCaptions.end(),
+                         [](const ListCaption& c) { return c.total > 0; });
+        ASSERT_NE(at, window.view.listCaptions.end()) << room;
+        EXPECT_EQ(at->name, name) << room;
+    }
+}
+
 // The frame's caption names the listed folder, fitted; its whole path is in the tooltip and the
 // description, which says so when the folder is empty. Rows fit the room the view measured.
 TEST(WindowModel, CaptionNamesTheFolderAndRowsFitTheMeasuredRoom) {
