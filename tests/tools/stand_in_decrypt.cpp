@@ -195,21 +195,45 @@ bool WritePaced(const std::string& path, std::string_view data, long millisecond
     return static_cast<bool>(out);
 }
 
+// Appends one line so that runs side by side never lose one another's: the C runtime's append
+// on Windows seeks to the end and then writes, so two runs can write at the same place.
+void AppendLine(const char* file, const std::string& text) {
+    const std::string line = text + '\n';
+#ifdef _WIN32
+    const HANDLE handle =
+        ::CreateFileW(Native(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    OVERLAPPED whole{};
+    if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        DWORD written = 0;
+        ::SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END);
+        ::WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        ::UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole);
+    }
+    ::CloseHandle(handle);
+#else
+    const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+        ::close(fd);
+    }
+#endif
+}
+
 void Log(std::string_view direction, const std::string& path, const std::string& name) {
-    const char* log = std::getenv("STAND_IN_CIPHER_LOG");
-    if (log != nullptr) {
-        std::ofstream(log, std::ios::app) << direction << ' ' << name << '\n';
+    if (const char* log = std::getenv("STAND_IN_CIPHER_LOG"); log != nullptr) {
+        AppendLine(log, std::string(direction) + ' ' + name);
     }
-    const char* pathLog = std::getenv("STAND_IN_CIPHER_PATH_LOG");
-    if (pathLog != nullptr) {
-        std::ofstream(pathLog, std::ios::app) << path << '\n';
+    if (const char* pathLog = std::getenv("STAND_IN_CIPHER_PATH_LOG"); pathLog != nullptr) {
+        AppendLine(pathLog, path);
     }
-    const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG");
-    if (folderLog != nullptr) {
+    if (const char* folderLog = std::getenv("STAND_IN_CIPHER_FOLDER_LOG"); folderLog != nullptr) {
         std::error_code ec;
         const std::u8string folder = std::filesystem::current_path(ec).u8string();
-        std::ofstream(folderLog, std::ios::app)
-            << (ec ? std::string("?") : std::string(folder.begin(), folder.end())) << '\n';
+        AppendLine(folderLog, ec ? std::string("?") : std::string(folder.begin(), folder.end()));
     }
 }
 
