@@ -17,6 +17,7 @@
 // the process is ended.
 
 #include "Language.h"
+#include "SampleSave.h"
 #include "frmMain.h"
 
 #include <QAbstractButton>
@@ -62,15 +63,8 @@ bool WritePictureRefusingTool(const QString& appDir) {
 
 // A save as that tool stores it whose field holds value; empty when size leaves no room.
 QByteArray SaveHolding(int value, int size) {
-    QByteArray plain(size, 's');
-    if (size >= 790) {
-        plain[788] = static_cast<char>(value & 0xFF);
-        plain[789] = static_cast<char>(value >> 8);
-    }
-    for (char& c : plain) {
-        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
-    }
-    return plain;
+    return QByteArray::fromStdString(
+        ostrapel::SampleSaveHolding(value, static_cast<std::size_t>(size)));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "mdlScene.h"
 
+#include "SampleSave.h"
 #include "conversion/Backups.h"
 #include "system/FileSystem.h"
 #include "system/Paths.h"
@@ -37,15 +38,7 @@ bool KeepOriginals(const std::string& app, const std::string& saves,
 }
 
 std::string SaveHolding(int value, std::size_t size) {
-    std::string plain(size, 's');
-    if (size >= 790) {
-        plain[788] = static_cast<char>(value & 0xFF);
-        plain[789] = static_cast<char>(value >> 8);
-    }
-    for (char& c : plain) {
-        c = c == '\0' ? '\1' : c == '\1' ? '\0' : c;
-    }
-    return plain;
+    return ostrapel::SampleSaveHolding(value, size);
 }
 
 int CipherTool(const std::wstring& argument) {
